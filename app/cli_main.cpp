@@ -1,0 +1,266 @@
+// tkb-cli: diagnostics and scripting on the controller link.
+//   tkb-cli probe                 find the controller: result code, port, firmware
+//   tkb-cli dump                  probe, the start-up reads and loadData, then the state as JSON
+//   tkb-cli set FIELD VALUE...    send the command that writes one field
+// Trace lines of the link go to standard error so that standard output stays parseable.
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/startup_reads.h"
+#include "link/probe.h"
+#include "link/trace.h"
+
+namespace {
+
+using tkb::Controller;
+using tkb::ControllerState;
+
+constexpr int kExitUsage = 2;
+
+struct Field {
+  const char* name;
+  int count;  // values expected
+  int min, max;
+  std::function<void(Controller&, const std::vector<int>&)> send;
+};
+
+void setCurve(tkb::Curve& curve, const std::vector<int>& v) {
+  for (int i = 0; i < tkb::kCurvePoints; ++i) curve[i] = v[i];
+}
+
+const std::vector<Field>& numericFields() {
+  static const std::vector<Field> fields = {
+      {"zonesEnabled", 1, 0, 1, [](Controller& c, auto& v) { c.state.zonesEnabled = v[0]; c.MandarDatosConfigZonas(); }},
+      {"calibrated", 1, 0, 1, [](Controller& c, auto& v) { c.state.calibrated = v[0]; c.MandarDatosConfigCalibrado(); }},
+      {"sportProfileActive", 1, 0, 1, [](Controller& c, auto& v) {
+         c.state.sportProfileActive = v[0];
+         c.state.proProfileActive = !v[0];
+         c.MandarDatosConfigSportActivado();
+       }},
+      {"sportProfileLoaded", 1, 0, 1, [](Controller& c, auto& v) { c.state.sportProfileLoaded = v[0]; c.MandarDatosConfigSportCargado(); }},
+      {"clutchUpper", 1, 0, 100, [](Controller& c, auto& v) { c.state.clutchUpper = v[0]; c.MandarDatosZonaSuperiorEmbrague(); }},
+      {"clutchLower", 1, 0, 100, [](Controller& c, auto& v) { c.state.clutchLower = v[0]; c.MandarDatosZonaInferiorEmbrague(); }},
+      {"brakeUpper", 1, 0, 100, [](Controller& c, auto& v) { c.state.brakeUpper = v[0]; c.MandarDatosZonaSuperiorFreno(); }},
+      {"brakeLower", 1, 0, 100, [](Controller& c, auto& v) { c.state.brakeLower = v[0]; c.MandarDatosZonaInferiorFreno(); }},
+      {"throttleUpper", 1, 0, 100, [](Controller& c, auto& v) { c.state.throttleUpper = v[0]; c.MandarDatosZonaSuperiorAcelerador(); }},
+      {"throttleLower", 1, 0, 100, [](Controller& c, auto& v) { c.state.throttleLower = v[0]; c.MandarDatosZonaInferiorAcelerador(); }},
+      {"brakeRecalPoint", 1, 0, 100, [](Controller& c, auto& v) { c.state.brakeRecalPoint = v[0]; c.RecalibradoFrenoSuperior(); }},
+      {"letterAbs", 1, 0, 4, [](Controller& c, auto& v) { c.state.letterAbs = v[0]; c.MandarLetraABS(); }},
+      {"letterAutoBrake", 1, 0, 2, [](Controller& c, auto& v) { c.state.letterAutoBrake = v[0]; c.MandarLetraAutoBreak(); }},
+      {"letterMas", 1, 0, 5, [](Controller& c, auto& v) { c.state.letterMas = v[0]; c.MandarLetraMas(); }},
+      {"letterMenos", 1, 0, 5, [](Controller& c, auto& v) { c.state.letterMenos = v[0]; c.MandarLetraMenos(); }},
+      {"letterMas2", 1, 0, 5, [](Controller& c, auto& v) { c.state.letterMas2 = v[0]; c.MandarLetraMas2(); }},
+      {"letterMenos2", 1, 0, 5, [](Controller& c, auto& v) { c.state.letterMenos2 = v[0]; c.MandarLetraMenos2(); }},
+      {"autoBrake", 1, 0, 1, [](Controller& c, auto& v) { v[0] ? c.ActivarAutoBrake() : c.DesactivarAutoBrake(); }},
+      {"autoBrake2", 1, 0, 1, [](Controller& c, auto& v) { v[0] ? c.ActivarAutoBrake2() : c.DesactivarAutoBrake2(); }},
+      {"cheto", 1, 0, 100, [](Controller& c, auto& v) {
+         c.state.cheto = v[0];
+         c.state.chetoActive = v[0] != 100 ? 1 : 0;
+         c.MandarCheto();
+         c.MandarChetoActivo();
+       }},
+      {"model", 1, 1, 6, [](Controller& c, auto& v) { c.state.model = v[0]; c.MandarModelo(); }},
+      {"color", 1, 1, 2, [](Controller& c, auto& v) { c.state.color = v[0]; c.MandarColor(); }},
+      {"clutchCurve", tkb::kCurvePoints, 0, 100, [](Controller& c, auto& v) { setCurve(c.state.clutchCurve, v); c.MandarDatosCurvaEmbrague(); }},
+      {"brakeCurve", tkb::kCurvePoints, 0, 100, [](Controller& c, auto& v) { setCurve(c.state.brakeCurve, v); c.MandarDatosCurvaFreno(); }},
+      {"throttleCurve", tkb::kCurvePoints, 0, 100, [](Controller& c, auto& v) { setCurve(c.state.throttleCurve, v); c.MandarDatosCurvaAcelerador(); }},
+  };
+  return fields;
+}
+
+void usage() {
+  std::fprintf(stderr,
+               "usage: tkb-cli [--passes N] probe\n"
+               "       tkb-cli [--passes N] dump\n"
+               "       tkb-cli [--passes N] set FIELD VALUE...\n"
+               "Fields: language NAME, proProfileName TEXT, sportProfileName TEXT");
+  for (const Field& f : numericFields())
+    std::fprintf(stderr, ", %s%s", f.name, f.count > 1 ? " V0..V10" : " N");
+  std::fprintf(stderr, "\nThe controller is looked for on TKB_SERIAL_PREFIX<n> (default /dev/ttyACM<n>).\n");
+}
+
+bool parseInt(const char* text, int& value) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || v < -1000000 || v > 1000000) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char ch : text) {
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += static_cast<char>(ch);
+    } else if (ch < 0x20 || ch >= 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", ch);
+      out += escaped;
+    } else {
+      out += static_cast<char>(ch);
+    }
+  }
+  return out + "\"";
+}
+
+std::string jsonCurve(const tkb::Curve& c) {
+  std::string out = "[";
+  for (int i = 0; i < tkb::kCurvePoints; ++i) out += (i ? ", " : "") + std::to_string(c[i]);
+  return out + "]";
+}
+
+std::string jsonReadings(const tkb::PedalReadings& r) {
+  return "{\"clutch\": " + std::to_string(r.clutch) + ", \"brake\": " + std::to_string(r.brake) +
+         ", \"throttle\": " + std::to_string(r.throttle) + "}";
+}
+
+void printState(const ControllerState& s, const std::string& port) {
+  auto b = [](bool v) { return v ? "true" : "false"; };
+  std::printf("{\n");
+  std::printf("  \"port\": %s,\n", jsonString(port).c_str());
+  std::printf("  \"connected\": %s,\n  \"hasClutch\": %s,\n  \"probeResult\": %d,\n", b(s.connected),
+              b(s.hasClutch), s.probeResult);
+  std::printf("  \"firmwareVersion\": [%d, %d, %d],\n", s.firmwareVersion[0], s.firmwareVersion[1],
+              s.firmwareVersion[2]);
+  std::printf("  \"proProfileActive\": %s,\n  \"sportProfileActive\": %s,\n", b(s.proProfileActive),
+              b(s.sportProfileActive));
+  std::printf("  \"sportProfileLoaded\": %s,\n  \"calibrated\": %s,\n  \"zonesEnabled\": %s,\n",
+              b(s.sportProfileLoaded), b(s.calibrated), b(s.zonesEnabled));
+  std::printf("  \"language\": %s,\n", jsonString(s.language).c_str());
+  std::printf("  \"brakeMax\": %d,\n", s.brakeMax);
+  std::printf("  \"clutchUpper\": %d,\n  \"clutchLower\": %d,\n", s.clutchUpper, s.clutchLower);
+  std::printf("  \"brakeUpper\": %d,\n  \"brakeLower\": %d,\n", s.brakeUpper, s.brakeLower);
+  std::printf("  \"throttleUpper\": %d,\n  \"throttleLower\": %d,\n", s.throttleUpper, s.throttleLower);
+  std::printf("  \"clutchCurve\": %s,\n", jsonCurve(s.clutchCurve).c_str());
+  std::printf("  \"brakeCurve\": %s,\n", jsonCurve(s.brakeCurve).c_str());
+  std::printf("  \"throttleCurve\": %s,\n", jsonCurve(s.throttleCurve).c_str());
+  std::printf("  \"letterAbs\": %d,\n  \"letterAutoBrake\": %d,\n", s.letterAbs, s.letterAutoBrake);
+  std::printf("  \"letterMas\": %d,\n  \"letterMenos\": %d,\n", s.letterMas, s.letterMenos);
+  std::printf("  \"letterMas2\": %d,\n  \"letterMenos2\": %d,\n", s.letterMas2, s.letterMenos2);
+  std::printf("  \"autoBrake\": %d,\n  \"autoBrake2\": %d,\n", s.autoBrake, s.autoBrake2);
+  std::printf("  \"cheto\": %d,\n  \"chetoActive\": %d,\n", s.cheto, s.chetoActive);
+  std::printf("  \"proProfileName\": %s,\n", jsonString(tkb::profileNameText(s.proProfileName)).c_str());
+  std::printf("  \"sportProfileName\": %s,\n",
+              jsonString(tkb::profileNameText(s.sportProfileName)).c_str());
+  std::printf("  \"model\": %d,\n  \"color\": %d,\n", s.model, s.color);
+  std::printf("  \"startReadings\": %s,\n", jsonReadings(s.startReadings).c_str());
+  std::printf("  \"calibrationReadings\": %s,\n", jsonReadings(s.calibrationReadings).c_str());
+  std::printf("  \"brakeRecalPoint\": %d\n", s.brakeRecalPoint);
+  std::printf("}\n");
+}
+
+// Checks the arguments of "set" and returns the action, or prints why not (exit 2).
+std::function<void(Controller&)> parseSet(const std::vector<std::string>& args) {
+  if (args.empty()) {
+    std::fprintf(stderr, "tkb-cli set: missing FIELD\n");
+    return nullptr;
+  }
+  const std::string& name = args[0];
+  const std::vector<std::string> values(args.begin() + 1, args.end());
+  if (name == "language") {
+    if (values.size() != 1 || !tkb::languageName(tkb::languageCode(values[0])) ||
+        *tkb::languageName(tkb::languageCode(values[0])) != values[0]) {
+      std::fprintf(stderr,
+                   "tkb-cli set language: expected one of English, Spanish, Italian, French, "
+                   "German, Portuguese\n");
+      return nullptr;
+    }
+    return [v = values[0]](Controller& c) {
+      c.state.language = v;
+      c.MandarDatosIdioma();
+    };
+  }
+  if (name == "proProfileName" || name == "sportProfileName") {
+    if (values.size() != 1 || values[0].size() > tkb::kProfileNameBytes) {
+      std::fprintf(stderr, "tkb-cli set %s: expected one name of at most %d bytes\n", name.c_str(),
+                   tkb::kProfileNameBytes);
+      return nullptr;
+    }
+    const bool pro = name == "proProfileName";
+    return [pro, v = values[0]](Controller& c) {
+      (pro ? c.state.proProfileName : c.state.sportProfileName) = tkb::makeProfileName(v);
+      pro ? c.MandarPerfilPro() : c.MandarPerfilSport();
+    };
+  }
+  for (const Field& field : numericFields()) {
+    if (name != field.name) continue;
+    if (static_cast<int>(values.size()) != field.count) {
+      std::fprintf(stderr, "tkb-cli set %s: expected %d value%s, got %zu\n", field.name, field.count,
+                   field.count > 1 ? "s" : "", values.size());
+      return nullptr;
+    }
+    std::vector<int> numbers;
+    for (const std::string& text : values) {
+      int v = 0;
+      if (!parseInt(text.c_str(), v) || v < field.min || v > field.max) {
+        std::fprintf(stderr, "tkb-cli set %s: '%s' is not a whole number from %d to %d\n", field.name,
+                     text.c_str(), field.min, field.max);
+        return nullptr;
+      }
+      numbers.push_back(v);
+    }
+    return [&field, numbers](Controller& c) { field.send(c, numbers); };
+  }
+  std::fprintf(stderr, "tkb-cli set: unknown field '%s'\n", name.c_str());
+  return nullptr;
+}
+
+int connect(Controller& controller, int passes) {
+  tkb::ProbeOptions options;
+  options.maxPasses = passes;
+  options.passPauseMs = 200;
+  const int result = tkb::probeController(controller, options);
+  tkb::applyProbeResult(controller.state, result);
+  if (!controller.state.connected)
+    std::fprintf(stderr, "tkb-cli: no pedal controller answered (result %d)\n", result);
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  int passes = 2;
+  if (args.size() >= 2 && args[0] == "--passes") {
+    if (!parseInt(args[1].c_str(), passes) || passes < 1) {
+      usage();
+      return kExitUsage;
+    }
+    args.erase(args.begin(), args.begin() + 2);
+  }
+  if (args.empty()) {
+    usage();
+    return kExitUsage;
+  }
+  const std::string command = args[0];
+  std::function<void(Controller&)> setAction;
+  if (command == "set") {
+    setAction = parseSet({args.begin() + 1, args.end()});
+    if (!setAction) return kExitUsage;
+  } else if ((command != "probe" && command != "dump") || args.size() != 1) {
+    usage();
+    return kExitUsage;
+  }
+
+  tkb::setTraceSink(stderr);
+  Controller controller;
+  const int result = connect(controller, passes);
+  if (!controller.state.connected) return 1;
+
+  if (command == "probe") {
+    const auto& v = controller.state.firmwareVersion;
+    std::printf("result %d\nport %s\nfirmware %d.%d.%d\n", result, controller.portName().c_str(),
+                v[0], v[1], v[2]);
+  } else if (command == "dump") {
+    tkb::readControllerAtStartup(controller, nullptr);
+    printState(controller.state, controller.portName());
+  } else {
+    setAction(controller);
+  }
+  controller.closeLink();
+  return 0;
+}

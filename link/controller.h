@@ -1,0 +1,112 @@
+// Controller: the one open link to the pedal controller (ControllerLink) together with
+// ControllerState, the command senders and the queries. Commands are fire-and-forget:
+// the controller never acknowledges them; only the queries tell what it really holds.
+// Used by the probe, the start-up sequence, every page and tkb-cli, on one thread.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "link/controller_state.h"
+#include "link/protocol.h"
+#include "link/serial_port.h"
+
+namespace tkb {
+
+// A query without an attempt limit waits at most this long for its full reply: a
+// controller that stops answering must not hang the program.
+inline constexpr int kQueryWaitLimitMs = 1000;
+inline constexpr int kQueryReadAttempts = 30;
+
+class Controller {
+ public:
+  ControllerState state;
+
+  SerialPort& link() { return link_; }
+  // The port the probe left open, or empty.
+  const std::string& portName() const { return portName_; }
+  void setPortName(const std::string& name) { portName_ = name; }
+  void closeLink() { link_.close(); }
+
+  // One write of the whole frame; the result is not looked at, as with every command.
+  void send(const Bytes& frame);
+
+  // Fixed commands [FF, code].
+  void SetPedalesInicial();
+  void SetAceleradorBajo();
+  void SetFrenoBajo();
+  void SetEmbragueBajo();
+  void SetAceleradorAlto();
+  void SetFrenoAlto();
+  void SetEmbragueAlto();
+  void SetPedalesGuardar();
+  void SetPedalesRestaurar();
+  void SetGuardarZonasPedales();
+  void SetInicializarZonasPedales();
+  void SetGuardarCurvasPedales();
+  void SetPerfilSport();
+  void SetPerfilPro();
+  // Step 0: the three rest points (clutch only with one); 1 throttle, 2 brake, 3 clutch
+  // fully pressed; any other step sends nothing.
+  void SetPuntosCalibracion(int step);
+
+  // Value frames [code, value, closing], each taking its value from the state.
+  void MandarDatosIdioma();
+  void MandarDatosConfigZonas();
+  void MandarDatosConfigCalibrado();
+  void MandarDatosConfigSportActivado();
+  void MandarDatosConfigSportCargado();
+  void MandarDatosZonaSuperiorEmbrague();
+  void MandarDatosZonaInferiorEmbrague();
+  void MandarDatosZonaSuperiorFreno();
+  void MandarDatosZonaInferiorFreno();
+  void MandarDatosZonaSuperiorAcelerador();
+  void MandarDatosZonaInferiorAcelerador();
+  void RecalibradoFrenoSuperior();
+  void MandarLetraMas();
+  void MandarLetraMenos();
+  void MandarLetraMas2();
+  void MandarLetraMenos2();
+  void MandarLetraABS();
+  void MandarLetraAutoBreak();
+  void MandarCheto();
+  void MandarChetoActivo();
+  void MandarModelo();
+  void MandarColor();
+  // The AutoBrake senders write autoBrake / autoBrake2 from the value they sent.
+  void ActivarAutoBrake();
+  void DesactivarAutoBrake();
+  void ActivarAutoBrake2();
+  void DesactivarAutoBrake2();
+
+  // Block frames.
+  void MandarDatosCurvaEmbrague();
+  void MandarDatosCurvaFreno();
+  void MandarDatosCurvaAcelerador();
+  void MandarPerfilPro();
+  void MandarPerfilSport();
+
+  // One query: request byte, reads with the transport's rules, validation, decoding.
+  // Returns whether a valid reply was stored.
+  bool query(Query query);
+
+  // Re-applies the brake limit after an automatic brake calibration. showBrakeZones puts
+  // the new brake values on the pages' spin boxes (which resend them) and restyles the bars.
+  void ReaplicarFreno(const std::function<void()>& showBrakeZones);
+
+  // For tests and the benchmarks: how long a query without attempt limit may wait.
+  void setQueryWaitLimitMs(int ms) { queryWaitLimitMs_ = ms; }
+
+ private:
+  void sendFixed(uint8_t code, const char* traceText);
+  void sendValue(uint8_t code, int value, const char* traceFormat);
+  void sendValueListed(uint8_t code, int value, const char* sender);
+  void sendCurve(uint8_t code, const Curve& curve, const char* sender);
+  void sendProfile(uint8_t code, const ProfileName& name, const char* sender);
+
+  SerialPort link_;
+  std::string portName_;
+  int queryWaitLimitMs_ = kQueryWaitLimitMs;
+};
+
+}  // namespace tkb

@@ -1,0 +1,73 @@
+// ControllerState: the program's mirror of everything the pedal controller stores, plus
+// what the probe learned about it. Filled at start-up by the queries, edited by the pages,
+// and read by every command sender at the moment it sends.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace tkb {
+
+inline constexpr int kCurvePoints = 11;
+inline constexpr int kProfileNameBytes = 15;
+
+using Curve = std::array<int, kCurvePoints>;
+using ProfileName = std::array<char, kProfileNameBytes>;  // zero-filled, not always terminated
+
+// Three signed 16-bit readings the controller reports (clutch, brake, throttle).
+struct PedalReadings {
+  int16_t clutch = 0;
+  int16_t brake = 0;
+  int16_t throttle = 0;
+};
+
+struct ControllerState {
+  bool connected = false;
+  bool hasClutch = false;
+  int probeResult = 0;
+  std::array<int, 3> firmwareVersion{};
+
+  // General-configuration byte (query 0xA3).
+  bool proProfileActive = false;
+  bool sportProfileActive = false;
+  bool sportProfileLoaded = false;
+  bool calibrated = false;
+  bool zonesEnabled = false;
+
+  std::string language;  // one of the six names, or empty while none was read
+
+  int16_t brakeMax = 0;
+  int clutchUpper = 0, clutchLower = 0;
+  int brakeUpper = 0, brakeLower = 0;
+  int throttleUpper = 0, throttleLower = 0;
+
+  Curve clutchCurve{};
+  Curve brakeCurve{};
+  Curve throttleCurve{};
+
+  uint8_t letterAbs = 0, letterAutoBrake = 0;
+  uint8_t letterMas = 0, letterMenos = 0, letterMas2 = 0, letterMenos2 = 0;
+
+  int autoBrake = 0;
+  int autoBrake2 = 0;
+  int cheto = 0;
+  int chetoActive = 0;
+
+  ProfileName proProfileName{};
+  ProfileName sportProfileName{};
+
+  int model = 0;
+  int color = 0;
+
+  PedalReadings startReadings;
+  PedalReadings calibrationReadings;
+  int brakeRecalPoint = 0;
+};
+
+// The profile name as text: the bytes up to the first zero, at most 15.
+std::string profileNameText(const ProfileName& name);
+// The first 15 bytes of text, zero-filled.
+ProfileName makeProfileName(const std::string& text);
+
+}  // namespace tkb

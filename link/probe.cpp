@@ -1,0 +1,141 @@
+#include "link/probe.h"
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "link/trace.h"
+
+namespace tkb {
+namespace {
+
+bool stopRequested(const ProbeOptions& options) {
+  return options.stop != nullptr && options.stop->load();
+}
+
+void sleepUnlessStopped(int ms, const ProbeOptions& options) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < until && !stopRequested(options))
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
+}
+
+// Steps 4 to 6: open exclusively, 9600 8N1 with the time-outs, then a DTR pulse. Each
+// failing call prints its own line; the probe goes on and its exchanges then fail.
+void openAndConfigure(SerialPort& port, const std::string& path) {
+  if (!port.open(path)) {
+    trace("--> Invalid Handle\n");
+    if (port.lastError() == EACCES)
+      trace("\nSin permiso para abrir %s: add your user to the 'dialout' group or install "
+            "the udev rule (sudo cp packaging/70-tkb-pedals.rules /etc/udev/rules.d/ && "
+            "sudo udevadm control --reload && sudo udevadm trigger)\n",
+            path.c_str());
+  } else {
+    trace("\nok - %s - Write", path.c_str());
+  }
+  if (!port.getState()) trace("\nError getting comm state.");
+  if (!port.buildState()) trace("\nError building comm DCB.");
+  if (!port.applyState()) {
+    trace("\nSetCommState failed with error %d.\n", port.lastError());
+  } else if (!port.setTimeouts()) {
+    trace("Error setting timeouts\n");
+  }
+  if (!port.clearDtr()) trace("Error clearing DTR\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(kDtrPulseMs));
+  if (!port.setDtr()) trace("Error setting DTR\n");
+}
+
+}  // namespace
+
+int probeController(Controller& controller, const ProbeOptions& options) {
+  SerialPort& port = controller.link();
+  ProbeTables tables;
+  int readAttempts = 0;  // shared by both exchanges of a port
+  bool updateNeeded = false;
+
+  for (int pass = 0; options.maxPasses == 0 || pass < options.maxPasses; ++pass) {
+    tables.portsSeen.clear();
+    for (int number = 0; number < kPortCount; ++number) {
+      if (stopRequested(options)) return 0;
+      const std::string name = portName(number);
+      const std::optional<std::string> target = lookUpPort(name);
+      trace("\n%s -> %s", name.c_str(), target ? target->c_str() : "");
+      if (!target) continue;
+      const std::string path = portPath(name);
+      trace("\nSerial -> %s", path.c_str());
+      tables.portsSeen.push_back(name);
+
+      port.close();
+      openAndConfigure(port, path);
+
+      uint8_t id[kIdentifyReplyBytes] = {};
+      const uint8_t identify = kIdentifyRequest;
+      if (port.write({&identify, 1})) {
+        ReadResult r;
+        do {
+          r = port.read(id);
+          ++readAttempts;
+        } while (r.count < kIdentifyReplyBytes && readAttempts < kProbeReadAttempts);
+      }
+      if (id[0] == kReplyStart && id[4] == kReplyEnd && id[3] != 9) {
+        const int major = static_cast<int8_t>(id[1]);
+        const int minor = static_cast<int8_t>(id[2]);
+        if (major * 100 + minor < kMinimumFirmware) {
+          updateNeeded = true;
+          trace("\nCARGAR FIRMWARE NECESARIO\n");
+          trace("Dat1: %d\n", static_cast<int8_t>(id[1]));
+          trace("Dat2: %d\n", static_cast<int8_t>(id[2]));
+          trace("Dat3: %d\n", static_cast<int8_t>(id[3]));
+        }
+        controller.state.firmwareVersion = {major, minor, static_cast<int8_t>(id[3])};
+        tables.controllerPort = name;
+      }
+      if (updateNeeded) continue;
+
+      const uint8_t model = kModelRequest;
+      if (!port.write({&model, 1})) continue;
+      uint8_t reply[kModelReplyBytes] = {};
+      ReadResult r;
+      do {
+        r = port.read(reply);
+        ++readAttempts;
+      } while (r.count < kModelReplyBytes && readAttempts < kProbeReadAttempts);
+      readAttempts = 0;
+
+      if (r.count == kModelReplyBytes && reply[0] == kReplyStart && reply[2] == kReplyEnd) {
+        int result = 0;
+        if (reply[1] == kModelClutch || reply[1] == kModelClutchAlt) result = 1;
+        if (reply[1] == kModelNoClutch) result = 2;
+        if (reply[1] == kModelNoClutchAlt) result = 3;
+        if (result != 0) {
+          controller.setPortName(name);
+          return result;
+        }
+      }
+    }
+
+    if (updateNeeded) {
+      if (options.firmwareUpdate) {
+        if (std::optional<int> failed = options.firmwareUpdate(controller, tables)) return *failed;
+        updateNeeded = false;
+        continue;
+      }
+      trace("\nActualizacion de firmware no disponible en %s\n", tables.controllerPort.c_str());
+      updateNeeded = false;
+    }
+    port.close();
+    sleepUnlessStopped(options.passPauseMs, options);
+  }
+  return 0;
+}
+
+void applyProbeResult(ControllerState& state, int result) {
+  state.probeResult = result;
+  if (result >= 1 && result <= 3) {
+    state.connected = true;
+    state.hasClutch = result == 1;
+  } else {
+    state.connected = false;
+  }
+}
+
+}  // namespace tkb

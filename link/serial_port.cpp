@@ -1,0 +1,225 @@
+#include "link/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <thread>
+
+namespace tkb {
+
+using Clock = std::chrono::steady_clock;
+
+struct SerialPort::Settings {
+  termios tio{};
+};
+
+namespace {
+
+std::string serialPrefix() {
+  const char* prefix = std::getenv("TKB_SERIAL_PREFIX");
+  return prefix != nullptr && *prefix != '\0' ? prefix : "/dev/ttyACM";
+}
+
+int remainingMs(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+}  // namespace
+
+std::string portName(int number) { return "COM" + std::to_string(number); }
+
+std::string portPath(const std::string& name) {
+  if (name.size() < 4 || name.compare(0, 3, "COM") != 0) return {};
+  for (size_t i = 3; i < name.size(); ++i)
+    if (name[i] < '0' || name[i] > '9') return {};
+  return serialPrefix() + name.substr(3);
+}
+
+std::optional<std::string> lookUpPort(const std::string& name) {
+  const std::string path = portPath(name);
+  struct stat info {};
+  if (path.empty() || ::stat(path.c_str(), &info) != 0) return std::nullopt;
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) == nullptr) return path;
+  return std::string(resolved);
+}
+
+SerialPort::~SerialPort() {
+  close();
+  delete settings_;
+}
+
+bool SerialPort::open(const std::string& path) {
+  close();
+  fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) {
+    lastError_ = errno;
+    return false;
+  }
+  // Nobody else may open the controller's port while we hold it.
+  ::ioctl(fd_, TIOCEXCL);
+  return true;
+}
+
+void SerialPort::close() {
+  if (fd_ >= 0) {
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+  }
+  fd_ = -1;
+}
+
+bool SerialPort::getState() {
+  if (settings_ == nullptr) settings_ = new Settings;
+  if (::tcgetattr(fd_, &settings_->tio) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool SerialPort::buildState() {
+  if (settings_ == nullptr) settings_ = new Settings;
+  termios& t = settings_->tio;
+  ::cfmakeraw(&t);
+  t.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
+  t.c_cflag |= CS8 | CREAD | CLOCAL;
+  t.c_iflag &= ~(IXON | IXOFF | IXANY);
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  if (::cfsetispeed(&t, B9600) != 0 || ::cfsetospeed(&t, B9600) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool SerialPort::applyState() {
+  if (settings_ == nullptr || ::tcsetattr(fd_, TCSANOW, &settings_->tio) != 0) {
+    lastError_ = settings_ == nullptr ? EINVAL : errno;
+    return false;
+  }
+  return true;
+}
+
+bool SerialPort::setTimeouts() {
+  // The time-outs live in read() and write(); the descriptor must not block for them.
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool SerialPort::clearDtr() {
+  int bits = TIOCM_DTR;
+  if (::ioctl(fd_, TIOCMBIC, &bits) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool SerialPort::setDtr() {
+  int bits = TIOCM_DTR;
+  if (::ioctl(fd_, TIOCMBIS, &bits) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool SerialPort::setBaud(int baud) {
+  termios t{};
+  if (::tcgetattr(fd_, &t) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  const speed_t speed = baud == 1200 ? B1200 : baud == 57600 ? B57600 : B9600;
+  ::cfsetispeed(&t, speed);
+  ::cfsetospeed(&t, speed);
+  if (::tcsetattr(fd_, TCSANOW, &t) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool SerialPort::write(std::span<const uint8_t> bytes) {
+  if (fd_ < 0) {
+    lastError_ = EBADF;
+    return false;
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(
+                                           kWriteTotalConstantMs +
+                                           kWriteTotalPerByteMs * static_cast<int>(bytes.size()));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      lastError_ = errno;
+      return false;
+    }
+    pollfd p{fd_, POLLOUT, 0};
+    const int left = remainingMs(deadline);
+    if (left == 0 || ::poll(&p, 1, left) <= 0) {
+      lastError_ = ETIMEDOUT;
+      return false;
+    }
+  }
+  return true;
+}
+
+ReadResult SerialPort::read(std::span<uint8_t> buffer) {
+  ReadResult result;
+  const int wanted = static_cast<int>(buffer.size());
+  const auto deadline =
+      Clock::now() + std::chrono::milliseconds(kReadTotalConstantMs + kReadTotalPerByteMs * wanted);
+  auto fail = [&](int error) {
+    // A failing read still takes its time, as the port's time-outs would, so that
+    // callers retrying it never spin.
+    std::this_thread::sleep_until(deadline);
+    lastError_ = error;
+    result.ok = false;
+    result.error = error;
+    return result;
+  };
+  if (fd_ < 0) return fail(EBADF);
+  result.ok = true;
+  while (result.count < wanted) {
+    int wait = remainingMs(deadline);
+    if (result.count > 0 && wait > kReadIntervalMs) wait = kReadIntervalMs;
+    if (wait == 0) break;
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, wait);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return fail(errno);
+    }
+    if (ready == 0) break;  // total or interval time-out: return what arrived
+    const ssize_t n = ::read(fd_, buffer.data() + result.count, wanted - result.count);
+    if (n > 0) {
+      result.count += static_cast<int>(n);
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+      return fail(n == 0 ? EIO : errno);
+    }
+  }
+  return result;
+}
+
+}  // namespace tkb
