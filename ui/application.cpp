@@ -1,0 +1,408 @@
+#include "ui/application.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QIcon>
+#include <QMetaObject>
+#include <climits>
+
+#include "app/startup_reads.h"
+#include "link/trace.h"
+
+namespace tkb::ui {
+
+namespace {
+constexpr std::size_t kBasePathMax = 255;
+constexpr std::size_t kProfileDirectoryMax = 260;
+constexpr int kProfileLabelChars = 14;
+constexpr const char* kMonitorSection = "MONITOR";
+
+std::string workingDirectory(std::size_t maxChars) {
+  char buffer[PATH_MAX];
+  if (getcwd(buffer, sizeof buffer) == nullptr) return ".";
+  std::string dir(buffer);
+  if (dir.size() > maxChars) dir.resize(maxChars);
+  return dir;
+}
+}  // namespace
+
+Application::Application(Services services, ProbeOptions probeOptions)
+    : services_(std::move(services)), probeOptions_(std::move(probeOptions)) {
+  probeOptions_.stop = &stopProbe_;
+  window_ = std::make_unique<QWidget>();
+  window_->setWindowTitle(kWindowTitle);
+  window_->setWindowIcon(QIcon(":/pictures/icon.svg"));
+  window_->setFixedSize(kWindowWidth, kWindowHeight);
+  window_->setAutoFillBackground(true);
+  QPalette palette = window_->palette();
+  palette.setColor(QPalette::Window, QColor(0x44, 0x44, 0x44));  // grey until pages exist
+  window_->setPalette(palette);
+  searching_ = makeLabel(window_.get(), "Searching for the pedal set...", 24);
+  searching_->setStyleSheet("color:#e0e0e0;");
+  placeAligned(searching_, Align::Center, 0, 0);
+  searching_->hide();
+}
+
+Application::~Application() {
+  // Closing the window ends the program without stopping the monitors (their slots
+  // keep them running); only the probe is told to give up.
+  stopProbe_ = true;
+  if (probeThread_.joinable()) probeThread_.join();
+  for (QTimer* t : tasks_) t->stop();
+}
+
+void Application::setPhase(Phase phase) {
+  phase_ = phase;
+  emit phaseChanged(static_cast<int>(phase));
+}
+
+std::optional<int> Application::languageIndex() const {
+  return ui::languageIndex(controller.state.language);
+}
+
+void Application::startApplication() {
+  if (phase_ == Phase::Probing || phase_ == Phase::Running || phase_ == Phase::Stopped) return;
+  // The key listener is installed once per process; a failed installation is tried again
+  // by the next start.
+  if (!keyListenerInstalled_) {
+    if (!services_.keys) {
+      trace("\nKey listener not available: key-letter actions are off\n");
+    } else if (services_.keys->install()) {
+      keyListenerInstalled_ = true;
+    } else if (services_.errorBox) {
+      services_.errorBox("Failed to install hook!", "Error");
+    }
+  }
+  // The probe may scan for ever: it runs on a worker thread and the window stays
+  // responsive, saying what it is doing.
+  searching_->show();
+  searching_->raise();
+  setPhase(Phase::Probing);
+  if (probeThread_.joinable()) probeThread_.join();
+  probeThread_ = std::thread([this] {
+    const int result = probeController(controller, probeOptions_);
+    QMetaObject::invokeMethod(this, [this, result] { probeFinished(result); },
+                              Qt::QueuedConnection);
+  });
+}
+
+void Application::probeFinished(int result) {
+  if (probeThread_.joinable()) probeThread_.join();
+  searching_->hide();
+  if (phase_ == Phase::Stopped) return;
+  ControllerState& state = controller.state;
+  applyProbeResult(state, result);
+  if (services_.pedals == nullptr || !services_.pedals->findJoystick()) state.connected = false;
+
+  basePath_ = workingDirectory(kBasePathMax);
+  trace("\nPath guardado -> %s", basePath_.c_str());
+  if (!config_) config_ = std::make_unique<AppConfig>(basePath_ + "/opt/config.ini");
+
+  buildBackgroundAndBox();
+  if (!state.connected) {
+    page_.notDetectedBox->show();
+    page_.notDetectedBox->raise();
+    setPhase(Phase::NotDetected);
+    return;
+  }
+  page_.notDetectedBox->hide();
+
+  readStartReadings(controller);
+  if (!usageLog_) usageLog_ = std::make_unique<UsageLog>(basePath_);
+  usageLog_->open(state);
+  readModelAndColour(controller);
+  buildPicturesAndLists();
+  readFirmwareVersion(controller);
+  state.brakeMax = kBrakeMaxPreset;
+  loadData(controller, usageLog_.get());
+  buildStatusLabels();
+  create_main_page();
+  buildPageContainers();
+  if (hooks_.Create_pro_page) hooks_.Create_pro_page(proPage_);
+  if (hooks_.Create_sport_page) hooks_.Create_sport_page(customPage_);
+  profileDirectory_ = workingDirectory(kProfileDirectoryMax);
+  loadSettings();
+  startTasks();
+  pagesBuilt_ = true;
+  setPhase(Phase::Running);
+}
+
+void Application::buildBackgroundAndBox() {
+  // A new start (CONTINUE) puts a new background and box above the old ones; the old
+  // ones can never be seen again, so they go.
+  if (page_.background) page_.background->deleteLater();
+  if (page_.notDetectedBox) page_.notDetectedBox->deleteLater();
+
+  auto* background = new ClickLabel(window_.get());
+  background->setObjectName("Background");
+  background->setGeometry(0, 0, kWindowWidth, kWindowHeight);
+  background->setAttribute(Qt::WA_StyledBackground);
+  background->setStyleSheet(
+      "#Background{background:qlineargradient(x1:0,y1:0,x2:0,y2:1,stop:0 #ffffff,stop:1 #e4e4e4);}");
+  background->onClick = [this, background] { event_handler(background, UiEvent::ShortClicked); };
+  background->show();
+  page_.background = background;
+
+  auto* box = new QFrame(window_.get());
+  box->setObjectName("NotDetectedBox");
+  box->resize(500, 400);
+  box->setStyleSheet("#NotDetectedBox{background:#ffffff;border:2px solid #9a9a9a;border-radius:10px;}");
+  placeAligned(box, Align::Center, 0, 0);
+  page_.notDetectedText =
+      makeLabel(box, "PEDALS NOT DETECTED!!\n\nPLEASE PLUG IN THE PEDALS TO CALIBRATE AND RESTART", 20);
+  page_.notDetectedText->setWordWrap(true);
+  page_.notDetectedText->setAlignment(Qt::AlignCenter);
+  page_.notDetectedText->setGeometry(30, 60, 440, 200);
+  page_.continueButton = new QPushButton("CONTINUE", box);
+  page_.continueButton->resize(200, 50);
+  placeAligned(page_.continueButton, Align::BottomMid, 0, -50);
+  setButtonLook(page_.continueButton, ButtonLook::Normal);
+  QPushButton* cont = page_.continueButton;
+  connect(cont, &QPushButton::clicked, this, [this, cont] {
+    // NotDetectedBox handler: value changed on one of its buttons.
+    trace("Button: %s\n", cont->text().toUtf8().constData());
+    if (cont->text() == "CONTINUE") {
+      setButtonLook(cont, ButtonLook::Normal);
+      startApplication();
+    }
+  });
+  box->hide();
+  page_.notDetectedBox = box;
+}
+
+void Application::buildStatusLabels() {
+  const ControllerState& state = controller.state;
+  auto status = [this](const QString& text, int x, int y) {
+    QLabel* label = makeLabel(window_.get(), text, 15);
+    label->setStyleSheet("color:rgba(0,0,0,190);");  // text opacity 190 of 255
+    label->move(x, y);
+    label->show();
+    return label;
+  };
+  page_.firmwareLabel = status(QString::asprintf("Firmware: TKB-V%d.%d", state.firmwareVersion[0],
+                                                 state.firmwareVersion[1]),
+                               20, 5);
+  page_.profileLabel = status("", 20, 25);
+  refreshProfileLabel();
+  page_.modeLabels[0] = status("Mode: PRO", 220, 15);
+  page_.modeLabels[1] = status("Mode: CUSTOM", 220, 15);
+  page_.modeLabels[2] = status("Mode: CUSTOM M", 220, 15);
+  applyModeLabel();
+}
+
+void Application::refreshProfileLabel() {
+  if (!page_.profileLabel) return;
+  const ControllerState& state = controller.state;
+  std::string name = profileNameText(state.sportProfileActive ? state.sportProfileName
+                                                              : state.proProfileName);
+  if (name.size() > kProfileLabelChars) name.resize(kProfileLabelChars);
+  page_.profileLabel->setText(QString::asprintf("Profile: %s", name.c_str()));
+  page_.profileLabel->adjustSize();
+}
+
+void Application::applyModeLabel() {
+  const ControllerState& state = controller.state;
+  const ModeLabel shown = state.proProfileActive ? ModeLabel::Pro
+                          : state.chetoActive    ? ModeLabel::CustomM
+                                                 : ModeLabel::Custom;
+  for (int i = 0; i < 3; ++i)
+    if (page_.modeLabels[i]) page_.modeLabels[i]->setVisible(i == static_cast<int>(shown));
+}
+
+void Application::styleModeButtons() {
+  ControllerState& state = controller.state;
+  if (!page_.activatePro || !page_.activateCustom) return;
+  if (!state.sportProfileActive) {
+    state.proProfileActive = true;
+    setButtonLook(page_.activatePro, ButtonLook::Highlighted);
+    setButtonLook(page_.activateCustom, ButtonLook::Normal);
+  } else if (!state.proProfileActive) {
+    setButtonLook(page_.activateCustom, ButtonLook::Highlighted);
+    setButtonLook(page_.activatePro, ButtonLook::Normal);
+  }
+}
+
+void Application::showModeButtonsAfterPage() {
+  ControllerState& state = controller.state;
+  if (state.sportProfileLoaded) {
+    state.calibrated = true;
+    page_.activatePro->show();
+    page_.activateCustom->show();
+    page_.pro->show();
+    page_.custom->show();
+  } else {
+    page_.pro->show();
+    page_.activateCustom->hide();
+    page_.activatePro->setVisible(state.calibrated);
+    page_.custom->setVisible(state.calibrated);
+  }
+  styleModeButtons();
+}
+
+void Application::buildPageContainers() {
+  auto container = [this](const char* name) {
+    auto* page = new QWidget(window_.get());
+    page->setObjectName(name);
+    page->setGeometry(kPageX, kPageY, kPageWidth, kPageHeight);
+    page->setAttribute(Qt::WA_StyledBackground);
+    page->setStyleSheet(QString("#%1{background:#2b2f36;border-radius:6px;}").arg(name));
+    page->hide();
+    return page;
+  };
+  proPage_ = container("ProPage");
+  customPage_ = container("CustomPage");
+}
+
+void Application::loadSettings() {
+  ControllerState& state = controller.state;
+  trace("\nloadSettings - Inicio");
+  if (services_.pedals) services_.pedals->resetJoystickCalibration();
+  if (hooks_.showZones) hooks_.showZones();
+
+  trace("\nchar -> %s", state.language.c_str());
+  if (const auto index = languageIndex()) {
+    selectLanguage(*index);
+  } else {
+    trace("Language not found\n");
+    closeMenus();
+  }
+  if (hooks_.placeProControls) hooks_.placeProControls();
+
+  if (state.sportProfileLoaded) {
+    struct CurveRead {
+      Query query;
+      const char* line;
+      const Curve* curve;
+    };
+    const CurveRead reads[] = {
+        {Query::ClutchCurve, "\nLeemos curvas Embrague -> ", &state.clutchCurve},
+        {Query::BrakeCurve, "\nLeemos curvas Freno -> ", &state.brakeCurve},
+        {Query::ThrottleCurve, "\nLeemos curvas Acelerador -> ", &state.throttleCurve},
+    };
+    for (const CurveRead& r : reads) {
+      controller.query(r.query);
+      trace("%s", r.line);
+      for (int i = 0; i < kCurvePoints; ++i) trace("\n\tDato %d -> %d", i, (*r.curve)[i]);
+    }
+    if (hooks_.showCurves) hooks_.showCurves();
+    page_.activateCustom->show();
+  } else {
+    state.sportProfileLoaded = false;
+    page_.activateCustom->hide();
+  }
+  // Without a calibration there is nothing to activate and no CUSTOM page to open.
+  if (!state.calibrated) {
+    page_.activatePro->hide();
+    page_.activateCustom->hide();
+    page_.custom->hide();
+  }
+  styleModeButtons();
+  if (usageLog_) usageLog_->modeLine(state.proProfileActive);
+  if (!state.sportProfileActive) state.proProfileActive = true;
+
+  for (Query q : {Query::LetterMas, Query::LetterMas2, Query::LetterMenos, Query::LetterMenos2})
+    controller.query(q);
+  if (hooks_.showKeyLetters) hooks_.showKeyLetters();
+  applyModeLabel();
+  refreshProfileLabel();
+  trace("\nloadSettings - Final");
+}
+
+void Application::startTasks() {
+  // Three 10 ms tasks in this order: the joystick read and the two bar refreshes. Each
+  // samples every period; widgets repaint only when what they show changes.
+  const std::function<void()> jobs[] = {
+      [this] {
+        if (services_.pedals) services_.pedals->readPedalAxes();
+      },
+      [this] {
+        if (hooks_.RefrescoBarrasPro) hooks_.RefrescoBarrasPro();
+      },
+      [this] {
+        if (hooks_.RefrescoBarrasSport) hooks_.RefrescoBarrasSport();
+      },
+  };
+  for (const auto& job : jobs) {
+    auto* timer = new QTimer(this);
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setInterval(kTaskPeriodMs);
+    connect(timer, &QTimer::timeout, this, job);
+    timer->start();
+    tasks_.push_back(timer);
+  }
+}
+
+void Application::selectLanguage(int index) {
+  if (index >= 0 && index < kLanguageCount) {
+    trace("\nLanguage selected is %s\n", kLanguageNames[index]);
+    controller.state.language = kLanguageNames[index];
+    controller.MandarDatosIdioma();
+    labels_.apply(index);
+  } else {
+    trace("Language not found\n");
+  }
+  closeMenus();
+}
+
+void Application::TextoPasoCalibracion(int step, QLabel* textLabel, QLabel* noteLabel) {
+  const auto language = languageIndex();
+  if (!language) {
+    trace("Language not found\n");
+    return;
+  }
+  static constexpr WizardText kSteps[] = {WizardText::Start, WizardText::Throttle,
+                                          WizardText::Brake, WizardText::Clutch,
+                                          WizardText::Calibrated};
+  if (step >= 0 && step <= 4) {
+    if (textLabel) setRecolouredText(textLabel, wizardText(kSteps[step], *language));
+    return;
+  }
+  if (textLabel) setRecolouredText(textLabel, wizardText(WizardText::Saved, *language));
+  if (noteLabel) setRecolouredText(noteLabel, wizardText(WizardText::Note, *language));
+}
+
+bool Application::startMonitor(ProcessSlot& slot, bool vrMode) {
+  if (config_) {
+    config_->write(kMonitorSection, "enable_window", vrMode ? "0" : "1");
+    config_->write(kMonitorSection, "enable_vr", vrMode ? "1" : "0");
+  }
+  return slot.start(kMonitorProgram, kMonitorDirectory);
+}
+
+void Application::restartVrMonitor() {
+  // The monitor starts again in the mode last written; the buttons stay as they are.
+  VrMonitorProcess.stop();
+  VrMonitorProcess.start(kMonitorProgram, kMonitorDirectory);
+}
+
+void Application::shutDown() {
+  if (phase_ == Phase::Stopped) return;
+  // The same as the CLOSE MONITOR and CLOSE VR MONITOR buttons.
+  if (!MonitorProcess.empty()) {
+    MonitorProcess.stop();
+    if (page_.openMonitor) {
+      page_.openMonitor->show();
+      page_.closeMonitor->hide();
+    }
+  }
+  if (!VrMonitorProcess.empty()) {
+    if (vrPanel_) vrPanel_->hide();
+    VrMonitorProcess.stop();
+    if (page_.openVrMonitor) {
+      page_.openVrMonitor->show();
+      page_.closeVrMonitor->hide();
+    }
+  }
+  if (keyListenerInstalled_ && services_.keys) services_.keys->remove();
+  keyListenerInstalled_ = false;
+  stopProbe_ = true;
+  if (probeThread_.joinable()) probeThread_.join();
+  controller.closeLink();
+  if (usageLog_) usageLog_->close();
+  for (QTimer* t : tasks_) t->stop();
+  setPhase(Phase::Stopped);
+  if (services_.quit) services_.quit();
+}
+
+}  // namespace tkb::ui

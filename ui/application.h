@@ -1,0 +1,180 @@
+// Application: the configuration program's window and everything it owns — the
+// controller (link and ControllerState), the usage logs, config.ini, the pedal input,
+// the key listener and the two monitor process slots — with the start-up sequence
+// (startApplication), the main page and its event_handler, the language, the VR panel,
+// the three 10 ms tasks and the shut-down sequence. Everything runs on the main thread
+// except the probe, which runs on a worker thread while the window shows that it is
+// searching.
+//
+// The PRO and CUSTOM pages are built into the containers proPage() and customPage()
+// (820 x 560 at (460, 20)) by the builders in PageHooks; they register their localised
+// labels with labels(), their event_handler branches with addEventBranch(), and their
+// parts of loadSettings and of the 10 ms tasks through PageHooks.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_config.h"
+#include "app/process_slot.h"
+#include "app/usage_log.h"
+#include "link/controller.h"
+#include "link/probe.h"
+#include "ui/localisation.h"
+#include "ui/main_page.h"
+#include "ui/services.h"
+#include "ui/vr_panel.h"
+
+namespace tkb::ui {
+
+inline constexpr int kWindowWidth = 1300;
+inline constexpr int kWindowHeight = 640;
+inline constexpr int kTaskPeriodMs = 10;
+inline constexpr int kPageX = 460, kPageY = 20, kPageWidth = 820, kPageHeight = 560;
+inline constexpr const char* kWindowTitle = "TKB-Tunedeck V3.3.3";
+inline constexpr const char* kMonitorProgram = "./opt/TKB_Monitor";
+inline constexpr const char* kMonitorDirectory = "./opt/";
+
+// The event kinds the handlers act on.
+enum class UiEvent { Pressed, ShortClicked, Released, Other };
+
+// What later pages plug into the window. Every member may stay empty.
+struct PageHooks {
+  // Create_pro_page / Create_sport_page: build into the given container (hidden).
+  std::function<void(QWidget* container)> Create_pro_page;
+  std::function<void(QWidget* container)> Create_sport_page;
+  // loadSettings steps that belong to the pages, in loadSettings order: zones into the
+  // spin boxes; zone and calibration controls; the re-read curves into the charts; the
+  // key letters into the lists.
+  std::function<void()> showZones;
+  std::function<void()> placeProControls;
+  std::function<void()> showCurves;
+  std::function<void()> showKeyLetters;
+  // PRO button: after the container is shown and the mode is handled. calibrated tells
+  // which way the page opens; then the three zone pairs have been read back.
+  std::function<void(bool calibrated)> proPageOpened;
+  // CUSTOM button: after the container is shown, before the mode frames are sent.
+  std::function<void()> customPageOpened;
+  // The two bar refreshes of the 10 ms tasks.
+  std::function<void()> RefrescoBarrasPro;
+  std::function<void()> RefrescoBarrasSport;
+};
+
+class Application : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class Phase { Idle, Probing, NotDetected, Running, Stopped };
+
+  Application(Services services, ProbeOptions probeOptions = {});
+  ~Application() override;
+
+  Controller controller;
+
+  QWidget* window() const { return window_.get(); }
+  PageHooks& hooks() { return hooks_; }
+  LabelBoard& labels() { return labels_; }
+  MainPage& mainPage() { return page_; }
+  VrPanel* vrPanel() const { return vrPanel_; }
+  QWidget* proPage() const { return proPage_; }
+  QWidget* customPage() const { return customPage_; }
+  PedalInput* pedals() const { return services_.pedals.get(); }
+  UsageLog* usageLog() const { return usageLog_.get(); }
+  const AppConfig* config() const { return config_.get(); }
+  const std::string& basePath() const { return basePath_; }
+  Phase phase() const { return phase_; }
+  bool keyListenerInstalled() const { return keyListenerInstalled_; }
+
+  ProcessSlot MonitorProcess;
+  ProcessSlot VrMonitorProcess;
+
+  // The start-up sequence; again from NotDetectedBox's CONTINUE.
+  void startApplication();
+  // EXIT: monitors stopped, key listener removed, link and logs closed, then quit.
+  void shutDown();
+
+  // The main page's event handler; branches added by later pages are tried first.
+  void event_handler(QObject* object, UiEvent event);
+  using EventBranch = std::function<bool(QObject* object, UiEvent event)>;
+  void addEventBranch(EventBranch branch) { branches_.push_back(std::move(branch)); }
+  // Wires a button's pressed/clicked/released signals to event_handler.
+  void connectButton(QPushButton* button);
+
+  // Language selection by list index (0..5), as a click on LanguageList does.
+  void selectLanguage(int index);
+  // The current language index, none while no valid language is known.
+  std::optional<int> languageIndex() const;
+  // Sets the wizard labels of the PRO page for a step in the current language.
+  void TextoPasoCalibracion(int step, QLabel* textLabel, QLabel* noteLabel);
+
+  // The mode label rule and the mode-button rules (start-up and leaving a page).
+  void applyModeLabel();
+  void styleModeButtons();
+  void showModeButtonsAfterPage();
+  void refreshProfileLabel();
+
+  // Starting and stopping the monitor in a slot (window or VR mode).
+  bool startMonitor(ProcessSlot& slot, bool vrMode);
+  void restartVrMonitor();
+
+  // The model/colour list handler (value changed on either list).
+  void modelOrColourChanged(QObject* list, int index);
+  // Shows logo and photo for the current model and colour; none when out of range.
+  void showModelPictures();
+
+ signals:
+  void phaseChanged(int phase);
+
+ private:
+  void probeFinished(int result);
+  void buildBackgroundAndBox();
+  void buildPicturesAndLists();
+  void buildStatusLabels();
+  void create_main_page();
+  void buildPageContainers();
+  void loadSettings();
+  void startTasks();
+  void setPhase(Phase phase);
+  bool mainPageBranch(QObject* object);
+  void openManual();
+  void manualListClicked(const QString& entry);
+  void closeMenus();
+  QPushButton* makeButton(const QString& text, int w, int h, Align align, int dx, int dy);
+
+  Services services_;
+  ProbeOptions probeOptions_;
+  PageHooks hooks_;
+  LabelBoard labels_;
+  std::unique_ptr<QWidget> window_;
+  QLabel* searching_ = nullptr;
+  MainPage page_;
+  VrPanel* vrPanel_ = nullptr;
+  QWidget* proPage_ = nullptr;
+  QWidget* customPage_ = nullptr;
+  std::vector<EventBranch> branches_;
+  std::unique_ptr<UsageLog> usageLog_;
+  std::unique_ptr<AppConfig> config_;
+  std::string basePath_;
+  std::string profileDirectory_;  // the second copy of the working directory
+  Phase phase_ = Phase::Idle;
+  bool keyListenerInstalled_ = false;
+  bool pagesBuilt_ = false;
+  std::thread probeThread_;
+  std::atomic<bool> stopProbe_{false};
+  std::vector<QTimer*> tasks_;
+};
+
+// The photo for a model, colour and pedal kind: with clutch m + 5 (grey) or m + 15
+// (black), without clutch m - 1 or m + 9. None when the result is outside 0..19 or the
+// model outside 1..6.
+std::optional<int> photoIndex(int model, int colour, bool hasClutch);
+
+}  // namespace tkb::ui

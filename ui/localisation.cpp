@@ -1,0 +1,170 @@
+#include "ui/localisation.h"
+
+namespace tkb::ui {
+
+namespace {
+
+constexpr const char* kNames[kLanguageCount] = {"English", "Spanish", "Italian",
+                                               "French",  "German",  "Portuguese"};
+constexpr const char* kManuals[kLanguageCount] = {"doc/en.pdf", "doc/es.pdf", "doc/it.pdf",
+                                                  "doc/fr.pdf", "doc/de.pdf", "doc/po.pdf"};
+
+// One row per LabelRole, in the order of the enumeration.
+constexpr LabelTexts kLabelSets[kLabelRoleCount] = {
+    // Main page: OPEN MONITOR button
+    {"OPEN MONITOR", "ABRIR MONITOR", "ATTIVARE MONITOR", "OUVRIR MONITOR", "MONITOR ÖFFNEN", "ABRIR MONITOR"},
+    // Main page: CLOSE MONITOR button
+    {"CLOSE MONITOR", "CERRAR MONITOR", "CHIUDI MONITOR", "FERMER MONITOR", "MONITOR SCHLIEßEN", "FECHAR MONITOR"},
+    // Main page: OPEN VR MONITOR button
+    {"OPEN VR MONITOR", "ABRIR VR MONITOR", "ATTIVARE VR MONITOR", "OUVRIR VR MONITOR", "VR MONITOR ÖFFNEN", "ABRIR VR MONITOR"},
+    // Main page: CLOSE VR MONITOR button
+    {"CLOSE VR MONITOR", "CERRAR VR MONITOR", "CHIUDI VR MONITOR", "FERMER VR MONITOR", "VR MONITOR SCHLIEßEN", "FECHAR VR MONITOR"},
+    // VR panel: size label
+    {"SIZE:", "TAMAÑO:", "GRANDEZZA:", "TAILLE:", "GRÖßE:", "TAMANHO:"},
+    // VR panel: horizontal position label
+    {"HORIZONTAL:", "HORIZONTAL:", "ORIZZONTALE:", "HORIZONTAL:", "HORIZONTAL:", "HORIZONTAL:"},
+    // VR panel: vertical position label
+    {"VERTICAL:", "VERTICAL:", "VERTICALE:", "VERTICAL:", "VERTIKAL:", "VERTICAL:"},
+    // VR panel: depth label
+    {"DEPTH:", "PROFUNDIDAD:", "PROFONDITÀ:", "PROFONDEUR:", "TIEFE:", "PROFUNDIDADE:"},
+    // VR panel: pitch label
+    {"PITCH:", "INCL.FRONTAL:", "INCL.FRONTALE:", "INCL.AVANT:", "FRONT.NEIG.:", "INC.DIANTEIRA:"},
+    // VR panel: yaw label
+    {"YAW:", "INCL.LATERAL:", "INCL.LATERALE:", "INCL.LATÉRAL:", "VERT.NEIG.:", "INC.LATERAL:"},
+    // VR panel: opacity label
+    {"OPACITY:", "OPACIDAD:", "OPACITA:", "OPACITÉ:", "TRANSPARENZ:", "OPACIDADE:"},
+    // VR panel: apply button
+    {"APPLY VR SETTINGS", "APLICAR AJUSTES VR", "APPLICARE IMPOSTAZIONI", "APPLIQUER AJUSTEMENTS", "EINSTELLUNGEN ÜBERNEHMEN", "APLICAR DEFINIÇÕES VR"},
+    // Main page: LANGUAGE button
+    {"LANGUAGE", "IDIOMA", "LINGUAGGIO", "LANGUE", "SPRACHE", "LÍNGUA"},
+    // Main page: MANUAL button
+    {"MANUAL", "MANUAL", "MANUALE", "MANUEL", "HANDBUCH", "MANUAL"},
+    // Main page: EXIT button
+    {"EXIT", "SALIR", "CHIUDI", "FERMER", "SCHLIEßEN", "FECHAR"},
+    // Main page: PRO button, second line
+    {"BASIC SETTINGS", "AJUSTE BÁSICO", "TARARE IL DISPOSITIVO", "CALIBRER L'APPAREIL", "KALIBRIEREN", "CALIBRAR DISPOSITIVO"},
+    // Main page: CUSTOM button, second line
+    {"ADVANCED SETTINGS", "AJUSTE AVANZADO", "IMPOSTAZIONE AVANZATA", "PARAMÀTRES AVANCÉS", "ERWEITERTE EINSTELLUNG", "AJUSTE AVANÇADO"},
+    // Main page: ACTIVATE PRO MODE button
+    {"ACTIVATE PRO MODE", "ACTIVAR MODO PRO", "ATTIVARE LA MODALITÀ PRO", "ACTIVER LE MODE PRO", "PRO-MODUS AKTIVIEREN", "ATIVAR O MODO PRO"},
+    // Main page: ACTIVATE CUSTOM MODE button
+    {"ACTIVATE CUSTOM MODE", "ACTIVAR MODO CUSTOM", "ATTIVARE LA MODALITÀ CUSTOM", "ACTIVER LE MODE CUSTOM", "CUSTOM-MODUS AKTIVIEREN", "ATIVAR O MODO CUSTOM"},
+    // PRO page: apply button
+    {"APPLY SETTINGS", "APLICAR AJUSTES", "APPLICA LA REGOLAZIONE", "APPLIQUER LES RÉGLAGES", "EINSTELLUNGEN ÜBERNEHMEN", "APLICAR CONFIGURAÇÕES"},
+    // PRO page: cancel button
+    {"CANCEL", "CANCELAR", "CANCELLARE", "ANNULER", "STORNIEREN", "CANCELAR"},
+    // PRO page: save button
+    {"SAVE", "GUARDAR", "SALVA", "ENREGISTRER", "SPEICHERN", "SALVE"},
+    // PRO page: load button
+    {"LOAD", "CARGAR", "CARICO", "CHARGE", "BELASTUNG", "CARGA"},
+    // PRO page: applied message
+    {"SETTINGS APPLY!", "¡AJUSTES APLICADOS!", "IMPOSTAZIONI APPLICA!", "RÉGLAGES APPLIQUER!", "EINSTELLUNGEN ÜBERNEHMEN!", "CONFIGURAÇÕES APLICA!"},
+    // PRO page: saved message
+    {"SETTINGS SAVED!", "¡AJUSTES GUARDADOS!", "IMPOSTAZIONI SALVA!", "RÉGLAGES ENREGISTRER!", "EINSTELLUNGEN SPEICHERN!", "CONFIGURAÇÕES SALVE!"},
+    // PRO page: loaded message
+    {"SETTINGS LOAD!", "¡AJUSTES CARGADOS!", "IMPOSTAZIONI CARICO!", "RÉGLAGES CHARGE!", "EINSTELLUNGEN BELASTUNG!", "CONFIGURAÇÕES CARGA!"},
+    // PRO page: brake limit label
+    {"MAX BRAKE PRESS", "PRESION MAXIMA", "PRESS FRENO MASSIMA", "PRESS FREIN MAX", "MAX BRAKE PRESS", "PRESS MAX FREIO"},
+    // PRO page: upper dead-zone labels (two)
+    {"TOP DEAD ZONE", "ZONA MUERTA SUP", "ZONA MORTA SUPERIORE", "ZONE MORTE SUPÉRIEUR", "OBERE TOTE ZONE", "TOP ZONA MORTA"},
+    // PRO page: lower dead-zone labels (three)
+    {"LOWER DEAD ZONE", "ZONA MUERTA INF", "ZONA MORTA INFERIORE", "ZONE MORTE INFÉRIEURE", "UNTERE TOTE ZONE", "ZONA MORTA INFERIOR"},
+    // PRO page: close button
+    {"GO BACK", "VOLVER", "CHIUDI", "FERMER", "SCHLIESSEN", "FECHAR"},
+    // PRO page: calibrate button
+    {"CALIBRATE", "CALIBRAR", "CALIBRARE", "CALIBRER", "KALIBRIEREN", "CALIBRAR"},
+    // PRO page: calibration next button
+    {"NEXT", "SIGUIENTE", "SUCCESSIVO", "SUIVANT", "NÄCHSTER", "PRÓXIMO"},
+    // PRO page: calibration save button
+    {"SAVE", "GUARDAR", "SALVA", "ENREGISTRER", "SPEICHERN", "SALVE"},
+    // PRO page: clutch title
+    {"CLUTCH", "EMBRAGUE", "FRIZIONE", "EMBRAYAGE", "KUPPLUNG", "EMBREAGEM"},
+    // PRO page: brake title
+    {"BRAKE", "FRENO", "FRENO", "FREIN", "BREMSE", "FREIO"},
+    // PRO page: throttle title
+    {"THROTTLE", "ACELERADOR", "ACCELERATORE", "ACCÉLÉRATEUR", "BESCHLEUNIGER", "ACELERADOR"},
+    // CUSTOM page: apply button
+    {"APPLY", "APLICAR", "APPLICARE", "APPLIQUER", "ANWENDEN", "APLIQUE"},
+    // CUSTOM page: load button
+    {"LOAD", "CARGAR", "CARICO", "CHARGE", "BELASTUNG", "CARGA"},
+    // CUSTOM page: save button
+    {"SAVE", "GUARDAR", "SALVA", "ENREGISTRER", "SPEICHERN", "SALVE"},
+    // CUSTOM page: default-all button
+    {"DEFAULT ALL", "DEFECTO", "DI DEFAULT", "DÉFAUT", "STANDARD", "PADRÃO"},
+    // CUSTOM page: close button
+    {"CLOSE", "CERRAR", "CHIUDI", "FERMER", "SCHLIESSEN", "FECHAR"},
+    // CUSTOM page: per-pedal default buttons (three)
+    {"DEFAULT", "DEFECTO", "DI DEFAULT", "DÉFAUT", "STANDARD", "PADRÃO"},
+    // CUSTOM page: upper dead-zone labels, clutch and throttle
+    {"UPPER DEAD ZONE", "ZONA MUERTA SUPERIOR", "ZONA MORTA SUPERIORE", "ZONE MORTE SUPÉRIEUR", "TOP DEAD ZONE", "TOP ZONA MORTA"},
+    // CUSTOM page: lower dead-zone labels (three)
+    {"LOWER DEAD ZONE", "ZONA MUERTA INFERIOR", "ZONA MORTA INFERIORE", "ZONE MORTE INFÉRIEURE", "UNTERE TOTE ZONE", "ZONA MORTA INFERIOR"},
+    // CUSTOM page: brake upper label
+    {"MAX BRAKE PRESS", "MÁXIMA PRESIÓN", "ZONA MORTA SUPERIORE", "ZONE MORTE SUPÉRIEUR", "TOP DEAD ZONE", "TOP ZONA MORTA"},
+    // CUSTOM page: adjustment-area title
+    {"ADJUSTEMENT AREA", "ZONA DE AJUSTE", "ZONA DI AGGIUSTAMENTO", "ZONE DÉAJUSTEMENT", "VERSTELLBEREICH", "ZONA DE AJUSTE"},
+    // CUSTOM page: throttle title
+    {"THROTTLE", "ACELERADOR", "ACCELERATORE", "ACCÉLÉRATEUR", "BESCHLEUNIGER", "ACELERADOR"},
+    // CUSTOM page: brake title
+    {"BRAKE", "FRENO", "FRENO", "FREIN", "BREMSE", "FREIO"},
+    // CUSTOM page: clutch title
+    {"CLUTCH", "EMBRAGUE", "FRIZIONE", "EMBRAYAGE", "KUPPLUNG", "EMBREAGEM"},
+};
+
+constexpr int kWizardTextCount = static_cast<int>(WizardText::Count);
+// Per language: steps 0 to 4, the saved text and the note ("\n" is a line break).
+constexpr std::array<const char*, kWizardTextCount> kWizardTexts[kLanguageCount] = {
+    // English
+    {"DO NOT PRESS ANY PEDAL AND PRESS \nNEXT.", "PRESS THE ACCELERATOR TO THE \nMAXIMUM, HOLD IT AND PRESS NEXT.", "PRESS THE BRAKE WHERE YOU WOULD \nLIKE YOUR MAXIMUM BRAKE TO BE, \nHOLD IT AND PRESS NEXT.", "PRESS THE CLUTCH TO MAXIMUM, \nHOLD IT, AND PRESS NEXT.", "#FF0000 CALIBRATED PEDALS, #CHECK THE \nCALIBRATION, NOW YOU CAN SAVE OR \nCALIBRATE AGAIN.", "SAVED CONFIGURATION.", "NOTE: YOU ALREADY HAVE THE PRO \nMODE ACTIVATED. #FF0000 NOW GO TO YOUR \n#FF0000 SIMULATION GAMES AND CALIBRATE \n#FF0000 THEM."},
+    // Spanish
+    {"NO PRESIONE NINGÚN PEDAL Y PULSE \nSIGUIENTE", "PRESIONE EL ACELERADOR AL MÁXIMO, \nMANTENGALO Y PULSE SIGUIENTE.", "PRESIONE EL FRENO DONDE LE \nGUSTARIA QUE FUESE SU FRENADA \nMÁXIMA, MANTENGALO Y PULSE \nSIGUIENTE.", "PRESIONE EL EMBRAGUE AL MÁXIMO, \nMANTENGALO Y PULSE SIGUIENTE.", "#FF0000 PEDALES CALIBRADOS, #COMPRUEBE LA \nCALIBRACIÓN, AHORA PUEDE GUARDAR \nO CALIBRAR DE NUEVO.", "CONFIGURACIÓN GUARDADA.", "NOTA: YA TIENE EL MODO SPORT \nACTIVADO. #FF0000 AHORA VAYA A SUS JUEGOS \n#FF0000 DE SIMULACIÓN Y CALIBRELOS."},
+    // Italian
+    {"NON PREMERE ALCUN PEDALE E \nPREMERE SUCCESSIVO.", "PREMERE L'ACCELERATORE AL MASSIMO, \nTENERLO E PREMERE SUCCESSIVO.", "PREMERE IL FRENO DOVE VUOI ESSERE \nIL TUO FRENO MASSIMO, TENERLO E \nPREMI SUCCESSIVO.", "PREMERE LA FRIZIONE AL MASSIMO, \nTENERLA PRESENTE E PREMERE \nSUCCESSIVA.", "#FF0000 PEDALI CALIBRATI, #CONTROLLA LA \nTARATURA, ORA PUOI SALVARE O \nCALIBRARE DI NUOVO.", "CONFIGURAZIONE SALVATA.", "NOTA: SEI GIÀ ATTIVATO LA MODALITÀ \nSPORT. #FF0000 ORA VAI AI TUOI GIOCHI DI \n#FF0000 SIMULAZIONE E CALIBRACI."},
+    // French
+    {"N'APPUYEZ SUR AUCUNE PÉDALE ET \nAPPUYEZ SUR SUIVANT.", "APPUYEZ SUR L'ACCÉLÉRATEUR AU \nMAXIMUM, MAINTENEZ-LE ET APPUYEZ \nSUR SUIVANT.", "APPUYEZ SUR LE FREIN OERE VOUS \nAIMERIEZ QUE VOTRE FREIN MAXIMUM \nSOIT, MAINTENEZ - LE ET APPUYEZ \nSUR SUIVANT", "APPUYEZ SUR L'EMBRAYAGE POUR \nMAXIMUM, MAINTENEZ-LE ET APPUYEZ \nSUR SUIVANT.", "#FF0000 PÉDALES ÉTALONNÉES, #VÉRIFIEZ \nL'ÉTALONNAGE, MAINTENANT, VOUS \nPOUVEZ ENREGISTRER OU CALIBRER \nÀ NOUVEAU.", "CONFIGURATION ENREGISTRÉE.", "REMARQUE: VOUS AVEZ DÉJÀ ACTIVÉ \nLE MODE SPORT. #FF0000 PASSEZ À VOS JEUX \n#FF0000 DE SIMULATION ET CALIBREZ - LES."},
+    // German
+    {"DRÜCKEN SIE KEINE PEDALE UND DRÜCKEN \nSIE WEITER.", "DRÜCKEN SIE DEN BESCHLEUNIGER \nAUF DAS MAXIMALE, HALTEN SIE ES \nUND DRÜCKEN SIE WEITER.", "DRÜCKEN SIE DIE BREMSE, WO SIE \nIHRE MAXIMALE BREMSE MÖCHTEN, \nHALTEN SIE SIE UND DRÜCKEN SIE \nWEITER.", "DRÜCKEN SIE DIE KUPPLUNG AUF \nMAXIMAL, HALTEN SIE SIE UND DRÜCKEN \nSIE WEITER.", "#FF0000 KALIBRIERTE PEDALE, #PRÜFEN SIE DIE \nKALIBRIERUNG, JETZT KÖNNEN SIE \nWIEDER SPEICHERN ODER KALIBRIEREN.", "GESPEICHERTE KONFIGURATION.", "HINWEIS: SIE HABEN BEREITS DEN SPORT - \nMODUS AKTIVIERT. #FF0000 GEHEN SIE JETZT \n#FF0000 ZU IHREN SIMULATIONSSPIELEN UND \n#FF0000 KALIBRIEREN SIE SIE."},
+    // Portuguese
+    {"NÃO CARREGAR EM NENHUM PEDAL E \nCALIBRAR A PRENSA.", "PRESSIONE O ACELERADOR AO MÁXIMO, \nMANTENHA-O E PRESSIONE PRÓXIMO.", "PRESSIONE O FREIO ONDE VOCÊ \nGOSTARIA QUE SEU FREIO MÁXIMO \nESTEJA, SEGURE - O E PRESSIONE EM \nPRÓXIMO.", "PRESSIONE A EMBREAGEM AO MÁXIMO, \nMANTENHA-A E PRESSIONE EM PRÓXIMO.", "#FF0000 PEDAIS CALIBRADOS, #VERIFIQUE A \nCALIBRAÇÃO, AGORA VOCÊ PODE \nSALVAR OU CALIBRAR NOVAMENTE.", "CONFIGURAÇÃO SALVADA.", "NOTA: VOCÊ JÁ TEM O MODO SPORT ATIVO. \n#FF0000 AGORA VÁ PARA SEUS JOGOS DE \n#FF0000 SIMULAÇÃO E CALIBRE-OS."},
+};
+
+}  // namespace
+
+const char* labelText(LabelRole role, int language) {
+  const int r = static_cast<int>(role);
+  if (r < 0 || r >= kLabelRoleCount || language < 0 || language >= kLanguageCount) return "";
+  return kLabelSets[r][language];
+}
+
+const char* wizardText(WizardText text, int language) {
+  const int t = static_cast<int>(text);
+  if (t < 0 || t >= kWizardTextCount || language < 0 || language >= kLanguageCount) return "";
+  return kWizardTexts[language][t];
+}
+
+std::optional<int> languageIndex(const std::string& name) {
+  for (int i = 0; i < kLanguageCount; ++i)
+    if (name == kNames[i]) return i;
+  return std::nullopt;
+}
+
+std::optional<std::string> manualFile(const std::string& languageName) {
+  if (auto i = languageIndex(languageName)) return std::string(kManuals[*i]);
+  return std::nullopt;
+}
+
+void LabelBoard::add(LabelRole role, Setter setter) {
+  labels_.emplace_back(role, std::move(setter));
+}
+
+void LabelBoard::apply(int language) const {
+  for (const auto& [role, setter] : labels_) setter(labelText(role, language));
+}
+
+int LabelBoard::count(LabelRole role) const {
+  int n = 0;
+  for (const auto& entry : labels_) n += entry.first == role ? 1 : 0;
+  return n;
+}
+
+}  // namespace tkb::ui

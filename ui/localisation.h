@@ -1,0 +1,65 @@
+// The six interface languages: one LabelSet (a text per label role) and one WizardTexts
+// (the calibration wizard's instructions) per language, as data, plus the LabelBoard that
+// every page registers its localised labels with so that choosing a language relabels
+// the main page, the VR panel and every page added later at once.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tkb::ui {
+
+inline constexpr int kLanguageCount = 6;
+
+// One role per row of the label table; several labels may share a role.
+enum class LabelRole {
+  OpenMonitor, CloseMonitor, OpenVrMonitor, CloseVrMonitor,
+  VrSize, VrHorizontal, VrVertical, VrDepth, VrPitch, VrYaw, VrOpacity, VrApply,
+  Language, Manual, Exit, ProSubtitle, CustomSubtitle, ActivatePro, ActivateCustom,
+  ProApply, ProCancel, ProSave, ProLoad, ProApplied, ProSaved, ProLoaded, ProBrakeLimit,
+  ProUpperZone, ProLowerZone, ProClose, ProCalibrate, ProNext, ProCalibrationSave,
+  ProClutchTitle, ProBrakeTitle, ProThrottleTitle,
+  CustomApply, CustomLoad, CustomSave, CustomDefaultAll, CustomClose, CustomDefault,
+  CustomUpperZone, CustomLowerZone, CustomBrakeUpper, CustomAdjustmentArea,
+  CustomThrottleTitle, CustomBrakeTitle, CustomClutchTitle,
+  Count
+};
+inline constexpr int kLabelRoleCount = static_cast<int>(LabelRole::Count);
+
+// The texts of one role in list order (English, Spanish, Italian, French, German,
+// Portuguese), UTF-8.
+using LabelTexts = std::array<const char*, kLanguageCount>;
+
+// The text of a role in a language (index 0..5).
+const char* labelText(LabelRole role, int language);
+
+// Wizard steps: 0 start, 1 throttle, 2 brake, 3 clutch, 4 calibrated, 5 saved, and the
+// note shown below the saved text. Texts may hold recolour markup ("#FF0000 red#").
+enum class WizardText { Start, Throttle, Brake, Clutch, Calibrated, Saved, Note, Count };
+const char* wizardText(WizardText text, int language);
+
+// The language index of a name ("English" 0 ... "Portuguese" 5), compared exactly.
+std::optional<int> languageIndex(const std::string& name);
+
+// The manual of a language, relative to the working directory ("doc/en.pdf" ...).
+std::optional<std::string> manualFile(const std::string& languageName);
+
+// Where the labels of every page are reached when the language changes. A page registers
+// each localised label once, with the function that shows a text on it.
+class LabelBoard {
+ public:
+  using Setter = std::function<void(const std::string&)>;
+  void add(LabelRole role, Setter setter);
+  // Shows the set of one language on every registered label.
+  void apply(int language) const;
+  // For tests: how many labels a role reaches.
+  int count(LabelRole role) const;
+
+ private:
+  std::vector<std::pair<LabelRole, Setter>> labels_;
+};
+
+}  // namespace tkb::ui

@@ -1,0 +1,50 @@
+// TKB-Tunedeck: the configuration program's entry. Runs from its installation folder
+// (the working directory is BasePath). "--demo" runs it on the built-in emulated pedal set.
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QTimer>
+#include <cstring>
+
+#include "ui/application.h"
+#include "ui/demo_mode.h"
+#include "ui/pedal_sources.h"
+
+int main(int argc, char** argv) {
+  bool demo = false;
+  for (int i = 1; i < argc; ++i) demo = demo || std::strcmp(argv[i], "--demo") == 0;
+  QApplication qapp(argc, argv);
+  QApplication::setFont(QFont("Arial"));
+
+  std::unique_ptr<tkb::ui::DemoPedalSet> demoSet;
+  tkb::ui::Services services;
+  if (demo) {
+    demoSet = std::make_unique<tkb::ui::DemoPedalSet>();
+    if (!demoSet->start()) return 1;
+    services.pedals = std::make_unique<tkb::ui::EmulatedPedalInput>(demoSet->emulator());
+  } else {
+    services.pedals = tkb::ui::createSystemPedalInput();
+  }
+  services.keys = tkb::ui::createSystemKeyListener();
+  services.errorBox = [](const QString& text, const QString& title) {
+    QMessageBox::critical(nullptr, title, text);
+  };
+  services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+  services.quit = [] { QCoreApplication::exit(0); };
+
+  tkb::ui::Application application(std::move(services));
+  QWidget* window = application.window();
+  if (demo) {
+    auto* mark = new QLabel("DEMO", window);
+    mark->setObjectName("DemoMark");
+    mark->setStyleSheet("color:#ffffff;background:#c0392b;font-weight:bold;font-size:16px;"
+                        "padding:2px 10px;border-radius:4px;");
+    mark->adjustSize();
+    mark->move(390, 8);
+    QObject::connect(&application, &tkb::ui::Application::phaseChanged, mark, [mark] { mark->raise(); });
+    mark->show();
+  }
+  window->show();
+  QTimer::singleShot(0, &application, [&application] { application.startApplication(); });
+  return qapp.exec();
+}

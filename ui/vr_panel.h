@@ -1,0 +1,58 @@
+// VrSettingsPanel: the seven VR placement settings of the monitor's overlay with their
+// "-"/"+" buttons, read from config.ini when the main page is built and written there by
+// APPLY VR SETTINGS, which then restarts the VR-mode monitor in its process slot.
+#pragma once
+
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+#include <array>
+#include <functional>
+
+#include "app/app_config.h"
+#include "ui/widgets.h"
+
+namespace tkb::ui {
+
+class LabelBoard;
+
+struct VrSetting {
+  const char* key;      // config.ini key in section "MONITOR"
+  const char* traceFormat;  // console line with the text read
+  int minimum, maximum, fallback, digits;
+  int boxX, boxY, minusX, minusY, plusX, plusY;  // offsets from the panel's centre
+  int labelX, labelY;
+  const char* label;
+};
+
+inline constexpr int kVrSettingCount = 7;
+extern const std::array<VrSetting, kVrSettingCount> kVrSettings;
+
+class VrPanel : public QWidget {
+ public:
+  // restartMonitor: stop the VR slot and start the monitor in it again.
+  VrPanel(QWidget* parent, const AppConfig& config, LabelBoard& labels,
+          std::function<void()> restartMonitor);
+
+  // Reads the seven keys (defaults as in the table) into the spin boxes.
+  void readSettings();
+  // The VR panel handler: a click on a "-"/"+" button or on APPLY VR SETTINGS.
+  void handleClick(QObject* object);
+
+  ValueBox* box(int i) const { return boxes_[i]; }
+  QPushButton* minusButton(int i) const { return minus_[i]; }
+  QPushButton* plusButton(int i) const { return plus_[i]; }
+  QLabel* label(int i) const { return labels_[i]; }
+  QPushButton* applyButton() const { return apply_; }
+
+ private:
+  const AppConfig& config_;
+  std::function<void()> restartMonitor_;
+  std::array<ValueBox*, kVrSettingCount> boxes_{};
+  std::array<QPushButton*, kVrSettingCount> minus_{};
+  std::array<QPushButton*, kVrSettingCount> plus_{};
+  std::array<QLabel*, kVrSettingCount> labels_{};
+  QPushButton* apply_ = nullptr;
+};
+
+}  // namespace tkb::ui

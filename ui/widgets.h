@@ -1,0 +1,82 @@
+// Small widget helpers shared by every page: placing a widget the way the screen layout
+// is written down (an alignment to the parent plus an x/y offset), the two button styles,
+// the spin box whose set always runs its page's handler, and the conversion of the
+// recolour markup of the label texts ("#FF0000 red# plain") to rich text.
+#pragma once
+
+#include <QColor>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QString>
+#include <functional>
+#include <string>
+
+namespace tkb::ui {
+
+enum class Align { TopLeft, TopMid, TopRight, Center, BottomMid };
+
+// Places w inside its parent: TopMid (-100, 60) centres it horizontally, shifted 100 left
+// and 60 down; Center offsets are from the parent's centre. Uses w's current size.
+void placeAligned(QWidget* w, Align align, int dx, int dy);
+
+// Normal buttons carry an orange shadow (6 px), the active mode's button a green one (9 px).
+enum class ButtonLook { Normal, Highlighted };
+void setButtonLook(QPushButton* button, ButtonLook look);
+ButtonLook buttonLook(const QPushButton* button);
+
+// "#RRGGBB text#" opens a coloured run at the blank after the colour and closes it at the
+// next "#"; "##" inside the colour parameter is a plain "#"; every line starts uncoloured.
+// The result is HTML for a rich-text QLabel (line breaks as <br>).
+QString recolourToRichText(const std::string& markup);
+// Sets a label's text from recolour markup.
+void setRecolouredText(QLabel* label, const std::string& markup);
+
+// A spin box without its own arrows and without typing: pages change it through their
+// "-" and "+" buttons and set(). set() always runs the handler, also when the value does
+// not change, because pages rely on it to send the value to the controller again.
+class ValueBox : public QSpinBox {
+ public:
+  ValueBox(QWidget* parent, int minimum, int maximum, int digits);
+  void setHandler(std::function<void(int)> handler) { handler_ = std::move(handler); }
+  void set(int value);
+  void stepBy(int steps) override;
+
+ private:
+  std::function<void(int)> handler_;
+};
+
+// A plain text label sized to its text.
+QLabel* makeLabel(QWidget* parent, const QString& text, int pixelSize = 19);
+
+}  // namespace tkb::ui
+
+namespace tkb::ui {
+
+// A label that reports clicks (the background object, the web link).
+class ClickLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+  std::function<void()> onClick;
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// A picture compiled into the program (":/pictures/....svg"), drawn at its fixed size
+// the first time it is shown, so hidden pictures cost nothing at start-up.
+class Picture : public QLabel {
+ public:
+  Picture(QWidget* parent, QString resource, int width, int height);
+  const QString& resource() const { return resource_; }
+  bool rendered() const { return rendered_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  QString resource_;
+  bool rendered_ = false;
+};
+
+}  // namespace tkb::ui
