@@ -170,7 +170,10 @@ void Application::create_main_page() {
     placeAligned(titleLabel, Align::Center, 0, -16);
     subtitleLabel = makeLabel(b, subtitle, 16);
     placeAligned(subtitleLabel, Align::Center, 0, 24);
-    for (QLabel* l : {titleLabel, subtitleLabel}) l->setAttribute(Qt::WA_TransparentForMouseEvents);
+    for (QLabel* l : {titleLabel, subtitleLabel}) {
+      l->setAttribute(Qt::WA_TransparentForMouseEvents);
+      l->show();  // the button is already shown
+    }
     labels_.add(role, [l = subtitleLabel](const std::string& t) {
       l->setText(QString::fromStdString(t));
       l->adjustSize();
@@ -229,6 +232,7 @@ void Application::create_main_page() {
     l->setStyleSheet("font-weight:bold;");
     l->adjustSize();
     l->setAttribute(Qt::WA_TransparentForMouseEvents);
+    l->show();
     placeAligned(l, Align::Center, -20, 0);
     labels_.add(role, [l](const std::string& t) {
       l->setText(QString::fromStdString(t));

@@ -1,0 +1,567 @@
+// The configuration window against the emulated pedal set over a real pseudo-terminal,
+// with real widgets in Qt's offscreen platform.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <QListWidget>
+#include <QProcess>
+
+#include "window_fixture.h"
+
+namespace tkb::test {
+namespace {
+
+using Phase = ui::Application::Phase;
+using Frame = std::vector<uint8_t>;
+
+bool alive(pid_t pid) { return pid > 0 && kill(pid, 0) == 0; }
+
+TEST_F(WindowTest, StartUpSendsEveryRequestInOrderAndShowsTheController) {
+  startEmulator([](emu::FirmwareState& s) {
+    s.versionMajor = 7;
+    s.versionMinor = 9;
+    s.proProfileName = makeProfileName("Monza Wet");
+  });
+  makeApp();
+  startAndWait(Phase::Running);
+
+  const std::vector<Frame> expected = {
+      {0x4A}, {0x3A},                                   // probe
+      {0x5A},                                           // start readings
+      {0xD4}, {0xD5}, {0xD6, 0x01, 0x6D}, {0xD7, 0x01, 0x7D},  // model, colour, sent back
+      {0x4A},                                           // firmware version
+      {0xA2}, {0xA3}, {0xE1}, {0xAC}, {0xA4}, {0xA5}, {0xA6}, {0xA7}, {0xA8}, {0xA9},
+      {0xD9}, {0xE5}, {0xAA}, {0xAB}, {0xAD}, {0xAE}, {0xD3}, {0xAF}, {0xD1}, {0xD2},
+      {0x11}, {0x21},                                   // loadData
+      {0xB2, 0x00, 0x2B},                               // language sent back
+      {0xAA}, {0xAD}, {0xAB}, {0xAE},                   // key letters
+  };
+  const auto received = emulator_->received();
+  ASSERT_EQ(received.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(received[i], expected[i]) << "frame " << i << ": got " << hex(received[i])
+                                        << " expected " << hex(expected[i]);
+
+  ui::MainPage& p = app_->mainPage();
+  EXPECT_EQ(p.firmwareLabel->text(), "Firmware: TKB-V7.9");
+  EXPECT_EQ(p.profileLabel->text(), "Profile: Monza Wet");
+  EXPECT_TRUE(p.modeLabels[0]->isVisible());
+  EXPECT_FALSE(p.modeLabels[1]->isVisible());
+  EXPECT_FALSE(p.modeLabels[2]->isVisible());
+  ASSERT_NE(app_->proPage(), nullptr);
+  ASSERT_NE(app_->customPage(), nullptr);
+  EXPECT_EQ(app_->proPage()->geometry(), QRect(460, 20, 820, 560));
+  EXPECT_EQ(app_->window()->size(), QSize(1300, 640));
+  EXPECT_EQ(app_->window()->windowTitle(), "TKB-Tunedeck V3.3.3");
+  EXPECT_EQ(rec_.installs, 1);
+  // The usage log got its start lines.
+  EXPECT_NE(readFile(dir_ + "/opt/uselog.sr0").find("Inicio"), std::string::npos);
+  saveScreenshot("main_page_en.png");
+}
+
+TEST_F(WindowTest, MainPageObjectsSitWhereTheLayoutPutsThem) {
+  startEmulator();
+  makeApp();
+  startAndWait(Phase::Running);
+  ui::MainPage& p = app_->mainPage();
+  struct Row {
+    const char* name;
+    QWidget* widget;
+    QRect rect;
+  };
+  const Row rows[] = {
+      {"LANGUAGE", p.language, {1055, 50, 145, 40}},
+      {"MANUAL", p.manual, {1055, 110, 145, 40}},
+      {"EXIT", p.exit, {1055, 480, 145, 40}},
+      {"PRO", p.pro, {390, 60, 320, 100}},
+      {"CUSTOM", p.custom, {390, 350, 320, 100}},
+      {"OPEN MONITOR", p.openMonitor, {790, 50, 220, 50}},
+      {"CLOSE MONITOR", p.closeMonitor, {790, 50, 220, 50}},
+      {"OPEN VR MONITOR", p.openVrMonitor, {790, 120, 220, 50}},
+      {"second OPEN MONITOR", p.openMonitor2, {390, 470, 320, 30}},
+      {"second OPEN VR MONITOR", p.openVrMonitor2, {390, 520, 320, 30}},
+      {"ACTIVATE PRO MODE", p.activatePro, {390, 180, 320, 50}},
+      {"ACTIVATE CUSTOM MODE", p.activateCustom, {390, 470, 320, 50}},
+      {"VrSettingsPanel", app_->vrPanel(), {870, 200, 360, 220}},
+      {"model logo", p.logos[0], {30, 80, 390, 130}},
+      {"pedal photo", p.photos[0], {20, 240, 410, 260}},
+      {"footer", p.footer, {0, 590, 1299, 44}},
+      {"header", p.header, {460, 20, 820, 560}},
+  };
+  for (const Row& r : rows) EXPECT_EQ(r.widget->geometry(), r.rect) << r.name;
+  EXPECT_EQ(p.modelList->pos(), QPoint(60, 50));
+  EXPECT_EQ(p.colourList->pos(), QPoint(240, 50));
+  EXPECT_EQ(p.languageList->pos().x() + p.languageList->width(), 1300 - 90);
+  // The size spin box, 38 x 25, centred on (-70, -70) from the panel centre (180, 110).
+  EXPECT_EQ(app_->vrPanel()->box(0)->geometry(), QRect(91, 27, 38, 25));
+  // Created hidden: the second twins, both CLOSE buttons, the lists and the VR panel.
+  for (QWidget* w : std::initializer_list<QWidget*>{p.openMonitor2, p.closeMonitor, p.closeVrMonitor,
+                                                    p.languageList, p.manualList, app_->vrPanel()})
+    EXPECT_FALSE(w->isVisible()) << w->objectName().toStdString();
+  EXPECT_TRUE(p.openMonitor->isVisible());
+  EXPECT_TRUE(p.openVrMonitor->isVisible());
+}
+
+TEST_F(WindowTest, MissingJoystickShowsOnlyTheBoxUntilContinueFindsIt) {
+  startEmulator();
+  makeApp(/*plugged=*/false);
+  startAndWait(Phase::NotDetected);
+  ui::MainPage& p = app_->mainPage();
+  EXPECT_TRUE(p.notDetectedBox->isVisible());
+  EXPECT_EQ(p.notDetectedText->text(),
+            "PEDALS NOT DETECTED!!\n\nPLEASE PLUG IN THE PEDALS TO CALIBRATE AND RESTART");
+  EXPECT_EQ(p.pro, nullptr);
+  EXPECT_EQ(app_->proPage(), nullptr);
+  // Nothing but the probe reached the controller.
+  EXPECT_EQ(emulator_->received(), (std::vector<Frame>{{0x4A}, {0x3A}}));
+
+  // CONTINUE with the joystick still missing: the box again, no second key listener.
+  p.continueButton->click();
+  ASSERT_TRUE(waitFor([&] { return app_->phase() == Phase::NotDetected && p.notDetectedBox->isVisible(); }));
+  ASSERT_TRUE(waitFor([&] { return app_->phase() != Phase::Probing; }));
+  EXPECT_EQ(static_cast<int>(app_->phase()), static_cast<int>(Phase::NotDetected));
+
+  pedals_->setPlugged(true);
+  p.continueButton->click();
+  ASSERT_TRUE(waitFor([&] { return app_->phase() == Phase::Running; }));
+  EXPECT_NE(p.pro, nullptr);
+  EXPECT_FALSE(p.notDetectedBox->isVisible());
+  EXPECT_TRUE(p.pro->isVisible());
+  EXPECT_EQ(rec_.installs, 1);
+  EXPECT_TRUE(rec_.boxes.empty());
+  EXPECT_NE(traceText().find("Button: CONTINUE\n"), std::string::npos);
+}
+
+TEST_F(WindowTest, FailedKeyListenerIsReportedOnceAndTheProgramRunsOn) {
+  startEmulator();
+  rec_.installWorks = false;
+  makeApp();
+  startAndWait(Phase::Running);
+  ASSERT_EQ(rec_.boxes.size(), 1u);
+  EXPECT_EQ(rec_.boxes[0].first, "Failed to install hook!");
+  EXPECT_EQ(rec_.boxes[0].second, "Error");
+  EXPECT_FALSE(app_->keyListenerInstalled());
+}
+
+TEST_F(WindowTest, WithoutControllerTheWindowStaysGreySearchingAndClosesAtOnce) {
+  makeApp();  // no emulator has started: no port answers
+  app_->startApplication();
+  QCoreApplication::processEvents();
+  usleep(300'000);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(static_cast<int>(app_->phase()), static_cast<int>(Phase::Probing));
+  EXPECT_EQ(app_->mainPage().background, nullptr);
+  // The window answers while the probe scans.
+  const QImage shot = app_->window()->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(5, 5), QColor(0x44, 0x44, 0x44));
+  QElapsedTimer t;
+  t.start();
+  app_.reset();  // closing gives up the probe
+  EXPECT_LT(t.elapsed(), 10000);
+}
+
+TEST_F(WindowTest, GermanControllerIsRelabelledOnceAndPortugueseSelectionIsSent) {
+  startEmulator([](emu::FirmwareState& s) { s.languageCode = 4; });
+  makeApp();
+  QLabel* proCancel = nullptr;
+  app_->hooks().Create_pro_page = [&](QWidget* page) {
+    proCancel = new QLabel("CANCEL", page);
+    app_->labels().add(ui::LabelRole::ProCancel,
+                       [proCancel](const std::string& t) { proCancel->setText(QString::fromStdString(t)); });
+  };
+  startAndWait(Phase::Running);
+  ui::MainPage& p = app_->mainPage();
+  EXPECT_EQ(p.language->text(), "SPRACHE");
+  EXPECT_EQ(p.manual->text(), "HANDBUCH");
+  EXPECT_EQ(p.exit->text(), "SCHLIEßEN");
+  EXPECT_EQ(p.proSubtitle->text(), "KALIBRIEREN");
+  EXPECT_EQ(app_->vrPanel()->label(4)->text(), "FRONT.NEIG.:");
+  ASSERT_NE(proCancel, nullptr);
+  EXPECT_EQ(proCancel->text(), "STORNIEREN");
+  EXPECT_EQ(countFrames({0xB2, 0x04, 0x2B}), 1);
+  saveScreenshot("main_page_de.png");
+
+  // LANGUAGE opens the list; Portuguese is sent and relabels every page at once.
+  p.language->click();
+  EXPECT_TRUE(p.languageList->isVisible());
+  EXPECT_FALSE(p.language->isVisible());
+  emulator_->clearReceived();
+  QListWidgetItem* portuguese = p.languageList->item(5);
+  ASSERT_EQ(portuguese->text(), "Portuguese");
+  emit p.languageList->itemClicked(portuguese);
+  EXPECT_EQ(emulator_->received(), (std::vector<Frame>{{0xB2, 0x05, 0x2B}}));
+  EXPECT_EQ(app_->controller.state.language, "Portuguese");
+  EXPECT_EQ(proCancel->text(), "CANCELAR");
+  EXPECT_EQ(p.language->text(), "LÍNGUA");
+  EXPECT_EQ(p.openMonitor->text(), "ABRIR MONITOR");
+  EXPECT_EQ(p.openMonitor2->text(), "ABRIR MONITOR");
+  EXPECT_FALSE(p.languageList->isVisible());
+  EXPECT_TRUE(p.language->isVisible());
+  EXPECT_TRUE(p.manual->isVisible());
+
+  // The manual of the current language, from the working directory.
+  p.manual->click();
+  emit p.manualList->itemClicked(p.manualList->item(0));
+  ASSERT_EQ(rec_.urls.size(), 1u);
+  EXPECT_EQ(rec_.urls[0], QUrl::fromLocalFile(QString::fromStdString(dir_) + "/doc/po.pdf"));
+  EXPECT_FALSE(p.manualList->isVisible());
+  EXPECT_TRUE(p.manual->isVisible());
+}
+
+TEST_F(WindowTest, UnknownLanguageKeepsCreationTextsAndOpensNoManual) {
+  startEmulator([](emu::FirmwareState& s) { s.languageCode = 9; });
+  makeApp();
+  startAndWait(Phase::Running);
+  ui::MainPage& p = app_->mainPage();
+  EXPECT_EQ(p.proSubtitle->text(), "BASIC ADJUSTMENT");
+  EXPECT_EQ(p.customSubtitle->text(), "ADVANCED ADJUSTMENT");
+  EXPECT_EQ(countFrames({0xB2, 0x00, 0x2B}), 0);
+  const std::string trace = traceText();
+  EXPECT_NE(trace.find("Language not found\n"), std::string::npos);
+  emit p.manualList->itemClicked(p.manualList->item(0));
+  EXPECT_TRUE(rec_.urls.empty());
+  EXPECT_NE(traceText().find("manual not found /n"), std::string::npos);
+  emit p.manualList->itemClicked(p.manualList->item(1));
+  ASSERT_EQ(rec_.urls.size(), 1u);
+  EXPECT_EQ(rec_.urls[0].scheme(), "https");
+}
+
+TEST_F(WindowTest, PhotoIndexFollowsModelColourAndClutch) {
+  struct Row {
+    int model, colour;
+    bool clutch;
+    std::optional<int> photo;
+  };
+  const Row rows[] = {
+      {1, 1, true, 6},   {2, 1, true, 7},    {2, 2, true, 17},  {4, 2, true, 19},
+      {1, 1, false, 0},  {3, 2, false, 12},  {6, 2, false, 15}, {6, 1, false, 5},
+      {5, 2, true, std::nullopt},  // would be photo 20: no photo
+      {0, 1, false, std::nullopt}, {7, 1, false, std::nullopt}, {-3, 2, true, std::nullopt},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(ui::photoIndex(r.model, r.colour, r.clutch), r.photo)
+        << "model " << r.model << " colour " << r.colour << " clutch " << r.clutch;
+}
+
+TEST_F(WindowTest, ModelAndColourChoicesSendTheirFramesAndSwapThePhoto) {
+  startEmulator([](emu::FirmwareState& s) {
+    s.modelReply = 0x1F;  // with clutch
+    s.model = 5;          // sets with a clutch come as models 1 to 4 only
+    s.color = 1;
+  });
+  makeApp();
+  startAndWait(Phase::Running);
+  ui::MainPage& p = app_->mainPage();
+  auto visiblePhotos = [&] {
+    std::vector<int> v;
+    for (int i = 0; i < ui::kPhotoCount; ++i)
+      if (p.photos[i]->isVisible()) v.push_back(i);
+    return v;
+  };
+  auto visibleLogos = [&] {
+    std::vector<int> v;
+    for (int i = 0; i < ui::kModelCount; ++i)
+      if (p.logos[i]->isVisible()) v.push_back(i + 1);
+    return v;
+  };
+  EXPECT_EQ(app_->controller.state.model, 1);
+  EXPECT_EQ(visiblePhotos(), std::vector<int>{6});
+  EXPECT_EQ(visibleLogos(), std::vector<int>{1});
+  ASSERT_EQ(p.modelList->count(), 2);
+  EXPECT_EQ(p.modelList->itemText(1), "Birch");
+
+  emulator_->clearReceived();
+  p.colourList->setCurrentIndex(1);
+  emit p.colourList->activated(1);  // Black
+  EXPECT_EQ(visiblePhotos(), std::vector<int>{16});
+  EXPECT_EQ(visibleLogos(), std::vector<int>{1});  // the colour keeps the logo
+  p.modelList->setCurrentIndex(1);
+  emit p.modelList->activated(1);  // Birch
+  EXPECT_EQ(visiblePhotos(), std::vector<int>{17});
+  EXPECT_EQ(visibleLogos(), std::vector<int>{2});
+  p.colourList->setCurrentIndex(0);
+  emit p.colourList->activated(0);  // Grey
+  EXPECT_EQ(visiblePhotos(), std::vector<int>{7});
+  EXPECT_EQ(emulator_->received(),
+            (std::vector<Frame>{{0xD7, 0x02, 0x7D}, {0xD6, 0x02, 0x6D}, {0xD7, 0x01, 0x7D}}));
+  // Every picture shown was drawn from its compiled-in artwork.
+  EXPECT_FALSE(p.photos[7]->pixmap().isNull());
+  EXPECT_NE(p.photos[7]->pixmap().toImage().pixelColor(5, 5), QColor(0, 0, 0, 0));
+}
+
+TEST_F(WindowTest, NoClutchModelSixInBlackShowsPhotoFifteenAndThreeModels) {
+  startEmulator([](emu::FirmwareState& s) {
+    s.modelReply = 0x2F;
+    s.model = 6;
+    s.color = 2;
+  });
+  makeApp();
+  startAndWait(Phase::Running);
+  ui::MainPage& p = app_->mainPage();
+  EXPECT_TRUE(p.photos[15]->isVisible());
+  EXPECT_TRUE(p.logos[5]->isVisible());
+  EXPECT_EQ(p.modelList->count(), 3);
+  EXPECT_EQ(p.modelList->currentIndex(), 2);  // model 6 is not offered: the last entry shows
+  EXPECT_EQ(p.colourList->currentIndex(), 1);
+}
+
+TEST_F(WindowTest, ModeButtonsFollowCalibrationAndTheActivateButtonsSwitchModes) {
+  startEmulator([](emu::FirmwareState& s) { s.configFlags = 0x08; });  // zones, not calibrated
+  makeApp();
+  startAndWait(Phase::Running);
+  ui::MainPage& p = app_->mainPage();
+  EXPECT_FALSE(p.activatePro->isVisible());
+  EXPECT_FALSE(p.activateCustom->isVisible());
+  EXPECT_FALSE(p.custom->isVisible());
+  EXPECT_TRUE(p.pro->isVisible());
+  EXPECT_EQ(ui::buttonLook(p.activatePro), ui::ButtonLook::Highlighted);
+
+  emulator_->clearReceived();
+  app_->controller.state.chetoActive = 1;
+  p.activateCustom->click();
+  EXPECT_TRUE(p.modeLabels[2]->isVisible());  // "Mode: CUSTOM M"
+  EXPECT_FALSE(p.modeLabels[0]->isVisible());
+  EXPECT_EQ(ui::buttonLook(p.activateCustom), ui::ButtonLook::Highlighted);
+  EXPECT_EQ(ui::buttonLook(p.activatePro), ui::ButtonLook::Normal);
+  p.activatePro->click();
+  EXPECT_TRUE(p.modeLabels[0]->isVisible());
+  EXPECT_EQ(ui::buttonLook(p.activatePro), ui::ButtonLook::Highlighted);
+  // B3 (zones on) then B5 (CUSTOM active or not), for each activation.
+  EXPECT_EQ(emulator_->received(), (std::vector<Frame>{{0xB3, 0x01, 0x3B},
+                                                        {0xB5, 0x01, 0x5B},
+                                                        {0xB3, 0x01, 0x3B},
+                                                        {0xB5, 0x00, 0x5B}}));
+}
+
+TEST_F(WindowTest, ProAndCustomButtonsOpenTheirContainers) {
+  startEmulator();
+  makeApp();
+  bool proOpened = false, customOpened = false;
+  app_->hooks().proPageOpened = [&](bool calibrated) { proOpened = calibrated; };
+  app_->hooks().customPageOpened = [&] { customOpened = true; };
+  startAndWait(Phase::Running);
+  ui::MainPage& p = app_->mainPage();
+  emulator_->clearReceived();
+  p.pro->click();
+  EXPECT_TRUE(app_->proPage()->isVisible());
+  EXPECT_TRUE(proOpened);
+  EXPECT_EQ(emulator_->received(), (std::vector<Frame>{{0xB3, 0x01, 0x3B}, {0xB5, 0x00, 0x5B},
+                                                        {0xA4}, {0xA5}, {0xA6}}));
+  app_->proPage()->hide();
+  p.custom->click();
+  EXPECT_TRUE(app_->customPage()->isVisible());
+  EXPECT_TRUE(customOpened);
+  EXPECT_FALSE(p.custom->isVisible());
+  EXPECT_TRUE(app_->controller.state.sportProfileActive);
+  EXPECT_TRUE(p.modeLabels[1]->isVisible());
+}
+
+TEST_F(WindowTest, LaterPagesExtendEventHandler) {
+  startEmulator();
+  makeApp();
+  startAndWait(Phase::Running);
+  QPushButton* autocal = new QPushButton("ABS", app_->proPage());
+  int handled = 0;
+  app_->addEventBranch([&](QObject* o, ui::UiEvent e) {
+    if (o != autocal || e != ui::UiEvent::ShortClicked) return false;
+    ++handled;
+    return true;
+  });
+  app_->connectButton(autocal);
+  autocal->click();
+  EXPECT_EQ(handled, 1);
+  QObject stranger;
+  app_->event_handler(&stranger, ui::UiEvent::ShortClicked);
+  EXPECT_NE(traceText().find("object not found\n"), std::string::npos);
+}
+
+// --- monitor slots --------------------------------------------------------------------
+
+class MonitorTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    installMonitorStub();
+    startEmulator();
+    makeApp();
+    startAndWait(Phase::Running);
+  }
+  // The stub writes its working directory into started-<pid> in that directory.
+  bool startedIn(pid_t pid, const std::string& directory) {
+    const std::string file = directory + "/started-" + std::to_string(pid);
+    return waitFor([&] { return std::filesystem::exists(file); }, 10000) &&
+           readFile(file) == directory + "\n";
+  }
+  void TearDown() override {
+    if (app_)
+      for (pid_t pid : {app_->MonitorProcess.pid(), app_->VrMonitorProcess.pid()})
+        if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    WindowTest::TearDown();
+  }
+};
+
+TEST_F(MonitorTest, OpenAndCloseBothSlotsIndependently) {
+  ui::MainPage& p = app_->mainPage();
+  p.openMonitor->click();
+  const pid_t window = app_->MonitorProcess.pid();
+  ASSERT_TRUE(alive(window));
+  EXPECT_TRUE(startedIn(window, dir_ + "/opt"));
+  EXPECT_FALSE(p.openMonitor->isVisible());
+  EXPECT_TRUE(p.closeMonitor->isVisible());
+  AppConfig config(dir_ + "/opt/config.ini");
+  EXPECT_EQ(config.readText("MONITOR", "enable_window", ""), "1");
+  EXPECT_EQ(config.readText("MONITOR", "enable_vr", ""), "0");
+
+  p.openVrMonitor2->click();  // the twin acts like the first button
+  const pid_t vr = app_->VrMonitorProcess.pid();
+  ASSERT_TRUE(alive(vr));
+  EXPECT_NE(vr, window);
+  EXPECT_TRUE(app_->vrPanel()->isVisible());
+  EXPECT_TRUE(p.closeVrMonitor->isVisible());
+  EXPECT_EQ(config.readText("MONITOR", "enable_vr", ""), "1");
+
+  p.closeMonitor->click();
+  EXPECT_TRUE(app_->MonitorProcess.empty());
+  EXPECT_FALSE(alive(window));  // ended and reaped
+  EXPECT_TRUE(alive(vr));
+  EXPECT_TRUE(p.openMonitor->isVisible());
+
+  p.closeVrMonitor->click();
+  EXPECT_FALSE(alive(vr));
+  EXPECT_FALSE(app_->vrPanel()->isVisible());
+  EXPECT_TRUE(p.openVrMonitor->isVisible());
+}
+
+TEST_F(MonitorTest, ExitStopsBothMonitorsAndEndsTheProgram) {
+  ui::MainPage& p = app_->mainPage();
+  p.openMonitor->click();
+  p.openVrMonitor->click();
+  const pid_t a = app_->MonitorProcess.pid(), b = app_->VrMonitorProcess.pid();
+  ASSERT_TRUE(alive(a) && alive(b));
+  p.exit->click();
+  EXPECT_FALSE(alive(a));
+  EXPECT_FALSE(alive(b));
+  EXPECT_EQ(rec_.quits, 1);
+  EXPECT_EQ(rec_.removes, 1);
+  EXPECT_FALSE(app_->controller.link().isOpen());
+  EXPECT_FALSE(app_->usageLog()->isOpen());
+}
+
+TEST_F(MonitorTest, ClosingTheWindowLeavesTheMonitorRunning) {
+  app_->mainPage().openMonitor->click();
+  const pid_t pid = app_->MonitorProcess.pid();
+  ASSERT_TRUE(alive(pid));
+  app_->window()->close();
+  app_.reset();
+  EXPECT_TRUE(alive(pid));
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+TEST_F(MonitorTest, ApplyVrSettingsWritesThemAndStartsTheVrMonitorWithoutTouchingButtons) {
+  ui::MainPage& p = app_->mainPage();
+  ui::VrPanel* panel = app_->vrPanel();
+  panel->box(0)->set(33);
+  panel->box(1)->set(-12);
+  panel->applyButton()->click();
+  const pid_t pid = app_->VrMonitorProcess.pid();
+  EXPECT_TRUE(alive(pid));
+  EXPECT_TRUE(p.openVrMonitor->isVisible());
+  EXPECT_FALSE(p.closeVrMonitor->isVisible());
+  AppConfig config(dir_ + "/opt/config.ini");
+  const std::pair<const char*, const char*> written[] = {
+      {"vr_size", "33"},  {"vr_posx", "-12"},  {"vr_posy", "-40"},   {"vr_posz", "69"},
+      {"vr_anglex", "35"}, {"vr_angley", "0"}, {"vr_opacity", "80"}};
+  for (const auto& [key, value] : written) EXPECT_EQ(config.readText("MONITOR", key, "?"), value) << key;
+  // Apply again: the running VR monitor is replaced by a new one.
+  panel->applyButton()->click();
+  EXPECT_FALSE(alive(pid));
+  EXPECT_TRUE(alive(app_->VrMonitorProcess.pid()));
+}
+
+TEST_F(WindowTest, MonitorThatCannotStartChangesNothing) {
+  startEmulator();
+  makeApp();  // no opt/TKB_Monitor
+  startAndWait(Phase::Running);
+  ui::MainPage& p = app_->mainPage();
+  p.openMonitor->click();
+  EXPECT_TRUE(app_->MonitorProcess.empty());
+  EXPECT_TRUE(p.openMonitor->isVisible());
+  p.openVrMonitor->click();
+  EXPECT_TRUE(app_->vrPanel()->isVisible());  // only the panel stays shown
+  EXPECT_TRUE(p.openVrMonitor->isVisible());
+  p.closeVrMonitor2->click();                 // empty slot: the panel stays
+  EXPECT_TRUE(app_->vrPanel()->isVisible());
+}
+
+TEST_F(WindowTest, VrSpinBoxesReadConfigAndKeepTheirRanges) {
+  AppConfig config(dir_ + "/opt/config.ini");
+  config.write("MONITOR", "vr_size", "200");     // above the range: 80
+  config.write("MONITOR", "vr_posx", "-1000");   // read as "-100": -90
+  config.write("MONITOR", "vr_opacity", "abc");  // no digits: 0, limited to 20
+  startEmulator();
+  makeApp();
+  startAndWait(Phase::Running);
+  ui::VrPanel* panel = app_->vrPanel();
+  EXPECT_EQ(panel->box(0)->value(), 80);
+  EXPECT_EQ(panel->box(1)->value(), -90);
+  EXPECT_EQ(panel->box(2)->value(), -40);  // defaults for the keys not written
+  EXPECT_EQ(panel->box(3)->value(), 69);
+  EXPECT_EQ(panel->box(4)->value(), 35);
+  EXPECT_EQ(panel->box(5)->value(), 0);
+  EXPECT_EQ(panel->box(6)->value(), 20);
+
+  const int ranges[ui::kVrSettingCount][2] = {{10, 80}, {-90, 90}, {-90, 90}, {30, 90},
+                                              {-45, 45}, {-45, 45}, {20, 100}};
+  for (int i = 0; i < ui::kVrSettingCount; ++i) {
+    SCOPED_TRACE(ui::kVrSettings[i].key);
+    panel->box(i)->set(ranges[i][1]);
+    panel->plusButton(i)->click();
+    EXPECT_EQ(panel->box(i)->value(), ranges[i][1]);
+    panel->minusButton(i)->click();
+    EXPECT_EQ(panel->box(i)->value(), ranges[i][1] - 1);
+    panel->box(i)->set(ranges[i][0]);
+    panel->minusButton(i)->click();
+    EXPECT_EQ(panel->box(i)->value(), ranges[i][0]);
+    panel->plusButton(i)->click();
+    EXPECT_EQ(panel->box(i)->value(), ranges[i][0] + 1);
+  }
+  // The buttons change the boxes only: config.ini is written by APPLY VR SETTINGS.
+  EXPECT_EQ(config.readText("MONITOR", "vr_size", "?"), "200");
+}
+
+// The staged program in demo mode reaches its main page on the built-in pedal set.
+TEST(DemoMode, StagedProgramRunsOnTheEmulatedPedalSet) {
+  char pattern[] = "/tmp/tkb-demo-run-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  std::filesystem::create_directories(dir + "/opt");
+  QProcess program;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("TKB_SERIAL_PREFIX", QString::fromStdString(dir) + "/none/ttyACM");  // demo replaces it
+  program.setProcessEnvironment(env);
+  program.setWorkingDirectory(QString::fromStdString(dir));
+  program.start(TKB_TUNEDECK_PROGRAM, {"--demo"});
+  ASSERT_TRUE(program.waitForStarted(10000));
+  QByteArray out;
+  QElapsedTimer timer;
+  timer.start();
+  while (!out.contains("loadSettings - Final") && timer.elapsed() < 30000) {
+    program.waitForReadyRead(200);
+    out += program.readAllStandardOutput();
+  }
+  program.terminate();
+  program.waitForFinished(10000);
+  EXPECT_TRUE(out.contains("loadSettings - Final")) << out.right(2000).toStdString();
+  EXPECT_TRUE(out.contains("MandarDatosIdioma() B2 0 2B"));
+  EXPECT_TRUE(std::filesystem::exists(dir + "/opt/uselog.sr0"));
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
+}  // namespace
+}  // namespace tkb::test

@@ -1,0 +1,180 @@
+// Shared set-up of the window tests: a private folder as the working directory (with
+// opt/ and the monitor stub as opt/TKB_Monitor), the emulated pedal set on a real
+// pseudo-terminal found by the real probe, and the Application with recording services.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "emulator/pedal_emulator.h"
+#include "link/trace.h"
+#include "ui/application.h"
+#include "ui/pedal_sources.h"
+
+namespace tkb::test {
+
+inline QApplication& qtApp() {
+  static int argc = 1;
+  static char name[] = "test_tunedeck_window";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    auto* a = new QApplication(argc, argv);
+    QApplication::setFont(QFont("Arial"));
+    return a;
+  }();
+  return *app;
+}
+
+// Processes events until pred holds or the (generous) limit passes.
+template <typename Pred>
+bool waitFor(Pred pred, int limitMs = 20000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!pred()) {
+    if (timer.elapsed() > limitMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    usleep(2000);
+  }
+  return true;
+}
+
+struct Recorder {
+  int installs = 0, removes = 0, quits = 0;
+  bool installWorks = true;
+  std::vector<std::pair<QString, QString>> boxes;
+  std::vector<QUrl> urls;
+};
+
+class CountingKeyListener : public ui::KeyListener {
+ public:
+  explicit CountingKeyListener(Recorder& r) : r_(r) {}
+  bool install() override {
+    ++r_.installs;
+    return r_.installWorks;
+  }
+  void remove() override { ++r_.removes; }
+
+ private:
+  Recorder& r_;
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qtApp();
+    char pattern[] = "/tmp/tkb-window-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    std::filesystem::create_directories(dir_ + "/opt");
+    std::filesystem::create_directories(dir_ + "/ports");
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    setenv("TKB_SERIAL_PREFIX", (dir_ + "/ports/ttyACM").c_str(), 1);
+    traceFile_ = std::tmpfile();
+    setTraceSink(traceFile_);
+  }
+
+  void TearDown() override {
+    app_.reset();
+    if (emulator_) emulator_->stop();
+    setTraceSink(nullptr);
+    if (traceFile_) std::fclose(traceFile_);
+    if (chdir("/") != 0) ADD_FAILURE() << "chdir /";
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  void installMonitorStub() {
+    std::filesystem::copy_file(TKB_MONITOR_STUB, dir_ + "/opt/TKB_Monitor");
+  }
+
+  // The emulator on COM3 with the given firmware state.
+  void startEmulator(const std::function<void(emu::FirmwareState&)>& setUp = {}) {
+    emu::FirmwareState state;
+    if (setUp) setUp(state);
+    emulator_ = std::make_unique<emu::PedalEmulator>(state);
+    ASSERT_TRUE(emulator_->start(dir_ + "/ports/ttyACM3"));
+  }
+
+  // Builds the Application (not started) with recording services.
+  void makeApp(bool plugged = true) {
+    ui::Services s;
+    auto pedals = std::make_unique<ui::EmulatedPedalInput>(*emulator_);
+    pedals->setPlugged(plugged);
+    pedals_ = pedals.get();
+    s.pedals = std::move(pedals);
+    s.keys = std::make_unique<CountingKeyListener>(rec_);
+    s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
+    s.openUrl = [this](const QUrl& u) { rec_.urls.push_back(u); };
+    s.quit = [this] { ++rec_.quits; };
+    ProbeOptions probe;
+    probe.passPauseMs = 20;
+    app_ = std::make_unique<ui::Application>(std::move(s), probe);
+    app_->window()->show();
+  }
+
+  void startAndWait(ui::Application::Phase expected) {
+    app_->startApplication();
+    ASSERT_TRUE(waitFor([&] {
+      return app_->phase() != ui::Application::Phase::Probing &&
+             app_->phase() != ui::Application::Phase::Idle;
+    })) << "start-up did not finish";
+    ASSERT_EQ(static_cast<int>(app_->phase()), static_cast<int>(expected));
+  }
+
+  std::string traceText() {
+    std::fflush(traceFile_);
+    std::rewind(traceFile_);
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, traceFile_)) > 0) text.append(buf, n);
+    std::fseek(traceFile_, 0, SEEK_END);
+    return text;
+  }
+
+  std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+
+  static std::string hex(const std::vector<uint8_t>& frame) {
+    std::string s;
+    char b[4];
+    for (uint8_t v : frame) {
+      std::snprintf(b, sizeof b, "%02X ", v);
+      s += b;
+    }
+    return s;
+  }
+
+  int countFrames(const std::vector<uint8_t>& frame) {
+    int n = 0;
+    for (const auto& f : emulator_->received()) n += f == frame ? 1 : 0;
+    return n;
+  }
+
+  void saveScreenshot(const std::string& name) {
+    std::filesystem::create_directories(TKB_SCREENSHOT_DIR);
+    const QString path = QString::fromStdString(std::string(TKB_SCREENSHOT_DIR) + "/" + name);
+    EXPECT_TRUE(app_->window()->grab().save(path)) << path.toStdString();
+  }
+
+  std::string dir_;
+  std::FILE* traceFile_ = nullptr;
+  std::unique_ptr<emu::PedalEmulator> emulator_;
+  ui::EmulatedPedalInput* pedals_ = nullptr;
+  Recorder rec_;
+  std::unique_ptr<ui::Application> app_;
+};
+
+}  // namespace tkb::test
