@@ -292,6 +292,9 @@ void PedalEmulator::handleFrame(const Bytes& frame) {
     if (wanted == 1) {
       answer = replyFor(frame[0], state_);
       if (frame[0] == 0x4A && faults.identifyThirdByte9) answer[3] = 9;
+      if (faults.ignoredRequests.count(frame[0]) != 0) answer.clear();
+      if (auto it = faults.replyOverride.find(frame[0]); it != faults.replyOverride.end())
+        answer = it->second;
     } else if (wanted == static_cast<int>(frame.size())) {
       applyCommand(frame, state_, axes_);
     }
@@ -307,6 +310,8 @@ void PedalEmulator::handleFrame(const Bytes& frame) {
   if (faults.wrongEnd) answer.back() = 0x20;
   if (faults.shortFrames) answer.pop_back();
   ++answered_;
+  if (faults.replyDelayMs > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(faults.replyDelayMs));
   if (faults.byteDelayMs > 0) {
     for (uint8_t b : answer) {
       std::this_thread::sleep_for(std::chrono::milliseconds(faults.byteDelayMs));

@@ -24,7 +24,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,6 +94,9 @@ struct Faults {
   int byteDelayMs = 0;          // pause before each reply byte
   int silentAfterExchanges = -1;  // falls silent after this many answered requests
   bool identifyThirdByte9 = false;  // identification reply with third byte 9
+  int replyDelayMs = 0;         // pause before a reply starts
+  std::set<uint8_t> ignoredRequests;         // requests never answered
+  std::map<uint8_t, Bytes> replyOverride;    // exact replies for some requests
 };
 
 // Current positions of the pedals as the emulated joystick reports them.

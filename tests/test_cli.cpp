@@ -1,0 +1,112 @@
+// tkb-cli as a user runs it: against an emulated controller on a pseudo-terminal.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <chrono>
+#include <thread>
+#include <cstdio>
+
+#include "emulator_fixture.h"
+
+namespace tkb {
+namespace {
+using emu::Bytes;
+
+struct CliRun {
+  int status;
+  std::string out;
+};
+
+CliRun runCli(const std::string& arguments) {
+  const std::string command = std::string(TKB_CLI_PATH) + " " + arguments + " 2>/dev/null";
+  CliRun run{};
+  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+    std::array<char, 4096> buffer{};
+    size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  return run;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { emulator_ = &ports_.add(3); }
+  test::EmulatedPorts ports_;
+  emu::PedalEmulator* emulator_ = nullptr;
+};
+
+TEST_F(CliTest, ProbeNamesPortAndFirmware) {
+  const CliRun run = runCli("probe");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "result 1\nport COM3\nfirmware 7.6.0\n");
+}
+
+TEST_F(CliTest, DumpPrintsTheControllersWholeState) {
+  emulator_->update([](emu::FirmwareState& s) {
+    s.languageCode = 2;
+    s.zones.throttleLower = 7;
+    s.curves.throttle = {0, 3, 9, 20, 35, 50, 65, 78, 88, 95, 100};
+    s.sportProfileName = makeProfileName("Spa \"wet\"");
+    s.letterMas2 = 4;
+  });
+  const CliRun run = runCli("dump");
+  EXPECT_EQ(run.status, 0);
+  for (const char* expected :
+       {"\"language\": \"Italian\"", "\"throttleLower\": 7",
+        "\"throttleCurve\": [0, 3, 9, 20, 35, 50, 65, 78, 88, 95, 100]",
+        "\"sportProfileName\": \"Spa \\\"wet\\\"\"", "\"letterMas2\": 4", "\"brakeMax\": 90",
+        "\"firmwareVersion\": [7, 6, 0]", "\"hasClutch\": true", "\"port\": \"COM3\""})
+    EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
+}
+
+TEST_F(CliTest, SetSendsTheFieldsCommand) {
+  const std::pair<const char*, std::vector<Bytes>> cases[] = {
+      {"set brakeUpper 80", {{0xC3, 0x50, 0x3C}}},
+      {"set language German", {{0xB2, 0x04, 0x2B}}},
+      {"set cheto 100", {{0xCF, 0x64, 0xFC}, {0xE2, 0x00, 0x2E}}},
+      {"set brakeCurve 0 10 20 30 40 50 60 70 80 90 100",
+       {{0xBB, 0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 0xBB}}},
+      {"set sportProfileName Monza", {{0xBE, 'M', 'o', 'n', 'z', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xEB}}},
+      {"set autoBrake 1", {{0xBF, 0x01, 0xFB}}},
+  };
+  for (const auto& [args, frames] : cases) {
+    SCOPED_TRACE(args);
+    emulator_->clearReceived();
+    EXPECT_EQ(runCli(args).status, 0);
+    // The program may end before the emulator has read what it wrote.
+    std::vector<Bytes> commands;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (commands.size() < frames.size() && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      commands.clear();
+      for (const Bytes& f : emulator_->received())
+        if (f.size() > 1) commands.push_back(f);
+    }
+    EXPECT_EQ(commands, frames) << test::hexFrames(commands);
+  }
+  EXPECT_EQ(emulator_->state().zones.brakeUpper, 80);
+  EXPECT_EQ(emulator_->state().languageCode, 4);
+}
+
+TEST_F(CliTest, BadArgumentsExitTwoAndSendNothing) {
+  for (const char* args :
+       {"set", "set nosuchfield 1", "set brakeUpper", "set brakeUpper 101", "set brakeUpper -1",
+        "set brakeUpper 8x", "set brakeCurve 1 2 3", "set brakeCurve 0 10 20 30 40 50 60 70 80 90 101",
+        "set language Klingon", "set letterAbs 5", "set proProfileName ThisNameIsTooLongForIt",
+        "set model 0", "frobnicate", ""}) {
+    SCOPED_TRACE(args);
+    EXPECT_EQ(runCli(args).status, 2);
+  }
+  EXPECT_TRUE(emulator_->received().empty()) << test::hexFrames(emulator_->received());
+}
+
+TEST(CliNoController, ProbeGivesUp) {
+  test::EmulatedPorts none;
+  EXPECT_EQ(runCli("--passes 1 probe").status, 1);
+}
+
+}  // namespace
+}  // namespace tkb
