@@ -113,7 +113,7 @@ TEST_F(WindowTest, MissingJoystickShowsOnlyTheBoxUntilContinueFindsIt) {
   EXPECT_EQ(p.pro, nullptr);
   EXPECT_EQ(app_->proPage(), nullptr);
   // Nothing but the probe reached the controller.
-  EXPECT_EQ(emulator_->received(), (std::vector<Frame>{{0x4A}, {0x3A}}));
+  EXPECT_EQ(framesOnceThere(2), (std::vector<Frame>{{0x4A}, {0x3A}}));
 
   // CONTINUE with the joystick still missing: the box again, no second key listener.
   p.continueButton->click();
@@ -189,7 +189,7 @@ TEST_F(WindowTest, GermanControllerIsRelabelledOnceAndPortugueseSelectionIsSent)
   QListWidgetItem* portuguese = p.languageList->item(5);
   ASSERT_EQ(portuguese->text(), "Portuguese");
   emit p.languageList->itemClicked(portuguese);
-  EXPECT_EQ(emulator_->received(), (std::vector<Frame>{{0xB2, 0x05, 0x2B}}));
+  EXPECT_EQ(framesOnceThere(1), (std::vector<Frame>{{0xB2, 0x05, 0x2B}}));
   EXPECT_EQ(app_->controller.state.language, "Portuguese");
   EXPECT_EQ(proCancel->text(), "CANCELAR");
   EXPECT_EQ(p.language->text(), "LÍNGUA");
@@ -282,8 +282,7 @@ TEST_F(WindowTest, ModelAndColourChoicesSendTheirFramesAndSwapThePhoto) {
   p.colourList->setCurrentIndex(0);
   emit p.colourList->activated(0);  // Grey
   EXPECT_EQ(visiblePhotos(), std::vector<int>{7});
-  EXPECT_EQ(emulator_->received(),
-            (std::vector<Frame>{{0xD7, 0x02, 0x7D}, {0xD6, 0x02, 0x6D}, {0xD7, 0x01, 0x7D}}));
+  EXPECT_EQ(framesOnceThere(3), (std::vector<Frame>{{0xD7, 0x02, 0x7D}, {0xD6, 0x02, 0x6D}, {0xD7, 0x01, 0x7D}}));
   // Every picture shown was drawn from its compiled-in artwork.
   EXPECT_FALSE(p.photos[7]->pixmap().isNull());
   EXPECT_NE(p.photos[7]->pixmap().toImage().pixelColor(5, 5), QColor(0, 0, 0, 0));
@@ -327,7 +326,7 @@ TEST_F(WindowTest, ModeButtonsFollowCalibrationAndTheActivateButtonsSwitchModes)
   EXPECT_TRUE(p.modeLabels[0]->isVisible());
   EXPECT_EQ(ui::buttonLook(p.activatePro), ui::ButtonLook::Highlighted);
   // B3 (zones on) then B5 (CUSTOM active or not), for each activation.
-  EXPECT_EQ(emulator_->received(), (std::vector<Frame>{{0xB3, 0x01, 0x3B},
+  EXPECT_EQ(framesOnceThere(4), (std::vector<Frame>{{0xB3, 0x01, 0x3B},
                                                         {0xB5, 0x01, 0x5B},
                                                         {0xB3, 0x01, 0x3B},
                                                         {0xB5, 0x00, 0x5B}}));
@@ -345,7 +344,7 @@ TEST_F(WindowTest, ProAndCustomButtonsOpenTheirContainers) {
   p.pro->click();
   EXPECT_TRUE(app_->proPage()->isVisible());
   EXPECT_TRUE(proOpened);
-  EXPECT_EQ(emulator_->received(), (std::vector<Frame>{{0xB3, 0x01, 0x3B}, {0xB5, 0x00, 0x5B},
+  EXPECT_EQ(framesOnceThere(5), (std::vector<Frame>{{0xB3, 0x01, 0x3B}, {0xB5, 0x00, 0x5B},
                                                         {0xA4}, {0xA5}, {0xA6}}));
   app_->proPage()->hide();
   p.custom->click();

@@ -157,6 +157,14 @@ class WindowTest : public ::testing::Test {
     return s;
   }
 
+  // The frames received once at least n have arrived (commands reach the emulator's
+  // thread a little after they are written), plus anything that follows at once.
+  std::vector<std::vector<uint8_t>> framesOnceThere(size_t n) {
+    waitFor([&] { return emulator_->received().size() >= n; }, 10000);
+    usleep(50'000);
+    return emulator_->received();
+  }
+
   int countFrames(const std::vector<uint8_t>& frame) {
     int n = 0;
     for (const auto& f : emulator_->received()) n += f == frame ? 1 : 0;
