@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QProcess>
 
@@ -560,6 +561,94 @@ TEST(DemoMode, StagedProgramRunsOnTheEmulatedPedalSet) {
   EXPECT_TRUE(std::filesystem::exists(dir + "/opt/uselog.sr0"));
   std::error_code ignored;
   std::filesystem::remove_all(dir, ignored);
+}
+
+}  // namespace
+}  // namespace tkb::test
+
+namespace tkb::test {
+namespace {
+
+TEST_F(WindowTest, KeysTypedIntoTheWindowChangeNoWidget) {
+  startEmulator();
+  makeApp();
+  startAndWait(Phase::Running);
+  ui::MainPage& p = app_->mainPage();
+  app_->window()->activateWindow();
+  QCoreApplication::processEvents();
+  emulator_->clearReceived();
+  const int model = p.modelList->currentIndex(), colour = p.colourList->currentIndex();
+  const int size = app_->vrPanel()->box(0)->value();
+  // Key events go where the platform sends them: the focus widget, else the window.
+  for (int key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Right, Qt::Key_Left, Qt::Key_Return,
+                  Qt::Key_Enter, Qt::Key_Space, Qt::Key_Escape, Qt::Key_Plus, Qt::Key_Minus}) {
+    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : app_->window();
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &press);
+    QCoreApplication::sendEvent(target, &release);
+  }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(p.modelList->currentIndex(), model);
+  EXPECT_EQ(p.colourList->currentIndex(), colour);
+  EXPECT_EQ(app_->vrPanel()->box(0)->value(), size);
+  EXPECT_FALSE(p.languageList->isVisible());
+  usleep(50'000);
+  EXPECT_TRUE(emulator_->received().empty());
+  for (QWidget* w : app_->window()->findChildren<QWidget*>()) {
+    if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) || qobject_cast<QListWidget*>(w)) {
+      EXPECT_EQ(w->focusPolicy(), Qt::NoFocus) << w->metaObject()->className();
+    }
+  }
+}
+
+TEST_F(WindowTest, WizardTextsFollowTheLanguageInColour) {
+  startEmulator([](emu::FirmwareState& s) { s.languageCode = 1; });
+  makeApp();
+  startAndWait(Phase::Running);
+  QLabel text, note;
+  app_->TextoPasoCalibracion(4, &text, &note);
+  EXPECT_EQ(text.text().toStdString(),
+            "<span style=\"color:#ff0000\">PEDALES CALIBRADOS, </span>COMPRUEBE LA <br>"
+            "CALIBRACIÓN, AHORA PUEDE GUARDAR <br>O CALIBRAR DE NUEVO.");
+  EXPECT_TRUE(note.text().isEmpty());
+  app_->TextoPasoCalibracion(7, &text, &note);  // any later step: saved, with the note
+  EXPECT_EQ(text.text(), "CONFIGURACIÓN GUARDADA.");
+  EXPECT_TRUE(note.text().startsWith("NOTA: YA TIENE EL MODO SPORT <br>ACTIVADO. "));
+  app_->controller.state.language = "Klingon";
+  app_->TextoPasoCalibracion(0, &text, &note);
+  EXPECT_EQ(text.text(), "CONFIGURACIÓN GUARDADA.");  // unchanged
+  EXPECT_NE(traceText().find("Language not found\n"), std::string::npos);
+}
+
+TEST_F(WindowTest, BackgroundClickClosesTheMenusAndSpinBoxClickIsNoButton) {
+  startEmulator();
+  makeApp();
+  startAndWait(Phase::Running);
+  ui::MainPage& p = app_->mainPage();
+  p.language->click();
+  ASSERT_TRUE(p.languageList->isVisible());
+  app_->event_handler(p.background, ui::UiEvent::ShortClicked);
+  EXPECT_FALSE(p.languageList->isVisible());
+  EXPECT_TRUE(p.language->isVisible());
+  EXPECT_TRUE(p.manual->isVisible());
+  app_->vrPanel()->handleClick(app_->vrPanel()->box(3));
+  const std::string trace = traceText();
+  EXPECT_NE(trace.find("\nBackground main page\n"), std::string::npos);
+  EXPECT_NE(trace.find("Obj Not Found. \n"), std::string::npos);
+}
+
+// The build made the six manuals into the installation folder.
+TEST(Manuals, SixPdfManualsAreStaged) {
+  for (const char* name : {"English", "Spanish", "Italian", "French", "German", "Portuguese"}) {
+    const auto file = ui::manualFile(name);
+    ASSERT_TRUE(file);
+    std::ifstream in(std::string(TKB_STAGE_DIR) + "/" + *file, std::ios::binary);
+    ASSERT_TRUE(in) << *file;
+    char head[5] = {};
+    in.read(head, 4);
+    EXPECT_STREQ(head, "%PDF") << *file;
+  }
 }
 
 }  // namespace

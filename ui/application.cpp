@@ -13,17 +13,15 @@
 namespace tkb::ui {
 
 namespace {
-constexpr std::size_t kBasePathMax = 255;
-constexpr std::size_t kProfileDirectoryMax = 260;
 constexpr int kProfileLabelChars = 14;
 constexpr const char* kMonitorSection = "MONITOR";
 
-std::string workingDirectory(std::size_t maxChars) {
+// The whole working directory: a path cut to a fixed length would name another folder
+// and the logs and settings would go astray.
+std::string workingDirectory() {
   char buffer[PATH_MAX];
   if (getcwd(buffer, sizeof buffer) == nullptr) return ".";
-  std::string dir(buffer);
-  if (dir.size() > maxChars) dir.resize(maxChars);
-  return dir;
+  return buffer;
 }
 }  // namespace
 
@@ -95,7 +93,7 @@ void Application::probeFinished(int result) {
   applyProbeResult(state, result);
   if (services_.pedals == nullptr || !services_.pedals->findJoystick()) state.connected = false;
 
-  basePath_ = workingDirectory(kBasePathMax);
+  basePath_ = workingDirectory();
   trace("\nPath guardado -> %s", basePath_.c_str());
   if (!config_) config_ = std::make_unique<AppConfig>(basePath_ + "/opt/config.ini");
 
@@ -121,7 +119,7 @@ void Application::probeFinished(int result) {
   buildPageContainers();
   if (hooks_.Create_pro_page) hooks_.Create_pro_page(proPage_);
   if (hooks_.Create_sport_page) hooks_.Create_sport_page(customPage_);
-  profileDirectory_ = workingDirectory(kProfileDirectoryMax);
+  profileDirectory_ = workingDirectory();
   loadSettings();
   startTasks();
   pagesBuilt_ = true;
@@ -156,6 +154,7 @@ void Application::buildBackgroundAndBox() {
   page_.notDetectedText->setGeometry(30, 60, 440, 200);
   page_.continueButton = new QPushButton("CONTINUE", box);
   page_.continueButton->resize(200, 50);
+  page_.continueButton->setFocusPolicy(Qt::NoFocus);
   placeAligned(page_.continueButton, Align::BottomMid, 0, -50);
   setButtonLook(page_.continueButton, ButtonLook::Normal);
   QPushButton* cont = page_.continueButton;

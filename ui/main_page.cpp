@@ -44,6 +44,8 @@ QPushButton* Application::makeButton(const QString& text, int w, int h, Align al
   font.setBold(true);
   button->setFont(font);
   button->resize(w, h);
+  // Keys typed into the window never operate a widget: only the pointer does.
+  button->setFocusPolicy(Qt::NoFocus);
   placeAligned(button, align, dx, dy);
   setButtonLook(button, ButtonLook::Normal);
   connectButton(button);
@@ -96,6 +98,7 @@ void Application::buildPicturesAndLists() {
   page_.colourList->move(240, 50);
   page_.colourList->setCurrentIndex(state.color > 1 ? 1 : 0);
   for (QComboBox* list : {page_.modelList, page_.colourList}) {
+    list->setFocusPolicy(Qt::NoFocus);
     list->show();
     connect(list, &QComboBox::activated, this, [this, list](int index) { modelOrColourChanged(list, index); });
   }

@@ -1,5 +1,6 @@
 #include "ui/vr_panel.h"
 
+#include <QEvent>
 #include <string>
 
 #include "link/trace.h"
@@ -58,16 +59,26 @@ VrPanel::VrPanel(QWidget* parent, const AppConfig& config, LabelBoard& labels,
       label->adjustSize();
       placeAligned(label, Align::Center, labelX, labelY);
     });
-    for (QPushButton* b : {minus_[i], plus_[i]})
+    for (QPushButton* b : {minus_[i], plus_[i]}) {
+      b->setFocusPolicy(Qt::NoFocus);
       connect(b, &QPushButton::clicked, this, [this, b] { handleClick(b); });
+    }
+    boxes_[i]->installEventFilter(this);
   }
   apply_ = new QPushButton("APPLY VR SETTINGS", this);
   apply_->resize(kApplyWidth, kApplyHeight);
+  apply_->setFocusPolicy(Qt::NoFocus);
   placeAligned(apply_, Align::Center, kApplyX, kApplyY);
   setButtonLook(apply_, ButtonLook::Normal);
   labels.add(LabelRole::VrApply,
              [this](const std::string& text) { apply_->setText(QString::fromStdString(text)); });
   connect(apply_, &QPushButton::clicked, this, [this] { handleClick(apply_); });
+}
+
+bool VrPanel::eventFilter(QObject* watched, QEvent* event) {
+  // A click on a spin box itself reaches the panel's handler, which knows no such button.
+  if (event->type() == QEvent::MouseButtonRelease) handleClick(watched);
+  return QWidget::eventFilter(watched, event);
 }
 
 void VrPanel::readSettings() {

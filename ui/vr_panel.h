@@ -45,6 +45,9 @@ class VrPanel : public QWidget {
   QLabel* label(int i) const { return labels_[i]; }
   QPushButton* applyButton() const { return apply_; }
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   const AppConfig& config_;
   std::function<void()> restartMonitor_;
