@@ -1,7 +1,7 @@
 // The firmware update that the probe runs when the controller reports firmware older than
 // 7.06: the controller is restarted into its bootloader with wkf/modo.sh (the 1200-baud
 // touch), the bootloader's serial port is found by comparing the port lists before and after,
-// and avrdude writes wkf/firmcor.wkf through it. Used by the start-up probe and tkb-cli.
+// and avrdude writes wkf/firmcor.wkf through it. Used by the start-up probe.
 #pragma once
 
 #include <atomic>
