@@ -133,7 +133,7 @@ std::optional<int> updateFirmware(Controller& controller, const ProbeTables& tab
   // Without the image the controller would be left in its bootloader for nothing.
   const std::string image = options.toolFolder + "/" + kFirmwareImage;
   if (!fileExists(image)) {
-    trace("\nNo hay firmware para cargar: %s not found, the controller keeps firmware %d.%d\n",
+    trace("\nNo hay firmware para cargar: %s not found, the controller keeps firmware %d.%02d\n",
           image.c_str(), controller.state.firmwareVersion[0], controller.state.firmwareVersion[1]);
     return kFirmwareUpdateUnavailable;
   }
