@@ -22,10 +22,12 @@ void usage() {
                "usage: tkb-pedal-emulator [--dir DIR] [--port N] [--state FILE]\n"
                "         [--no-clutch] [--model-reply HEX] [--firmware MAJOR.MINOR]\n"
                "         [--silent] [--garbage] [--short] [--byte-delay MS]\n"
-               "         [--silent-after N] [--id-third-9]\n"
+               "         [--silent-after N] [--id-third-9] [--after-flash MAJOR.MINOR]\n"
                "Serves a virtual pedal controller on a pseudo-terminal linked as\n"
                "DIR/ttyACM<N> (default /tmp/tkb-emulator/ttyACM0). Point TKB-Tunedeck\n"
-               "or tkb-cli at it with TKB_SERIAL_PREFIX=DIR/ttyACM.\n");
+               "or tkb-cli at it with TKB_SERIAL_PREFIX=DIR/ttyACM.\n"
+               "At 1200 baud it restarts into an AVR109 bootloader on the next free\n"
+               "DIR/ttyACM<n>; after avrdude wrote it, it reports --after-flash (7.6).\n");
 }
 
 }  // namespace
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
   std::string stateFile;
   tkb::emu::FirmwareState state;
   tkb::emu::Faults faults;
+  int afterFlashMajor = 7, afterFlashMinor = 6;
 
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -56,6 +59,11 @@ int main(int argc, char** argv) {
       state.versionMajor = std::atoi(v);
       const char* dot = std::strchr(v, '.');
       state.versionMinor = dot != nullptr ? std::atoi(dot + 1) : 0;
+    } else if (arg == "--after-flash") {
+      const char* v = next();
+      const char* dot = std::strchr(v, '.');
+      afterFlashMajor = std::atoi(v);
+      afterFlashMinor = dot != nullptr ? std::atoi(dot + 1) : 0;
     } else if (arg == "--silent") faults.silent = true;
     else if (arg == "--garbage") faults.garbage = true;
     else if (arg == "--short") faults.shortFrames = true;
@@ -76,6 +84,7 @@ int main(int argc, char** argv) {
   ::mkdir(dir.c_str(), 0755);
   tkb::emu::PedalEmulator emulator(state);
   emulator.setFaults(faults);
+  emulator.setVersionAfterFlash(afterFlashMajor, afterFlashMinor);
   const std::string link = dir + "/ttyACM" + std::to_string(port);
   if (!emulator.start(link)) return 1;
   std::printf("%s\n", link.c_str());

@@ -1,6 +1,7 @@
 #include "emulator/pedal_emulator.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <utility>
 
 namespace tkb::emu {
 namespace {
@@ -19,6 +21,44 @@ namespace {
 constexpr uint8_t kStart = 0x12;
 constexpr uint8_t kEnd = 0x21;
 constexpr int kPartialFrameTimeoutMs = 200;
+
+// The ATmega32u4 and its AVR109 bootloader.
+constexpr size_t kFlashBytes = 32768;
+constexpr size_t kBootloaderBytes = 4096;  // the top of the flash, never written over
+constexpr size_t kEepromBytes = 1024;
+constexpr int kBootBlockBytes = 128;
+constexpr int kBootIdleMs = 8000;   // the bootloader returns to the program when left alone
+constexpr int kBootLeaveMs = 200;   // after 'E', time for the client to read the answer
+constexpr uint8_t kBootOk = '\r';
+constexpr uint8_t kBootUnknown = '?';
+constexpr uint8_t kSignature[3] = {0x1E, 0x95, 0x87};
+
+// "dir/ttyACM7" -> {"dir/ttyACM", 7}; -1 when the name does not end in a number.
+std::pair<std::string, int> splitLink(const std::string& path) {
+  size_t digits = path.size();
+  while (digits > 0 && path[digits - 1] >= '0' && path[digits - 1] <= '9') --digits;
+  if (digits == path.size() || path.size() - digits > 3) return {path, -1};
+  return {path.substr(0, digits), std::atoi(path.c_str() + digits)};
+}
+
+bool nameTaken(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+// How many bytes the AVR109 command that starts the buffer needs in all (0: not known yet).
+size_t bootCommandLength(const Bytes& command) {
+  switch (command[0]) {
+    case 'A': return 3;
+    case 'H': return 4;
+    case 'T': case 'l': case 'x': case 'y': return 2;
+    case 'g': return 4;
+    case 'B':
+      if (command.size() < 3) return 0;
+      return 4 + ((size_t{command[1]} << 8) | command[2]);
+    default: return 1;
+  }
+}
 
 uint8_t swapDigits(uint8_t code) { return static_cast<uint8_t>(((code & 0x0F) << 4) | (code >> 4)); }
 
@@ -208,33 +248,61 @@ PedalEmulator::PedalEmulator(FirmwareState initial) : state_(std::move(initial))
 
 PedalEmulator::~PedalEmulator() { stop(); }
 
-bool PedalEmulator::start(const std::string& linkPath) {
-  stop();
-  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+bool PedalEmulator::openTerminal(const std::string& linkPath) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
     std::perror("emulator: pseudo-terminal");
-    stop();
+    if (master >= 0) ::close(master);
     return false;
   }
-  slavePath_ = ::ptsname(master_);
-  // Holding the other end open keeps the terminal alive between clients and lets us set
-  // it raw before anyone writes to it.
-  slave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave_ >= 0) {
+  const std::string slavePath = ::ptsname(master);
+  // Holding the other end open keeps the terminal alive between clients, lets us set it
+  // raw before anyone writes to it, and shows us the line speed a client sets.
+  const int slave = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave >= 0) {
     termios t{};
-    ::tcgetattr(slave_, &t);
+    ::tcgetattr(slave, &t);
     ::cfmakeraw(&t);
-    ::tcsetattr(slave_, TCSANOW, &t);
+    ::tcsetattr(slave, TCSANOW, &t);
   }
-  ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-  linkPath_ = linkPath;
-  if (!linkPath_.empty()) {
-    ::unlink(linkPath_.c_str());
-    if (::symlink(slavePath_.c_str(), linkPath_.c_str()) != 0) {
-      std::perror(("emulator: link " + linkPath_).c_str());
-      stop();
+  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+  if (!linkPath.empty()) {
+    ::unlink(linkPath.c_str());
+    if (::symlink(slavePath.c_str(), linkPath.c_str()) != 0) {
+      std::perror(("emulator: link " + linkPath).c_str());
+      if (slave >= 0) ::close(slave);
+      ::close(master);
       return false;
     }
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  master_ = master;
+  slave_ = slave;
+  slavePath_ = slavePath;
+  linkPath_ = linkPath;
+  return true;
+}
+
+// The served terminal goes away as a USB device does: its link first; the descriptors stay
+// open until the next switch so that a client in the middle of a call is not cut off.
+void PedalEmulator::retireTerminal() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!linkPath_.empty()) ::unlink(linkPath_.c_str());
+  for (int fd : retiredFds_) ::close(fd);
+  retiredFds_.clear();
+  if (slave_ >= 0) retiredFds_.push_back(slave_);
+  if (master_ >= 0) retiredFds_.push_back(master_);
+  slave_ = master_ = -1;
+  slavePath_.clear();
+  linkPath_.clear();
+}
+
+bool PedalEmulator::start(const std::string& linkPath) {
+  stop();
+  if (flash_.empty()) flash_.assign(kFlashBytes, 0xFF);
+  if (!openTerminal(linkPath)) {
+    stop();
+    return false;
   }
   stop_ = false;
   thread_ = std::thread([this] { serve(); });
@@ -244,22 +312,46 @@ bool PedalEmulator::start(const std::string& linkPath) {
 void PedalEmulator::stop() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
-  if (!linkPath_.empty()) ::unlink(linkPath_.c_str());
-  linkPath_.clear();
-  if (slave_ >= 0) ::close(slave_);
-  if (master_ >= 0) ::close(master_);
-  slave_ = master_ = -1;
+  retireTerminal();
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (int fd : retiredFds_) ::close(fd);
+  retiredFds_.clear();
+  inBootloader_ = false;
+  bootloaderRequested_ = false;
+}
+
+std::string PedalEmulator::devicePath() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return slavePath_;
+}
+
+std::string PedalEmulator::linkPath() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return linkPath_;
 }
 
 void PedalEmulator::serve() {
   Bytes pending;
   auto lastByte = std::chrono::steady_clock::now();
   while (!stop_) {
+    if (!inBootloader_ && (bootloaderRequested_.exchange(false) || touchedAt1200Baud())) {
+      pending.clear();
+      enterBootloader();
+    }
+    if (inBootloader_ && std::chrono::steady_clock::now() >= bootDeadline_) leaveBootloader();
+    if (master_ < 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
     pollfd p{master_, POLLIN, 0};
     const int ready = ::poll(&p, 1, 10);
     if (ready > 0 && (p.revents & POLLIN)) {
       uint8_t buffer[256];
       const ssize_t n = ::read(master_, buffer, sizeof buffer);
+      if (inBootloader_) {
+        if (n > 0) handleBootloaderBytes(buffer, static_cast<size_t>(n));
+        continue;
+      }
       for (ssize_t i = 0; i < n; ++i) {
         pending.push_back(buffer[i]);
         const int wanted = frameLength(pending[0]);
@@ -333,6 +425,154 @@ void PedalEmulator::reply(Bytes bytes) {
       ::poll(&p, 1, 10);
     }
   }
+}
+
+std::string PedalEmulator::nextFreeLink(const std::string& from, bool includeSelf) const {
+  const auto [stem, number] = splitLink(from);
+  if (number < 0) return from + "-boot";
+  for (int n = includeSelf ? number : number + 1; n < 256; ++n)
+    if (!nameTaken(stem + std::to_string(n))) return stem + std::to_string(n);
+  for (int n = 0; n < number; ++n)
+    if (!nameTaken(stem + std::to_string(n))) return stem + std::to_string(n);
+  return {};
+}
+
+bool PedalEmulator::touchedAt1200Baud() const {
+  if (slave_ < 0) return false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (faults_.ignoreBootloaderTouch) return false;
+  }
+  termios t{};
+  return ::tcgetattr(slave_, &t) == 0 && ::cfgetospeed(&t) == B1200;
+}
+
+void PedalEmulator::enterBootloader() {
+  applicationLink_ = linkPath();
+  retireTerminal();
+  const std::string bootLink =
+      applicationLink_.empty() ? std::string() : nextFreeLink(applicationLink_, false);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bootCommand_.clear();
+    bootAddress_ = 0;
+    leaving_ = false;
+  }
+  if (!openTerminal(bootLink)) openTerminal({});
+  bootDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBootIdleMs);
+  ++bootloaderSessions_;
+  inBootloader_ = true;
+}
+
+void PedalEmulator::leaveBootloader() {
+  retireTerminal();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (flashBlocks_ > 0) {
+      state_.versionMajor = versionAfterFlashMajor_;
+      state_.versionMinor = versionAfterFlashMinor_;
+    }
+  }
+  const std::string link =
+      applicationLink_.empty() ? std::string() : nextFreeLink(applicationLink_, true);
+  if (!openTerminal(link)) openTerminal({});
+  inBootloader_ = false;
+}
+
+void PedalEmulator::handleBootloaderBytes(const uint8_t* bytes, size_t count) {
+  const auto now = std::chrono::steady_clock::now();
+  bootDeadline_ = now + std::chrono::milliseconds(kBootIdleMs);
+  for (size_t i = 0; i < count; ++i) {
+    Bytes answer;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (leaving_) return;
+      bootCommand_.push_back(bytes[i]);
+      const size_t wanted = bootCommandLength(bootCommand_);
+      if (wanted == 0 || bootCommand_.size() < wanted) continue;
+      const Bytes c = std::move(bootCommand_);
+      bootCommand_.clear();
+      switch (c[0]) {
+        case 0x1B: break;  // the escape avrdude sends first: no answer
+        case 'S': answer = {'C', 'A', 'T', 'E', 'R', 'I', 'N'}; break;
+        case 'V': answer = {'1', '0'}; break;
+        case 'v': answer = {kBootUnknown}; break;
+        case 'p': answer = {'S'}; break;
+        case 'a': answer = {'Y'}; break;
+        case 'b': answer = {'Y', 0, kBootBlockBytes}; break;
+        case 't': answer = {0x44, 0}; break;
+        case 's': answer = {kSignature[2], kSignature[1], kSignature[0]}; break;
+        case 'F': case 'N': case 'Q': case 'r': answer = {0xFF}; break;
+        case 'T': case 'P': case 'L': case 'l': case 'x': case 'y': answer = {kBootOk}; break;
+        case 'A':
+          bootAddress_ = (uint32_t{c[1]} << 8) | c[2];
+          answer = {kBootOk};
+          break;
+        case 'H':
+          bootAddress_ = (uint32_t{c[1]} << 16) | (uint32_t{c[2]} << 8) | c[3];
+          answer = {kBootOk};
+          break;
+        case 'e':
+          std::fill(flash_.begin(), flash_.end() - kBootloaderBytes, 0xFF);
+          answer = {kBootOk};
+          break;
+        case 'B': {
+          const size_t size = c.size() - 4;
+          const size_t start = size_t{bootAddress_} * 2;
+          if (c[3] == 'F' && start + size <= kFlashBytes - kBootloaderBytes) {
+            std::copy(c.begin() + 4, c.end(), flash_.begin() + static_cast<long>(start));
+            bootAddress_ += static_cast<uint32_t>(size / 2);
+            ++flashBlocks_;
+            answer = {kBootOk};
+          } else if (c[3] == 'E' && bootAddress_ + size <= kEepromBytes) {
+            bootAddress_ += static_cast<uint32_t>(size);
+            answer = {kBootOk};
+          } else {
+            answer = {kBootUnknown};
+          }
+          break;
+        }
+        case 'g': {
+          const size_t size = (size_t{c[1]} << 8) | c[2];
+          const size_t start = size_t{bootAddress_} * 2;
+          if (c[3] == 'F' && start + size <= kFlashBytes) {
+            answer.assign(flash_.begin() + static_cast<long>(start),
+                          flash_.begin() + static_cast<long>(start + size));
+            bootAddress_ += static_cast<uint32_t>((size + 1) / 2);
+          } else if (c[3] == 'E' && bootAddress_ + size <= kEepromBytes) {
+            answer.assign(size, 0xFF);
+            bootAddress_ += static_cast<uint32_t>(size);
+          } else {
+            answer = {kBootUnknown};
+          }
+          break;
+        }
+        case 'E':
+          answer = {kBootOk};
+          leaving_ = true;
+          bootDeadline_ = now + std::chrono::milliseconds(kBootLeaveMs);
+          break;
+        default: answer = {kBootUnknown}; break;
+      }
+    }
+    if (!answer.empty()) reply(answer);
+  }
+}
+
+void PedalEmulator::setVersionAfterFlash(int major, int minor) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  versionAfterFlashMajor_ = major;
+  versionAfterFlashMinor_ = minor;
+}
+
+Bytes PedalEmulator::flash() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return flash_.empty() ? Bytes(kFlashBytes, 0xFF) : flash_;
+}
+
+int PedalEmulator::flashBlocksWritten() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return flashBlocks_;
 }
 
 std::vector<Bytes> PedalEmulator::received() const {

@@ -19,9 +19,17 @@
 // - C8 makes its value the brake upper zone and the brake maximum.
 // - BD / BE set the profile names; FF 21 / FF 11 mark the CUSTOM / PRO profile as set
 //   (the 0x21 / 0x11 replies).
+// - Like the ATmega32u4, it restarts into its bootloader when its port is set to 1200 baud
+//   (the touch of wkf/modo.sh): the controller's port vanishes and the bootloader's port
+//   appears under the next free name of the same folder. The bootloader speaks the AVR109
+//   subset that avrdude -c avr109 uses to write and verify the flash. On leaving it ('E', or
+//   after 8 s without a command, as the real one does) the controller comes back under its
+//   old name when that is free, else the next free one, reporting the version set with
+//   setVersionAfterFlash when anything was written.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -97,6 +105,7 @@ struct Faults {
   int replyDelayMs = 0;         // pause before a reply starts
   std::set<uint8_t> ignoredRequests;         // requests never answered
   std::map<uint8_t, Bytes> replyOverride;    // exact replies for some requests
+  bool ignoreBootloaderTouch = false;  // does not restart on the 1200-baud touch
 };
 
 // Current positions of the pedals as the emulated joystick reports them.
@@ -117,8 +126,18 @@ class PedalEmulator {
   void stop();
   bool running() const { return thread_.joinable(); }
 
-  const std::string& devicePath() const { return slavePath_; }
-  const std::string& linkPath() const { return linkPath_; }
+  // The pseudo-terminal and the link currently served (the bootloader's while it runs).
+  std::string devicePath() const;
+  std::string linkPath() const;
+
+  // The bootloader. requestBootloader does what the 1200-baud touch does.
+  void requestBootloader() { bootloaderRequested_ = true; }
+  bool inBootloader() const { return inBootloader_.load(); }
+  int bootloaderSessions() const { return bootloaderSessions_.load(); }
+  void setVersionAfterFlash(int major, int minor);
+  // The emulated program memory (32 KiB, erased = 0xFF) and how many blocks were written.
+  Bytes flash() const;
+  int flashBlocksWritten() const;
 
   // Every frame received so far: commands whole, requests as their single byte.
   std::vector<Bytes> received() const;
@@ -147,6 +166,13 @@ class PedalEmulator {
   void serve();
   void handleFrame(const Bytes& frame);
   void reply(Bytes bytes);
+  bool openTerminal(const std::string& linkPath);
+  void retireTerminal();
+  std::string nextFreeLink(const std::string& from, bool includeSelf) const;
+  bool touchedAt1200Baud() const;
+  void enterBootloader();
+  void leaveBootloader();
+  void handleBootloaderBytes(const uint8_t* bytes, size_t count);
 
   FirmwareState state_;
   Faults faults_;
@@ -160,6 +186,20 @@ class PedalEmulator {
   int slave_ = -1;
   std::string slavePath_;
   std::string linkPath_;
+
+  // Bootloader.
+  std::atomic<bool> bootloaderRequested_{false};
+  std::atomic<bool> inBootloader_{false};
+  std::atomic<int> bootloaderSessions_{0};
+  std::string applicationLink_;  // the controller's link while the bootloader serves
+  std::vector<int> retiredFds_;   // terminals given up, closed on the next switch
+  Bytes flash_;
+  int flashBlocks_ = 0;
+  int versionAfterFlashMajor_ = 7, versionAfterFlashMinor_ = 6;
+  Bytes bootCommand_;
+  uint32_t bootAddress_ = 0;  // in words for flash, bytes for EEPROM
+  bool leaving_ = false;
+  std::chrono::steady_clock::time_point bootDeadline_;
 };
 
 }  // namespace tkb::emu

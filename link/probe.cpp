@@ -51,6 +51,7 @@ int probeController(Controller& controller, const ProbeOptions& options) {
   ProbeTables tables;
   int readAttempts = 0;  // shared by both exchanges of a port
   bool updateNeeded = false;
+  bool keepOldFirmware = false;  // the updater said it cannot update: take what answers
 
   for (int pass = 0; options.maxPasses == 0 || pass < options.maxPasses; ++pass) {
     tables.portsSeen.clear();
@@ -79,7 +80,7 @@ int probeController(Controller& controller, const ProbeOptions& options) {
       if (id[0] == kReplyStart && id[4] == kReplyEnd && id[3] != 9) {
         const int major = static_cast<int8_t>(id[1]);
         const int minor = static_cast<int8_t>(id[2]);
-        if (major * 100 + minor < kMinimumFirmware) {
+        if (!keepOldFirmware && major * 100 + minor < kMinimumFirmware) {
           updateNeeded = true;
           trace("\nCARGAR FIRMWARE NECESARIO\n");
           trace("Dat1: %d\n", static_cast<int8_t>(id[1]));
@@ -115,7 +116,9 @@ int probeController(Controller& controller, const ProbeOptions& options) {
 
     if (updateNeeded) {
       if (options.firmwareUpdate) {
-        if (std::optional<int> failed = options.firmwareUpdate(controller, tables)) return *failed;
+        const std::optional<int> outcome = options.firmwareUpdate(controller, tables);
+        if (outcome && *outcome != kFirmwareUpdateUnavailable) return *outcome;
+        keepOldFirmware = outcome.has_value();
         updateNeeded = false;
         continue;
       }

@@ -18,6 +18,9 @@ inline constexpr int kProbeReadAttempts = 30;
 inline constexpr int kDtrPulseMs = 100;
 inline constexpr int kMinimumFirmware = 706;  // major * 100 + minor
 inline constexpr int kProbeResultUpdateFailed = 8;
+// What a firmware updater returns when it cannot update at all (no image delivered): the
+// probe then takes the controller with the firmware it has instead of asking again for ever.
+inline constexpr int kFirmwareUpdateUnavailable = -1;
 
 // Model replies of the 0x3A exchange and the probe results they give.
 inline constexpr uint8_t kModelClutch = 0x1F;
@@ -33,7 +36,8 @@ struct ProbeTables {
 };
 
 // Runs the firmware update. Returns 8 when the bootloader's port could not be identified,
-// nothing when the probe is to scan again from port 0.
+// kFirmwareUpdateUnavailable when no update can be made, nothing when the probe is to scan
+// again from port 0.
 using FirmwareUpdater = std::function<std::optional<int>(Controller&, const ProbeTables&)>;
 
 struct ProbeOptions {

@@ -1,0 +1,247 @@
+#include "link/pedal_input.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <linux/input.h>
+#include <linux/joystick.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "link/trace.h"
+
+namespace tkb {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A 10 ms task must not be kept busy by a flood of reports: this many reads at most.
+constexpr int kMaxReportsPerRead = 256;
+
+std::string envOr(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+std::string readText(const std::string& path) {
+  std::ifstream file(path);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// The numbered entries "<prefix>N" of a folder, lowest N first.
+std::vector<std::pair<int, std::string>> numberedEntries(const std::string& folder,
+                                                         const std::string& prefix) {
+  std::vector<std::pair<int, std::string>> entries;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return entries;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string digits = name.substr(prefix.size());
+    if (digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    entries.emplace_back(std::atoi(digits.c_str()), name);
+  }
+  ::closedir(dir);
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+int16_t littleEndian16(const uint8_t* bytes) {
+  return static_cast<int16_t>(static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)));
+}
+
+// The input report length from the node's report descriptor; the fixed length when the
+// node cannot tell (not a hidraw device, or an odd descriptor).
+int reportLengthOf(int fd) {
+  int size = 0;
+  if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) != 0 || size <= 0 || size > HID_MAX_DESCRIPTOR_SIZE)
+    return kPedalReportBytes;
+  hidraw_report_descriptor descriptor{};
+  descriptor.size = static_cast<uint32_t>(size);
+  if (::ioctl(fd, HIDIOCGRDESC, &descriptor) != 0) return kPedalReportBytes;
+  const std::optional<int> length =
+      inputReportLength({descriptor.value, static_cast<size_t>(size)});
+  // Reports shorter than ours could not carry the four axes.
+  return length && *length >= kPedalReportBytes ? *length : kPedalReportBytes;
+}
+
+}  // namespace
+
+std::optional<PedalAxes> decodePedalReport(std::span<const uint8_t> report) {
+  if (report.size() < static_cast<size_t>(kPedalReportBytes)) return std::nullopt;
+  return PedalAxes{littleEndian16(&report[1]), littleEndian16(&report[3]),
+                   littleEndian16(&report[5]), littleEndian16(&report[7])};
+}
+
+std::optional<int> inputReportLength(std::span<const uint8_t> descriptor) {
+  struct Globals {
+    uint32_t reportSize = 0, reportCount = 0, reportId = 0;
+  };
+  Globals globals;
+  std::vector<Globals> stack;
+  bool usesIds = false;
+  std::map<uint32_t, uint64_t> inputBits;  // per report id
+  size_t i = 0;
+  while (i < descriptor.size()) {
+    const uint8_t prefix = descriptor[i];
+    if (prefix == 0xFE) {  // long item: size, tag, data
+      if (i + 1 >= descriptor.size()) return std::nullopt;
+      i += 3 + descriptor[i + 1];
+      continue;
+    }
+    const size_t size = (prefix & 3) == 3 ? 4 : (prefix & 3);
+    if (i + 1 + size > descriptor.size()) return std::nullopt;
+    uint32_t value = 0;
+    for (size_t k = 0; k < size; ++k) value |= uint32_t{descriptor[i + 1 + k]} << (8 * k);
+    const int type = (prefix >> 2) & 3;
+    const int tag = prefix >> 4;
+    if (type == 0 && tag == 0x8) {  // Main: Input
+      inputBits[globals.reportId] += uint64_t{globals.reportSize} * globals.reportCount;
+    } else if (type == 1) {  // Global
+      switch (tag) {
+        case 0x7: globals.reportSize = value; break;
+        case 0x8: globals.reportId = value; usesIds = true; break;
+        case 0x9: globals.reportCount = value; break;
+        case 0xA: stack.push_back(globals); break;
+        case 0xB:
+          if (!stack.empty()) {
+            globals = stack.back();
+            stack.pop_back();
+          }
+          break;
+        default: break;
+      }
+    }
+    i += 1 + size;
+  }
+  uint64_t longest = 0;
+  for (const auto& [id, bits] : inputBits) longest = std::max(longest, bits);
+  if (longest == 0 || longest > 8 * 4096) return std::nullopt;
+  return static_cast<int>((longest + 7) / 8) + (usesIds ? 1 : 0);
+}
+
+bool isPedalUevent(const std::string& text) {
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.compare(0, 7, "HID_ID=") != 0) continue;
+    unsigned bus = 0, vendor = 0, product = 0;
+    char end = 0;
+    if (std::sscanf(line.c_str() + 7, "%x:%x:%x%c", &bus, &vendor, &product, &end) >= 3)
+      return vendor == kPedalVendorId && product == kPedalProductId;
+  }
+  return false;
+}
+
+DeviceRoots DeviceRoots::fromEnvironment() {
+  return {envOr("TKB_SYSFS_ROOT", "/sys"), envOr("TKB_DEV_ROOT", "/dev")};
+}
+
+bool PedalInput::findJoystick(ControllerState& state) {
+  found_ = open();
+  if (!found_) state.connected = false;
+  return found_;
+}
+
+HidrawPedalInput::HidrawPedalInput(DeviceRoots roots) : roots_(std::move(roots)) {}
+
+HidrawPedalInput::~HidrawPedalInput() { lose(); }
+
+bool HidrawPedalInput::open() { return openQuietly(true); }
+
+bool HidrawPedalInput::openQuietly(bool traceCount) {
+  lose();
+  permissionProblem_.clear();
+  const auto nodes = numberedEntries(roots_.sysfs + "/class/hidraw", "hidraw");
+  if (traceCount) trace("#1: %d", static_cast<int>(nodes.size()));
+  for (const auto& [number, name] : nodes) {
+    if (!isPedalUevent(readText(roots_.sysfs + "/class/hidraw/" + name + "/device/uevent")))
+      continue;
+    const std::string path = roots_.dev + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EACCES || errno == EPERM) {
+        permissionProblem_ = "No permission to read the pedals (" + path +
+                             "). Install the udev rule once: " + kUdevRuleInstallCommand;
+        trace("\nSin permiso para abrir %s: %s\n", path.c_str(), permissionProblem_.c_str());
+      }
+      // The lowest matching node is the pedals; another one would be a second set.
+      return false;
+    }
+    fd_ = fd;
+    nodePath_ = path;
+    reportLength_ = reportLengthOf(fd);
+    buffer_.assign(static_cast<size_t>(reportLength_), 0);
+    return true;
+  }
+  return false;
+}
+
+void HidrawPedalInput::lose() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  nextReopen_ = Clock::now() + std::chrono::milliseconds(reopenIntervalMs_);
+}
+
+void HidrawPedalInput::readPedalAxes() {
+  if (fd_ < 0) {
+    if (Clock::now() < nextReopen_) return;
+    if (!openQuietly(false)) {
+      nextReopen_ = Clock::now() + std::chrono::milliseconds(reopenIntervalMs_);
+      return;
+    }
+    trace("\nJoystick -> %s", nodePath_.c_str());
+  }
+  // hidraw hands out one report per read: read until nothing is left and keep the newest
+  // complete one. A short report is dropped; the values stay as they were.
+  std::optional<PedalAxes> newest;
+  for (int n = 0; n < kMaxReportsPerRead; ++n) {
+    const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+    if (got == static_cast<ssize_t>(buffer_.size())) {
+      newest = decodePedalReport(buffer_);
+      continue;
+    }
+    if (got > 0) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (got < 0 && errno == EINTR) continue;
+    // End of file or an error: the pedals were unplugged.
+    trace("\nJoystick perdido -> %s", nodePath_.c_str());
+    lose();
+    break;
+  }
+  if (newest) axes_ = *newest;
+}
+
+bool resetJoystickCalibration() { return resetJoystickCalibration(DeviceRoots::fromEnvironment()); }
+
+bool resetJoystickCalibration(const DeviceRoots& roots) {
+  bool reset = false;
+  for (const auto& [number, name] : numberedEntries(roots.sysfs + "/class/input", "js")) {
+    const std::string id = roots.sysfs + "/class/input/" + name + "/device/id/";
+    const unsigned long vendor = std::strtoul(readText(id + "vendor").c_str(), nullptr, 16);
+    const unsigned long product = std::strtoul(readText(id + "product").c_str(), nullptr, 16);
+    if (vendor != kPedalVendorId || product != kPedalProductId) continue;
+    const std::string path = roots.dev + "/input/" + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    // One entry per possible axis; the driver takes as many as the device has.
+    js_corr none[ABS_CNT] = {};
+    for (js_corr& axis : none) axis.type = JS_CORR_NONE;
+    if (::ioctl(fd, JSIOCSCORR, none) == 0) reset = true;
+    ::close(fd);
+  }
+  return reset;
+}
+
+}  // namespace tkb

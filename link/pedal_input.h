@@ -1,0 +1,123 @@
+// The pedals as a joystick: the controller is also a USB game controller (vendor 0x16D0,
+// product 0x0F53) whose four axes are throttle, brake, clutch and brake total. The program
+// reads them for the live bars and the monitor through PedalInput; the real source is the
+// hidraw node of the pedals, the demo mode and the tests use the emulator's simulated driver.
+// Also the best-effort reset of the system's joystick correction before a calibration.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "link/controller_state.h"
+
+namespace tkb {
+
+inline constexpr uint16_t kPedalVendorId = 0x16D0;
+inline constexpr uint16_t kPedalProductId = 0x0F53;
+// Report id, then four little-endian signed 16-bit axes.
+inline constexpr int kPedalReportBytes = 9;
+// While the pedals are unplugged, look for them again this often.
+inline constexpr int kPedalReopenIntervalMs = 500;
+
+inline constexpr const char* kUdevRuleInstallCommand =
+    "sudo cp packaging/70-tkb-pedals.rules /etc/udev/rules.d/ && sudo udevadm control --reload "
+    "&& sudo udevadm trigger";
+
+// The four axes of the newest report; all 0 until one arrived.
+struct PedalAxes {
+  int16_t axis1 = 0;  // throttle
+  int16_t axis2 = 0;  // brake, limited by the brake limit
+  int16_t axis3 = 0;  // clutch (meaningful only with a clutch pedal)
+  int16_t axis4 = 0;  // brake total, without the limit
+  bool operator==(const PedalAxes&) const = default;
+};
+
+// Pure. Decodes a complete report (at least kPedalReportBytes; byte 0 is the report id).
+std::optional<PedalAxes> decodePedalReport(std::span<const uint8_t> report);
+// Pure. The byte length of the longest input report a HID report descriptor declares
+// (report id byte included when the descriptor uses ids); nothing for a descriptor without
+// inputs or one that is cut short.
+std::optional<int> inputReportLength(std::span<const uint8_t> descriptor);
+// Pure. Whether a hidraw node's device/uevent text names the pedals
+// (line HID_ID=<bus>:000016D0:00000F53).
+bool isPedalUevent(const std::string& ueventText);
+
+// Where the device trees are: $TKB_SYSFS_ROOT (default /sys) and $TKB_DEV_ROOT (default /dev).
+struct DeviceRoots {
+  std::string sysfs = "/sys";
+  std::string dev = "/dev";
+  static DeviceRoots fromEnvironment();
+};
+
+// A source of pedal positions. findJoystick once at start-up; readPedalAxes every 10 ms on
+// the GUI thread; axes() for the bars. Neither call blocks.
+class PedalInput {
+ public:
+  virtual ~PedalInput() = default;
+
+  // Looks for the pedals. When they are not there, clears state.connected: start-up then
+  // shows its not-connected state even though the serial probe succeeded.
+  bool findJoystick(ControllerState& state);
+  // Takes in what arrived since the last call; keeps the previous values when nothing did.
+  virtual void readPedalAxes() = 0;
+  PedalAxes axes() const { return axes_; }
+  bool found() const { return found_; }
+
+ protected:
+  virtual bool open() = 0;
+  PedalAxes axes_;
+
+ private:
+  bool found_ = false;
+};
+
+// The pedals' hidraw node: the lowest /sys/class/hidraw/hidrawN whose device names the pedal
+// ids, opened non-blocking. When it goes away (unplugged) the values stay as they were and
+// the node is looked for again every kPedalReopenIntervalMs, so the bars come back by
+// themselves when the pedals are plugged in again.
+class HidrawPedalInput : public PedalInput {
+ public:
+  explicit HidrawPedalInput(DeviceRoots roots = DeviceRoots::fromEnvironment());
+  ~HidrawPedalInput() override;
+  HidrawPedalInput(const HidrawPedalInput&) = delete;
+  HidrawPedalInput& operator=(const HidrawPedalInput&) = delete;
+
+  void readPedalAxes() override;
+
+  bool isOpen() const { return fd_ >= 0; }
+  const std::string& nodePath() const { return nodePath_; }
+  int reportLength() const { return reportLength_; }
+  // When the pedals' node exists but may not be opened: the message to show, naming the
+  // command that installs the udev rule. Empty otherwise.
+  const std::string& permissionProblem() const { return permissionProblem_; }
+  void setReopenIntervalMs(int ms) { reopenIntervalMs_ = ms; }
+
+ protected:
+  bool open() override;
+
+ private:
+  bool openQuietly(bool traceCount);
+  void lose();
+
+  DeviceRoots roots_;
+  int fd_ = -1;
+  std::string nodePath_;
+  int reportLength_ = kPedalReportBytes;
+  std::string permissionProblem_;
+  int reopenIntervalMs_ = kPedalReopenIntervalMs;
+  std::chrono::steady_clock::time_point nextReopen_{};
+  std::vector<uint8_t> buffer_;
+};
+
+// Removes any axis correction the system keeps for the pedals' joystick device
+// (/dev/input/jsN of the pedal ids), so that games get the axes as the controller sends
+// them. Best effort: without such a device or the right to change it, nothing happens.
+// Returns whether a correction was reset; callers need not look.
+bool resetJoystickCalibration();
+bool resetJoystickCalibration(const DeviceRoots& roots);
+
+}  // namespace tkb
