@@ -1,4 +1,5 @@
-// bench_window: the TKB-Tunedeck window against the emulated pedal set.
+// bench_window: the TKB-Tunedeck window against the emulated pedal set, with the simulated
+// driver pressing the pedals.
 //   - time from startApplication() to the main page (median and worst of several starts);
 //   - CPU share of one core while the main page is shown and the three 10 ms tasks run
 //     (whole process, and the main thread alone: the emulator's thread is not the window);
@@ -23,7 +24,7 @@
 #include "emulator/pedal_emulator.h"
 #include "link/trace.h"
 #include "ui/application.h"
-#include "ui/pedal_sources.h"
+#include "emulator/simulated_driver.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ long residentKiB() {
 
 std::unique_ptr<tkb::ui::Application> makeApp(tkb::emu::PedalEmulator& emulator) {
   tkb::ui::Services s;
-  s.pedals = std::make_unique<tkb::ui::EmulatedPedalInput>(emulator);
+  s.pedals = std::make_unique<tkb::emu::SimulatedDriver>(&emulator);
   s.quit = [] {};
   auto app = std::make_unique<tkb::ui::Application>(std::move(s));
   app->window()->show();

@@ -105,7 +105,7 @@ TEST_F(WindowTest, MainPageObjectsSitWhereTheLayoutPutsThem) {
 
 TEST_F(WindowTest, MissingJoystickShowsOnlyTheBoxUntilContinueFindsIt) {
   startEmulator();
-  makeApp(/*plugged=*/false);
+  makeApp(/*withJoystick=*/false);
   startAndWait(Phase::NotDetected);
   ui::MainPage& p = app_->mainPage();
   EXPECT_TRUE(p.notDetectedBox->isVisible());
@@ -122,7 +122,7 @@ TEST_F(WindowTest, MissingJoystickShowsOnlyTheBoxUntilContinueFindsIt) {
   ASSERT_TRUE(waitFor([&] { return app_->phase() != Phase::Probing; }));
   EXPECT_EQ(static_cast<int>(app_->phase()), static_cast<int>(Phase::NotDetected));
 
-  pedals_->setPlugged(true);
+  plugJoystick();
   p.continueButton->click();
   ASSERT_TRUE(waitFor([&] { return app_->phase() == Phase::Running; }));
   EXPECT_NE(p.pro, nullptr);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -16,7 +17,8 @@
 #include "emulator/pedal_emulator.h"
 #include "link/trace.h"
 #include "ui/application.h"
-#include "ui/pedal_sources.h"
+#include "emulator/simulated_driver.h"
+#include "link/pedal_input.h"
 
 namespace tkb::test {
 
@@ -103,13 +105,27 @@ class WindowTest : public ::testing::Test {
     ASSERT_TRUE(emulator_->start(dir_ + "/ports/ttyACM3"));
   }
 
-  // Builds the Application (not started) with recording services.
-  void makeApp(bool plugged = true) {
+  // The pedals' joystick as the hidraw reader finds it: a device tree under the test
+  // folder, with a FIFO as the hidraw node.
+  DeviceRoots deviceRoots() const { return {dir_ + "/sys", dir_ + "/dev"}; }
+  void plugJoystick() {
+    const std::string device = dir_ + "/sys/class/hidraw/hidraw0/device";
+    std::filesystem::create_directories(device);
+    std::filesystem::create_directories(dir_ + "/dev");
+    std::ofstream(device + "/uevent") << "DRIVER=hid-generic\nHID_ID=0003:000016D0:00000F53\n";
+    ASSERT_EQ(mkfifo((dir_ + "/dev/hidraw0").c_str(), 0644), 0);
+  }
+
+  // Builds the Application (not started) with recording services. withJoystick: the
+  // simulated driver on the emulated pedals; otherwise the real hidraw reader over the
+  // test's device tree, empty until plugJoystick().
+  void makeApp(bool withJoystick = true) {
     ui::Services s;
-    auto pedals = std::make_unique<ui::EmulatedPedalInput>(*emulator_);
-    pedals->setPlugged(plugged);
-    pedals_ = pedals.get();
-    s.pedals = std::move(pedals);
+    if (withJoystick) {
+      s.pedals = std::make_unique<emu::SimulatedDriver>(emulator_.get());
+    } else {
+      s.pedals = std::make_unique<HidrawPedalInput>(deviceRoots());
+    }
     s.keys = std::make_unique<CountingKeyListener>(rec_);
     s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
     s.openUrl = [this](const QUrl& u) { rec_.urls.push_back(u); };
@@ -180,7 +196,6 @@ class WindowTest : public ::testing::Test {
   std::string dir_;
   std::FILE* traceFile_ = nullptr;
   std::unique_ptr<emu::PedalEmulator> emulator_;
-  ui::EmulatedPedalInput* pedals_ = nullptr;
   Recorder rec_;
   std::unique_ptr<ui::Application> app_;
 };

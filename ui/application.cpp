@@ -91,7 +91,12 @@ void Application::probeFinished(int result) {
   if (phase_ == Phase::Stopped) return;
   ControllerState& state = controller.state;
   applyProbeResult(state, result);
-  if (services_.pedals == nullptr || !services_.pedals->findJoystick()) state.connected = false;
+  // A missing joystick interface clears connected: only NotDetectedBox is shown.
+  if (services_.pedals == nullptr) {
+    state.connected = false;
+  } else {
+    services_.pedals->findJoystick(state);
+  }
 
   basePath_ = workingDirectory();
   trace("\nPath guardado -> %s", basePath_.c_str());
@@ -99,6 +104,13 @@ void Application::probeFinished(int result) {
 
   buildBackgroundAndBox();
   if (!state.connected) {
+    // When the pedals are there but may not be read, the box says how to allow it.
+    if (auto* hidraw = dynamic_cast<HidrawPedalInput*>(services_.pedals.get());
+        hidraw != nullptr && !hidraw->permissionProblem().empty()) {
+      page_.notDetectedText->setText(page_.notDetectedText->text() + "\n\n" +
+                                     QString::fromStdString(hidraw->permissionProblem()));
+      page_.notDetectedText->setStyleSheet("font-size:14px;");
+    }
     page_.notDetectedBox->show();
     page_.notDetectedBox->raise();
     setPhase(Phase::NotDetected);
@@ -256,7 +268,7 @@ void Application::buildPageContainers() {
 void Application::loadSettings() {
   ControllerState& state = controller.state;
   trace("\nloadSettings - Inicio");
-  if (services_.pedals) services_.pedals->resetJoystickCalibration();
+  resetJoystickCalibration();
   if (hooks_.showZones) hooks_.showZones();
 
   trace("\nchar -> %s", state.language.c_str());

@@ -86,7 +86,10 @@ class Application : public QObject {
   VrPanel* vrPanel() const { return vrPanel_; }
   QWidget* proPage() const { return proPage_; }
   QWidget* customPage() const { return customPage_; }
-  PedalInput* pedals() const { return services_.pedals.get(); }
+  tkb::PedalInput* pedals() const { return services_.pedals.get(); }
+  // The hook the probe runs for firmware older than 7.06; its waits end with the probe's.
+  void setFirmwareUpdater(FirmwareUpdater updater) { probeOptions_.firmwareUpdate = std::move(updater); }
+  const std::atomic<bool>* probeStopFlag() const { return &stopProbe_; }
   UsageLog* usageLog() const { return usageLog_.get(); }
   const AppConfig* config() const { return config_.get(); }
   const std::string& basePath() const { return basePath_; }

@@ -1,30 +1,17 @@
-// What the window needs from the machine around it, as small interfaces: the pedal
-// joystick input, the system-wide key listener, message boxes and opening a document or
-// web page. The program passes the real ones; tests pass their own.
+// What the window needs from the machine around it: the pedal joystick input (the hidraw
+// reader, or the simulated driver in demo mode), the system-wide key listener, message
+// boxes and opening a document or web page. The program passes the real ones; tests pass
+// recording ones where nothing real can run.
 #pragma once
 
 #include <QString>
 #include <QUrl>
-#include <array>
-#include <cstdint>
 #include <functional>
 #include <memory>
 
-namespace tkb::ui {
+#include "link/pedal_input.h"
 
-// The pedal set's joystick interface.
-class PedalInput {
- public:
-  virtual ~PedalInput() = default;
-  // Looks for the joystick; false when the pedal set's joystick is not there.
-  virtual bool findJoystick() = 0;
-  // The 10 ms read: takes what is there and never blocks.
-  virtual void readPedalAxes() = 0;
-  // Throttle, brake, clutch, brake total as signed 16-bit axis values.
-  virtual std::array<int16_t, 4> axes() const = 0;
-  // Best effort: no stored joystick calibration may distort what games read.
-  virtual void resetJoystickCalibration() {}
-};
+namespace tkb::ui {
 
 // The system-wide listener for the keys the controller types.
 class KeyListener {
@@ -35,7 +22,7 @@ class KeyListener {
 };
 
 struct Services {
-  std::unique_ptr<PedalInput> pedals;
+  std::unique_ptr<tkb::PedalInput> pedals;
   std::unique_ptr<KeyListener> keys;  // none: the key step is skipped with a trace line
   // A modal error box (text, title); tests record it instead.
   std::function<void(const QString&, const QString&)> errorBox;

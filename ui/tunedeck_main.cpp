@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <cstring>
 
+#include "emulator/simulated_driver.h"
+#include "link/firmware_update.h"
 #include "ui/application.h"
 #include "ui/demo_mode.h"
 #include "ui/pedal_sources.h"
@@ -21,9 +23,10 @@ int main(int argc, char** argv) {
   if (demo) {
     demoSet = std::make_unique<tkb::ui::DemoPedalSet>();
     if (!demoSet->start()) return 1;
-    services.pedals = std::make_unique<tkb::ui::EmulatedPedalInput>(demoSet->emulator());
+    // The simulated driver presses the emulated pedals by itself.
+    services.pedals = std::make_unique<tkb::emu::SimulatedDriver>(&demoSet->emulator());
   } else {
-    services.pedals = tkb::ui::createSystemPedalInput();
+    services.pedals = std::make_unique<tkb::HidrawPedalInput>();
   }
   services.keys = tkb::ui::createSystemKeyListener();
   services.errorBox = [](const QString& text, const QString& title) {
@@ -33,6 +36,9 @@ int main(int argc, char** argv) {
   services.quit = [] { QCoreApplication::exit(0); };
 
   tkb::ui::Application application(std::move(services));
+  tkb::FirmwareUpdateOptions update;
+  update.stop = application.probeStopFlag();
+  application.setFirmwareUpdater(tkb::makeFirmwareUpdater(update));
   QWidget* window = application.window();
   if (demo) {
     auto* mark = new QLabel("DEMO", window);
