@@ -10,6 +10,7 @@
 #include "link/firmware_update.h"
 #include "ui/application.h"
 #include "ui/demo_mode.h"
+#include "ui/pages.h"
 #include "ui/pedal_sources.h"
 
 int main(int argc, char** argv) {
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
   tkb::FirmwareUpdateOptions update;
   update.stop = application.probeStopFlag();
   application.setFirmwareUpdater(tkb::makeFirmwareUpdater(update));
+  tkb::ui::installPages(application);
   QWidget* window = application.window();
   if (demo) {
     auto* mark = new QLabel("DEMO", window);
