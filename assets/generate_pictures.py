@@ -66,7 +66,7 @@ def pedal(x, base_y, model, face, label):
         pts = " ".join(f"{cx + dx},{cy + dy}" for dx, dy in
                        [(-32, -22), (0, -48), (32, -22), (32, 22), (0, 48), (-32, 22)])
         p = f'<polygon points="{pts}" fill="{face}"/>'
-    return arm + p + text(x + 32, base_y - 8, 13, label, "#ffffff")
+    return arm + p + text(x + 32, base_y - 149, 18, label, "#ffffff")
 
 
 def pedal_set(model, black, clutch, background):

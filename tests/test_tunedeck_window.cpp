@@ -90,6 +90,8 @@ TEST_F(WindowTest, MainPageObjectsSitWhereTheLayoutPutsThem) {
       {"header", p.header, {460, 20, 820, 560}},
   };
   for (const Row& r : rows) EXPECT_EQ(r.widget->geometry(), r.rect) << r.name;
+  // APPLY VR SETTINGS: 300 x 30 centred on (-100, 100) from the panel's centre.
+  EXPECT_EQ(QRect(app_->vrPanel()->applyPosition(), QSize(300, 30)), QRect(800, 395, 300, 30));
   EXPECT_EQ(p.modelList->pos(), QPoint(60, 50));
   EXPECT_EQ(p.colourList->pos(), QPoint(240, 50));
   EXPECT_EQ(p.languageList->pos().x() + p.languageList->width(), 1300 - 90);
@@ -420,8 +422,11 @@ TEST_F(MonitorTest, OpenAndCloseBothSlotsIndependently) {
   ASSERT_TRUE(alive(vr));
   EXPECT_NE(vr, window);
   EXPECT_TRUE(app_->vrPanel()->isVisible());
+  EXPECT_TRUE(app_->vrPanel()->applyButton()->isVisible());
+  EXPECT_EQ(app_->vrPanel()->applyButton()->geometry(), QRect(800, 395, 300, 30));
   EXPECT_TRUE(p.closeVrMonitor->isVisible());
   EXPECT_EQ(config.readText("MONITOR", "enable_vr", ""), "1");
+  saveScreenshot("main_page_vr_panel.png");
 
   p.closeMonitor->click();
   EXPECT_TRUE(app_->MonitorProcess.empty());
@@ -432,6 +437,7 @@ TEST_F(MonitorTest, OpenAndCloseBothSlotsIndependently) {
   p.closeVrMonitor->click();
   EXPECT_FALSE(alive(vr));
   EXPECT_FALSE(app_->vrPanel()->isVisible());
+  EXPECT_FALSE(app_->vrPanel()->applyButton()->isVisible());
   EXPECT_TRUE(p.openVrMonitor->isVisible());
 }
 

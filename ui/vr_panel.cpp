@@ -65,14 +65,38 @@ VrPanel::VrPanel(QWidget* parent, const AppConfig& config, LabelBoard& labels,
     }
     boxes_[i]->installEventFilter(this);
   }
-  apply_ = new QPushButton("APPLY VR SETTINGS", this);
+  // The layout places APPLY VR SETTINGS partly outside the panel (70 px to its left, 5 px
+  // below). A child would be clipped there, and longer translations lose their first
+  // letters, so the button lives on the window and follows the panel.
+  apply_ = new QPushButton("APPLY VR SETTINGS", parent);
   apply_->resize(kApplyWidth, kApplyHeight);
   apply_->setFocusPolicy(Qt::NoFocus);
-  placeAligned(apply_, Align::Center, kApplyX, kApplyY);
+  apply_->hide();
   setButtonLook(apply_, ButtonLook::Normal);
   labels.add(LabelRole::VrApply,
              [this](const std::string& text) { apply_->setText(QString::fromStdString(text)); });
   connect(apply_, &QPushButton::clicked, this, [this] { handleClick(apply_); });
+}
+
+QPoint VrPanel::applyPosition() const {
+  return pos() + QPoint((width() - kApplyWidth) / 2 + kApplyX, (height() - kApplyHeight) / 2 + kApplyY);
+}
+
+void VrPanel::moveEvent(QMoveEvent* event) {
+  apply_->move(applyPosition());
+  QWidget::moveEvent(event);
+}
+
+void VrPanel::showEvent(QShowEvent* event) {
+  apply_->move(applyPosition());
+  apply_->show();
+  apply_->raise();
+  QWidget::showEvent(event);
+}
+
+void VrPanel::hideEvent(QHideEvent* event) {
+  apply_->hide();
+  QWidget::hideEvent(event);
 }
 
 bool VrPanel::eventFilter(QObject* watched, QEvent* event) {
