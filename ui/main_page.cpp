@@ -323,6 +323,7 @@ bool Application::mainPageBranch(QObject* object) {
     trace("\nVR Button pressed - Inicio\n");
     vrPanel_->show();
     vrPanel_->raise();
+    vrPanel_->applyButton()->raise();
     if (startMonitor(VrMonitorProcess, true)) {
       p.openVrMonitor->hide();
       p.closeVrMonitor->show();
