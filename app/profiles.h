@@ -109,6 +109,9 @@ class Profiles {
   // The name from a chosen path into PerfilActual, with the save operations' trace lines.
   std::string NombreDePerfil(const std::string& path, bool withTrace = true);
 
+  // tkb-cli: the saves make no "opt" folder in the caller's current folder.
+  void skipSettingsFolder() { firstProSave_ = firstSportSave_ = false; }
+
   // '\' followed by the current profile name; "\Default" at start-up.
   const std::string& PerfilActual() const { return perfilActual_; }
   std::string currentProfileName() const { return perfilActual_.substr(1); }
