@@ -40,9 +40,12 @@ KeycodeInfo identify(KeySym sym) {
 }  // namespace
 
 struct X11KeyListener::Impl {
-  Display* control = nullptr;  // requests: mapping, context creation and removal
+  // Requests (mapping, context creation and removal) and the mapping-change events. Used
+  // by the listener thread while it runs, by the starting and stopping thread otherwise.
+  Display* control = nullptr;
   Display* data = nullptr;     // the recorded events arrive here
   XRecordContext context = 0;
+  int xkbEventBase = -1;  // the XKB extension's events, when the server has it
   std::array<KeycodeInfo, 256> keycodes{};
   std::array<bool, 256> down{};  // keys held, from the recorded events themselves
   Deliver deliver;
@@ -78,6 +81,7 @@ struct X11KeyListener::Impl {
   }
 
   void loadKeyboardMapping() {
+    keycodes.fill({});
     int minCode = 0, maxCode = 0;
     XDisplayKeycodes(control, &minCode, &maxCode);
     int perCode = 0;
@@ -86,20 +90,39 @@ struct X11KeyListener::Impl {
     for (int code = minCode; code <= maxCode && code < 256; ++code)
       keycodes[code] = identify(perCode > 0 ? syms[(code - minCode) * perCode] : NoSymbol);
     XFree(syms);
-    // Keys already held when recording starts (Ctrl and Shift matter).
+  }
+
+  // Keys already held when recording starts (Ctrl and Shift matter).
+  void loadHeldKeys() {
     char keymap[32] = {};
     XQueryKeymap(control, keymap);
     for (int code = 0; code < 256; ++code) down[code] = (keymap[code / 8] >> (code % 8)) & 1;
   }
 
+  // The server tells every client when the keyboard mapping changes (another layout, or a
+  // tool that binds a spare key code for a moment); the key identities follow it.
+  void followMappingChanges() {
+    bool changed = false;
+    while (XPending(control) > 0) {
+      XEvent event;
+      XNextEvent(control, &event);
+      if (event.type == MappingNotify && event.xmapping.request == MappingKeyboard) changed = true;
+      if (xkbEventBase >= 0 && event.type == xkbEventBase) changed = true;
+    }
+    if (changed) loadKeyboardMapping();
+  }
+
   void run() {
-    const int fd = ConnectionNumber(data);
     for (;;) {
+      // A mapping change that came before a key event is applied before it.
+      followMappingChanges();
       XRecordProcessReplies(data);
-      pollfd fds[2] = {{fd, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
-      if (fds[1].revents != 0) return;
-      if (fds[0].revents & (POLLERR | POLLHUP)) return;
+      pollfd fds[3] = {{ConnectionNumber(data), POLLIN, 0},
+                       {ConnectionNumber(control), POLLIN, 0},
+                       {wakePipe[0], POLLIN, 0}};
+      if (::poll(fds, 3, -1) < 0 && errno != EINTR) return;
+      if (fds[2].revents != 0) return;
+      if ((fds[0].revents | fds[1].revents) & (POLLERR | POLLHUP)) return;
     }
   }
 
@@ -139,7 +162,17 @@ bool X11KeyListener::start(Deliver deliver, std::string* error) {
   if (s.data == nullptr) return fail("no second connection to the X11 display");
   int major = 0, minor = 0;
   if (!XRecordQueryVersion(s.control, &major, &minor)) return fail("the X server has no RECORD extension");
+  // A client using XKB (Xlib does when the server has it) hears of mapping changes only
+  // when it asks for them.
+  int xkbOpcode = 0, xkbError = 0, xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+  if (XkbQueryExtension(s.control, &xkbOpcode, &s.xkbEventBase, &xkbError, &xkbMajor, &xkbMinor)) {
+    constexpr unsigned long kMask = XkbMapNotifyMask | XkbNewKeyboardNotifyMask;
+    XkbSelectEvents(s.control, XkbUseCoreKbd, kMask, kMask);
+  } else {
+    s.xkbEventBase = -1;
+  }
   s.loadKeyboardMapping();
+  s.loadHeldKeys();
 
   XRecordRange* range = XRecordAllocRange();
   if (range == nullptr) return fail("out of memory");

@@ -157,6 +157,46 @@ TEST(X11KeyListener, DeliversTheControllersKeysAndConsumesNone) {
   EXPECT_GE(k, 1);
 }
 
+// A key the keymap does not have: xdotool binds it to a spare key code for the moment of
+// the press. The listener must follow that mapping change to know the key.
+TEST(X11KeyListener, FollowsKeyboardMappingChanges) {
+  requireDisplay();
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  const KeyCode f11 = XKeysymToKeycode(display, XK_F11);
+  ASSERT_NE(f11, 0);
+  int perCode = 0;
+  KeySym* saved = XGetKeyboardMapping(display, f11, 1, &perCode);
+  ASSERT_NE(saved, nullptr);
+
+  KeyEventQueue queue;
+  X11KeyListener listener;
+  ASSERT_TRUE(listener.start([&](const KeyEvent& e) { queue.push(e); }));
+
+  std::vector<KeySym> nothing(static_cast<size_t>(perCode), NoSymbol);
+  XChangeKeyboardMapping(display, f11, perCode, nothing.data(), 1);
+  XSync(display, False);
+  ::usleep(200000);
+  const int typed = std::system("xdotool key F11");
+
+  std::optional<KeyEvent> first;
+  while (const auto event = queue.waitPop(3s)) {
+    if (event->kind == KeyEventKind::Down) {
+      first = event;
+      break;
+    }
+  }
+  listener.stop();
+  XChangeKeyboardMapping(display, f11, perCode, saved, 1);  // as it was
+  XFree(saved);
+  XSync(display, False);
+  XCloseDisplay(display);
+
+  ASSERT_EQ(typed, 0);
+  ASSERT_TRUE(first.has_value()) << "no key press recorded";
+  EXPECT_EQ(first->key, functionKey(11));
+}
+
 class MessageBoxSpy : public HookMessageBox {
  public:
   void showError(const std::string& text, const std::string& title) override {
