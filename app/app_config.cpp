@@ -48,11 +48,16 @@ struct FileText {
   mode_t mode = 0644;
 };
 
+// Settings and profile files hold a few dozen short lines; anything this big was not
+// written by either program.
+constexpr off_t kMaxIniFileBytes = 1 << 20;
+
 // A settings file is text; a zero byte means it was damaged (the INI parser would stop
-// there and a rewrite would drop everything after it).
+// there and a rewrite would drop everything after it). Non-blocking open: a FIFO or device
+// chosen by mistake must not hang the program; only regular files are read.
 FileText readWholeFile(const std::string& path) {
   FileText file;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     file.status = errno == ENOENT ? FileRead::Missing : FileRead::Unreadable;
     return file;
@@ -64,6 +69,11 @@ FileText readWholeFile(const std::string& path) {
     return file;
   }
   file.mode = info.st_mode & 07777;
+  if (info.st_size > kMaxIniFileBytes) {
+    ::close(fd);
+    file.status = FileRead::Corrupt;
+    return file;
+  }
   char buffer[8192];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);

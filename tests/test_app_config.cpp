@@ -1,6 +1,7 @@
 #include "app/app_config.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,6 +74,21 @@ TEST(AppConfig, UnreadablePathGivesDefaultsAndIsNotWritten) {
   EXPECT_EQ(config.readInt("MONITOR", "x", -1), -1);
   EXPECT_FALSE(config.write("MONITOR", "x", "5"));
   EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+TEST(AppConfig, FilesNoProgramWroteReadAsDefaults) {
+  TempDir dir;
+  const std::string fifo = dir.file("fifo.tkb");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(AppConfig(fifo, AppConfig::Locking::None).readInt("BRAKE", "AUTO", -1), -1);  // and does not hang
+
+  const std::string big = dir.file("big.ini");
+  writeFile(big, "[MONITOR]\nx=5\n;" + std::string(2 << 20, 'x') + "\n");
+  const AppConfig config(big);
+  EXPECT_EQ(config.readInt("MONITOR", "x", -1), -1);
+  ASSERT_TRUE(config.write("MONITOR", "y", "1"));
+  EXPECT_EQ(readFile(big), "[MONITOR]\ny=1\n");
+  EXPECT_TRUE(std::filesystem::exists(big + ".corrupt"));
 }
 
 TEST(DecimalValue, ConvertsLikeThePrograms) {
