@@ -98,7 +98,7 @@ class RecordingActions : public KeyActions {
 };
 
 TEST(X11KeyListener, DeliversTheControllersKeysAndConsumesNone) {
-  requireDisplay();
+  ASSERT_NO_FATAL_FAILURE(requireDisplay());
   FocusedWindow window;
   ASSERT_TRUE(window.ok());
   xdotool("windowfocus --sync " + std::to_string(window.window()));
@@ -160,7 +160,7 @@ TEST(X11KeyListener, DeliversTheControllersKeysAndConsumesNone) {
 // A key the keymap does not have: xdotool binds it to a spare key code for the moment of
 // the press. The listener must follow that mapping change to know the key.
 TEST(X11KeyListener, FollowsKeyboardMappingChanges) {
-  requireDisplay();
+  ASSERT_NO_FATAL_FAILURE(requireDisplay());
   Display* display = XOpenDisplay(nullptr);
   ASSERT_NE(display, nullptr);
   const KeyCode f11 = XKeysymToKeycode(display, XK_F11);
@@ -206,7 +206,7 @@ class MessageBoxSpy : public HookMessageBox {
 };
 
 TEST(KeyboardHook, IsInstalledOncePerProcessAndRemoved) {
-  requireDisplay();
+  ASSERT_NO_FATAL_FAILURE(requireDisplay());
   MessageBoxSpy box;
   KeyEventQueue first;
   std::atomic<int> secondDeliveries{0};
