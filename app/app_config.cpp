@@ -3,11 +3,17 @@
 #include <SimpleIni.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "link/trace.h"
 
 namespace tkb {
 namespace {
@@ -16,7 +22,8 @@ namespace {
 // beside the settings file because the settings file itself is replaced by rename.
 class FileLock {
  public:
-  FileLock(const std::string& path, int operation) {
+  FileLock(const std::string& path, AppConfig::Locking locking, int operation) {
+    if (locking == AppConfig::Locking::None) return;
     fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ >= 0) {
       while (::flock(fd_, operation) != 0 && errno == EINTR) {
@@ -33,15 +40,98 @@ class FileLock {
   int fd_ = -1;
 };
 
-bool loadIni(CSimpleIniA& ini, const std::string& path) {
-  ini.SetSpaces(false);
-  ini.SetMultiKey(false);
-  const SI_Error rc = ini.LoadFile(path.c_str());
-  if (rc < 0) {
+enum class FileRead { Ok, Missing, Unreadable, Corrupt };
+
+struct FileText {
+  FileRead status = FileRead::Missing;
+  std::string text;
+  mode_t mode = 0644;
+};
+
+// Settings and profile files hold a few dozen short lines; anything this big was not
+// written by either program.
+constexpr off_t kMaxIniFileBytes = 1 << 20;
+
+// A settings file is text; a zero byte means it was damaged (the INI parser would stop
+// there and a rewrite would drop everything after it). Non-blocking open: a FIFO or device
+// chosen by mistake must not hang the program; only regular files are read.
+FileText readWholeFile(const std::string& path) {
+  FileText file;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    file.status = errno == ENOENT ? FileRead::Missing : FileRead::Unreadable;
+    return file;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    file.status = FileRead::Unreadable;
+    return file;
+  }
+  file.mode = info.st_mode & 07777;
+  if (info.st_size > kMaxIniFileBytes) {
+    ::close(fd);
+    file.status = FileRead::Corrupt;
+    return file;
+  }
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      file.status = FileRead::Unreadable;
+      file.text.clear();
+      return file;
+    }
+    file.text.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  file.status = file.text.find('\0') == std::string::npos ? FileRead::Ok : FileRead::Corrupt;
+  return file;
+}
+
+void configure(CSimpleIniA& ini) {
+  ini.SetSpaces(false);     // key=value, as the programs always wrote
+  ini.SetMultiKey(true);    // a repeated key is kept; reads take the first one
+  ini.SetQuotes(true);      // "value" reads as value, as with the Windows reader
+}
+
+bool parse(CSimpleIniA& ini, const std::string& text) {
+  configure(ini);
+  if (ini.LoadData(text) < 0) {
     ini.Reset();
     return false;
   }
   return true;
+}
+
+std::string lookupName(const std::string& section, const std::string& key) {
+  std::string name = section + '\n' + key;
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return name;
+}
+
+// Writes text to a new file beside path and renames it over path.
+bool replaceFile(const std::string& path, const std::string& text, mode_t mode) {
+  std::string temporary = path + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, mode) == 0;
+  size_t done = 0;
+  while (ok && done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else done += static_cast<size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && std::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) std::remove(temporary.c_str());
+  return ok;
 }
 
 }  // namespace
@@ -61,54 +151,85 @@ int decimalValue(const std::string& text) {
   return static_cast<int>(value);
 }
 
-bool AppConfig::write(const std::string& section, const std::string& key,
-                      const std::string& value) const {
-  FileLock lock(path_, LOCK_EX);
-  CSimpleIniA ini;
-  // An existing file that cannot be read would be lost by writing over it.
-  if (!loadIni(ini, path_) && ::access(path_.c_str(), F_OK) == 0) return false;
-  ini.SetValue(section.c_str(), key.c_str(), value.c_str());
-  std::string text;
-  if (ini.Save(text) < 0) return false;
-
-  const std::string temporary = path_ + ".tmp";
-  std::FILE* out = std::fopen(temporary.c_str(), "wb");
-  if (out == nullptr) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  const bool flushed = std::fflush(out) == 0 && ::fsync(::fileno(out)) == 0;
-  if (std::fclose(out) != 0 || !written || !flushed) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  if (std::rename(temporary.c_str(), path_.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+void IniValues::add(const std::string& section, const std::string& key, const std::string& value) {
+  values_.emplace(lookupName(section, key), value);  // the first occurrence stays
 }
 
-std::string AppConfig::readText(const std::string& section, const std::string& key,
+std::string IniValues::readText(const std::string& section, const std::string& key,
                                 const std::string& fallback, std::size_t bufferSize) const {
-  std::string text = fallback;
-  {
-    FileLock lock(path_, LOCK_SH);
-    CSimpleIniA ini;
-    if (loadIni(ini, path_)) {
-      const char* found = ini.GetValue(section.c_str(), key.c_str(), nullptr);
-      if (found != nullptr) text = found;
-    }
-  }
+  const auto found = values_.find(lookupName(section, key));
+  std::string text = found != values_.end() ? found->second : fallback;
   const std::size_t limit = bufferSize > 0 ? bufferSize - 1 : 0;
   if (text.size() > limit) text.resize(limit);
   return text;
 }
 
-int AppConfig::readInt(const std::string& section, const std::string& key, int fallback) const {
-  FileLock lock(path_, LOCK_SH);
+int IniValues::readInt(const std::string& section, const std::string& key, int fallback) const {
+  const auto found = values_.find(lookupName(section, key));
+  return found != values_.end() ? decimalValue(found->second) : fallback;
+}
+
+IniValues AppConfig::load() const {
+  FileText file;
+  {
+    FileLock lock(path_, locking_, LOCK_SH);
+    file = readWholeFile(path_);
+  }
+  IniValues values;
+  if (file.status == FileRead::Corrupt) {
+    trace("\nINI file damaged, defaults used -> %s", path_.c_str());
+    return values;
+  }
   CSimpleIniA ini;
-  if (!loadIni(ini, path_)) return fallback;
-  const char* found = ini.GetValue(section.c_str(), key.c_str(), nullptr);
-  return found != nullptr ? decimalValue(found) : fallback;
+  if (file.status != FileRead::Ok || !parse(ini, file.text)) return values;
+  CSimpleIniA::TNamesDepend sections;
+  ini.GetAllSections(sections);
+  for (const auto& section : sections) {
+    const CSimpleIniA::TKeyVal* keys = ini.GetSection(section.pItem);
+    if (keys == nullptr) continue;
+    // Equal keys follow each other in load order, so the first one is added first.
+    for (const auto& [key, value] : *keys) values.add(section.pItem, key.pItem, value);
+  }
+  return values;
+}
+
+bool AppConfig::write(const std::string& section, const std::string& key,
+                      const std::string& value) const {
+  const IniEntry entry{section, key, value};
+  return writeAll(std::span<const IniEntry>(&entry, 1));
+}
+
+bool AppConfig::writeAll(std::span<const IniEntry> entries) const {
+  FileLock lock(path_, locking_, LOCK_EX);
+  FileText file = readWholeFile(path_);
+  // An existing file that cannot be read would be lost by writing over it.
+  if (file.status == FileRead::Unreadable) return false;
+  CSimpleIniA ini;
+  configure(ini);
+  if (file.status == FileRead::Corrupt) {
+    // Nothing of it can be trusted, but nothing is thrown away either.
+    const std::string kept = path_ + ".corrupt";
+    if (std::rename(path_.c_str(), kept.c_str()) != 0) return false;
+    trace("\nINI file damaged, kept as %s", kept.c_str());
+  } else if (file.status == FileRead::Ok && !parse(ini, file.text)) {
+    return false;
+  }
+  for (const IniEntry& entry : entries) {
+    // Replace every copy of a repeated key by one value in the place of the first.
+    ini.SetValue(entry.section.c_str(), entry.key.c_str(), entry.value.c_str(), nullptr, true);
+  }
+  std::string text;
+  if (ini.Save(text) < 0) return false;
+  return replaceFile(path_, text, file.mode);
+}
+
+std::string AppConfig::readText(const std::string& section, const std::string& key,
+                                const std::string& fallback, std::size_t bufferSize) const {
+  return load().readText(section, key, fallback, bufferSize);
+}
+
+int AppConfig::readInt(const std::string& section, const std::string& key, int fallback) const {
+  return load().readInt(section, key, fallback);
 }
 
 }  // namespace tkb

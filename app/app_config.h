@@ -1,38 +1,76 @@
-// AppConfig: the INI settings file opt/config.ini that TKB-Tunedeck and TKB_Monitor share.
+// AppConfig: an INI file read and written key by key. It serves opt/config.ini, which
+// TKB-Tunedeck and TKB_Monitor share, and the profile files (*.tkb, *.tks).
 // Section and key names match without regard to case; a written key replaces its value in
-// place or is appended to its section. Every write is one complete read-modify-write under
-// an advisory lock, replacing the file atomically, so the two programs never tear the file
-// nor lose each other's keys. A missing, unreadable or corrupt file reads as the defaults.
+// place or is appended to its section; a missing section is appended, a missing file made.
+// Every write is one complete read-modify-write replacing the file atomically; for the
+// shared settings file it runs under an advisory lock, so the two programs never tear the
+// file nor lose each other's keys. A missing, unreadable or corrupt file reads as the
+// defaults; a corrupt one is kept aside as "<file>.corrupt" when it is next written.
 #pragma once
 
 #include <cstddef>
+#include <map>
+#include <span>
 #include <string>
 
 namespace tkb {
 
+struct IniEntry {
+  std::string section;
+  std::string key;
+  std::string value;
+};
+
+// The values of one read of a file. Names are looked up without regard to case; when a
+// key appears twice in a section the first one counts, as with the Windows INI reader.
+class IniValues {
+ public:
+  // The value as text, at most bufferSize - 1 characters of it (the programs read through
+  // fixed buffers: the VR keys through 5 bytes, so "-1000" reads as "-100"). The fallback
+  // is cut the same way.
+  std::string readText(const std::string& section, const std::string& key,
+                       const std::string& fallback, std::size_t bufferSize = 256) const;
+  // The value through decimalValue; a missing key gives fallback.
+  int readInt(const std::string& section, const std::string& key, int fallback) const;
+
+  bool empty() const { return values_.empty(); }
+  void add(const std::string& section, const std::string& key, const std::string& value);
+
+ private:
+  std::map<std::string, std::string> values_;  // "section\nkey" in lower case -> value
+};
+
 class AppConfig {
  public:
-  explicit AppConfig(std::string path) : path_(std::move(path)) {}
+  // Locking::SharedFile takes "<file>.lock" beside the file for every access; profile
+  // files, which one program writes from one thread, need no lock file next to them.
+  enum class Locking { SharedFile, None };
+
+  explicit AppConfig(std::string path, Locking locking = Locking::SharedFile)
+      : path_(std::move(path)), locking_(locking) {}
 
   const std::string& path() const { return path_; }
 
   // Writes one value; false when the file could not be written (callers ignore it).
   bool write(const std::string& section, const std::string& key, const std::string& value) const;
+  // Writes several values in the given order in one read-modify-write: the result is the
+  // same as writing them one by one, but nobody sees the file half written.
+  bool writeAll(std::span<const IniEntry> entries) const;
 
-  // The value as text, at most bufferSize - 1 characters of it (the programs read through
-  // fixed buffers: the VR keys through 5 bytes, so "-1000" reads as "-100").
+  // One read of the whole file (empty when missing, unreadable or corrupt).
+  IniValues load() const;
+
   std::string readText(const std::string& section, const std::string& key,
                        const std::string& fallback, std::size_t bufferSize = 256) const;
-
-  // The value as a decimal integer; a missing key gives fallback.
   int readInt(const std::string& section, const std::string& key, int fallback) const;
 
  private:
   std::string path_;
+  Locking locking_;
 };
 
 // Plain decimal conversion: leading blanks, an optional sign, the digits up to the first
-// other character. Text without digits gives 0.
+// other character. Text without digits gives 0; values beyond the int range are clamped.
 int decimalValue(const std::string& text);
 
 }  // namespace tkb

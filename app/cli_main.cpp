@@ -2,13 +2,26 @@
 //   tkb-cli probe                 find the controller: result code, port, firmware
 //   tkb-cli dump                  probe, the start-up reads and loadData, then the state as JSON
 //   tkb-cli set FIELD VALUE...    send the command that writes one field
+//   tkb-cli profile save FILE     save the controller's settings as a PRO (.tkb) or sport
+//                                 (.tks) profile, and name it on the controller
+//   tkb-cli profile load FILE     load a profile: the state, the commands the pages send
+//                                 for it and the naming, as the LOAD buttons do
 // Trace lines of the link go to standard error so that standard output stays parseable.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/profiles.h"
 #include "app/startup_reads.h"
 #include "link/probe.h"
 #include "link/trace.h"
@@ -76,6 +89,7 @@ void usage() {
                "usage: tkb-cli [--passes N] probe\n"
                "       tkb-cli [--passes N] dump\n"
                "       tkb-cli [--passes N] set FIELD VALUE...\n"
+               "       tkb-cli [--passes N] profile save|load FILE.tkb|FILE.tks\n"
                "Fields: language NAME, proProfileName TEXT, sportProfileName TEXT");
   for (const Field& f : numericFields())
     std::fprintf(stderr, ", %s%s", f.name, f.count > 1 ? " V0..V10" : " N");
@@ -209,6 +223,139 @@ std::function<void(Controller&)> parseSet(const std::vector<std::string>& args) 
   return nullptr;
 }
 
+// ---- profile save / load -------------------------------------------------------------
+
+// The dialog's answer is the file named on the command line.
+class GivenFile : public tkb::ProfileFileChooser {
+ public:
+  explicit GivenFile(std::string path) : path_(std::move(path)) {}
+  std::optional<std::string> choose(const tkb::FileDialogRequest&) override { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// What the pages do for a load, without widgets: the PRO page's spin boxes send every
+// zone (clamped to their 0..100 range); the CUSTOM page's send theirs and the brake stop
+// only while CUSTOM is the active mode. The charts are the state's curves.
+class StatePages : public tkb::ProfilePages {
+ public:
+  explicit StatePages(Controller& controller) : c_(controller) {}
+
+  void setProfileLabel(const std::string& text) override { std::printf("%s\n", text.c_str()); }
+  void showProZones(const tkb::ZoneValues& zones) override { sendZones(zones); }
+  void showCustomZones(const tkb::ZoneValues& zones, int brakeStop) override {
+    if (!c_.state.sportProfileActive) return;
+    sendZones(zones);
+    c_.state.cheto = std::clamp(brakeStop, 0, 100);
+    c_.state.chetoActive = c_.state.cheto != 100 ? 1 : 0;
+    c_.MandarCheto();
+    c_.MandarChetoActivo();
+  }
+  void moveCustomMarkers(const tkb::ZoneValues&, int) override {}
+  void setAutoBrakeSwitches(bool) override {}
+  tkb::Curve chartPoints(tkb::CurvePedal pedal) const override {
+    switch (pedal) {
+      case tkb::CurvePedal::Clutch: return c_.state.clutchCurve;
+      case tkb::CurvePedal::Brake: return c_.state.brakeCurve;
+      case tkb::CurvePedal::Throttle: break;
+    }
+    return c_.state.throttleCurve;
+  }
+  void setChartPoints(tkb::CurvePedal, const tkb::Curve&) override {}
+  void showCustomModeActive(bool) override {}
+
+ private:
+  void sendZones(const tkb::ZoneValues& z) {
+    auto spin = [](int v) { return std::clamp(v, 0, 100); };
+    ControllerState& s = c_.state;
+    s.clutchUpper = spin(z.clutchUpper);
+    c_.MandarDatosZonaSuperiorEmbrague();
+    s.clutchLower = spin(z.clutchLower);
+    c_.MandarDatosZonaInferiorEmbrague();
+    s.brakeUpper = spin(z.brakeUpper);
+    c_.MandarDatosZonaSuperiorFreno();
+    s.brakeLower = spin(z.brakeLower);
+    c_.MandarDatosZonaInferiorFreno();
+    s.throttleUpper = spin(z.throttleUpper);
+    c_.MandarDatosZonaSuperiorAcelerador();
+    s.throttleLower = spin(z.throttleLower);
+    c_.MandarDatosZonaInferiorAcelerador();
+  }
+  Controller& c_;
+};
+
+struct ProfileCommand {
+  bool save = false;
+  tkb::ProfileKind kind = tkb::ProfileKind::Pro;
+  std::string path;
+};
+
+std::optional<tkb::ProfileKind> kindOfFile(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
+  std::string extension = path.substr(dot + 1);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+  if (extension == "tkb") return tkb::ProfileKind::Pro;
+  if (extension == "tks") return tkb::ProfileKind::Sport;
+  return std::nullopt;
+}
+
+// Checks the arguments and the file before anything is sent (exit 2 when wrong).
+std::optional<ProfileCommand> parseProfile(const std::vector<std::string>& args) {
+  if (args.size() != 2 || (args[0] != "save" && args[0] != "load")) {
+    std::fprintf(stderr, "tkb-cli profile: expected 'save FILE' or 'load FILE'\n");
+    return std::nullopt;
+  }
+  ProfileCommand command;
+  command.save = args[0] == "save";
+  command.path = args[1];
+  const auto kind = kindOfFile(command.path);
+  if (!kind) {
+    std::fprintf(stderr, "tkb-cli profile %s: '%s' is neither a PRO profile (.tkb) nor a sport profile (.tks)\n",
+                 args[0].c_str(), command.path.c_str());
+    return std::nullopt;
+  }
+  command.kind = *kind;
+  if (command.save) {
+    const size_t slash = command.path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : command.path.substr(0, slash + 1);
+    if (::access(folder.c_str(), W_OK) != 0) {
+      std::fprintf(stderr, "tkb-cli profile save: cannot write into '%s': %s\n", folder.c_str(),
+                   std::strerror(errno));
+      return std::nullopt;
+    }
+    return command;
+  }
+  const int fd = ::open(command.path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  const bool readable = fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  const int error = fd < 0 ? errno : EISDIR;
+  if (fd >= 0) ::close(fd);
+  if (!readable) {
+    std::fprintf(stderr, "tkb-cli profile load: cannot read '%s': %s\n", command.path.c_str(),
+                 std::strerror(error));
+    return std::nullopt;
+  }
+  return command;
+}
+
+void runProfile(Controller& controller, const ProfileCommand& command) {
+  // The state the saves write and the loads start from (queries only, nothing is set).
+  tkb::loadData(controller, nullptr);
+  GivenFile file(command.path);
+  StatePages pages(controller);
+  tkb::Profiles profiles(controller, file, pages);
+  profiles.skipSettingsFolder();
+  if (command.kind == tkb::ProfileKind::Pro) {
+    command.save ? profiles.GuardarPerfilPro() : profiles.CargarPerfilPro();
+  } else {
+    command.save ? profiles.GuardarPerfilSport() : profiles.CargarPerfilSport();
+  }
+}
+
 int connect(Controller& controller, int passes) {
   tkb::ProbeOptions options;
   options.maxPasses = passes;
@@ -238,9 +385,13 @@ int main(int argc, char** argv) {
   }
   const std::string command = args[0];
   std::function<void(Controller&)> setAction;
+  std::optional<ProfileCommand> profileCommand;
   if (command == "set") {
     setAction = parseSet({args.begin() + 1, args.end()});
     if (!setAction) return kExitUsage;
+  } else if (command == "profile") {
+    profileCommand = parseProfile({args.begin() + 1, args.end()});
+    if (!profileCommand) return kExitUsage;
   } else if ((command != "probe" && command != "dump") || args.size() != 1) {
     usage();
     return kExitUsage;
@@ -258,6 +409,8 @@ int main(int argc, char** argv) {
   } else if (command == "dump") {
     tkb::readControllerAtStartup(controller, nullptr);
     printState(controller.state, controller.portName());
+  } else if (profileCommand) {
+    runProfile(controller, *profileCommand);
   } else {
     setAction(controller);
   }

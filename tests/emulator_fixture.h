@@ -1,5 +1,5 @@
 // Test fixtures: emulated controllers on real pseudo-terminals, linked as ttyACM<n> in a
-// private folder that TKB_SERIAL_PREFIX points at, and a capture of the trace lines.
+// private folder that TKB_SERIAL_PREFIX points at, and frames printed as hex.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 
 #include "emulator/pedal_emulator.h"
 #include "link/trace.h"
+#include "test_support.h"
 
 namespace tkb::test {
 
@@ -35,27 +36,10 @@ inline std::string hexFrames(const std::vector<std::vector<uint8_t>>& frames) {
   return out;
 }
 
-// A private folder, removed at the end.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/tkb-test-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 // Several emulated controllers, each on its own port number.
 class EmulatedPorts {
  public:
-  EmulatedPorts() { ::setenv("TKB_SERIAL_PREFIX", (dir_.path() + "/ttyACM").c_str(), 1); }
+  EmulatedPorts() { ::setenv("TKB_SERIAL_PREFIX", dir_.file("ttyACM").c_str(), 1); }
   ~EmulatedPorts() {
     ports_.clear();
     ::unsetenv("TKB_SERIAL_PREFIX");
@@ -63,41 +47,17 @@ class EmulatedPorts {
 
   emu::PedalEmulator& add(int number, emu::FirmwareState state = {}) {
     auto emulator = std::make_unique<emu::PedalEmulator>(std::move(state));
-    EXPECT_TRUE(emulator->start(dir_.path() + "/ttyACM" + std::to_string(number)));
+    EXPECT_TRUE(emulator->start(dir_.file("ttyACM" + std::to_string(number))));
     auto& ref = *emulator;
     ports_[number] = std::move(emulator);
     return ref;
   }
   emu::PedalEmulator& at(int number) { return *ports_.at(number); }
-  const std::string& dir() const { return dir_.path(); }
+  std::string dir() const { return dir_.path().string(); }
 
  private:
   TempDir dir_;
   std::map<int, std::unique_ptr<emu::PedalEmulator>> ports_;
-};
-
-// Collects every trace line written while it lives.
-class TraceCapture {
- public:
-  TraceCapture() {
-    stream_ = ::open_memstream(&buffer_, &size_);
-    previous_ = setTraceSink(stream_);
-  }
-  ~TraceCapture() {
-    setTraceSink(previous_);
-    std::fclose(stream_);
-    std::free(buffer_);
-  }
-  std::string text() {
-    std::fflush(stream_);
-    return std::string(buffer_, size_);
-  }
-
- private:
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
-  std::FILE* stream_ = nullptr;
-  std::FILE* previous_ = nullptr;
 };
 
 }  // namespace tkb::test

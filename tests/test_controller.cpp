@@ -183,8 +183,8 @@ TEST_F(ControllerTest, StartUpReadsAndLoadDataAskInTheControllersOrder) {
     s.curves.brake = {0, 20, 30, 40, 50, 60, 70, 80, 90, 95, 100};
   });
   test::TempDir base;
-  std::filesystem::create_directories(base.path() + "/opt");
-  UsageLog log(base.path());
+  std::filesystem::create_directories(base.file("opt"));
+  UsageLog log(base.path().string());
   log.setClock([] { return std::time_t{1700000000}; });
   readControllerAtStartup(controller_, &log);
 

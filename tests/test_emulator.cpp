@@ -85,9 +85,9 @@ TEST(EmulatedFirmware, StateFileKeepsWhatWasStored) {
   s.storedZones.brakeLower = 12;  // stored
   s.storedCurves.clutch = {0, 2, 4, 8, 16, 32, 50, 64, 80, 90, 100};
   PedalEmulator emulator(s);
-  ASSERT_TRUE(emulator.saveState(dir.path() + "/state"));
+  ASSERT_TRUE(emulator.saveState(dir.file("state")));
   FirmwareState loaded;
-  ASSERT_TRUE(PedalEmulator::loadState(dir.path() + "/state", loaded));
+  ASSERT_TRUE(PedalEmulator::loadState(dir.file("state"), loaded));
   EXPECT_EQ(loaded.languageCode, 5);
   EXPECT_EQ(loaded.letterAbs, 3);
   EXPECT_EQ(profileNameText(loaded.proProfileName), "Imola");
@@ -95,7 +95,7 @@ TEST(EmulatedFirmware, StateFileKeepsWhatWasStored) {
   EXPECT_EQ(loaded.zones.brakeLower, 12);
   EXPECT_EQ(loaded.curves.clutch, s.storedCurves.clutch);
   FirmwareState untouched;
-  EXPECT_FALSE(PedalEmulator::loadState(dir.path() + "/missing", untouched));
+  EXPECT_FALSE(PedalEmulator::loadState(dir.file("missing"), untouched));
 }
 
 TEST(EmulatedFirmware, EveryRequestHasAFramedReplyOfItsLength) {

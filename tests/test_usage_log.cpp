@@ -22,7 +22,7 @@ std::string readAll(const std::string& path) {
 
 class UsageLogTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(dir_.path() + "/opt"); }
+  void SetUp() override { fs::create_directories(dir_.file("opt")); }
   static void fixClock(UsageLog& log) {
     log.setClock([] { return std::time_t{1718000000}; });  // 10/06/2024 06:13:20 UTC
   }
@@ -47,7 +47,7 @@ TEST_F(UsageLogTest, RotatesOnlyAboveTheLimit) {
   } cases[] = {{kUsageLogLimitBytes - 1, false}, {kUsageLogLimitBytes, false}, {kUsageLogLimitBytes + 1, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
-    UsageLog log(dir_.path());
+    UsageLog log(dir_.path().string());
     fs::remove(log.previousUsagePath());
     writeFile(log.usagePath(), static_cast<size_t>(c.size), 'x');
     log.open(state_);
@@ -67,7 +67,7 @@ TEST_F(UsageLogTest, RotatesOnlyAboveTheLimit) {
 }
 
 TEST_F(UsageLogTest, RotationReplacesTheOlderGeneration) {
-  UsageLog log(dir_.path());
+  UsageLog log(dir_.path().string());
   writeFile(log.previousUsagePath(), 10, 'o');
   writeFile(log.usagePath(), kUsageLogLimitBytes + 5, 'n');
   log.open(state_);
@@ -83,7 +83,7 @@ TEST_F(UsageLogTest, StartLinesAndEveryLineFormat) {
   state_.clutchUpper = 95; state_.clutchLower = 2;
   state_.brakeUpper = 80; state_.brakeLower = 10;
   state_.throttleUpper = 99; state_.throttleLower = 1;
-  UsageLog log(dir_.path());
+  UsageLog log(dir_.path().string());
   fixClock(log);
   log.open(state_);
   log.dataLines(state_);
@@ -121,14 +121,14 @@ TEST_F(UsageLogTest, StartLinesAndEveryLineFormat) {
 
 TEST_F(UsageLogTest, BrakeLogHoldsOnlyTheCurrentRunAndUsageLogGrows) {
   for (int run = 0; run < 2; ++run) {
-    UsageLog log(dir_.path());
+    UsageLog log(dir_.path().string());
   fixClock(log);
     state_.startReadings.brake = static_cast<int16_t>(100 + run);
     log.open(state_);
     log.pressPeak(PedalKind::Brake, "run " + std::to_string(run));
     log.close();
   }
-  UsageLog log(dir_.path());
+  UsageLog log(dir_.path().string());
   const std::string brake = readAll(log.brakePath());
   EXPECT_EQ(brake.find("run 0"), std::string::npos);
   EXPECT_NE(brake.find("Freno:101 [Inicio]\nrun 1\n"), std::string::npos);
@@ -138,7 +138,7 @@ TEST_F(UsageLogTest, BrakeLogHoldsOnlyTheCurrentRunAndUsageLogGrows) {
 }
 
 TEST_F(UsageLogTest, NothingIsWrittenWhileClosed) {
-  UsageLog log(dir_.path());
+  UsageLog log(dir_.path().string());
   fixClock(log);
   log.modeLine(true);
   log.pressPeak(PedalKind::Brake, "x");
@@ -149,7 +149,7 @@ TEST_F(UsageLogTest, NothingIsWrittenWhileClosed) {
 
 TEST_F(UsageLogTest, MissingOptFolderDropsLinesWithoutFailing) {
   test::TempDir bare;
-  UsageLog log(bare.path());
+  UsageLog log(bare.path().string());
   log.open(state_);
   log.modeLine(false);
   log.close();

@@ -1,0 +1,141 @@
+// Profile files: the PRO profile (*.tkb: dead zones and brake limiter) and the sport
+// profile (*.tks: the same plus brake stop, auto-brake and the three response curves),
+// saved and loaded from the PRO and CUSTOM pages and by tkb-cli. Each save and load also
+// names the profile, sends both profile names to the controller and marks both profiles
+// as set there. No Qt here: the file dialog and the page widgets are reached through the
+// two interfaces below, which the GUI implements (tests and tkb-cli give their own).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/app_config.h"
+#include "link/controller.h"
+
+namespace tkb {
+
+enum class ProfileKind { Pro, Sport };
+enum class CurvePedal { Clutch, Brake, Throttle };
+
+inline constexpr const char* kProfileFolder = "./tkb/";
+inline constexpr std::size_t kProfileValueBufferChars = 20;  // value keys: 19 characters read
+inline constexpr std::size_t kProfileCurveBufferChars = 10;  // curve keys: 9 characters read
+inline constexpr std::size_t kProfileNameMaxChars = 48;      // longer names are cut
+inline constexpr const char* kDefaultProfileName = "Default";
+inline constexpr const char* kSettingsFolder = "opt";
+
+// What the modal file dialog is to show. The GUI builds a QFileDialog from it: accept mode
+// save or open, name filters nameFilters(), directory initialFolder, default suffix
+// defaultSuffix (empty: none), and for an open dialog only existing files.
+struct FileDialogRequest {
+  bool save = false;
+  std::string filterName;     // "TKB Pro Profile" / "TKB Sport Profile"
+  std::string pattern;        // "*.tkb" / "*.tks"
+  std::string initialFolder;  // "./tkb/"
+  std::string defaultSuffix;  // "tkb" / "tks" on save, empty on load
+
+  // "TKB Pro Profile (*.tkb);;All (*.*)", the QFileDialog filter string.
+  std::string nameFilters() const;
+};
+
+FileDialogRequest profileDialogRequest(ProfileKind kind, bool save);
+
+class ProfileFileChooser {
+ public:
+  virtual ~ProfileFileChooser() = default;
+  // Runs the modal dialog; the chosen full path, or nothing when the user cancelled.
+  virtual std::optional<std::string> choose(const FileDialogRequest& request) = 0;
+};
+
+struct ZoneValues {
+  int clutchUpper = 0, clutchLower = 0;
+  int brakeUpper = 0, brakeLower = 0;
+  int throttleUpper = 0, throttleLower = 0;
+};
+
+// The page updates of a save or load. Called on the GUI thread, inside the operation.
+class ProfilePages {
+ public:
+  virtual ~ProfilePages() = default;
+  // The main page's profile label, text "Profile: <name>" (the name may be empty).
+  virtual void setProfileLabel(const std::string& text) = 0;
+  // The PRO page's six dead-zone spin boxes take these values through the set helper that
+  // always raises value-changed (so the page sends each zone, as for any change); then the
+  // PRO page's scale labels are redrawn.
+  virtual void showProZones(const ZoneValues& zones) = 0;
+  // The CUSTOM page's six dead-zone spin boxes and its brake-stop spin box, likewise (the
+  // page sends them only while CUSTOM is the active mode).
+  virtual void showCustomZones(const ZoneValues& zones, int brakeStop) = 0;
+  // The CUSTOM page's dead-zone markers and brake-stop marker move to these values.
+  virtual void moveCustomMarkers(const ZoneValues& zones, int brakeStop) = 0;
+  // Both auto-brake switches (CUSTOM and PRO page), with their animation. Sends nothing.
+  virtual void setAutoBrakeSwitches(bool on) = 0;
+  // The eleven points of a CUSTOM page curve chart, and setting them (then redrawing).
+  virtual Curve chartPoints(CurvePedal pedal) const = 0;
+  virtual void setChartPoints(CurvePedal pedal, const Curve& points) = 0;
+  // CUSTOM mode became active: show the brake-stop indicator when brakeStopActive, else
+  // hide it; the CUSTOM mode button highlighted, the PRO one normal.
+  virtual void showCustomModeActive(bool brakeStopActive) = 0;
+};
+
+// What the name of a chosen path is: the last component up to its first dot (all of it
+// when it has none), at most 48 characters. Both separators count, '/' and '\'.
+struct ProfilePathName {
+  std::string fromSeparator;  // the path from its last separator on ("\1 Proc" trace)
+  std::string perfil;         // '\' and the name: the form PerfilActual keeps
+  std::string name;
+};
+ProfilePathName profileNameFromPath(const std::string& path);
+
+// The sequence that makes CUSTOM the active mode on the controller: zone configuration set,
+// CUSTOM active and PRO inactive in the state, then B3 01, B5 01 and the curves (all three,
+// clutch, brake, throttle; or only one). The pages' mode buttons are their own business.
+void activateCustomMode(Controller& controller);
+void activateCustomMode(Controller& controller, CurvePedal onlyCurve);
+void sendCurve(Controller& controller, CurvePedal pedal);
+
+class Profiles {
+ public:
+  Profiles(Controller& controller, ProfileFileChooser& chooser, ProfilePages& pages)
+      : controller_(controller), chooser_(chooser), pages_(pages) {}
+
+  // The four button operations. Each brackets its work with its trace lines and reports
+  // nothing else: a cancelled dialog or an unreadable file is not an error to the user.
+  void GuardarPerfilPro();
+  void CargarPerfilPro();
+  void GuardarPerfilSport();
+  void CargarPerfilSport();
+
+  // The name from a chosen path into PerfilActual, with the save operations' trace lines.
+  std::string NombreDePerfil(const std::string& path, bool withTrace = true);
+
+  // tkb-cli: the saves make no "opt" folder in the caller's current folder.
+  void skipSettingsFolder() { firstProSave_ = firstSportSave_ = false; }
+
+  // '\' followed by the current profile name; "\Default" at start-up.
+  const std::string& PerfilActual() const { return perfilActual_; }
+  std::string currentProfileName() const { return perfilActual_.substr(1); }
+
+  // The apply buttons: the current profile name as [GENERAL] file (and mod = "0") in the
+  // settings file at basePath + "/opt/config.ini", with their trace lines.
+  void recordActiveProfile(const std::string& basePath) const;
+
+ private:
+  void ensureSettingsFolder(bool& firstSave);
+  void applyNaming(ProfileKind kind, const std::string& name);
+  void writeProfile(const std::string& path, ProfileKind kind);
+  static IniValues readProfile(const std::string& path);
+  void readZones(const IniValues& file);
+
+  Controller& controller_;
+  ProfileFileChooser& chooser_;
+  ProfilePages& pages_;
+  std::string perfilActual_ = std::string("\\") + kDefaultProfileName;
+  bool firstProSave_ = true;
+  bool firstSportSave_ = true;
+};
+
+// The end of a PRO calibration: [GENERAL] file = "Default", mod = "0".
+void recordDefaultProfile(const std::string& basePath);
+
+}  // namespace tkb

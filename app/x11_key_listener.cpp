@@ -1,0 +1,265 @@
+#include "app/x11_key_listener.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xproto.h>
+#include <X11/extensions/record.h>
+#include <X11/keysym.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace tkb {
+namespace {
+
+enum class Modifier : uint8_t { NoModifier, Ctrl, Shift };
+
+struct KeycodeInfo {
+  int key = kOtherKey;
+  Modifier modifier = Modifier::NoModifier;
+};
+
+// The identity of a keysym of the unshifted level (group 1, level 1).
+KeycodeInfo identify(KeySym sym) {
+  KeycodeInfo info;
+  if (sym >= XK_F1 && sym <= XK_F12) info.key = functionKey(static_cast<int>(sym - XK_F1) + 1);
+  else if (sym >= XK_a && sym <= XK_z) info.key = 'A' + static_cast<int>(sym - XK_a);
+  else if (sym >= XK_A && sym <= XK_Z) info.key = 'A' + static_cast<int>(sym - XK_A);
+  else if (sym == XK_Control_L || sym == XK_Control_R) info.modifier = Modifier::Ctrl;
+  else if (sym == XK_Shift_L || sym == XK_Shift_R) info.modifier = Modifier::Shift;
+  return info;
+}
+
+}  // namespace
+
+struct X11KeyListener::Impl {
+  // Requests (mapping, context creation and removal) and the mapping-change events. Used
+  // by the listener thread while it runs, by the starting and stopping thread otherwise.
+  Display* control = nullptr;
+  Display* data = nullptr;     // the recorded events arrive here
+  XRecordContext context = 0;
+  int xkbEventBase = -1;  // the XKB extension's events, when the server has it
+  std::array<KeycodeInfo, 256> keycodes{};
+  std::array<bool, 256> down{};  // keys held, from the recorded events themselves
+  Deliver deliver;
+  int wakePipe[2] = {-1, -1};
+  std::thread thread;
+
+  bool modifierHeld(Modifier m) const {
+    for (int code = 0; code < 256; ++code)
+      if (down[code] && keycodes[code].modifier == m) return true;
+    return false;
+  }
+
+  void onEvent(int type, int keycode) {
+    if (keycode < 0 || keycode > 255) return;
+    KeyEvent event;
+    event.kind = type == KeyPress ? KeyEventKind::Down : KeyEventKind::Up;
+    event.key = keycodes[keycode].key;
+    event.ctrl = modifierHeld(Modifier::Ctrl);
+    event.shift = modifierHeld(Modifier::Shift);
+    down[keycode] = type == KeyPress;
+    if (deliver) deliver(event);
+  }
+
+  static void record(XPointer closure, XRecordInterceptData* intercepted) {
+    auto* self = reinterpret_cast<Impl*>(closure);
+    if (intercepted->category == XRecordFromServer && intercepted->data != nullptr &&
+        intercepted->data_len * 4 >= sizeof(xEvent)) {
+      const auto* bytes = reinterpret_cast<const unsigned char*>(intercepted->data);
+      const int type = bytes[0] & 0x7F;
+      if (type == KeyPress || type == KeyRelease) self->onEvent(type, bytes[1]);
+    }
+    XRecordFreeData(intercepted);
+  }
+
+  void loadKeyboardMapping() {
+    keycodes.fill({});
+    int minCode = 0, maxCode = 0;
+    XDisplayKeycodes(control, &minCode, &maxCode);
+    int perCode = 0;
+    KeySym* syms = XGetKeyboardMapping(control, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
+    if (syms == nullptr) return;
+    for (int code = minCode; code <= maxCode && code < 256; ++code)
+      keycodes[code] = identify(perCode > 0 ? syms[(code - minCode) * perCode] : NoSymbol);
+    XFree(syms);
+  }
+
+  // Keys already held when recording starts (Ctrl and Shift matter).
+  void loadHeldKeys() {
+    char keymap[32] = {};
+    XQueryKeymap(control, keymap);
+    for (int code = 0; code < 256; ++code) down[code] = (keymap[code / 8] >> (code % 8)) & 1;
+  }
+
+  // The server tells every client when the keyboard mapping changes (another layout, or a
+  // tool that binds a spare key code for a moment); the key identities follow it.
+  void followMappingChanges() {
+    bool changed = false;
+    while (XPending(control) > 0) {
+      XEvent event;
+      XNextEvent(control, &event);
+      if (event.type == MappingNotify && event.xmapping.request == MappingKeyboard) changed = true;
+      if (xkbEventBase >= 0 && event.type == xkbEventBase) changed = true;
+    }
+    if (changed) loadKeyboardMapping();
+  }
+
+  void run() {
+    for (;;) {
+      // A mapping change that came before a key event is applied before it.
+      followMappingChanges();
+      XRecordProcessReplies(data);
+      pollfd fds[3] = {{ConnectionNumber(data), POLLIN, 0},
+                       {ConnectionNumber(control), POLLIN, 0},
+                       {wakePipe[0], POLLIN, 0}};
+      if (::poll(fds, 3, -1) < 0 && errno != EINTR) return;
+      if (fds[2].revents != 0) return;
+      if ((fds[0].revents | fds[1].revents) & (POLLERR | POLLHUP)) return;
+    }
+  }
+
+  void close() {
+    if (wakePipe[0] >= 0) ::close(wakePipe[0]);
+    if (wakePipe[1] >= 0) ::close(wakePipe[1]);
+    wakePipe[0] = wakePipe[1] = -1;
+    if (context != 0 && control != nullptr) {
+      XRecordDisableContext(control, context);
+      XRecordFreeContext(control, context);
+      XSync(control, False);
+    }
+    context = 0;
+    if (data != nullptr) XCloseDisplay(data);
+    if (control != nullptr) XCloseDisplay(control);
+    data = control = nullptr;
+  }
+};
+
+X11KeyListener::X11KeyListener() : impl_(std::make_unique<Impl>()) {}
+
+X11KeyListener::~X11KeyListener() { stop(); }
+
+bool X11KeyListener::running() const { return impl_->thread.joinable(); }
+
+bool X11KeyListener::start(Deliver deliver, std::string* error) {
+  if (running()) return true;
+  Impl& s = *impl_;
+  auto fail = [&](const char* why) {
+    if (error != nullptr) *error = why;
+    s.close();
+    return false;
+  };
+  s.control = XOpenDisplay(nullptr);
+  if (s.control == nullptr) return fail("no X11 display");
+  s.data = XOpenDisplay(DisplayString(s.control));
+  if (s.data == nullptr) return fail("no second connection to the X11 display");
+  int major = 0, minor = 0;
+  if (!XRecordQueryVersion(s.control, &major, &minor)) return fail("the X server has no RECORD extension");
+  // A client using XKB (Xlib does when the server has it) hears of mapping changes only
+  // when it asks for them.
+  int xkbOpcode = 0, xkbError = 0, xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+  if (XkbQueryExtension(s.control, &xkbOpcode, &s.xkbEventBase, &xkbError, &xkbMajor, &xkbMinor)) {
+    constexpr unsigned long kMask = XkbMapNotifyMask | XkbNewKeyboardNotifyMask;
+    XkbSelectEvents(s.control, XkbUseCoreKbd, kMask, kMask);
+  } else {
+    s.xkbEventBase = -1;
+  }
+  s.loadKeyboardMapping();
+  s.loadHeldKeys();
+
+  XRecordRange* range = XRecordAllocRange();
+  if (range == nullptr) return fail("out of memory");
+  range->device_events.first = KeyPress;
+  range->device_events.last = KeyRelease;
+  XRecordClientSpec clients = XRecordAllClients;
+  s.context = XRecordCreateContext(s.control, 0, &clients, 1, &range, 1);
+  XFree(range);
+  XSync(s.control, False);
+  if (s.context == 0) return fail("the RECORD context could not be made");
+  if (::pipe2(s.wakePipe, O_CLOEXEC) != 0) return fail("no pipe");
+  s.deliver = std::move(deliver);
+  if (!XRecordEnableContextAsync(s.data, s.context, &Impl::record, reinterpret_cast<XPointer>(&s)))
+    return fail("recording could not be enabled");
+  XFlush(s.data);
+  s.thread = std::thread([&s] { s.run(); });
+  return true;
+}
+
+void X11KeyListener::stop() {
+  Impl& s = *impl_;
+  if (s.thread.joinable()) {
+    const char wake = 1;
+    while (::write(s.wakePipe[1], &wake, 1) < 0 && errno == EINTR) {
+    }
+    s.thread.join();
+  }
+  s.close();
+  s.deliver = nullptr;
+}
+
+void KeyEventQueue::push(const KeyEvent& event) {
+  {
+    std::lock_guard lock(mutex_);
+    events_.push_back(event);
+  }
+  ready_.notify_one();
+}
+
+std::optional<KeyEvent> KeyEventQueue::tryPop() {
+  std::lock_guard lock(mutex_);
+  if (events_.empty()) return std::nullopt;
+  KeyEvent event = events_.front();
+  events_.pop_front();
+  return event;
+}
+
+std::optional<KeyEvent> KeyEventQueue::waitPop(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  if (!ready_.wait_for(lock, timeout, [this] { return !events_.empty(); })) return std::nullopt;
+  KeyEvent event = events_.front();
+  events_.pop_front();
+  return event;
+}
+
+namespace {
+std::mutex gHookMutex;
+std::unique_ptr<X11KeyListener> gHook;
+}  // namespace
+
+bool installKeyboardHook(X11KeyListener::Deliver deliver, HookMessageBox& box) {
+  std::unique_lock lock(gHookMutex);
+  if (gHook) return true;
+  auto listener = std::make_unique<X11KeyListener>();
+  std::string why;
+  if (!listener->start(std::move(deliver), &why)) {
+    lock.unlock();
+    std::fprintf(stderr, "Keyboard hook: %s\n", why.c_str());
+    box.showError(kHookFailedText, kHookFailedTitle);
+    return false;
+  }
+  gHook = std::move(listener);
+  return true;
+}
+
+void removeKeyboardHook() {
+  std::unique_ptr<X11KeyListener> hook;
+  {
+    std::lock_guard lock(gHookMutex);
+    hook = std::move(gHook);
+  }
+  if (hook) hook->stop();
+}
+
+bool keyboardHookInstalled() {
+  std::lock_guard lock(gHookMutex);
+  return gHook != nullptr;
+}
+
+}  // namespace tkb

@@ -1,0 +1,464 @@
+#include "app/profiles.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "link/protocol.h"
+#include "test_support.h"
+
+namespace tkb {
+namespace {
+
+using emu::Bytes;
+using test::EmulatedController;
+using test::hex;
+using test::readFile;
+using test::TraceCapture;
+using test::writeFile;
+
+TEST(ProfileNameFromPath, TakesTheLastComponentUpToItsFirstDot) {
+  const struct {
+    const char* path;
+    const char* fromSeparator;
+    const char* name;
+  } cases[] = {
+      {"C:\\tkb\\My set.tkb", "\\My set.tkb", "My set"},
+      {"/home/u/tkb/My set.tkb", "/My set.tkb", "My set"},
+      {"/home/u/tkb/a.b.tks", "/a.b.tks", "a"},
+      {"/home/u/tkb/Race setup.old.tkb", "/Race setup.old.tkb", "Race setup"},
+      {"/home/u/tkb/.tkb", "/.tkb", ""},
+      {"/home/u/v1.2/noext", "/noext", "noext"},  // a dot before the last separator does not count
+      {"plain.tks", "plain.tks", "plain"},
+      {"/home/u/tkb/", "/", ""},
+  };
+  for (const auto& c : cases) {
+    const ProfilePathName parts = profileNameFromPath(c.path);
+    EXPECT_EQ(parts.fromSeparator, c.fromSeparator) << c.path;
+    EXPECT_EQ(parts.name, c.name) << c.path;
+    EXPECT_EQ(parts.perfil, std::string("\\") + c.name) << c.path;
+  }
+}
+
+TEST(ProfileNameFromPath, CutsLongNamesTo48Characters) {
+  const std::string name60(60, 'n');
+  EXPECT_EQ(profileNameFromPath("/x/" + name60 + ".tkb").name, std::string(48, 'n'));
+  const std::string name48 = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKL";
+  EXPECT_EQ(profileNameFromPath("/x/" + name48 + ".tkb").name, name48);
+}
+
+TEST(ProfileDialogs, FiltersFolderAndSuffix) {
+  const FileDialogRequest proSave = profileDialogRequest(ProfileKind::Pro, true);
+  EXPECT_TRUE(proSave.save);
+  EXPECT_EQ(proSave.nameFilters(), "TKB Pro Profile (*.tkb);;All (*.*)");
+  EXPECT_EQ(proSave.initialFolder, "./tkb/");
+  EXPECT_EQ(proSave.defaultSuffix, "tkb");
+  const FileDialogRequest sportLoad = profileDialogRequest(ProfileKind::Sport, false);
+  EXPECT_FALSE(sportLoad.save);
+  EXPECT_EQ(sportLoad.nameFilters(), "TKB Sport Profile (*.tks);;All (*.*)");
+  EXPECT_EQ(sportLoad.defaultSuffix, "");
+  EXPECT_EQ(profileDialogRequest(ProfileKind::Sport, true).defaultSuffix, "tks");
+}
+
+class ScriptedChooser : public ProfileFileChooser {
+ public:
+  std::optional<std::string> choose(const FileDialogRequest& request) override {
+    requests.push_back(request);
+    if (answers.empty()) return std::nullopt;
+    auto answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  std::deque<std::optional<std::string>> answers;
+  std::vector<FileDialogRequest> requests;
+};
+
+std::string zonesText(const ZoneValues& z) {
+  return std::to_string(z.clutchUpper) + "," + std::to_string(z.clutchLower) + "," +
+         std::to_string(z.brakeUpper) + "," + std::to_string(z.brakeLower) + "," +
+         std::to_string(z.throttleUpper) + "," + std::to_string(z.throttleLower);
+}
+
+std::string curveText(const Curve& c) {
+  std::string out;
+  for (int p : c) out += (out.empty() ? "" : ",") + std::to_string(p);
+  return out;
+}
+
+// Records every page update as one line.
+class RecordingPages : public ProfilePages {
+ public:
+  void setProfileLabel(const std::string& text) override { calls.push_back("label " + text); }
+  void showProZones(const ZoneValues& z) override { calls.push_back("pro " + zonesText(z)); }
+  void showCustomZones(const ZoneValues& z, int stop) override {
+    calls.push_back("custom " + zonesText(z) + " stop " + std::to_string(stop));
+  }
+  void moveCustomMarkers(const ZoneValues& z, int stop) override {
+    calls.push_back("markers " + zonesText(z) + " stop " + std::to_string(stop));
+  }
+  void setAutoBrakeSwitches(bool on) override { calls.push_back(on ? "autobrake on" : "autobrake off"); }
+  Curve chartPoints(CurvePedal pedal) const override { return charts[static_cast<int>(pedal)]; }
+  void setChartPoints(CurvePedal pedal, const Curve& points) override {
+    charts[static_cast<int>(pedal)] = points;
+    calls.push_back("chart " + std::to_string(static_cast<int>(pedal)) + " " + curveText(points));
+  }
+  void showCustomModeActive(bool brakeStopActive) override {
+    calls.push_back(brakeStopActive ? "custom mode, stop shown" : "custom mode, stop hidden");
+  }
+  std::vector<std::string> calls;
+  Curve charts[3]{};
+};
+
+Bytes value(uint8_t code, int v) { return encodeValueFrame(code, v); }
+Bytes profileFrame(uint8_t code, const std::string& name) { return encodeProfileFrame(code, makeProfileName(name)); }
+
+std::vector<Bytes> namingFrames(const std::string& pro, const std::string& sport) {
+  return {profileFrame(block::kPerfilPro, pro), profileFrame(block::kPerfilSport, sport),
+          encodeFixed(fixed::kSetPerfilSport), encodeFixed(fixed::kSetPerfilPro)};
+}
+
+class ProfilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(link.connect());
+    ControllerState& s = link.controller.state;
+    s.clutchUpper = 95, s.clutchLower = 3, s.brakeUpper = 80, s.brakeLower = 2;
+    s.throttleUpper = 97, s.throttleLower = 1, s.brakeMax = 85;
+    s.cheto = 70, s.autoBrake = 1;
+    s.proProfileActive = true, s.sportProfileActive = false;
+    for (int i = 0; i < kCurvePoints; ++i) {
+      pages.charts[0][i] = i * 10;
+      pages.charts[1][i] = 100 - i * 10;
+      pages.charts[2][i] = i * 5;
+    }
+    // The saves create "opt" in the current folder: run them in the test's own folder.
+    previous = std::filesystem::current_path();
+    std::filesystem::current_path(link.dir.path());
+  }
+  void TearDown() override { std::filesystem::current_path(previous); }
+
+  std::string path(const std::string& name) { return link.dir.file(name); }
+
+  EmulatedController link;
+  ScriptedChooser chooser;
+  RecordingPages pages;
+  Profiles profiles{link.controller, chooser, pages};
+  std::filesystem::path previous;
+};
+
+TEST_F(ProfilesTest, ProSaveWritesTheZonesAndNamesTheProfile) {
+  TraceCapture traces;
+  chooser.answers = {path("My set.tkb")};
+  profiles.GuardarPerfilPro();
+
+  EXPECT_EQ(readFile(path("My set.tkb")),
+            "[ACCELERATOR]\nUPPER DEAD ZONE=97\nLOWER DEAD ZONE=1\n\n\n"
+            "[CLUTCH]\nUPPER DEAD ZONE=95\nLOWER DEAD ZONE=3\n\n\n"
+            "[BRAKE]\nUPPER DEAD ZONE=80\nBRAKE LIMITER=85\nLOWER DEAD ZONE=2\n");
+  const auto expected = namingFrames("My set", "Default");
+  const auto frames = link.frames(expected.size());
+  EXPECT_EQ(frames, expected) << hex(frames);
+  EXPECT_EQ(profiles.PerfilActual(), "\\My set");
+  EXPECT_EQ(pages.calls, std::vector<std::string>{"label Profile: My set"});
+  ASSERT_EQ(chooser.requests.size(), 1u);
+  EXPECT_TRUE(chooser.requests[0].save);
+  EXPECT_EQ(chooser.requests[0].defaultSuffix, "tkb");
+
+  const std::string expectedTrace = "\nGuardar zones PRO pressed - Inicio" "Directory created\n"
+                                    "\nOrig-> " + path("My set.tkb") + "\n1 Proc-> /My set.tkb"
+                                    "\nPre fin -> \\My set\nFin -> My set";
+  const std::string text = traces.text();
+  EXPECT_EQ(text.find(expectedTrace), 0u) << text;
+  EXPECT_NE(text.find("\nGuardar zones PRO pressed - Final\n"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_directory(link.dir.path() / "opt"));
+}
+
+TEST_F(ProfilesTest, SettingsFolderIsMadeOnTheFirstSaveOfEachKindOnly) {
+  TraceCapture traces;
+  profiles.GuardarPerfilPro();    // cancelled: the folder is still made
+  profiles.GuardarPerfilPro();    // not again
+  profiles.GuardarPerfilSport();  // the sport kind has its own first save; the folder exists
+  EXPECT_EQ(traces.text(),
+            "\nGuardar zones PRO pressed - InicioDirectory created\n\nGuardar zones PRO pressed - Final\n"
+            "\nGuardar zones PRO pressed - Inicio\nGuardar zones PRO pressed - Final\n"
+            "\nGuardar button pressed SPORT -- Inicio\nUnable to create directory 0\n"
+            "\nGuardar button pressed SPORT -- Final\n");
+  EXPECT_TRUE(link.frames(0).empty());
+  EXPECT_TRUE(pages.calls.empty());
+}
+
+TEST_F(ProfilesTest, ProSaveOverASportFileKeepsItsOtherKeys) {
+  writeFile(path("race.tks"),
+            "[ACCELERATOR]\r\nUPPER DEAD ZONE=50\r\nACCELERATOR_CURVE_0=7\r\n"
+            "[BRAKE]\r\nBRAKE STOP=60\r\nAUTO=1\r\nUPPER DEAD ZONE=40\r\nBRAKE_CURVE_10=99\r\n");
+  chooser.answers = {path("race.tks")};
+  profiles.GuardarPerfilPro();
+  const IniValues file = AppConfig(path("race.tks"), AppConfig::Locking::None).load();
+  EXPECT_EQ(file.readInt("ACCELERATOR", "UPPER DEAD ZONE", -1), 97);
+  EXPECT_EQ(file.readInt("BRAKE", "UPPER DEAD ZONE", -1), 80);
+  EXPECT_EQ(file.readInt("CLUTCH", "LOWER DEAD ZONE", -1), 3);
+  EXPECT_EQ(file.readInt("ACCELERATOR", "ACCELERATOR_CURVE_0", -1), 7);
+  EXPECT_EQ(file.readInt("BRAKE", "BRAKE STOP", -1), 60);
+  EXPECT_EQ(file.readInt("BRAKE", "AUTO", -1), 1);
+  EXPECT_EQ(file.readInt("BRAKE", "BRAKE_CURVE_10", -1), 99);
+}
+
+TEST_F(ProfilesTest, LongNameIsCutAndTheControllerGetsItsFirst15Bytes) {
+  const std::string longName(60, 'L');
+  chooser.answers = {path(longName + ".tkb")};
+  profiles.GuardarPerfilPro();
+  EXPECT_EQ(profiles.currentProfileName(), std::string(48, 'L'));
+  EXPECT_EQ(pages.calls.back(), "label Profile: " + std::string(48, 'L'));
+  const auto expected = namingFrames(std::string(15, 'L'), "Default");
+  EXPECT_EQ(link.frames(expected.size()), expected);
+  EXPECT_EQ(profileNameText(link.controller.state.proProfileName), std::string(15, 'L'));
+}
+
+TEST_F(ProfilesTest, SportSaveWritesEveryKeyAndTakesTheCurvesFromTheCharts) {
+  chooser.answers = {path("race.tks")};
+  profiles.GuardarPerfilSport();
+  const std::string text = readFile(path("race.tks"));
+  const IniValues file = AppConfig(path("race.tks"), AppConfig::Locking::None).load();
+  EXPECT_EQ(file.readInt("BRAKE", "BRAKE STOP", -1), 70);
+  EXPECT_EQ(file.readInt("BRAKE", "AUTO", -1), 1);
+  EXPECT_EQ(file.readInt("BRAKE", "BRAKE LIMITER", -1), 85);
+  for (int i = 0; i < kCurvePoints; ++i) {
+    EXPECT_EQ(file.readInt("CLUTCH", "CLUTCH_CURVE_" + std::to_string(i), -1), i * 10);
+    EXPECT_EQ(file.readInt("BRAKE", "BRAKE_CURVE_" + std::to_string(i), -1), 100 - i * 10);
+    EXPECT_EQ(file.readInt("ACCELERATOR", "ACCELERATOR_CURVE_" + std::to_string(i), -1), i * 5);
+  }
+  // Sections in the order of first writing; within BRAKE the values before the curve.
+  EXPECT_LT(text.find("[ACCELERATOR]"), text.find("[CLUTCH]"));
+  EXPECT_LT(text.find("[CLUTCH]"), text.find("[BRAKE]"));
+  EXPECT_LT(text.find("AUTO=1"), text.find("BRAKE_CURVE_0="));
+  EXPECT_LT(text.find("BRAKE_CURVE_9="), text.find("BRAKE_CURVE_10="));
+  EXPECT_EQ(link.controller.state.brakeCurve, pages.charts[1]);
+  const auto expected = namingFrames("Default", "race");
+  EXPECT_EQ(link.frames(expected.size()), expected);
+  EXPECT_EQ(profiles.PerfilActual(), "\\race");
+}
+
+TEST_F(ProfilesTest, BrakeLimiterIsWrittenUnsigned) {
+  link.controller.state.brakeMax = -1;
+  chooser.answers = {path("u.tkb")};
+  profiles.GuardarPerfilPro();
+  EXPECT_EQ(AppConfig(path("u.tkb")).readInt("BRAKE", "BRAKE LIMITER", 0), 65535);
+}
+
+TEST_F(ProfilesTest, ProLoadPutsTheFileIntoStateAndPagesWithoutZoneCommands) {
+  // As written by the Windows program, with an out-of-range limiter and a missing key.
+  writeFile(path("Win.tkb"),
+            "[accelerator]\r\nupper dead zone = 90\r\nLOWER DEAD ZONE=4\r\n"
+            "[Clutch]\r\nUpper Dead Zone=88\r\n"
+            "[BRAKE]\r\nUPPER DEAD ZONE=75\r\nBRAKE LIMITER=70000\r\nLOWER DEAD ZONE=6junk\r\n");
+  TraceCapture traces;
+  chooser.answers = {path("Win.tkb")};
+  profiles.CargarPerfilPro();
+
+  const ControllerState& s = link.controller.state;
+  EXPECT_EQ(s.throttleUpper, 90);
+  EXPECT_EQ(s.throttleLower, 4);
+  EXPECT_EQ(s.clutchUpper, 88);
+  EXPECT_EQ(s.clutchLower, 0);  // missing
+  EXPECT_EQ(s.brakeUpper, 75);
+  EXPECT_EQ(s.brakeMax, 4464);  // low 16 bits of 70000
+  EXPECT_EQ(s.brakeLower, 6);
+  EXPECT_EQ(s.cheto, 0);  // a PRO file has no brake stop
+  EXPECT_EQ(pages.calls, (std::vector<std::string>{"label Profile: Win", "pro 88,0,75,6,90,4",
+                                                   "custom 88,0,75,6,90,4 stop 0"}));
+  const auto expected = namingFrames("Win", "Default");
+  const auto frames = link.frames(expected.size());
+  EXPECT_EQ(frames, expected) << hex(frames);
+  EXPECT_EQ(profiles.PerfilActual(), "\\Win");
+  EXPECT_EQ(traces.text().find("\nCargar zones PRO pressed - Inicio\nFin -> Win\nMandarPerfilPro"), 0u)
+      << traces.text();
+  EXPECT_FALSE(chooser.requests.at(0).save);
+  EXPECT_EQ(chooser.requests.at(0).defaultSuffix, "");
+}
+
+TEST_F(ProfilesTest, ProLoadShowsBrakeUpperZeroWhenTheLimiterIsZero) {
+  writeFile(path("z.tkb"), "[BRAKE]\nUPPER DEAD ZONE=75\nBRAKE LIMITER=0\n");
+  chooser.answers = {path("z.tkb")};
+  profiles.CargarPerfilPro();
+  EXPECT_EQ(pages.calls.at(1), "pro 0,0,0,0,0,0");
+  EXPECT_EQ(pages.calls.at(2), "custom 0,0,75,0,0,0 stop 0");
+}
+
+TEST_F(ProfilesTest, ValuesAreReadThroughTheirBuffers) {
+  // Value keys: 19 characters; curve keys: 9 characters.
+  writeFile(path("long.tks"),
+            "[CLUTCH]\nUPPER DEAD ZONE=0000000000000000042\nLOWER DEAD ZONE=00000000000000000042\n"
+            "CLUTCH_CURVE_0=000000042\nCLUTCH_CURVE_1=0000000042\n");
+  chooser.answers = {path("long.tks")};
+  profiles.CargarPerfilSport();
+  EXPECT_EQ(link.controller.state.clutchUpper, 42);
+  EXPECT_EQ(link.controller.state.clutchLower, 4);
+  EXPECT_EQ(link.controller.state.clutchCurve[0], 42);
+  EXPECT_EQ(link.controller.state.clutchCurve[1], 4);
+}
+
+TEST_F(ProfilesTest, UnreadableFileLoadsAsZeros) {
+  std::filesystem::create_directory(path("folder.tkb"));
+  chooser.answers = {path("folder.tkb")};
+  profiles.CargarPerfilPro();
+  EXPECT_EQ(pages.calls.at(1), "pro 0,0,0,0,0,0");
+  EXPECT_EQ(link.controller.state.brakeMax, 0);
+}
+
+TEST_F(ProfilesTest, SportLoadSendsAutoBrakeBrakeStopAndActivatesCustomMode) {
+  std::string file = "[ACCELERATOR]\r\nUPPER DEAD ZONE = 91\r\nLOWER DEAD ZONE = 2\r\n"
+                     "[CLUTCH]\r\nUPPER DEAD ZONE=92\r\nLOWER DEAD ZONE=3\r\n"
+                     "[BRAKE]\r\nUPPER DEAD ZONE=81\r\nBRAKE LIMITER=88\r\nLOWER DEAD ZONE=4\r\n"
+                     "BRAKE STOP=65\r\nAUTO=1\r\n";
+  Curve clutch{}, brake{}, throttle{};
+  std::string clutchKeys = "[CLUTCH]\r\n", throttleKeys = "[ACCELERATOR]\r\n";
+  for (int i = 0; i < kCurvePoints; ++i) {
+    clutch[i] = i * 9, brake[i] = 100 - i * 3, throttle[i] = i * i;
+    clutchKeys += "CLUTCH_CURVE_" + std::to_string(i) + "=" + std::to_string(clutch[i]) + "\r\n";
+    file += "brake_curve_" + std::to_string(i) + "=" + std::to_string(brake[i]) + "\r\n";
+    throttleKeys += "Accelerator_Curve_" + std::to_string(i) + " = " + std::to_string(throttle[i]) + "\r\n";
+  }
+  file += clutchKeys + throttleKeys;  // sections may appear twice: their keys add up
+  writeFile(path("Race.tks"), file);
+  TraceCapture traces;
+  chooser.answers = {path("Race.tks")};
+  profiles.CargarPerfilSport();
+
+  const ControllerState& s = link.controller.state;
+  EXPECT_EQ(s.cheto, 65);
+  EXPECT_EQ(s.chetoActive, 1);
+  EXPECT_EQ(s.autoBrake, 1);
+  EXPECT_EQ(s.clutchCurve, clutch);
+  EXPECT_EQ(s.brakeCurve, brake);
+  EXPECT_EQ(s.throttleCurve, throttle);
+  EXPECT_TRUE(s.sportProfileActive);
+  EXPECT_FALSE(s.proProfileActive);
+  EXPECT_TRUE(s.zonesEnabled);
+  EXPECT_EQ(profiles.PerfilActual(), "\\Default");  // a sport load keeps the current name
+
+  std::vector<Bytes> expected = namingFrames("Default", "Race");
+  expected.push_back(value(value::kAutoBrake, 1));
+  // CUSTOM was not active, so its page did not send the loaded brake stop.
+  expected.push_back(value(value::kCheto, 65));
+  expected.push_back(value(value::kChetoActivo, 1));
+  expected.push_back(value(value::kConfigZonas, 1));
+  expected.push_back(value(value::kConfigSportActivado, 1));
+  expected.push_back(encodeCurveFrame(block::kCurvaEmbrague, clutch));
+  expected.push_back(encodeCurveFrame(block::kCurvaFreno, brake));
+  expected.push_back(encodeCurveFrame(block::kCurvaAcelerador, throttle));
+  const auto frames = link.frames(expected.size());
+  EXPECT_EQ(frames, expected) << hex(frames);
+
+  const std::vector<std::string> expectedCalls = {
+      "label Profile: Race",
+      "autobrake on",
+      "chart 0 " + curveText(clutch),
+      "chart 1 " + curveText(brake),
+      "chart 2 " + curveText(throttle),
+      "custom 92,3,81,4,91,2 stop 65",
+      "pro 92,3,81,4,91,2",
+      "markers 92,3,81,4,91,2 stop 65",
+      "custom mode, stop shown",
+  };
+  EXPECT_EQ(pages.calls, expectedCalls);
+  const std::string text = traces.text();
+  EXPECT_EQ(text.find("\nCargar button pressed SPORT -- Inicio\n"), 0u);
+  EXPECT_NE(text.find("\nCargar button pressed SPORT -- Final\n"), std::string::npos);
+  EXPECT_EQ(text.find("Fin -> "), std::string::npos);  // the sport load names without traces
+}
+
+TEST_F(ProfilesTest, SportLoadInCustomModeLeavesTheBrakeStopToThePage) {
+  link.controller.state.sportProfileActive = true;
+  writeFile(path("s.tks"), "[BRAKE]\nBRAKE STOP=100\n");
+  chooser.answers = {path("s.tks")};
+  profiles.CargarPerfilSport();
+  const Curve zeros{};
+  std::vector<Bytes> expected = namingFrames("Default", "s");
+  expected.push_back(value(value::kAutoBrake, 0));  // AUTO missing: off
+  expected.push_back(value(value::kConfigZonas, 1));
+  expected.push_back(value(value::kConfigSportActivado, 1));
+  // No curve keys: curves of all zeros.
+  expected.push_back(encodeCurveFrame(block::kCurvaEmbrague, zeros));
+  expected.push_back(encodeCurveFrame(block::kCurvaFreno, zeros));
+  expected.push_back(encodeCurveFrame(block::kCurvaAcelerador, zeros));
+  const auto frames = link.frames(expected.size());
+  EXPECT_EQ(frames, expected) << hex(frames);
+  EXPECT_EQ(pages.calls.at(1), "autobrake off");
+  EXPECT_EQ(pages.calls.back(), "custom mode, stop hidden");
+  EXPECT_EQ(link.controller.state.autoBrake, 0);
+}
+
+TEST_F(ProfilesTest, SportLoadSendsAClampedBrakeStopAndKeeps16BitCurvePoints) {
+  writeFile(path("odd.tks"), "[BRAKE]\nBRAKE STOP=250\nBRAKE_CURVE_0=70000\nBRAKE_CURVE_1=-3\n");
+  chooser.answers = {path("odd.tks")};
+  profiles.CargarPerfilSport();
+  EXPECT_EQ(link.controller.state.brakeCurve[0], 4464);
+  EXPECT_EQ(link.controller.state.brakeCurve[1], -3);
+  EXPECT_EQ(link.controller.state.cheto, 100);
+  const auto frames = link.frames(12);
+  ASSERT_EQ(frames.size(), 12u) << hex(frames);
+  EXPECT_EQ(frames[5], value(value::kCheto, 100));
+  EXPECT_EQ(frames[6], value(value::kChetoActivo, 0));
+}
+
+TEST_F(ProfilesTest, CancelledSportLoadStillActivatesCustomModeWithTheStateCurves) {
+  ControllerState& s = link.controller.state;
+  for (int i = 0; i < kCurvePoints; ++i) s.clutchCurve[i] = s.brakeCurve[i] = s.throttleCurve[i] = i * 10;
+  s.chetoActive = 1;
+  profiles.CargarPerfilSport();
+  const std::vector<Bytes> expected = {value(value::kConfigZonas, 1), value(value::kConfigSportActivado, 1),
+                                       encodeCurveFrame(block::kCurvaEmbrague, s.clutchCurve),
+                                       encodeCurveFrame(block::kCurvaFreno, s.brakeCurve),
+                                       encodeCurveFrame(block::kCurvaAcelerador, s.throttleCurve)};
+  const auto frames = link.frames(expected.size());
+  EXPECT_EQ(frames, expected) << hex(frames);
+  EXPECT_EQ(pages.calls, std::vector<std::string>{"custom mode, stop shown"});
+}
+
+TEST_F(ProfilesTest, CancelledDialogsChangeNothing) {
+  const ControllerState before = link.controller.state;
+  profiles.GuardarPerfilPro();
+  profiles.CargarPerfilPro();
+  profiles.GuardarPerfilSport();
+  EXPECT_TRUE(link.frames(0).empty());
+  EXPECT_TRUE(pages.calls.empty());
+  EXPECT_EQ(link.controller.state.brakeCurve, before.brakeCurve);
+  EXPECT_EQ(profiles.PerfilActual(), "\\Default");
+}
+
+TEST_F(ProfilesTest, ApplyRecordsTheLastSavedOrProLoadedName) {
+  chooser.answers = {path("Mine.tkb"), path("Other.tks")};
+  profiles.GuardarPerfilPro();
+  writeFile(path("Other.tks"), "[BRAKE]\nAUTO=0\n");
+  profiles.CargarPerfilSport();
+  std::filesystem::create_directories(link.dir.path() / "base" / "opt");
+  TraceCapture traces;
+  profiles.recordActiveProfile(path("base"));
+  const AppConfig config(path("base") + "/opt/config.ini");
+  EXPECT_EQ(config.readText("GENERAL", "file", ""), "Mine");
+  EXPECT_EQ(config.readText("GENERAL", "mod", ""), "0");
+  EXPECT_EQ(traces.text(), "\nPre guardado -> \\Mine\nDonde se guardara -> " + path("base") +
+                               "/opt/config.ini\nLo que se guardara -> Mine");
+  recordDefaultProfile(path("base"));
+  EXPECT_EQ(config.readText("GENERAL", "file", ""), "Default");
+}
+
+TEST(ActivateCustomMode, OnePedalSendsOnlyItsCurve) {
+  EmulatedController link;
+  ASSERT_TRUE(link.connect());
+  link.controller.state.brakeCurve = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
+  activateCustomMode(link.controller, CurvePedal::Brake);
+  const std::vector<Bytes> expected = {encodeValueFrame(value::kConfigZonas, 1),
+                                       encodeValueFrame(value::kConfigSportActivado, 1),
+                                       encodeCurveFrame(block::kCurvaFreno, link.controller.state.brakeCurve)};
+  EXPECT_EQ(link.frames(expected.size()), expected);
+  // The emulated controller took the frames as its own state.
+  EXPECT_EQ(link.emulator.state().curves.brake, link.controller.state.brakeCurve);
+}
+
+}  // namespace
+}  // namespace tkb

@@ -1,0 +1,291 @@
+// End to end on a real X server (the tests run under xvfb-run): xdotool types keys, the
+// RECORD listener hands them over, the hook procedure acts on them, and the focused
+// window of an ordinary X client still receives every key.
+#include "app/x11_key_listener.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/key_hook.h"
+#include "link/protocol.h"
+#include "test_support.h"
+
+// Last: Xlib's macros (None, Bool, Status) would clash with the headers above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+namespace tkb {
+namespace {
+
+using namespace std::chrono_literals;
+using test::EmulatedController;
+using test::hex;
+
+void requireDisplay() {
+  const char* display = std::getenv("DISPLAY");
+  ASSERT_TRUE(display != nullptr && *display != '\0')
+      << "DISPLAY is not set: these tests need an X server; run them under xvfb-run (scripts/test does)";
+}
+
+void xdotool(const std::string& arguments) {
+  const std::string command = "xdotool " + arguments;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// An ordinary X client: a mapped window that has the input focus and selects key events.
+class FocusedWindow {
+ public:
+  FocusedWindow() {
+    display_ = XOpenDisplay(nullptr);
+    if (display_ == nullptr) return;
+    window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 10, 10, 200, 100, 0, 0, 0);
+    XSelectInput(display_, window_, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
+    XMapWindow(display_, window_);
+    XEvent event;
+    do XNextEvent(display_, &event);
+    while (event.type != MapNotify);
+    XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+    XSync(display_, False);
+  }
+  ~FocusedWindow() {
+    if (display_ != nullptr) XCloseDisplay(display_);
+  }
+  bool ok() const { return display_ != nullptr; }
+  Window window() const { return window_; }
+
+  // The keysyms of the key presses the window received within the time given.
+  std::vector<KeySym> pressedKeys(std::chrono::milliseconds wait) {
+    std::vector<KeySym> keys;
+    const auto end = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < end) {
+      while (XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        if (event.type == KeyPress) keys.push_back(XLookupKeysym(&event.xkey, 0));
+      }
+      ::usleep(10000);
+    }
+    return keys;
+  }
+
+ private:
+  Display* display_ = nullptr;
+  Window window_ = 0;
+};
+
+class RecordingActions : public KeyActions {
+ public:
+  bool pagesBuilt() const override { return true; }
+  bool customPageOpen() const override { return false; }
+  void autocal() override { calls.push_back("autocal"); }
+  void proBrakeUpperStep(int delta) override { calls.push_back("pro brake upper " + std::to_string(delta)); }
+  void customBrakeUpperStep(int delta) override { calls.push_back("custom brake upper " + std::to_string(delta)); }
+  void customBrakeStopStep(int delta) override { calls.push_back("custom brake stop " + std::to_string(delta)); }
+  void setAutoBrakeLed(bool customPage, int brightness) override {
+    calls.push_back(std::string(customPage ? "custom" : "pro") + " led " + std::to_string(brightness));
+  }
+  std::vector<std::string> calls;
+};
+
+TEST(X11KeyListener, DeliversTheControllersKeysAndConsumesNone) {
+  ASSERT_NO_FATAL_FAILURE(requireDisplay());
+  FocusedWindow window;
+  ASSERT_TRUE(window.ok());
+  xdotool("windowfocus --sync " + std::to_string(window.window()));
+
+  KeyEventQueue queue;
+  X11KeyListener listener;
+  std::string why;
+  ASSERT_TRUE(listener.start([&](const KeyEvent& e) { queue.push(e); }, &why)) << why;
+
+  xdotool("key F11");
+  // Held long enough for the server's key repeat, then released as a keyboard does,
+  // the modifiers first.
+  xdotool("keydown ctrl+shift+k sleep 1.5 keyup ctrl+shift+k");
+
+  std::vector<KeyEvent> events;
+  bool released = false;
+  while (!released) {
+    const auto event = queue.waitPop(10s);
+    ASSERT_TRUE(event.has_value()) << "no release of K within 10 s; events so far: " << events.size();
+    events.push_back(*event);
+    released = event->kind == KeyEventKind::Up && event->key == 'K';
+  }
+  listener.stop();
+  EXPECT_FALSE(listener.running());
+
+  // What the listener saw: F11 down and up, then Ctrl, Shift, K held with Ctrl+Shift.
+  ASSERT_GE(events.size(), 4u);
+  EXPECT_EQ(events[0], (KeyEvent{KeyEventKind::Down, functionKey(11), false, false}));
+  EXPECT_EQ(events[1], (KeyEvent{KeyEventKind::Up, functionKey(11), false, false}));
+  int heldDowns = 0;
+  for (const KeyEvent& e : events)
+    if (e.kind == KeyEventKind::Down && e.key == 'K' && e.ctrl && e.shift) ++heldDowns;
+  EXPECT_GE(heldDowns, 2) << "the held key should have repeated";
+
+  // The hook procedure acts on them exactly once each.
+  EmulatedController link;
+  ASSERT_TRUE(link.connect());
+  link.controller.state.autoBrake = 1;
+  RecordingActions actions;
+  KeyHook hook(link.controller, actions);
+  for (const KeyEvent& e : events) hook.keyboardHookProc(e);
+  EXPECT_EQ(actions.calls, (std::vector<std::string>{"autocal", "pro led 255", "pro led 100"}));
+  const std::vector<emu::Bytes> expected = {encodeValueFrame(value::kAutoBrake2, 1),
+                                            encodeValueFrame(value::kAutoBrake2, 0)};
+  const auto frames = link.frames(expected.size());
+  EXPECT_EQ(frames, expected) << hex(frames);
+
+  // The keys still reached the focused client.
+  const std::vector<KeySym> received = window.pressedKeys(500ms);
+  int f11 = 0, k = 0;
+  for (KeySym sym : received) {
+    f11 += sym == XK_F11;
+    k += sym == XK_k;
+  }
+  EXPECT_EQ(f11, 1);
+  EXPECT_GE(k, 1);
+}
+
+// A key the keymap does not have: xdotool binds it to a spare key code for the moment of
+// the press. The listener must follow that mapping change to know the key.
+TEST(X11KeyListener, FollowsKeyboardMappingChanges) {
+  ASSERT_NO_FATAL_FAILURE(requireDisplay());
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  const KeyCode f11 = XKeysymToKeycode(display, XK_F11);
+  ASSERT_NE(f11, 0);
+  int perCode = 0;
+  KeySym* saved = XGetKeyboardMapping(display, f11, 1, &perCode);
+  ASSERT_NE(saved, nullptr);
+
+  KeyEventQueue queue;
+  X11KeyListener listener;
+  ASSERT_TRUE(listener.start([&](const KeyEvent& e) { queue.push(e); }));
+
+  std::vector<KeySym> nothing(static_cast<size_t>(perCode), NoSymbol);
+  XChangeKeyboardMapping(display, f11, perCode, nothing.data(), 1);
+  XSync(display, False);
+  ::usleep(200000);
+  const int typed = std::system("xdotool key F11");
+
+  std::optional<KeyEvent> first;
+  while (const auto event = queue.waitPop(3s)) {
+    if (event->kind == KeyEventKind::Down) {
+      first = event;
+      break;
+    }
+  }
+  listener.stop();
+  XChangeKeyboardMapping(display, f11, perCode, saved, 1);  // as it was
+  XFree(saved);
+  XSync(display, False);
+  XCloseDisplay(display);
+
+  ASSERT_EQ(typed, 0);
+  ASSERT_TRUE(first.has_value()) << "no key press recorded";
+  EXPECT_EQ(first->key, functionKey(11));
+}
+
+class MessageBoxSpy : public HookMessageBox {
+ public:
+  void showError(const std::string& text, const std::string& title) override {
+    shown.push_back(title + ": " + text);
+  }
+  std::vector<std::string> shown;
+};
+
+TEST(KeyboardHook, IsInstalledOncePerProcessAndRemoved) {
+  ASSERT_NO_FATAL_FAILURE(requireDisplay());
+  MessageBoxSpy box;
+  KeyEventQueue first;
+  std::atomic<int> secondDeliveries{0};
+  ASSERT_TRUE(installKeyboardHook([&](const KeyEvent& e) { first.push(e); }, box));
+  EXPECT_TRUE(keyboardHookInstalled());
+  // A second start-up pass keeps the first hook.
+  EXPECT_TRUE(installKeyboardHook([&](const KeyEvent&) { ++secondDeliveries; }, box));
+  xdotool("key F2");
+  const auto event = first.waitPop(10s);
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->key, functionKey(2));
+  ASSERT_TRUE(first.waitPop(10s).has_value());  // its release
+  EXPECT_EQ(secondDeliveries.load(), 0);
+  removeKeyboardHook();
+  EXPECT_FALSE(keyboardHookInstalled());
+  removeKeyboardHook();  // nothing left to remove
+  EXPECT_TRUE(box.shown.empty());
+}
+
+// Restores an environment variable at the end of the scope.
+class EnvironmentVariable {
+ public:
+  explicit EnvironmentVariable(const char* name) : name_(name) {
+    if (const char* value = std::getenv(name)) saved_ = value;
+  }
+  ~EnvironmentVariable() {
+    if (saved_) ::setenv(name_, saved_->c_str(), 1);
+    else ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
+TEST(KeyboardHook, WithoutADisplayShowsTheMessageAndRunsOn) {
+  EnvironmentVariable display("DISPLAY");
+  ::unsetenv("DISPLAY");
+  MessageBoxSpy box;
+  EXPECT_FALSE(installKeyboardHook([](const KeyEvent&) {}, box));
+  EXPECT_EQ(box.shown, std::vector<std::string>{"Error: Failed to install hook!"});
+  EXPECT_FALSE(keyboardHookInstalled());
+  removeKeyboardHook();
+}
+
+// An X server of the test's own without the RECORD extension.
+TEST(KeyboardHook, WithoutRecordShowsTheMessage) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t server = ::fork();
+  ASSERT_GE(server, 0);
+  if (server == 0) {
+    ::close(fds[0]);
+    const std::string fd = std::to_string(fds[1]);
+    ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-extension", "RECORD", "-nolisten", "tcp",
+             "-screen", "0", "320x200x24", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  std::string number;
+  char c;
+  while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  ::close(fds[0]);
+  ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+
+  EnvironmentVariable display("DISPLAY");
+  ::setenv("DISPLAY", (":" + number).c_str(), 1);
+  MessageBoxSpy box;
+  X11KeyListener listener;
+  std::string why;
+  EXPECT_FALSE(listener.start([](const KeyEvent&) {}, &why));
+  EXPECT_NE(why.find("RECORD"), std::string::npos) << why;
+  EXPECT_FALSE(installKeyboardHook([](const KeyEvent&) {}, box));
+  EXPECT_EQ(box.shown, std::vector<std::string>{"Error: Failed to install hook!"});
+
+  ::kill(server, SIGTERM);
+  int status = 0;
+  ::waitpid(server, &status, 0);
+}
+
+}  // namespace
+}  // namespace tkb
