@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QProcess>
+#include <thread>
 
 #include "window_fixture.h"
 
@@ -655,6 +656,53 @@ TEST(Manuals, SixPdfManualsAreStaged) {
     in.read(head, 4);
     EXPECT_STREQ(head, "%PDF") << *file;
   }
+}
+
+}  // namespace
+}  // namespace tkb::test
+
+namespace tkb::test {
+namespace {
+
+TEST_F(WindowTest, KeyEventsFromTheListenerThreadActOnTheMainThread) {
+  startEmulator();
+  makeApp();
+  std::vector<std::string> actions;
+  std::vector<bool> onMainThread;
+  const auto mainThread = std::this_thread::get_id();
+  auto note = [&](std::string what) {
+    actions.push_back(std::move(what));
+    onMainThread.push_back(std::this_thread::get_id() == mainThread);
+  };
+  app_->hooks().autocal = [&] { note("autocal"); };
+  app_->hooks().proBrakeUpperStep = [&](int d) { note("pro " + std::to_string(d)); };
+  startAndWait(Phase::Running);
+  ASSERT_TRUE(rec_.deliver);
+  std::thread listener([&] {
+    // letterAbs 0 is F11, letterMas 0 is F2, letterMenos 0 is F1.
+    rec_.deliver(KeyEvent{KeyEventKind::Down, functionKey(11), false, false});
+    rec_.deliver(KeyEvent{KeyEventKind::Down, functionKey(2), false, false});
+    rec_.deliver(KeyEvent{KeyEventKind::Down, functionKey(1), false, false});
+    rec_.deliver(KeyEvent{KeyEventKind::Down, 'Q', false, false});  // no role
+  });
+  listener.join();
+  ASSERT_TRUE(waitFor([&] { return actions.size() >= 3; }, 10000));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(actions, (std::vector<std::string>{"autocal", "pro 1", "pro -1"}));
+  EXPECT_EQ(onMainThread, (std::vector<bool>{true, true, true}));
+}
+
+TEST_F(WindowTest, KeysDoNothingBeforeThePagesExist) {
+  startEmulator();
+  makeApp(/*withJoystick=*/false);
+  int autocals = 0;
+  app_->hooks().autocal = [&] { ++autocals; };
+  startAndWait(Phase::NotDetected);
+  ASSERT_TRUE(rec_.deliver);
+  rec_.deliver(KeyEvent{KeyEventKind::Down, functionKey(11), false, false});
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(autocals, 0);
 }
 
 }  // namespace

@@ -53,13 +53,15 @@ struct Recorder {
   bool installWorks = true;
   std::vector<std::pair<QString, QString>> boxes;
   std::vector<QUrl> urls;
+  ui::KeyListener::Deliver deliver;  // hands key events over as the listener thread does
 };
 
 class CountingKeyListener : public ui::KeyListener {
  public:
   explicit CountingKeyListener(Recorder& r) : r_(r) {}
-  bool install() override {
+  bool install(Deliver deliver) override {
     ++r_.installs;
+    if (r_.installWorks) r_.deliver = std::move(deliver);
     return r_.installWorks;
   }
   void remove() override { ++r_.removes; }

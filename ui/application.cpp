@@ -25,8 +25,38 @@ std::string workingDirectory() {
 }
 }  // namespace
 
+namespace {
+
+// The keyboard hook's reactions, through the pages' hooks.
+class PageKeyActions : public KeyActions {
+ public:
+  explicit PageKeyActions(Application& app) : app_(app) {}
+  bool pagesBuilt() const override { return app_.phase() == Application::Phase::Running; }
+  bool customPageOpen() const override {
+    return app_.customPage() != nullptr && app_.customPage()->isVisible();
+  }
+  void autocal() override { run(app_.hooks().autocal); }
+  void proBrakeUpperStep(int delta) override { run(app_.hooks().proBrakeUpperStep, delta); }
+  void customBrakeUpperStep(int delta) override { run(app_.hooks().customBrakeUpperStep, delta); }
+  void customBrakeStopStep(int delta) override { run(app_.hooks().customBrakeStopStep, delta); }
+  void setAutoBrakeLed(bool customPage, int brightness) override {
+    run(app_.hooks().autoBrakeLed, customPage, brightness);
+  }
+
+ private:
+  template <typename F, typename... A>
+  static void run(const F& f, A... args) {
+    if (f) f(args...);
+  }
+  Application& app_;
+};
+
+}  // namespace
+
 Application::Application(Services services, ProbeOptions probeOptions)
     : services_(std::move(services)), probeOptions_(std::move(probeOptions)) {
+  keyActions_ = std::make_unique<PageKeyActions>(*this);
+  keyHook_ = std::make_unique<KeyHook>(controller, *keyActions_);
   probeOptions_.stop = &stopProbe_;
   window_ = std::make_unique<QWidget>();
   window_->setWindowTitle(kWindowTitle);
@@ -66,7 +96,11 @@ void Application::startApplication() {
   if (!keyListenerInstalled_) {
     if (!services_.keys) {
       trace("\nKey listener not available: key-letter actions are off\n");
-    } else if (services_.keys->install()) {
+    } else if (services_.keys->install([this](const KeyEvent& event) {
+                 // From the listener's thread to the main thread, in order.
+                 QMetaObject::invokeMethod(this, [this, event] { keyboardHookProc(event); },
+                                           Qt::QueuedConnection);
+               })) {
       keyListenerInstalled_ = true;
     } else if (services_.errorBox) {
       services_.errorBox("Failed to install hook!", "Error");
@@ -84,6 +118,8 @@ void Application::startApplication() {
                               Qt::QueuedConnection);
   });
 }
+
+void Application::keyboardHookProc(const KeyEvent& event) { keyHook_->keyboardHookProc(event); }
 
 void Application::probeFinished(int result) {
   if (probeThread_.joinable()) probeThread_.join();

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/app_config.h"
+#include "app/key_hook.h"
 #include "app/process_slot.h"
 #include "app/usage_log.h"
 #include "link/controller.h"
@@ -63,6 +64,15 @@ struct PageHooks {
   std::function<void(bool calibrated)> proPageOpened;
   // CUSTOM button: after the container is shown, before the mode frames are sent.
   std::function<void()> customPageOpened;
+  // The key actions of the keyboard hook: the same handler branches as the widgets named.
+  // autocal: the Autocal (ABS) button; the steps: MAX BRAKE PRESS "-"/"+" of the PRO page,
+  // the brake upper zone and brake stop "-"/"+" of the CUSTOM page (delta -1 or +1);
+  // autoBrakeLed: the AutoBrake LED of the CUSTOM page (true) or the PRO page, 255 or 100.
+  std::function<void()> autocal;
+  std::function<void(int delta)> proBrakeUpperStep;
+  std::function<void(int delta)> customBrakeUpperStep;
+  std::function<void(int delta)> customBrakeStopStep;
+  std::function<void(bool customPage, int brightness)> autoBrakeLed;
   // The two bar refreshes of the 10 ms tasks.
   std::function<void()> RefrescoBarrasPro;
   std::function<void()> RefrescoBarrasSport;
@@ -110,6 +120,9 @@ class Application : public QObject {
   void addEventBranch(EventBranch branch) { branches_.push_back(std::move(branch)); }
   // Wires a button's pressed/clicked/released signals to event_handler.
   void connectButton(QPushButton* button);
+
+  // One key event on the main thread: the keyboard hook procedure.
+  void keyboardHookProc(const KeyEvent& event);
 
   // Language selection by list index (0..5), as a click on LanguageList does.
   void selectLanguage(int index);
@@ -173,6 +186,8 @@ class Application : public QObject {
   std::thread probeThread_;
   std::atomic<bool> stopProbe_{false};
   std::vector<QTimer*> tasks_;
+  std::unique_ptr<KeyActions> keyActions_;
+  std::unique_ptr<KeyHook> keyHook_;
 };
 
 // The photo for a model, colour and pedal kind: with clutch m + 5 (grey) or m + 15

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/key_event.h"
 #include "link/pedal_input.h"
 
 namespace tkb::ui {
@@ -16,8 +17,10 @@ namespace tkb::ui {
 // The system-wide listener for the keys the controller types.
 class KeyListener {
  public:
+  // Called on the listener's own thread, once per key event, in order.
+  using Deliver = std::function<void(const KeyEvent&)>;
   virtual ~KeyListener() = default;
-  virtual bool install() = 0;
+  virtual bool install(Deliver deliver) = 0;
   virtual void remove() = 0;
 };
 

@@ -11,7 +11,7 @@
 #include "ui/application.h"
 #include "ui/demo_mode.h"
 #include "ui/pages.h"
-#include "ui/pedal_sources.h"
+#include "ui/key_listener.h"
 
 int main(int argc, char** argv) {
   bool demo = false;

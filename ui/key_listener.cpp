@@ -1,0 +1,28 @@
+#include "ui/key_listener.h"
+
+#include "app/x11_key_listener.h"
+
+namespace tkb::ui {
+
+namespace {
+
+// The window shows the failure itself ("Failed to install hook!" / "Error"), once.
+class NoBox : public HookMessageBox {
+ public:
+  void showError(const std::string&, const std::string&) override {}
+};
+
+class X11Listener : public KeyListener {
+ public:
+  bool install(Deliver deliver) override {
+    NoBox box;
+    return installKeyboardHook(std::move(deliver), box);
+  }
+  void remove() override { removeKeyboardHook(); }
+};
+
+}  // namespace
+
+std::unique_ptr<KeyListener> createSystemKeyListener() { return std::make_unique<X11Listener>(); }
+
+}  // namespace tkb::ui
