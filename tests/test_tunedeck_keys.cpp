@@ -46,3 +46,55 @@ TEST_F(KeysTest, TypedAbsKeyRunsAutocalAndExitRemovesTheListener) {
 
 }  // namespace
 }  // namespace tkb::test
+
+#include <QProcess>
+
+namespace tkb::test {
+namespace {
+
+QString xdotool(const QStringList& arguments) {
+  QProcess p;
+  p.start("xdotool", arguments);
+  p.waitForFinished(15000);
+  return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// The staged program in demo mode on the X server: EXIT, clicked with the pointer, runs
+// the shut-down sequence and the process ends with status 0.
+TEST(StagedProgram, ExitClickedOnTheRealWindowEndsWithStatusZero) {
+  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X server (xvfb-run)";
+  char pattern[] = "/tmp/tkb-exit-run-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  std::filesystem::create_directories(dir + "/opt");
+  QProcess program;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "xcb");
+  program.setProcessEnvironment(env);
+  program.setWorkingDirectory(QString::fromStdString(dir));
+  program.start(TKB_TUNEDECK_PROGRAM, {"--demo"});
+  ASSERT_TRUE(program.waitForStarted(10000));
+  QByteArray out;
+  QElapsedTimer timer;
+  timer.start();
+  while (!out.contains("loadSettings - Final") && timer.elapsed() < 30000) {
+    program.waitForReadyRead(200);
+    out += program.readAllStandardOutput();
+  }
+  ASSERT_TRUE(out.contains("loadSettings - Final")) << out.right(1000).toStdString();
+  const QString window = xdotool({"search", "--sync", "--name", "^TKB-Tunedeck V3.3.3$"}).section('\n', 0, 0);
+  ASSERT_FALSE(window.isEmpty());
+  // EXIT: 145 x 40 at top-right (-100, 480) of the 1300 x 640 window.
+  xdotool({"mousemove", "--window", window, "1127", "500", "click", "1"});
+  ASSERT_TRUE(program.waitForFinished(20000));
+  out += program.readAllStandardOutput();
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program.exitCode(), 0);
+  EXPECT_TRUE(out.contains("\nClose main pressed - Inicio\n"));
+  EXPECT_TRUE(out.contains("\nClose main pressed - Final\n"));
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
+}  // namespace
+}  // namespace tkb::test
