@@ -41,7 +41,7 @@ VrPanel::VrPanel(QWidget* parent, const AppConfig& config, LabelBoard& labels,
                 "QPushButton{background:#ffffff;border:1px solid #808080;border-radius:4px;}");
   for (int i = 0; i < kVrSettingCount; ++i) {
     const VrSetting& s = kVrSettings[i];
-    boxes_[i] = new ValueBox(this, s.minimum, s.maximum, s.digits);
+    boxes_[i] = new ValueBox(this, s.minimum, s.maximum);
     boxes_[i]->resize(kBoxWidth, kBoxHeight);
     placeAligned(boxes_[i], Align::Center, s.boxX, s.boxY);
     minus_[i] = new QPushButton("-", this);

@@ -101,14 +101,13 @@ void setRecolouredText(QLabel* label, const std::string& markup) {
   label->setText(recolourToRichText(markup));
 }
 
-ValueBox::ValueBox(QWidget* parent, int minimum, int maximum, int digits) : QSpinBox(parent) {
+ValueBox::ValueBox(QWidget* parent, int minimum, int maximum) : QSpinBox(parent) {
   setRange(minimum, maximum);
   setSingleStep(1);
   setButtonSymbols(QAbstractSpinBox::NoButtons);
   setReadOnly(true);
   setAlignment(Qt::AlignCenter);
   setFocusPolicy(Qt::NoFocus);
-  (void)digits;  // the box is sized by the page; the range fixes how many digits show
 }
 
 void ValueBox::set(int value) {

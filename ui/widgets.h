@@ -37,7 +37,7 @@ void setRecolouredText(QLabel* label, const std::string& markup);
 // not change, because pages rely on it to send the value to the controller again.
 class ValueBox : public QSpinBox {
  public:
-  ValueBox(QWidget* parent, int minimum, int maximum, int digits);
+  ValueBox(QWidget* parent, int minimum, int maximum);
   void setHandler(std::function<void(int)> handler) { handler_ = std::move(handler); }
   void set(int value);
   void stepBy(int steps) override;
