@@ -55,6 +55,10 @@ TEST_F(WindowTest, StartUpSendsEveryRequestInOrderAndShowsTheController) {
   EXPECT_EQ(app_->proPage()->geometry(), QRect(460, 20, 820, 560));
   EXPECT_EQ(app_->window()->size(), QSize(1300, 640));
   EXPECT_EQ(app_->window()->windowTitle(), "TKB-Tunedeck V3.3.3");
+  const QImage icon = app_->window()->windowIcon().pixmap(16, 16).toImage();
+  ASSERT_FALSE(icon.isNull());
+  EXPECT_EQ(icon.size(), QSize(16, 16));
+  EXPECT_GT(icon.pixelColor(8, 8).alpha(), 0);
   EXPECT_EQ(rec_.installs, 1);
   // The usage log got its start lines.
   EXPECT_NE(readFile(dir_ + "/opt/uselog.sr0").find("Inicio"), std::string::npos);
