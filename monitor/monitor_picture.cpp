@@ -83,56 +83,71 @@ MonitorPicture::MonitorPicture()
   image_.fill(QColor(kBlack));
 }
 
-void MonitorPicture::fill(int left, int top, int right, int bottom, QRgb colour) {
+void MonitorPicture::fill(QPainter& painter, int left, int top, int right, int bottom,
+                          QRgb colour) {
   if (right <= left || bottom <= top) return;
-  QPainter painter(&image_);
   painter.fillRect(QRect(left, top, right - left, bottom - top), QColor(colour));
 }
 
-void MonitorPicture::drawText(const QString& text, int left, int top, int right, int bottom,
-                              const QFont& font) {
-  fill(left, top, right, bottom, kBlack);
-  if (text.size() >= kMaxTextLength || right <= left || bottom <= top) return;
-  QPainter painter(&image_);
-  painter.setRenderHint(QPainter::TextAntialiasing, false);
-  const QRect box(left, top, right - left, bottom - top);
-  painter.setClipRect(box);
-  painter.setFont(font);
-  painter.setPen(QColor(kWhite));
-  painter.drawText(box, Qt::AlignCenter | Qt::TextSingleLine, text);
+void MonitorPicture::drawText(QPainter& painter, const QString& text, int left, int top,
+                              int right, int bottom, const QFont& font) {
+  if (right <= left || bottom <= top) return;
+  const QSize size(right - left, bottom - top);
+  if (text.size() >= kMaxTextLength) {
+    fill(painter, left, top, right, bottom, kBlack);
+    return;
+  }
+  const QString key = text + QLatin1Char('|') + QString::number(size.width()) + QLatin1Char('x') +
+                      QString::number(size.height()) + QLatin1Char('|') +
+                      QString::number(font.pixelSize());
+  auto found = renderedText_.constFind(key);
+  if (found == renderedText_.constEnd()) {
+    constexpr qsizetype kMaxRenderedTexts = 2048;
+    if (renderedText_.size() >= kMaxRenderedTexts) renderedText_.clear();
+    QImage box(size, QImage::Format_RGB888);
+    box.fill(QColor(kBlack));
+    QPainter boxPainter(&box);
+    boxPainter.setRenderHint(QPainter::TextAntialiasing, false);
+    boxPainter.setFont(font);
+    boxPainter.setPen(QColor(kWhite));
+    boxPainter.drawText(QRect(QPoint(0, 0), size), Qt::AlignCenter | Qt::TextSingleLine, text);
+    boxPainter.end();
+    found = renderedText_.insert(key, box);
+  }
+  painter.drawImage(left, top, *found);
 }
 
-void MonitorPicture::drawBackground(unsigned mode) {
-  fill(0, 0, 150, 102, kBlack);
-  {
-    QPainter painter(&image_);
-    painter.drawImage(0, 0, header_);
-  }
-  drawText(QStringLiteral("BRAKE ADJUSTMENT"), 55, 20, 150, 30, labelFont_);
+void MonitorPicture::drawBackground(QPainter& painter, unsigned mode) {
+  fill(painter, 0, 0, 150, 102, kBlack);
+  painter.drawImage(0, 0, header_);
+  drawText(painter, QStringLiteral("BRAKE ADJUSTMENT"), 55, 20, 150, 30, labelFont_);
 
   const BarLayout layout = barLayout(mode);
   for (int i = 0; i < layout.count; ++i) {
     const int frame = layout.frames[i];
-    fill(frame, kFrameTop, frame + 10, kFrameBottom, kWhite);
+    fill(painter, frame, kFrameTop, frame + 10, kFrameBottom, kWhite);
     // Scale: long marks at 0, 50 and 100 %, short marks every 10 % between them.
     const int a = frame - 2;
-    for (int y : {39, 64, 90}) fill(a, y, a + 2, y + 1, kWhite);
-    for (int y : {44, 49, 54, 59, 69, 74, 79, 84}) fill(a + 1, y, a + 2, y + 1, kWhite);
+    for (int y : {39, 64, 90}) fill(painter, a, y, a + 2, y + 1, kWhite);
+    for (int y : {44, 49, 54, 59, 69, 74, 79, 84}) fill(painter, a + 1, y, a + 2, y + 1, kWhite);
   }
 
   if (mode & kModeTwoNumbers) {
-    fill(60, 39, 100, 91, kPanelOrange);
-    fill(105, 39, 145, 91, kPanelOrange);
-    drawText(QStringLiteral("MAX"), 60, 92, 100, 100, labelFont_);
-    drawText(QStringLiteral("CUT"), 105, 92, 145, 100, labelFont_);
+    fill(painter, 60, 39, 100, 91, kPanelOrange);
+    fill(painter, 105, 39, 145, 91, kPanelOrange);
+    drawText(painter, QStringLiteral("MAX"), 60, 92, 100, 100, labelFont_);
+    drawText(painter, QStringLiteral("CUT"), 105, 92, 145, 100, labelFont_);
   } else {
-    fill(77, 39, 127, 91, kPanelOrange);
-    drawText(QStringLiteral("MAX"), 77, 92, 127, 100, labelFont_);
+    fill(painter, 77, 39, 127, 91, kPanelOrange);
+    drawText(painter, QStringLiteral("MAX"), 77, 92, 127, 100, labelFont_);
   }
 }
 
 void MonitorPicture::draw(const PictureValues& values, bool fullBackground) {
-  if (fullBackground) drawBackground(values.mode);
+  QPainter painter(&image_);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setRenderHint(QPainter::TextAntialiasing, false);
+  if (fullBackground) drawBackground(painter, values.mode);
 
   struct Bar {
     int percent;
@@ -149,15 +164,15 @@ void MonitorPicture::draw(const PictureValues& values, bool fullBackground) {
     const int left = layout.frames[i] + 1;
     const int right = layout.frames[i] + 9;
     const int top = barTop(bars[i].percent);
-    fill(left, kBarTopY, right, top, kBlack);
-    fill(left, top, right, kBarFloorY, bars[i].colour);
+    fill(painter, left, kBarTopY, right, top, kBlack);
+    fill(painter, left, top, right, kBarFloorY, bars[i].colour);
   }
 
   if (values.mode & kModeTwoNumbers) {
-    drawText(QString::number(values.maxNumber), 61, 40, 99, 90, numberFont_);
-    drawText(QString::number(values.cutNumber), 106, 40, 144, 90, numberFont_);
+    drawText(painter, QString::number(values.maxNumber), 61, 40, 99, 90, numberFont_);
+    drawText(painter, QString::number(values.cutNumber), 106, 40, 144, 90, numberFont_);
   } else {
-    drawText(QString::number(values.maxNumber), 78, 40, 126, 90, numberFont_);
+    drawText(painter, QString::number(values.maxNumber), 78, 40, 126, 90, numberFont_);
   }
 }
 

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <QFont>
+#include <QHash>
 #include <QImage>
+#include <QPainter>
 #include <QRect>
 #include <QString>
 
@@ -45,14 +47,18 @@ class MonitorPicture {
  private:
   // Left, top, right and bottom with right and bottom exclusive; an empty or inverted
   // rectangle fills nothing.
-  void fill(int left, int top, int right, int bottom, QRgb colour);
-  void drawText(const QString& text, int left, int top, int right, int bottom, const QFont& font);
-  void drawBackground(unsigned mode);
+  static void fill(QPainter& painter, int left, int top, int right, int bottom, QRgb colour);
+  void drawText(QPainter& painter, const QString& text, int left, int top, int right,
+                int bottom, const QFont& font);
+  void drawBackground(QPainter& painter, unsigned mode);
 
   QImage image_;
   QImage header_;
   QFont labelFont_;   // bold "Arial", 11-pixel cell
   QFont numberFont_;  // bold "Arial", 21-pixel cell
+  // Text boxes already rendered (white on black), by text, box size and font: laying text
+  // out is most of a drawing's cost, and the same few numbers come back 100 times a second.
+  QHash<QString, QImage> renderedText_;
 };
 
 // Top of a bar of the given percentage: y = 90 at 0 %, y = 40 at 100 %, two percent per pixel.

@@ -77,6 +77,8 @@ class MonitorWindow : public QWidget {
   QTimer bindRetry_;
   QTimer vrUpkeep_;   // every 100 ms while the runtime is not up
   QTimer vrTimeout_;  // fades the overlay after vr_timeout ms without an update
+  QTimer repaintPause_;  // the window is repainted at most every kRepaintPeriodMs
+  bool repaintPending_ = false;
   QString snapshotPath_;
   QPoint savedPosition_;
   bool dragging_ = false;

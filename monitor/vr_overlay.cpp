@@ -59,6 +59,25 @@ vr::HmdMatrix34 placementMatrix(const VrSettings& settings) {
   return matrix;
 }
 
+void pictureToRgba(const QImage& picture, std::vector<std::uint8_t>& rgba) {
+  if (picture.width() != kPictureWidth || picture.height() != kPictureHeight ||
+      picture.format() != QImage::Format_RGB888) {
+    return;
+  }
+  rgba.resize(static_cast<std::size_t>(kPictureWidth) * kPictureHeight * kBytesPerPixel);
+  for (int i = 0; i < kPictureHeight; ++i) {
+    const std::uint8_t* source = picture.constScanLine(kPictureHeight - 1 - i);
+    std::uint8_t* target =
+        rgba.data() + static_cast<std::size_t>(i) * kPictureWidth * kBytesPerPixel;
+    for (int x = 0; x < kPictureWidth; ++x) {
+      target[4 * x] = source[3 * x];
+      target[4 * x + 1] = source[3 * x + 1];
+      target[4 * x + 2] = source[3 * x + 2];
+      target[4 * x + 3] = 255;
+    }
+  }
+}
+
 std::string defaultOpenVrLibrary() {
   const char* overridden = std::getenv(kOpenVrLibraryVariable);
   if (overridden != nullptr && *overridden != '\0') return overridden;
@@ -181,20 +200,7 @@ void VrOverlay::place(bool shown) {
 
 void VrOverlay::pushVrPicture(const QImage& picture) {
   if (!enabled_ || !up_) return;
-  if (picture.width() == kPictureWidth && picture.height() == kPictureHeight &&
-      picture.format() == QImage::Format_RGB888) {
-    // Texture row i is picture row 101 - i; the texture is RGBA with opaque alpha.
-    for (int i = 0; i < kPictureHeight; ++i) {
-      const std::uint8_t* source = picture.constScanLine(kPictureHeight - 1 - i);
-      std::uint8_t* target = rgba_.data() + static_cast<std::size_t>(i) * kPictureWidth * 4;
-      for (int x = 0; x < kPictureWidth; ++x) {
-        target[4 * x] = source[3 * x];
-        target[4 * x + 1] = source[3 * x + 1];
-        target[4 * x + 2] = source[3 * x + 2];
-        target[4 * x + 3] = 255;
-      }
-    }
-  }
+  pictureToRgba(picture, rgba_);
   const unsigned texture = gl_->createTexture(rgba_.data(), kPictureWidth, kPictureHeight);
   if (overlay_ != 0) {
     vr::Texture described{reinterpret_cast<void*>(static_cast<std::uintptr_t>(texture)),

@@ -50,6 +50,10 @@ class VrRuntimeLibrary {
   void* handle_ = nullptr;
 };
 
+// The overlay's copy of the picture (152 x 102 RGB888): texture row i is picture row 101 - i,
+// RGBA with opaque alpha. Pictures of another size or format leave rgba unchanged.
+void pictureToRgba(const QImage& picture, std::vector<std::uint8_t>& rgba);
+
 // The library named by TKB_OPENVR_LIBRARY, else libopenvr_api.so.
 std::string defaultOpenVrLibrary();
 
