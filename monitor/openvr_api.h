@@ -60,7 +60,7 @@ struct IVROverlayTable {
       setOverlayTransformOverlayRelative, setOverlayTransformCursor, getOverlayTransformCursor,
       setOverlayTransformProjection;
   EVROverlayError (*showOverlay)(VROverlayHandle handle);
-  Slot hideOverlay, isOverlayVisible, getTransformForOverlayCoordinates, waitFrameSync,
+  Slot hideOverlay, isOverlayVisible, getTransformForOverlayCoordinates,
       pollNextOverlayEvent, getOverlayInputMethod, setOverlayInputMethod, getOverlayMouseScale,
       setOverlayMouseScale, computeOverlayIntersection, isHoverTargetOverlay,
       setOverlayIntersectionMask, triggerLaserMouseHapticVibration, setOverlayCursor,
@@ -77,8 +77,8 @@ inline constexpr int kDestroyOverlaySlot = 2;
 inline constexpr int kSetOverlayAlphaSlot = 15;
 inline constexpr int kSetOverlayTransformAbsoluteSlot = 30;
 inline constexpr int kShowOverlaySlot = 41;
-inline constexpr int kSetOverlayTextureSlot = 58;
-inline constexpr int kSetOverlayRawSlot = 60;
+inline constexpr int kSetOverlayTextureSlot = 57;
+inline constexpr int kSetOverlayRawSlot = 59;
 static_assert(offsetof(IVROverlayTable, createOverlay) == kCreateOverlaySlot * sizeof(Slot));
 static_assert(offsetof(IVROverlayTable, destroyOverlay) == kDestroyOverlaySlot * sizeof(Slot));
 static_assert(offsetof(IVROverlayTable, setOverlayAlpha) == kSetOverlayAlphaSlot * sizeof(Slot));

@@ -121,7 +121,7 @@ std::int32_t unexpectedSlot() {
 }
 
 struct OverlayTable {
-  void* slots[61];
+  void* slots[60];
   OverlayTable() {
     for (void*& slot : slots) slot = reinterpret_cast<void*>(&unexpectedSlot);
     slots[1] = reinterpret_cast<void*>(&createOverlay);
@@ -129,8 +129,8 @@ struct OverlayTable {
     slots[15] = reinterpret_cast<void*>(&setOverlayAlpha);
     slots[30] = reinterpret_cast<void*>(&setOverlayTransformAbsolute);
     slots[41] = reinterpret_cast<void*>(&showOverlay);
-    slots[58] = reinterpret_cast<void*>(&setOverlayTexture);
-    slots[60] = reinterpret_cast<void*>(&setOverlayRaw);
+    slots[57] = reinterpret_cast<void*>(&setOverlayTexture);
+    slots[59] = reinterpret_cast<void*>(&setOverlayRaw);
   }
 } overlayTable;
 
