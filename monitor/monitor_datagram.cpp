@@ -1,0 +1,172 @@
+#include "monitor/monitor_datagram.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+namespace tkb::monitor {
+namespace {
+
+// Abstract-namespace address: a leading NUL, then the name without a terminating NUL.
+bool abstractAddress(const std::string& name, sockaddr_un& address, socklen_t& length) {
+  std::memset(&address, 0, sizeof address);
+  address.sun_family = AF_UNIX;
+  if (name.empty() || name.size() + 1 > sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  return true;
+}
+
+void putLittleEndian(std::uint8_t* out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint64_t getLittleEndian(const std::uint8_t* in, int bytes) {
+  std::uint64_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | in[i];
+  return value;
+}
+
+std::uint8_t byteOf(std::int64_t parameter, int index) {
+  return static_cast<std::uint8_t>(static_cast<std::uint64_t>(parameter) >> (8 * index));
+}
+
+}  // namespace
+
+std::string monitorChannelName() {
+  const char* overridden = std::getenv(kChannelNameVariable);
+  if (overridden != nullptr && *overridden != '\0') return overridden;
+  return kMonitorWindowTitle;
+}
+
+std::array<std::uint8_t, kDatagramBytes> encodeDatagram(const MonitorDatagram& datagram) {
+  std::array<std::uint8_t, kDatagramBytes> bytes{};
+  putLittleEndian(bytes.data(), datagram.message, 4);
+  putLittleEndian(bytes.data() + 4, static_cast<std::uint64_t>(datagram.wParam), 8);
+  putLittleEndian(bytes.data() + 12, static_cast<std::uint64_t>(datagram.lParam), 8);
+  return bytes;
+}
+
+std::optional<MonitorDatagram> decodeDatagram(const std::uint8_t* bytes, std::size_t length) {
+  if (bytes == nullptr || length != kDatagramBytes) return std::nullopt;
+  MonitorDatagram datagram;
+  datagram.message = static_cast<std::uint32_t>(getLittleEndian(bytes, 4));
+  datagram.wParam = static_cast<std::int64_t>(getLittleEndian(bytes + 4, 8));
+  datagram.lParam = static_cast<std::int64_t>(getLittleEndian(bytes + 12, 8));
+  return datagram;
+}
+
+std::optional<PedalUpdate> pedalUpdateOf(const MonitorDatagram& datagram) {
+  if (datagram.message != kPedalUpdateMessage) return std::nullopt;
+  PedalUpdate update;
+  update.mode = byteOf(datagram.wParam, 0);
+  update.maxNumber = byteOf(datagram.wParam, 1);
+  update.cutNumber = byteOf(datagram.wParam, 2);
+  update.throttle = byteOf(datagram.lParam, 0);
+  update.brake = byteOf(datagram.lParam, 1);
+  update.clutch = byteOf(datagram.lParam, 2);
+  return update;
+}
+
+std::int64_t packParameter(std::uint32_t high, std::uint32_t middle, std::uint32_t low) {
+  // Unsigned arithmetic wraps exactly like the sender's 32-bit signed arithmetic does.
+  const std::uint32_t packed = ((high * 256u) + middle) * 256u + low;
+  return static_cast<std::int64_t>(static_cast<std::int32_t>(packed));
+}
+
+MonitorDatagram pedalUpdateDatagram(const PedalUpdate& update) {
+  MonitorDatagram datagram;
+  datagram.message = kPedalUpdateMessage;
+  datagram.wParam = packParameter(update.cutNumber, update.maxNumber, update.mode);
+  datagram.lParam = packParameter(update.clutch, update.brake, update.throttle);
+  return datagram;
+}
+
+MonitorSender::MonitorSender(std::string name) : name_(std::move(name)) {
+  fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+}
+
+MonitorSender::~MonitorSender() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool MonitorSender::send(const MonitorDatagram& datagram) {
+  const auto bytes = encodeDatagram(datagram);
+  return sendBytes(bytes.data(), bytes.size());
+}
+
+bool MonitorSender::sendBytes(const std::uint8_t* bytes, std::size_t length) {
+  sockaddr_un address;
+  socklen_t addressLength = 0;
+  if (fd_ < 0 || !abstractAddress(name_, address, addressLength)) return false;
+  ssize_t sent;
+  do {
+    sent = ::sendto(fd_, bytes, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
+                    addressLength);
+  } while (sent < 0 && errno == EINTR);
+  // ECONNREFUSED: nobody bound to the name. EAGAIN: the monitor's queue is full; the next
+  // update follows in 10 ms anyway.
+  return sent == static_cast<ssize_t>(length);
+}
+
+MonitorReceiver::MonitorReceiver(std::string name, uid_t expectedUid)
+    : name_(std::move(name)), expectedUid_(expectedUid) {}
+
+MonitorReceiver::~MonitorReceiver() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool MonitorReceiver::bind() {
+  if (fd_ >= 0) return true;
+  sockaddr_un address;
+  socklen_t addressLength = 0;
+  if (!abstractAddress(name_, address, addressLength)) return false;
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return false;
+  const int on = 1;
+  if (::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
+      ::bind(fd, reinterpret_cast<sockaddr*>(&address), addressLength) != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+std::optional<MonitorDatagram> MonitorReceiver::receive() {
+  if (fd_ < 0) return std::nullopt;
+  for (;;) {
+    // One byte more than a datagram, so that a longer one shows as longer.
+    std::uint8_t buffer[kDatagramBytes + 1];
+    iovec part{buffer, sizeof buffer};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    const ssize_t length = ::recvmsg(fd_, &header, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    if (length < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;  // EAGAIN: nothing more waiting
+    }
+    bool fromOwnUser = false;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
+      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS &&
+          c->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
+        ucred credentials;
+        std::memcpy(&credentials, CMSG_DATA(c), sizeof credentials);
+        fromOwnUser = credentials.uid == expectedUid_;
+      }
+    }
+    if (!fromOwnUser || (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) continue;
+    if (auto datagram = decodeDatagram(buffer, static_cast<std::size_t>(length))) return datagram;
+  }
+}
+
+}  // namespace tkb::monitor

@@ -1,0 +1,102 @@
+// The channel between TKB-Tunedeck and TKB_Monitor: the configuration program's bar tasks send
+// one pedal update every 10 ms to the monitor, found by its window title. On Linux the title is
+// the name of an abstract-namespace Unix datagram socket; each datagram is the message number
+// (uint32), wParam (int64) and lParam (int64), little-endian, 20 bytes in all. No Qt here: both
+// programs and the tests link this.
+#pragma once
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tkb::monitor {
+
+// The monitor's window title, which is also the socket name the sender looks up.
+inline constexpr const char* kMonitorWindowTitle = "TKB Monitor Window";
+// The pedal update: the first user message plus one.
+inline constexpr std::uint32_t kPedalUpdateMessage = 0x401;
+inline constexpr std::size_t kDatagramBytes = 20;
+// Environment variable that replaces the socket name (tests run several monitors at once).
+inline constexpr const char* kChannelNameVariable = "TKB_MONITOR_CHANNEL";
+
+// kMonitorWindowTitle, or the value of TKB_MONITOR_CHANNEL when that is set and not empty.
+std::string monitorChannelName();
+
+struct MonitorDatagram {
+  std::uint32_t message = 0;
+  std::int64_t wParam = 0;
+  std::int64_t lParam = 0;
+};
+
+std::array<std::uint8_t, kDatagramBytes> encodeDatagram(const MonitorDatagram& datagram);
+// Exactly 20 bytes decode; any other length gives nothing.
+std::optional<MonitorDatagram> decodeDatagram(const std::uint8_t* bytes, std::size_t length);
+
+// What one pedal update carries: bits 0-7, 8-15 and 16-23 of the two parameters.
+struct PedalUpdate {
+  std::uint8_t mode = 0;       // bit 0: "MAX" and "CUT" numbers, bit 1: clutch bar
+  std::uint8_t maxNumber = 0;  // shown under "MAX" (the brake limiter)
+  std::uint8_t cutNumber = 0;  // shown under "CUT"
+  std::uint8_t throttle = 0;   // percentages, 0..100 from the sender
+  std::uint8_t brake = 0;
+  std::uint8_t clutch = 0;
+};
+
+// The pedal update of a datagram; nothing for any other message number.
+std::optional<PedalUpdate> pedalUpdateOf(const MonitorDatagram& datagram);
+
+// The sender's packing of one parameter: ((high * 256) + middle) * 256 + low in 32-bit signed
+// arithmetic (wrapping), widened with sign extension. The receiver only looks at bytes 0-2.
+std::int64_t packParameter(std::uint32_t high, std::uint32_t middle, std::uint32_t low);
+MonitorDatagram pedalUpdateDatagram(const PedalUpdate& update);
+
+// Sends datagrams to the monitor by name. send() returns false when no monitor is bound to the
+// name (or the datagram could not be queued); that simply means "no monitor" to the caller.
+class MonitorSender {
+ public:
+  explicit MonitorSender(std::string name = monitorChannelName());
+  ~MonitorSender();
+  MonitorSender(const MonitorSender&) = delete;
+  MonitorSender& operator=(const MonitorSender&) = delete;
+
+  bool send(const MonitorDatagram& datagram);
+  // Raw bytes, for tests that send what a correct sender never would.
+  bool sendBytes(const std::uint8_t* bytes, std::size_t length);
+
+ private:
+  std::string name_;
+  int fd_ = -1;
+};
+
+// The monitor's end: a non-blocking socket bound to the name, passing the sender's credentials.
+// Only datagrams from expectedUid (the monitor's own user) with exactly the 20-byte layout are
+// handed on; everything else is read and dropped.
+class MonitorReceiver {
+ public:
+  explicit MonitorReceiver(std::string name = monitorChannelName(), uid_t expectedUid = ::getuid());
+  ~MonitorReceiver();
+  MonitorReceiver(const MonitorReceiver&) = delete;
+  MonitorReceiver& operator=(const MonitorReceiver&) = delete;
+
+  // Binds the name; false when another process holds it or the socket cannot be made.
+  bool bind();
+  bool bound() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  const std::string& name() const { return name_; }
+
+  // The next acceptable datagram waiting, skipping unacceptable ones; nothing when the
+  // queue is empty.
+  std::optional<MonitorDatagram> receive();
+
+ private:
+  std::string name_;
+  uid_t expectedUid_;
+  int fd_ = -1;
+};
+
+}  // namespace tkb::monitor
