@@ -711,3 +711,32 @@ TEST_F(WindowTest, KeysDoNothingBeforeThePagesExist) {
 
 }  // namespace
 }  // namespace tkb::test
+
+namespace tkb::test {
+namespace {
+
+// The real monitor program in window mode: started in opt/ by OPEN MONITOR, ended by
+// CLOSE MONITOR.
+TEST_F(WindowTest, RealMonitorRunsFromItsFolderUntilClosed) {
+  std::filesystem::copy_file(TKB_MONITOR_PROGRAM, dir_ + "/opt/TKB_Monitor");
+  startEmulator();
+  makeApp();
+  startAndWait(Phase::Running);
+  ui::MainPage& p = app_->mainPage();
+  p.openMonitor->click();
+  const pid_t pid = app_->MonitorProcess.pid();
+  ASSERT_TRUE(alive(pid));
+  char cwd[4096] = {};
+  const std::string link = "/proc/" + std::to_string(pid) + "/cwd";
+  ASSERT_GT(readlink(link.c_str(), cwd, sizeof cwd - 1), 0);
+  EXPECT_EQ(std::string(cwd), dir_ + "/opt");
+  usleep(500'000);
+  EXPECT_TRUE(alive(pid)) << "the monitor ended by itself";
+  p.closeMonitor->click();
+  EXPECT_TRUE(app_->MonitorProcess.empty());
+  EXPECT_FALSE(alive(pid));
+  EXPECT_TRUE(p.openMonitor->isVisible());
+}
+
+}  // namespace
+}  // namespace tkb::test
