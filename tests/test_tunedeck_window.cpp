@@ -384,7 +384,7 @@ TEST_F(WindowTest, LaterPagesExtendEventHandler) {
 
 // --- monitor slots --------------------------------------------------------------------
 
-class MonitorTest : public WindowTest {
+class MonitorSlotTest : public WindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
@@ -410,7 +410,7 @@ class MonitorTest : public WindowTest {
   }
 };
 
-TEST_F(MonitorTest, OpenAndCloseBothSlotsIndependently) {
+TEST_F(MonitorSlotTest, OpenAndCloseBothSlotsIndependently) {
   ui::MainPage& p = app_->mainPage();
   p.openMonitor->click();
   const pid_t window = app_->MonitorProcess.pid();
@@ -446,7 +446,7 @@ TEST_F(MonitorTest, OpenAndCloseBothSlotsIndependently) {
   EXPECT_TRUE(p.openVrMonitor->isVisible());
 }
 
-TEST_F(MonitorTest, ExitStopsBothMonitorsAndEndsTheProgram) {
+TEST_F(MonitorSlotTest, ExitStopsBothMonitorsAndEndsTheProgram) {
   ui::MainPage& p = app_->mainPage();
   p.openMonitor->click();
   p.openVrMonitor->click();
@@ -461,7 +461,7 @@ TEST_F(MonitorTest, ExitStopsBothMonitorsAndEndsTheProgram) {
   EXPECT_FALSE(app_->usageLog()->isOpen());
 }
 
-TEST_F(MonitorTest, ClosingTheWindowLeavesTheMonitorRunning) {
+TEST_F(MonitorSlotTest, ClosingTheWindowLeavesTheMonitorRunning) {
   app_->mainPage().openMonitor->click();
   const pid_t pid = app_->MonitorProcess.pid();
   ASSERT_TRUE(alive(pid));
@@ -472,7 +472,7 @@ TEST_F(MonitorTest, ClosingTheWindowLeavesTheMonitorRunning) {
   waitpid(pid, nullptr, 0);
 }
 
-TEST_F(MonitorTest, ApplyVrSettingsWritesThemAndStartsTheVrMonitorWithoutTouchingButtons) {
+TEST_F(MonitorSlotTest, ApplyVrSettingsWritesThemAndStartsTheVrMonitorWithoutTouchingButtons) {
   ui::MainPage& p = app_->mainPage();
   ui::VrPanel* panel = app_->vrPanel();
   panel->box(0)->set(33);
