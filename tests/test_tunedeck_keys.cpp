@@ -59,6 +59,48 @@ QString xdotool(const QStringList& arguments) {
   return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
+// The staged program in demo mode reaches its main page on the built-in pedal set.
+TEST(StagedProgram, DemoRunsOnTheEmulatedPedalSetAndEndsCleanlyOnSigterm) {
+  // Without an X server the program would wait on its "Failed to install hook!" box.
+  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X server (xvfb-run)";
+  char pattern[] = "/tmp/tkb-demo-run-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  std::filesystem::create_directories(dir + "/opt");
+  QProcess program;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("TKB_SERIAL_PREFIX", QString::fromStdString(dir) + "/none/ttyACM");  // demo replaces it
+  env.insert("TMPDIR", QString::fromStdString(dir));  // where the demo makes its port folder
+  program.setProcessEnvironment(env);
+  program.setWorkingDirectory(QString::fromStdString(dir));
+  program.start(TKB_TUNEDECK_PROGRAM, {"--demo"});
+  ASSERT_TRUE(program.waitForStarted(10000));
+  QByteArray out;
+  QElapsedTimer timer;
+  timer.start();
+  while (!out.contains("loadSettings - Final") && timer.elapsed() < 30000) {
+    program.waitForReadyRead(200);
+    out += program.readAllStandardOutput();
+  }
+  EXPECT_TRUE(out.contains("loadSettings - Final")) << out.right(2000).toStdString();
+  bool portFolder = false;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    portFolder = portFolder || entry.path().filename().string().rfind("tkb-demo-", 0) == 0;
+  EXPECT_TRUE(portFolder);
+  // SIGTERM ends it like closing the window: status 0, its port folder removed.
+  program.terminate();
+  ASSERT_TRUE(program.waitForFinished(10000));
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program.exitCode(), 0);
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    EXPECT_NE(entry.path().filename().string().rfind("tkb-demo-", 0), 0u) << entry.path();
+  EXPECT_TRUE(out.contains("MandarDatosIdioma() B2 0 2B"));
+  EXPECT_TRUE(std::filesystem::exists(dir + "/opt/uselog.sr0"));
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
 // The staged program in demo mode on the X server: EXIT, clicked with the pointer, runs
 // the shut-down sequence and the process ends with status 0.
 TEST(StagedProgram, ExitClickedOnTheRealWindowEndsWithStatusZero) {

@@ -544,35 +544,6 @@ TEST_F(WindowTest, VrSpinBoxesReadConfigAndKeepTheirRanges) {
   EXPECT_EQ(config.readText("MONITOR", "vr_size", "?"), "200");
 }
 
-// The staged program in demo mode reaches its main page on the built-in pedal set.
-TEST(DemoMode, StagedProgramRunsOnTheEmulatedPedalSet) {
-  char pattern[] = "/tmp/tkb-demo-run-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
-  std::filesystem::create_directories(dir + "/opt");
-  QProcess program;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("TKB_SERIAL_PREFIX", QString::fromStdString(dir) + "/none/ttyACM");  // demo replaces it
-  program.setProcessEnvironment(env);
-  program.setWorkingDirectory(QString::fromStdString(dir));
-  program.start(TKB_TUNEDECK_PROGRAM, {"--demo"});
-  ASSERT_TRUE(program.waitForStarted(10000));
-  QByteArray out;
-  QElapsedTimer timer;
-  timer.start();
-  while (!out.contains("loadSettings - Final") && timer.elapsed() < 30000) {
-    program.waitForReadyRead(200);
-    out += program.readAllStandardOutput();
-  }
-  program.terminate();
-  program.waitForFinished(10000);
-  EXPECT_TRUE(out.contains("loadSettings - Final")) << out.right(2000).toStdString();
-  EXPECT_TRUE(out.contains("MandarDatosIdioma() B2 0 2B"));
-  EXPECT_TRUE(std::filesystem::exists(dir + "/opt/uselog.sr0"));
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
-}
 
 }  // namespace
 }  // namespace tkb::test

@@ -1,6 +1,11 @@
 // TKB-Tunedeck: the configuration program's entry. Runs from its installation folder
 // (the working directory is BasePath). "--demo" runs it on the built-in emulated pedal set.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QTimer>
@@ -13,11 +18,43 @@
 #include "ui/pages.h"
 #include "ui/key_listener.h"
 
+namespace {
+
+// SIGINT and SIGTERM end the program as closing its window does (status 0, monitors left
+// running), so that the demo's temporary folder is removed: the handler only writes a
+// byte that the event loop reads.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const auto n = write(signalPipe[1], &byte, 1);
+}
+
+void quitOnSignals(QObject* owner) {
+  if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
+  QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+    char byte;
+    while (read(signalPipe[0], &byte, 1) > 0) {
+    }
+    QCoreApplication::exit(0);
+  });
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   bool demo = false;
   for (int i = 1; i < argc; ++i) demo = demo || std::strcmp(argv[i], "--demo") == 0;
   QApplication qapp(argc, argv);
   QApplication::setFont(QFont("Arial"));
+  quitOnSignals(&qapp);
 
   std::unique_ptr<tkb::ui::DemoPedalSet> demoSet;
   tkb::ui::Services services;
