@@ -468,6 +468,7 @@ TEST_F(MonitorSlotTest, ClosingTheWindowLeavesTheMonitorRunning) {
   app_->window()->close();
   app_.reset();
   EXPECT_TRUE(alive(pid));
+  EXPECT_EQ(rec_.removes, 1);  // the key listener does not outlive the window
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
 }

@@ -74,10 +74,12 @@ Application::Application(Services services, ProbeOptions probeOptions)
 
 Application::~Application() {
   // Closing the window ends the program without stopping the monitors (their slots
-  // keep them running); only the probe is told to give up.
+  // keep them running); the probe is told to give up.
   stopProbe_ = true;
   if (probeThread_.joinable()) probeThread_.join();
   for (QTimer* t : tasks_) t->stop();
+  // The listener's thread hands events to this object: it must not outlive it.
+  if (keyListenerInstalled_ && services_.keys) services_.keys->remove();
 }
 
 void Application::setPhase(Phase phase) {
