@@ -17,6 +17,7 @@
 #include "emulator/pedal_emulator.h"
 #include "link/trace.h"
 #include "ui/application.h"
+#include "ui/pages.h"
 #include "emulator/simulated_driver.h"
 #include "link/pedal_input.h"
 
@@ -135,6 +136,7 @@ class WindowTest : public ::testing::Test {
     ProbeOptions probe;
     probe.passPauseMs = 20;
     app_ = std::make_unique<ui::Application>(std::move(s), probe);
+    pages_ = ui::installPages(*app_);
     app_->window()->show();
   }
 
@@ -200,6 +202,7 @@ class WindowTest : public ::testing::Test {
   std::unique_ptr<emu::PedalEmulator> emulator_;
   Recorder rec_;
   std::unique_ptr<ui::Application> app_;
+  std::unique_ptr<ui::InstalledPages> pages_;  // after app_: destroyed before it
 };
 
 }  // namespace tkb::test

@@ -4,11 +4,11 @@
 
 namespace tkb::ui {
 
-void installPages(Application& app) {
+std::unique_ptr<InstalledPages> installPages(Application& app) {
+  auto pages = std::make_unique<InstalledPages>(app);
   // The PRO page (Create_pro_page, pro_event_handler, RefrescoBarrasPro) and the CUSTOM
   // page (Create_sport_page, sport_event_handler, RefrescoBarrasSport) register here.
-  // Until then their containers open empty.
-  (void)app;
+  return pages;
 }
 
 }  // namespace tkb::ui

@@ -1,12 +1,23 @@
 // Where the program plugs its PRO and CUSTOM pages into the window: installPages() fills
 // Application::hooks() (page builders, loadSettings steps, page-opening reactions, the
-// two bar refreshes) before startApplication() runs. Each page adds one call here.
+// two bar refreshes, the key actions) before startApplication() runs, and returns the
+// pages with what they share. Keep it alive as long as the Application.
 #pragma once
+
+#include <memory>
+
+#include "ui/page_links.h"
 
 namespace tkb::ui {
 
 class Application;
 
-void installPages(Application& app);
+struct InstalledPages {
+  explicit InstalledPages(Application& app) : shared(app) {}
+  SharedPages shared;
+  // Each page adds its object here.
+};
+
+std::unique_ptr<InstalledPages> installPages(Application& app);
 
 }  // namespace tkb::ui

@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
   tkb::FirmwareUpdateOptions update;
   update.stop = application.probeStopFlag();
   application.setFirmwareUpdater(tkb::makeFirmwareUpdater(update));
-  tkb::ui::installPages(application);
+  const auto pages = tkb::ui::installPages(application);
   QWidget* window = application.window();
   if (demo) {
     auto* mark = new QLabel("DEMO", window);

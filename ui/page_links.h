@@ -1,0 +1,87 @@
+// What the PRO and CUSTOM pages ask of each other, and the pieces both share: the profile
+// operations (one PerfilActual for the whole program) with their file dialog, and the
+// brake-excess statistics that the live bars gather and Autocal consumes. Each page fills
+// its half of PageLinks when it is built; a link that is still empty does nothing.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "app/profiles.h"
+#include "link/controller_state.h"
+
+namespace tkb::ui {
+
+class Application;
+
+// Pedal numbering of the pages: 0 clutch, 1 brake, 2 throttle.
+enum PagePedal { kClutchPedal = 0, kBrakePedal = 1, kThrottlePedal = 2 };
+
+struct ProPageLinks {
+  // The six dead-zone spin boxes through the set helper that always runs the page's
+  // handler (so each value is sent again), then the 0..100 scale labels.
+  std::function<void(const ZoneValues&)> showZones;
+  // The MAX BRAKE PRESS and brake lower spin boxes alone (ReaplicarFreno).
+  std::function<void(int upper, int lower)> showBrakeZones;
+  // The Mas and Menos key lists show an entry (the CUSTOM page's lists are copied here).
+  std::function<void(int index)> selectLetterMas;
+  std::function<void(int index)> selectLetterMenos;
+  // The AutoBrake switch, animated; sends nothing.
+  std::function<void(bool on)> setAutoBrakeSwitch;
+  // Restyles the dead-zone bands of every bar of both pages from the state's zones.
+  std::function<void()> ActualizarBarras;
+};
+
+struct CustomPageLinks {
+  // The six dead-zone spin boxes and the brake-stop spin box (the page sends them only
+  // while CUSTOM is the active mode), markers moved.
+  std::function<void(const ZoneValues&, int brakeStop)> showZones;
+  std::function<void(int upper, int lower)> showBrakeZones;
+  std::function<void(const ZoneValues&, int brakeStop)> moveMarkers;
+  std::function<void(int index)> selectLetterMas;
+  std::function<void(int index)> selectLetterMenos;
+  std::function<void(bool on)> setAutoBrakeSwitch;
+  // The output bar of a pedal gets the dead-zone band paddings (pixels, already scaled).
+  std::function<void(int pedal, int topPadding, int bottomPadding)> styleOutputBar;
+  // The charts take the state's curves and redraw.
+  std::function<void()> showCurvesFromState;
+  std::function<Curve(int pedal)> chartPoints;
+  std::function<void(int pedal, const Curve&)> setChartPoints;
+  // CUSTOM became the active mode: brake-stop indicator and mode-button looks.
+  std::function<void(bool brakeStopActive)> showCustomModeActive;
+  std::function<bool()> isOpen;
+};
+
+// The brake presses beyond the brake limit, gathered by the PRO live bars: `total` of the
+// current press, and the sum and count of the recorded ones that Autocal averages.
+struct BrakeExcess {
+  int total = 0;
+  int parcial = 0;
+  int numero = 0;
+};
+
+struct PageLinks {
+  ProPageLinks pro;
+  CustomPageLinks custom;
+  BrakeExcess excess;
+};
+
+// Shared by both pages: the links, and the profile operations with a QFileDialog and the
+// page updates routed through the links.
+class SharedPages {
+ public:
+  explicit SharedPages(Application& app);
+  ~SharedPages();
+
+  PageLinks links;
+  Profiles& profiles() { return *profiles_; }
+
+ private:
+  class DialogChooser;
+  class LinkedProfilePages;
+  std::unique_ptr<DialogChooser> chooser_;
+  std::unique_ptr<LinkedProfilePages> pages_;
+  std::unique_ptr<Profiles> profiles_;
+};
+
+}  // namespace tkb::ui
