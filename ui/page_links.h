@@ -10,6 +10,8 @@
 #include "app/profiles.h"
 #include "link/controller_state.h"
 
+class QLabel;
+
 namespace tkb::ui {
 
 class Application;
@@ -32,7 +34,20 @@ struct ProPageLinks {
   std::function<void()> ActualizarBarras;
 };
 
+class PedalBar;
+
+// The CUSTOM page's live widgets, which RefrescoBarrasSport fills (null until built; the
+// clutch entries stay unused without a clutch).
+struct CustomBarWidgets {
+  PedalBar* input[3] = {};
+  PedalBar* output[3] = {};
+  QLabel* inputLabel[3] = {};
+  QLabel* outputLabel[3] = {};
+  QLabel* brakeHistory[10] = {};
+};
+
 struct CustomPageLinks {
+  CustomBarWidgets bars;
   // The six dead-zone spin boxes and the brake-stop spin box (the page sends them only
   // while CUSTOM is the active mode), markers moved.
   std::function<void(const ZoneValues&, int brakeStop)> showZones;
