@@ -450,8 +450,13 @@ bool PedalEmulator::touchedAt1200Baud() const {
 void PedalEmulator::enterBootloader() {
   applicationLink_ = linkPath();
   retireTerminal();
+  bool reuseName = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reuseName = faults_.bootloaderReusesName;
+  }
   const std::string bootLink =
-      applicationLink_.empty() ? std::string() : nextFreeLink(applicationLink_, false);
+      applicationLink_.empty() ? std::string() : nextFreeLink(applicationLink_, reuseName);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     bootCommand_.clear();

@@ -106,6 +106,7 @@ struct Faults {
   std::set<uint8_t> ignoredRequests;         // requests never answered
   std::map<uint8_t, Bytes> replyOverride;    // exact replies for some requests
   bool ignoreBootloaderTouch = false;  // does not restart on the 1200-baud touch
+  bool bootloaderReusesName = false;   // the bootloader takes the controller's own name back
 };
 
 // Current positions of the pedals as the emulated joystick reports them.

@@ -103,7 +103,7 @@ bool fileExists(const std::string& path) {
 
 PortComparison comparePortLists(const std::vector<std::string>& before,
                                 const std::vector<std::string>& after,
-                                const std::string& controllerPort) {
+                                const std::string& controllerPort, bool controllerPortReplaced) {
   auto contains = [](const std::vector<std::string>& list, const std::string& name) {
     return std::find(list.begin(), list.end(), name) != list.end();
   };
@@ -112,6 +112,8 @@ PortComparison comparePortLists(const std::vector<std::string>& before,
   std::vector<std::string> added;
   for (const std::string& name : after)
     if (!contains(before, name) && !contains(added, name)) added.push_back(name);
+  if (controllerPortReplaced && contains(after, controllerPort) && !contains(added, controllerPort))
+    added.push_back(controllerPort);
   if (added.size() > 1) return {PortChange::SeveralNewPorts, {}};
   if (added.empty()) return {PortChange::NoNewPort, {}};
   return {PortChange::BootloaderFound, added.front()};
@@ -139,7 +141,14 @@ std::optional<int> updateFirmware(Controller& controller, const ProbeTables& tab
   }
 
   // The port must be free for the touch.
+  const std::string controllerIdentity = portIdentity(tables.controllerPort);
   controller.closeLink();
+  auto compare = [&] {
+    const std::vector<std::string> after = rescanPorts();
+    const std::string now = portIdentity(tables.controllerPort);
+    return comparePortLists(tables.portsSeen, after, tables.controllerPort,
+                            !now.empty() && now != controllerIdentity);
+  };
 
   const std::vector<std::string> request = bootloaderRequestCommand(tables.controllerPort);
   trace("\ncomando: %s\n", joined(request).c_str());
@@ -148,14 +157,14 @@ std::optional<int> updateFirmware(Controller& controller, const ProbeTables& tab
   endTool(touch);
   if (stopRequested(options)) return std::nullopt;
 
-  PortComparison found = comparePortLists(tables.portsSeen, rescanPorts(), tables.controllerPort);
+  PortComparison found = compare();
   // The bootloader may be slow to enumerate: look again for a bounded time.
   const auto searchEnd = Clock::now() + std::chrono::milliseconds(options.newPortSearchMs);
   while (found.change == PortChange::NoNewPort && Clock::now() < searchEnd) {
     pid_t none = -1;
     waitReaping(none, options.newPortRescanMs, options);
     if (stopRequested(options)) return std::nullopt;
-    found = comparePortLists(tables.portsSeen, rescanPorts(), tables.controllerPort);
+    found = compare();
   }
   switch (found.change) {
     case PortChange::OtherPortVanished:

@@ -42,9 +42,13 @@ struct PortComparison {
 
 // Pure: `before` is what the probe saw, `after` the rescan, `controllerPort` the port whose
 // identification reported the old firmware. A vanished foreign port is checked first.
+// controllerPortReplaced: the controller's name is back but stands for another device (on
+// Linux the bootloader usually takes the lowest free name, often the controller's own);
+// the name then counts as a new port.
 PortComparison comparePortLists(const std::vector<std::string>& before,
                                 const std::vector<std::string>& after,
-                                const std::string& controllerPort);
+                                const std::string& controllerPort,
+                                bool controllerPortReplaced = false);
 
 struct FirmwareUpdateOptions {
   std::string toolFolder = kToolFolder;     // holds modo.sh, avrdude.conf and firmcor.wkf

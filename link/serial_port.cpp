@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -52,6 +53,37 @@ std::optional<std::string> lookUpPort(const std::string& name) {
   char resolved[PATH_MAX];
   if (::realpath(path.c_str(), resolved) == nullptr) return path;
   return std::string(resolved);
+}
+
+namespace {
+
+std::string readFirstLine(const std::string& path) {
+  std::string line;
+  if (std::FILE* f = std::fopen(path.c_str(), "r")) {
+    char buffer[64];
+    if (std::fgets(buffer, sizeof buffer, f) != nullptr) line = buffer;
+    std::fclose(f);
+  }
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+std::string portIdentity(const std::string& name) {
+  const std::optional<std::string> device = lookUpPort(name);
+  if (!device) return {};
+  const char* root = std::getenv("TKB_SYSFS_ROOT");
+  const std::string sysfs = root != nullptr && *root != '\0' ? root : "/sys";
+  const std::string node = device->substr(device->rfind('/') + 1);
+  // class/tty/ttyACM7/device is the USB interface; its parent is the USB device.
+  char usbInterface[PATH_MAX];
+  if (::realpath((sysfs + "/class/tty/" + node + "/device").c_str(), usbInterface) == nullptr)
+    return *device;
+  std::string usbDevice = usbInterface;
+  usbDevice = usbDevice.substr(0, usbDevice.rfind('/'));
+  return *device + "@" + readFirstLine(usbDevice + "/busnum") + "." +
+         readFirstLine(usbDevice + "/devnum");
 }
 
 SerialPort::~SerialPort() {

@@ -26,6 +26,11 @@ std::string portName(int number);
 std::string portPath(const std::string& name);
 // The device the name stands for when it exists (links resolved), else nothing.
 std::optional<std::string> lookUpPort(const std::string& name);
+// What tells one device under a name from another that later took the same name: the
+// device node, and for a USB serial port its bus and device numbers, which change when
+// the device enumerates again (as the pedals do when they restart into their bootloader).
+// Empty when the name does not exist.
+std::string portIdentity(const std::string& name);
 
 struct ReadResult {
   bool ok = false;  // false: the read call itself failed (error holds errno)

@@ -36,6 +36,45 @@ struct ComparisonCase {
 
 class PortListComparison : public testing::TestWithParam<ComparisonCase> {};
 
+TEST(PortListComparisonReplaced, ControllersNameStandingForAnotherDeviceIsNew) {
+  using tkb::comparePortLists;
+  EXPECT_EQ(comparePortLists({"COM3", "COM7"}, {"COM3", "COM7"}, "COM7", true).newPort, "COM7");
+  EXPECT_EQ(comparePortLists({"COM3", "COM7"}, {"COM3", "COM7"}, "COM7", false).change,
+            PortChange::NoNewPort);
+  EXPECT_EQ(comparePortLists({"COM3", "COM7"}, {"COM3", "COM7", "COM8"}, "COM7", true).change,
+            PortChange::SeveralNewPorts);
+  EXPECT_EQ(comparePortLists({"COM3", "COM7"}, {"COM7"}, "COM7", true).change,
+            PortChange::OtherPortVanished);
+  EXPECT_EQ(comparePortLists({"COM7"}, {"COM8"}, "COM7", true).newPort, "COM8");
+}
+
+// A USB serial port's identity carries its bus and device numbers from sysfs, so a device
+// that enumerated again under the same name is told apart.
+TEST(PortIdentity, FollowsTheUsbDeviceNumber) {
+  char pattern[] = "/tmp/tkb-identity-XXXXXX";
+  const fs::path root = ::mkdtemp(pattern);
+  fs::create_directories(root / "dev");
+  std::ofstream(root / "dev" / "ttyACM7") << "";
+  const fs::path usb = root / "sys" / "devices" / "usb1" / "1-2";
+  fs::create_directories(usb / "1-2:1.0");
+  fs::create_directories(root / "sys" / "class" / "tty" / "ttyACM7");
+  fs::create_directory_symlink(usb / "1-2:1.0", root / "sys" / "class" / "tty" / "ttyACM7" / "device");
+  std::ofstream(usb / "busnum") << "1\n";
+  std::ofstream(usb / "devnum") << "5\n";
+  ::setenv("TKB_SERIAL_PREFIX", (root / "dev" / "ttyACM").c_str(), 1);
+  ::setenv("TKB_SYSFS_ROOT", (root / "sys").c_str(), 1);
+
+  const std::string before = tkb::portIdentity("COM7");
+  EXPECT_EQ(before, (root / "dev" / "ttyACM7").string() + "@1.5");
+  std::ofstream(usb / "devnum") << "6\n";
+  EXPECT_NE(tkb::portIdentity("COM7"), before);
+  EXPECT_EQ(tkb::portIdentity("COM8"), "");
+
+  ::unsetenv("TKB_SERIAL_PREFIX");
+  ::unsetenv("TKB_SYSFS_ROOT");
+  fs::remove_all(root);
+}
+
 TEST_P(PortListComparison, FindsTheBootloaderPortOrRefuses) {
   const ComparisonCase& c = GetParam();
   const tkb::PortComparison result = tkb::comparePortLists(c.before, c.after, "COM7");
@@ -204,6 +243,33 @@ TEST_F(FirmwareUpdateEndToEnd, FlashesOldFirmwareWithAvrdudeAndFindsTheControlle
   EXPECT_TRUE(contains(text, "\nCargamos firmware !!!! en -> COM8"));
   EXPECT_TRUE(contains(text, "\nCargamos firmware !!!! -> avrdude -Cavrdude.conf -patmega32u4 "
                              "-cavr109 -P" + link(8) + " -b57600 -D -Uflash:w:firmcor.wkf:i"));
+}
+
+// The bootloader comes back under the controller's own name, as Linux usually numbers it:
+// the name now stands for another device, so it is the bootloader's port.
+TEST_F(FirmwareUpdateEndToEnd, BootloaderUnderTheControllersOwnNameIsFlashed) {
+  const std::vector<uint8_t> image = writeImage();
+  tkb::emu::PedalEmulator pedals(oldFirmware());
+  pedals.setVersionAfterFlash(7, 6);
+  {
+    tkb::emu::Faults faults;
+    faults.bootloaderReusesName = true;
+    pedals.setFaults(faults);
+  }
+  ASSERT_TRUE(pedals.start(link(7)));
+
+  tkb::Controller controller;
+  tkb::ProbeOptions probe;
+  probe.firmwareUpdate = tkb::makeFirmwareUpdater(options());
+  probe.maxPasses = 4;
+  EXPECT_EQ(tkb::probeController(controller, probe), 1);
+  EXPECT_EQ(controller.state.firmwareVersion, (std::array<int, 3>{7, 6, 0}));
+  EXPECT_EQ(pedals.bootloaderSessions(), 1);
+  const std::vector<uint8_t> flash = pedals.flash();
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin())) << "flash differs from image";
+  const std::string text = traced();
+  EXPECT_TRUE(contains(text, "\nLista1 -> COM7\nLista2 -> COM7"));
+  EXPECT_TRUE(contains(text, "-P" + link(7) + " -b57600"));
 }
 
 TEST_F(FirmwareUpdateEndToEnd, TwoNewPortsEndWithResult8AndNothingIsFlashed) {
