@@ -442,11 +442,12 @@ void SportPage::buildPageButtons(QWidget* page) {
 }
 
 void SportPage::buildLetterLists(QWidget* page) {
-  // A strip between the panels and the page buttons.
-  constexpr int kStripY = 476, kGroupW = 200, kCaptionW = 78, kListW = 100;
+  // A strip between the panels and the page buttons, left of where the main page's EXIT
+  // button stands while the page is open.
+  constexpr int kStripY = 476, kGroupW = 146, kCaptionW = 64, kListW = 78;
   for (int i = 0; i < 4; ++i) {
-    const int x = 14 + i * kGroupW;
-    QLabel* caption = label(page, kLetterLists[i].caption, x, kStripY + 6, 12);
+    const int x = 8 + i * kGroupW;
+    QLabel* caption = label(page, kLetterLists[i].caption, x, kStripY + 6, 11);
     caption->setFixedWidth(kCaptionW);
     auto* list = new QComboBox(page);
     for (const char* entry : kLetterLists[i].entries) list->addItem(entry);
@@ -672,6 +673,8 @@ void SportPage::showCustomModeActive(bool brakeStopActive) {
   if (main.activateCustom) setButtonLook(main.activateCustom, ButtonLook::Highlighted);
   if (main.activatePro) setButtonLook(main.activatePro, ButtonLook::Normal);
   app_.applyModeLabel();
+  // The profile label names the CUSTOM profile now that CUSTOM is active.
+  app_.refreshProfileLabel();
 }
 
 void SportPage::showBrakeStopIndicator(bool active) {
