@@ -171,6 +171,9 @@ TEST_F(SportPageTest, ThreePedalLayoutPutsTheChartsOnTheirWindowScale) {
   EXPECT_EQ(panel(kThrottle).upperLabel->text(), "UPPER DEAD ZONE");
   EXPECT_EQ(w().defaultAll->text(), "DEFAULT ALL");
   saveScreenshot("custom_page_three_pedals.png");
+  app_->selectLanguage(1);
+  EXPECT_EQ(panel(kBrake).lowerLabel->text(), "ZONA MUERTA INFERIOR");
+  saveScreenshot("custom_page_three_pedals_es.png");
 }
 
 TEST_F(SportPageTest, TwoPedalLayoutMovesBrakeAndThrottleAndShowsTheAutoBrakeGroup) {
@@ -557,6 +560,13 @@ TEST_F(SportPageTest, PedalKeysStepTheBrakeControlsAndLightTheLed) {
   EXPECT_EQ(panel(kBrake).upper->value(), 49);
   EXPECT_EQ(w().brakeStop->value(), 99);
   EXPECT_EQ(framesNow(), (Frames{{0xC3, 49, 0x3C}, {0xCF, 99, 0xFC}, {0xE2, 0x01, 0x2E}}));
+  // The AutoBreak key list of two-pedal sets is served in either mode.
+  proMode();
+  clearFrames();
+  w().autoBreakList->setCurrentIndex(2);
+  emit w().autoBreakList->activated(2);
+  EXPECT_EQ(framesNow(), (Frames{{0xE4, 0x02, 0x4E}}));
+  EXPECT_EQ(state().letterAutoBrake, 2);
   app_->hooks().autoBrakeLed(true, 255);
   EXPECT_EQ(w().autoBrakeLed->brightness(), 255);
   app_->hooks().autoBrakeLed(false, 100);  // the PRO page's LED is not this one

@@ -325,7 +325,7 @@ void SportPage::buildPanel(int pedal, QWidget* page, bool hasClutch) {
     box = new ValueBox(panel, 0, kZoneMax);
     box->setGeometry(kBoxX, row.y, kBoxW, kRowH);
     plus = stepButton(panel, "+", kPlusX, row.y);
-    caption = label(panel, text, kRowLabelX, row.y + 5);
+    caption = label(panel, text, kRowLabelX, row.y + 5, 11);
     line(panel, kBoxX + 2, row.y + 23, kBoxW - 4, 1, "#c5712f");
     for (QPushButton* b : {minus, plus})
       QObject::connect(b, &QPushButton::clicked, b, [this, b] { sport_event_handler(b, SportEvent::ShortClicked); });
@@ -388,7 +388,7 @@ void SportPage::buildBrakeParts(SportPedalPanel& brake) {
   widgets_.brakeStop = new ValueBox(panel, 0, kZoneMax);
   widgets_.brakeStop->setGeometry(kBoxX, row.y, kBoxW, kRowH);
   widgets_.brakeStopPlus = stepButton(panel, "+", kPlusX, row.y);
-  widgets_.brakeStopLabel = label(panel, "BRAKE LIMITER", kRowLabelX, row.y + 5);
+  widgets_.brakeStopLabel = label(panel, "BRAKE LIMITER", kRowLabelX, row.y + 5, 11);
   line(panel, kBoxX + 2, row.y + 23, kBoxW - 4, 1, "#c5712f");
   for (QPushButton* b : {widgets_.brakeStopMinus, widgets_.brakeStopPlus})
     QObject::connect(b, &QPushButton::clicked, b, [this, b] { sport_event_handler(b, SportEvent::ShortClicked); });
