@@ -100,14 +100,26 @@ class SportPageTest : public WindowTest {
   void proMode() { app_->mainPage().activatePro->click(); }
   void customMode() { app_->mainPage().activateCustom->click(); }
 
+  // Waits until nothing more arrives for a while (commands reach the emulator's thread a
+  // little after they are written).
+  void settle() {
+    size_t seen = emulator_->received().size();
+    for (int quiet = 0; quiet < 3;) {
+      usleep(50'000);
+      const size_t now = emulator_->received().size();
+      quiet = now == seen ? quiet + 1 : 0;
+      seen = now;
+    }
+  }
   // Lets what was sent arrive, then forgets it.
   void clearFrames() {
-    usleep(100'000);
+    settle();
     emulator_->clearReceived();
   }
-  // Everything that arrives after an action (settled).
-  Frames framesNow() {
-    usleep(150'000);
+  // What arrived after an action: at least `expected` frames (generous wait), then settled.
+  Frames framesNow(size_t expected = 0) {
+    waitFor([&] { return emulator_->received().size() >= expected; }, 10000);
+    settle();
     return emulator_->received();
   }
 
@@ -214,7 +226,7 @@ TEST_F(SportPageTest, PointerEditsFollowTheColumnsAndEachReleaseSendsOneCurveAnd
     EXPECT_EQ(panel(kBrake).readoutX->text(), ui::kReadoutBlank);
     EXPECT_EQ(panel(kBrake).readoutY->text(), ui::kReadoutBlank);
     EXPECT_EQ(state().brakeCurve, chart(kBrake)->curve());
-    const Frames got = framesNow();
+    const Frames got = framesNow(2);
     EXPECT_EQ(got, (Frames{curveFrame(kBrake, chart(kBrake)->curve()), kB6On})) << hexAll(got);
   }
   // Point 4 was pushed to 57; point 5 was then kept between 57 and 60.
@@ -254,7 +266,7 @@ TEST_F(SportPageTest, DraggingOffTheChartEndsTheEditOnceAndTheReleaseAddsNothing
   move(kClutch, f + 9 + 18 * 2 + 5, 200);   // off the chart: the press is lost
   EXPECT_EQ(panel(kClutch).readoutY->text(), ui::kReadoutBlank);
   release(kClutch, f + 9 + 18 * 2 + 5, 200);
-  const Frames got = framesNow();
+  const Frames got = framesNow(2);
   EXPECT_EQ(got, (Frames{curveFrame(kClutch, curveOf({0, 10, 20, 39, 40, 50, 60, 70, 80, 90, 100})), kB6On}))
       << hexAll(got);
 }
@@ -271,7 +283,7 @@ TEST_F(SportPageTest, ZoneButtonsKeepTheLowerZoneAtMostTheUpperAndMoveTheMarkers
   EXPECT_EQ(brake.upper->value(), 40);
   EXPECT_EQ(brake.upperMarker->pos(), QPoint(197, 464 - 40 * 178 / 100));
   EXPECT_EQ(brake.lowerMarker->pos(), QPoint(197, 463 - 40 * 178 / 100));
-  EXPECT_EQ(framesNow(), (Frames{{0xC5, 40, 0x5C}}));
+  EXPECT_EQ(framesNow(1), (Frames{{0xC5, 40, 0x5C}}));
   clearFrames();
   brake.lowerPlus->click();
   brake.upperMinus->click();
@@ -295,7 +307,7 @@ TEST_F(SportPageTest, ZoneButtonsKeepTheLowerZoneAtMostTheUpperAndMoveTheMarkers
   w().brakeStopMinus->click();
   EXPECT_EQ(w().brakeStop->value(), 99);
   EXPECT_EQ(w().brakeStopMarker->pos(), QPoint(222, 464 - 99 * 178 / 100));
-  EXPECT_EQ(framesNow(), (Frames{{0xCF, 99, 0xFC}, {0xE2, 0x01, 0x2E}}));
+  EXPECT_EQ(framesNow(2), (Frames{{0xCF, 99, 0xFC}, {0xE2, 0x01, 0x2E}}));
   EXPECT_TRUE(w().brakeStopIndicator->isVisible());
   EXPECT_TRUE(app_->mainPage().modeLabels[2]->isVisible());
   w().brakeStopPlus->click();
@@ -356,7 +368,7 @@ TEST_F(SportPageTest, ValueChangesAreSentOnlyWhileCustomIsTheActiveMode) {
     customMode();
     clearFrames();
     r.change();
-    got = framesNow();
+    got = framesNow(r.sent.size());
     EXPECT_EQ(got, r.sent) << hexAll(got);
     EXPECT_TRUE(r.stateTook());
   }
@@ -371,7 +383,7 @@ TEST_F(SportPageTest, DefaultOnTheBrakeActivatesCustomAndSendsOnlyTheBrakeCurve)
   proMode();
   clearFrames();
   panel(kBrake).defaultButton->click();
-  const Frames got = framesNow();
+  const Frames got = framesNow(3);
   EXPECT_EQ(got, (Frames{{0xB3, 0x01, 0x3B}, {0xB5, 0x01, 0x5B}, curveFrame(kBrake, ui::defaultCurve())}))
       << hexAll(got);
   EXPECT_EQ(chart(kBrake)->curve(), ui::defaultCurve());
@@ -398,7 +410,7 @@ TEST_F(SportPageTest, DefaultAllInProModeSendsNothingUntilAChartIsReleased) {
   EXPECT_EQ(state().throttleCurve, edited);  // the state waits for an edit
   press(kThrottle, left(kThrottle) + 2, 300);
   release(kThrottle, left(kThrottle) + 2, 300);
-  const Frames got = framesNow();
+  const Frames got = framesNow(2);
   EXPECT_EQ(got, (Frames{curveFrame(kThrottle, ui::defaultCurve()), kB6On})) << hexAll(got);
 }
 
@@ -414,7 +426,8 @@ TEST_F(SportPageTest, SportProfileWithoutAutoAndCurvesLoadsZerosAndSwitchesAutoB
   chooseFile(dir_ + "/tkb/Wet Monza.tks");
   clearFrames();
   w().load->click();
-  const Frames got = framesNow();
+  // Names, auto-brake off, the brake stop (CUSTOM was not active), mode and curves.
+  const Frames got = framesNow(12);
   ASSERT_GE(got.size(), 5u) << hexAll(got);
   const Curve zeros{};
   const Frames tail(got.end() - 5, got.end());
@@ -444,7 +457,7 @@ TEST_F(SportPageTest, CancelledSportLoadStillActivatesCustomWithTheThreeCurves) 
   chooseFile(std::nullopt);
   clearFrames();
   w().load->click();
-  const Frames got = framesNow();
+  const Frames got = framesNow(5);
   EXPECT_EQ(got, (Frames{{0xB3, 0x01, 0x3B}, {0xB5, 0x01, 0x5B}, curveFrame(kClutch, state().clutchCurve),
                          curveFrame(kBrake, state().brakeCurve), curveFrame(kThrottle, state().throttleCurve)}))
       << hexAll(got);
@@ -476,7 +489,7 @@ TEST_F(SportPageTest, SavingBringsTheStateCurvesInLineWithTheCharts) {
   // APPLY makes the controller store zones and curves and records the profile saved last.
   clearFrames();
   w().apply->click();
-  EXPECT_EQ(framesNow(), (Frames{{0xFF, 0xF4}, {0xFF, 0xF7}}));
+  EXPECT_EQ(framesNow(2), (Frames{{0xFF, 0xF4}, {0xFF, 0xF7}}));
   const std::string config = readFile(dir_ + "/opt/config.ini");
   EXPECT_NE(config.find("file=Track"), std::string::npos) << config;
   EXPECT_NE(config.find("mod=0"), std::string::npos) << config;
@@ -530,6 +543,7 @@ TEST_F(SportPageTest, ClosingReadsTheCurvesBackAndGivesTheMainPageItsButtons) {
   EXPECT_TRUE(sport().isOpen());
   press(kBrake, left(kBrake) + 60, 360);
   release(kBrake, left(kBrake) + 60, 360);
+  settle();  // the edited curve has reached the controller
   // What the controller really holds wins over the chart.
   const Curve held = curveOf({0, 11, 21, 31, 41, 51, 61, 71, 81, 91, 100});
   emulator_->update([&](emu::FirmwareState& s) { s.curves.brake = held; });
@@ -537,7 +551,7 @@ TEST_F(SportPageTest, ClosingReadsTheCurvesBackAndGivesTheMainPageItsButtons) {
   w().close->click();
   EXPECT_FALSE(w().page->isVisible());
   EXPECT_FALSE(sport().isOpen());
-  EXPECT_EQ(framesNow(), (Frames{{0xA7}, {0xA8}, {0xA9}}));
+  EXPECT_EQ(framesNow(3), (Frames{{0xA7}, {0xA8}, {0xA9}}));
   EXPECT_EQ(chart(kBrake)->curve(), held);
   EXPECT_EQ(state().brakeCurve, held);
   ui::MainPage& p = app_->mainPage();
@@ -559,13 +573,13 @@ TEST_F(SportPageTest, PedalKeysStepTheBrakeControlsAndLightTheLed) {
   app_->hooks().customBrakeStopStep(-1);
   EXPECT_EQ(panel(kBrake).upper->value(), 49);
   EXPECT_EQ(w().brakeStop->value(), 99);
-  EXPECT_EQ(framesNow(), (Frames{{0xC3, 49, 0x3C}, {0xCF, 99, 0xFC}, {0xE2, 0x01, 0x2E}}));
+  EXPECT_EQ(framesNow(3), (Frames{{0xC3, 49, 0x3C}, {0xCF, 99, 0xFC}, {0xE2, 0x01, 0x2E}}));
   // The AutoBreak key list of two-pedal sets is served in either mode.
   proMode();
   clearFrames();
   w().autoBreakList->setCurrentIndex(2);
   emit w().autoBreakList->activated(2);
-  EXPECT_EQ(framesNow(), (Frames{{0xE4, 0x02, 0x4E}}));
+  EXPECT_EQ(framesNow(1), (Frames{{0xE4, 0x02, 0x4E}}));
   EXPECT_EQ(state().letterAutoBrake, 2);
   app_->hooks().autoBrakeLed(true, 255);
   EXPECT_EQ(w().autoBrakeLed->brightness(), 255);
