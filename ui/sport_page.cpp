@@ -176,7 +176,7 @@ int lowerMarkerY(int value) { return 463 - std::clamp(value, 0, kZoneMax) * kMar
 SportPage::SportPage(Application& app, SharedPages& shared) : app_(app), shared_(shared) {}
 
 SportPage::~SportPage() {
-  // The links outlive nothing of this page.
+  // The other page must not reach this one through the links once it is gone.
   shared_.links.custom = CustomPageLinks{};
 }
 
