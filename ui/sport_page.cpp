@@ -74,14 +74,14 @@ const ZoneField kLowerZones[kPedalCount] = {
 };
 
 // The four key-letter lists of CUSTOM mode; the index of the chosen entry is the value.
-struct LetterListSpec {
+struct LetterListRole {
   const char* caption;
   std::array<const char*, kLetterEntries> entries;
   uint8_t ControllerState::*field;
   void (Controller::*send)();
   const char* traceLine;
 };
-const LetterListSpec kLetterLists[4] = {
+const LetterListRole kLetterLists[4] = {
     {"PRESS +", {"F2", "F4", "M+C+a", "M+C+s", "M+C+d", "M+C+f"}, &ControllerState::letterMas,
      &Controller::MandarLetraMas, "Option: Lista mas sport\n"},
     {"PRESS -", {"F1", "F3", "M+C+z", "M+C+x", "M+C+c", "M+C+v"}, &ControllerState::letterMenos,
@@ -574,14 +574,14 @@ void SportPage::brakeStopChanged(int value) {
 
 void SportPage::letterChanged(int list, int index) {
   if (index < 0) return;
-  const LetterListSpec& spec = kLetterLists[list];
-  app_.controller.state.*spec.field = static_cast<uint8_t>(index);
+  const LetterListRole& role = kLetterLists[list];
+  app_.controller.state.*role.field = static_cast<uint8_t>(index);
   // The PRO page's Mas and Menos lists show the same letters.
   ProPageLinks& pro = shared_.links.pro;
   if (list == kListMas && pro.selectLetterMas) pro.selectLetterMas(index);
   if (list == kListMenos && pro.selectLetterMenos) pro.selectLetterMenos(index);
-  (app_.controller.*spec.send)();
-  trace("%s", spec.traceLine);
+  (app_.controller.*role.send)();
+  trace("%s", role.traceLine);
 }
 
 bool SportPage::clicked(QObject* object) {
