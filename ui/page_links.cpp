@@ -12,6 +12,7 @@ class SharedPages::DialogChooser : public ProfileFileChooser {
  public:
   explicit DialogChooser(Application& app) : app_(app) {}
   std::optional<std::string> choose(const FileDialogRequest& request) override {
+    if (script) return script(request);
     QFileDialog dialog(app_.window());
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -22,6 +23,8 @@ class SharedPages::DialogChooser : public ProfileFileChooser {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().front().toStdString();
   }
+
+  FileChooserScript script;
 
  private:
   Application& app_;
@@ -65,5 +68,7 @@ SharedPages::SharedPages(Application& app)
       profiles_(std::make_unique<Profiles>(app.controller, *chooser_, *pages_)) {}
 
 SharedPages::~SharedPages() = default;
+
+void SharedPages::scriptFileChooser(FileChooserScript script) { chooser_->script = std::move(script); }
 
 }  // namespace tkb::ui

@@ -91,6 +91,11 @@ class SharedPages {
   PageLinks links;
   Profiles& profiles() { return *profiles_; }
 
+  // Tests answer the profile file dialogs with a script (the chosen path, or nothing for
+  // a cancelled dialog); an empty script brings the QFileDialog back.
+  using FileChooserScript = std::function<std::optional<std::string>(const FileDialogRequest&)>;
+  void scriptFileChooser(FileChooserScript script);
+
  private:
   class DialogChooser;
   class LinkedProfilePages;

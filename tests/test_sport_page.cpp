@@ -1,0 +1,624 @@
+// The CUSTOM page with real widgets in Qt's offscreen platform, the real program set-up and
+// the emulated pedal set over a pseudo-terminal: curve editing with pointer events at
+// window coordinates, the dead-zone rules, the mode gate on value changes, DEFAULT,
+// DEFAULT ALL, APPLY, sport profiles, loadSettings and closing the page.
+#include <QTest>
+
+#include "link/protocol.h"
+#include "ui/pedal_bar.h"
+#include "ui/sport_page.h"
+#include "ui/switch_led.h"
+#include "ui/widgets.h"
+#include "window_fixture.h"
+
+namespace tkb::test {
+namespace {
+
+using Phase = ui::Application::Phase;
+using Frame = std::vector<uint8_t>;
+using Frames = std::vector<Frame>;
+
+const Frame kB6On{0xB6, 0x01, 0x6B};
+constexpr int kBrake = ui::kBrakePedal, kThrottle = ui::kThrottlePedal, kClutch = ui::kClutchPedal;
+
+Curve curveOf(std::initializer_list<int> points) {
+  Curve c{};
+  std::copy(points.begin(), points.end(), c.begin());
+  return c;
+}
+
+Frame curveFrame(int pedal, const Curve& c) {
+  const uint8_t codes[] = {block::kCurvaEmbrague, block::kCurvaFreno, block::kCurvaAcelerador};
+  return encodeCurveFrame(codes[pedal], c);
+}
+
+// ---- The pointer mapping, pure ---------------------------------------------------------
+
+TEST(CurveEditorMapping, ColumnsAreEighteenPixelsWithNinePixelEnds) {
+  const int f = 749;
+  const struct {
+    int x, point;
+  } rows[] = {
+      {f - 1, 0}, {f, 0}, {f + 8, 0}, {f + 9, 1}, {f + 26, 1}, {f + 27, 2}, {f + 89, 5},
+      {f + 152, 8}, {f + 153, 9}, {f + 170, 9}, {f + 171, 10}, {f + 179, 10}, {f + 180, 0}, {0, 0},
+  };
+  for (const auto& r : rows) EXPECT_EQ(ui::chartPointAt(r.x, f), r.point) << "x = " << r.x;
+}
+
+TEST(CurveEditorMapping, ValuesTruncateAndStayBetweenTheNeighbours) {
+  const Curve line = ui::defaultCurve();
+  const Curve steep = curveOf({0, 10, 20, 30, 40, 60, 70, 80, 90, 95, 100});
+  const Curve flat = curveOf({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});  // a broken curve from a file
+  const struct {
+    const char* what;
+    const Curve& curve;
+    int point, y, value;
+  } rows[] = {
+      {"point 4 at 57", steep, 4, 454 - 103, 57},        // 103 * 100 / 180 = 57.2
+      {"point 4 held under point 5", line, 4, 454 - 103, 49},
+      {"point 5 above point 6", line, 5, 319, 59},
+      {"point 5 below point 4", line, 5, 418, 41},
+      {"point 9 above the top", line, 9, 100, 99},
+      {"point 1 at the bottom", line, 1, 454, 1},
+      {"point 1 below the chart", line, 1, 500, 1},       // negative values truncate too
+      {"point 0 never moves", line, 0, 300, 0},
+      {"point 10 never moves", line, 10, 454, 100},
+      {"second rule wins", flat, 3, 300, -1},
+  };
+  for (const auto& r : rows) EXPECT_EQ(ui::chartPointValue(r.curve, r.point, r.y), r.value) << r.what;
+}
+
+TEST(CurveEditorMapping, LiveMarkerReadsTheDrawnLine) {
+  const Curve bent = curveOf({0, 5, 12, 20, 30, 42, 55, 68, 80, 91, 100});
+  EXPECT_DOUBLE_EQ(ui::curveOutputAt(ui::defaultCurve(), 37), 37);
+  EXPECT_DOUBLE_EQ(ui::curveOutputAt(bent, 15), 8.5);
+  EXPECT_DOUBLE_EQ(ui::curveOutputAt(bent, 100), 100);
+  EXPECT_DOUBLE_EQ(ui::curveOutputAt(bent, 0), 0);
+  EXPECT_DOUBLE_EQ(ui::curveOutputAt(bent, 120), 100);  // clamped to the scale
+}
+
+// ---- The page ---------------------------------------------------------------------------
+
+class SportPageTest : public WindowTest {
+ protected:
+  void start(const std::function<void(emu::FirmwareState&)>& setUp = {}) {
+    startEmulator(setUp);
+    makeApp();
+    startAndWait(Phase::Running);
+  }
+
+  ui::SportPage& sport() { return *pages_->sport; }
+  const ui::SportWidgets& w() { return sport().widgets(); }
+  const ui::SportPedalPanel& panel(int pedal) { return w().pedals[pedal]; }
+  ui::CurveChart* chart(int pedal) { return panel(pedal).chart; }
+  ControllerState& state() { return app_->controller.state; }
+
+  void openPage() {
+    app_->mainPage().custom->click();
+    ASSERT_TRUE(w().page->isVisible());
+  }
+  void proMode() { app_->mainPage().activatePro->click(); }
+  void customMode() { app_->mainPage().activateCustom->click(); }
+
+  // Waits until nothing more arrives for a while (commands reach the emulator's thread a
+  // little after they are written).
+  void settle() {
+    size_t seen = emulator_->received().size();
+    for (int quiet = 0; quiet < 3;) {
+      usleep(50'000);
+      const size_t now = emulator_->received().size();
+      quiet = now == seen ? quiet + 1 : 0;
+      seen = now;
+    }
+  }
+  // Lets what was sent arrive, then forgets it.
+  void clearFrames() {
+    settle();
+    emulator_->clearReceived();
+  }
+  // What arrived after an action: at least `expected` frames (generous wait), then settled.
+  Frames framesNow(size_t expected = 0) {
+    waitFor([&] { return emulator_->received().size() >= expected; }, 10000);
+    settle();
+    return emulator_->received();
+  }
+
+  // The pointer at window coordinates on a chart.
+  QPoint at(int pedal, int x, int y) { return chart(pedal)->mapFrom(app_->window(), QPoint(x, y)); }
+  void press(int pedal, int x, int y) { QTest::mousePress(chart(pedal), Qt::LeftButton, {}, at(pedal, x, y)); }
+  void move(int pedal, int x, int y) { QTest::mouseMove(chart(pedal), at(pedal, x, y)); }
+  void release(int pedal, int x, int y) { QTest::mouseRelease(chart(pedal), Qt::LeftButton, {}, at(pedal, x, y)); }
+  int left(int pedal) { return ui::chartLeftEdge(state().hasClutch, pedal); }
+
+  void writeProfile(const std::string& name, const std::string& text) {
+    std::filesystem::create_directories(dir_ + "/tkb");
+    std::ofstream(dir_ + "/tkb/" + name) << text;
+  }
+  // The file dialogs answer with this path (nothing: cancelled) and record what they showed.
+  void chooseFile(std::optional<std::string> path) {
+    pages_->shared.scriptFileChooser([this, path](const FileDialogRequest& request) {
+      requests_.push_back(request);
+      return path;
+    });
+  }
+
+  static std::string hexAll(const Frames& frames) {
+    std::string s;
+    for (const Frame& f : frames) s += "[" + hex(f) + "] ";
+    return s;
+  }
+
+  std::vector<FileDialogRequest> requests_;
+};
+
+// Both pedal-set kinds: each chart's plotting area starts at its window x and the value
+// scale is 0 at y = 454 and 100 at y = 274; the screenshots are kept under the build tree.
+void checkLayout(ui::Application& app, const ui::SportWidgets& w, bool hasClutch,
+                 const std::array<int, 3>& lefts) {
+  for (int pedal = 0; pedal < 3; ++pedal) {
+    ui::CurveChart* chart = w.pedals[pedal].chart;
+    EXPECT_EQ(chart->size(), QSize(180, 180));
+    EXPECT_EQ(chart->mapTo(app.window(), QPoint(0, 0)).x(), lefts[pedal]) << "pedal " << pedal;
+    EXPECT_EQ(chart->mapTo(app.window(), QPoint(0, 179)).y(), 454) << "pedal " << pedal;
+    EXPECT_EQ(ui::chartLeftEdge(hasClutch, pedal), lefts[pedal]);
+    EXPECT_EQ(w.pedals[pedal].panel->size(), QSize(263, 500));
+  }
+  const bool clutchShown = w.pedals[kClutch].chart->isVisible();
+  EXPECT_EQ(clutchShown, hasClutch);
+  EXPECT_EQ(w.clutchAutoBrakeCaption->isVisible(), hasClutch);
+  EXPECT_EQ(w.autoBrakeCaption->isVisible(), !hasClutch);
+  EXPECT_EQ(w.autoBrakeLed->isVisible(), !hasClutch);
+  EXPECT_EQ(w.autoBreakList->isVisible(), !hasClutch);
+  EXPECT_TRUE(w.autoBrakeSwitch->isVisible());
+  EXPECT_EQ(w.close->geometry(), QRect(820 - 130 - 60, 560 - 40 - 10, 130, 40));
+}
+
+TEST_F(SportPageTest, ThreePedalLayoutPutsTheChartsOnTheirWindowScale) {
+  start();
+  openPage();
+  checkLayout(*app_, w(), true, {476, 749, 1022});
+  // The page's labels follow the language like every other page.
+  EXPECT_EQ(panel(kBrake).title->text(), "BRAKE");
+  EXPECT_EQ(panel(kBrake).upperLabel->text(), "MAX BRAKE PRESS");
+  EXPECT_EQ(panel(kThrottle).upperLabel->text(), "UPPER DEAD ZONE");
+  EXPECT_EQ(w().defaultAll->text(), "DEFAULT ALL");
+  saveScreenshot("custom_page_three_pedals.png");
+  app_->selectLanguage(1);
+  EXPECT_EQ(panel(kBrake).lowerLabel->text(), "ZONA MUERTA INFERIOR");
+  saveScreenshot("custom_page_three_pedals_es.png");
+}
+
+TEST_F(SportPageTest, TwoPedalLayoutMovesBrakeAndThrottleAndShowsTheAutoBrakeGroup) {
+  start([](emu::FirmwareState& s) { s.modelReply = 0x2F; });
+  ASSERT_FALSE(state().hasClutch);
+  openPage();
+  checkLayout(*app_, w(), false, {476, 617, 961});
+  saveScreenshot("custom_page_two_pedals.png");
+}
+
+TEST_F(SportPageTest, PointerEditsFollowTheColumnsAndEachReleaseSendsOneCurveAndOneB6) {
+  start();
+  openPage();
+  const int f = left(kBrake);
+  struct Row {
+    const char* what;
+    int dx, y;
+    const char* x, *yText;
+    int point, value;
+  };
+  const Row rows[] = {
+      {"first 9 pixels: point 0 stays", 3, 300, "X -> 0 %", "Y -> 0 %", 0, 0},
+      {"point 5 above point 6", 9 + 18 * 4 + 1, 319, "X -> 50 %", "Y -> 59 %", 5, 59},
+      {"point 4 at 57", 9 + 18 * 3 + 2, 454 - 103, "X -> 40 %", "Y -> 57 %", 4, 57},
+      {"point 5 below point 4", 9 + 18 * 4 + 17, 440, "X -> 50 %", "Y -> 58 %", 5, 58},
+      {"point 9 at the top", 9 + 18 * 8, 275, "X -> 90 %", "Y -> 99 %", 9, 99},
+      {"point 1 at y 454", 9, 454, "X -> 10 %", "Y -> 1 %", 1, 1},
+      {"last column: point 10 stays", 175, 300, "X -> 100 %", "Y -> 100 %", 10, 100},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    clearFrames();
+    press(kBrake, f + r.dx, r.y);
+    EXPECT_EQ(panel(kBrake).readoutX->text(), r.x);
+    EXPECT_EQ(panel(kBrake).readoutY->text(), r.yText);
+    EXPECT_EQ(chart(kBrake)->curve()[r.point], r.value);
+    release(kBrake, f + r.dx, r.y);
+    EXPECT_EQ(panel(kBrake).readoutX->text(), ui::kReadoutBlank);
+    EXPECT_EQ(panel(kBrake).readoutY->text(), ui::kReadoutBlank);
+    EXPECT_EQ(state().brakeCurve, chart(kBrake)->curve());
+    const Frames got = framesNow(2);
+    EXPECT_EQ(got, (Frames{curveFrame(kBrake, chart(kBrake)->curve()), kB6On})) << hexAll(got);
+  }
+  // Point 4 was pushed to 57; point 5 was then kept between 57 and 60.
+  EXPECT_EQ(chart(kBrake)->curve(), curveOf({0, 1, 20, 30, 57, 58, 60, 70, 80, 99, 100}));
+  EXPECT_TRUE(state().sportProfileLoaded);
+  EXPECT_NE(traceText().find("x = " + std::to_string(f + 9) + " y = 454\n"), std::string::npos);
+}
+
+TEST_F(SportPageTest, PressesOutsideTheBandOrFromAnotherChartChangeNothing) {
+  start();
+  openPage();
+  const int f = left(kThrottle);
+  const Curve before = chart(kThrottle)->curve();
+  for (int x : {f - 4, f + 180, f + 400}) {
+    sport().sport_chart_handler(chart(kThrottle), ui::ChartEvent::Pressing, QPoint(x, 300));
+    EXPECT_EQ(panel(kThrottle).readoutX->text(), "X -> 0 %") << x;
+    EXPECT_EQ(chart(kThrottle)->curve(), before) << x;
+  }
+  ui::CurveChart stranger(nullptr);
+  const std::string traceBefore = traceText();
+  sport().sport_chart_handler(&stranger, ui::ChartEvent::Pressing, QPoint(f + 50, 300));
+  sport().sport_chart_handler(&stranger, ui::ChartEvent::Clicked, QPoint(f + 50, 300));
+  EXPECT_NE(traceText().find("Object not found", traceBefore.size()), std::string::npos);
+  EXPECT_EQ(chart(kThrottle)->curve(), before);
+}
+
+TEST_F(SportPageTest, DraggingOffTheChartEndsTheEditOnceAndTheReleaseAddsNothing) {
+  start();
+  openPage();
+  const int f = left(kClutch);
+  clearFrames();
+  press(kClutch, f + 9 + 18 * 2 + 5, 400);  // point 3 at 30
+  move(kClutch, f + 9 + 18 * 2 + 5, 380);
+  move(kClutch, f + 9 + 18 * 2 + 5, 370);   // (454 - 370) * 100 / 180 = 46 -> 39 (below point 4)
+  EXPECT_EQ(panel(kClutch).readoutY->text(), "Y -> 39 %");
+  EXPECT_TRUE(framesNow().empty()) << "nothing is sent while the chart is held";
+  move(kClutch, f + 9 + 18 * 2 + 5, 200);   // off the chart: the press is lost
+  EXPECT_EQ(panel(kClutch).readoutY->text(), ui::kReadoutBlank);
+  release(kClutch, f + 9 + 18 * 2 + 5, 200);
+  const Frames got = framesNow(2);
+  EXPECT_EQ(got, (Frames{curveFrame(kClutch, curveOf({0, 10, 20, 39, 40, 50, 60, 70, 80, 90, 100})), kB6On}))
+      << hexAll(got);
+}
+
+TEST_F(SportPageTest, ZoneButtonsKeepTheLowerZoneAtMostTheUpperAndMoveTheMarkers) {
+  start();
+  openPage();  // CUSTOM is active from here on
+  const ui::SportPedalPanel& brake = panel(kBrake);
+  brake.upper->set(40);
+  brake.lower->set(39);
+  clearFrames();
+  brake.lowerPlus->click();
+  EXPECT_EQ(brake.lower->value(), 40);
+  EXPECT_EQ(brake.upper->value(), 40);
+  EXPECT_EQ(brake.upperMarker->pos(), QPoint(197, 464 - 40 * 178 / 100));
+  EXPECT_EQ(brake.lowerMarker->pos(), QPoint(197, 463 - 40 * 178 / 100));
+  EXPECT_EQ(framesNow(1), (Frames{{0xC5, 40, 0x5C}}));
+  clearFrames();
+  brake.lowerPlus->click();
+  brake.upperMinus->click();
+  EXPECT_EQ(brake.lower->value(), 40);
+  EXPECT_EQ(brake.upper->value(), 40);
+  EXPECT_TRUE(framesNow().empty());
+
+  // The ends of the scale: upper "+" at 100 and lower "-" at 0 do nothing.
+  const ui::SportPedalPanel& throttle = panel(kThrottle);
+  throttle.upper->set(100);
+  throttle.lower->set(0);
+  clearFrames();
+  throttle.upperPlus->click();
+  throttle.lowerMinus->click();
+  EXPECT_TRUE(framesNow().empty());
+
+  // The brake stop steps within 0..100; below 100 it is active, its indicator shows and
+  // the mode reads "CUSTOM M".
+  w().brakeStop->set(100);
+  clearFrames();
+  w().brakeStopMinus->click();
+  EXPECT_EQ(w().brakeStop->value(), 99);
+  EXPECT_EQ(w().brakeStopMarker->pos(), QPoint(222, 464 - 99 * 178 / 100));
+  EXPECT_EQ(framesNow(2), (Frames{{0xCF, 99, 0xFC}, {0xE2, 0x01, 0x2E}}));
+  EXPECT_TRUE(w().brakeStopIndicator->isVisible());
+  EXPECT_TRUE(app_->mainPage().modeLabels[2]->isVisible());
+  w().brakeStopPlus->click();
+  EXPECT_FALSE(w().brakeStopIndicator->isVisible());
+  EXPECT_EQ(state().chetoActive, 0);
+}
+
+TEST_F(SportPageTest, ValueChangesAreSentOnlyWhileCustomIsTheActiveMode) {
+  start();
+  openPage();
+  struct Row {
+    const char* what;
+    std::function<void()> change;
+    Frames sent;
+    std::function<bool()> stateTook;
+  };
+  auto pick = [this](int list, int index) {
+    w().letters[list]->setCurrentIndex(index);
+    emit w().letters[list]->activated(index);  // as when the user picks the entry
+  };
+  const Row rows[] = {
+      {"clutch upper", [&] { panel(kClutch).upper->set(80); }, {{0xC1, 80, 0x1C}},
+       [&] { return state().clutchUpper == 80; }},
+      {"clutch lower", [&] { panel(kClutch).lower->set(5); }, {{0xC2, 5, 0x2C}},
+       [&] { return state().clutchLower == 5; }},
+      {"brake upper", [&] { panel(kBrake).upper->set(70); }, {{0xC3, 70, 0x3C}},
+       [&] { return state().brakeUpper == 70; }},
+      {"brake lower", [&] { panel(kBrake).lower->set(3); }, {{0xC5, 3, 0x5C}},
+       [&] { return state().brakeLower == 3; }},
+      {"throttle upper", [&] { panel(kThrottle).upper->set(90); }, {{0xC6, 90, 0x6C}},
+       [&] { return state().throttleUpper == 90; }},
+      {"throttle lower", [&] { panel(kThrottle).lower->set(2); }, {{0xC7, 2, 0x7C}},
+       [&] { return state().throttleLower == 2; }},
+      {"brake stop 40", [&] { w().brakeStop->set(40); }, {{0xCF, 40, 0xFC}, {0xE2, 0x01, 0x2E}},
+       [&] { return state().cheto == 40 && state().chetoActive == 1; }},
+      {"brake stop 100", [&] { w().brakeStop->set(100); }, {{0xCF, 100, 0xFC}, {0xE2, 0x00, 0x2E}},
+       [&] { return state().cheto == 100 && state().chetoActive == 0; }},
+      {"Mas list", [&] { pick(ui::kListMas, 2); }, {{0xCA, 2, 0xAC}}, [&] { return state().letterMas == 2; }},
+      {"Menos list", [&] { pick(ui::kListMenos, 3); }, {{0xCB, 3, 0xBC}}, [&] { return state().letterMenos == 3; }},
+      {"Mas 2 list", [&] { pick(ui::kListMas2, 4); }, {{0xCD, 4, 0xDC}}, [&] { return state().letterMas2 == 4; }},
+      {"Menos 2 list", [&] { pick(ui::kListMenos2, 5); }, {{0xCE, 5, 0xEC}},
+       [&] { return state().letterMenos2 == 5; }},
+      {"auto-brake switch",
+       [&] {
+         w().autoBrakeSwitch->setOn(false, false);
+         QTest::mouseClick(w().autoBrakeSwitch, Qt::LeftButton);
+       },
+       {{0xBF, 0x01, 0xFB}}, [&] { return state().autoBrake == 1; }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    proMode();
+    clearFrames();
+    r.change();
+    Frames got = framesNow();
+    EXPECT_TRUE(got.empty()) << "PRO mode sent " << hexAll(got);
+    EXPECT_FALSE(r.stateTook());
+    customMode();
+    clearFrames();
+    r.change();
+    got = framesNow(r.sent.size());
+    EXPECT_EQ(got, r.sent) << hexAll(got);
+    EXPECT_TRUE(r.stateTook());
+  }
+}
+
+TEST_F(SportPageTest, DefaultOnTheBrakeActivatesCustomAndSendsOnlyTheBrakeCurve) {
+  start();
+  openPage();
+  press(kBrake, left(kBrake) + 100, 330);
+  release(kBrake, left(kBrake) + 100, 330);
+  ASSERT_NE(chart(kBrake)->curve(), ui::defaultCurve());
+  proMode();
+  clearFrames();
+  panel(kBrake).defaultButton->click();
+  const Frames got = framesNow(3);
+  EXPECT_EQ(got, (Frames{{0xB3, 0x01, 0x3B}, {0xB5, 0x01, 0x5B}, curveFrame(kBrake, ui::defaultCurve())}))
+      << hexAll(got);
+  EXPECT_EQ(chart(kBrake)->curve(), ui::defaultCurve());
+  EXPECT_EQ(state().brakeCurve, ui::defaultCurve());
+  EXPECT_TRUE(state().sportProfileActive);
+  EXPECT_FALSE(state().proProfileActive);
+  EXPECT_EQ(ui::buttonLook(app_->mainPage().activateCustom), ui::ButtonLook::Highlighted);
+  EXPECT_EQ(ui::buttonLook(app_->mainPage().activatePro), ui::ButtonLook::Normal);
+  EXPECT_NE(traceText().find("Default button (1) pressed SPORT -- Inicio\n"), std::string::npos);
+}
+
+TEST_F(SportPageTest, DefaultAllInProModeSendsNothingUntilAChartIsReleased) {
+  start();
+  openPage();
+  press(kThrottle, left(kThrottle) + 90, 300);
+  release(kThrottle, left(kThrottle) + 90, 300);
+  const Curve edited = state().throttleCurve;
+  ASSERT_NE(edited, ui::defaultCurve());
+  proMode();
+  clearFrames();
+  w().defaultAll->click();
+  EXPECT_TRUE(framesNow().empty());
+  for (int pedal = 0; pedal < 3; ++pedal) EXPECT_EQ(chart(pedal)->curve(), ui::defaultCurve());
+  EXPECT_EQ(state().throttleCurve, edited);  // the state waits for an edit
+  press(kThrottle, left(kThrottle) + 2, 300);
+  release(kThrottle, left(kThrottle) + 2, 300);
+  const Frames got = framesNow(2);
+  EXPECT_EQ(got, (Frames{curveFrame(kThrottle, ui::defaultCurve()), kB6On})) << hexAll(got);
+}
+
+TEST_F(SportPageTest, SportProfileWithoutAutoAndCurvesLoadsZerosAndSwitchesAutoBrakeOff) {
+  start([](emu::FirmwareState& s) { s.autoBrake = 1; });
+  openPage();
+  ASSERT_TRUE(w().autoBrakeSwitch->isOn());
+  proMode();
+  writeProfile("Wet Monza.tks",
+               "[ACCELERATOR]\nUPPER DEAD ZONE=95\nLOWER DEAD ZONE=4\n[CLUTCH]\nUPPER DEAD ZONE=88\n"
+               "LOWER DEAD ZONE=6\n[BRAKE]\nUPPER DEAD ZONE=70\nBRAKE LIMITER=70\nLOWER DEAD ZONE=2\n"
+               "BRAKE STOP=60\n");
+  chooseFile(dir_ + "/tkb/Wet Monza.tks");
+  clearFrames();
+  w().load->click();
+  // Names, auto-brake off, the brake stop (CUSTOM was not active), mode and curves.
+  const Frames got = framesNow(12);
+  ASSERT_GE(got.size(), 5u) << hexAll(got);
+  const Curve zeros{};
+  const Frames tail(got.end() - 5, got.end());
+  EXPECT_EQ(tail, (Frames{{0xB3, 0x01, 0x3B}, {0xB5, 0x01, 0x5B}, curveFrame(kClutch, zeros),
+                          curveFrame(kBrake, zeros), curveFrame(kThrottle, zeros)}))
+      << hexAll(got);
+  EXPECT_NE(std::find(got.begin(), got.end(), Frame{0xBF, 0x00, 0xFB}), got.end()) << hexAll(got);
+  EXPECT_FALSE(w().autoBrakeSwitch->isOn());
+  for (int pedal = 0; pedal < 3; ++pedal) EXPECT_EQ(chart(pedal)->curve(), zeros);
+  EXPECT_EQ(state().brakeCurve, zeros);
+  EXPECT_EQ(panel(kBrake).upper->value(), 70);
+  EXPECT_EQ(panel(kThrottle).lower->value(), 4);
+  EXPECT_EQ(w().brakeStop->value(), 60);
+  EXPECT_EQ(panel(kBrake).upperMarker->pos(), QPoint(197, 464 - 70 * 178 / 100));
+  EXPECT_EQ(w().brakeStopMarker->pos(), QPoint(222, 464 - 60 * 178 / 100));
+  EXPECT_TRUE(w().brakeStopIndicator->isVisible());
+  EXPECT_EQ(app_->mainPage().profileLabel->text(), "Profile: Wet Monza");
+  ASSERT_EQ(requests_.size(), 1u);
+  EXPECT_FALSE(requests_[0].save);
+  EXPECT_EQ(requests_[0].nameFilters(), "TKB Sport Profile (*.tks);;All (*.*)");
+}
+
+TEST_F(SportPageTest, CancelledSportLoadStillActivatesCustomWithTheThreeCurves) {
+  start();
+  openPage();
+  proMode();
+  chooseFile(std::nullopt);
+  clearFrames();
+  w().load->click();
+  const Frames got = framesNow(5);
+  EXPECT_EQ(got, (Frames{{0xB3, 0x01, 0x3B}, {0xB5, 0x01, 0x5B}, curveFrame(kClutch, state().clutchCurve),
+                         curveFrame(kBrake, state().brakeCurve), curveFrame(kThrottle, state().throttleCurve)}))
+      << hexAll(got);
+  EXPECT_TRUE(state().sportProfileActive);
+  EXPECT_EQ(ui::buttonLook(app_->mainPage().activateCustom), ui::ButtonLook::Highlighted);
+}
+
+TEST_F(SportPageTest, SavingBringsTheStateCurvesInLineWithTheCharts) {
+  const Curve bent = curveOf({0, 5, 12, 20, 30, 42, 55, 68, 80, 91, 100});
+  start([&](emu::FirmwareState& s) {
+    s.configFlags = 0x0E;  // CUSTOM curves loaded, calibrated, zones set; PRO active
+    s.curves.brake = bent;
+  });
+  ASSERT_EQ(state().brakeCurve, bent);
+  openPage();
+  w().defaultAll->click();  // the charts are straight again, the state is not
+  ASSERT_EQ(state().brakeCurve, bent);
+  chooseFile(dir_ + "/Track.day.tks");
+  w().save->click();
+  EXPECT_EQ(state().brakeCurve, ui::defaultCurve());
+  const std::string file = readFile(dir_ + "/Track.day.tks");
+  EXPECT_NE(file.find("BRAKE_CURVE_1=10"), std::string::npos) << file;
+  EXPECT_NE(file.find("ACCELERATOR_CURVE_10=100"), std::string::npos) << file;
+  ASSERT_EQ(requests_.size(), 1u);
+  EXPECT_TRUE(requests_[0].save);
+  EXPECT_EQ(requests_[0].defaultSuffix, "tks");
+  EXPECT_EQ(app_->mainPage().profileLabel->text(), "Profile: Track");
+
+  // APPLY makes the controller store zones and curves and records the profile saved last.
+  clearFrames();
+  w().apply->click();
+  EXPECT_EQ(framesNow(2), (Frames{{0xFF, 0xF4}, {0xFF, 0xF7}}));
+  const std::string config = readFile(dir_ + "/opt/config.ini");
+  EXPECT_NE(config.find("file=Track"), std::string::npos) << config;
+  EXPECT_NE(config.find("mod=0"), std::string::npos) << config;
+}
+
+TEST_F(SportPageTest, LoadSettingsShowsTheLoadedCurvesLettersZonesAndMode) {
+  const Curve bent = curveOf({0, 5, 12, 20, 30, 42, 55, 68, 80, 91, 100});
+  const Curve soft = curveOf({0, 2, 6, 12, 20, 30, 42, 56, 70, 85, 100});
+  start([&](emu::FirmwareState& s) {
+    s.configFlags = 0x0F;  // CUSTOM loaded and active
+    s.curves.brake = bent;
+    s.curves.throttle = soft;
+    s.letterMas = 3;
+    s.letterMenos2 = 4;
+    s.zones.brakeUpper = 77;
+    s.zones.throttleLower = 8;
+    s.cheto = 65;
+  });
+  // Each curve is read again after loadData, and the CUSTOM page shows it.
+  const Frames got = emulator_->received();
+  const Frame curveReads[] = {{0xA7}, {0xA8}, {0xA9}};
+  const auto language = std::find(got.begin(), got.end(), Frame{0xB2, 0x00, 0x2B});
+  ASSERT_NE(language, got.end()) << hexAll(got);
+  EXPECT_NE(std::search(language, got.end(), std::begin(curveReads), std::end(curveReads)), got.end())
+      << hexAll(got);
+  // CUSTOM is active: the spin boxes sent what they show.
+  EXPECT_NE(std::find(got.begin(), got.end(), Frame{0xC3, 77, 0x3C}), got.end()) << hexAll(got);
+  EXPECT_NE(std::find(got.begin(), got.end(), Frame{0xE2, 0x01, 0x2E}), got.end()) << hexAll(got);
+
+  EXPECT_EQ(chart(kBrake)->curve(), bent);
+  EXPECT_EQ(chart(kThrottle)->curve(), soft);
+  EXPECT_EQ(state().brakeCurve, bent);
+  EXPECT_EQ(panel(kBrake).upper->value(), 77);
+  EXPECT_EQ(panel(kThrottle).lower->value(), 8);
+  EXPECT_EQ(w().brakeStop->value(), 65);
+  EXPECT_EQ(w().letters[ui::kListMas]->currentIndex(), 3);
+  EXPECT_EQ(w().letters[ui::kListMenos2]->currentIndex(), 4);
+  const std::string trace = traceText();
+  EXPECT_NE(trace.find("\nLeemos curvas Freno -> \n\tDato 0 -> 0\n\tDato 1 -> 5\n\tDato 2 -> 12"),
+            std::string::npos);
+  ui::MainPage& p = app_->mainPage();
+  EXPECT_FALSE(p.activateCustom->isHidden());
+  EXPECT_EQ(ui::buttonLook(p.activateCustom), ui::ButtonLook::Highlighted);
+  EXPECT_TRUE(p.modeLabels[2]->isVisible());  // brake stop active: "Mode: CUSTOM M"
+  EXPECT_NE(readFile(dir_ + "/opt/uselog.sr0").find("Modo:Custom [Modo]"), std::string::npos);
+}
+
+TEST_F(SportPageTest, ClosingReadsTheCurvesBackAndGivesTheMainPageItsButtons) {
+  start();
+  openPage();
+  EXPECT_TRUE(sport().isOpen());
+  press(kBrake, left(kBrake) + 60, 360);
+  release(kBrake, left(kBrake) + 60, 360);
+  settle();  // the edited curve has reached the controller
+  // What the controller really holds wins over the chart.
+  const Curve held = curveOf({0, 11, 21, 31, 41, 51, 61, 71, 81, 91, 100});
+  emulator_->update([&](emu::FirmwareState& s) { s.curves.brake = held; });
+  clearFrames();
+  w().close->click();
+  EXPECT_FALSE(w().page->isVisible());
+  EXPECT_FALSE(sport().isOpen());
+  EXPECT_EQ(framesNow(3), (Frames{{0xA7}, {0xA8}, {0xA9}}));
+  EXPECT_EQ(chart(kBrake)->curve(), held);
+  EXPECT_EQ(state().brakeCurve, held);
+  ui::MainPage& p = app_->mainPage();
+  EXPECT_TRUE(p.custom->isVisible());
+  EXPECT_TRUE(p.activateCustom->isVisible());  // the CUSTOM curves are loaded now
+  EXPECT_EQ(ui::buttonLook(p.activateCustom), ui::ButtonLook::Highlighted);
+  EXPECT_NE(traceText().find("\nLeemos curvas Embrague -> "), std::string::npos);
+  const std::string log = readFile(dir_ + "/opt/uselog.sr0");
+  EXPECT_NE(log.find("Modo:Custom [Modo]"), std::string::npos) << log;
+}
+
+TEST_F(SportPageTest, PedalKeysStepTheBrakeControlsAndLightTheLed) {
+  start([](emu::FirmwareState& s) { s.modelReply = 0x2F; });
+  openPage();
+  panel(kBrake).upper->set(50);
+  w().brakeStop->set(100);
+  clearFrames();
+  app_->hooks().customBrakeUpperStep(-1);
+  app_->hooks().customBrakeStopStep(-1);
+  EXPECT_EQ(panel(kBrake).upper->value(), 49);
+  EXPECT_EQ(w().brakeStop->value(), 99);
+  EXPECT_EQ(framesNow(3), (Frames{{0xC3, 49, 0x3C}, {0xCF, 99, 0xFC}, {0xE2, 0x01, 0x2E}}));
+  // The AutoBreak key list of two-pedal sets is served in either mode.
+  proMode();
+  clearFrames();
+  w().autoBreakList->setCurrentIndex(2);
+  emit w().autoBreakList->activated(2);
+  EXPECT_EQ(framesNow(1), (Frames{{0xE4, 0x02, 0x4E}}));
+  EXPECT_EQ(state().letterAutoBrake, 2);
+  app_->hooks().autoBrakeLed(true, 255);
+  EXPECT_EQ(w().autoBrakeLed->brightness(), 255);
+  app_->hooks().autoBrakeLed(false, 100);  // the PRO page's LED is not this one
+  EXPECT_EQ(w().autoBrakeLed->brightness(), 255);
+}
+
+TEST_F(SportPageTest, ChartsMarkTheLiveInputOnTheCurveAndBarsArePublished) {
+  start();
+  openPage();
+  const ui::CustomBarWidgets& bars = pages_->shared.links.custom.bars;
+  for (int pedal = 0; pedal < 3; ++pedal) {
+    EXPECT_EQ(bars.input[pedal], panel(pedal).input);
+    EXPECT_EQ(bars.output[pedal], panel(pedal).output);
+  }
+  EXPECT_EQ(bars.brakeHistory[9], w().brakeHistory[9]);
+  // The simulated driver presses the brake within one cycle of its pattern.
+  ASSERT_TRUE(waitFor([&] { return chart(kBrake)->liveInput().value_or(0) > 20; }, 15000));
+  const int input = *chart(kBrake)->liveInput();
+  const QPointF marker = chart(kBrake)->liveMarkerPosition();
+  EXPECT_NEAR(marker.x(), input * 179 / 100.0, 0.01);
+  EXPECT_NEAR(marker.y(), 179 * (1 - ui::curveOutputAt(chart(kBrake)->curve(), input) / 100.0), 0.01);
+  // With the page closed the markers stop following.
+  w().close->click();
+  const auto frozen = chart(kThrottle)->liveInput();
+  QTest::qWait(300);
+  EXPECT_EQ(chart(kThrottle)->liveInput(), frozen);
+}
+
+TEST_F(SportPageTest, OutputBarsTakeTheDeadZoneBandScaledToTheirHeight) {
+  start();
+  openPage();
+  panel(kThrottle).upper->set(80);
+  panel(kThrottle).lower->set(10);
+  const ui::PedalBar::Style& style = panel(kThrottle).output->indicatorStyle();
+  EXPECT_EQ(style.padTop, 36);
+  EXPECT_EQ(style.padBottom, 18);
+  EXPECT_EQ(style.radius, 0);
+}
+
+}  // namespace
+}  // namespace tkb::test

@@ -1,0 +1,84 @@
+// The CUSTOM page's response-curve editor: a 180 x 180 chart of eleven points (point k is
+// the output for the input 10·k %), drawn as a line with points over division lines, with
+// a marker where the pedal's live input sits on the curve. The chart only reports pointer
+// events in window coordinates; the CUSTOM page's sport_chart_handler decides what they
+// do, with the pure mapping below (columns and value scale in window pixels).
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "link/controller_state.h"
+
+namespace tkb::ui {
+
+inline constexpr int kChartSizePx = 180;
+// The value scale in window pixels: value 0 at y = 454, value 100 at y = 274.
+inline constexpr int kChartZeroY = 454;
+inline constexpr int kChartSpanPx = 180;
+// The columns: the two end points take 9 pixels, the nine inner points 18 each.
+inline constexpr int kChartEndColumnPx = 9;
+inline constexpr int kChartColumnPx = 18;
+inline constexpr int kCurveLastPoint = kCurvePoints - 1;
+inline constexpr unsigned kCurveColour = 0xC5712F;
+
+// The straight line 0, 10, ... 100.
+Curve defaultCurve();
+
+// Which point a pointer at window x picks on a chart whose plotting area starts at window
+// x `left`. Anything outside the 180-pixel band picks point 0, which never moves.
+int chartPointAt(int x, int left);
+
+// The value point k takes for a pointer at window y: (454 - y) * 100 / 180, then kept above
+// the point before it and below the point after it (the second rule wins when both apply).
+// Points 0 and 10 are always 0 and 100.
+int chartPointValue(const Curve& points, int k, int y);
+
+// The output of a curve at an input percent, read along the drawn line (linear between
+// the points): where the live marker sits.
+double curveOutputAt(const Curve& points, double input);
+
+enum class ChartEvent { Pressing, PressLost, Clicked };
+
+class CurveChart : public QWidget {
+ public:
+  explicit CurveChart(QWidget* parent);
+
+  // The chart keeps its points as signed 16-bit values, as the controller's curves travel.
+  Curve curve() const;
+  void setCurve(const Curve& points);
+
+  // The pedal's live input (percent), or none to hide the marker. Repaints only when the
+  // marker moves.
+  void setLiveInput(std::optional<int> percent);
+  std::optional<int> liveInput() const { return liveInput_; }
+  // Where the marker is drawn, in chart pixels (for tests and painting).
+  QPointF liveMarkerPosition() const;
+  // Where point k is drawn, in chart pixels.
+  QPointF pointPosition(int k) const;
+
+  // Pressing (on press and on every move while held over the chart), PressLost (the held
+  // pointer left the chart) and Clicked (released over the chart), each with the pointer
+  // in window coordinates.
+  std::function<void(CurveChart*, ChartEvent, QPoint windowPos)> onEvent;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  QPoint windowPos(const QPointF& local) const;
+  void report(ChartEvent event, const QPointF& local);
+
+  std::array<int16_t, kCurvePoints> points_{};
+  std::optional<int> liveInput_;
+  bool held_ = false;     // the left button went down on the chart and is still down
+  bool engaged_ = false;  // ... and the pointer has not left the chart since
+};
+
+}  // namespace tkb::ui

@@ -1,0 +1,837 @@
+#include "ui/sport_page.h"
+
+#include <QFrame>
+#include <QTimer>
+#include <algorithm>
+
+#include "link/trace.h"
+#include "ui/application.h"
+#include "ui/page_links.h"
+#include "ui/pedal_bar.h"
+#include "ui/switch_led.h"
+#include "ui/widgets.h"
+
+namespace tkb::ui {
+
+namespace {
+
+constexpr int kPedalCount = 3;
+constexpr int kZoneMax = 100;
+constexpr int kLetterEntries = 6;
+
+// Panel centres relative to the page centre, by pedal; without a clutch the brake panel,
+// built after it, covers the clutch panel's right part.
+constexpr int kPanelCentreWithClutch[kPedalCount] = {-273, 0, 273};
+constexpr int kPanelCentreWithoutClutch[kPedalCount] = {-273, -131, 211};
+// The panels stand 60 pixels above the page centre.
+constexpr int kPanelRaisePx = 60;
+// Window x of each chart's plotting area.
+constexpr int kChartLeftWithClutch[kPedalCount] = {476, 749, 1022};
+constexpr int kChartLeftWithoutClutch[kPedalCount] = {476, 617, 961};
+constexpr int kChartTopInPanel = 285;
+
+// Rows of the dead-zone controls in a panel: "-", spin box, "+", label, underline.
+struct ZoneRow {
+  int y;
+};
+constexpr ZoneRow kUpperRow{120}, kLowerRow{171}, kBrakeStopRow{212};
+constexpr int kMinusX = 10, kBoxX = 30, kPlusX = 68, kRowLabelX = 95;
+constexpr int kStepButtonW = 20, kBoxW = 38, kRowH = 25;
+
+constexpr int kBarTop = 285, kBarW = 20, kBarH = 180;
+constexpr int kInBarX = 200, kOutBarX = 225;
+constexpr int kZoneMarkerX = 197, kBrakeStopMarkerX = 222, kMarkerW = 26, kMarkerH = 2;
+constexpr int kMarkerScalePx = 178;
+
+constexpr int kHistoryCentreRight = 105, kHistoryCentreUp = 65, kHistoryW = 22, kHistoryH = 155;
+constexpr int kHistoryStepPx = 15;
+constexpr const char* kHistoryIdle = "     --";
+constexpr int kLiveMarkerPeriodMs = 50;
+
+constexpr int kPageButtonW = 130, kPageButtonH = 40, kPageButtonGap = 20;
+constexpr int kCloseFromRight = 60, kPageButtonsFromBottom = 10;
+
+struct ZoneField {
+  int ControllerState::*field;
+  void (Controller::*send)();
+  const char* traceLine;
+};
+const ZoneField kUpperZones[kPedalCount] = {
+    {&ControllerState::clutchUpper, &Controller::MandarDatosZonaSuperiorEmbrague,
+     "\nSPORT-EV - value of clutch upper dead zone is %d\n"},
+    {&ControllerState::brakeUpper, &Controller::MandarDatosZonaSuperiorFreno,
+     "SPORT-EV - value of brake maximum force is %d\n"},
+    {&ControllerState::throttleUpper, &Controller::MandarDatosZonaSuperiorAcelerador,
+     "SPORT-EV - value of Accelerator upper dead zone is %d\n"},
+};
+const ZoneField kLowerZones[kPedalCount] = {
+    {&ControllerState::clutchLower, &Controller::MandarDatosZonaInferiorEmbrague,
+     "SPORT-EV - value of clutch Lower dead zone is %d\n"},
+    {&ControllerState::brakeLower, &Controller::MandarDatosZonaInferiorFreno,
+     "SPORT-EV - value of brake Lower dead zone is %d\n"},
+    {&ControllerState::throttleLower, &Controller::MandarDatosZonaInferiorAcelerador,
+     "SPORT-EV - value of Accelerator Lower dead zone is %d\n"},
+};
+
+// The four key-letter lists of CUSTOM mode; the index of the chosen entry is the value.
+struct LetterListRole {
+  const char* caption;
+  std::array<const char*, kLetterEntries> entries;
+  uint8_t ControllerState::*field;
+  void (Controller::*send)();
+  const char* traceLine;
+};
+const LetterListRole kLetterLists[4] = {
+    {"PRESS +", {"F2", "F4", "M+C+a", "M+C+s", "M+C+d", "M+C+f"}, &ControllerState::letterMas,
+     &Controller::MandarLetraMas, "Option: Lista mas sport\n"},
+    {"PRESS -", {"F1", "F3", "M+C+z", "M+C+x", "M+C+c", "M+C+v"}, &ControllerState::letterMenos,
+     &Controller::MandarLetraMenos, "Option: Lista menos sport\n"},
+    {"LIMITER +", {"F6", "F8", "F10", "M+C+q", "M+C+w", "M+C+e"}, &ControllerState::letterMas2,
+     &Controller::MandarLetraMas2, "Option: Lista mas sport 2\n"},
+    {"LIMITER -", {"F5", "F7", "F9", "M+C+b", "M+C+n", "M+C+m"}, &ControllerState::letterMenos2,
+     &Controller::MandarLetraMenos2, "Option: Lista menos sport 2\n"},
+};
+const char* const kAutoBreakEntries[] = {"M+C+k", "M+C+l", "M+C+p"};
+
+const LabelRole kTitleRoles[kPedalCount] = {LabelRole::CustomClutchTitle, LabelRole::CustomBrakeTitle,
+                                            LabelRole::CustomThrottleTitle};
+
+struct CurveRead {
+  Query query;
+  const char* line;
+  Curve ControllerState::*curve;
+};
+const CurveRead kCurveReads[kPedalCount] = {
+    {Query::ClutchCurve, "\nLeemos curvas Embrague -> ", &ControllerState::clutchCurve},
+    {Query::BrakeCurve, "\nLeemos curvas Freno -> ", &ControllerState::brakeCurve},
+    {Query::ThrottleCurve, "\nLeemos curvas Acelerador -> ", &ControllerState::throttleCurve},
+};
+
+Curve& stateCurve(ControllerState& state, int pedal) { return state.*kCurveReads[pedal].curve; }
+
+ZoneValues zonesOf(const ControllerState& s) {
+  return {s.clutchUpper, s.clutchLower, s.brakeUpper, s.brakeLower, s.throttleUpper, s.throttleLower};
+}
+int zoneOf(const ZoneValues& z, int pedal, bool upper) {
+  const int values[kPedalCount][2] = {{z.clutchLower, z.clutchUpper},
+                                      {z.brakeLower, z.brakeUpper},
+                                      {z.throttleLower, z.throttleUpper}};
+  return values[pedal][upper ? 1 : 0];
+}
+
+int panelX(bool hasClutch, int pedal) {
+  const int offset = hasClutch ? kPanelCentreWithClutch[pedal] : kPanelCentreWithoutClutch[pedal];
+  return kPageWidth / 2 - kSportPanelWidth / 2 + offset;
+}
+int panelY() { return kPageHeight / 2 - kSportPanelHeight / 2 - kPanelRaisePx; }
+
+QLabel* label(QWidget* parent, const QString& text, int x, int y, int pixelSize = 12) {
+  QLabel* l = makeLabel(parent, text, pixelSize);
+  l->move(x, y);
+  return l;
+}
+
+QPushButton* stepButton(QWidget* parent, const char* text, int x, int y) {
+  auto* b = new QPushButton(text, parent);
+  b->setGeometry(x, y, kStepButtonW, kRowH);
+  b->setFocusPolicy(Qt::NoFocus);
+  b->setStyleSheet(
+      "QPushButton{background:#f4f4f4;color:#202020;border:1px solid #c08020;border-radius:3px;"
+      "font-weight:bold;} QPushButton:pressed{background:#d8d8d8;}");
+  return b;
+}
+
+QWidget* line(QWidget* parent, int x, int y, int w, int h, const char* colour) {
+  auto* f = new QFrame(parent);
+  f->setGeometry(x, y, w, h);
+  f->setStyleSheet(QString("background:%1;border:none;").arg(colour));
+  f->setAttribute(Qt::WA_TransparentForMouseEvents);
+  return f;
+}
+
+QPushButton* pageButton(QWidget* parent, const char* text, int w, int h) {
+  auto* b = new QPushButton(text, parent);
+  QFont font = b->font();
+  font.setPixelSize(15);
+  font.setBold(true);
+  b->setFont(font);
+  b->resize(w, h);
+  b->setFocusPolicy(Qt::NoFocus);
+  setButtonLook(b, ButtonLook::Normal);
+  return b;
+}
+
+void setButtonText(QPushButton* b, const std::string& text) { b->setText(QString::fromStdString(text)); }
+
+}  // namespace
+
+int chartLeftEdge(bool hasClutch, int pedal) {
+  pedal = std::clamp(pedal, 0, kPedalCount - 1);
+  return hasClutch ? kChartLeftWithClutch[pedal] : kChartLeftWithoutClutch[pedal];
+}
+
+int upperMarkerY(int value) { return 464 - std::clamp(value, 0, kZoneMax) * kMarkerScalePx / 100; }
+int lowerMarkerY(int value) { return 463 - std::clamp(value, 0, kZoneMax) * kMarkerScalePx / 100; }
+
+SportPage::SportPage(Application& app, SharedPages& shared) : app_(app), shared_(shared) {}
+
+SportPage::~SportPage() {
+  // The other page must not reach this one through the links once it is gone.
+  shared_.links.custom = CustomPageLinks{};
+}
+
+void SportPage::install() {
+  PageHooks& hooks = app_.hooks();
+  hooks.Create_sport_page = [this](QWidget* container) { Create_sport_page(container); };
+  hooks.showZones = [this] {
+    // Both pages show the zones the controller holds; every set raises value-changed.
+    const ControllerState& state = app_.controller.state;
+    if (shared_.links.pro.showZones) shared_.links.pro.showZones(zonesOf(state));
+    showStateZones();
+  };
+  hooks.showCurves = [this] { showCurvesFromState(); };
+  hooks.showKeyLetters = [this] { showKeyLetters(); };
+  hooks.customPageOpened = [this] { pageOpened(); };
+  hooks.customBrakeUpperStep = [this](int delta) {
+    if (!built()) return;
+    const SportPedalPanel& brake = widgets_.pedals[kBrakePedal];
+    sport_event_handler(delta < 0 ? brake.upperMinus : brake.upperPlus, SportEvent::ShortClicked);
+  };
+  hooks.customBrakeStopStep = [this](int delta) {
+    if (!built()) return;
+    sport_event_handler(delta < 0 ? widgets_.brakeStopMinus : widgets_.brakeStopPlus,
+                        SportEvent::ShortClicked);
+  };
+  // The LED hook serves both pages: this page takes its own calls and passes the others on.
+  hooks.autoBrakeLed = [this, previous = hooks.autoBrakeLed](bool customPage, int brightness) {
+    if (customPage) {
+      if (widgets_.autoBrakeLed) widgets_.autoBrakeLed->setBrightness(brightness);
+    } else if (previous) {
+      previous(customPage, brightness);
+    }
+  };
+  app_.addEventBranch([this](QObject* object, UiEvent event) {
+    if (object == nullptr || object != widgets_.close || event != UiEvent::ShortClicked) return false;
+    closePage();
+    return true;
+  });
+
+  CustomPageLinks& links = shared_.links.custom;
+  links.showZones = [this](const ZoneValues& zones, int brakeStop) { showZones(zones, brakeStop); };
+  links.showBrakeZones = [this](int upper, int lower) {
+    if (!built()) return;
+    const SportPedalPanel& brake = widgets_.pedals[kBrakePedal];
+    brake.upper->set(upper);
+    brake.lower->set(lower);
+    brake.upperMarker->move(kZoneMarkerX, upperMarkerY(brake.upper->value()));
+    brake.lowerMarker->move(kZoneMarkerX, lowerMarkerY(brake.lower->value()));
+  };
+  links.moveMarkers = [this](const ZoneValues& zones, int brakeStop) { moveMarkers(zones, brakeStop); };
+  links.selectLetterMas = [this](int index) {
+    if (built()) widgets_.letters[kListMas]->setCurrentIndex(std::clamp(index, 0, kLetterEntries - 1));
+  };
+  links.selectLetterMenos = [this](int index) {
+    if (built()) widgets_.letters[kListMenos]->setCurrentIndex(std::clamp(index, 0, kLetterEntries - 1));
+  };
+  links.setAutoBrakeSwitch = [this](bool on) {
+    if (built()) widgets_.autoBrakeSwitch->setOn(on, true);
+  };
+  links.styleOutputBar = [this](int pedal, int top, int bottom) {
+    if (!built() || pedal < 0 || pedal >= kPedalCount) return;
+    PedalBar::Style style;
+    style.padTop = std::max(0, top);
+    style.padBottom = std::max(0, bottom);
+    style.radius = 0;
+    widgets_.pedals[pedal].output->setIndicatorStyle(style);
+  };
+  links.showCurvesFromState = [this] { showCurvesFromState(); };
+  links.chartPoints = [this](int pedal) {
+    return built() && pedal >= 0 && pedal < kPedalCount ? widgets_.pedals[pedal].chart->curve() : Curve{};
+  };
+  links.setChartPoints = [this](int pedal, const Curve& points) {
+    if (built() && pedal >= 0 && pedal < kPedalCount) widgets_.pedals[pedal].chart->setCurve(points);
+  };
+  links.showCustomModeActive = [this](bool brakeStopActive) { showCustomModeActive(brakeStopActive); };
+  links.isOpen = [this] { return open_; };
+}
+
+// ---- Building ------------------------------------------------------------------------
+
+void SportPage::Create_sport_page(QWidget* container) {
+  trace("\nCreate_sport_page - Inicio");
+  ControllerState& state = app_.controller.state;
+  widgets_.page = container;
+  container->setStyleSheet(container->styleSheet() + " QLabel{color:#e8e8e8;}");
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) buildPanel(pedal, container, state.hasClutch);
+  buildBrakeParts(widgets_.pedals[kBrakePedal]);
+
+  widgets_.adjustmentTitle = makeLabel(container, "ADJUSTEMENT AREA", 16);
+  widgets_.adjustmentTitle->setStyleSheet("color:#ffb347;font-weight:bold;");
+  placeAligned(widgets_.adjustmentTitle, Align::TopMid, 0, 4);
+  app_.labels().add(LabelRole::CustomAdjustmentArea, [l = widgets_.adjustmentTitle](const std::string& t) {
+    l->setText(QString::fromStdString(t));
+    l->adjustSize();
+    placeAligned(l, Align::TopMid, 0, 4);
+  });
+
+  buildPageButtons(container);
+  buildLetterLists(container);
+  buildAutoBrakeGroup(container, state.hasClutch);
+
+  // Without a clutch the clutch panel only backs the auto-brake group: its curve and
+  // zones would be half covered by the brake panel and edit a pedal that is not there.
+  if (!state.hasClutch) {
+    SportPedalPanel& clutch = widgets_.pedals[kClutchPedal];
+    for (QObject* child : clutch.panel->children())
+      if (auto* w = qobject_cast<QWidget*>(child)) w->hide();
+  }
+
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
+    widgets_.pedals[pedal].chart->setCurve(defaultCurve());
+    stateCurve(state, pedal) = defaultCurve();
+  }
+  for (int i = 0; i < 4; ++i)
+    widgets_.letters[i]->setCurrentIndex(std::clamp<int>(state.*kLetterLists[i].field, 0, kLetterEntries - 1));
+  widgets_.autoBrakeSwitch->setOn(state.autoBrake != 0, false);
+  publishBars();
+  container->hide();
+  // The live markers follow at the frame period; the timer goes with the page's widgets.
+  auto* liveTimer = new QTimer(container);
+  liveTimer->setInterval(kLiveMarkerPeriodMs);
+  QObject::connect(liveTimer, &QTimer::timeout, liveTimer, [this] { followLiveInputs(); });
+  liveTimer->start();
+  trace("\nCreate_sport_page - Final");
+}
+
+void SportPage::buildPanel(int pedal, QWidget* page, bool hasClutch) {
+  SportPedalPanel& p = widgets_.pedals[pedal];
+  auto* panel = new QFrame(page);
+  panel->setObjectName(QString("SportPanel%1").arg(pedal));
+  panel->setGeometry(panelX(hasClutch, pedal), panelY(), kSportPanelWidth, kSportPanelHeight);
+  panel->setStyleSheet(QString("#SportPanel%1{background:rgba(58,64,74,235);border:1px solid #5a616d;"
+                               "border-radius:8px;}")
+                           .arg(pedal));
+  p.panel = panel;
+
+  p.title = makeLabel(panel, "---", 17);
+  p.title->setStyleSheet("font-weight:bold;color:#ffffff;");
+  p.title->setAlignment(Qt::AlignHCenter);
+  p.title->setGeometry(0, 60, kSportPanelWidth, 24);
+  app_.labels().add(kTitleRoles[pedal], [l = p.title](const std::string& t) { l->setText(QString::fromStdString(t)); });
+
+  auto zoneRow = [&](ZoneRow row, QPushButton*& minus, ValueBox*& box, QPushButton*& plus,
+                     QLabel*& caption, const char* text) {
+    minus = stepButton(panel, "-", kMinusX, row.y);
+    box = new ValueBox(panel, 0, kZoneMax);
+    box->setGeometry(kBoxX, row.y, kBoxW, kRowH);
+    plus = stepButton(panel, "+", kPlusX, row.y);
+    caption = label(panel, text, kRowLabelX, row.y + 5, 11);
+    line(panel, kBoxX + 2, row.y + 23, kBoxW - 4, 1, "#c5712f");
+    for (QPushButton* b : {minus, plus})
+      QObject::connect(b, &QPushButton::clicked, b, [this, b] { sport_event_handler(b, SportEvent::ShortClicked); });
+    box->setHandler([this, box](int) { sport_event_handler(box, SportEvent::ValueChanged); });
+  };
+  zoneRow(kUpperRow, p.upperMinus, p.upper, p.upperPlus, p.upperLabel, "TOP DEAD ZONE");
+  zoneRow(kLowerRow, p.lowerMinus, p.lower, p.lowerPlus, p.lowerLabel, "LOWER DEAD ZONE");
+  auto relabel = [](QLabel* l) {
+    return [l](const std::string& t) {
+      l->setText(QString::fromStdString(t));
+      l->adjustSize();
+    };
+  };
+  app_.labels().add(pedal == kBrakePedal ? LabelRole::CustomBrakeUpper : LabelRole::CustomUpperZone,
+                    relabel(p.upperLabel));
+  app_.labels().add(LabelRole::CustomLowerZone, relabel(p.lowerLabel));
+
+  p.chart = new CurveChart(panel);
+  p.chart->move(chartLeftEdge(hasClutch, pedal) - kPageX - panel->x(), kChartTopInPanel);
+  p.chart->onEvent = [this](CurveChart* chart, ChartEvent event, QPoint at) {
+    sport_chart_handler(chart, event, at);
+  };
+  const int chartX = p.chart->x();
+  p.readoutX = label(panel, kReadoutBlank, chartX + 10, kChartTopInPanel + 5);
+  p.readoutY = label(panel, kReadoutBlank, chartX + 105, kChartTopInPanel + 155);
+  for (QLabel* r : {p.readoutX, p.readoutY}) {
+    r->setStyleSheet("color:#202020;font-weight:bold;background:transparent;");
+    r->setFixedWidth(80);
+    r->setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+
+  p.input = new PedalBar(panel, kBarW, kBarH);
+  p.input->move(kInBarX, kBarTop);
+  p.output = new PedalBar(panel, kBarW, kBarH);
+  p.output->move(kOutBarX, kBarTop);
+  PedalBar::Style outputStyle;
+  outputStyle.radius = 0;
+  p.output->setIndicatorStyle(outputStyle);
+  label(panel, "IN", 199, 270, 11);
+  label(panel, "OUT", 220, 270, 11);
+  label(panel, "%", 209, 478, 11);
+  p.inputValue = label(panel, "0 ", 197, 465, 11);
+  p.outputValue = label(panel, "0 ", 222, 465, 11);
+  for (QLabel* v : {p.inputValue, p.outputValue}) v->setFixedWidth(28);
+
+  p.upperMarker = line(panel, kZoneMarkerX, upperMarkerY(kZoneMax), kMarkerW, kMarkerH, "#ff5a5a");
+  p.lowerMarker = line(panel, kZoneMarkerX, lowerMarkerY(0), kMarkerW, kMarkerH, "#5ab4ff");
+
+  p.defaultButton = pageButton(panel, "DEFAULT", 100, 25);
+  p.defaultButton->move(50, 470);
+  QObject::connect(p.defaultButton, &QPushButton::clicked, p.defaultButton,
+                   [this, b = p.defaultButton] { sport_event_handler(b, SportEvent::ShortClicked); });
+  app_.labels().add(LabelRole::CustomDefault, [b = p.defaultButton](const std::string& t) { setButtonText(b, t); });
+}
+
+void SportPage::buildBrakeParts(SportPedalPanel& brake) {
+  QWidget* panel = brake.panel;
+  ZoneRow row = kBrakeStopRow;
+  widgets_.brakeStopMinus = stepButton(panel, "-", kMinusX, row.y);
+  widgets_.brakeStop = new ValueBox(panel, 0, kZoneMax);
+  widgets_.brakeStop->setGeometry(kBoxX, row.y, kBoxW, kRowH);
+  widgets_.brakeStopPlus = stepButton(panel, "+", kPlusX, row.y);
+  widgets_.brakeStopLabel = label(panel, "BRAKE LIMITER", kRowLabelX, row.y + 5, 11);
+  line(panel, kBoxX + 2, row.y + 23, kBoxW - 4, 1, "#c5712f");
+  for (QPushButton* b : {widgets_.brakeStopMinus, widgets_.brakeStopPlus})
+    QObject::connect(b, &QPushButton::clicked, b, [this, b] { sport_event_handler(b, SportEvent::ShortClicked); });
+  widgets_.brakeStop->setHandler(
+      [this](int) { sport_event_handler(widgets_.brakeStop, SportEvent::ValueChanged); });
+  widgets_.brakeStop->setValue(kBrakeStopInactive);
+
+  widgets_.brakeStopIndicator = label(panel, "STOP", 196, row.y + 4, 10);
+  widgets_.brakeStopIndicator->setStyleSheet(
+      "background:#d02020;color:#ffffff;font-weight:bold;border-radius:3px;padding:1px 3px;");
+  widgets_.brakeStopIndicator->adjustSize();
+  widgets_.brakeStopIndicator->hide();
+  widgets_.brakeStopMarker =
+      line(panel, kBrakeStopMarkerX, upperMarkerY(kBrakeStopInactive), kMarkerW, kMarkerH, "#ffd23f");
+
+  // The history column: centred 105 px right of and 65 px above the panel's centre.
+  const int columnX = kSportPanelWidth / 2 + kHistoryCentreRight - kHistoryW / 2;
+  const int columnY = kSportPanelHeight / 2 - kHistoryCentreUp - kHistoryH / 2;
+  for (int i = 0; i < kBrakeHistoryEntries; ++i) {
+    widgets_.brakeHistory[i] = label(panel, kHistoryIdle, columnX, columnY + i * kHistoryStepPx, 11);
+    widgets_.brakeHistory[i]->setFixedWidth(36);
+  }
+}
+
+void SportPage::buildPageButtons(QWidget* page) {
+  struct PageButton {
+    QPushButton*& button;
+    const char* text;
+    LabelRole role;
+  };
+  // Left to right: DEFAULT ALL, LOAD, SAVE, APPLY, CLOSE (CLOSE 60 px from the right edge).
+  const PageButton buttons[] = {
+      {widgets_.defaultAll, "DEFAULT ALL", LabelRole::CustomDefaultAll},
+      {widgets_.load, "LOAD", LabelRole::CustomLoad},
+      {widgets_.save, "SAVE", LabelRole::CustomSave},
+      {widgets_.apply, "APPLY", LabelRole::CustomApply},
+      {widgets_.close, "CLOSE", LabelRole::CustomClose},
+  };
+  const int count = static_cast<int>(std::size(buttons));
+  for (int i = 0; i < count; ++i) {
+    QPushButton* b = pageButton(page, buttons[i].text, kPageButtonW, kPageButtonH);
+    const int fromRight = kCloseFromRight + (count - 1 - i) * (kPageButtonW + kPageButtonGap);
+    b->move(kPageWidth - kPageButtonW - fromRight, kPageHeight - kPageButtonH - kPageButtonsFromBottom);
+    buttons[i].button = b;
+    app_.labels().add(buttons[i].role, [b](const std::string& t) { setButtonText(b, t); });
+  }
+  // CLOSE belongs to the main page's handler; the others to this page's.
+  app_.connectButton(widgets_.close);
+  for (QPushButton* b : {widgets_.defaultAll, widgets_.load, widgets_.save, widgets_.apply})
+    QObject::connect(b, &QPushButton::clicked, b, [this, b] { sport_event_handler(b, SportEvent::ShortClicked); });
+}
+
+void SportPage::buildLetterLists(QWidget* page) {
+  // A strip between the panels and the page buttons, left of where the main page's EXIT
+  // button stands while the page is open.
+  constexpr int kStripY = 476, kGroupW = 146, kCaptionW = 64, kListW = 78;
+  for (int i = 0; i < 4; ++i) {
+    const int x = 8 + i * kGroupW;
+    QLabel* caption = label(page, kLetterLists[i].caption, x, kStripY + 6, 11);
+    caption->setFixedWidth(kCaptionW);
+    auto* list = new QComboBox(page);
+    for (const char* entry : kLetterLists[i].entries) list->addItem(entry);
+    list->setGeometry(x + kCaptionW, kStripY, kListW, 26);
+    list->setFocusPolicy(Qt::NoFocus);
+    list->setObjectName(QString("SportLetterList%1").arg(i));
+    QObject::connect(list, &QComboBox::activated, list,
+                     [this, list](int) { sport_event_handler(list, SportEvent::ValueChanged); });
+    widgets_.letters[i] = list;
+  }
+}
+
+void SportPage::buildAutoBrakeGroup(QWidget* page, bool hasClutch) {
+  widgets_.autoBrakeSwitch = new ToggleSwitch(page);
+  placeAligned(widgets_.autoBrakeSwitch, Align::Center, -335, -70);
+  widgets_.autoBrakeSwitch->onUserToggle = [this](bool) {
+    sport_event_handler(widgets_.autoBrakeSwitch, SportEvent::ValueChanged);
+  };
+  const QPoint at = widgets_.autoBrakeSwitch->pos();
+  widgets_.autoBrakeCaption = label(page, "Autobrake", at.x(), at.y() - 24, 13);
+  widgets_.autoBrakeLed = new Led(page);
+  widgets_.autoBrakeLed->move(at.x() + widgets_.autoBrakeSwitch->width() + 10, at.y() + 2);
+  widgets_.autoBreakList = new QComboBox(page);
+  for (const char* entry : kAutoBreakEntries) widgets_.autoBreakList->addItem(entry);
+  widgets_.autoBreakList->setGeometry(at.x() - 20, at.y() + 34, 100, 26);
+  widgets_.autoBreakList->setFocusPolicy(Qt::NoFocus);
+  widgets_.autoBreakList->setCurrentIndex(
+      std::clamp<int>(app_.controller.state.letterAutoBrake, 0, static_cast<int>(std::size(kAutoBreakEntries)) - 1));
+  QObject::connect(widgets_.autoBreakList, &QComboBox::activated, widgets_.autoBreakList,
+                   [this](int) { sport_event_handler(widgets_.autoBreakList, SportEvent::ValueChanged); });
+
+  QWidget* clutchPanel = widgets_.pedals[kClutchPedal].panel;
+  widgets_.clutchAutoBrakeCaption = makeLabel(clutchPanel, "Autobrake     ", 13);
+  placeAligned(widgets_.clutchAutoBrakeCaption, Align::Center, 20, -10);
+  // With a clutch the clutch panel's caption names the switch; without, the page's own
+  // group (caption, LED, AutoBreak key list) is shown.
+  widgets_.clutchAutoBrakeCaption->setVisible(hasClutch);
+  for (QWidget* w : std::initializer_list<QWidget*>{widgets_.autoBrakeCaption, widgets_.autoBrakeLed,
+                                                    widgets_.autoBreakList})
+    w->setVisible(!hasClutch);
+  widgets_.autoBrakeSwitch->raise();
+}
+
+void SportPage::publishBars() {
+  CustomBarWidgets& bars = shared_.links.custom.bars;
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
+    const SportPedalPanel& p = widgets_.pedals[pedal];
+    bars.input[pedal] = p.input;
+    bars.output[pedal] = p.output;
+    bars.inputLabel[pedal] = p.inputValue;
+    bars.outputLabel[pedal] = p.outputValue;
+  }
+  for (int i = 0; i < kBrakeHistoryEntries; ++i) bars.brakeHistory[i] = widgets_.brakeHistory[i];
+}
+
+// ---- sport_event_handler -------------------------------------------------------------
+
+void SportPage::sport_event_handler(QObject* object, SportEvent event) {
+  if (!built()) return;
+  if (event == SportEvent::ValueChanged) {
+    if (!valueChanged(object)) trace("Object not found\n");
+  } else if (event == SportEvent::ShortClicked) {
+    if (!clicked(object)) trace("Object not found\n");
+  }
+}
+
+bool SportPage::valueChanged(QObject* object) {
+  ControllerState& state = app_.controller.state;
+  // The AutoBreak key list is served as on the PRO page, in either mode.
+  if (object == widgets_.autoBreakList) {
+    state.letterAutoBrake = static_cast<uint8_t>(std::max(0, widgets_.autoBreakList->currentIndex()));
+    trace("Option: Letra AB\n");
+    app_.controller.MandarLetraAutoBreak();
+    return true;
+  }
+  int zonePedal = -1;
+  bool upper = false;
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
+    if (object == widgets_.pedals[pedal].upper) zonePedal = pedal, upper = true;
+    if (object == widgets_.pedals[pedal].lower) zonePedal = pedal, upper = false;
+  }
+  int list = -1;
+  for (int i = 0; i < 4; ++i)
+    if (object == widgets_.letters[i]) list = i;
+  const bool known = zonePedal >= 0 || list >= 0 || object == widgets_.brakeStop ||
+                     object == widgets_.autoBrakeSwitch;
+  if (!known) return false;
+  // Outside CUSTOM mode the page only shows; nothing reaches the controller.
+  if (!state.sportProfileActive) return true;
+
+  if (zonePedal >= 0) {
+    const ValueBox* box = upper ? widgets_.pedals[zonePedal].upper : widgets_.pedals[zonePedal].lower;
+    zoneChanged(zonePedal, upper, box->value());
+  } else if (object == widgets_.brakeStop) {
+    brakeStopChanged(widgets_.brakeStop->value());
+  } else if (list >= 0) {
+    letterChanged(list, widgets_.letters[list]->currentIndex());
+  } else if (widgets_.autoBrakeSwitch->isOn()) {
+    app_.controller.ActivarAutoBrake();
+  } else {
+    app_.controller.DesactivarAutoBrake();
+  }
+  return true;
+}
+
+void SportPage::zoneChanged(int pedal, bool upper, int value) {
+  const ZoneField& f = upper ? kUpperZones[pedal] : kLowerZones[pedal];
+  app_.controller.state.*f.field = value;
+  (app_.controller.*f.send)();
+  trace(f.traceLine, value);
+  redrawBars();
+}
+
+void SportPage::brakeStopChanged(int value) {
+  ControllerState& state = app_.controller.state;
+  state.cheto = value;
+  state.chetoActive = value != kBrakeStopInactive ? 1 : 0;
+  app_.controller.MandarCheto();
+  app_.controller.MandarChetoActivo();
+  trace("SPORT-EV - value of brake upper dead zone is %d\n", value);
+  showBrakeStopIndicator(state.chetoActive != 0);
+  app_.applyModeLabel();  // "Mode: CUSTOM M" follows the brake stop
+}
+
+void SportPage::letterChanged(int list, int index) {
+  if (index < 0) return;
+  const LetterListRole& role = kLetterLists[list];
+  app_.controller.state.*role.field = static_cast<uint8_t>(index);
+  // The PRO page's Mas and Menos lists show the same letters.
+  ProPageLinks& pro = shared_.links.pro;
+  if (list == kListMas && pro.selectLetterMas) pro.selectLetterMas(index);
+  if (list == kListMenos && pro.selectLetterMenos) pro.selectLetterMenos(index);
+  (app_.controller.*role.send)();
+  trace("%s", role.traceLine);
+}
+
+bool SportPage::clicked(QObject* object) {
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
+    const SportPedalPanel& p = widgets_.pedals[pedal];
+    if (object == p.upperPlus) return stepZone(pedal, true, +1), true;
+    if (object == p.upperMinus) return stepZone(pedal, true, -1), true;
+    if (object == p.lowerPlus) return stepZone(pedal, false, +1), true;
+    if (object == p.lowerMinus) return stepZone(pedal, false, -1), true;
+    if (object == p.defaultButton) return defaultPedal(pedal), true;
+  }
+  if (object == widgets_.brakeStopPlus) return stepBrakeStop(+1), true;
+  if (object == widgets_.brakeStopMinus) return stepBrakeStop(-1), true;
+  if (object == widgets_.defaultAll) return defaultAll(), true;
+  if (object == widgets_.apply) return applySettings(), true;
+  if (object == widgets_.load) return shared_.profiles().CargarPerfilSport(), true;
+  if (object == widgets_.save) return shared_.profiles().GuardarPerfilSport(), true;
+  return false;
+}
+
+// The buttons keep the lower dead zone from rising above the upper one (they may meet).
+void SportPage::stepZone(int pedal, bool upper, int delta) {
+  const SportPedalPanel& p = widgets_.pedals[pedal];
+  const int up = p.upper->value();
+  const int low = p.lower->value();
+  if (upper) {
+    if (delta > 0 && up < kZoneMax) p.upper->set(std::min(up + delta, kZoneMax));
+    if (delta < 0 && low < up) p.upper->set(std::max(up + delta, 0));
+  } else {
+    if (delta > 0 && low < up) p.lower->set(std::min(low + delta, kZoneMax));
+    if (delta < 0 && low > 0) p.lower->set(std::max(low + delta, 0));
+  }
+  p.upperMarker->move(kZoneMarkerX, upperMarkerY(p.upper->value()));
+  p.lowerMarker->move(kZoneMarkerX, lowerMarkerY(p.lower->value()));
+}
+
+void SportPage::stepBrakeStop(int delta) {
+  widgets_.brakeStop->set(std::clamp(widgets_.brakeStop->value() + delta, 0, kZoneMax));
+  widgets_.brakeStopMarker->move(kBrakeStopMarkerX, upperMarkerY(widgets_.brakeStop->value()));
+}
+
+void SportPage::defaultPedal(int pedal) {
+  trace("Default button (%d) pressed SPORT -- Inicio\n", pedal);
+  ControllerState& state = app_.controller.state;
+  const SportPedalPanel& p = widgets_.pedals[pedal];
+  p.upper->set(state.*kUpperZones[pedal].field);
+  p.lower->set(state.*kLowerZones[pedal].field);
+  p.upperMarker->move(kZoneMarkerX, upperMarkerY(p.upper->value()));
+  p.lowerMarker->move(kZoneMarkerX, lowerMarkerY(p.lower->value()));
+  p.chart->setCurve(defaultCurve());
+  stateCurve(state, pedal) = defaultCurve();
+  activateCustom(pedal);
+  trace("\nDefault button (%d) pressed SPORT -- Final\n", pedal);
+}
+
+// The charts go back to straight lines; the state keeps its curves until a chart is edited.
+void SportPage::defaultAll() {
+  trace("Default button pressed SPORT -- Inicio\n");
+  const ZoneValues zones = zonesOf(app_.controller.state);
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
+    widgets_.pedals[pedal].upper->set(zoneOf(zones, pedal, true));
+    widgets_.pedals[pedal].lower->set(zoneOf(zones, pedal, false));
+  }
+  moveMarkers(zones, widgets_.brakeStop->value());
+  for (SportPedalPanel& p : widgets_.pedals) p.chart->setCurve(defaultCurve());
+  trace("\nDefault button pressed SPORT -- Final\n");
+}
+
+void SportPage::applySettings() {
+  trace("\nAplicar zones SPORT pressed - Inicio");
+  app_.controller.SetGuardarZonasPedales();
+  app_.controller.SetGuardarCurvasPedales();
+  shared_.profiles().recordActiveProfile(app_.basePath());
+  trace("\nAplicar zones SPORT pressed - Final\n");
+}
+
+void SportPage::activateCustom(std::optional<int> onlyPedal) {
+  if (onlyPedal) {
+    activateCustomMode(app_.controller, static_cast<CurvePedal>(*onlyPedal));
+  } else {
+    activateCustomMode(app_.controller);
+  }
+  showCustomModeActive(app_.controller.state.chetoActive != 0);
+}
+
+void SportPage::showCustomModeActive(bool brakeStopActive) {
+  showBrakeStopIndicator(brakeStopActive);
+  MainPage& main = app_.mainPage();
+  if (main.activateCustom) setButtonLook(main.activateCustom, ButtonLook::Highlighted);
+  if (main.activatePro) setButtonLook(main.activatePro, ButtonLook::Normal);
+  app_.applyModeLabel();
+  // The profile label names the CUSTOM profile now that CUSTOM is active.
+  app_.refreshProfileLabel();
+}
+
+void SportPage::showBrakeStopIndicator(bool active) {
+  if (widgets_.brakeStopIndicator) widgets_.brakeStopIndicator->setVisible(active);
+}
+
+// The dead-zone bands of the output bars follow the zones. The live bars restyle every
+// bar of both pages; without them this page restyles its own output bars the same way.
+void SportPage::redrawBars() {
+  if (shared_.links.pro.ActualizarBarras) {
+    shared_.links.pro.ActualizarBarras();
+    return;
+  }
+  const ControllerState& s = app_.controller.state;
+  const ZoneValues zones = zonesOf(s);
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
+    const int top = (201 - 2 * zoneOf(zones, pedal, true)) * 18 / 20;
+    const int bottom = (2 * zoneOf(zones, pedal, false) + 1) * 18 / 20;
+    shared_.links.custom.styleOutputBar(pedal, top, bottom);
+  }
+}
+
+// ---- Showing the state ---------------------------------------------------------------
+
+void SportPage::showZones(const ZoneValues& zones, int brakeStop) {
+  if (!built()) return;
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
+    widgets_.pedals[pedal].upper->set(zoneOf(zones, pedal, true));
+    widgets_.pedals[pedal].lower->set(zoneOf(zones, pedal, false));
+  }
+  widgets_.brakeStop->set(brakeStop);
+  moveMarkers(zones, brakeStop);
+}
+
+void SportPage::moveMarkers(const ZoneValues& zones, int brakeStop) {
+  if (!built()) return;
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
+    const SportPedalPanel& p = widgets_.pedals[pedal];
+    p.upperMarker->move(kZoneMarkerX, upperMarkerY(zoneOf(zones, pedal, true)));
+    p.lowerMarker->move(kZoneMarkerX, lowerMarkerY(zoneOf(zones, pedal, false)));
+  }
+  widgets_.brakeStopMarker->move(kBrakeStopMarkerX, upperMarkerY(brakeStop));
+}
+
+void SportPage::showStateZones() {
+  const ControllerState& state = app_.controller.state;
+  showZones(zonesOf(state), state.cheto);
+  redrawBars();
+}
+
+void SportPage::showCurvesFromState() {
+  if (!built()) return;
+  ControllerState& state = app_.controller.state;
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) widgets_.pedals[pedal].chart->setCurve(stateCurve(state, pedal));
+}
+
+void SportPage::showKeyLetters() {
+  if (!built()) return;
+  const ControllerState& state = app_.controller.state;
+  for (int i = 0; i < 4; ++i)
+    widgets_.letters[i]->setCurrentIndex(std::clamp<int>(state.*kLetterLists[i].field, 0, kLetterEntries - 1));
+  const ProPageLinks& pro = shared_.links.pro;
+  if (pro.selectLetterMas) pro.selectLetterMas(state.letterMas);
+  if (pro.selectLetterMenos) pro.selectLetterMenos(state.letterMenos);
+}
+
+// ---- Opening and closing -------------------------------------------------------------
+
+void SportPage::pageOpened() {
+  if (!built()) return;
+  open_ = true;
+  const ControllerState& state = app_.controller.state;
+  const bool autoBrakeOn = state.autoBrake != 0;
+  widgets_.autoBrakeSwitch->setOn(autoBrakeOn, true);
+  if (shared_.links.pro.setAutoBrakeSwitch) shared_.links.pro.setAutoBrakeSwitch(autoBrakeOn);
+  showStateZones();
+  showCurvesFromState();
+  showBrakeStopIndicator(state.chetoActive != 0);
+  followLiveInputs();
+}
+
+void SportPage::closePage() {
+  trace("\nClose SPORT pressed - Inicio");
+  widgets_.page->hide();
+  open_ = false;
+  readCurvesBack();
+  app_.showModeButtonsAfterPage();
+  if (UsageLog* log = app_.usageLog()) log->modeLine(app_.controller.state.proProfileActive);
+  trace("\nClose SPORT pressed - Final\n");
+}
+
+// What the controller really holds goes into the state and the charts.
+void SportPage::readCurvesBack() {
+  ControllerState& state = app_.controller.state;
+  for (const CurveRead& r : kCurveReads) {
+    app_.controller.query(r.query);
+    trace("%s", r.line);
+    const Curve& curve = state.*r.curve;
+    for (int i = 0; i < kCurvePoints; ++i) trace("\n\tDato %d -> %d", i, curve[i]);
+  }
+  showCurvesFromState();
+}
+
+// Each chart marks where its pedal's live input sits on the curve.
+void SportPage::followLiveInputs() {
+  if (!built() || !widgets_.page->isVisible()) return;
+  const PedalInput* pedals = app_.pedals();
+  if (pedals == nullptr) return;
+  const PedalAxes axes = pedals->axes();
+  auto percent = [](int16_t raw) {
+    const float v = (raw + 32767.0f) * 100.0f / 65534.0f;
+    return static_cast<int>(std::clamp(v, 0.0f, 100.0f));
+  };
+  const bool hasClutch = app_.controller.state.hasClutch;
+  widgets_.pedals[kClutchPedal].chart->setLiveInput(hasClutch ? std::optional<int>(percent(axes.axis3))
+                                                              : std::nullopt);
+  widgets_.pedals[kBrakePedal].chart->setLiveInput(percent(axes.axis2));
+  widgets_.pedals[kThrottlePedal].chart->setLiveInput(percent(axes.axis1));
+}
+
+// ---- sport_chart_handler -------------------------------------------------------------
+
+void SportPage::sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint at) {
+  int pedal = -1;
+  for (int i = 0; i < kPedalCount; ++i)
+    if (built() && chart == widgets_.pedals[i].chart) pedal = i;
+  ControllerState& state = app_.controller.state;
+
+  if (event == ChartEvent::Pressing) {
+    trace("x = %d y = %d\n", at.x(), at.y());
+    if (pedal < 0) {
+      trace("Object not found");
+      return;
+    }
+    const SportPedalPanel& p = widgets_.pedals[pedal];
+    const int k = chartPointAt(at.x(), chartLeftEdge(state.hasClutch, pedal));
+    Curve points = chart->curve();
+    points[k] = chartPointValue(points, k, at.y());
+    chart->setCurve(points);
+    p.readoutX->setText(QString("X -> %1 %").arg(10 * k));
+    p.readoutY->setText(QString("Y -> %1 %").arg(chart->curve()[k]));
+    // The state's curve is what the release sends: it takes the whole chart, so that a
+    // chart reset by DEFAULT ALL goes out as drawn.
+    stateCurve(state, pedal) = chart->curve();
+    return;
+  }
+  if (pedal < 0) {
+    trace("Object not found");
+    return;
+  }
+  // Press lost or clicked: the edit is over.
+  const SportPedalPanel& p = widgets_.pedals[pedal];
+  p.readoutX->setText(kReadoutBlank);
+  p.readoutY->setText(kReadoutBlank);
+  sendCurve(app_.controller, static_cast<CurvePedal>(pedal));
+  state.sportProfileLoaded = true;
+  app_.controller.MandarDatosConfigSportCargado();
+}
+
+}  // namespace tkb::ui

@@ -1,0 +1,160 @@
+// The CUSTOM page: one panel per pedal (curve editor, upper and lower dead zone, live
+// input and output bars, DEFAULT; the brake panel also the brake stop and its press
+// history), the four key-letter lists of CUSTOM mode, the auto-brake group and the page
+// buttons. sport_event_handler serves its widgets and sport_chart_handler its charts;
+// install() plugs the page into the window: its builder, its loadSettings steps, opening
+// and closing, the key actions and its half of PageLinks.
+#pragma once
+
+#include <QComboBox>
+#include <QLabel>
+#include <QObject>
+#include <QPoint>
+#include <QPushButton>
+#include <array>
+#include <optional>
+
+#include "app/profiles.h"
+#include "ui/curve_chart.h"
+
+namespace tkb::ui {
+
+class Application;
+class SharedPages;
+class PedalBar;
+class ValueBox;
+class ToggleSwitch;
+class Led;
+
+inline constexpr int kSportPanelWidth = 263, kSportPanelHeight = 500;
+inline constexpr int kBrakeHistoryEntries = 10;
+inline constexpr int kBrakeStopInactive = 100;
+inline constexpr const char* kReadoutBlank = "               ";  // 15 blanks
+
+// Where each chart's plotting area starts on the window, by pedal (0 clutch, 1 brake,
+// 2 throttle), for pedal sets with and without a clutch. The pointer columns are counted
+// from here.
+int chartLeftEdge(bool hasClutch, int pedal);
+
+// The marker rows of a value (panel pixels): upper dead zone and brake stop, lower dead zone.
+int upperMarkerY(int value);
+int lowerMarkerY(int value);
+
+// The events sport_event_handler acts on: value changed (spin boxes, lists, switch) and
+// short click (buttons).
+enum class SportEvent { ValueChanged, ShortClicked, Other };
+
+struct SportPedalPanel {
+  QWidget* panel = nullptr;
+  QLabel* title = nullptr;
+  QPushButton* upperMinus = nullptr;
+  QPushButton* upperPlus = nullptr;
+  ValueBox* upper = nullptr;
+  QLabel* upperLabel = nullptr;
+  QPushButton* lowerMinus = nullptr;
+  QPushButton* lowerPlus = nullptr;
+  ValueBox* lower = nullptr;
+  QLabel* lowerLabel = nullptr;
+  QWidget* upperMarker = nullptr;
+  QWidget* lowerMarker = nullptr;
+  CurveChart* chart = nullptr;
+  QLabel* readoutX = nullptr;
+  QLabel* readoutY = nullptr;
+  PedalBar* input = nullptr;
+  PedalBar* output = nullptr;
+  QLabel* inputValue = nullptr;
+  QLabel* outputValue = nullptr;
+  QPushButton* defaultButton = nullptr;
+};
+
+struct SportWidgets {
+  QWidget* page = nullptr;
+  QLabel* adjustmentTitle = nullptr;
+  std::array<SportPedalPanel, 3> pedals{};
+  // Brake panel only.
+  QPushButton* brakeStopMinus = nullptr;
+  QPushButton* brakeStopPlus = nullptr;
+  ValueBox* brakeStop = nullptr;
+  QLabel* brakeStopLabel = nullptr;
+  QWidget* brakeStopMarker = nullptr;
+  QLabel* brakeStopIndicator = nullptr;  // shown while the brake stop is active
+  std::array<QLabel*, kBrakeHistoryEntries> brakeHistory{};
+  // Page level.
+  QPushButton* close = nullptr;
+  QPushButton* defaultAll = nullptr;
+  QPushButton* load = nullptr;
+  QPushButton* save = nullptr;
+  QPushButton* apply = nullptr;
+  // Mas, Menos, Mas 2, Menos 2.
+  std::array<QComboBox*, 4> letters{};
+  ToggleSwitch* autoBrakeSwitch = nullptr;
+  QLabel* autoBrakeCaption = nullptr;        // "Autobrake", two-pedal sets
+  QLabel* clutchAutoBrakeCaption = nullptr;  // "Autobrake     " in the clutch panel
+  Led* autoBrakeLed = nullptr;
+  QComboBox* autoBreakList = nullptr;
+};
+
+enum SportLetterList { kListMas = 0, kListMenos = 1, kListMas2 = 2, kListMenos2 = 3 };
+
+class SportPage {
+ public:
+  SportPage(Application& app, SharedPages& shared);
+  ~SportPage();
+  SportPage(const SportPage&) = delete;
+  SportPage& operator=(const SportPage&) = delete;
+
+  // Registers the builder, the loadSettings steps, opening and CLOSE, the key actions and
+  // the CUSTOM half of the page links. Once, before startApplication().
+  void install();
+
+  // Builds the page into its container, hidden, with the default curves (also copied into
+  // the controller state).
+  void Create_sport_page(QWidget* container);
+  void sport_event_handler(QObject* object, SportEvent event);
+  void sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint windowPos);
+
+  bool isOpen() const { return open_; }
+  bool built() const { return widgets_.page != nullptr; }
+  const SportWidgets& widgets() const { return widgets_; }
+
+ private:
+  bool valueChanged(QObject* object);
+  bool clicked(QObject* object);
+  void zoneChanged(int pedal, bool upper, int value);
+  void brakeStopChanged(int value);
+  void stepZone(int pedal, bool upper, int delta);
+  void stepBrakeStop(int delta);
+  void letterChanged(int list, int index);
+  void defaultPedal(int pedal);
+  void defaultAll();
+  void applySettings();
+  void activateCustom(std::optional<int> onlyPedal);
+  void showCustomModeActive(bool brakeStopActive);
+  void showBrakeStopIndicator(bool active);
+  void redrawBars();
+
+  // What the links and hooks do.
+  void showZones(const ZoneValues& zones, int brakeStop);
+  void moveMarkers(const ZoneValues& zones, int brakeStop);
+  void showStateZones();
+  void showCurvesFromState();
+  void showKeyLetters();
+  void pageOpened();
+  void closePage();
+  void readCurvesBack();
+  void followLiveInputs();
+
+  void buildPanel(int pedal, QWidget* page, bool hasClutch);
+  void buildBrakeParts(SportPedalPanel& brake);
+  void buildPageButtons(QWidget* page);
+  void buildLetterLists(QWidget* page);
+  void buildAutoBrakeGroup(QWidget* page, bool hasClutch);
+  void publishBars();
+
+  Application& app_;
+  SharedPages& shared_;
+  SportWidgets widgets_;
+  bool open_ = false;
+};
+
+}  // namespace tkb::ui
