@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "ui/page_links.h"
+#include "ui/pro_page.h"
 
 namespace tkb::ui {
 
@@ -16,6 +17,7 @@ struct InstalledPages {
   explicit InstalledPages(Application& app) : shared(app) {}
   SharedPages shared;
   // Each page adds its object here.
+  std::unique_ptr<ProPage> pro;
 };
 
 std::unique_ptr<InstalledPages> installPages(Application& app);
