@@ -321,7 +321,8 @@ TEST_F(ProPageTest, LiveBarsFollowThePedalsAndFeedTheMonitor) {
   // The change is animated to the new value.
   EXPECT_TRUE(waitFor([&] { return p.bars().pro.bar[kBrakePedal]->shownValue() == 100; }, 5000))
       << p.bars().pro.bar[kBrakePedal]->shownValue();
-  EXPECT_EQ(p.bars().pro.bar[kBrakePedal]->indicatorRect().height(), 200);
+  // Full brake fills the dead-zone band: 2 px per percent up to MAX BRAKE PRESS.
+  EXPECT_EQ(p.bars().pro.bar[kBrakePedal]->indicatorRect().height(), 2 * app_->controller.state.brakeUpper);
   EXPECT_EQ(p.bars().pro.value[kThrottlePedal]->text().toStdString(), "     81 %");
   EXPECT_EQ(p.bars().pro.value[kBrakePedal]->text().toStdString(), "     100 %");
 

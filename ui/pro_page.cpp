@@ -27,6 +27,7 @@ const char* const kMenosLetters[] = {"F1", "F3", "M+C+z", "M+C+x", "M+C+c", "M+C
 QComboBox* letterList(QWidget* parent, const char* const* options, int n) {
   auto* list = new QComboBox(parent);
   for (int i = 0; i < n; ++i) list->addItem(options[i]);
+  list->setFocusPolicy(Qt::NoFocus);
   list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   list->adjustSize();
   return list;
@@ -118,9 +119,11 @@ void ProPage::Create_pro_page(QWidget* container) {
   loadProfile = button("LOAD", kButtonWidth, kButtonHeight, 270, 17, true);
   close = button("CLOSE", kButtonWidth, kButtonHeight, -60, -3, true, true);
   setZones = new QPushButton(page);
-  setZones->hide();
   resetZones = new QPushButton(page);
-  resetZones->hide();
+  for (QPushButton* b : {setZones, resetZones}) {
+    b->setFocusPolicy(Qt::NoFocus);
+    b->hide();
+  }
   onText(LabelRole::ProCalibrate, calibrate);
   onText(LabelRole::ProNext, next);
   onText(LabelRole::ProCancel, cancel);
@@ -134,8 +137,9 @@ void ProPage::Create_pro_page(QWidget* container) {
   wizardPanel->setObjectName("WizardPanel");
   wizardPanel->setGeometry(30, 30, 760, 250);
   wizardPanel->setStyleSheet("#WizardPanel{background:#f4f4f4;border-radius:8px;}");
-  wizardText = makeLabel(wizardPanel, "DON'T PRESS ANY PEDALS AND PRESS \nCALIBRATE.", 22);
+  wizardText = makeLabel(wizardPanel, "", 22);
   wizardText->setTextFormat(Qt::RichText);
+  setRecolouredText(wizardText, "DON'T PRESS ANY PEDALS AND PRESS \nCALIBRATE.");
   wizardText->setAlignment(Qt::AlignCenter);
   wizardText->setGeometry(20, 40, 720, 110);
   wizardNote = makeLabel(wizardPanel, "", 16);
@@ -306,6 +310,7 @@ void ProPage::buildBrakeExtras() {
                      [this, list] { pro_event_handler(list, UiEvent::Other); });
 
   autoBrakeSwitch = new QCheckBox(page);
+  autoBrakeSwitch->setFocusPolicy(Qt::NoFocus);
   autoBrakeSwitch->setChecked(state.autoBrake == 1);
   autoBrakeSwitch->setStyleSheet("QCheckBox::indicator{width:40px;height:20px;}");
   QObject::connect(autoBrakeSwitch, &QCheckBox::toggled, page,
@@ -348,6 +353,7 @@ void ProPage::moveColumns(bool zonesEnabled) {
 }
 
 void ProPage::mostrar_controles_pro(bool show) {
+  if (page == nullptr) return;  // the page was not built
   trace("\nmostrar_controles_pro - Inicio");
   const bool clutch = app_.controller.state.hasClutch;
   for (int p = 0; p < 3; ++p) {
@@ -363,6 +369,7 @@ void ProPage::mostrar_controles_pro(bool show) {
 }
 
 void ProPage::MostrarPasoCalibracion(int step) {
+  if (page == nullptr) return;  // the page was not built
   count_ = step;
   app_.TextoPasoCalibracion(step, wizardText, wizardNote);
   // Steps 0 to 3 show the calibration picture of the pedal kind beside the wizard.
@@ -388,32 +395,33 @@ void ProPage::showAutoBrakeWidgets(bool show) {
   led->setVisible(show && !clutch);
 }
 
+void ProPage::showZoneControls(bool on) {
+  const bool clutch = app_.controller.state.hasClutch;
+  apply->setVisible(on);
+  saveProfile->setVisible(on);
+  loadProfile->setVisible(on);
+  for (int p = 0; p < 3; ++p) zones[p].column->setVisible(on && (p != kClutchPedal || clutch));
+  for (QComboBox* list : {absList, masList, menosList}) list->setVisible(on);
+  moveColumns(on);
+  if (on) {
+    bars_->ActualizarBarras();
+  } else {
+    bars_->plainProBars();
+  }
+}
+
 void ProPage::setZonesPro() {
-  ControllerState& state = app_.controller.state;
   hideConfirmations();
-  state.zonesEnabled = true;
+  app_.controller.state.zonesEnabled = true;
   app_.controller.MandarDatosConfigZonas();
-  apply->show();
-  saveProfile->show();
-  loadProfile->show();
-  for (int p = 0; p < 3; ++p) zones[p].column->setVisible(p != kClutchPedal || state.hasClutch);
-  for (QComboBox* list : {absList, masList, menosList}) list->show();
-  moveColumns(true);
-  bars_->ActualizarBarras();
+  showZoneControls(true);
 }
 
 void ProPage::resetZonesPro() {
-  ControllerState& state = app_.controller.state;
   hideConfirmations();
-  state.zonesEnabled = false;
+  app_.controller.state.zonesEnabled = false;
   app_.controller.MandarDatosConfigZonas();
-  apply->hide();
-  saveProfile->hide();
-  loadProfile->hide();
-  for (ZoneColumn& z : zones) z.column->hide();
-  for (QComboBox* list : {absList, masList, menosList}) list->hide();
-  moveColumns(false);
-  bars_->plainProBars();
+  showZoneControls(false);
 }
 
 void ProPage::showZones(const ZoneValues& z) {
@@ -428,6 +436,7 @@ void ProPage::showZones(const ZoneValues& z) {
 }
 
 void ProPage::showZonesFromState() {
+  if (page == nullptr) return;  // the page was not built
   const ControllerState& s = app_.controller.state;
   showZones({s.clutchUpper, s.clutchLower, s.brakeUpper, s.brakeLower, s.throttleUpper, s.throttleLower});
 }
@@ -505,6 +514,7 @@ void ProPage::pro_event_handler(QObject* object, UiEvent event) {
 }
 
 void ProPage::setLed(int brightness) {
+  if (page == nullptr) return;  // the page was not built
   if (ledBrightness_ == brightness) return;
   ledBrightness_ = brightness;
   const int red = std::clamp(brightness, 0, 255);
@@ -512,6 +522,7 @@ void ProPage::setLed(int brightness) {
 }
 
 void ProPage::showKeyLetters() {
+  if (page == nullptr) return;  // the page was not built
   const ControllerState& s = app_.controller.state;
   settingLists_ = true;
   absList->setCurrentIndex(std::min<int>(s.letterAbs, 4));
@@ -522,19 +533,18 @@ void ProPage::showKeyLetters() {
 }
 
 void ProPage::placeControls() {
-  // loadSettings: the page opens the way the controller's calibration says.
+  if (page == nullptr) return;  // the page was not built
+  // loadSettings: the page shows what the controller holds; nothing is sent.
   const ControllerState& s = app_.controller.state;
   mostrar_controles_pro(s.calibrated);
-  if (s.calibrated) {
-    setZonesPro();
-  } else {
-    resetZonesPro();
-  }
+  showZoneControls(s.zonesEnabled);
+  showAutoBrakeWidgets(s.calibrated);
 }
 
 void ProPage::pageOpened(bool calibrated) {
+  if (page == nullptr) return;  // the page was not built
   ControllerState& s = app_.controller.state;
-  links_.pro.setAutoBrakeSwitch(s.autoBrake == 1);
+  if (links_.pro.setAutoBrakeSwitch) links_.pro.setAutoBrakeSwitch(s.autoBrake == 1);
   if (links_.custom.setAutoBrakeSwitch) links_.custom.setAutoBrakeSwitch(s.autoBrake == 1);
   next->hide();
   if (calibrated) {
@@ -602,6 +612,7 @@ void ProPage::calibratePro() {
 void ProPage::proNext() {
   trace("\nPro next pressed - Inicio");
   trace("\nCount -> %d", count_);
+  trace("\npCount -> %d", pCount_);
   Controller& c = app_.controller;
   const bool clutch = c.state.hasClutch;
   auto finish = [this] {
@@ -630,6 +641,7 @@ void ProPage::proNext() {
     ++pCount_;
     finish();
   }
+  trace("\nCount -> %d", count_);
   trace("\npCount -> %d", pCount_);
   trace("\nPro next pressed - Final\n");
 }
@@ -748,7 +760,7 @@ void ProPage::autocal() {
     e.numero = 0;
     c.ReaplicarFreno([this] {
       const ControllerState& s = app_.controller.state;
-      links_.pro.showBrakeZones(s.brakeMax, s.brakeLower);
+      if (links_.pro.showBrakeZones) links_.pro.showBrakeZones(s.brakeMax, s.brakeLower);
       if (links_.custom.showBrakeZones) links_.custom.showBrakeZones(s.brakeUpper, s.brakeLower);
       bars_->ActualizarBarras();
     });
@@ -757,6 +769,7 @@ void ProPage::autocal() {
 }
 
 void ProPage::brakeUpperStep(int delta) {
+  if (page == nullptr) return;  // the page was not built
   pro_event_handler(delta < 0 ? zones[kBrakePedal].upperMinus : zones[kBrakePedal].upperPlus, UiEvent::ShortClicked);
 }
 

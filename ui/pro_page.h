@@ -104,6 +104,7 @@ class ProPage {
   void buildBrakeExtras();
   QPushButton* button(const QString& text, int w, int h, int x, int y, bool bottom, bool right = false);
   void hideConfirmations(int except = -1);
+  void showZoneControls(bool on);
   void setZonesPro();
   void resetZonesPro();
   void zoneChanged(int pedal, bool upper, int value);
