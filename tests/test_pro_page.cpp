@@ -7,6 +7,10 @@
 #include <cstddef>
 #include <cstring>
 
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTimer>
+
 #include "app/app_config.h"
 #include "ui/pro_page.h"
 #include "window_fixture.h"
@@ -290,6 +294,57 @@ TEST_F(ProPageTest, ZoneButtonsApplyAndKeyLettersReachTheController) {
   EXPECT_NE(frames[3][1], frames[4][1]);
   EXPECT_EQ(app_->controller.state.letterMas, 3);
   EXPECT_EQ(app_->controller.state.letterMenos, 5);
+}
+
+// Answers the next modal file dialog (a real QFileDialog) with a path, or cancels it
+// when the path is empty. An open dialog may refuse the answer until it has listed its
+// folder, so the timer tries again until the dialog closes; it goes with its owner.
+void answerFileDialog(QObject* owner, const QString& path) {
+  auto* poll = new QTimer(owner);
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, path] {
+    auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (d == nullptr || !poll->isActive()) return;
+    if (path.isEmpty()) {
+      d->reject();
+    } else {
+      // Typed into the name field, as a user would.
+      if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) name->setText(path);
+      static_cast<QDialog*>(d)->accept();  // as the dialog's own button does
+    }
+    if (!d->isVisible()) poll->stop();
+  });
+  poll->start(20);
+}
+
+TEST_F(ProPageTest, ProfileSaveAndLoadGoThroughTheFileDialog) {
+  start(true);
+  openPro();
+  ui::ProPage& p = pro();
+  std::filesystem::create_directories(dir_ + "/tkb");
+  const QString path = QString::fromStdString(dir_ + "/tkb/Monza.tkb");
+  p.zones[kBrakePedal].upper->set(61);
+  answerFileDialog(app_->window(), path);
+  click(p.saveProfile);
+  EXPECT_TRUE(p.confirmations[1]->isVisible());
+  EXPECT_FALSE(p.confirmations[0]->isVisible());
+  ASSERT_TRUE(std::filesystem::exists(path.toStdString()));
+  EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: Monza");
+
+  p.zones[kBrakePedal].upper->set(50);
+  size_t m = mark();
+  answerFileDialog(app_->window(), path);
+  click(p.loadProfile);
+  EXPECT_TRUE(p.confirmations[2]->isVisible());
+  EXPECT_EQ(p.zones[kBrakePedal].upper->value(), 61);
+  bool sent = false;
+  for (const Frame& f : since(m, 1)) sent = sent || f == Frame{0xC3, 61, 0x3C};
+  EXPECT_TRUE(sent);
+
+  // A cancelled dialog leaves the label shown and changes nothing.
+  answerFileDialog(app_->window(), {});
+  click(p.loadProfile);
+  EXPECT_TRUE(p.confirmations[2]->isVisible());
+  EXPECT_EQ(p.zones[kBrakePedal].upper->value(), 61);
 }
 
 // A datagram socket bound where the monitor would be.
