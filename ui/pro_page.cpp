@@ -568,7 +568,7 @@ void ProPage::pageOpened(bool calibrated) {
 
 void ProPage::afterPause(int ms, std::function<void()> rest) {
   pending_ = true;
-  QTimer::singleShot(ms, page, [this, rest = std::move(rest)] {
+  QTimer::singleShot(ms, &timerContext_, [this, rest = std::move(rest)] {
     pending_ = false;
     rest();
   });

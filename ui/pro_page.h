@@ -128,6 +128,8 @@ class ProPage {
   bool pending_ = false;
   bool settingLists_ = false;
   int ledBrightness_ = 0;
+  // The paused wizard steps end with this object: none runs after the page object is gone.
+  QObject timerContext_;
 };
 
 }  // namespace tkb::ui
