@@ -44,6 +44,62 @@ TEST_F(KeysTest, TypedAbsKeyRunsAutocalAndExitRemovesTheListener) {
   EXPECT_FALSE(keyboardHookInstalled());
 }
 
+// The ABS key (F11 with letterAbs 0) runs Autocal on the PRO page's statistics: C8 with
+// the average + 1, the brake zones read back (A5), the brake zones sent again, B4, FF F4.
+TEST_F(KeysTest, AbsKeyRecalibratesTheBrakeFromTheRecordedPresses) {
+  startEmulator();
+  ui::Services s;
+  // Pedals at rest: no press of their own adds to the statistics.
+  auto pedals = std::make_unique<FixedPedalInput>();
+  pedals->set({-32767, -32767, -32767, -32767});
+  s.pedals = std::move(pedals);
+  s.keys = ui::createSystemKeyListener();
+  s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
+  s.quit = [] {};
+  app_ = std::make_unique<ui::Application>(std::move(s));
+  pages_ = ui::installPages(*app_);
+  app_->startApplication();
+  ASSERT_TRUE(waitFor([&] { return app_->phase() == ui::Application::Phase::Running; }));
+  ASSERT_EQ(app_->controller.state.letterAbs, 0);
+  ui::BrakeExcess& excess = pages_->shared.links.excess;
+  // Three presses beyond the limit: 75 + 80 + 77 = 232, average 77, point 78.
+  excess.parcial = 232;
+  excess.numero = 3;
+  framesOnceThere(0);
+  const size_t mark = emulator_->received().size();
+
+  ASSERT_EQ(std::system("xdotool key F11"), 0);
+  ASSERT_TRUE(waitFor([&] { return excess.numero == 0; }, 10000));
+  const auto all = framesOnceThere(mark + 6);
+  const std::vector<std::vector<uint8_t>> frames(all.begin() + static_cast<long>(mark), all.end());
+  ASSERT_EQ(frames.size(), 6u) << hex(frames.back());
+  EXPECT_EQ(frames[0], (std::vector<uint8_t>{0xC8, 78, 0x8C}));
+  EXPECT_EQ(frames[1], (std::vector<uint8_t>{0xA5}));
+  EXPECT_EQ(frames[2], (std::vector<uint8_t>{0xC3, 78, 0x3C}));
+  EXPECT_EQ(frames[3][0], 0xC5);
+  EXPECT_EQ(frames[4], (std::vector<uint8_t>{0xB4, 0x01, 0x4B}));
+  EXPECT_EQ(frames[5], (std::vector<uint8_t>{0xFF, 0xF4}));
+  EXPECT_EQ(excess.parcial, 0);
+  EXPECT_EQ(app_->controller.state.brakeUpper, 78);
+  EXPECT_EQ(app_->controller.state.brakeMax, 78);
+  EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), 78);
+  EXPECT_NE(readFile(dir_ + "/opt/uselog.sr0").find(" 78 [Set ABS]\n"), std::string::npos);
+
+  // With nothing recorded the key does nothing but its trace lines.
+  const size_t after = emulator_->received().size();
+  ASSERT_EQ(std::system("xdotool key F11"), 0);
+  ASSERT_TRUE(waitFor([&] {
+    const std::string t = traceText();
+    size_t n = 0;
+    for (size_t at = t.find("Autocal Button pressed - Final"); at != std::string::npos;
+         at = t.find("Autocal Button pressed - Final", at + 1))
+      ++n;
+    return n == 2;
+  }, 10000));
+  EXPECT_EQ(framesOnceThere(after).size(), after);
+  app_->mainPage().exit->click();
+}
+
 }  // namespace
 }  // namespace tkb::test
 

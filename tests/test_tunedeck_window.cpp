@@ -35,6 +35,8 @@ TEST_F(WindowTest, StartUpSendsEveryRequestInOrderAndShowsTheController) {
       {0xA2}, {0xA3}, {0xE1}, {0xAC}, {0xA4}, {0xA5}, {0xA6}, {0xA7}, {0xA8}, {0xA9},
       {0xD9}, {0xE5}, {0xAA}, {0xAB}, {0xAD}, {0xAE}, {0xD3}, {0xAF}, {0xD1}, {0xD2},
       {0x11}, {0x21},                                   // loadData
+      {0xC1, 100, 0x1C}, {0xC2, 0, 0x2C}, {0xC3, 90, 0x3C},  // the PRO page's zones
+      {0xC5, 0, 0x5C}, {0xC6, 100, 0x6C}, {0xC7, 0, 0x7C},
       {0xB2, 0x00, 0x2B},                               // language sent back
       {0xAA}, {0xAD}, {0xAB}, {0xAE},                   // key letters
   };
@@ -396,8 +398,8 @@ class MonitorSlotTest : public WindowTest {
   // The stub writes its working directory into started-<pid> in that directory.
   bool startedIn(pid_t pid, const std::string& directory) {
     const std::string file = directory + "/started-" + std::to_string(pid);
-    return waitFor([&] { return std::filesystem::exists(file); }, 10000) &&
-           readFile(file) == directory + "\n";
+    // The stub creates the file before it writes the line: wait for the line itself.
+    return waitFor([&] { return readFile(file) == directory + "\n"; }, 10000);
   }
   void TearDown() override {
     if (app_)

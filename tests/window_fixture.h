@@ -71,6 +71,16 @@ class CountingKeyListener : public ui::KeyListener {
   Recorder& r_;
 };
 
+// Pedals held at positions the test sets (the bars' edge cases need exact raw values).
+class FixedPedalInput : public PedalInput {
+ public:
+  void readPedalAxes() override {}
+  void set(const PedalAxes& axes) { axes_ = axes; }
+
+ protected:
+  bool open() override { return true; }
+};
+
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -122,9 +132,11 @@ class WindowTest : public ::testing::Test {
   // Builds the Application (not started) with recording services. withJoystick: the
   // simulated driver on the emulated pedals; otherwise the real hidraw reader over the
   // test's device tree, empty until plugJoystick().
-  void makeApp(bool withJoystick = true) {
+  void makeApp(bool withJoystick = true, std::unique_ptr<PedalInput> pedals = nullptr) {
     ui::Services s;
-    if (withJoystick) {
+    if (pedals) {
+      s.pedals = std::move(pedals);
+    } else if (withJoystick) {
       s.pedals = std::make_unique<emu::SimulatedDriver>(emulator_.get());
     } else {
       s.pedals = std::make_unique<HidrawPedalInput>(deviceRoots());

@@ -10,6 +10,30 @@ std::unique_ptr<InstalledPages> installPages(Application& app) {
   // page (Create_sport_page, sport_event_handler, RefrescoBarrasSport) register here.
   pages->sport = std::make_unique<SportPage>(app, pages->shared);
   pages->sport->install();
+  InstalledPages& p = *pages;
+  p.pro = std::make_unique<ProPage>(app, p.shared.links, p.shared.profiles());
+  ProPage* pro = p.pro.get();
+  PageHooks& h = app.hooks();
+  h.Create_pro_page = [pro](QWidget* container) { pro->Create_pro_page(container); };
+  // The CUSTOM page's zone step fills both pages (the PRO one through its link).
+  if (!h.showZones) h.showZones = [pro] { pro->showZonesFromState(); };
+  h.placeProControls = [pro] { pro->placeControls(); };
+  auto customLetters = h.showKeyLetters;
+  h.showKeyLetters = [pro, customLetters] {
+    pro->showKeyLetters();
+    if (customLetters) customLetters();
+  };
+  h.proPageOpened = [pro](bool calibrated) { pro->pageOpened(calibrated); };
+  h.autocal = [pro] { pro->autocal(); };
+  h.proBrakeUpperStep = [pro](int delta) { pro->brakeUpperStep(delta); };
+  auto customLed = h.autoBrakeLed;
+  h.autoBrakeLed = [pro, customLed](bool customPage, int brightness) {
+    if (!customPage) pro->setLed(brightness);
+    else if (customLed) customLed(customPage, brightness);
+  };
+  h.RefrescoBarrasPro = [pro] { pro->bars().RefrescoBarrasPro(); };
+  h.RefrescoBarrasSport = [pro] { pro->bars().RefrescoBarrasSport(); };
+  app.addEventBranch([pro](QObject* object, UiEvent event) { return pro->eventBranch(object, event); });
   return pages;
 }
 

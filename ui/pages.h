@@ -8,6 +8,7 @@
 
 #include "ui/page_links.h"
 #include "ui/sport_page.h"
+#include "ui/pro_page.h"
 
 namespace tkb::ui {
 
@@ -18,6 +19,7 @@ struct InstalledPages {
   SharedPages shared;
   // Each page adds its object here.
   std::unique_ptr<SportPage> sport;
+  std::unique_ptr<ProPage> pro;
 };
 
 std::unique_ptr<InstalledPages> installPages(Application& app);

@@ -1,0 +1,401 @@
+// The PRO page in the real window (offscreen) against the emulated controller: the wizard's
+// exact frames for two- and three-pedal sets, SAVE / CANCEL / CLOSE, the dead-zone buttons,
+// APPLY, key letters and AutoBrake, and the live bars with the monitor datagram.
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTimer>
+
+#include "app/app_config.h"
+#include "ui/pro_page.h"
+#include "window_fixture.h"
+
+namespace tkb::test {
+namespace {
+
+using Frame = std::vector<uint8_t>;
+using ui::kBrakePedal;
+using ui::kClutchPedal;
+using ui::kThrottlePedal;
+
+TEST(ZoneStepRules, AllowOnlyStepsThatKeepTheZonesInOrder) {
+  struct Row {
+    const char* what;
+    int pedal;
+    bool upper, plus;
+    int upperValue, lowerValue, brakeMax;
+    bool allowed;
+  };
+  const Row rows[] = {
+      {"clutch upper - at 40/40", kClutchPedal, true, false, 40, 40, 90, false},
+      {"clutch lower + at 40/40", kClutchPedal, false, true, 40, 40, 90, false},
+      {"clutch upper - at 41/40", kClutchPedal, true, false, 41, 40, 90, true},
+      {"throttle lower + at 41/40", kThrottlePedal, false, true, 41, 40, 90, true},
+      {"upper + at 100", kThrottlePedal, true, true, 100, 0, 90, false},
+      {"upper + at 99", kClutchPedal, true, true, 99, 0, 90, true},
+      {"brake upper + at 100", kBrakePedal, true, true, 100, 0, 90, false},
+      {"lower - at 0", kThrottlePedal, false, false, 50, 0, 90, false},
+      {"brake lower - at 0", kBrakePedal, false, false, 50, 0, 90, false},
+      {"lower - at 1", kClutchPedal, false, false, 50, 1, 90, true},
+      // brakeMax 90: the plain comparison.
+      {"brake lower + at 40/39", kBrakePedal, false, true, 40, 39, 90, true},
+      {"brake lower + at 40/40", kBrakePedal, false, true, 40, 40, 90, false},
+      {"brake upper - at 40/40", kBrakePedal, true, false, 40, 40, 90, false},
+      {"brake upper - at 41/40", kBrakePedal, true, false, 41, 40, 90, true},
+      // brakeMax 190: integer halves.
+      {"brake lower + stops at equal halves", kBrakePedal, false, true, 41, 40, 190, false},
+      {"brake lower + below the halves", kBrakePedal, false, true, 42, 40, 190, true},
+      {"brake upper - against the halved lower", kBrakePedal, true, false, 21, 40, 190, true},
+      {"brake upper - at the halved lower", kBrakePedal, true, false, 20, 40, 190, false},
+      // A brake limit of -10 leaves no divisor: the plain comparison, no crash.
+      {"brake lower + without divisor", kBrakePedal, false, true, 40, 39, -10, true},
+      {"brake upper - without divisor", kBrakePedal, true, false, 40, 40, -10, false},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(ui::zoneStepAllowed(r.pedal, r.upper, r.plus, r.upperValue, r.lowerValue, r.brakeMax), r.allowed)
+        << r.what;
+}
+
+class ProPageTest : public WindowTest {
+ protected:
+  void TearDown() override {
+    unsetenv(monitor::kChannelNameVariable);
+    WindowTest::TearDown();
+  }
+  ui::ProPage& pro() { return *pages_->pro; }
+  void start(bool clutch, std::unique_ptr<PedalInput> pedals = nullptr) {
+    startEmulator([clutch](emu::FirmwareState& s) { s.modelReply = clutch ? 0x1F : 0x2F; });
+    makeApp(true, std::move(pedals));
+    startAndWait(ui::Application::Phase::Running);
+  }
+  void openPro() {
+    app_->mainPage().pro->click();
+    ASSERT_TRUE(pro().page->isVisible());
+  }
+  // Clicks and lets a paused step finish.
+  void click(QPushButton* b) {
+    b->click();
+    ASSERT_TRUE(waitFor([&] { return !pro().stepPending(); }));
+  }
+  size_t mark() {
+    framesOnceThere(0);
+    return emulator_->received().size();
+  }
+  std::vector<Frame> since(size_t mark, size_t n) {
+    const auto all = framesOnceThere(mark + n);
+    return {all.begin() + static_cast<long>(std::min(mark, all.size())), all.end()};
+  }
+  std::string usageLog() { return readFile(dir_ + "/opt/uselog.sr0"); }
+  std::string configValue(const char* key) {
+    return AppConfig(dir_ + "/opt/config.ini").readText("GENERAL", key, "", 256);
+  }
+};
+
+TEST_F(ProPageTest, ThreePedalCalibrationSendsEveryStepAndSaves) {
+  start(true);
+  openPro();
+  ui::ProPage& p = pro();
+  size_t m = mark();
+  p.calibrate->click();
+  // The 450 ms pause runs on a timer: the window is live and a second click is ignored.
+  EXPECT_TRUE(p.stepPending());
+  p.calibrate->click();
+  ASSERT_TRUE(waitFor([&] { return !p.stepPending(); }));
+  EXPECT_EQ(since(m, 5), (std::vector<Frame>{{0xB3, 0x00, 0x3B}, {0xFF, 0xF2}, {0xFF, 0xA0}, {0xFF, 0xB0}, {0xFF, 0xC0}}));
+  EXPECT_NE(traceText().find("\nPRO wizard busy: click ignored"), std::string::npos);
+  EXPECT_EQ(p.Count(), 1);
+  EXPECT_EQ(p.pCount(), 1);
+  EXPECT_TRUE(p.next->isVisible());
+  EXPECT_TRUE(p.cancel->isVisible());
+  EXPECT_TRUE(p.wizardPanel->isVisible());
+  EXPECT_FALSE(p.zones[kBrakePedal].upper->isVisible());
+  EXPECT_TRUE(app_->mainPage().calibrationPhotos[0]->isVisible());
+  saveScreenshot("pro_page_calibrating.png");
+
+  const Frame steps[3] = {{0xFF, 0xAA}, {0xFF, 0xBA}, {0xFF, 0xCA}};
+  for (int i = 0; i < 3; ++i) {
+    m = mark();
+    click(p.next);
+    EXPECT_EQ(since(m, 1), std::vector<Frame>{steps[i]});
+    EXPECT_EQ(p.Count(), i + 2);
+    EXPECT_EQ(p.pCount(), i + 2);
+  }
+  EXPECT_FALSE(p.next->isVisible());
+  EXPECT_TRUE(p.saveCalibration->isVisible());
+  EXPECT_EQ(ui::buttonLook(app_->mainPage().activatePro), ui::ButtonLook::Highlighted);
+
+  m = mark();
+  click(p.saveCalibration);
+  const auto frames = since(m, 20);
+  ASSERT_EQ(frames.size(), 20u);
+  const std::vector<Frame> head(frames.begin(), frames.begin() + 7);
+  EXPECT_EQ(head, (std::vector<Frame>{{0x6A}, {0xFF, 0xF1}, {0xFF, 0xF5}, {0x3C}, {0xA4}, {0xA5}, {0xA6}}));
+  const uint8_t zoneCodes[6] = {0xC1, 0xC2, 0xC3, 0xC5, 0xC6, 0xC7};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(frames[7 + i][0], zoneCodes[i]) << i;
+  EXPECT_EQ(frames[13], (Frame{0xB4, 0x01, 0x4B}));
+  EXPECT_EQ(frames[14][0], 0xB6);
+  EXPECT_EQ(frames[15], (Frame{0xB5, 0x00, 0x5B}));
+  EXPECT_EQ(frames[16], (Frame{0xFF, 0xF4}));
+  EXPECT_EQ(frames[17], (Frame{0xB3, 0x01, 0x3B}));
+  EXPECT_EQ(frames[18][0], 0xBD);
+  EXPECT_EQ(frames[19][0], 0xBE);
+
+  const ControllerState& s = app_->controller.state;
+  EXPECT_EQ(s.brakeUpper, s.brakeMax);
+  EXPECT_EQ(p.zones[kBrakePedal].upper->value(), s.brakeMax);
+  EXPECT_TRUE(s.calibrated && s.proProfileActive && !s.sportProfileActive && s.zonesEnabled);
+  EXPECT_EQ(p.Count(), 0);
+  EXPECT_EQ(p.pCount(), 0);
+  EXPECT_FALSE(p.wizardPanel->isVisible());
+  EXPECT_TRUE(p.zones[kBrakePedal].upper->isVisible());
+  EXPECT_TRUE(p.autoBrakeSwitch->isVisible());
+  EXPECT_TRUE(p.autoBrakeLabel->isVisible());
+  EXPECT_EQ(configValue("file"), "Default");
+  EXPECT_EQ(configValue("mod"), "0");
+  EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: Default");
+  const std::string log = usageLog();
+  EXPECT_NE(log.find(" Calibración inicio [Calibrado]\n"), std::string::npos);
+  EXPECT_NE(log.find(" Embrague: 32767 - Freno: 26213 - Acelerador: 32767 [Calibrado]\n"), std::string::npos);
+  EXPECT_NE(log.find(" Calibración guardada [Calibrado]\n"), std::string::npos);
+  saveScreenshot("pro_page_calibrated.png");
+}
+
+TEST_F(ProPageTest, TwoPedalCalibrationEndsAfterTheBrake) {
+  start(false);
+  openPro();
+  ui::ProPage& p = pro();
+  EXPECT_EQ(p.barColumns[kBrakePedal]->x(), 302 - 200);
+  EXPECT_EQ(p.barColumns[kThrottlePedal]->x(), 567 - 100);
+  EXPECT_EQ(p.zones[kBrakePedal].column->x(), 373 - 200);
+  EXPECT_FALSE(p.barColumns[kClutchPedal]->isVisible());
+  size_t m = mark();
+  click(p.calibrate);
+  EXPECT_EQ(since(m, 4), (std::vector<Frame>{{0xB3, 0x00, 0x3B}, {0xFF, 0xF2}, {0xFF, 0xA0}, {0xFF, 0xB0}}));
+  EXPECT_EQ(p.barColumns[kBrakePedal]->x(), 302 - 200 + 50);  // zones off: 50 px right
+  EXPECT_FALSE(p.autoBrakeTest->isVisible());
+  click(p.next);
+  m = mark();
+  click(p.next);
+  EXPECT_EQ(since(m, 1), std::vector<Frame>{(Frame{0xFF, 0xBA})});
+  EXPECT_EQ(p.Count(), 4);
+  EXPECT_EQ(p.pCount(), 4);
+  EXPECT_TRUE(p.saveCalibration->isVisible());
+  click(p.saveCalibration);
+  EXPECT_TRUE(p.autoBrakeTest->isVisible());
+  EXPECT_TRUE(p.autoBrakeList->isVisible());
+  EXPECT_TRUE(p.led->isVisible());
+  EXPECT_FALSE(p.autoBrakeLabel->isVisible());
+  EXPECT_EQ(p.barColumns[kBrakePedal]->x(), 302 - 200);
+
+  // The test button: pressed lights the LED, released puts it out.
+  m = mark();
+  p.autoBrakeTest->pressed();
+  EXPECT_EQ(p.ledBrightness(), 255);
+  p.autoBrakeTest->released();
+  EXPECT_EQ(p.ledBrightness(), 100);
+  EXPECT_EQ(since(m, 2), (std::vector<Frame>{{0xE3, 0x01, 0x3E}, {0xE3, 0x00, 0x3E}}));
+  saveScreenshot("pro_page_two_pedals.png");
+}
+
+TEST_F(ProPageTest, CancelAndCloseRestoreThePreviousCalibration) {
+  start(true);
+  ui::ProPage& p = pro();
+  // CLOSE outside a calibration sends nothing.
+  openPro();
+  size_t m = mark();
+  click(p.close);
+  EXPECT_TRUE(since(m, 0).empty());
+  EXPECT_FALSE(p.page->isVisible());
+
+  // CLOSE during step 2 restores and re-enables the zones.
+  openPro();
+  click(p.calibrate);
+  click(p.next);
+  EXPECT_EQ(p.Count(), 2);
+  m = mark();
+  click(p.close);
+  EXPECT_EQ(since(m, 2), (std::vector<Frame>{{0xFF, 0xF3}, {0xB3, 0x01, 0x3B}}));
+  EXPECT_EQ(p.pCount(), 0);
+  EXPECT_TRUE(app_->controller.state.zonesEnabled);
+  EXPECT_FALSE(app_->mainPage().calibrationPhotos[0]->isVisible());
+
+  // CANCEL: FF F3, the MAX BRAKE PRESS value again, zones on.
+  openPro();
+  click(p.calibrate);
+  m = mark();
+  click(p.cancel);
+  const int brakeUpper = app_->controller.state.brakeUpper;
+  EXPECT_EQ(since(m, 3), (std::vector<Frame>{{0xFF, 0xF3},
+                                             {0xC3, static_cast<uint8_t>(brakeUpper), 0x3C},
+                                             {0xB3, 0x01, 0x3B}}));
+  EXPECT_EQ(p.Count(), 0);
+  EXPECT_EQ(p.pCount(), 0);
+  EXPECT_FALSE(p.cancel->isVisible());
+  EXPECT_TRUE(p.zones[kBrakePedal].upper->isVisible());
+  EXPECT_NE(usageLog().find(" Calibración cancelada [Calibrado]\n"), std::string::npos);
+}
+
+TEST_F(ProPageTest, ZoneButtonsApplyAndKeyLettersReachTheController) {
+  start(true);
+  openPro();
+  ui::ProPage& p = pro();
+  ui::ZoneColumn& brake = p.zones[kBrakePedal];
+  brake.upper->set(60);
+  brake.lower->set(10);
+  size_t m = mark();
+  click(brake.upperPlus);
+  click(brake.lowerMinus);
+  EXPECT_EQ(since(m, 2), (std::vector<Frame>{{0xC3, 61, 0x3C}, {0xC5, 9, 0x5C}}));
+  EXPECT_EQ(app_->controller.state.brakeUpper, 61);
+  EXPECT_EQ(brake.upperMarker->y(), 4 + 202 - 1 - 122);
+  EXPECT_EQ(p.bars().pro.bar[kBrakePedal]->indicatorStyle().padTop, 201 - 122);
+
+  // The clutch at 40/40 cannot cross itself.
+  ui::ZoneColumn& clutch = p.zones[kClutchPedal];
+  clutch.upper->set(40);
+  clutch.lower->set(40);
+  m = mark();
+  click(clutch.upperMinus);
+  click(clutch.lowerPlus);
+  EXPECT_TRUE(since(m, 0).empty());
+
+  // The MAX BRAKE PRESS key steps go through the same rule.
+  m = mark();
+  app_->hooks().proBrakeUpperStep(-1);
+  EXPECT_EQ(since(m, 1), std::vector<Frame>{(Frame{0xC3, 60, 0x3C})});
+
+  m = mark();
+  click(p.apply);
+  EXPECT_EQ(since(m, 1), std::vector<Frame>{(Frame{0xFF, 0xF4})});
+  EXPECT_TRUE(p.confirmations[0]->isVisible());
+  EXPECT_FALSE(p.confirmations[1]->isVisible());
+  EXPECT_EQ(configValue("file"), "Default");
+  click(p.zones[kThrottlePedal].lowerPlus);
+  EXPECT_FALSE(p.confirmations[0]->isVisible());
+
+  m = mark();
+  p.masList->setCurrentIndex(3);
+  p.menosList->setCurrentIndex(5);
+  p.absList->setCurrentIndex(1);
+  p.autoBrakeSwitch->setChecked(!p.autoBrakeSwitch->isChecked());
+  p.autoBrakeSwitch->setChecked(!p.autoBrakeSwitch->isChecked());
+  const auto frames = since(m, 5);
+  ASSERT_EQ(frames.size(), 5u);
+  EXPECT_EQ(frames[0], (Frame{0xCA, 3, 0xAC}));
+  EXPECT_EQ(frames[1], (Frame{0xCB, 5, 0xBC}));
+  EXPECT_EQ(frames[2], (Frame{0xD8, 1, 0x8D}));
+  EXPECT_EQ(frames[3][0], 0xBF);
+  EXPECT_EQ(frames[4][0], 0xBF);
+  EXPECT_NE(frames[3][1], frames[4][1]);
+  EXPECT_EQ(app_->controller.state.letterMas, 3);
+  EXPECT_EQ(app_->controller.state.letterMenos, 5);
+}
+
+// Answers the next modal file dialog (a real QFileDialog) with a path, or cancels it
+// when the path is empty. An open dialog may refuse the answer until it has listed its
+// folder, so the timer tries again until the dialog closes; it goes with its owner.
+void answerFileDialog(QObject* owner, const QString& path) {
+  auto* poll = new QTimer(owner);
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, path] {
+    auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (d == nullptr || !poll->isActive()) return;
+    if (path.isEmpty()) {
+      d->reject();
+    } else {
+      // Typed into the name field, as a user would.
+      if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) name->setText(path);
+      static_cast<QDialog*>(d)->accept();  // as the dialog's own button does
+    }
+    if (!d->isVisible()) poll->stop();
+  });
+  poll->start(20);
+}
+
+TEST_F(ProPageTest, ProfileSaveAndLoadGoThroughTheFileDialog) {
+  start(true);
+  openPro();
+  ui::ProPage& p = pro();
+  std::filesystem::create_directories(dir_ + "/tkb");
+  const QString path = QString::fromStdString(dir_ + "/tkb/Monza.tkb");
+  p.zones[kBrakePedal].upper->set(61);
+  answerFileDialog(app_->window(), path);
+  click(p.saveProfile);
+  EXPECT_TRUE(p.confirmations[1]->isVisible());
+  EXPECT_FALSE(p.confirmations[0]->isVisible());
+  ASSERT_TRUE(std::filesystem::exists(path.toStdString()));
+  EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: Monza");
+
+  p.zones[kBrakePedal].upper->set(50);
+  size_t m = mark();
+  answerFileDialog(app_->window(), path);
+  click(p.loadProfile);
+  EXPECT_TRUE(p.confirmations[2]->isVisible());
+  EXPECT_EQ(p.zones[kBrakePedal].upper->value(), 61);
+  bool sent = false;
+  for (const Frame& f : since(m, 1)) sent = sent || f == Frame{0xC3, 61, 0x3C};
+  EXPECT_TRUE(sent);
+
+  // A cancelled dialog leaves the label shown and changes nothing.
+  answerFileDialog(app_->window(), {});
+  click(p.loadProfile);
+  EXPECT_TRUE(p.confirmations[2]->isVisible());
+  EXPECT_EQ(p.zones[kBrakePedal].upper->value(), 61);
+}
+
+// A datagram socket bound where the monitor would be.
+int bindMonitor(const std::string& name) {
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::memcpy(a.sun_path + 1, name.data(), name.size());
+  const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0) return -1;
+  return fd;
+}
+
+TEST_F(ProPageTest, LiveBarsFollowThePedalsAndFeedTheMonitor) {
+  const std::string name = "tkb-pro-page-test-" + std::to_string(::getpid());
+  setenv(monitor::kChannelNameVariable, name.c_str(), 1);
+  const int fd = bindMonitor(name);
+  ASSERT_GE(fd, 0);
+  auto pedals = std::make_unique<FixedPedalInput>();
+  FixedPedalInput* input = pedals.get();
+  start(true, std::move(pedals));
+  openPro();
+  ui::ProPage& p = pro();
+  // throttle 80 %, brake at full scale, clutch 64.9 %, brake total 73.4 %.
+  input->set({20661, 32767, 9765, 14968});
+  ASSERT_TRUE(waitFor([&] { return p.bars().pro.value[kClutchPedal]->text() == "     64 %"; }));
+  ASSERT_TRUE(waitFor([&] { return p.bars().proHistory(kBrakePedal)[0] == "#ff0000      73#"; }));
+  EXPECT_EQ(p.bars().pro.bar[kBrakePedal]->value(), 100);
+  // The change is animated to the new value.
+  EXPECT_TRUE(waitFor([&] { return p.bars().pro.bar[kBrakePedal]->shownValue() == 100; }, 5000))
+      << p.bars().pro.bar[kBrakePedal]->shownValue();
+  // Full brake fills the dead-zone band: 2 px per percent up to MAX BRAKE PRESS.
+  EXPECT_EQ(p.bars().pro.bar[kBrakePedal]->indicatorRect().height(), 2 * app_->controller.state.brakeUpper);
+  EXPECT_EQ(p.bars().pro.value[kThrottlePedal]->text().toStdString(), "     81 %");
+  EXPECT_EQ(p.bars().pro.value[kBrakePedal]->text().toStdString(), "     100 %");
+
+  const ControllerState& s = app_->controller.state;
+  Frame last;
+  ASSERT_TRUE(waitFor([&] {
+    uint8_t buf[64];
+    ssize_t n;
+    while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) last.assign(buf, buf + n);
+    return last.size() == 20 && last[12] == 81;
+  }));
+  const Frame expected{0x01, 0x04, 0, 0,
+                       2, static_cast<uint8_t>(s.brakeUpper), static_cast<uint8_t>(s.brakeMax), 0, 0, 0, 0, 0,
+                       81, 100, 64, 0, 0, 0, 0, 0};
+  EXPECT_EQ(last, expected);
+  saveScreenshot("pro_page_live_bars.png");
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace tkb::test

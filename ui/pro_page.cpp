@@ -1,0 +1,841 @@
+#include "ui/pro_page.h"
+
+#include <QTimer>
+#include <algorithm>
+
+#include "app/profiles.h"
+#include "link/pedal_input.h"
+#include "link/trace.h"
+#include "ui/application.h"
+
+namespace tkb::ui {
+
+namespace {
+constexpr int kButtonWidth = 130, kButtonHeight = 40;
+constexpr int kDefaultButtonHeight = 50;  // buttons are aligned at this height, then resized
+constexpr int kBarColumnX[3] = {39, 302, 567};
+constexpr int kZoneColumnX[3] = {110, 373, 638};
+constexpr int kTwoPedalShift[3] = {0, 200, 100};
+constexpr int kColumnY = 135, kValueY = 350, kZonesOffShift = 50;
+constexpr int kBarHeight = 202, kBarTop = 4;
+constexpr int kWizardPause = 450, kSavePause = 100;
+const char* const kAbsLetters[] = {"F11", "F12", "M+C+y", "M+C+h", "M+C+u"};
+const char* const kAutoBrakeLetters[] = {"M+C+k", "M+C+l", "M+C+p"};
+const char* const kMasLetters[] = {"F2", "F4", "M+C+a", "M+C+s", "M+C+d", "M+C+f"};
+const char* const kMenosLetters[] = {"F1", "F3", "M+C+z", "M+C+x", "M+C+c", "M+C+v"};
+
+QComboBox* letterList(QWidget* parent, const char* const* options, int n) {
+  auto* list = new QComboBox(parent);
+  for (int i = 0; i < n; ++i) list->addItem(options[i]);
+  list->setFocusPolicy(Qt::NoFocus);
+  list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  list->adjustSize();
+  return list;
+}
+
+QLabel* whiteLabel(QWidget* parent, const QString& text, int size = 15) {
+  QLabel* l = makeLabel(parent, text, size);
+  l->setStyleSheet("color:#f0f0f0;");
+  return l;
+}
+
+// The brake rules compare values scaled by 100 / (brakeMax + 10). A brake limit that
+// leaves no positive divisor gives the plain comparison instead of a division by zero.
+int brakeScaled(int value, int brakeMax) {
+  const int divisor = brakeMax + 10;
+  return divisor > 0 ? value * 100 / divisor : value;
+}
+}  // namespace
+
+int proColumnX(int pedal, bool zonesEnabled, bool hasClutch) {
+  return kBarColumnX[pedal] - (hasClutch ? 0 : kTwoPedalShift[pedal]) + (zonesEnabled ? 0 : kZonesOffShift);
+}
+
+int proZoneColumnX(int pedal, bool hasClutch) {
+  return kZoneColumnX[pedal] - (hasClutch ? 0 : kTwoPedalShift[pedal]);
+}
+
+bool zoneStepAllowed(int pedal, bool upper, bool plus, int upperValue, int lowerValue, int brakeMax) {
+  if (upper && plus) return upperValue <= 99;
+  if (!upper && !plus) return lowerValue >= 1;
+  if (pedal == kBrakePedal) {
+    if (upper) return upperValue > brakeScaled(lowerValue, brakeMax);  // MAX BRAKE PRESS "-"
+    return brakeScaled(upperValue, brakeMax) > brakeScaled(lowerValue, brakeMax);
+  }
+  return lowerValue < upperValue;
+}
+
+ProPage::ProPage(Application& app, PageLinks& links, Profiles& profiles)
+    : app_(app), links_(links), profiles_(profiles) {
+  bars_ = std::make_unique<LiveBars>(
+      app.controller.state, links,
+      [&app] { return app.pedals() ? app.pedals()->axes() : PedalAxes{}; },
+      [&app] { return app.usageLog(); });
+  bars_->maxBrakePress = [this] {
+    return zones[kBrakePedal].upper ? zones[kBrakePedal].upper->value() : app_.controller.state.brakeUpper;
+  };
+}
+
+ProPage::~ProPage() = default;
+
+QPushButton* ProPage::button(const QString& text, int w, int h, int x, int y, bool bottom, bool right) {
+  auto* b = new QPushButton(text, page);
+  b->setFocusPolicy(Qt::NoFocus);
+  setButtonLook(b, ButtonLook::Normal);
+  // Aligned at the default height, then resized keeping the top-left corner; kept inside.
+  int top = bottom ? page->height() - kDefaultButtonHeight + y : y;
+  top = std::clamp(top, 0, page->height() - h);
+  const int left = right ? page->width() - w + x : x;
+  b->setGeometry(left, top, w, h);
+  app_.connectButton(b);
+  return b;
+}
+
+void ProPage::Create_pro_page(QWidget* container) {
+  trace("\nCreate_pro_page - Inicio");
+  page = container;
+  ControllerState& state = app_.controller.state;
+  LabelBoard& board = app_.labels();
+  auto onText = [&board](LabelRole role, QAbstractButton* b) {
+    board.add(role, [b](const std::string& t) { b->setText(QString::fromStdString(t)); });
+  };
+  auto onLabel = [&board](LabelRole role, QLabel* l) {
+    board.add(role, [l](const std::string& t) {
+      l->setText(QString::fromStdString(t));
+      l->adjustSize();
+    });
+  };
+  links_.excess.parcial = 0;
+  links_.excess.numero = 0;
+
+  calibrate = button("CALIBRATE", kButtonWidth, kButtonHeight, 30, -3, true);
+  next = button("NEXT", kButtonWidth, kButtonHeight, 30, 310, false);
+  cancel = button("CANCEL", kButtonWidth, kButtonHeight, 30, 370, false);
+  cancel->hide();
+  saveCalibration = button("SAVE", kButtonWidth, kButtonHeight, 30, -60, true);
+  saveCalibration->hide();
+  apply = button("APPLY SETTINGS", 240, kButtonHeight, 290, -40, true);
+  saveProfile = button("SAVE", kButtonWidth, kButtonHeight, 420, 17, true);
+  loadProfile = button("LOAD", kButtonWidth, kButtonHeight, 270, 17, true);
+  close = button("CLOSE", kButtonWidth, kButtonHeight, -60, -3, true, true);
+  setZones = new QPushButton(page);
+  resetZones = new QPushButton(page);
+  for (QPushButton* b : {setZones, resetZones}) {
+    b->setFocusPolicy(Qt::NoFocus);
+    b->hide();
+  }
+  onText(LabelRole::ProCalibrate, calibrate);
+  onText(LabelRole::ProNext, next);
+  onText(LabelRole::ProCancel, cancel);
+  onText(LabelRole::ProCalibrationSave, saveCalibration);
+  onText(LabelRole::ProApply, apply);
+  onText(LabelRole::ProSave, saveProfile);
+  onText(LabelRole::ProLoad, loadProfile);
+  onText(LabelRole::ProClose, close);
+
+  wizardPanel = new QFrame(page);
+  wizardPanel->setObjectName("WizardPanel");
+  wizardPanel->setGeometry(30, 30, 760, 250);
+  wizardPanel->setStyleSheet("#WizardPanel{background:#f4f4f4;border-radius:8px;}");
+  wizardText = makeLabel(wizardPanel, "", 22);
+  wizardText->setTextFormat(Qt::RichText);
+  setRecolouredText(wizardText, "DON'T PRESS ANY PEDALS AND PRESS \nCALIBRATE.");
+  wizardText->setAlignment(Qt::AlignCenter);
+  wizardText->setGeometry(20, 40, 720, 110);
+  wizardNote = makeLabel(wizardPanel, "", 16);
+  wizardNote->setTextFormat(Qt::RichText);
+  wizardNote->setAlignment(Qt::AlignCenter);
+  wizardNote->setGeometry(20, 160, 720, 70);
+  wizardPanel->hide();
+
+  const char* confirmTexts[3] = {"SETTINGS APPLY!", "SETTINGS SAVED!", "SETTINGS LOADED!"};
+  const LabelRole confirmRoles[3] = {LabelRole::ProApplied, LabelRole::ProSaved, LabelRole::ProLoaded};
+  for (int i = 0; i < 3; ++i) {
+    QLabel* l = makeLabel(page, confirmTexts[i], 18);
+    l->setStyleSheet("color:#3fd16a;");
+    auto centre = [l, this] { l->move(410 - l->width() / 2, page->height() - 98 - l->height() / 2); };
+    centre();
+    board.add(confirmRoles[i], [l, centre](const std::string& t) {
+      l->setText(QString::fromStdString(t));
+      l->adjustSize();
+      centre();
+    });
+    l->hide();
+    confirmations[i] = l;
+  }
+
+  for (int p = 0; p < 3; ++p) buildColumn(p);
+  for (int p = 0; p < 3; ++p) buildZoneColumn(p);
+  onLabel(LabelRole::ProClutchTitle, names[0]);
+  onLabel(LabelRole::ProBrakeTitle, names[1]);
+  onLabel(LabelRole::ProThrottleTitle, names[2]);
+  buildBrakeExtras();
+  if (!state.hasClutch) {
+    // Two-pedal models have no clutch column at all.
+    barColumns[0]->hide();
+    valueBoxes[0]->hide();
+    historyColumns[0]->hide();
+    names[0]->hide();
+    zones[0].column->hide();
+  }
+  moveColumns(true);
+
+  // The page's own ports to the other page and to the profile operations.
+  links_.pro.showZones = [this](const ZoneValues& z) { showZones(z); };
+  links_.pro.showBrakeZones = [this](int upper, int lower) {
+    zones[kBrakePedal].upper->set(std::clamp(upper, 0, 100));
+    zones[kBrakePedal].lower->set(std::clamp(lower, 0, 100));
+  };
+  links_.pro.selectLetterMas = [this](int i) {
+    settingLists_ = true;
+    masList->setCurrentIndex(i);
+    settingLists_ = false;
+  };
+  links_.pro.selectLetterMenos = [this](int i) {
+    settingLists_ = true;
+    menosList->setCurrentIndex(i);
+    settingLists_ = false;
+  };
+  links_.pro.setAutoBrakeSwitch = [this](bool on) {
+    settingLists_ = true;
+    autoBrakeSwitch->setChecked(on);
+    settingLists_ = false;
+  };
+  links_.pro.ActualizarBarras = [this] { bars_->ActualizarBarras(); };
+  trace("\nCreate_pro_page - Final");
+}
+
+void ProPage::buildColumn(int pedal) {
+  const char* titles[3] = {"CLUTCH", "BRAKE", "THROTTLE"};
+  names[pedal] = whiteLabel(page, titles[pedal], 17);
+
+  auto* column = new QFrame(page);
+  column->resize(90, 210);
+  auto* bar = new PedalBar(column, 30, kBarHeight);
+  bar->move(2, kBarTop);
+  bars_->pro.bar[pedal] = bar;
+  for (int i = 0; i < 11; ++i) {
+    QLabel* tick = whiteLabel(column, "-", 12);
+    tick->move(34, kBarTop + i * 20 - tick->height() / 2 + 1);
+  }
+  const QStringList scale = pedal == kBrakePedal ? QStringList{"100", "0"} : QStringList{"100", "50", "0"};
+  for (int i = 0; i < scale.size(); ++i) {
+    QLabel* l = whiteLabel(column, scale[i], 12);
+    const int y = scale[i] == "100" ? 0 : scale[i] == "50" ? 96 : 192;
+    l->move(44, y);
+    if (scale[i] == "100") scaleLabels[pedal][1] = l;
+    if (scale[i] == "0") scaleLabels[pedal][0] = l;
+  }
+  for (int m = 0; m < 2; ++m) {
+    auto* marker = new QFrame(column);
+    marker->setGeometry(0, kBarTop + kBarHeight - 1, 34, 2);
+    marker->setStyleSheet("background:#ff3030;");
+    (m == 0 ? zones[pedal].upperMarker : zones[pedal].lowerMarker) = marker;
+  }
+  barColumns[pedal] = column;
+
+  auto* value = new QFrame(page);
+  value->resize(90, 30);
+  QLabel* valueLabel = whiteLabel(value, "     0 %", 16);
+  valueLabel->setGeometry(0, 4, 90, 22);
+  bars_->pro.value[pedal] = valueLabel;
+  valueBoxes[pedal] = value;
+
+  auto* history = new QFrame(page);
+  history->resize(35, 185);
+  for (int i = 0; i < kProHistoryEntries; ++i) {
+    QLabel* entry = whiteLabel(history, kEmptyHistoryEntry, 10);
+    entry->setTextFormat(pedal == kBrakePedal ? Qt::RichText : Qt::PlainText);
+    entry->setGeometry(0, i * 15, 35, 15);
+    bars_->pro.history[pedal][i] = entry;
+  }
+  historyColumns[pedal] = history;
+}
+
+void ProPage::buildZoneColumn(int pedal) {
+  ZoneColumn& z = zones[pedal];
+  z.column = new QFrame(page);
+  z.column->resize(130, 210);
+  const bool brake = pedal == kBrakePedal;
+  z.upperLabel = whiteLabel(z.column, brake ? "MAX BRAKE PRESS" : "TOP DEAD ZONE", 12);
+  z.lowerLabel = whiteLabel(z.column, "LOWER DEAD ZONE", 12);
+  z.upperLabel->move(4, 0);
+  z.lowerLabel->move(4, 62);
+  app_.labels().add(brake ? LabelRole::ProBrakeLimit : LabelRole::ProUpperZone, [l = z.upperLabel](const std::string& t) {
+    l->setText(QString::fromStdString(t));
+    l->adjustSize();
+  });
+  app_.labels().add(LabelRole::ProLowerZone, [l = z.lowerLabel](const std::string& t) {
+    l->setText(QString::fromStdString(t));
+    l->adjustSize();
+  });
+  auto row = [&](int y, ValueBox*& box, QPushButton*& minus, QPushButton*& plus, bool upper) {
+    minus = new QPushButton("-", z.column);
+    plus = new QPushButton("+", z.column);
+    box = new ValueBox(z.column, 0, 100);
+    minus->setGeometry(14, y, 26, 25);
+    box->setGeometry(46, y, 38, 25);
+    plus->setGeometry(90, y, 26, 25);
+    for (QPushButton* b : {minus, plus}) {
+      b->setFocusPolicy(Qt::NoFocus);
+      setButtonLook(b, ButtonLook::Normal);
+      QObject::connect(b, &QPushButton::clicked, page,
+                       [this, b] { pro_event_handler(b, UiEvent::ShortClicked); });
+    }
+    box->setHandler([this, pedal, upper](int v) { zoneChanged(pedal, upper, v); });
+  };
+  row(22, z.upper, z.upperMinus, z.upperPlus, true);
+  row(84, z.lower, z.lowerMinus, z.lowerPlus, false);
+}
+
+void ProPage::buildBrakeExtras() {
+  ControllerState& state = app_.controller.state;
+  QFrame* brakeColumn = zones[kBrakePedal].column;
+  abs = new QPushButton("ABS", brakeColumn);
+  abs->setFocusPolicy(Qt::NoFocus);
+  abs->setGeometry(35, 210 - 30 - 25, 80, 30);
+  setButtonLook(abs, ButtonLook::Normal);
+  app_.connectButton(abs);
+
+  absList = letterList(page, kAbsLetters, 5);
+  masList = letterList(page, kMasLetters, 6);
+  menosList = letterList(page, kMenosLetters, 6);
+  autoBrakeList = letterList(page, kAutoBrakeLetters, 3);
+  absList->setCurrentIndex(std::min<int>(state.letterAbs, 4));
+  masList->setCurrentIndex(std::min<int>(state.letterMas, 5));
+  menosList->setCurrentIndex(std::min<int>(state.letterMenos, 5));
+  autoBrakeList->setCurrentIndex(std::min<int>(state.letterAutoBrake, 2));
+  for (QComboBox* list : {absList, masList, menosList, autoBrakeList})
+    QObject::connect(list, &QComboBox::currentIndexChanged, page,
+                     [this, list] { pro_event_handler(list, UiEvent::Other); });
+
+  autoBrakeSwitch = new QCheckBox(page);
+  autoBrakeSwitch->setFocusPolicy(Qt::NoFocus);
+  autoBrakeSwitch->setChecked(state.autoBrake == 1);
+  autoBrakeSwitch->setStyleSheet("QCheckBox::indicator{width:40px;height:20px;}");
+  QObject::connect(autoBrakeSwitch, &QCheckBox::toggled, page,
+                   [this] { pro_event_handler(autoBrakeSwitch, UiEvent::Other); });
+  autoBrakeLabel = whiteLabel(page, "Autobrake     ", 14);
+  autoBrakeTest = new QPushButton("Autobrake", page);
+  autoBrakeTest->setFocusPolicy(Qt::NoFocus);
+  autoBrakeTest->resize(130, 30);
+  setButtonLook(autoBrakeTest, ButtonLook::Normal);
+  app_.connectButton(autoBrakeTest);
+  led = new QLabel(page);
+  led->resize(20, 20);
+  setLed(100);
+  autoBrakeLabel->setVisible(state.hasClutch);
+  autoBrakeTest->setVisible(!state.hasClutch);
+  autoBrakeList->setVisible(!state.hasClutch);
+  led->setVisible(!state.hasClutch);
+}
+
+void ProPage::moveColumns(bool zonesEnabled) {
+  const bool clutch = app_.controller.state.hasClutch;
+  for (int p = 0; p < 3; ++p) {
+    const int x = proColumnX(p, zonesEnabled, clutch);
+    barColumns[p]->move(x, kColumnY);
+    valueBoxes[p]->move(x, kValueY);
+    historyColumns[p]->move(x - 38, kColumnY + 12);
+    names[p]->move(x + 10, kColumnY - 30);
+    zones[p].column->move(proZoneColumnX(p, clutch), kColumnY);
+  }
+  const int bx = proZoneColumnX(kBrakePedal, clutch) + 22;
+  absList->move(bx, 345);
+  masList->move(bx, 378);
+  menosList->move(bx, 411);
+  autoBrakeLabel->move(bx - 100, 444);
+  autoBrakeSwitch->move(bx, 442);
+  const int tx = proZoneColumnX(kThrottlePedal, clutch) + 62;
+  autoBrakeTest->move(tx, 360);
+  autoBrakeList->move(tx, 398);
+  led->move(tx + 140, 365);
+}
+
+void ProPage::mostrar_controles_pro(bool show) {
+  if (page == nullptr) return;  // the page was not built
+  trace("\nmostrar_controles_pro - Inicio");
+  const bool clutch = app_.controller.state.hasClutch;
+  for (int p = 0; p < 3; ++p) {
+    const bool visible = show && (p != kClutchPedal || clutch);
+    ZoneColumn& z = zones[p];
+    for (QWidget* w : std::initializer_list<QWidget*>{z.upper, z.lower, z.upperLabel, z.lowerLabel, z.upperMinus,
+                                                      z.upperPlus, z.lowerMinus, z.lowerPlus, z.upperMarker,
+                                                      z.lowerMarker, names[p], barColumns[p], valueBoxes[p],
+                                                      historyColumns[p]})
+      w->setVisible(visible);
+  }
+  trace("\nmostrar_controles_pro - Final");
+}
+
+void ProPage::MostrarPasoCalibracion(int step) {
+  if (page == nullptr) return;  // the page was not built
+  count_ = step;
+  app_.TextoPasoCalibracion(step, wizardText, wizardNote);
+  // Steps 0 to 3 show the calibration picture of the pedal kind beside the wizard.
+  auto& photos = app_.mainPage().calibrationPhotos;
+  const int kind = app_.controller.state.hasClutch ? 0 : 1;
+  if (step >= 0 && step <= 3 && photos[kind]) {
+    for (QLabel* photo : app_.mainPage().photos)
+      if (photo) photo->hide();
+    photos[kind]->show();
+  }
+}
+
+void ProPage::hideConfirmations(int except) {
+  for (int i = 0; i < 3; ++i) confirmations[i]->setVisible(i == except);
+}
+
+void ProPage::showAutoBrakeWidgets(bool show) {
+  const bool clutch = app_.controller.state.hasClutch;
+  autoBrakeSwitch->setVisible(show);
+  autoBrakeLabel->setVisible(show && clutch);
+  autoBrakeTest->setVisible(show && !clutch);
+  autoBrakeList->setVisible(show && !clutch);
+  led->setVisible(show && !clutch);
+}
+
+void ProPage::showZoneControls(bool on) {
+  const bool clutch = app_.controller.state.hasClutch;
+  apply->setVisible(on);
+  saveProfile->setVisible(on);
+  loadProfile->setVisible(on);
+  for (int p = 0; p < 3; ++p) zones[p].column->setVisible(on && (p != kClutchPedal || clutch));
+  for (QComboBox* list : {absList, masList, menosList}) list->setVisible(on);
+  moveColumns(on);
+  if (on) {
+    bars_->ActualizarBarras();
+  } else {
+    bars_->plainProBars();
+  }
+}
+
+void ProPage::setZonesPro() {
+  hideConfirmations();
+  app_.controller.state.zonesEnabled = true;
+  app_.controller.MandarDatosConfigZonas();
+  showZoneControls(true);
+}
+
+void ProPage::resetZonesPro() {
+  hideConfirmations();
+  app_.controller.state.zonesEnabled = false;
+  app_.controller.MandarDatosConfigZonas();
+  showZoneControls(false);
+}
+
+void ProPage::showZones(const ZoneValues& z) {
+  const int values[3][2] = {{z.clutchUpper, z.clutchLower}, {z.brakeUpper, z.brakeLower}, {z.throttleUpper, z.throttleLower}};
+  for (int p = 0; p < 3; ++p) {
+    zones[p].upper->set(std::clamp(values[p][0], 0, 100));
+    zones[p].lower->set(std::clamp(values[p][1], 0, 100));
+  }
+  for (auto& labels : scaleLabels)
+    for (QLabel* l : labels)
+      if (l) l->update();
+}
+
+void ProPage::showZonesFromState() {
+  if (page == nullptr) return;  // the page was not built
+  const ControllerState& s = app_.controller.state;
+  showZones({s.clutchUpper, s.clutchLower, s.brakeUpper, s.brakeLower, s.throttleUpper, s.throttleLower});
+}
+
+void ProPage::zoneChanged(int pedal, bool upper, int value) {
+  ControllerState& s = app_.controller.state;
+  Controller& c = app_.controller;
+  static const char* const kNames[3][2] = {{"clutch Lower", "clutch upper"},
+                                           {"brake Lower", "Brake upper"},
+                                           {"Accelerator Lower", "Accelerator upper"}};
+  switch (pedal * 2 + (upper ? 1 : 0)) {
+    case 0: s.clutchLower = value; c.MandarDatosZonaInferiorEmbrague(); break;
+    case 1: s.clutchUpper = value; c.MandarDatosZonaSuperiorEmbrague(); break;
+    case 2: s.brakeLower = value; c.MandarDatosZonaInferiorFreno(); break;
+    case 3: s.brakeUpper = value; c.MandarDatosZonaSuperiorFreno(); break;
+    case 4: s.throttleLower = value; c.MandarDatosZonaInferiorAcelerador(); break;
+    default: s.throttleUpper = value; c.MandarDatosZonaSuperiorAcelerador(); break;
+  }
+  QFrame* marker = upper ? zones[pedal].upperMarker : zones[pedal].lowerMarker;
+  marker->move(0, kBarTop + kBarHeight - 1 - 2 * value);
+  bars_->ActualizarBarras();
+  trace("\nPRO-EV - value of %s dead zone is %d\n", kNames[pedal][upper ? 1 : 0], value);
+}
+
+void ProPage::zoneButton(int pedal, bool upper, bool plus) {
+  hideConfirmations();
+  ZoneColumn& z = zones[pedal];
+  if (zoneStepAllowed(pedal, upper, plus, z.upper->value(), z.lower->value(), app_.controller.state.brakeMax)) {
+    ValueBox* box = upper ? z.upper : z.lower;
+    box->set(box->value() + (plus ? 1 : -1));
+  }
+}
+
+void ProPage::pro_event_handler(QObject* object, UiEvent event) {
+  ControllerState& s = app_.controller.state;
+  Controller& c = app_.controller;
+  for (int p = 0; p < 3; ++p) {
+    ZoneColumn& z = zones[p];
+    if (object == z.upperMinus) return zoneButton(p, true, false);
+    if (object == z.upperPlus) return zoneButton(p, true, true);
+    if (object == z.lowerMinus) return zoneButton(p, false, false);
+    if (object == z.lowerPlus) return zoneButton(p, false, true);
+  }
+  (void)event;
+  if (settingLists_) return;
+  if (object == absList) {
+    trace("Option: Letra ABS\n");
+    s.letterAbs = static_cast<uint8_t>(absList->currentIndex());
+    c.MandarLetraABS();
+  } else if (object == autoBrakeList) {
+    trace("Option: Letra AB\n");
+    s.letterAutoBrake = static_cast<uint8_t>(autoBrakeList->currentIndex());
+    c.MandarLetraAutoBreak();
+  } else if (object == masList) {
+    trace("Option: Letra mas pro\n");
+    s.letterMas = static_cast<uint8_t>(masList->currentIndex());
+    c.MandarLetraMas();
+    if (links_.custom.selectLetterMas) links_.custom.selectLetterMas(masList->currentIndex());
+  } else if (object == menosList) {
+    trace("Option: Lista menos PRO\n");
+    s.letterMenos = static_cast<uint8_t>(menosList->currentIndex());
+    c.MandarLetraMenos();
+    if (links_.custom.selectLetterMenos) links_.custom.selectLetterMenos(menosList->currentIndex());
+  } else if (object == autoBrakeSwitch) {
+    if (!autoBrakeSwitch->isChecked()) {
+      c.DesactivarAutoBrake();
+      if (s.autoBrake2 == 1) {
+        c.DesactivarAutoBrake2();
+        setLed(100);
+      }
+    } else {
+      c.ActivarAutoBrake();
+    }
+  }
+}
+
+void ProPage::setLed(int brightness) {
+  if (page == nullptr) return;  // the page was not built
+  if (ledBrightness_ == brightness) return;
+  ledBrightness_ = brightness;
+  const int red = std::clamp(brightness, 0, 255);
+  led->setStyleSheet(QString("background:rgb(%1,30,30);border-radius:10px;").arg(red));
+}
+
+void ProPage::showKeyLetters() {
+  if (page == nullptr) return;  // the page was not built
+  const ControllerState& s = app_.controller.state;
+  settingLists_ = true;
+  absList->setCurrentIndex(std::min<int>(s.letterAbs, 4));
+  autoBrakeList->setCurrentIndex(std::min<int>(s.letterAutoBrake, 2));
+  masList->setCurrentIndex(std::min<int>(s.letterMas, 5));
+  menosList->setCurrentIndex(std::min<int>(s.letterMenos, 5));
+  settingLists_ = false;
+}
+
+void ProPage::placeControls() {
+  if (page == nullptr) return;  // the page was not built
+  // loadSettings: the page shows what the controller holds; nothing is sent.
+  const ControllerState& s = app_.controller.state;
+  mostrar_controles_pro(s.calibrated);
+  showZoneControls(s.zonesEnabled);
+  showAutoBrakeWidgets(s.calibrated);
+}
+
+void ProPage::pageOpened(bool calibrated) {
+  if (page == nullptr) return;  // the page was not built
+  ControllerState& s = app_.controller.state;
+  if (links_.pro.setAutoBrakeSwitch) links_.pro.setAutoBrakeSwitch(s.autoBrake == 1);
+  if (links_.custom.setAutoBrakeSwitch) links_.custom.setAutoBrakeSwitch(s.autoBrake == 1);
+  next->hide();
+  if (calibrated) {
+    mostrar_controles_pro(true);
+    app_.event_handler(setZones, UiEvent::ShortClicked);
+    MostrarPasoCalibracion(4);
+  } else {
+    showAutoBrakeWidgets(false);
+    mostrar_controles_pro(false);
+    app_.event_handler(resetZones, UiEvent::ShortClicked);
+    count_ = 0;
+    app_.TextoPasoCalibracion(0, wizardText, wizardNote);
+    MostrarPasoCalibracion(0);
+    wizardPanel->show();
+    wizardPanel->raise();
+    wizardText->show();
+    wizardNote->show();
+  }
+  showZonesFromState();
+}
+
+void ProPage::afterPause(int ms, std::function<void()> rest) {
+  pending_ = true;
+  QTimer::singleShot(ms, &timerContext_, [this, rest = std::move(rest)] {
+    pending_ = false;
+    rest();
+  });
+}
+
+void ProPage::calibratePro() {
+  trace("\nCalibrate Pro pressed - Inicio");
+  MainPage& m = app_.mainPage();
+  for (QLabel* l : m.logos) if (l) l->hide();
+  for (QLabel* l : m.photos) if (l) l->hide();
+  const bool clutch = app_.controller.state.hasClutch;
+  if (m.calibrationPhotos[clutch ? 0 : 1]) m.calibrationPhotos[clutch ? 0 : 1]->show();
+  showAutoBrakeWidgets(false);
+  if (UsageLog* log = app_.usageLog()) log->calibrationStarted();
+  hideConfirmations();
+  app_.event_handler(resetZones, UiEvent::ShortClicked);
+  resetJoystickCalibration();
+  // The pedals settle after the reset; the window stays live meanwhile.
+  afterPause(kWizardPause, [this] {
+    Controller& c = app_.controller;
+    MainPage& mp = app_.mainPage();
+    c.SetPedalesInicial();
+    next->show();
+    next->raise();
+    if (mp.activatePro) mp.activatePro->hide();
+    if (mp.activateCustom) mp.activateCustom->hide();
+    saveCalibration->hide();
+    cancel->show();
+    cancel->raise();
+    mostrar_controles_pro(false);
+    c.SetPuntosCalibracion(0);
+    count_ = 1;
+    pCount_ = 1;
+    MostrarPasoCalibracion(1);
+    wizardPanel->show();
+    resetJoystickCalibration();
+    trace("\nCalibrate Pro pressed - Final\n");
+  });
+}
+
+void ProPage::proNext() {
+  trace("\nPro next pressed - Inicio");
+  trace("\nCount -> %d", count_);
+  trace("\npCount -> %d", pCount_);
+  Controller& c = app_.controller;
+  const bool clutch = c.state.hasClutch;
+  auto finish = [this] {
+    MainPage& mp = app_.mainPage();
+    next->hide();
+    saveCalibration->show();
+    saveCalibration->raise();
+    MostrarPasoCalibracion(4);
+    if (mp.activatePro) setButtonLook(mp.activatePro, ButtonLook::Highlighted);
+    if (mp.activateCustom) setButtonLook(mp.activateCustom, ButtonLook::Normal);
+  };
+  if (count_ == 1) {
+    c.SetPuntosCalibracion(1);
+    ++pCount_;
+    MostrarPasoCalibracion(2);
+  } else if (count_ == 2 && clutch) {
+    c.SetPuntosCalibracion(2);
+    ++pCount_;
+    MostrarPasoCalibracion(3);
+  } else if (count_ == 2) {
+    c.SetPuntosCalibracion(2);
+    pCount_ += 2;
+    finish();
+  } else if (count_ == 3) {
+    c.SetPuntosCalibracion(3);
+    ++pCount_;
+    finish();
+  }
+  trace("\nCount -> %d", count_);
+  trace("\npCount -> %d", pCount_);
+  trace("\nPro next pressed - Final\n");
+}
+
+void ProPage::saveProCalibration() {
+  trace("\nSave PRO calibration pressed - Inicio");
+  app_.showModelPictures();
+  for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
+  showAutoBrakeWidgets(true);
+  Controller& c = app_.controller;
+  c.query(Query::CalibrationReadings);
+  if (UsageLog* log = app_.usageLog()) log->calibrationSaved(c.state.calibrationReadings);
+  c.SetPedalesGuardar();
+  afterPause(kSavePause, [this] {
+    Controller& ctl = app_.controller;
+    ControllerState& s = ctl.state;
+    mostrar_controles_pro(true);
+    hideConfirmations();
+    ctl.SetInicializarZonasPedales();
+    for (Query q : {Query::BrakeMaxAfterCalibration, Query::ClutchZones, Query::BrakeZones, Query::ThrottleZones})
+      ctl.query(q);
+    s.brakeUpper = s.brakeMax;
+    const ZoneValues z{s.clutchUpper, s.clutchLower, s.brakeUpper, s.brakeLower, s.throttleUpper, s.throttleLower};
+    showZones(z);
+    if (links_.custom.showZones) links_.custom.showZones(z, s.cheto);
+    s.proProfileActive = true;
+    s.sportProfileActive = false;
+    s.calibrated = true;
+    app_.applyModeLabel();
+    ctl.MandarDatosConfigCalibrado();
+    ctl.MandarDatosConfigSportCargado();
+    ctl.MandarDatosConfigSportActivado();
+    ctl.SetGuardarZonasPedales();
+    app_.event_handler(setZones, UiEvent::ShortClicked);
+    s.zonesEnabled = true;
+    app_.TextoPasoCalibracion(5, wizardText, wizardNote);
+    if (count_ == 4) {
+      saveCalibration->hide();
+      cancel->hide();
+      wizardText->move(wizardText->x(), (wizardPanel->height() - wizardText->height()) / 2 - 30);
+      count_ = 0;
+    }
+    wizardPanel->hide();
+    pCount_ = 0;
+    recordDefaultProfile(app_.basePath());
+    s.proProfileName = makeProfileName(kDefaultProfileName);
+    s.sportProfileName = makeProfileName(kDefaultProfileName);
+    ctl.MandarPerfilPro();
+    ctl.MandarPerfilSport();
+    app_.refreshProfileLabel();
+    trace("\nSave PRO calibration pressed - Final\n");
+  });
+}
+
+void ProPage::cancelCalibration() {
+  trace("\nCancelar calibracion PRO pressed - Inicio");
+  Controller& c = app_.controller;
+  app_.showModelPictures();
+  for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
+  showAutoBrakeWidgets(true);
+  if (UsageLog* log = app_.usageLog()) log->calibrationCancelled();
+  c.SetPedalesRestaurar();
+  mostrar_controles_pro(true);
+  zones[kBrakePedal].upper->set(std::clamp(c.state.brakeUpper, 0, 100));
+  app_.event_handler(setZones, UiEvent::ShortClicked);
+  c.state.zonesEnabled = true;
+  saveCalibration->hide();
+  cancel->hide();
+  next->hide();
+  app_.TextoPasoCalibracion(5, wizardText, wizardNote);
+  count_ = 0;
+  wizardPanel->hide();
+  pCount_ = 0;
+  trace("\nCancelar calibracion PRO pressed - Final\n");
+}
+
+void ProPage::exitPro() {
+  trace("\nExit Pro pressed - Inicio");
+  ControllerState& s = app_.controller.state;
+  cancel->hide();
+  for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
+  app_.showModelPictures();
+  hideConfirmations();
+  if (pCount_ > 0) {
+    pCount_ = 0;
+    app_.controller.SetPedalesRestaurar();
+    app_.event_handler(setZones, UiEvent::ShortClicked);
+    s.zonesEnabled = true;
+  }
+  page->hide();
+  // An unfinished wizard is over: its buttons go with the page.
+  next->hide();
+  saveCalibration->hide();
+  wizardPanel->hide();
+  count_ = 0;
+  app_.showModeButtonsAfterPage();
+  if (s.sportProfileLoaded) {
+    for (Query q : {Query::ClutchCurve, Query::BrakeCurve, Query::ThrottleCurve}) app_.controller.query(q);
+    if (links_.custom.showCurvesFromState) links_.custom.showCurvesFromState();
+  }
+  trace("\nExit Pro pressed - Final\n");
+}
+
+void ProPage::autocal() {
+  trace("\nAutocal Button pressed - Inicio\n");
+  BrakeExcess& e = links_.excess;
+  if (e.numero != 0) {
+    trace("\nRecalibrado\n");
+    const int point = e.parcial / e.numero + 1;
+    for (int i = 0; i < 3; ++i) trace("\nMedia %d", point);
+    if (UsageLog* log = app_.usageLog()) log->setAbs(point);
+    Controller& c = app_.controller;
+    c.state.brakeRecalPoint = point;
+    c.RecalibradoFrenoSuperior();
+    e.parcial = 0;
+    e.numero = 0;
+    c.ReaplicarFreno([this] {
+      const ControllerState& s = app_.controller.state;
+      if (links_.pro.showBrakeZones) links_.pro.showBrakeZones(s.brakeMax, s.brakeLower);
+      if (links_.custom.showBrakeZones) links_.custom.showBrakeZones(s.brakeUpper, s.brakeLower);
+      bars_->ActualizarBarras();
+    });
+  }
+  trace("\nAutocal Button pressed - Final\n");
+}
+
+void ProPage::brakeUpperStep(int delta) {
+  if (page == nullptr) return;  // the page was not built
+  pro_event_handler(delta < 0 ? zones[kBrakePedal].upperMinus : zones[kBrakePedal].upperPlus, UiEvent::ShortClicked);
+}
+
+bool ProPage::eventBranch(QObject* object, UiEvent event) {
+  if (object == nullptr || page == nullptr) return false;
+  Controller& c = app_.controller;
+  if (object == autoBrakeTest) {
+    // The test button works on press and release, not on clicks.
+    if (event == UiEvent::Pressed) {
+      c.ActivarAutoBrake2();
+      setLed(255);
+    } else if (event == UiEvent::Released) {
+      c.DesactivarAutoBrake2();
+      setLed(100);
+    }
+    return true;
+  }
+  const bool wizardButton = object == calibrate || object == next || object == cancel ||
+                            object == saveCalibration || object == close;
+  const bool ours = wizardButton || object == apply || object == saveProfile || object == loadProfile ||
+                    object == setZones || object == resetZones || object == abs;
+  if (!ours) return false;
+  if (event != UiEvent::ShortClicked) return true;
+  if (wizardButton && pending_) {
+    // A wizard step is still waiting for its pause; this click would interleave frames.
+    trace("\nPRO wizard busy: click ignored");
+    return true;
+  }
+  if (object == calibrate) {
+    calibratePro();
+  } else if (object == next) {
+    proNext();
+  } else if (object == saveCalibration) {
+    saveProCalibration();
+  } else if (object == cancel) {
+    cancelCalibration();
+  } else if (object == close) {
+    exitPro();
+  } else if (object == setZones) {
+    trace("\nSet zones PRO pressed - Inicio");
+    setZonesPro();
+    trace("\nSet zones PRO pressed - Final\n");
+  } else if (object == resetZones) {
+    trace("\nReset zones PRO pressed - Inicio");
+    resetZonesPro();
+    trace("\nReset zones PRO pressed - Final\n");
+  } else if (object == apply) {
+    trace("\nAplicar zones PRO pressed - Inicio");
+    hideConfirmations(0);
+    c.SetGuardarZonasPedales();
+    profiles_.recordActiveProfile(app_.basePath());
+    trace("\nAplicar zones PRO pressed - Final\n");
+  } else if (object == saveProfile) {
+    trace("\nGuardar zones PRO pressed - Inicio");
+    hideConfirmations(1);
+    profiles_.GuardarPerfilPro();
+    trace("\nGuardar zones PRO pressed - Final\n");
+  } else if (object == loadProfile) {
+    trace("\nCargar zones PRO pressed - Inicio");
+    hideConfirmations(2);
+    profiles_.CargarPerfilPro();
+    trace("\nCargar zones PRO pressed - Final\n");
+  } else if (object == abs) {
+    autocal();
+  }
+  return true;
+}
+
+}  // namespace tkb::ui

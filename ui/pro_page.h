@@ -1,0 +1,135 @@
+// The PRO page: the calibration wizard, the dead zones with the brake limiter, APPLY,
+// the PRO profile buttons, the key letters, the AutoBrake switch / test button / LED,
+// Autocal, and the live bars (LiveBars). Built into Application::proPage() by
+// Create_pro_page; its buttons run through the window's event_handler (branches added
+// with addEventBranch), its spin boxes, "-"/"+" buttons, lists and switch through
+// pro_event_handler.
+//
+// The two pauses of the wizard (450 ms after the joystick calibration reset, 100 ms after
+// the controller stored the points) do not block the window: the handler's remaining steps
+// run from a single-shot timer, frames in the same order. While such a step is pending,
+// the wizard's buttons (CALIBRATE, NEXT, SAVE, CANCEL, CLOSE) are ignored.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <array>
+#include <memory>
+
+#include "ui/application.h"
+#include "ui/live_bars.h"
+#include "ui/widgets.h"
+
+namespace tkb::ui {
+
+
+// Where a pedal's columns stand: the bar column x for (zones enabled, three pedals).
+int proColumnX(int pedal, bool zonesEnabled, bool hasClutch);
+int proZoneColumnX(int pedal, bool hasClutch);
+
+// The "-"/"+" rules of the dead-zone spin boxes. upper: the upper-zone box (else the
+// lower one); plus: the "+" button. Returns whether the step is allowed.
+bool zoneStepAllowed(int pedal, bool upper, bool plus, int upperValue, int lowerValue, int brakeMax);
+
+struct ZoneColumn {
+  QFrame* column = nullptr;
+  QLabel* upperLabel = nullptr;
+  QLabel* lowerLabel = nullptr;
+  ValueBox* upper = nullptr;
+  ValueBox* lower = nullptr;
+  QPushButton* upperMinus = nullptr;
+  QPushButton* upperPlus = nullptr;
+  QPushButton* lowerMinus = nullptr;
+  QPushButton* lowerPlus = nullptr;
+  QFrame* upperMarker = nullptr;
+  QFrame* lowerMarker = nullptr;
+};
+
+class ProPage {
+ public:
+  ProPage(Application& app, PageLinks& links, Profiles& profiles);
+  ~ProPage();
+
+  void Create_pro_page(QWidget* page);
+  void mostrar_controles_pro(bool show);
+  void MostrarPasoCalibracion(int step);
+  // Value-changed of spin boxes, lists and the switch; clicks of "-"/"+".
+  void pro_event_handler(QObject* object, UiEvent event);
+  // The PRO branches of event_handler; false for objects that are not the page's.
+  bool eventBranch(QObject* object, UiEvent event);
+
+  // The loadSettings steps and the PRO button's reaction.
+  void showZonesFromState();
+  void placeControls();
+  void showKeyLetters();
+  void pageOpened(bool calibrated);
+  // Key actions: the Autocal branch, MAX BRAKE PRESS steps, the AutoBrake LED.
+  void autocal();
+  void brakeUpperStep(int delta);
+  void setLed(int brightness);
+
+  LiveBars& bars() { return *bars_; }
+  int Count() const { return count_; }
+  int pCount() const { return pCount_; }
+  bool stepPending() const { return pending_; }
+
+  // The widgets (tests click them).
+  QWidget* page = nullptr;
+  QPushButton *calibrate = nullptr, *next = nullptr, *cancel = nullptr, *saveCalibration = nullptr;
+  QPushButton *apply = nullptr, *saveProfile = nullptr, *loadProfile = nullptr, *close = nullptr;
+  QPushButton *setZones = nullptr, *resetZones = nullptr;  // invisible: the zone operations
+  QFrame* wizardPanel = nullptr;
+  QLabel *wizardText = nullptr, *wizardNote = nullptr;
+  std::array<QLabel*, 3> confirmations{};  // applied, saved, loaded
+  std::array<QLabel*, 3> names{};
+  std::array<QFrame*, 3> barColumns{};
+  std::array<QFrame*, 3> valueBoxes{};
+  std::array<QFrame*, 3> historyColumns{};
+  std::array<std::array<QLabel*, 2>, 3> scaleLabels{};  // "0" and "100" per column
+  std::array<ZoneColumn, 3> zones{};
+  QPushButton* abs = nullptr;
+  QComboBox *absList = nullptr, *masList = nullptr, *menosList = nullptr, *autoBrakeList = nullptr;
+  QCheckBox* autoBrakeSwitch = nullptr;
+  QLabel* autoBrakeLabel = nullptr;
+  QPushButton* autoBrakeTest = nullptr;
+  QLabel* led = nullptr;
+  int ledBrightness() const { return ledBrightness_; }
+
+ private:
+  void buildColumn(int pedal);
+  void buildZoneColumn(int pedal);
+  void buildBrakeExtras();
+  QPushButton* button(const QString& text, int w, int h, int x, int y, bool bottom, bool right = false);
+  void hideConfirmations(int except = -1);
+  void showZoneControls(bool on);
+  void setZonesPro();
+  void resetZonesPro();
+  void zoneChanged(int pedal, bool upper, int value);
+  void zoneButton(int pedal, bool upper, bool plus);
+  void moveColumns(bool zonesEnabled);
+  void showAutoBrakeWidgets(bool show);
+  void calibratePro();
+  void proNext();
+  void saveProCalibration();
+  void cancelCalibration();
+  void exitPro();
+  void showZones(const ZoneValues& z);
+  void afterPause(int ms, std::function<void()> rest);
+
+  Application& app_;
+  PageLinks& links_;
+  Profiles& profiles_;
+  std::unique_ptr<LiveBars> bars_;
+  int count_ = 0;
+  int pCount_ = 0;
+  bool pending_ = false;
+  bool settingLists_ = false;
+  int ledBrightness_ = 0;
+  // The paused wizard steps end with this object: none runs after the page object is gone.
+  QObject timerContext_;
+};
+
+}  // namespace tkb::ui
