@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstring>
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QTimer>
 
@@ -78,6 +80,14 @@ class ProPageTest : public WindowTest {
     ASSERT_TRUE(pro().page->isVisible());
   }
   // Clicks and lets a paused step finish.
+  // A left click released on the switch, as the user flips it.
+  void flip(QWidget* toggle) {
+    const QPointF at(5, 5);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, toggle->mapToGlobal(at), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(toggle, &release);
+  }
+
   void click(QPushButton* b) {
     b->click();
     ASSERT_TRUE(waitFor([&] { return !pro().stepPending(); }));
@@ -282,8 +292,8 @@ TEST_F(ProPageTest, ZoneButtonsApplyAndKeyLettersReachTheController) {
   p.masList->setCurrentIndex(3);
   p.menosList->setCurrentIndex(5);
   p.absList->setCurrentIndex(1);
-  p.autoBrakeSwitch->setChecked(!p.autoBrakeSwitch->isChecked());
-  p.autoBrakeSwitch->setChecked(!p.autoBrakeSwitch->isChecked());
+  flip(p.autoBrakeSwitch);
+  flip(p.autoBrakeSwitch);
   const auto frames = since(m, 5);
   ASSERT_EQ(frames.size(), 5u);
   EXPECT_EQ(frames[0], (Frame{0xCA, 3, 0xAC}));

@@ -196,11 +196,7 @@ void ProPage::Create_pro_page(QWidget* container) {
     menosList->setCurrentIndex(i);
     settingLists_ = false;
   };
-  links_.pro.setAutoBrakeSwitch = [this](bool on) {
-    settingLists_ = true;
-    autoBrakeSwitch->setChecked(on);
-    settingLists_ = false;
-  };
+  links_.pro.setAutoBrakeSwitch = [this](bool on) { autoBrakeSwitch->setOn(on); };
   links_.pro.ActualizarBarras = [this] { bars_->ActualizarBarras(); };
   trace("\nCreate_pro_page - Final");
 }
@@ -309,21 +305,18 @@ void ProPage::buildBrakeExtras() {
     QObject::connect(list, &QComboBox::currentIndexChanged, page,
                      [this, list] { pro_event_handler(list, UiEvent::Other); });
 
-  autoBrakeSwitch = new QCheckBox(page);
-  autoBrakeSwitch->setFocusPolicy(Qt::NoFocus);
-  autoBrakeSwitch->setChecked(state.autoBrake == 1);
-  autoBrakeSwitch->setStyleSheet("QCheckBox::indicator{width:40px;height:20px;}");
-  QObject::connect(autoBrakeSwitch, &QCheckBox::toggled, page,
-                   [this] { pro_event_handler(autoBrakeSwitch, UiEvent::Other); });
+  // Set by the program the switch reports nothing; flipped by the user it reaches the handler.
+  autoBrakeSwitch = new ToggleSwitch(page);
+  autoBrakeSwitch->setOn(state.autoBrake == 1, false);
+  autoBrakeSwitch->onUserToggle = [this](bool) { pro_event_handler(autoBrakeSwitch, UiEvent::Other); };
   autoBrakeLabel = whiteLabel(page, "Autobrake     ", 14);
   autoBrakeTest = new QPushButton("Autobrake", page);
   autoBrakeTest->setFocusPolicy(Qt::NoFocus);
   autoBrakeTest->resize(130, 30);
   setButtonLook(autoBrakeTest, ButtonLook::Normal);
   app_.connectButton(autoBrakeTest);
-  led = new QLabel(page);
-  led->resize(20, 20);
-  setLed(100);
+  led = new Led(page);
+  led->setBrightness(100);
   autoBrakeLabel->setVisible(state.hasClutch);
   autoBrakeTest->setVisible(!state.hasClutch);
   autoBrakeList->setVisible(!state.hasClutch);
@@ -501,7 +494,7 @@ void ProPage::pro_event_handler(QObject* object, UiEvent event) {
     c.MandarLetraMenos();
     if (links_.custom.selectLetterMenos) links_.custom.selectLetterMenos(menosList->currentIndex());
   } else if (object == autoBrakeSwitch) {
-    if (!autoBrakeSwitch->isChecked()) {
+    if (!autoBrakeSwitch->isOn()) {
       c.DesactivarAutoBrake();
       if (s.autoBrake2 == 1) {
         c.DesactivarAutoBrake2();
@@ -515,10 +508,7 @@ void ProPage::pro_event_handler(QObject* object, UiEvent event) {
 
 void ProPage::setLed(int brightness) {
   if (page == nullptr) return;  // the page was not built
-  if (ledBrightness_ == brightness) return;
-  ledBrightness_ = brightness;
-  const int red = std::clamp(brightness, 0, 255);
-  led->setStyleSheet(QString("background:rgb(%1,30,30);border-radius:10px;").arg(red));
+  led->setBrightness(brightness);
 }
 
 void ProPage::showKeyLetters() {

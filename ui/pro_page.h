@@ -11,7 +11,6 @@
 // the wizard's buttons (CALIBRATE, NEXT, SAVE, CANCEL, CLOSE) are ignored.
 #pragma once
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -21,6 +20,7 @@
 
 #include "ui/application.h"
 #include "ui/live_bars.h"
+#include "ui/switch_led.h"
 #include "ui/widgets.h"
 
 namespace tkb::ui {
@@ -92,11 +92,11 @@ class ProPage {
   std::array<ZoneColumn, 3> zones{};
   QPushButton* abs = nullptr;
   QComboBox *absList = nullptr, *masList = nullptr, *menosList = nullptr, *autoBrakeList = nullptr;
-  QCheckBox* autoBrakeSwitch = nullptr;
+  ToggleSwitch* autoBrakeSwitch = nullptr;
   QLabel* autoBrakeLabel = nullptr;
   QPushButton* autoBrakeTest = nullptr;
-  QLabel* led = nullptr;
-  int ledBrightness() const { return ledBrightness_; }
+  Led* led = nullptr;
+  int ledBrightness() const { return led != nullptr ? led->brightness() : 0; }
 
  private:
   void buildColumn(int pedal);
@@ -127,7 +127,6 @@ class ProPage {
   int pCount_ = 0;
   bool pending_ = false;
   bool settingLists_ = false;
-  int ledBrightness_ = 0;
   // The paused wizard steps end with this object: none runs after the page object is gone.
   QObject timerContext_;
 };
