@@ -401,28 +401,20 @@ bool Application::mainPageBranch(QObject* object) {
     controller.MandarDatosConfigSportActivado();
     applyModeLabel();
     trace("\nSports Button pressed - Final\n");
-  } else if (object == p.activatePro) {
-    trace("\nActivar PRO pressed - Inicio");
+  } else if (object == p.activatePro || object == p.activateCustom) {
+    // The two ACTIVATE buttons: zones on, one mode in force, both flags sent.
+    const bool custom = object == p.activateCustom;
+    const char* branch = custom ? "Activar SPORT" : "Activar PRO";
+    trace("\n%s pressed - Inicio", branch);
     state.zonesEnabled = true;
-    state.proProfileActive = true;
-    state.sportProfileActive = false;
+    state.proProfileActive = !custom;
+    state.sportProfileActive = custom;
     applyModeLabel();
     controller.MandarDatosConfigZonas();
     controller.MandarDatosConfigSportActivado();
-    setButtonLook(p.activatePro, ButtonLook::Highlighted);
-    setButtonLook(p.activateCustom, ButtonLook::Normal);
-    trace("\nActivar PRO pressed - Final\n");
-  } else if (object == p.activateCustom) {
-    trace("\nActivar SPORT pressed - Inicio");
-    state.zonesEnabled = true;
-    state.proProfileActive = false;
-    state.sportProfileActive = true;
-    applyModeLabel();
-    controller.MandarDatosConfigZonas();
-    controller.MandarDatosConfigSportActivado();
-    setButtonLook(p.activateCustom, ButtonLook::Highlighted);
-    setButtonLook(p.activatePro, ButtonLook::Normal);
-    trace("\nActivar SPORT pressed - Final\n");
+    setButtonLook(p.activatePro, custom ? ButtonLook::Normal : ButtonLook::Highlighted);
+    setButtonLook(p.activateCustom, custom ? ButtonLook::Highlighted : ButtonLook::Normal);
+    trace("\n%s pressed - Final\n", branch);
   } else if (object == p.exit) {
     trace("\nClose main pressed - Inicio\n");
     shutDown();
