@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "emulator/pedal_emulator.h"
+#include "emulator_fixture.h"
 #include "link/trace.h"
 #include "ui/application.h"
 #include "ui/pages.h"
@@ -92,15 +93,13 @@ class WindowTest : public ::testing::Test {
     std::filesystem::create_directories(dir_ + "/ports");
     ASSERT_EQ(chdir(dir_.c_str()), 0);
     setenv("TKB_SERIAL_PREFIX", (dir_ + "/ports/ttyACM").c_str(), 1);
-    traceFile_ = std::tmpfile();
-    setTraceSink(traceFile_);
+    trace_ = std::make_unique<TraceCapture>();
   }
 
   void TearDown() override {
     app_.reset();
     if (emulator_) emulator_->stop();
-    setTraceSink(nullptr);
-    if (traceFile_) std::fclose(traceFile_);
+    trace_.reset();
     if (chdir("/") != 0) ADD_FAILURE() << "chdir /";
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
@@ -161,33 +160,7 @@ class WindowTest : public ::testing::Test {
     ASSERT_EQ(static_cast<int>(app_->phase()), static_cast<int>(expected));
   }
 
-  std::string traceText() {
-    std::fflush(traceFile_);
-    std::rewind(traceFile_);
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, traceFile_)) > 0) text.append(buf, n);
-    std::fseek(traceFile_, 0, SEEK_END);
-    return text;
-  }
-
-  std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-
-  static std::string hex(const std::vector<uint8_t>& frame) {
-    std::string s;
-    char b[4];
-    for (uint8_t v : frame) {
-      std::snprintf(b, sizeof b, "%02X ", v);
-      s += b;
-    }
-    return s;
-  }
+  std::string traceText() { return trace_->text(); }
 
   // The frames received once at least n have arrived (commands reach the emulator's
   // thread a little after they are written), plus anything that follows at once.
@@ -210,7 +183,7 @@ class WindowTest : public ::testing::Test {
   }
 
   std::string dir_;
-  std::FILE* traceFile_ = nullptr;
+  std::unique_ptr<TraceCapture> trace_;
   std::unique_ptr<emu::PedalEmulator> emulator_;
   Recorder rec_;
   std::unique_ptr<ui::Application> app_;
