@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "emulator/intel_hex.h"
 #include "emulator/pedal_emulator.h"
 #include "link/firmware_update.h"
 #include "link/trace.h"
@@ -25,30 +26,6 @@ using Clock = std::chrono::steady_clock;
 extern char** environ;
 
 namespace {
-
-std::vector<uint8_t> writeHex(const fs::path& path, size_t size) {
-  std::vector<uint8_t> image(size);
-  for (size_t i = 0; i < size; ++i) image[i] = static_cast<uint8_t>((i * 131 + 7) & 0xFF);
-  std::ofstream hex(path);
-  for (size_t at = 0; at < size; at += 16) {
-    const size_t count = std::min<size_t>(16, size - at);
-    unsigned sum = count + (at >> 8) + (at & 0xFF);
-    char text[32];
-    std::snprintf(text, sizeof text, ":%02zX", count);
-    hex << text;
-    std::snprintf(text, sizeof text, "%04zX00", at);
-    hex << text;
-    for (size_t k = 0; k < count; ++k) {
-      std::snprintf(text, sizeof text, "%02X", image[at + k]);
-      hex << text;
-      sum += image[at + k];
-    }
-    std::snprintf(text, sizeof text, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    hex << text;
-  }
-  hex << ":00000001FF\n";
-  return image;
-}
 
 double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -87,7 +64,8 @@ int main() {
   tkb::setTraceEnabled(false);
 
   for (const size_t size : {size_t{300}, size_t{28672}}) {
-    const std::vector<uint8_t> image = writeHex(wkf / tkb::kFirmwareImage, size);
+    const std::vector<uint8_t> image = tkb::emu::patternImage(size, 131);
+    tkb::emu::writeIntelHex((wkf / tkb::kFirmwareImage).string(), image);
 
     tkb::emu::FirmwareState old;
     old.versionMinor = 5;

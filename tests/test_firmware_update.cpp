@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "emulator/intel_hex.h"
 #include "emulator/pedal_emulator.h"
 #include "link/firmware_update.h"
 #include "link/trace.h"
@@ -160,24 +161,8 @@ class FirmwareUpdateEndToEnd : public testing::Test {
   // A program image in Intel HEX: 300 bytes at address 0, so the last flash page is only
   // partly covered.
   std::vector<uint8_t> writeImage() {
-    std::vector<uint8_t> image(300);
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>((i * 37 + 11) & 0xFF);
-    std::ofstream hex(wkf_ / tkb::kFirmwareImage);
-    for (size_t at = 0; at < image.size(); at += 16) {
-      const size_t count = std::min<size_t>(16, image.size() - at);
-      unsigned sum = count + (at >> 8) + (at & 0xFF);
-      char record[64];
-      std::snprintf(record, sizeof record, ":%02zX%04zX00", count, at);
-      hex << record;
-      for (size_t k = 0; k < count; ++k) {
-        std::snprintf(record, sizeof record, "%02X", image[at + k]);
-        hex << record;
-        sum += image[at + k];
-      }
-      std::snprintf(record, sizeof record, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-      hex << record;
-    }
-    hex << ":00000001FF\n";
+    const std::vector<uint8_t> image = tkb::emu::patternImage(300, 37);
+    EXPECT_TRUE(tkb::emu::writeIntelHex((wkf_ / tkb::kFirmwareImage).string(), image));
     return image;
   }
 

@@ -6,10 +6,13 @@
 #include <vector>
 
 #include "link/protocol.h"
+#include "recording_key_actions.h"
 #include "test_support.h"
 
 namespace tkb {
 namespace {
+
+using test::RecordingActions;
 
 using test::EmulatedController;
 using test::hex;
@@ -141,22 +144,6 @@ TEST(MatchKey, AutoBreakIsAHoldFunction) {
     EXPECT_EQ(matchKey(c.event, in), c.expected) << c.what;
   }
 }
-
-class RecordingActions : public KeyActions {
- public:
-  bool pagesBuilt() const override { return built; }
-  bool customPageOpen() const override { return customOpen; }
-  void autocal() override { calls.push_back("autocal"); }
-  void proBrakeUpperStep(int delta) override { calls.push_back("pro brake upper " + std::to_string(delta)); }
-  void customBrakeUpperStep(int delta) override { calls.push_back("custom brake upper " + std::to_string(delta)); }
-  void customBrakeStopStep(int delta) override { calls.push_back("custom brake stop " + std::to_string(delta)); }
-  void setAutoBrakeLed(bool customPage, int brightness) override {
-    calls.push_back(std::string(customPage ? "custom" : "pro") + " led " + std::to_string(brightness));
-  }
-  bool built = true;
-  bool customOpen = false;
-  std::vector<std::string> calls;
-};
 
 TEST(KeyHook, HeldAutoBreakKeySendsOneOnAndOneOff) {
   EmulatedController link;

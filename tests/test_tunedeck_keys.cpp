@@ -115,6 +115,23 @@ QString xdotool(const QStringList& arguments) {
   return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
+// Starts the staged program in demo mode in dir and returns its standard output once
+// start-up has finished (or after 30 s).
+QByteArray startDemo(QProcess& program, const std::string& dir, const QProcessEnvironment& env) {
+  program.setProcessEnvironment(env);
+  program.setWorkingDirectory(QString::fromStdString(dir));
+  program.start(TKB_TUNEDECK_PROGRAM, {"--demo"});
+  if (!program.waitForStarted(10000)) return {};
+  QByteArray out;
+  QElapsedTimer timer;
+  timer.start();
+  while (!out.contains("loadSettings - Final") && timer.elapsed() < 30000) {
+    program.waitForReadyRead(200);
+    out += program.readAllStandardOutput();
+  }
+  return out;
+}
+
 // The staged program in demo mode reaches its main page on the built-in pedal set.
 TEST(StagedProgram, DemoRunsOnTheEmulatedPedalSetAndEndsCleanlyOnSigterm) {
   // Without an X server the program would wait on its "Failed to install hook!" box.
@@ -128,17 +145,7 @@ TEST(StagedProgram, DemoRunsOnTheEmulatedPedalSetAndEndsCleanlyOnSigterm) {
   env.insert("QT_QPA_PLATFORM", "offscreen");
   env.insert("TKB_SERIAL_PREFIX", QString::fromStdString(dir) + "/none/ttyACM");  // demo replaces it
   env.insert("TMPDIR", QString::fromStdString(dir));  // where the demo makes its port folder
-  program.setProcessEnvironment(env);
-  program.setWorkingDirectory(QString::fromStdString(dir));
-  program.start(TKB_TUNEDECK_PROGRAM, {"--demo"});
-  ASSERT_TRUE(program.waitForStarted(10000));
-  QByteArray out;
-  QElapsedTimer timer;
-  timer.start();
-  while (!out.contains("loadSettings - Final") && timer.elapsed() < 30000) {
-    program.waitForReadyRead(200);
-    out += program.readAllStandardOutput();
-  }
+  QByteArray out = startDemo(program, dir, env);
   EXPECT_TRUE(out.contains("loadSettings - Final")) << out.right(2000).toStdString();
   bool portFolder = false;
   for (const auto& entry : std::filesystem::directory_iterator(dir))
@@ -168,17 +175,7 @@ TEST(StagedProgram, ExitClickedOnTheRealWindowEndsWithStatusZero) {
   QProcess program;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "xcb");
-  program.setProcessEnvironment(env);
-  program.setWorkingDirectory(QString::fromStdString(dir));
-  program.start(TKB_TUNEDECK_PROGRAM, {"--demo"});
-  ASSERT_TRUE(program.waitForStarted(10000));
-  QByteArray out;
-  QElapsedTimer timer;
-  timer.start();
-  while (!out.contains("loadSettings - Final") && timer.elapsed() < 30000) {
-    program.waitForReadyRead(200);
-    out += program.readAllStandardOutput();
-  }
+  QByteArray out = startDemo(program, dir, env);
   ASSERT_TRUE(out.contains("loadSettings - Final")) << out.right(1000).toStdString();
   const QString window = xdotool({"search", "--sync", "--name", "^TKB-Tunedeck V3.3.3$"}).section('\n', 0, 0);
   ASSERT_FALSE(window.isEmpty());

@@ -17,6 +17,7 @@
 
 #include "app/key_hook.h"
 #include "link/protocol.h"
+#include "recording_key_actions.h"
 #include "test_support.h"
 
 // Last: Xlib's macros (None, Bool, Status) would clash with the headers above.
@@ -26,6 +27,8 @@
 
 namespace tkb {
 namespace {
+
+using test::RecordingActions;
 
 using namespace std::chrono_literals;
 using test::EmulatedController;
@@ -81,20 +84,6 @@ class FocusedWindow {
  private:
   Display* display_ = nullptr;
   Window window_ = 0;
-};
-
-class RecordingActions : public KeyActions {
- public:
-  bool pagesBuilt() const override { return true; }
-  bool customPageOpen() const override { return false; }
-  void autocal() override { calls.push_back("autocal"); }
-  void proBrakeUpperStep(int delta) override { calls.push_back("pro brake upper " + std::to_string(delta)); }
-  void customBrakeUpperStep(int delta) override { calls.push_back("custom brake upper " + std::to_string(delta)); }
-  void customBrakeStopStep(int delta) override { calls.push_back("custom brake stop " + std::to_string(delta)); }
-  void setAutoBrakeLed(bool customPage, int brightness) override {
-    calls.push_back(std::string(customPage ? "custom" : "pro") + " led " + std::to_string(brightness));
-  }
-  std::vector<std::string> calls;
 };
 
 TEST(X11KeyListener, DeliversTheControllersKeysAndConsumesNone) {
