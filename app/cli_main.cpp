@@ -6,12 +6,21 @@
 //                                 (.tks) profile, and name it on the controller
 //   tkb-cli profile load FILE     load a profile: the state, the commands the pages send
 //                                 for it and the naming, as the LOAD buttons do
+//   tkb-cli firmware status       the firmware version, whether it needs the update, and
+//                                 whether the image is there
+//   tkb-cli firmware update [--image FILE]
+//                                 the update the program makes at start-up, progress on
+//                                 standard error; status 0 only with firmware 7.06 or later
+// Exit status: 0 done, 1 no controller, 2 bad arguments, 4 old firmware (probe), 5 the
+// firmware update failed.
 // Trace lines of the link go to standard error so that standard output stays parseable.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +30,10 @@
 #include <string>
 #include <vector>
 
+#include "app/firmware_settings.h"
 #include "app/profiles.h"
 #include "app/startup_reads.h"
+#include "link/firmware_update.h"
 #include "link/probe.h"
 #include "link/trace.h"
 
@@ -31,7 +42,10 @@ namespace {
 using tkb::Controller;
 using tkb::ControllerState;
 
+constexpr int kExitNoController = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitOldFirmware = 4;
+constexpr int kExitUpdateFailed = 5;
 
 struct Field {
   const char* name;
@@ -90,6 +104,8 @@ void usage() {
                "       tkb-cli [--passes N] dump\n"
                "       tkb-cli [--passes N] set FIELD VALUE...\n"
                "       tkb-cli [--passes N] profile save|load FILE.tkb|FILE.tks\n"
+               "       tkb-cli [--passes N] firmware status\n"
+               "       tkb-cli [--passes N] firmware update [--image FILE.hex]\n"
                "Fields: language NAME, proProfileName TEXT, sportProfileName TEXT");
   for (const Field& f : numericFields())
     std::fprintf(stderr, ", %s%s", f.name, f.count > 1 ? " V0..V10" : " N");
@@ -356,15 +372,143 @@ void runProfile(Controller& controller, const ProfileCommand& command) {
   }
 }
 
-int connect(Controller& controller, int passes) {
+// Without an updater the probe takes old firmware as it is; `oldPort` learns where it was.
+int connect(Controller& controller, int passes, tkb::FirmwareUpdater updater = {},
+            std::string* oldPort = nullptr, const std::atomic<bool>* stop = nullptr) {
   tkb::ProbeOptions options;
   options.maxPasses = passes;
   options.passPauseMs = 200;
+  options.stop = stop;
+  options.firmwareUpdate = updater ? std::move(updater)
+                                   : [oldPort](Controller&, const tkb::ProbeTables& tables) -> std::optional<int> {
+    if (oldPort != nullptr) *oldPort = tables.oldFirmwarePort;
+    return tkb::kFirmwareUpdateUnavailable;
+  };
   const int result = tkb::probeController(controller, options);
   tkb::applyProbeResult(controller.state, result);
   if (!controller.state.connected)
     std::fprintf(stderr, "tkb-cli: no pedal controller answered (result %d)\n", result);
   return result;
+}
+
+// ---- firmware status / update ------------------------------------------------------------
+
+struct FirmwareCommand {
+  bool update = false;
+  std::string image;  // empty: wkf/firmcor.wkf
+};
+
+std::optional<FirmwareCommand> parseFirmware(const std::vector<std::string>& args) {
+  FirmwareCommand command;
+  if (args.size() == 1 && args[0] == "status") return command;
+  if (!args.empty() && args[0] == "update") {
+    command.update = true;
+    if (args.size() == 1) return command;
+    if (args.size() == 3 && args[1] == "--image") {
+      command.image = args[2];
+      struct stat info {};
+      if (::stat(command.image.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+          ::access(command.image.c_str(), R_OK) != 0) {
+        std::fprintf(stderr, "tkb-cli firmware update: cannot read '%s'\n", command.image.c_str());
+        return std::nullopt;
+      }
+      // avrdude runs in the tool folder: a relative path is made absolute first.
+      if (command.image[0] != '/') {
+        char cwd[4096];
+        if (::getcwd(cwd, sizeof cwd) != nullptr) command.image = std::string(cwd) + "/" + command.image;
+      }
+      return command;
+    }
+  }
+  std::fprintf(stderr, "tkb-cli firmware: expected 'status' or 'update [--image FILE]'\n");
+  return std::nullopt;
+}
+
+bool isOld(const std::string& oldPort) { return !oldPort.empty(); }
+
+std::string defaultImage() { return std::string(tkb::kToolFolder) + "/" + tkb::kFirmwareImage; }
+
+const char* stageText(tkb::FirmwareStage stage) {
+  switch (stage) {
+    case tkb::FirmwareStage::Restarting: return "Restarting the pedals into their bootloader";
+    case tkb::FirmwareStage::WaitingForBootloader: return "Waiting for the bootloader";
+    case tkb::FirmwareStage::Writing: return "Writing the new firmware";
+    case tkb::FirmwareStage::Verifying: return "Verifying the new firmware";
+    case tkb::FirmwareStage::WaitingForController: return "Waiting for the pedals to come back";
+  }
+  return "";
+}
+
+// SIGINT and SIGTERM end tkb-cli before the touch; after it they only get the warning, and
+// the update ends on its own.
+std::atomic<bool> gStop{false};
+std::atomic<bool> gBusy{false};
+constexpr char kDoNotUnplug[] = "\nUpdating the pedal firmware - do not unplug the pedals\n";
+
+void onStopSignal(int) {
+  gStop = true;
+  if (gBusy) {
+    [[maybe_unused]] const auto n = ::write(STDERR_FILENO, kDoNotUnplug, sizeof kDoNotUnplug - 1);
+  }
+}
+
+int runFirmware(const FirmwareCommand& command, int passes) {
+  Controller controller;
+  if (!command.update) {
+    std::string oldPort;
+    const int result = connect(controller, passes, {}, &oldPort);
+    if (!controller.state.connected) return kExitNoController;
+    const auto& v = controller.state.firmwareVersion;
+    const std::string image = defaultImage();
+    std::printf("result %d\nport %s\nfirmware %d.%d.%d\nupdate needed %s\nimage %s %s\n", result,
+                controller.portName().c_str(), v[0], v[1], v[2], isOld(oldPort) ? "yes" : "no",
+                image.c_str(), ::access(image.c_str(), R_OK) == 0 ? "present" : "missing");
+    controller.closeLink();
+    return 0;
+  }
+
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  tkb::FirmwareUpdateOptions options;
+  options.image = command.image;
+  ::mkdir("opt", 0755);
+  options.logPath = std::string("opt/") + tkb::kFlashLogName;
+  char cwd[4096];
+  if (::getcwd(cwd, sizeof cwd) != nullptr) options.logPath = std::string(cwd) + "/" + options.logPath;
+  options.stop = &gStop;
+  options.busy = &gBusy;
+  options.settings = std::make_shared<tkb::ProfileSettingsKeeper>("tkb");
+  options.progress = [](const tkb::FirmwareProgress& p) {
+    if (p.percent >= 0) {
+      std::fprintf(stderr, "\n%s: %d %%\n", stageText(p.stage), p.percent);
+    } else {
+      std::fprintf(stderr, "\n%s\n", stageText(p.stage));
+    }
+  };
+  std::optional<tkb::FirmwareReport> report;
+  options.finished = [&report](const tkb::FirmwareReport& r) { report = r; };
+  const int result = connect(controller, passes, tkb::makeFirmwareUpdater(options), nullptr, &gStop);
+  if (!report && !controller.state.connected) {
+    return gStop ? kExitUpdateFailed : kExitNoController;
+  }
+  controller.closeLink();
+  if (!report) {
+    const auto& v = controller.state.firmwareVersion;
+    std::printf("firmware %d.%d.%d is up to date\n", v[0], v[1], v[2]);
+    return 0;
+  }
+  std::printf("%s\n", tkb::describeFirmwareReport(*report).c_str());
+  if (!report->restoredSettings.empty()) {
+    std::printf("settings sent back after the update:");
+    for (const std::string& name : report->restoredSettings) std::printf(" %s", name.c_str());
+    std::printf("\n");
+  }
+  (void)result;
+  return report->outcome == tkb::FirmwareOutcome::Updated ? 0 : kExitUpdateFailed;
 }
 
 }  // namespace
@@ -392,6 +536,11 @@ int main(int argc, char** argv) {
   } else if (command == "profile") {
     profileCommand = parseProfile({args.begin() + 1, args.end()});
     if (!profileCommand) return kExitUsage;
+  } else if (command == "firmware") {
+    const auto firmware = parseFirmware({args.begin() + 1, args.end()});
+    if (!firmware) return kExitUsage;
+    tkb::setTraceSink(stderr);
+    return runFirmware(*firmware, passes);
   } else if ((command != "probe" && command != "dump") || args.size() != 1) {
     usage();
     return kExitUsage;
@@ -399,13 +548,20 @@ int main(int argc, char** argv) {
 
   tkb::setTraceSink(stderr);
   Controller controller;
-  const int result = connect(controller, passes);
-  if (!controller.state.connected) return 1;
+  std::string oldPort;
+  const int result = connect(controller, passes, {}, &oldPort);
+  if (!controller.state.connected) return kExitNoController;
 
   if (command == "probe") {
     const auto& v = controller.state.firmwareVersion;
     std::printf("result %d\nport %s\nfirmware %d.%d.%d\n", result, controller.portName().c_str(),
                 v[0], v[1], v[2]);
+    if (isOld(oldPort)) {
+      std::printf("firmware older than 7.06 on %s: update it with 'tkb-cli firmware update'\n",
+                  oldPort.c_str());
+      controller.closeLink();
+      return kExitOldFirmware;
+    }
   } else if (command == "dump") {
     tkb::readControllerAtStartup(controller, nullptr);
     printState(controller.state, controller.portName());

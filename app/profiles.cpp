@@ -74,6 +74,10 @@ Curve& stateCurve(ControllerState& state, CurvePedal pedal) {
   return state.throttleCurve;
 }
 
+const Curve& stateCurve(const ControllerState& state, CurvePedal pedal) {
+  return stateCurve(const_cast<ControllerState&>(state), pedal);
+}
+
 ZoneValues zonesOf(const ControllerState& s) {
   return {s.clutchUpper, s.clutchLower, s.brakeUpper, s.brakeLower, s.throttleUpper, s.throttleLower};
 }
@@ -172,7 +176,10 @@ void Profiles::applyNaming(ProfileKind kind, const std::string& name) {
 }
 
 void Profiles::writeProfile(const std::string& path, ProfileKind kind) {
-  const ControllerState& state = controller_.state;
+  writeProfileFile(path, kind, controller_.state);
+}
+
+void writeProfileFile(const std::string& path, ProfileKind kind, const ControllerState& state) {
   std::vector<IniEntry> entries;
   auto add = [&](const ValueKey& key) {
     entries.push_back({key.section, key.key, std::to_string(key.get(state))});
@@ -184,7 +191,7 @@ void Profiles::writeProfile(const std::string& path, ProfileKind kind) {
     for (int point = 0; point < kCurvePoints; ++point) {
       for (const CurveKey& key : kCurveKeys) {
         entries.push_back({key.section, curveKeyName(key, point),
-                           std::to_string(stateCurve(controller_.state, key.pedal)[point])});
+                           std::to_string(stateCurve(state, key.pedal)[point])});
       }
     }
   }

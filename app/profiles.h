@@ -135,6 +135,9 @@ class Profiles {
   bool firstSportSave_ = true;
 };
 
+// Writes the profile file of a kind from a state, as the saves do (nothing is sent).
+void writeProfileFile(const std::string& path, ProfileKind kind, const ControllerState& state);
+
 // The end of a PRO calibration: [GENERAL] file = "Default", mod = "0".
 void recordDefaultProfile(const std::string& basePath);
 

@@ -22,6 +22,10 @@ void readFirmwareVersion(Controller& controller);
 // lines of the initial data (when a log is given).
 void loadData(Controller& controller, UsageLog* log);
 
+// Every query of the controller's stored configuration (loadData's and model and colour),
+// without sending anything or writing any log line. True when every reply was accepted.
+bool readConfiguration(Controller& controller);
+
 // All of the above in the start-up order, opening the logs between the readings and the
 // model exchange when a log is given.
 void readControllerAtStartup(Controller& controller, UsageLog* log);

@@ -23,6 +23,7 @@ void usage() {
                "         [--no-clutch] [--model-reply HEX] [--firmware MAJOR.MINOR]\n"
                "         [--silent] [--garbage] [--short] [--byte-delay MS]\n"
                "         [--silent-after N] [--id-third-9] [--after-flash MAJOR.MINOR]\n"
+               "         [--flash-resets-settings]\n"
                "Serves a virtual pedal controller on a pseudo-terminal linked as\n"
                "DIR/ttyACM<N> (default /tmp/tkb-emulator/ttyACM0). Point TKB-Tunedeck\n"
                "or tkb-cli at it with TKB_SERIAL_PREFIX=DIR/ttyACM.\n"
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
     else if (arg == "--byte-delay") faults.byteDelayMs = std::atoi(next());
     else if (arg == "--silent-after") faults.silentAfterExchanges = std::atoi(next());
     else if (arg == "--id-third-9") faults.identifyThirdByte9 = true;
+    else if (arg == "--flash-resets-settings") faults.flashResetsSettings = true;
     else {
       usage();
       return arg == "--help" || arg == "-h" ? 0 : 2;

@@ -462,6 +462,7 @@ void PedalEmulator::enterBootloader() {
     bootCommand_.clear();
     bootAddress_ = 0;
     leaving_ = false;
+    flashBlocksAtEntry_ = flashBlocks_;
   }
   if (!openTerminal(bootLink)) openTerminal({});
   bootDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBootIdleMs);
@@ -473,6 +474,11 @@ void PedalEmulator::leaveBootloader() {
   retireTerminal();
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (flashBlocks_ > flashBlocksAtEntry_ && faults_.flashResetsSettings) {
+      FirmwareState factory;
+      factory.modelReply = state_.modelReply;
+      state_ = factory;
+    }
     if (flashBlocks_ > 0) {
       state_.versionMajor = versionAfterFlashMajor_;
       state_.versionMinor = versionAfterFlashMinor_;

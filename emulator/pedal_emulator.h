@@ -25,7 +25,8 @@
 //   subset that avrdude -c avr109 uses to write and verify the flash. On leaving it ('E', or
 //   after 8 s without a command, as the real one does) the controller comes back under its
 //   old name when that is free, else the next free one, reporting the version set with
-//   setVersionAfterFlash when anything was written.
+//   setVersionAfterFlash when anything was written (and, with the fault
+//   flashResetsSettings, with every setting back at its factory value).
 #pragma once
 
 #include <atomic>
@@ -107,6 +108,7 @@ struct Faults {
   std::map<uint8_t, Bytes> replyOverride;    // exact replies for some requests
   bool ignoreBootloaderTouch = false;  // does not restart on the 1200-baud touch
   bool bootloaderReusesName = false;   // the bootloader takes the controller's own name back
+  bool flashResetsSettings = false;    // new firmware starts from factory settings
 };
 
 // Current positions of the pedals as the emulated joystick reports them.
@@ -196,6 +198,7 @@ class PedalEmulator {
   std::vector<int> retiredFds_;   // terminals given up, closed on the next switch
   Bytes flash_;
   int flashBlocks_ = 0;
+  int flashBlocksAtEntry_ = 0;  // what this bootloader session found written
   int versionAfterFlashMajor_ = 7, versionAfterFlashMinor_ = 6;
   Bytes bootCommand_;
   uint32_t bootAddress_ = 0;  // in words for flash, bytes for EEPROM

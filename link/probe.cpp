@@ -19,6 +19,20 @@ void sleepUnlessStopped(int ms, const ProbeOptions& options) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
 }
 
+// Writes the identification request and reads its reply, sharing the attempt counter with
+// the model exchange that follows.
+void readIdentification(SerialPort& port, uint8_t (&id)[kIdentifyReplyBytes], int& readAttempts) {
+  const uint8_t identify = kIdentifyRequest;
+  if (!port.write({&identify, 1})) return;
+  ReadResult r;
+  do {
+    r = port.read(id);
+    ++readAttempts;
+  } while (r.count < kIdentifyReplyBytes && readAttempts < kProbeReadAttempts);
+}
+
+}  // namespace
+
 // Steps 4 to 6: open exclusively, 9600 8N1 with the time-outs, then a DTR pulse. Each
 // failing call prints its own line; the probe goes on and its exchanges then fail.
 void openAndConfigure(SerialPort& port, const std::string& path) {
@@ -44,17 +58,29 @@ void openAndConfigure(SerialPort& port, const std::string& path) {
   if (!port.setDtr()) trace("Error setting DTR\n");
 }
 
-}  // namespace
+std::optional<std::array<int, 3>> identifyController(SerialPort& port) {
+  uint8_t id[kIdentifyReplyBytes] = {};
+  int attempts = 0;
+  readIdentification(port, id, attempts);
+  if (id[0] != kReplyStart || id[4] != kReplyEnd) return std::nullopt;
+  return std::array<int, 3>{static_cast<int8_t>(id[1]), static_cast<int8_t>(id[2]),
+                            static_cast<int8_t>(id[3])};
+}
 
 int probeController(Controller& controller, const ProbeOptions& options) {
   SerialPort& port = controller.link();
   ProbeTables tables;
   int readAttempts = 0;  // shared by both exchanges of a port
   bool updateNeeded = false;
-  bool keepOldFirmware = false;  // the updater said it cannot update: take what answers
+  // Without an updater, and after the one update of this probe, old firmware is taken as
+  // it is: asking again would restart the pedals into their bootloader over and over.
+  bool keepOldFirmware = !options.firmwareUpdate;
 
-  for (int pass = 0; options.maxPasses == 0 || pass < options.maxPasses; ++pass) {
+  // The pass that follows the update does not count against maxPasses.
+  int updatePasses = 0;
+  for (int pass = 0; options.maxPasses == 0 || pass < options.maxPasses + updatePasses; ++pass) {
     tables.portsSeen.clear();
+    tables.oldFirmwarePort.clear();
     for (int number = 0; number < kPortCount; ++number) {
       if (stopRequested(options)) return 0;
       const std::string name = portName(number);
@@ -69,19 +95,13 @@ int probeController(Controller& controller, const ProbeOptions& options) {
       openAndConfigure(port, path);
 
       uint8_t id[kIdentifyReplyBytes] = {};
-      const uint8_t identify = kIdentifyRequest;
-      if (port.write({&identify, 1})) {
-        ReadResult r;
-        do {
-          r = port.read(id);
-          ++readAttempts;
-        } while (r.count < kIdentifyReplyBytes && readAttempts < kProbeReadAttempts);
-      }
+      readIdentification(port, id, readAttempts);
       if (id[0] == kReplyStart && id[4] == kReplyEnd && id[3] != 9) {
         const int major = static_cast<int8_t>(id[1]);
         const int minor = static_cast<int8_t>(id[2]);
         if (!keepOldFirmware && major * 100 + minor < kMinimumFirmware) {
           updateNeeded = true;
+          if (tables.oldFirmwarePort.empty()) tables.oldFirmwarePort = name;
           trace("\nCARGAR FIRMWARE NECESARIO\n");
           trace("Dat1: %d\n", static_cast<int8_t>(id[1]));
           trace("Dat2: %d\n", static_cast<int8_t>(id[2]));
@@ -115,15 +135,12 @@ int probeController(Controller& controller, const ProbeOptions& options) {
     }
 
     if (updateNeeded) {
-      if (options.firmwareUpdate) {
-        const std::optional<int> outcome = options.firmwareUpdate(controller, tables);
-        if (outcome && *outcome != kFirmwareUpdateUnavailable) return *outcome;
-        keepOldFirmware = outcome.has_value();
-        updateNeeded = false;
-        continue;
-      }
-      trace("\nActualizacion de firmware no disponible en %s\n", tables.controllerPort.c_str());
+      const std::optional<int> outcome = options.firmwareUpdate(controller, tables);
+      if (outcome && *outcome != kFirmwareUpdateUnavailable) return *outcome;
+      keepOldFirmware = true;
       updateNeeded = false;
+      updatePasses = 1;
+      continue;
     }
     port.close();
     sleepUnlessStopped(options.passPauseMs, options);

@@ -4,6 +4,7 @@
 // the firmware updater after a full pass.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <optional>
@@ -29,10 +30,13 @@ inline constexpr uint8_t kModelNoClutch = 0x2F;
 inline constexpr uint8_t kModelNoClutchAlt = 0x3F;
 
 // What the probe saw, for the firmware update: every existing port of the current pass in
-// probing order, and the name of the port whose identification last passed.
+// probing order, the name of the port whose identification last passed, and the first
+// port that reported firmware older than 7.06 (the one to update: another pedal set on a
+// later port may be up to date).
 struct ProbeTables {
   std::vector<std::string> portsSeen;
   std::string controllerPort;
+  std::string oldFirmwarePort;
 };
 
 // Runs the firmware update. Returns 8 when the bootloader's port could not be identified,
@@ -41,7 +45,9 @@ struct ProbeTables {
 using FirmwareUpdater = std::function<std::optional<int>(Controller&, const ProbeTables&)>;
 
 struct ProbeOptions {
-  FirmwareUpdater firmwareUpdate;      // empty: old firmware is reported and scanning goes on
+  // Empty: a controller with old firmware is taken as it is. The updater is asked at most
+  // once per probe; afterwards the controller is taken with whatever firmware it reports.
+  FirmwareUpdater firmwareUpdate;
   const std::atomic<bool>* stop = nullptr;  // set from another thread to give up (result 0)
   int passPauseMs = 500;  // between full passes without a controller, so no core is kept busy
   int maxPasses = 0;      // 0: for ever (tests bound it)
@@ -50,6 +56,13 @@ struct ProbeOptions {
 // 1: controller with clutch; 2, 3: controller without clutch; 8: update failed;
 // 0: stopped or out of passes before a controller answered.
 int probeController(Controller& controller, const ProbeOptions& options = {});
+
+// Opens a port exclusively, sets 9600 8N1 with the time-outs and pulses DTR, each failing
+// call printing its own line, as the probe does for every port.
+void openAndConfigure(SerialPort& port, const std::string& path);
+// The identification exchange alone (0x4A, up to 30 reads): the three version numbers
+// when the reply passes its frame check.
+std::optional<std::array<int, 3>> identifyController(SerialPort& port);
 
 // start-up's mapping of a probe result onto the state: 1 sets connected and hasClutch,
 // 2 and 3 set connected and clear hasClutch, anything else clears connected.

@@ -12,12 +12,23 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <functional>
+#include <optional>
 #include <thread>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "app/firmware_settings.h"
 #include "emulator/intel_hex.h"
 #include "emulator/pedal_emulator.h"
 #include "link/firmware_update.h"
 #include "link/trace.h"
+#include "test_support.h"
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -140,6 +151,7 @@ class FirmwareUpdateEndToEnd : public testing::Test {
   }
 
   void TearDown() override {
+    if (!savedPath_.empty()) setenv("PATH", savedPath_.c_str(), 1);
     tkb::setTraceSink(nullptr);
     if (traceFile_ != nullptr) std::fclose(traceFile_);
     std::error_code ignored;
@@ -173,13 +185,37 @@ class FirmwareUpdateEndToEnd : public testing::Test {
     return state;
   }
 
-  tkb::FirmwareUpdateOptions options() const {
+  // The update as the program makes it, its report kept in report_.
+  tkb::FirmwareUpdateOptions options() {
     tkb::FirmwareUpdateOptions o;
     o.toolFolder = wkf_.string();
+    o.logPath = (dir_ / tkb::kFlashLogName).string();
+    o.finished = [this](const tkb::FirmwareReport& r) { report_ = r; };
     return o;
   }
 
+  int probeWithUpdate(tkb::Controller& controller, tkb::FirmwareUpdateOptions o) {
+    tkb::ProbeOptions probe;
+    probe.firmwareUpdate = tkb::makeFirmwareUpdater(std::move(o));
+    probe.maxPasses = 2;
+    probe.passPauseMs = 0;
+    return tkb::probeController(controller, probe);
+  }
+
+  // PATH holds only dir/bin: sh and stty for modo.sh, and avrdude when given.
+  void pathWithAvrdude(const std::string& avrdude) {
+    const fs::path bin = dir_ / "bin";
+    fs::create_directory(bin);
+    fs::create_symlink("/bin/sh", bin / "sh");
+    fs::create_symlink("/bin/stty", bin / "stty");
+    if (!avrdude.empty()) fs::create_symlink(avrdude, bin / "avrdude");
+    savedPath_ = std::getenv("PATH");
+    setenv("PATH", bin.c_str(), 1);
+  }
+
   fs::path dir_, wkf_;
+  std::string savedPath_;
+  std::optional<tkb::FirmwareReport> report_;
   std::FILE* traceFile_ = nullptr;
 };
 
@@ -288,10 +324,7 @@ TEST_F(FirmwareUpdateEndToEnd, MissingImageKeepsTheControllerWithItsFirmware) {
   ASSERT_TRUE(pedals.start(link(7)));
 
   tkb::Controller controller;
-  tkb::ProbeOptions probe;
-  probe.firmwareUpdate = tkb::makeFirmwareUpdater(options());
-  probe.maxPasses = 3;
-  EXPECT_EQ(tkb::probeController(controller, probe), 1);
+  EXPECT_EQ(probeWithUpdate(controller, options()), 1);
   EXPECT_EQ(controller.state.firmwareVersion, (std::array<int, 3>{7, 5, 0}));
   EXPECT_EQ(pedals.bootloaderSessions(), 0);
   const std::string text = traced();
@@ -299,78 +332,293 @@ TEST_F(FirmwareUpdateEndToEnd, MissingImageKeepsTheControllerWithItsFirmware) {
   EXPECT_FALSE(contains(text, "comando:"));
 }
 
-TEST_F(FirmwareUpdateEndToEnd, NoNewPortIsLookedForAgainThenEndsWith8) {
-  writeImage();
-  tkb::emu::PedalEmulator pedals(oldFirmware());
-  {
-    tkb::emu::Faults faults;
-    faults.ignoreBootloaderTouch = true;
-    pedals.setFaults(faults);
-  }
-  ASSERT_TRUE(pedals.start(link(7)));
 
-  tkb::Controller controller;
-  tkb::ProbeTables tables{{"COM7"}, "COM7"};
-  tkb::FirmwareUpdateOptions o = options();
-  o.bootloaderWaitMs = 300;
-  o.newPortSearchMs = 1500;
-  const auto started = Clock::now();
-  EXPECT_EQ(tkb::updateFirmware(controller, tables, o), tkb::kProbeResultUpdateFailed);
-  EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(1800));
-  const std::string text = traced();
-  size_t rescans = 0;
-  for (size_t at = 0; (at = text.find("\nCOM0 -> ", at)) != std::string::npos; ++at) ++rescans;
-  EXPECT_GE(rescans, 3u) << "the rescan was not repeated";
-  EXPECT_FALSE(contains(text, "Cargamos firmware"));
+// ---------------------------------------------------------------------------------------
+// Bounded failure: one touch, the driver told, the old firmware used.
+
+TEST_F(FirmwareUpdateEndToEnd, AvrdudeMissingOrFailingEndsAfterOneAttemptOnTheOldFirmware) {
+  struct Case {
+    const char* what;
+    std::string avrdude;
+    tkb::FirmwareOutcome outcome;
+  } cases[] = {
+      {"avrdude missing", "", tkb::FirmwareOutcome::ToolNotStarted},
+      {"avrdude fails", TKB_TOOL_STUB, tkb::FirmwareOutcome::ToolFailed},
+  };
+  // A descriptor of ours that a child must not see.
+  const int stray = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(::dup2(stray, 251), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    writeImage();
+    pathWithAvrdude(c.avrdude);
+    const std::string fdFile = (dir_ / "stub-fds").string();
+    setenv("TKB_STUB_FD_FILE", fdFile.c_str(), 1);
+    tkb::emu::PedalEmulator pedals(oldFirmware());
+    ASSERT_TRUE(pedals.start(link(7)));
+
+    tkb::Controller controller;
+    EXPECT_EQ(probeWithUpdate(controller, options()), 1);
+    EXPECT_EQ(controller.state.firmwareVersion, (std::array<int, 3>{7, 5, 0}));
+    EXPECT_EQ(pedals.bootloaderSessions(), 1);
+    ASSERT_TRUE(report_.has_value());
+    EXPECT_EQ(report_->outcome, c.outcome);
+    if (c.outcome == tkb::FirmwareOutcome::ToolFailed) {
+      EXPECT_EQ(tkb::test::readFile(fdFile), "0\n1\n2\n") << "the tool inherited descriptors";
+      EXPECT_TRUE(contains(tkb::test::readFile(report_->logPath), "can't open device: stub"));
+      EXPECT_TRUE(contains(tkb::describeFirmwareReport(*report_), report_->logPath));
+    }
+    unsetenv("TKB_STUB_FD_FILE");
+  }
+  ::close(251);
+  ::close(stray);
 }
 
-TEST_F(FirmwareUpdateEndToEnd, LateBootloaderIsFoundByTheRepeatedRescan) {
+// ---------------------------------------------------------------------------------------
+// The right controller, settings kept
+
+tkb::emu::FirmwareState customised(tkb::emu::FirmwareState s) {
+  s.languageCode = 0x03;
+  s.zones.brakeUpper = 70;
+  s.zones.throttleLower = 5;
+  s.brakeMax = 80;
+  s.curves.brake = {0, 5, 10, 20, 30, 40, 50, 60, 70, 85, 100};
+  s.letterMas = 3;
+  s.cheto = 60;
+  s.chetoActive = 1;
+  s.proProfileName = tkb::makeProfileName("Monza");
+  s.model = 4;
+  return s;
+}
+
+TEST_F(FirmwareUpdateEndToEnd, OldControllerBesideAnUpToDateOneIsFlashedAndKeepsItsSettings) {
+  const std::vector<uint8_t> image = writeImage();
+  tkb::emu::PedalEmulator old(customised(oldFirmware()));
+  old.setVersionAfterFlash(7, 6);
+  tkb::emu::Faults faults;
+  faults.flashResetsSettings = true;
+  old.setFaults(faults);
+  ASSERT_TRUE(old.start(link(3)));
+  tkb::emu::PedalEmulator current;
+  ASSERT_TRUE(current.start(link(5)));
+  const tkb::emu::FirmwareState before = old.state();
+
+  tkb::Controller controller;
+  tkb::FirmwareUpdateOptions o = options();
+  auto keeper = std::make_shared<tkb::ProfileSettingsKeeper>((dir_ / "tkb").string());
+  o.settings = keeper;
+  EXPECT_EQ(probeWithUpdate(controller, o), 1);
+  EXPECT_EQ(controller.portName(), "COM3");
+  EXPECT_EQ(controller.state.firmwareVersion, (std::array<int, 3>{7, 6, 0}));
+  EXPECT_EQ(old.bootloaderSessions(), 1);
+  EXPECT_EQ(current.bootloaderSessions(), 0);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), old.flash().begin())) << "flash differs from image";
+
+  ASSERT_TRUE(report_.has_value());
+  EXPECT_EQ(report_->outcome, tkb::FirmwareOutcome::Updated);
+  EXPECT_FALSE(report_->restoredSettings.empty());
+  const tkb::emu::FirmwareState after = old.state();
+  EXPECT_EQ(after.languageCode, before.languageCode);
+  EXPECT_EQ(after.zones.brakeUpper, 70);
+  EXPECT_EQ(after.brakeMax, 80);
+  EXPECT_EQ(after.zones.throttleLower, 5);
+  EXPECT_EQ(after.curves.brake, before.curves.brake);
+  EXPECT_EQ(after.storedZones.brakeUpper, 70) << "restored zones not stored (FF F4)";
+  EXPECT_EQ(after.storedCurves.brake, before.curves.brake) << "restored curves not stored (FF F7)";
+  EXPECT_EQ(after.letterMas, 3);
+  EXPECT_EQ(after.cheto, 60);
+  EXPECT_EQ(after.proProfileName, before.proProfileName);
+  EXPECT_EQ(after.model, 4);
+  EXPECT_TRUE(contains(traced(), "\nRestauramos brakeUpper"));
+  const std::string saved = tkb::test::readFile(keeper->savedProfile() + ".tks");
+  EXPECT_TRUE(contains(saved, "UPPER DEAD ZONE=70"));
+  EXPECT_TRUE(contains(saved, "BRAKE_CURVE_9=85"));
+  EXPECT_TRUE(fs::exists(keeper->savedProfile() + ".tkb"));
+  EXPECT_EQ(fs::path(keeper->savedProfile()).filename().string().rfind("before-update-", 0), 0u);
+}
+
+TEST_F(FirmwareUpdateEndToEnd, UnreadableSettingsKeepTheControllerOutOfItsBootloader) {
+  writeImage();
+  tkb::emu::PedalEmulator pedals(oldFirmware());
+  tkb::emu::Faults faults;
+  faults.ignoredRequests = {0xA8};  // the brake curve
+  pedals.setFaults(faults);
+  ASSERT_TRUE(pedals.start(link(7)));
+  tkb::Controller controller;
+  tkb::FirmwareUpdateOptions o = options();
+  o.settings = std::make_shared<tkb::ProfileSettingsKeeper>((dir_ / "tkb").string());
+  EXPECT_EQ(probeWithUpdate(controller, o), 1);
+  EXPECT_EQ(pedals.bootloaderSessions(), 0);
+  ASSERT_TRUE(report_.has_value());
+  EXPECT_EQ(report_->outcome, tkb::FirmwareOutcome::SettingsUnread);
+  EXPECT_EQ(controller.state.firmwareVersion[1], 5);
+}
+
+// ---------------------------------------------------------------------------------------
+// Waits
+
+TEST_F(FirmwareUpdateEndToEnd, NoNewPortEndsWith8AfterTheBootloaderWait) {
+  writeImage();
+  tkb::emu::PedalEmulator pedals(oldFirmware());
+  tkb::emu::Faults faults;
+  faults.ignoreBootloaderTouch = true;
+  pedals.setFaults(faults);
+  ASSERT_TRUE(pedals.start(link(7)));
+  tkb::Controller controller;
+  tkb::FirmwareUpdateOptions o = options();
+  o.bootloaderSearchMs = 1500;
+  const auto started = Clock::now();
+  EXPECT_EQ(tkb::updateFirmware(controller, {{"COM7"}, "COM7", "COM7"}, o), tkb::kProbeResultUpdateFailed);
+  EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(1500));
+  ASSERT_TRUE(report_.has_value());
+  EXPECT_EQ(report_->outcome, tkb::FirmwareOutcome::BootloaderNotFound);
+  EXPECT_FALSE(contains(traced(), "Cargamos firmware"));
+}
+
+TEST_F(FirmwareUpdateEndToEnd, LateBootloaderIsFlashedAsSoonAsItAppears) {
   const std::vector<uint8_t> image = writeImage();
   tkb::emu::PedalEmulator pedals(oldFirmware());
-  {
-    tkb::emu::Faults faults;
-    faults.ignoreBootloaderTouch = true;
-    pedals.setFaults(faults);
-  }
+  tkb::emu::Faults faults;
+  faults.ignoreBootloaderTouch = true;
+  pedals.setFaults(faults);
   ASSERT_TRUE(pedals.start(link(7)));
   std::thread late([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     pedals.requestBootloader();
   });
-
   tkb::Controller controller;
-  tkb::ProbeTables tables{{"COM7"}, "COM7"};
+  std::vector<tkb::FirmwareStage> stages;
   tkb::FirmwareUpdateOptions o = options();
-  o.bootloaderWaitMs = 200;
-  o.flashWaitMs = 500;  // avrdude is waited for while it still runs
-  EXPECT_EQ(tkb::updateFirmware(controller, tables, o), std::nullopt);
+  o.progress = [&](const tkb::FirmwareProgress& p) {
+    if (stages.empty() || stages.back() != p.stage) stages.push_back(p.stage);
+  };
+  EXPECT_EQ(tkb::updateFirmware(controller, {{"COM7"}, "COM7", "COM7"}, o), std::nullopt);
   late.join();
-  const std::vector<uint8_t> flash = pedals.flash();
-  EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin())) << "flash differs from image";
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), pedals.flash().begin())) << "flash differs from image";
   EXPECT_TRUE(contains(traced(), "\nLista2 -> COM8"));
+  using S = tkb::FirmwareStage;
+  EXPECT_EQ(stages, (std::vector<S>{S::Restarting, S::WaitingForBootloader, S::Writing, S::Verifying,
+                                    S::WaitingForController}));
 }
 
-TEST_F(FirmwareUpdateEndToEnd, StopFlagEndsTheWaitAtOnce) {
+TEST_F(FirmwareUpdateEndToEnd, StopBeforeTheTouchLeavesTheControllerAlone) {
   writeImage();
   tkb::emu::PedalEmulator pedals(oldFirmware());
-  {
-    tkb::emu::Faults faults;
-    faults.ignoreBootloaderTouch = true;
-    pedals.setFaults(faults);
-  }
   ASSERT_TRUE(pedals.start(link(7)));
-  std::atomic<bool> stop{false};
-  std::thread stopper([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    stop = true;
-  });
+  std::atomic<bool> stop{true};
   tkb::Controller controller;
   tkb::FirmwareUpdateOptions o = options();
   o.stop = &stop;
-  const auto started = Clock::now();
-  EXPECT_EQ(tkb::updateFirmware(controller, {{"COM7"}, "COM7"}, o), std::nullopt);
-  EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(tkb::kBootloaderWaitMs));
-  stopper.join();
+  EXPECT_EQ(tkb::updateFirmware(controller, {{"COM7"}, "COM7", "COM7"}, o), std::nullopt);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(pedals.bootloaderSessions(), 0);
+  EXPECT_FALSE(contains(traced(), "comando:"));
+}
+
+// ---------------------------------------------------------------------------------------
+// tkb-cli firmware
+
+struct CliResult {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs tkb-cli in `folder`; onStart gets its pid while it runs.
+CliResult runCli(const fs::path& folder, const std::vector<std::string>& arguments,
+                 const std::function<void(pid_t)>& onStart = {}) {
+  std::vector<std::string> argv{TKB_CLI_PATH};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<char*> args;
+  for (std::string& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  const std::string out = (folder / "cli.out").string(), err = (folder / "cli.err").string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  CliResult result;
+  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return result;
+  if (onStart) onStart(pid);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = tkb::test::readFile(out);
+  result.err = tkb::test::readFile(err);
+  return result;
+}
+
+TEST_F(FirmwareUpdateEndToEnd, CliProbeStatusAndUpdate) {
+  const std::vector<uint8_t> image = writeImage();
+  tkb::emu::PedalEmulator pedals(oldFirmware());
+  pedals.setVersionAfterFlash(7, 6);
+  ASSERT_TRUE(pedals.start(link(7)));
+
+  const CliResult probe = runCli(dir_, {"probe"});
+  EXPECT_EQ(probe.status, 4);
+  EXPECT_TRUE(contains(probe.out, "firmware 7.5.0\n")) << probe.out;
+  EXPECT_TRUE(contains(probe.out, "tkb-cli firmware update")) << probe.out;
+  const CliResult status = runCli(dir_, {"firmware", "status"});
+  EXPECT_EQ(status.status, 0);
+  EXPECT_TRUE(contains(status.out, "update needed yes\nimage wkf/firmcor.wkf present\n")) << status.out;
+  EXPECT_EQ(pedals.bootloaderSessions(), 0);
+
+  const CliResult update = runCli(dir_, {"firmware", "update"});
+  EXPECT_EQ(update.status, 0) << update.out;
+  EXPECT_TRUE(contains(update.out, "the pedal firmware is now 7.06")) << update.out;
+  EXPECT_TRUE(contains(update.err, "Writing the new firmware: 100 %"));
+  EXPECT_EQ(pedals.bootloaderSessions(), 1);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), pedals.flash().begin())) << "flash differs from image";
+  EXPECT_TRUE(fs::exists(dir_ / "opt" / tkb::kFlashLogName));
+  EXPECT_EQ(runCli(dir_, {"probe"}).status, 0);
+}
+
+// SIGTERM while avrdude writes a full program: avrdude finishes, the controller is whole.
+TEST_F(FirmwareUpdateEndToEnd, CliUpdateIsNotCutShortBySigterm) {
+  const std::vector<uint8_t> image = tkb::emu::patternImage(28672, 91);
+  ASSERT_TRUE(tkb::emu::writeIntelHex((dir_ / "big.hex").string(), image));
+  tkb::emu::PedalEmulator pedals(oldFirmware());
+  ASSERT_TRUE(pedals.start(link(7)));
+  const CliResult update = runCli(dir_, {"firmware", "update", "--image", "big.hex"}, [&](pid_t pid) {
+    const auto limit = Clock::now() + std::chrono::seconds(60);
+    while (pedals.flashBlocksWritten() == 0 && Clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ::kill(pid, SIGTERM);
+  });
+  EXPECT_GT(pedals.flashBlocksWritten(), 0);
+  EXPECT_EQ(update.status, 0) << update.out << update.err.substr(update.err.size() > 2000 ? update.err.size() - 2000 : 0);
+  EXPECT_TRUE(contains(update.err, "Updating the pedal firmware - do not unplug the pedals"));
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), pedals.flash().begin())) << "flash differs from image";
+  EXPECT_FALSE(pedals.inBootloader());
+}
+
+// ---------------------------------------------------------------------------------------
+// avrdude's progress output
+
+TEST(AvrdudeProgress, FollowsWritingAndVerifyingBars) {
+  const std::string output =
+      "avrdude: AVR device initialized and ready to accept instructions\n\n"
+      "Reading | ################################################## | 100% 0.00s\n\n"
+      "avrdude: writing 300 bytes flash ...\n\nWriting | " + std::string(25, '#') +
+      std::string(25, '#') + " | 100% 0.05s\n\navrdude: verifying flash memory\n\nReading | " +
+      std::string(50, '#') + " | 100% 0.10s\n\navrdude done.  Thank you.\n";
+  tkb::AvrdudeProgress progress;
+  std::vector<std::pair<tkb::FirmwareStage, int>> seen;
+  for (size_t at = 0; at < output.size(); at += 7) {  // as it arrives, in pieces
+    if (progress.feed(std::string_view(output).substr(at, 7))) seen.emplace_back(progress.stage(), progress.percent());
+  }
+  using S = tkb::FirmwareStage;
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front().first, S::Writing) << "the signature read is not the verification";
+  EXPECT_LE(seen.front().second, 14);
+  EXPECT_NE(std::find(seen.begin(), seen.end(), std::make_pair(S::Writing, 100)), seen.end());
+  EXPECT_EQ(seen.back(), std::make_pair(S::Verifying, 100));
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
 }
 
 }  // namespace

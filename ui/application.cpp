@@ -2,11 +2,16 @@
 
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QIcon>
 #include <QMetaObject>
 #include <climits>
+#include <cstdio>
 
+#include "app/firmware_settings.h"
 #include "app/startup_reads.h"
 #include "link/trace.h"
 
@@ -70,6 +75,11 @@ Application::Application(Services services, ProbeOptions probeOptions)
   searching_->setStyleSheet("color:#e0e0e0;");
   placeAligned(searching_, Align::Center, 0, 0);
   searching_->hide();
+  firmwareNotice_ = makeLabel(window_.get(), "", 22);
+  firmwareNotice_->setObjectName("FirmwareNotice");
+  firmwareNotice_->setStyleSheet("color:#ffffff;background:#c0392b;font-weight:bold;padding:6px 14px;");
+  firmwareNotice_->hide();
+  window_->installEventFilter(this);
 }
 
 Application::~Application() {
@@ -123,6 +133,120 @@ void Application::startApplication() {
 
 void Application::keyboardHookProc(const KeyEvent& event) { keyHook_->keyboardHookProc(event); }
 
+void Application::useFirmwareUpdate(FirmwareUpdateOptions options) {
+  const std::string base = workingDirectory();
+  if (options.logPath.empty()) {
+    ::mkdir((base + "/opt").c_str(), 0755);
+    options.logPath = base + "/opt/" + kFlashLogName;
+  }
+  if (!options.settings) options.settings = std::make_shared<ProfileSettingsKeeper>(base + "/tkb");
+  options.stop = &stopProbe_;
+  options.busy = &firmwareBusy_;
+  // Both run on the probe's thread, which owns the controller meanwhile: the language read
+  // before the touch is taken there and handed over with the news.
+  options.progress = [this](const FirmwareProgress& progress) {
+    const int language = ui::languageIndex(controller.state.language).value_or(0);
+    QMetaObject::invokeMethod(this, [this, progress, language] { showFirmwareStage(progress, language); },
+                              Qt::QueuedConnection);
+  };
+  options.finished = [this](const FirmwareReport& report) {
+    const int language = ui::languageIndex(controller.state.language).value_or(0);
+    QMetaObject::invokeMethod(this, [this, report, language] { firmwareFinished(report, language); },
+                              Qt::QueuedConnection);
+  };
+  setFirmwareUpdater(makeFirmwareUpdater(std::move(options)));
+}
+
+void Application::showFirmwareStage(const FirmwareProgress& progress, int language) {
+  static constexpr FirmwareText kStageTexts[] = {
+      FirmwareText::Restarting, FirmwareText::WaitingForBootloader, FirmwareText::Writing,
+      FirmwareText::Verifying, FirmwareText::WaitingForPedals};
+  QString text = QString::fromUtf8(firmwareText(kStageTexts[static_cast<int>(progress.stage)], language));
+  if (progress.percent >= 0) text = text.arg(progress.percent);
+  searching_->setText(text);
+  searching_->adjustSize();
+  placeAligned(searching_, Align::Center, 0, 0);
+  searching_->show();
+  searching_->raise();
+  firmwareNotice_->setText(QString::fromUtf8(firmwareText(FirmwareText::DoNotUnplug, language)));
+  firmwareNotice_->adjustSize();
+  placeAligned(firmwareNotice_, Align::Center, 0, -60);
+  firmwareNotice_->show();
+  firmwareNotice_->raise();
+}
+
+void Application::firmwareFinished(const FirmwareReport& report, int language) {
+  firmwareNotice_->hide();
+  searching_->setText("Searching for the pedal set...");
+  searching_->adjustSize();
+  placeAligned(searching_, Align::Center, 0, 0);
+  auto say = [&](FirmwareText text, const std::string& detail, bool error) {
+    firmwareBoxText_ = QString::fromUtf8(firmwareText(text, language)).arg(QString::fromStdString(detail));
+    firmwareBoxIsError_ = error;
+  };
+  switch (report.outcome) {
+    case FirmwareOutcome::Updated:
+    case FirmwareOutcome::NoImage:
+    case FirmwareOutcome::AlreadyTried: break;
+    case FirmwareOutcome::SettingsUnread: say(FirmwareText::SettingsUnread, "", true); break;
+    case FirmwareOutcome::BootloaderNotFound: say(FirmwareText::BootloaderNotFound, "", true); break;
+    case FirmwareOutcome::ToolNotStarted: say(FirmwareText::ToolNotStarted, "", true); break;
+    case FirmwareOutcome::ToolFailed: say(FirmwareText::ToolFailed, report.logPath, true); break;
+    case FirmwareOutcome::NotBack: say(FirmwareText::NotBack, report.logPath, true); break;
+    case FirmwareOutcome::StillOld: say(FirmwareText::StillOld, report.logPath, true); break;
+  }
+  if (!report.restoredSettings.empty()) {
+    std::string names;
+    for (const std::string& name : report.restoredSettings) names += (names.empty() ? "" : ", ") + name;
+    const QString restored =
+        QString::fromUtf8(firmwareText(FirmwareText::SettingsRestored, language)).arg(QString::fromStdString(names));
+    firmwareBoxText_ = firmwareBoxText_.isEmpty() ? restored : firmwareBoxText_ + "\n\n" + restored;
+  }
+  if (quitAfterUpdate_) {
+    stopProbe_ = true;
+    if (services_.quit) services_.quit();
+  }
+}
+
+void Application::showPendingFirmwareBox() {
+  if (firmwareBoxText_.isEmpty()) return;
+  const QString text = firmwareBoxText_;
+  firmwareBoxText_.clear();
+  trace("\nFirmware: %s\n", text.toUtf8().constData());
+  const auto& box = firmwareBoxIsError_ ? services_.errorBox : services_.infoBox;
+  if (box) box(text, "Firmware");
+}
+
+void Application::quitAfterFirmwareUpdate() {
+  quitAfterUpdate_ = true;
+  const int language = ui::languageIndex(controller.state.language).value_or(0);
+  const char* text = firmwareText(FirmwareText::DoNotUnplug, language);
+  std::fprintf(stderr, "\n%s\n", text);
+  trace("\n%s\n", text);
+  firmwareNotice_->setText(QString::fromUtf8(text));
+  firmwareNotice_->adjustSize();
+  placeAligned(firmwareNotice_, Align::Center, 0, -60);
+  firmwareNotice_->show();
+  firmwareNotice_->raise();
+}
+
+void Application::requestQuit() {
+  if (firmwareUpdating()) {
+    quitAfterFirmwareUpdate();
+    return;
+  }
+  if (services_.quit) services_.quit();
+}
+
+bool Application::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == window_.get() && event->type() == QEvent::Close && firmwareUpdating()) {
+    event->ignore();
+    quitAfterFirmwareUpdate();
+    return true;
+  }
+  return QObject::eventFilter(watched, event);
+}
+
 void Application::probeFinished(int result) {
   if (probeThread_.joinable()) probeThread_.join();
   searching_->hide();
@@ -152,6 +276,7 @@ void Application::probeFinished(int result) {
     page_.notDetectedBox->show();
     page_.notDetectedBox->raise();
     setPhase(Phase::NotDetected);
+    showPendingFirmwareBox();
     return;
   }
   page_.notDetectedBox->hide();
@@ -174,6 +299,7 @@ void Application::probeFinished(int result) {
   startTasks();
   pagesBuilt_ = true;
   setPhase(Phase::Running);
+  showPendingFirmwareBox();
 }
 
 void Application::buildBackgroundAndBox() {
@@ -427,6 +553,10 @@ void Application::restartVrMonitor() {
 
 void Application::shutDown() {
   if (phase_ == Phase::Stopped) return;
+  if (firmwareUpdating()) {
+    quitAfterFirmwareUpdate();
+    return;
+  }
   // The same as the CLOSE MONITOR and CLOSE VR MONITOR buttons.
   if (!MonitorProcess.empty()) {
     MonitorProcess.stop();

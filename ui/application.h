@@ -28,6 +28,7 @@
 #include "app/process_slot.h"
 #include "app/usage_log.h"
 #include "link/controller.h"
+#include "link/firmware_update.h"
 #include "link/probe.h"
 #include "ui/localisation.h"
 #include "ui/main_page.h"
@@ -99,6 +100,17 @@ class Application : public QObject {
   tkb::PedalInput* pedals() const { return services_.pedals.get(); }
   // The hook the probe runs for firmware older than 7.06; its waits end with the probe's.
   void setFirmwareUpdater(FirmwareUpdater updater) { probeOptions_.firmwareUpdate = std::move(updater); }
+  // The firmware update as the program makes it: its stages shown on the window, the
+  // settings kept in tkb/, avrdude's output in opt/avrdude.log beside the usage log, and
+  // what went wrong told to the driver. The other options are taken as given.
+  void useFirmwareUpdate(FirmwareUpdateOptions options = {});
+  // From the touch until the update has ended: closing the window, EXIT and the stop
+  // signals only say so, and the program ends once the update has ended.
+  bool firmwareUpdating() const { return firmwareBusy_.load(); }
+  // SIGINT and SIGTERM: ends the program as closing the window does.
+  void requestQuit();
+  QLabel* firmwareNotice() const { return firmwareNotice_; }
+  QLabel* statusText() const { return searching_; }
   const std::atomic<bool>* probeStopFlag() const { return &stopProbe_; }
   UsageLog* usageLog() const { return usageLog_.get(); }
   const AppConfig* config() const { return config_.get(); }
@@ -150,7 +162,13 @@ class Application : public QObject {
   void phaseChanged(int phase);
 
  private:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void probeFinished(int result);
+  void showFirmwareStage(const FirmwareProgress& progress, int language);
+  void firmwareFinished(const FirmwareReport& report, int language);
+  void showPendingFirmwareBox();
+  // The update cannot be cut short: the driver is told, and the program ends after it.
+  void quitAfterFirmwareUpdate();
   void buildBackgroundAndBox();
   void buildPicturesAndLists();
   void buildStatusLabels();
@@ -188,6 +206,11 @@ class Application : public QObject {
   std::vector<QTimer*> tasks_;
   std::unique_ptr<KeyActions> keyActions_;
   std::unique_ptr<KeyHook> keyHook_;
+  std::atomic<bool> firmwareBusy_{false};
+  bool quitAfterUpdate_ = false;
+  QLabel* firmwareNotice_ = nullptr;
+  QString firmwareBoxText_;  // told to the driver once the window is built
+  bool firmwareBoxIsError_ = false;
 };
 
 // The photo for a model, colour and pedal kind: with clutch m + 5 (grey) or m + 15

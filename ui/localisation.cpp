@@ -142,6 +142,97 @@ const char* wizardText(WizardText text, int language) {
   return kWizardTexts[language][t];
 }
 
+namespace {
+constexpr int kFirmwareTextCount = static_cast<int>(FirmwareText::Count);
+
+constexpr std::array<const char*, kFirmwareTextCount> kFirmwareTexts[kLanguageCount] = {
+    {"Restarting the pedals for the firmware update...",
+     "Waiting for the pedals' bootloader...",
+     "Writing the new firmware: %1 %",
+     "Verifying the new firmware: %1 %",
+     "Waiting for the pedals to come back...",
+     "Updating the pedal firmware - do not unplug the pedals",
+     "The firmware update could not start avrdude (is it installed?). The pedals keep their old firmware.",
+     "avrdude could not write the new firmware. The pedals keep their old firmware. Details: %1",
+     "The pedals still report their old firmware after the update. Details: %1",
+     "The pedals did not come back after the firmware update. Unplug them and plug them in again. Details: %1",
+     "The firmware update could not find the pedals' bootloader port; nothing was written.",
+     "The pedal settings could not be read, so the firmware update was not started. The pedals keep their old firmware.",
+     "The firmware update had changed some settings; they were set back: %1"},
+    {"Reiniciando los pedales para actualizar el firmware...",
+     "Esperando al cargador de arranque de los pedales...",
+     "Escribiendo el nuevo firmware: %1 %",
+     "Verificando el nuevo firmware: %1 %",
+     "Esperando a que vuelvan los pedales...",
+     "Actualizando el firmware de los pedales - no desconecte los pedales",
+     "La actualización del firmware no pudo iniciar avrdude (¿está instalado?). Los pedales conservan su firmware anterior.",
+     "avrdude no pudo escribir el nuevo firmware. Los pedales conservan su firmware anterior. Detalles: %1",
+     "Los pedales siguen indicando su firmware anterior tras la actualización. Detalles: %1",
+     "Los pedales no volvieron tras la actualización del firmware. Desconéctelos y vuelva a conectarlos. Detalles: %1",
+     "La actualización no encontró el puerto del cargador de arranque de los pedales; no se escribió nada.",
+     "No se pudieron leer los ajustes de los pedales, así que no se inició la actualización del firmware. Los pedales conservan su firmware anterior.",
+     "La actualización del firmware había cambiado algunos ajustes; se han restablecido: %1"},
+    {"Riavvio dei pedali per l'aggiornamento del firmware...",
+     "In attesa del bootloader dei pedali...",
+     "Scrittura del nuovo firmware: %1 %",
+     "Verifica del nuovo firmware: %1 %",
+     "In attesa che i pedali tornino disponibili...",
+     "Aggiornamento del firmware dei pedali - non scollegare i pedali",
+     "L'aggiornamento del firmware non ha potuto avviare avrdude (è installato?). I pedali mantengono il firmware precedente.",
+     "avrdude non ha potuto scrivere il nuovo firmware. I pedali mantengono il firmware precedente. Dettagli: %1",
+     "Dopo l'aggiornamento i pedali indicano ancora il firmware precedente. Dettagli: %1",
+     "I pedali non sono tornati disponibili dopo l'aggiornamento del firmware. Scollegali e ricollegali. Dettagli: %1",
+     "L'aggiornamento non ha trovato la porta del bootloader dei pedali; non è stato scritto nulla.",
+     "Non è stato possibile leggere le impostazioni dei pedali, quindi l'aggiornamento del firmware non è stato avviato. I pedali mantengono il firmware precedente.",
+     "L'aggiornamento del firmware aveva modificato alcune impostazioni; sono state ripristinate: %1"},
+    {"Redémarrage du pédalier pour la mise à jour du firmware...",
+     "Attente du chargeur d'amorçage du pédalier...",
+     "Écriture du nouveau firmware : %1 %",
+     "Vérification du nouveau firmware : %1 %",
+     "Attente du retour du pédalier...",
+     "Mise à jour du firmware du pédalier - ne débranchez pas le pédalier",
+     "La mise à jour du firmware n'a pas pu lancer avrdude (est-il installé ?). Le pédalier garde son ancien firmware.",
+     "avrdude n'a pas pu écrire le nouveau firmware. Le pédalier garde son ancien firmware. Détails : %1",
+     "Après la mise à jour, le pédalier indique toujours son ancien firmware. Détails : %1",
+     "Le pédalier n'est pas revenu après la mise à jour du firmware. Débranchez-le puis rebranchez-le. Détails : %1",
+     "La mise à jour n'a pas trouvé le port du chargeur d'amorçage du pédalier ; rien n'a été écrit.",
+     "Les réglages du pédalier n'ont pas pu être lus : la mise à jour du firmware n'a pas été lancée. Le pédalier garde son ancien firmware.",
+     "La mise à jour du firmware avait modifié certains réglages ; ils ont été rétablis : %1"},
+    {"Pedale werden für das Firmware-Update neu gestartet...",
+     "Warten auf den Bootloader der Pedale...",
+     "Neue Firmware wird geschrieben: %1 %",
+     "Neue Firmware wird geprüft: %1 %",
+     "Warten, bis die Pedale wieder da sind...",
+     "Die Pedal-Firmware wird aktualisiert - Pedale nicht abziehen",
+     "Das Firmware-Update konnte avrdude nicht starten (ist es installiert?). Die Pedale behalten ihre alte Firmware.",
+     "avrdude konnte die neue Firmware nicht schreiben. Die Pedale behalten ihre alte Firmware. Details: %1",
+     "Die Pedale melden nach dem Update noch ihre alte Firmware. Details: %1",
+     "Die Pedale sind nach dem Firmware-Update nicht zurückgekehrt. Ziehen Sie sie ab und stecken Sie sie wieder ein. Details: %1",
+     "Das Update hat den Bootloader-Anschluss der Pedale nicht gefunden; es wurde nichts geschrieben.",
+     "Die Pedaleinstellungen konnten nicht gelesen werden, daher wurde das Firmware-Update nicht gestartet. Die Pedale behalten ihre alte Firmware.",
+     "Das Firmware-Update hatte einige Einstellungen geändert; sie wurden wiederhergestellt: %1"},
+    {"A reiniciar os pedais para atualizar o firmware...",
+     "A aguardar o carregador de arranque dos pedais...",
+     "A escrever o novo firmware: %1 %",
+     "A verificar o novo firmware: %1 %",
+     "A aguardar que os pedais voltem...",
+     "A atualizar o firmware dos pedais - não desligue os pedais",
+     "A atualização do firmware não conseguiu iniciar o avrdude (está instalado?). Os pedais mantêm o firmware anterior.",
+     "O avrdude não conseguiu escrever o novo firmware. Os pedais mantêm o firmware anterior. Detalhes: %1",
+     "Após a atualização, os pedais continuam a indicar o firmware anterior. Detalhes: %1",
+     "Os pedais não voltaram após a atualização do firmware. Desligue-os e volte a ligá-los. Detalhes: %1",
+     "A atualização não encontrou a porta do carregador de arranque dos pedais; nada foi escrito.",
+     "Não foi possível ler as definições dos pedais, por isso a atualização do firmware não foi iniciada. Os pedais mantêm o firmware anterior.",
+     "A atualização do firmware tinha alterado algumas definições; foram repostas: %1"},
+};
+}  // namespace
+
+const char* firmwareText(FirmwareText text, int language) {
+  const int t = static_cast<int>(text);
+  if (t < 0 || t >= kFirmwareTextCount || language < 0 || language >= kLanguageCount) return "";
+  return kFirmwareTexts[language][t];
+}
+
 std::optional<int> languageIndex(const std::string& name) {
   for (int i = 0; i < kLanguageCount; ++i)
     if (name == kNames[i]) return i;

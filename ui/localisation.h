@@ -41,6 +41,16 @@ const char* labelText(LabelRole role, int language);
 enum class WizardText { Start, Throttle, Brake, Clutch, Calibrated, Saved, Note, Count };
 const char* wizardText(WizardText text, int language);
 
+// What the window says during a firmware update and after it. Writing and Verifying take
+// the percentage as %1; the failures and SettingsRestored take their detail (the log
+// file, the settings sent back) as %1.
+enum class FirmwareText {
+  Restarting, WaitingForBootloader, Writing, Verifying, WaitingForPedals, DoNotUnplug,
+  ToolNotStarted, ToolFailed, StillOld, NotBack, BootloaderNotFound, SettingsUnread,
+  SettingsRestored, Count
+};
+const char* firmwareText(FirmwareText text, int language);
+
 // The language index of a name ("English" 0 ... "Portuguese" 5), compared exactly.
 std::optional<int> languageIndex(const std::string& name);
 

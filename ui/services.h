@@ -29,6 +29,8 @@ struct Services {
   std::unique_ptr<KeyListener> keys;  // none: the key step is skipped with a trace line
   // A modal error box (text, title); tests record it instead.
   std::function<void(const QString&, const QString&)> errorBox;
+  // A modal information box (text, title); none: the text goes to the trace only.
+  std::function<void(const QString&, const QString&)> infoBox;
   // Opens a document or web page with the desktop's default program.
   std::function<void(const QUrl&)> openUrl;
   // Ends the process after the shut-down sequence (status 0).

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <cstring>
+#include <functional>
 
 #include "emulator/simulated_driver.h"
 #include "link/firmware_update.h"
@@ -21,8 +22,8 @@
 namespace {
 
 // SIGINT and SIGTERM end the program as closing its window does (status 0, monitors left
-// running), so that the demo's temporary folder is removed: the handler only writes a
-// byte that the event loop reads.
+// running), so that the demo's temporary folder is removed; during a firmware update only
+// once the update has ended. The handler only writes a byte that the event loop reads.
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int) {
@@ -30,14 +31,14 @@ void onSignal(int) {
   [[maybe_unused]] const auto n = write(signalPipe[1], &byte, 1);
 }
 
-void quitOnSignals(QObject* owner) {
+void quitOnSignals(QObject* owner, std::function<void()> quit) {
   if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
-  QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+  QObject::connect(notifier, &QSocketNotifier::activated, owner, [quit] {
     char byte;
     while (read(signalPipe[0], &byte, 1) > 0) {
     }
-    QCoreApplication::exit(0);
+    quit();
   });
   struct sigaction action {};
   action.sa_handler = onSignal;
@@ -54,7 +55,6 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) demo = demo || std::strcmp(argv[i], "--demo") == 0;
   QApplication qapp(argc, argv);
   QApplication::setFont(QFont("Arial"));
-  quitOnSignals(&qapp);
 
   std::unique_ptr<tkb::ui::DemoPedalSet> demoSet;
   tkb::ui::Services services;
@@ -71,12 +71,14 @@ int main(int argc, char** argv) {
     QMessageBox::critical(nullptr, title, text);
   };
   services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+  services.infoBox = [](const QString& text, const QString& title) {
+    QMessageBox::information(nullptr, title, text);
+  };
   services.quit = [] { QCoreApplication::exit(0); };
 
   tkb::ui::Application application(std::move(services));
-  tkb::FirmwareUpdateOptions update;
-  update.stop = application.probeStopFlag();
-  application.setFirmwareUpdater(tkb::makeFirmwareUpdater(update));
+  quitOnSignals(&qapp, [&application] { application.requestQuit(); });
+  application.useFirmwareUpdate();
   const auto pages = tkb::ui::installPages(application);
   QWidget* window = application.window();
   if (demo) {
