@@ -180,6 +180,7 @@ void Application::firmwareFinished(const FirmwareReport& report, int language) {
   searching_->setText("Searching for the pedal set...");
   searching_->adjustSize();
   placeAligned(searching_, Align::Center, 0, 0);
+  firmwareBoxIsError_ = false;
   auto say = [&](FirmwareText text, const std::string& detail, bool error) {
     firmwareBoxText_ = QString::fromUtf8(firmwareText(text, language)).arg(QString::fromStdString(detail));
     firmwareBoxIsError_ = error;
