@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "app/firmware_settings.h"
+#include "app/install_layout.h"
 #include "app/profiles.h"
 #include "app/startup_reads.h"
 #include "link/firmware_update.h"
@@ -98,8 +99,8 @@ const std::vector<Field>& numericFields() {
   return fields;
 }
 
-void usage() {
-  std::fprintf(stderr,
+void usage(FILE* out = stderr) {
+  std::fprintf(out,
                "usage: tkb-cli [--passes N] probe\n"
                "       tkb-cli [--passes N] dump\n"
                "       tkb-cli [--passes N] set FIELD VALUE...\n"
@@ -108,8 +109,8 @@ void usage() {
                "       tkb-cli [--passes N] firmware update [--image FILE.hex]\n"
                "Fields: language NAME, proProfileName TEXT, sportProfileName TEXT");
   for (const Field& f : numericFields())
-    std::fprintf(stderr, ", %s%s", f.name, f.count > 1 ? " V0..V10" : " N");
-  std::fprintf(stderr, "\nThe controller is looked for on TKB_SERIAL_PREFIX<n> (default /dev/ttyACM<n>).\n");
+    std::fprintf(out, ", %s%s", f.name, f.count > 1 ? " V0..V10" : " N");
+  std::fprintf(out, "\nThe controller is looked for on TKB_SERIAL_PREFIX<n> (default /dev/ttyACM<n>).\n");
 }
 
 bool parseInt(const char* text, int& value) {
@@ -426,7 +427,17 @@ std::optional<FirmwareCommand> parseFirmware(const std::vector<std::string>& arg
 
 bool isOld(const std::string& oldPort) { return !oldPort.empty(); }
 
-std::string defaultImage() { return std::string(tkb::kToolFolder) + "/" + tkb::kFirmwareImage; }
+// The driver's folder: the working directory when staged, the XDG data folder when installed.
+std::string baseFolder(const tkb::InstallLayout& layout) {
+  std::string error;
+  if (layout.installed && !tkb::makeBaseFolder(layout.baseFolder, error))
+    std::fprintf(stderr, "tkb-cli: %s\n", error.c_str());
+  return layout.baseFolder;
+}
+
+std::string defaultImage(const std::string& base) {
+  return base + "/" + tkb::kToolFolder + "/" + tkb::kFirmwareImage;
+}
 
 const char* stageText(tkb::FirmwareStage stage) {
   switch (stage) {
@@ -453,13 +464,15 @@ void onStopSignal(int) {
 }
 
 int runFirmware(const FirmwareCommand& command, int passes) {
+  const tkb::InstallLayout layout = tkb::detectInstallLayout();
+  const std::string base = baseFolder(layout);
   Controller controller;
   if (!command.update) {
     std::string oldPort;
     const int result = connect(controller, passes, {}, &oldPort);
     if (!controller.state.connected) return kExitNoController;
     const auto& v = controller.state.firmwareVersion;
-    const std::string image = defaultImage();
+    const std::string image = defaultImage(base);
     std::printf("result %d\nport %s\nfirmware %d.%d.%d\nupdate needed %s\nimage %s %s\n", result,
                 controller.portName().c_str(), v[0], v[1], v[2], isOld(oldPort) ? "yes" : "no",
                 image.c_str(), ::access(image.c_str(), R_OK) == 0 ? "present" : "missing");
@@ -474,14 +487,15 @@ int runFirmware(const FirmwareCommand& command, int passes) {
   sigaction(SIGTERM, &action, nullptr);
 
   tkb::FirmwareUpdateOptions options;
+  options.toolFolder = base + "/" + tkb::kToolFolder;
+  options.bootloaderScript = layout.bootloaderScript();
+  options.avrdudeConfig = layout.avrdudeConfig();
   options.image = command.image;
-  ::mkdir("opt", 0755);
-  options.logPath = std::string("opt/") + tkb::kFlashLogName;
-  char cwd[4096];
-  if (::getcwd(cwd, sizeof cwd) != nullptr) options.logPath = std::string(cwd) + "/" + options.logPath;
+  ::mkdir((base + "/opt").c_str(), 0755);
+  options.logPath = base + "/opt/" + tkb::kFlashLogName;
   options.stop = &gStop;
   options.busy = &gBusy;
-  options.settings = std::make_shared<tkb::ProfileSettingsKeeper>("tkb");
+  options.settings = std::make_shared<tkb::ProfileSettingsKeeper>(base + "/tkb");
   options.progress = [](const tkb::FirmwareProgress& p) {
     if (p.percent >= 0) {
       std::fprintf(stderr, "\n%s: %d %%\n", stageText(p.stage), p.percent);
@@ -515,6 +529,10 @@ int runFirmware(const FirmwareCommand& command, int passes) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    usage(stdout);
+    return 0;
+  }
   int passes = 2;
   if (args.size() >= 2 && args[0] == "--passes") {
     if (!parseInt(args[1].c_str(), passes) || passes < 1) {

@@ -273,13 +273,15 @@ PortComparison comparePortLists(const std::vector<std::string>& before,
   return {PortChange::BootloaderFound, added.front()};
 }
 
-std::vector<std::string> bootloaderRequestCommand(const std::string& controllerPort) {
-  return {"sh", "modo.sh", controllerPort + ":"};
+std::vector<std::string> bootloaderRequestCommand(const std::string& controllerPort,
+                                                  const std::string& script) {
+  return {"sh", script, controllerPort + ":"};
 }
 
-std::vector<std::string> flashCommand(const std::string& bootloaderPort, const std::string& image) {
+std::vector<std::string> flashCommand(const std::string& bootloaderPort,
+                                      const std::string& avrdudeConfig, const std::string& image) {
   // avrdude wants the device itself, so the port name is given as its path.
-  return {"avrdude", "-Cavrdude.conf", "-patmega32u4", "-cavr109",
+  return {"avrdude", "-C" + avrdudeConfig, "-patmega32u4", "-cavr109",
           "-P" + portPath(bootloaderPort), "-b57600", "-D", "-Uflash:w:" + image + ":i"};
 }
 
@@ -359,7 +361,7 @@ std::optional<int> updateFirmware(Controller& controller, const ProbeTables& tab
   BusyWhileAlive busy{options.busy};
 
   report(options, FirmwareStage::Restarting);
-  const std::vector<std::string> request = bootloaderRequestCommand(oldPort);
+  const std::vector<std::string> request = bootloaderRequestCommand(oldPort, options.bootloaderScript);
   trace("\ncomando: %s\n", joined(request).c_str());
   Tool touch = startTool(request, options.toolFolder, false);
   if (touch.pid > 0) finishTool(touch, kTouchToolLimitMs, {});
@@ -397,7 +399,7 @@ std::optional<int> updateFirmware(Controller& controller, const ProbeTables& tab
   trace("\nLista1 -> %s", oldPort.c_str());
   trace("\nLista2 -> %s", found.newPort.c_str());
   const std::vector<std::string> flash =
-      flashCommand(found.newPort, options.image.empty() ? kFirmwareImage : options.image);
+      flashCommand(found.newPort, options.avrdudeConfig, options.image.empty() ? kFirmwareImage : options.image);
   trace("\nCargamos firmware !!!! en -> %s", found.newPort.c_str());
   trace("\nCargamos firmware !!!! -> %s", joined(flash).c_str());
   const std::map<std::string, std::string> bootloaderPorts = portIdentities();

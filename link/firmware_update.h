@@ -122,7 +122,11 @@ class SettingsKeeper {
 };
 
 struct FirmwareUpdateOptions {
-  std::string toolFolder = kToolFolder;  // holds modo.sh and avrdude.conf
+  std::string toolFolder = kToolFolder;  // holds firmcor.wkf; the tools run in it
+  // As the tools started in toolFolder name them: beside the image when staged, the
+  // installed script and the system's avrdude.conf when installed.
+  std::string bootloaderScript = "modo.sh";
+  std::string avrdudeConfig = "avrdude.conf";
   std::string image;                     // empty: firmcor.wkf in the tool folder
   std::string logPath;                   // avrdude's output; empty: none kept
   // The probe's stop flag: ends the update before the touch; never after it.
@@ -139,8 +143,10 @@ struct FirmwareUpdateOptions {
 };
 
 // The command lines, as started in the tool folder and printed in the trace.
-std::vector<std::string> bootloaderRequestCommand(const std::string& controllerPort);
+std::vector<std::string> bootloaderRequestCommand(const std::string& controllerPort,
+                                                  const std::string& script = "modo.sh");
 std::vector<std::string> flashCommand(const std::string& bootloaderPort,
+                                      const std::string& avrdudeConfig = "avrdude.conf",
                                       const std::string& image = kFirmwareImage);
 
 // Runs one update for the controller on tables.oldFirmwarePort and reports it through

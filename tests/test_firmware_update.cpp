@@ -565,7 +565,8 @@ TEST_F(FirmwareUpdateEndToEnd, CliProbeStatusAndUpdate) {
   EXPECT_TRUE(contains(probe.out, "tkb-cli firmware update")) << probe.out;
   const CliResult status = runCli(dir_, {"firmware", "status"});
   EXPECT_EQ(status.status, 0);
-  EXPECT_TRUE(contains(status.out, "update needed yes\nimage wkf/firmcor.wkf present\n")) << status.out;
+  EXPECT_TRUE(contains(status.out, "update needed yes\nimage " + (wkf_ / tkb::kFirmwareImage).string() +
+                                       " present\n")) << status.out;
   EXPECT_EQ(pedals.bootloaderSessions(), 0);
 
   const CliResult update = runCli(dir_, {"firmware", "update"});
