@@ -110,6 +110,7 @@ TEST(Probe, OldFirmwareSkipsTheModelExchangeForLaterPorts) {
   options.firmwareUpdate = [](Controller&, const ProbeTables& tables) -> std::optional<int> {
     EXPECT_EQ(tables.portsSeen, (std::vector<std::string>{"COM1", "COM6"}));
     EXPECT_EQ(tables.controllerPort, "COM6");  // the last port whose identification passed
+    EXPECT_EQ(tables.oldFirmwarePort, "COM1");  // the one to update
     return 8;
   };
   EXPECT_EQ(probeController(controller, options), 8);
