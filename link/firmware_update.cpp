@@ -226,33 +226,37 @@ std::optional<std::array<int, 3>> waitForController(Controller& controller,
 
 }  // namespace
 
-bool AvrdudeProgress::feed(std::string_view output) {
-  const FirmwareStage stageBefore = stage_;
-  const int percentBefore = percent_;
+std::vector<FirmwareProgress> AvrdudeProgress::feed(std::string_view output) {
+  std::vector<FirmwareProgress> changes;
+  auto changed = [&] {
+    if (!changes.empty() && changes.back().stage == stage_) {
+      changes.back().percent = percent_;
+    } else {
+      changes.push_back({stage_, percent_});
+    }
+  };
   for (const char c : output) {
     tail_.push_back(c);
     if (tail_.size() > 16) tail_.erase(0, tail_.size() - 16);
     auto endsWith = [this](std::string_view s) {
       return tail_.size() >= s.size() && tail_.compare(tail_.size() - s.size(), s.size(), s) == 0;
     };
-    if (endsWith("Writing |")) {
-      stage_ = FirmwareStage::Writing;
+    if (endsWith("Writing |") || (endsWith("Reading |") && wrote_)) {
+      // A new bar: the one before it is finished and reported as it ended.
+      changes.push_back({wrote_ ? FirmwareStage::Verifying : FirmwareStage::Writing, 0});
+      stage_ = changes.back().stage;
       wrote_ = true;
-      inBar_ = true;
-      hashes_ = 0;
-      percent_ = 0;
-    } else if (endsWith("Reading |") && wrote_) {
-      stage_ = FirmwareStage::Verifying;
       inBar_ = true;
       hashes_ = 0;
       percent_ = 0;
     } else if (inBar_ && c == '#') {
       percent_ = std::min(100, ++hashes_ * 2);
+      changed();
     } else if (inBar_ && c == '|') {
       inBar_ = false;
     }
   }
-  return stage_ != stageBefore || percent_ != percentBefore;
+  return changes;
 }
 
 PortComparison comparePortLists(const std::vector<std::string>& before,
@@ -415,7 +419,7 @@ std::optional<int> updateFirmware(Controller& controller, const ProbeTables& tab
     AvrdudeProgress progress;
     result.toolStatus = finishTool(flasher, kFlashToolLimitMs, [&](std::string_view text) {
       log.write(text);
-      if (progress.feed(text)) report(options, progress.stage(), progress.percent());
+      for (const FirmwareProgress& p : progress.feed(text)) report(options, p.stage, p.percent);
     });
     trace("\navrdude -> %d\n", result.toolStatus);
     toolOk = result.toolStatus == 0;

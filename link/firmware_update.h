@@ -66,6 +66,7 @@ enum class FirmwareStage { Restarting, WaitingForBootloader, Writing, Verifying,
 struct FirmwareProgress {
   FirmwareStage stage = FirmwareStage::Restarting;
   int percent = -1;  // avrdude's own progress while writing and verifying, else -1
+  bool operator==(const FirmwareProgress&) const = default;
 };
 
 // Follows avrdude's progress output as it arrives. Without a terminal avrdude prints a
@@ -74,8 +75,9 @@ struct FirmwareProgress {
 // writing is the verification. Pure.
 class AvrdudeProgress {
  public:
-  // True when the stage or the percentage changed.
-  bool feed(std::string_view output);
+  // What changed in this piece of output, in order: each bar that starts, and the last
+  // percentage each bar reached in it.
+  std::vector<FirmwareProgress> feed(std::string_view output);
   FirmwareStage stage() const { return stage_; }
   int percent() const { return percent_; }
 

@@ -26,24 +26,19 @@ TEST_F(FirmwareWindowTest, ClosingTheWindowWaitsForTheUpdateThatShowsItsStages) 
   emulator_->setVersionAfterFlash(7, 6);
   makeApp();
   app_->useFirmwareUpdate();
+  std::set<std::string> shown;
+  QObject::connect(app_.get(), &ui::Application::firmwareStageShown,
+                   [&](const QString& text) { shown.insert(text.toStdString()); });
   app_->startApplication();
 
-  std::set<std::string> shown;
-  auto watch = [&] { shown.insert(app_->statusText()->text().toStdString()); };
-  ASSERT_TRUE(waitFor([&] {
-    watch();
-    return emulator_->flashBlocksWritten() > 0;
-  }, 60000)) << "avrdude never wrote";
+  ASSERT_TRUE(waitFor([&] { return emulator_->flashBlocksWritten() > 0; }, 60000)) << "avrdude never wrote";
   EXPECT_TRUE(app_->firmwareUpdating());
   EXPECT_FALSE(app_->window()->close()) << "the window closed during the update";
   EXPECT_TRUE(app_->firmwareNotice()->isVisible());
   EXPECT_EQ(app_->firmwareNotice()->text().toStdString(), "Updating the pedal firmware - do not unplug the pedals");
   EXPECT_EQ(rec_.quits, 0);
 
-  ASSERT_TRUE(waitFor([&] {
-    watch();
-    return rec_.quits > 0;
-  }, 60000)) << "the program did not end after the update";
+  ASSERT_TRUE(waitFor([&] { return rec_.quits > 0; }, 60000)) << "the program did not end after the update";
   EXPECT_EQ(rec_.quits, 1);
   EXPECT_FALSE(app_->firmwareUpdating());
   const std::vector<uint8_t> flash = emulator_->flash();

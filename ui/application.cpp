@@ -168,6 +168,7 @@ void Application::showFirmwareStage(const FirmwareProgress& progress, int langua
   placeAligned(searching_, Align::Center, 0, 0);
   searching_->show();
   searching_->raise();
+  emit firmwareStageShown(text);
   firmwareNotice_->setText(QString::fromUtf8(firmwareText(FirmwareText::DoNotUnplug, language)));
   firmwareNotice_->adjustSize();
   placeAligned(firmwareNotice_, Align::Center, 0, -60);

@@ -159,6 +159,8 @@ class Application : public QObject {
 
  signals:
   void phaseChanged(int phase);
+  // A stage of the firmware update, as the window shows it.
+  void firmwareStageShown(const QString& text);
 
  private:
   bool eventFilter(QObject* watched, QEvent* event) override;
