@@ -359,20 +359,27 @@ void Application::loadSettings() {
 }
 
 void Application::startTasks() {
-  // The three 10 ms tasks, in this order: the joystick read and the two bar refreshes. One
-  // timer runs them, so the reader always comes first and the program wakes once per
-  // period rather than three times. Each samples every period; widgets repaint only when
-  // what they show changes.
-  auto* timer = new QTimer(this);
-  timer->setTimerType(Qt::PreciseTimer);
-  timer->setInterval(kTaskPeriodMs);
-  connect(timer, &QTimer::timeout, this, [this] {
-    if (services_.pedals) services_.pedals->readPedalAxes();
-    if (hooks_.RefrescoBarrasPro) hooks_.RefrescoBarrasPro();
-    if (hooks_.RefrescoBarrasSport) hooks_.RefrescoBarrasSport();
-  });
-  timer->start();
-  tasks_.push_back(timer);
+  // Three 10 ms tasks in this order: the joystick read and the two bar refreshes. Each
+  // samples every period; widgets repaint only when what they show changes.
+  const std::function<void()> jobs[] = {
+      [this] {
+        if (services_.pedals) services_.pedals->readPedalAxes();
+      },
+      [this] {
+        if (hooks_.RefrescoBarrasPro) hooks_.RefrescoBarrasPro();
+      },
+      [this] {
+        if (hooks_.RefrescoBarrasSport) hooks_.RefrescoBarrasSport();
+      },
+  };
+  for (const auto& job : jobs) {
+    auto* timer = new QTimer(this);
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setInterval(kTaskPeriodMs);
+    connect(timer, &QTimer::timeout, this, job);
+    timer->start();
+    tasks_.push_back(timer);
+  }
 }
 
 void Application::selectLanguage(int index) {
