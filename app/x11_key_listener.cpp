@@ -228,38 +228,11 @@ std::optional<KeyEvent> KeyEventQueue::waitPop(std::chrono::milliseconds timeout
   return event;
 }
 
-namespace {
-std::mutex gHookMutex;
-std::unique_ptr<X11KeyListener> gHook;
-}  // namespace
-
-bool installKeyboardHook(X11KeyListener::Deliver deliver, HookMessageBox& box) {
-  std::unique_lock lock(gHookMutex);
-  if (gHook) return true;
-  auto listener = std::make_unique<X11KeyListener>();
-  std::string why;
-  if (!listener->start(std::move(deliver), &why)) {
-    lock.unlock();
-    std::fprintf(stderr, "Keyboard hook: %s\n", why.c_str());
-    box.showError(kHookFailedText, kHookFailedTitle);
-    return false;
-  }
-  gHook = std::move(listener);
+bool x11ServerReachable() {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return false;
+  XCloseDisplay(display);
   return true;
-}
-
-void removeKeyboardHook() {
-  std::unique_ptr<X11KeyListener> hook;
-  {
-    std::lock_guard lock(gHookMutex);
-    hook = std::move(gHook);
-  }
-  if (hook) hook->stop();
-}
-
-bool keyboardHookInstalled() {
-  std::lock_guard lock(gHookMutex);
-  return gHook != nullptr;
 }
 
 }  // namespace tkb
