@@ -4,20 +4,16 @@
 // between evdev and X11.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <linux/input.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/evdev_key_source.h"
 #include "app/key_source.h"
 #include "app/x11_key_listener.h"
+#include "fake_event_nodes.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -27,88 +23,16 @@ namespace tkb {
 namespace {
 
 using Kind = KeyEventKind;
+using test::inputRecord;
 
-// A capabilities/key bitmap as sysfs prints it: hexadecimal 64-bit words, highest first.
-std::string keyBitmap(std::initializer_list<int> codes) {
-  std::vector<unsigned long long> words(KEY_CNT / 64, 0);
-  for (int code : codes) words[code / 64] |= 1ULL << (code % 64);
-  std::string text;
-  for (auto it = words.rbegin(); it != words.rend(); ++it) {
-    char word[20];
-    std::snprintf(word, sizeof word, "%llx", *it);
-    text += (text.empty() ? "" : " ") + std::string(word);
-  }
-  return text + "\n";
-}
-
-const std::string kKeyboardKeys =
-    keyBitmap({KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_RIGHTCTRL, KEY_A, KEY_K, KEY_Z, KEY_F1, KEY_F11, KEY_F12});
-const std::string kJoystickButtons = keyBitmap({BTN_TRIGGER, BTN_THUMB});
+const std::string kJoystickButtons = test::keyBitmap({BTN_TRIGGER, BTN_THUMB});
 
 class EvdevKeys : public testing::Test {
  protected:
-  void SetUp() override {
-    fs::create_directories(dir_.path() / "sys/class/input");
-    fs::create_directories(dir_.path() / "dev/input");
-  }
-  void TearDown() override {
-    source_.reset();
-    for (auto& [node, fd] : writers_) ::close(fd);
-  }
+  void TearDown() override { source_.reset(); }
 
-  DeviceRoots roots() const { return {(dir_.path() / "sys").string(), (dir_.path() / "dev").string()}; }
-  std::string nodePath(const std::string& node) const { return (dir_.path() / "dev/input" / node).string(); }
-
-  // An event node in sysfs with the given ids and keys, and a FIFO as its device node,
-  // kept open for writing by the test (a closed writer reads as an unplugged device).
-  void plug(const std::string& node, const char* vendor = "16d0", const char* product = "0f53",
-            const std::string& keys = kKeyboardKeys) {
-    const fs::path device = dir_.path() / "sys/class/input" / node / "device";
-    fs::create_directories(device / "id");
-    fs::create_directories(device / "capabilities");
-    std::ofstream(device / "id/vendor") << vendor << "\n";
-    std::ofstream(device / "id/product") << product << "\n";
-    std::ofstream(device / "capabilities/key") << keys;
-    ASSERT_EQ(::mkfifo(nodePath(node).c_str(), 0644), 0);
-    const int fd = ::open(nodePath(node).c_str(), O_RDWR | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    writers_.emplace_back(node, fd);
-  }
-
-  void unplug(const std::string& node) {
-    for (auto it = writers_.begin(); it != writers_.end(); ++it) {
-      if (it->first != node) continue;
-      ::close(it->second);
-      writers_.erase(it);
-      break;
-    }
-    fs::remove_all(dir_.path() / "sys/class/input" / node);
-    fs::remove(nodePath(node));
-  }
-
-  // Records as the kernel writes them; each key event is followed by a report.
-  void send(const std::string& node, std::vector<std::pair<int, int>> keys, bool reports = true) {
-    std::vector<input_event> records;
-    for (auto [code, value] : keys) {
-      records.push_back(record(EV_KEY, code, value));
-      if (reports) records.push_back(record(EV_SYN, SYN_REPORT, 0));
-    }
-    sendRecords(node, records);
-  }
-  void sendRecords(const std::string& node, const std::vector<input_event>& records) {
-    for (auto& [name, fd] : writers_) {
-      if (name != node) continue;
-      const size_t bytes = records.size() * sizeof(input_event);
-      ASSERT_EQ(::write(fd, records.data(), bytes), ssize_t(bytes));
-    }
-  }
-  static input_event record(int type, int code, int value) {
-    input_event e{};
-    e.type = static_cast<uint16_t>(type);
-    e.code = static_cast<uint16_t>(code);
-    e.value = value;
-    return e;
-  }
+  DeviceRoots roots() const { return {nodes_.sysfs(), nodes_.dev()}; }
+  std::string nodePath(const std::string& node) const { return nodes_.nodePath(node); }
 
   void start() {
     source_ = std::make_unique<EvdevKeySource>(roots());
@@ -130,7 +54,7 @@ class EvdevKeys : public testing::Test {
   }
 
   test::TempDir dir_;
-  std::vector<std::pair<std::string, int>> writers_;
+  test::FakeEventNodes nodes_{dir_.path()};
   KeyEventQueue queue_;
   std::unique_ptr<EvdevKeySource> source_;
 };
@@ -139,15 +63,16 @@ KeyEvent down(int key, bool ctrl = false, bool shift = false) { return {Kind::Do
 KeyEvent up(int key, bool ctrl = false, bool shift = false) { return {Kind::Up, key, ctrl, shift}; }
 
 TEST_F(EvdevKeys, FunctionKeysAndACtrlShiftLetterHeldWithRepeats) {
-  plug("event4");
+  nodes_.plug("event4");
   start();
   EXPECT_EQ(source_->nodePath(), nodePath("event4"));
-  send("event4", {{KEY_F11, 1}, {KEY_F11, 0}, {KEY_F1, 1}, {KEY_F1, 0}});
+  nodes_.sendKeys("event4", {{KEY_F11, 1}, {KEY_F11, 0}, {KEY_F1, 1}, {KEY_F1, 0}});
   EXPECT_EQ(events(4), (std::vector<KeyEvent>{down(0x7A), up(0x7A), down(0x70), up(0x70)}));
 
   // Ctrl and Shift count only from their own events; a repeat is one more key-down.
-  send("event4", {{KEY_LEFTCTRL, 1}, {KEY_LEFTSHIFT, 1}, {KEY_K, 1}, {KEY_K, 2}, {KEY_K, 2},
-                  {KEY_K, 0}, {KEY_LEFTSHIFT, 0}, {KEY_LEFTCTRL, 0}, {KEY_K, 1}, {KEY_K, 0}});
+  nodes_.sendKeys("event4", {{KEY_LEFTCTRL, 1}, {KEY_LEFTSHIFT, 1}, {KEY_K, 1}, {KEY_K, 2},
+                             {KEY_K, 2}, {KEY_K, 0}, {KEY_LEFTSHIFT, 0}, {KEY_LEFTCTRL, 0},
+                             {KEY_K, 1}, {KEY_K, 0}});
   EXPECT_EQ(events(10), (std::vector<KeyEvent>{
                             down(kOtherKey), down(kOtherKey, true), down('K', true, true),
                             down('K', true, true), down('K', true, true), up('K', true, true),
@@ -155,54 +80,54 @@ TEST_F(EvdevKeys, FunctionKeysAndACtrlShiftLetterHeldWithRepeats) {
 }
 
 TEST_F(EvdevKeys, RecordsCutByTheReadAndLostEvents) {
-  plug("event2");
+  nodes_.plug("event2");
   start();
   // A record split over two writes arrives once, whole.
-  const input_event f12 = record(EV_KEY, KEY_F12, 1);
+  const input_event f12 = inputRecord(EV_KEY, KEY_F12, 1);
   const auto* bytes = reinterpret_cast<const uint8_t*>(&f12);
-  ASSERT_EQ(::write(writers_[0].second, bytes, 10), 10);
+  ASSERT_EQ(::write(nodes_.writer("event2"), bytes, 10), 10);
   std::this_thread::sleep_for(50ms);
-  ASSERT_EQ(::write(writers_[0].second, bytes + 10, sizeof f12 - 10), ssize_t(sizeof f12 - 10));
+  ASSERT_EQ(::write(nodes_.writer("event2"), bytes + 10, sizeof f12 - 10), ssize_t(sizeof f12 - 10));
   EXPECT_EQ(events(1), std::vector<KeyEvent>{down(0x7B)});
 
   // After SYN_DROPPED everything up to the next report is incomplete and is not acted on.
-  sendRecords("event2", {record(EV_SYN, SYN_DROPPED, 0), record(EV_KEY, KEY_A, 1),
-                         record(EV_KEY, KEY_A, 0), record(EV_SYN, SYN_REPORT, 0),
-                         record(EV_KEY, KEY_Z, 1), record(EV_SYN, SYN_REPORT, 0)});
+  nodes_.sendRecords("event2", {inputRecord(EV_SYN, SYN_DROPPED, 0), inputRecord(EV_KEY, KEY_A, 1),
+                                inputRecord(EV_KEY, KEY_A, 0), inputRecord(EV_SYN, SYN_REPORT, 0),
+                                inputRecord(EV_KEY, KEY_Z, 1), inputRecord(EV_SYN, SYN_REPORT, 0)});
   EXPECT_EQ(events(1), std::vector<KeyEvent>{down('Z')});
 }
 
 // Another keyboard and the pedals' own joystick node (same ids, buttons only) are not
 // read: neither their keys nor their Ctrl and Shift reach the hook.
 TEST_F(EvdevKeys, HearsOnlyThePedalsKeyboard) {
-  plug("event1", "046d", "c31c");   // the driver's keyboard
-  plug("event3", "16d0", "0f53", kJoystickButtons);
-  plug("event12");
+  nodes_.plug("event1", "046d", "c31c");  // the driver's keyboard
+  nodes_.plug("event3", "16d0", "0f53", kJoystickButtons);
+  nodes_.plug("event12");
   start();
   EXPECT_EQ(source_->nodePath(), nodePath("event12"));
-  send("event1", {{KEY_LEFTCTRL, 1}, {KEY_LEFTSHIFT, 1}, {KEY_F11, 1}});
-  send("event3", {{BTN_TRIGGER, 1}, {KEY_F11, 1}});
-  send("event12", {{KEY_K, 1}});
+  nodes_.sendKeys("event1", {{KEY_LEFTCTRL, 1}, {KEY_LEFTSHIFT, 1}, {KEY_F11, 1}});
+  nodes_.sendKeys("event3", {{BTN_TRIGGER, 1}, {KEY_F11, 1}});
+  nodes_.sendKeys("event12", {{KEY_K, 1}});
   EXPECT_EQ(events(1), std::vector<KeyEvent>{down('K')});
 }
 
 // Unplugged while Ctrl+Shift+K is held: the keys are released (an AutoBreak function must
 // not stay on); plugged in again under another number, the keys come through again.
 TEST_F(EvdevKeys, UnplugReleasesHeldKeysAndReplugIsFound) {
-  plug("event5");
+  nodes_.plug("event5");
   start();
-  send("event5", {{KEY_LEFTCTRL, 1}, {KEY_LEFTSHIFT, 1}, {KEY_K, 1}});
+  nodes_.sendKeys("event5", {{KEY_LEFTCTRL, 1}, {KEY_LEFTSHIFT, 1}, {KEY_K, 1}});
   EXPECT_EQ(events(3).size(), 3u);
-  unplug("event5");
+  nodes_.unplug("event5");
   EXPECT_EQ(events(3), (std::vector<KeyEvent>{up('K', true, true), up(kOtherKey, true, true),
                                               up(kOtherKey, false, true)}));
   EXPECT_EQ(source_->nodePath(), "");
 
-  plug("event9");
+  nodes_.plug("event9");
   for (int waited = 0; waited < 10000 && source_->nodePath().empty(); waited += 10)
     std::this_thread::sleep_for(10ms);
   EXPECT_EQ(source_->nodePath(), nodePath("event9"));
-  send("event9", {{KEY_F11, 1}, {KEY_F11, 0}});
+  nodes_.sendKeys("event9", {{KEY_F11, 1}, {KEY_F11, 0}});
   EXPECT_EQ(events(2), (std::vector<KeyEvent>{down(0x7A), up(0x7A)}));
 }
 
@@ -215,7 +140,7 @@ TEST_F(EvdevKeys, ChoiceOfKeySource) {
   EXPECT_EQ(choice.kind, KeySourceKind::None);
   EXPECT_EQ(describeKeySource(choice), "none (the pedal set's keyboard event node is not there)");
 
-  plug("event7");
+  nodes_.plug("event7");
   choice = chooseKeySource(roots());
   EXPECT_EQ(choice.kind, KeySourceKind::Evdev);
   EXPECT_EQ(describeKeySource(choice), "evdev " + nodePath("event7"));
@@ -239,7 +164,7 @@ TEST_F(EvdevKeys, ChoiceOfKeySource) {
 
 // The process's hook takes the evdev source when it can, says so, and never also the X one.
 TEST_F(EvdevKeys, HookUsesTheEvdevSourceAndSaysSo) {
-  plug("event6");
+  nodes_.plug("event6");
   ::setenv("TKB_SYSFS_ROOT", roots().sysfs.c_str(), 1);
   ::setenv("TKB_DEV_ROOT", roots().dev.c_str(), 1);
   class NoBox : public HookMessageBox {
@@ -249,7 +174,7 @@ TEST_F(EvdevKeys, HookUsesTheEvdevSourceAndSaysSo) {
   ASSERT_TRUE(installKeyboardHook([this](const KeyEvent& e) { queue_.push(e); }, box));
   EXPECT_EQ(installedKeySource(), KeySourceKind::Evdev);
   EXPECT_NE(trace.text().find("\nKey source -> evdev " + nodePath("event6") + "\n"), std::string::npos);
-  send("event6", {{KEY_F11, 1}});
+  nodes_.sendKeys("event6", {{KEY_F11, 1}});
   EXPECT_EQ(events(1), std::vector<KeyEvent>{down(0x7A)});
   removeKeyboardHook();
   EXPECT_EQ(installedKeySource(), KeySourceKind::None);
