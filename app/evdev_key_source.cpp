@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/wake_pipe.h"
 #include "link/trace.h"
 
 namespace tkb {
@@ -292,12 +293,7 @@ bool EvdevKeySource::start(KeyDeliver deliver, std::string* error) {
 
 void EvdevKeySource::stop() {
   Impl& s = *impl_;
-  if (s.thread.joinable()) {
-    const char wake = 1;
-    while (::write(s.wakePipe[1], &wake, 1) < 0 && errno == EINTR) {
-    }
-    s.thread.join();
-  }
+  wakeAndJoin(s.thread, s.wakePipe[1]);
   s.close();
   s.deliver = nullptr;
 }

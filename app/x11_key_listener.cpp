@@ -1,4 +1,5 @@
 #include "app/x11_key_listener.h"
+#include "app/wake_pipe.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -194,12 +195,7 @@ bool X11KeyListener::start(Deliver deliver, std::string* error) {
 
 void X11KeyListener::stop() {
   Impl& s = *impl_;
-  if (s.thread.joinable()) {
-    const char wake = 1;
-    while (::write(s.wakePipe[1], &wake, 1) < 0 && errno == EINTR) {
-    }
-    s.thread.join();
-  }
+  wakeAndJoin(s.thread, s.wakePipe[1]);
   s.close();
   s.deliver = nullptr;
 }

@@ -28,6 +28,25 @@ class KeysTest : public WindowTest {
     unsetenv("TKB_SYSFS_ROOT");
     unsetenv("TKB_DEV_ROOT");
   }
+
+  // The window on the emulated pedals with the real key source; autocals counts the
+  // Autocal actions.
+  void startWindow(int& autocals) {
+    startEmulator();
+    ui::Services s;
+    s.pedals = std::make_unique<emu::SimulatedDriver>(emulator_.get());
+    s.keys = ui::createSystemKeyListener();
+    s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
+    s.quit = [] {};
+    app_ = std::make_unique<ui::Application>(std::move(s));
+    app_->hooks().autocal = [&autocals, this] {
+      ++autocals;
+      autocalThread_ = std::this_thread::get_id();
+    };
+    app_->startApplication();
+    ASSERT_TRUE(waitFor([&] { return app_->phase() == ui::Application::Phase::Running; }));
+  }
+  std::thread::id autocalThread_;
 };
 
 // With the pedals' keyboard there, it alone is heard: the X server's F11 does nothing (a
@@ -35,21 +54,8 @@ class KeysTest : public WindowTest {
 TEST_F(KeysTest, PedalsKeyboardIsTheOnlySourceWhenItCanBeRead) {
   FakeEventNodes nodes(dir_);
   nodes.plug("event3");
-  startEmulator();
-  ui::Services s;
-  s.pedals = std::make_unique<emu::SimulatedDriver>(emulator_.get());
-  s.keys = ui::createSystemKeyListener();
-  s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
-  s.quit = [] {};
-  app_ = std::make_unique<ui::Application>(std::move(s));
   int autocals = 0;
-  std::thread::id autocalThread;
-  app_->hooks().autocal = [&] {
-    ++autocals;
-    autocalThread = std::this_thread::get_id();
-  };
-  app_->startApplication();
-  ASSERT_TRUE(waitFor([&] { return app_->phase() == ui::Application::Phase::Running; }));
+  ASSERT_NO_FATAL_FAILURE(startWindow(autocals));
   EXPECT_EQ(installedKeySource(), KeySourceKind::Evdev);
   EXPECT_NE(traceText().find("\nKey source -> evdev " + nodes.nodePath("event3") + "\n"),
             std::string::npos);
@@ -59,24 +65,15 @@ TEST_F(KeysTest, PedalsKeyboardIsTheOnlySourceWhenItCanBeRead) {
   EXPECT_TRUE(waitFor([&] { return autocals == 1; }, 10000));
   waitFor([&] { return autocals > 1; }, 500);
   EXPECT_EQ(autocals, 1);
-  EXPECT_EQ(autocalThread, std::this_thread::get_id());
+  EXPECT_EQ(autocalThread_, std::this_thread::get_id());
 
   app_->mainPage().exit->click();
   EXPECT_FALSE(keyboardHookInstalled());
 }
 
 TEST_F(KeysTest, TypedAbsKeyRunsAutocalAndExitRemovesTheListener) {
-  startEmulator();
-  ui::Services s;
-  s.pedals = std::make_unique<emu::SimulatedDriver>(emulator_.get());
-  s.keys = ui::createSystemKeyListener();
-  s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
-  s.quit = [] {};
-  app_ = std::make_unique<ui::Application>(std::move(s));
   int autocals = 0;
-  app_->hooks().autocal = [&] { ++autocals; };
-  app_->startApplication();
-  ASSERT_TRUE(waitFor([&] { return app_->phase() == ui::Application::Phase::Running; }));
+  ASSERT_NO_FATAL_FAILURE(startWindow(autocals));
   ASSERT_TRUE(rec_.boxes.empty()) << rec_.boxes[0].first.toStdString();
   EXPECT_TRUE(app_->keyListenerInstalled());
   EXPECT_TRUE(keyboardHookInstalled());
