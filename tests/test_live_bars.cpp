@@ -246,7 +246,7 @@ TEST_F(LiveBarsTest, ClutchPressIsListedLoggedAndShifted) {
   EXPECT_FALSE(bars_->proTracker(0).tracking);
   EXPECT_EQ(bars_->proHistory(0)[0], ui::kEmptyHistoryEntry);
   EXPECT_EQ(bars_->proHistory(0)[1], "     64 %");
-  EXPECT_EQ(bars_->pro.history[0][1]->text().toStdString(), "     64 %");
+  EXPECT_EQ(bars_->pro.history[0][1]->text().toStdString(), "64 %");  // drawn right-aligned
   EXPECT_EQ(count(usage(), "[14/11/2023 - 22:13:20]      64 % [Embrague Max]\n"), 1);
 }
 
