@@ -1,5 +1,6 @@
 // TKB_Monitor: started by TKB-Tunedeck with its opt/ folder as working directory, ended by it
-// with SIGTERM. Options: --snapshot PATH writes the first picture as PNG.
+// with SIGTERM. Installed, it always works in the driver's <base>/opt (also when started
+// from the desktop), where config.ini is shared with TKB-Tunedeck. Options: --snapshot PATH writes the first picture as PNG.
 #include <QApplication>
 #include <QSocketNotifier>
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/install_layout.h"
 #include "monitor/message_box.h"
 #include "monitor/monitor_window.h"
 
@@ -47,6 +49,10 @@ int main(int argc, char* argv[]) {
       std::fprintf(stderr, "TKB_Monitor: unknown argument %s\n", qPrintable(arguments[i]));
       return 2;
     }
+  }
+  if (std::string error; !tkb::enterBaseFolder(tkb::detectInstallLayout(), "opt", error)) {
+    std::fprintf(stderr, "TKB_Monitor: %s\n", error.c_str());
+    return 1;
   }
   if (!installTerminationHandler()) {
     std::perror("TKB_Monitor: signal handler");

@@ -417,13 +417,13 @@ bool Application::startMonitor(ProcessSlot& slot, bool vrMode) {
     config_->write(kMonitorSection, "enable_window", vrMode ? "0" : "1");
     config_->write(kMonitorSection, "enable_vr", vrMode ? "1" : "0");
   }
-  return slot.start(kMonitorProgram, kMonitorDirectory);
+  return slot.start(services_.monitorProgram, kMonitorDirectory);
 }
 
 void Application::restartVrMonitor() {
   // The monitor starts again in the mode last written; the buttons stay as they are.
   VrMonitorProcess.stop();
-  VrMonitorProcess.start(kMonitorProgram, kMonitorDirectory);
+  VrMonitorProcess.start(services_.monitorProgram, kMonitorDirectory);
 }
 
 void Application::shutDown() {

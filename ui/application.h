@@ -41,7 +41,6 @@ inline constexpr int kWindowHeight = 640;
 inline constexpr int kTaskPeriodMs = 10;
 inline constexpr int kPageX = 460, kPageY = 20, kPageWidth = 820, kPageHeight = 560;
 inline constexpr const char* kWindowTitle = "TKB-Tunedeck V3.3.3";
-inline constexpr const char* kMonitorProgram = "./opt/TKB_Monitor";
 inline constexpr const char* kMonitorDirectory = "./opt/";
 
 // The event kinds the handlers act on.

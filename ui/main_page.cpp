@@ -303,7 +303,7 @@ void Application::closeMenus() {
 }
 
 void Application::openManual() {
-  QString dir = QDir::currentPath();
+  QString dir = services_.manualFolder.isEmpty() ? QDir::currentPath() : services_.manualFolder;
   dir.replace('\\', '/');
   const auto file = manualFile(controller.state.language);
   if (!file) {
