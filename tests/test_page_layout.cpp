@@ -182,6 +182,9 @@ struct LayoutCase {
   bool clutch;
   int language;
 };
+void PrintTo(const LayoutCase& c, std::ostream* os) {
+  *os << (c.clutch ? "three pedals" : "two pedals") << ", language " << c.language;
+}
 
 class PageLayoutTest : public WindowTest, public ::testing::WithParamInterface<LayoutCase> {
  protected:
