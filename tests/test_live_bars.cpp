@@ -201,6 +201,19 @@ TEST(PercentConversion, FollowsTheFormulasOfEachPage) {
   EXPECT_NEAR(ui::brakeTotalPercent(0), 50.38, 0.01);
 }
 
+// One curve case: the same curve on every pedal, a brake stop, the pedal, input and output.
+struct CurveRow {
+  const char* what;
+  Curve curve;
+  int cheto, pedal, v, out;
+  ControllerState state() const {
+    ControllerState s;
+    s.cheto = cheto;
+    s.clutchCurve = s.brakeCurve = s.throttleCurve = curve;
+    return s;
+  }
+};
+
 TEST(AplicarCurva, MapsThroughTheCurveAndTheBrakeStop) {
   ControllerState s;
   for (int i = 0; i < kCurvePoints; ++i) s.clutchCurve[i] = s.brakeCurve[i] = s.throttleCurve[i] = 10 * i;
@@ -209,15 +222,10 @@ TEST(AplicarCurva, MapsThroughTheCurveAndTheBrakeStop) {
     for (int pedal = 0; pedal < 3; ++pedal) ASSERT_EQ(ui::AplicarCurva(s, pedal, v), v) << pedal << " " << v;
   for (int pedal = 0; pedal < 4; ++pedal) EXPECT_EQ(ui::AplicarCurva(s, pedal, 100), 100);
 
-  struct Row {
-    const char* what;
-    Curve curve;
-    int cheto, pedal, v, out;
-  };
   const Curve shifted{5, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
   const Curve steep{0, 50, 60, 70, 80, 90, 95, 97, 98, 99, 100};
   const Curve flat{0, 10, 10, 30, 40, 50, 60, 70, 80, 90, 100};
-  const Row rows[] = {
+  const CurveRow rows[] = {
       {"below p0 gives 100", shifted, 100, 2, 3, 100},
       {"exactly on p0", shifted, 100, 2, 5, 0},
       {"inside the first segment", steep, 100, 0, 25, 5},
@@ -229,12 +237,9 @@ TEST(AplicarCurva, MapsThroughTheCurveAndTheBrakeStop) {
       {"brake stop 0: brake output 100", Curve{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100}, 0, 1, 0, 100},
       {"brake stop 0: relative brake 100", Curve{}, 0, 3, 37, 100},
   };
-  for (const Row& r : rows) {
+  for (const CurveRow& r : rows) {
     SCOPED_TRACE(r.what);
-    ControllerState t;
-    t.cheto = r.cheto;
-    t.clutchCurve = t.brakeCurve = t.throttleCurve = r.curve;
-    EXPECT_EQ(ui::AplicarCurva(t, r.pedal, r.v), r.out);
+    EXPECT_EQ(ui::AplicarCurva(r.state(), r.pedal, r.v), r.out);
   }
 }
 
@@ -359,14 +364,9 @@ TEST_F(LiveBarsTest, ProAndCustomDatagramsReachTheMonitorByteForByte) {
 
 // The OUT bar reads the curve as its chart draws it: input across, output up.
 TEST(CurveOutput, IsTheChartsValueAtTheInput) {
-  struct Row {
-    const char* what;
-    Curve curve;
-    int cheto, pedal, v, out;
-  };
   const Curve steep{0, 50, 60, 70, 80, 90, 95, 97, 98, 99, 100};
   const Curve line{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
-  const Row rows[] = {
+  const CurveRow rows[] = {
       {"on a point", steep, 100, 0, 10, 50},
       {"between points, linear", steep, 100, 2, 25, 65},
       {"the default curve gives the input", line, 100, 2, 37, 37},
@@ -376,11 +376,9 @@ TEST(CurveOutput, IsTheChartsValueAtTheInput) {
       {"brake stop 0 counts as fully pressed", steep, 0, 1, 0, 100},
       {"the stop leaves the other pedals alone", steep, 50, 2, 10, 50},
   };
-  for (const Row& r : rows) {
+  for (const CurveRow& r : rows) {
     SCOPED_TRACE(r.what);
-    ControllerState t;
-    t.cheto = r.cheto;
-    t.clutchCurve = t.brakeCurve = t.throttleCurve = r.curve;
+    const ControllerState t = r.state();
     EXPECT_EQ(ui::curveOutput(t, r.pedal, r.v), r.out);
     EXPECT_EQ(ui::curveOutput(t, r.pedal, r.v),
               static_cast<int>(ui::curveOutputAt(r.curve, ui::curveInput(t, r.pedal, r.v))));
