@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app_config.h"
 #include "app/firmware_settings.h"
 #include "app/install_layout.h"
 #include "app/profiles.h"
@@ -385,6 +386,8 @@ int connect(Controller& controller, int passes, tkb::FirmwareUpdater updater = {
     if (oldPort != nullptr) *oldPort = tables.oldFirmwarePort;
     return tkb::kFirmwareUpdateUnavailable;
   };
+  options.probeAllPorts = tkb::probeAllPortsSetting(
+      tkb::AppConfig(tkb::detectInstallLayout().baseFolder + "/opt/config.ini"));
   const int result = tkb::probeController(controller, options);
   tkb::applyProbeResult(controller.state, result);
   if (!controller.state.connected)

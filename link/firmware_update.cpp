@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "link/trace.h"
+#include "link/usb_port.h"
 
 extern char** environ;
 
@@ -212,6 +213,8 @@ std::optional<std::array<int, 3>> waitForController(Controller& controller,
     for (const auto& [name, identity] : portIdentities()) {
       const auto before = bootloaderPorts.find(name);
       if (before != bootloaderPorts.end() && before->second == identity) continue;
+      // Another maker's device that was plugged in meanwhile is not pulsed.
+      if (const auto ids = portUsbIds(name); ids && !mayBePedalSet(*ids)) continue;
       openAndConfigure(controller.link(), portPath(name));
       if (const auto version = identifyController(controller.link())) {
         foundPort = name;

@@ -6,6 +6,8 @@
 
 #include "app/usage_log.h"
 #include "link/trace.h"
+#include "ui/curve_chart.h"
+#include "ui/frame_clock.h"
 #include "ui/widgets.h"
 
 namespace tkb::ui {
@@ -21,8 +23,8 @@ void setBar(PedalBar* bar, int value) {
 }
 }  // namespace
 
-void setTextIfChanged(QLabel* label, const QString& text) {
-  if (label && label->text() != text) label->setText(text);
+void showText(QLabel* label, const QString& text) {
+  if (label) FrameClock::of(label).setText(label, text);
 }
 
 float proPercent(int16_t raw) {
@@ -57,6 +59,17 @@ int AplicarCurva(const ControllerState& state, int pedal, int v) {
   return static_cast<int>(std::trunc((x - low) / (p[segment] - low) * 10 + 10 * (segment - 1)));
 }
 
+int curveInput(const ControllerState& state, int pedal, int v) {
+  if (pedal != kBrakePedal) return v;
+  if (state.cheto <= 0) return 100;
+  return std::min(100, static_cast<int>(std::trunc(v * 100.0 / state.cheto)));
+}
+
+int curveOutput(const ControllerState& state, int pedal, int v) {
+  const Curve& p = pedal == kClutchPedal ? state.clutchCurve : pedal == kBrakePedal ? state.brakeCurve : state.throttleCurve;
+  return static_cast<int>(std::trunc(curveOutputAt(p, curveInput(state, pedal, v))));
+}
+
 LiveBars::LiveBars(ControllerState& state, PageLinks& links, AxesSource axes, LogSource log)
     : state_(state), links_(links), axes_(std::move(axes)), log_(std::move(log)) {
   for (auto& column : proHistory_) column.fill(kEmptyHistoryEntry);
@@ -71,10 +84,12 @@ void LiveBars::setHistoryEntry(int pedal, int index, const std::string& text) {
   proHistory_[pedal][index] = text;
   QLabel* label = pro.history[pedal][index];
   if (!label) return;
+  // The entries' leading blanks only right-align them; the labels align right by themselves
+  // and keep the room for the digits.
   if (pedal == kBrakePedal) {
-    setTextIfChanged(label, recolourToRichText(text));
+    showText(label, recolourToRichText(text));
   } else {
-    setTextIfChanged(label, QString::fromStdString(text));
+    showText(label, QString::fromStdString(text).trimmed());
   }
 }
 
@@ -88,7 +103,7 @@ void LiveBars::RefrescoBarrasPro() {
     setBar(pro.bar[0], percent[0]);
   }
   text[0] = valueText(percent[0]);
-  if (state_.hasClutch) setTextIfChanged(pro.value[0], QString::fromStdString(text[0]));
+  if (state_.hasClutch) showText(pro.value[0], QString::fromStdString(text[0]));
 
   const float brakeUnlimited = proPercent(axes.axis2);
   const bool atLimit = brakeUnlimited >= kBarMaximum;
@@ -97,7 +112,7 @@ void LiveBars::RefrescoBarrasPro() {
   const int totalInt = static_cast<int>(total);
   percent[1] = static_cast<int>(brake);
   setBar(pro.bar[1], percent[1]);
-  setTextIfChanged(pro.value[1], QString::fromStdString(valueText(percent[1])));
+  showText(pro.value[1], QString::fromStdString(valueText(percent[1])));
   if (atLimit) {
     text[1] = "#ff0000      " + std::to_string(totalInt) + "#";
     trace("\nFreno %f -> total:%d", static_cast<double>(brake), totalInt);
@@ -109,7 +124,7 @@ void LiveBars::RefrescoBarrasPro() {
   percent[2] = static_cast<int>(throttle);
   setBar(pro.bar[2], percent[2]);
   text[2] = valueText(percent[2]);
-  setTextIfChanged(pro.value[2], QString::fromStdString(text[2]));
+  showText(pro.value[2], QString::fromStdString(text[2]));
 
   if (state_.proProfileActive)
     sendToMonitor(static_cast<std::uint16_t>(state_.brakeMax), static_cast<std::uint32_t>(state_.brakeUpper),
@@ -168,11 +183,11 @@ void LiveBars::RefrescoBarrasSport() {
   for (int p = 0; p < 3; ++p) {
     if (p == kClutchPedal && !state_.hasClutch) continue;
     in[p] = static_cast<int>(std::min(customPercent(raws[p]), kBarMaximum));
-    out[p] = AplicarCurva(state_, p, in[p]);
+    out[p] = curveOutput(state_, p, in[p]);
     setBar(w.output[p], out[p]);
     setBar(w.input[p], in[p]);
-    setTextIfChanged(w.outputLabel[p], QString::number(out[p]) + ' ');
-    setTextIfChanged(w.inputLabel[p], QString::number(in[p]) + ' ');
+    showText(w.outputLabel[p], QString::number(out[p]) + ' ');
+    showText(w.inputLabel[p], QString::number(in[p]) + ' ');
   }
   const int brakeOnStop = AplicarCurva(state_, 3, in[kBrakePedal]);
   if (state_.sportProfileActive)
@@ -188,7 +203,7 @@ void LiveBars::RefrescoBarrasSport() {
   auto setEntry = [&](int i, const std::string& text) {
     if (customHistory_[i] == text) return;
     customHistory_[i] = text;
-    setTextIfChanged(w.brakeHistory[i], QString::fromStdString(text));
+    showText(w.brakeHistory[i], QString::fromStdString(text));
   };
   if (v > static_cast<float>(t.maximum)) {
     t.maximum = in[kBrakePedal];
@@ -203,10 +218,15 @@ void LiveBars::RefrescoBarrasSport() {
 
 void LiveBars::sendToMonitor(std::uint32_t high, std::uint32_t middle, std::uint32_t low,
                              std::uint32_t clutch, std::uint32_t brake, std::uint32_t throttle) {
+  // Every byte stays a byte: the brake relative to a small brake stop must not spill into
+  // the clutch byte (the monitor stops its bars at the top of its picture by itself).
+  auto byte = [](std::uint32_t v) {
+    return static_cast<std::uint32_t>(std::clamp(static_cast<std::int32_t>(v), 0, 255));
+  };
   monitor::MonitorDatagram d;
   d.message = monitor::kPedalUpdateMessage;
-  d.wParam = monitor::packParameter(high, middle, low);
-  d.lParam = monitor::packParameter(clutch, brake, throttle);
+  d.wParam = monitor::packParameter(high, byte(middle), byte(low));
+  d.lParam = monitor::packParameter(byte(clutch), byte(brake), byte(throttle));
   // The monitor is looked up by its name on every send; none bound means none running.
   if (sender_.send(d)) ++sent_;
 }

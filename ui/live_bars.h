@@ -3,7 +3,7 @@
 // history columns and log lines, the brake-excess statistics that Autocal averages, the
 // response-curve mapping AplicarCurva, the dead-zone bands (ActualizarBarras) and the
 // pedal update sent to the monitor. Every refresh computes; a widget is only told to
-// change when what it shows changes.
+// change when what it shows changes, and it repaints at the window's next frame.
 #pragma once
 
 #include <QLabel>
@@ -38,6 +38,13 @@ float brakeTotalPercent(int16_t raw);
 // percent, or (3) the brake input relative to the brake stop `cheto`. A brake stop of 0
 // (possible after a profile load) maps every brake input to 100.
 int AplicarCurva(const ControllerState& state, int pedal, int v);
+
+// Where a pedal's input percent meets its curve: the input itself, for the brake the input
+// relative to the brake stop (at most 100; a brake stop of 0 counts as fully pressed).
+int curveInput(const ControllerState& state, int pedal, int v);
+// What the CUSTOM page's OUT bar shows: the curve read as its chart draws it (input across,
+// output up, linear between the points) at curveInput, truncated.
+int curveOutput(const ControllerState& state, int pedal, int v);
 
 // One press tracker: waits for the value to pass the start threshold, follows the peak,
 // and reports the end of the press when the value falls below the end threshold.
@@ -97,7 +104,8 @@ class LiveBars {
   PressTracker customBrake_{10, 9};
 };
 
-// Sets a label's text only when it differs (no repaint otherwise).
-void setTextIfChanged(QLabel* label, const QString& text);
+// The label shows text from its window's next frame on; it is not set when it shows that
+// text already.
+void showText(QLabel* label, const QString& text);
 
 }  // namespace tkb::ui
