@@ -376,13 +376,18 @@ std::optional<int> updateFirmware(Controller& controller, const ProbeTables& tab
   // The bootloader's port, as soon as it appears and opens.
   report(options, FirmwareStage::WaitingForBootloader);
   PortComparison found;
+  std::string ready;  // the new port that opened at the last look
   const auto searchEnd = Clock::now() + std::chrono::milliseconds(options.bootloaderSearchMs);
   for (bool first = true;; first = false) {
     if (!first) pause(options.portPollMs);
     const std::vector<std::string> after = rescanPorts(first);
     const std::string now = portIdentity(oldPort);
     found = comparePortLists(tables.portsSeen, after, oldPort, !now.empty() && now != controllerIdentity);
-    if (found.change == PortChange::BootloaderFound && portOpens(found.newPort)) break;
+    // The same single new port at two looks in a row: a second device that shows up with
+    // the bootloader is seen before anything is written.
+    const bool opens = found.change == PortChange::BootloaderFound && portOpens(found.newPort);
+    if (opens && found.newPort == ready) break;
+    ready = opens ? found.newPort : std::string();
     if (found.change == PortChange::OtherPortVanished || found.change == PortChange::SeveralNewPorts) break;
     if (Clock::now() >= searchEnd) break;
   }
