@@ -342,18 +342,18 @@ std::optional<ProfileCommand> parseProfile(const std::vector<std::string>& args)
   return command;
 }
 
-void runProfile(Controller& controller, const ProfileCommand& command) {
+// False when a save could not write its file (the trace line on stderr says why).
+bool runProfile(Controller& controller, const ProfileCommand& command) {
   // The state the saves write and the loads start from (queries only, nothing is set).
   tkb::loadData(controller, nullptr);
   GivenFile file(command.path);
   StatePages pages(controller);
   tkb::Profiles profiles(controller, file, pages);
   profiles.skipSettingsFolder();
-  if (command.kind == tkb::ProfileKind::Pro) {
-    command.save ? profiles.GuardarPerfilPro() : profiles.CargarPerfilPro();
-  } else {
-    command.save ? profiles.GuardarPerfilSport() : profiles.CargarPerfilSport();
-  }
+  const bool pro = command.kind == tkb::ProfileKind::Pro;
+  if (command.save) return pro ? profiles.GuardarPerfilPro() : profiles.GuardarPerfilSport();
+  pro ? profiles.CargarPerfilPro() : profiles.CargarPerfilSport();
+  return true;
 }
 
 int connect(Controller& controller, int passes) {
@@ -410,7 +410,11 @@ int main(int argc, char** argv) {
     tkb::readControllerAtStartup(controller, nullptr);
     printState(controller.state, controller.portName());
   } else if (profileCommand) {
-    runProfile(controller, *profileCommand);
+    if (!runProfile(controller, *profileCommand)) {
+      std::fprintf(stderr, "tkb-cli profile save: '%s' was not written\n", profileCommand->path.c_str());
+      controller.closeLink();
+      return 1;
+    }
   } else {
     setAction(controller);
   }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/file_replace.h"
 #include "monitor/message_box.h"
 #include "monitor/monitor_window.h"
 
@@ -60,6 +61,8 @@ int main(int argc, char* argv[]) {
     QApplication::quit();
   });
 
+  // What writes of config.ini killed half-way left in the working directory (opt/).
+  tkb::removeUnfinishedWrites(".");
   tkb::monitor::DesktopMessages messages;
   options.messages = &messages;
   int status;

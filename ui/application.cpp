@@ -7,6 +7,7 @@
 #include <QMetaObject>
 #include <climits>
 
+#include "app/file_replace.h"
 #include "app/startup_reads.h"
 #include "link/trace.h"
 
@@ -139,6 +140,9 @@ void Application::probeFinished(int result) {
   basePath_ = workingDirectory();
   trace("\nPath guardado -> %s", basePath_.c_str());
   if (!config_) config_ = std::make_unique<AppConfig>(basePath_ + "/opt/config.ini");
+  // What writes killed half-way (a crash, a power cut) left in the folders we write.
+  removeUnfinishedWrites(basePath_ + "/opt");
+  removeUnfinishedWrites(basePath_ + "/tkb");
 
   buildBackgroundAndBox();
   if (!state.connected) {
