@@ -321,6 +321,7 @@ TEST(AppConfig, KilledWritesNeverTearTheFileAndLeaveNothingAfterTheNextStart) {
   const std::string padding(4000, 'p');  // big enough for a kill to land inside a write
   ASSERT_TRUE(AppConfig(path).write("MONITOR", "first", "0"));
   std::mt19937 random(12345);
+  int killedInsideAWrite = 0;
   for (int round = 0; round < 100; ++round) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -336,6 +337,8 @@ TEST(AppConfig, KilledWritesNeverTearTheFileAndLeaveNothingAfterTheNextStart) {
     ::usleep(std::uniform_int_distribution<int>(0, 3000)(random));
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
+    for (const std::string& name : namesIn(dir.path()))
+      if (name.starts_with(".config.ini.tkb-partial-")) ++killedInsideAWrite;
     const IniValues values = AppConfig(path).load();
     const int first = values.readInt("MONITOR", "first", -1);
     ASSERT_GE(first, 0) << "round " << round << ":\n" << readFile(path);
@@ -343,6 +346,7 @@ TEST(AppConfig, KilledWritesNeverTearTheFileAndLeaveNothingAfterTheNextStart) {
       ASSERT_EQ(values.readInt("END", "last", -1), first) << "torn in round " << round;
     }
   }
+  EXPECT_GT(killedInsideAWrite, 0) << "no kill landed inside a write: nothing was shown";
   removeUnfinishedWrites(dir.path().string());
   EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"config.ini", "config.ini.lock"}));
 }
