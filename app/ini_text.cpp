@@ -28,13 +28,21 @@ std::string_view trimmed(std::string_view s) {
 // ("\r\n", "\n", a lone "\r" as the reader takes it, or nothing at the end of the file).
 struct Line {
   size_t begin = 0, contentEnd = 0, end = 0;
-  enum class Kind { Other, Section, Key } kind = Kind::Other;
+  // BrokenSection: "[name" without "]". The reader then files the keys below it under a
+  // section no name can match, until the next good header. A lone "[" reads on across line
+  // ends: "[", blank lines and "MONITOR]" make one header, named on its last line.
+  enum class Kind { Other, Section, BrokenSection, Key } kind = Kind::Other;
   std::string_view name;                    // section or key name, as the reader trims it
   size_t valueBegin = 0, valueEnd = 0;      // the value the reader takes (Key lines)
 };
 
-std::vector<Line> splitLines(std::string_view text) {
-  std::vector<Line> lines;
+struct Lines : std::vector<Line> {
+  bool openBracketAtEnd = false;  // the text ends inside a header that a lone "[" began
+};
+
+Lines splitLines(std::string_view text) {
+  Lines lines;
+  bool openBracket = false;
   size_t pos = 0;
   // A UTF-8 byte-order mark is skipped by the reader and kept by us.
   if (text.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
@@ -51,11 +59,23 @@ std::vector<Line> splitLines(std::string_view text) {
     const std::string_view content = text.substr(pos, line.contentEnd - pos);
     size_t i = 0;
     while (i < content.size() && isBlank(content[i])) ++i;
-    if (i < content.size() && content[i] == '[') {
+    if (openBracket && i < content.size()) {
+      // The rest of a header begun by a lone "[" above.
+      openBracket = false;
+      const size_t close = content.find(']', i);
+      line.kind = close != std::string_view::npos ? Line::Kind::Section : Line::Kind::BrokenSection;
+      if (close != std::string_view::npos) line.name = trimmed(content.substr(i, close - i));
+    } else if (openBracket) {
+      // a blank line inside such a header
+    } else if (i < content.size() && content[i] == '[' && trimmed(content.substr(i + 1)).empty()) {
+      openBracket = true;
+    } else if (i < content.size() && content[i] == '[') {
       const size_t close = content.find(']', i + 1);
       if (close != std::string_view::npos) {
         line.kind = Line::Kind::Section;
         line.name = trimmed(content.substr(i + 1, close - i - 1));
+      } else {
+        line.kind = Line::Kind::BrokenSection;
       }
     } else if (i < content.size() && content[i] != ';' && content[i] != '#') {
       const size_t equals = content.find('=', i);
@@ -73,17 +93,18 @@ std::vector<Line> splitLines(std::string_view text) {
     lines.push_back(line);
     lineBegin = pos = end;
   }
+  lines.openBracketAtEnd = openBracket;
   return lines;
 }
 
-std::string_view lineBreakOf(std::string_view text, const std::vector<Line>& lines) {
+std::string_view lineBreakOf(std::string_view text, const Lines& lines) {
   for (const Line& line : lines)
     if (line.end > line.contentEnd) return text.substr(line.contentEnd, line.end - line.contentEnd);
   return "\n";
 }
 
 std::string setOne(std::string text, const IniEntry& entry) {
-  const std::vector<Line> lines = splitLines(text);
+  const Lines lines = splitLines(text);
   const std::string_view view = text;
   const std::string_view lineBreak = lineBreakOf(view, lines);
   // New keys go after the last key of the section's first occurrence (or its header).
@@ -91,7 +112,9 @@ std::string setOne(std::string text, const IniEntry& entry) {
   bool inSection = false, inFirstOccurrence = false;
   for (size_t i = 0; i < lines.size(); ++i) {
     const Line& line = lines[i];
-    if (line.kind == Line::Kind::Section) {
+    if (line.kind == Line::Kind::BrokenSection) {
+      inSection = inFirstOccurrence = false;
+    } else if (line.kind == Line::Kind::Section) {
       inSection = sameName(line.name, entry.section);
       inFirstOccurrence = inSection && !insertAfter;
       if (inFirstOccurrence) insertAfter = i;
@@ -119,7 +142,13 @@ std::string setOne(std::string text, const IniEntry& entry) {
     const Line& last = lines.back();
     if (last.end == last.contentEnd) added += lineBreak;
     const bool lastBlank = trimmed(view.substr(last.begin, last.contentEnd - last.begin)).empty();
-    if (!lastBlank) added += lineBreak;  // one blank line between sections
+    if (lines.openBracketAtEnd) {
+      // A stray "[" would take the new header for the rest of its own: a comment line ends it.
+      added += ";";
+      added += lineBreak;
+    } else if (!lastBlank) {
+      added += lineBreak;  // one blank line between sections
+    }
   }
   added += "[" + entry.section + "]";
   added += lineBreak;

@@ -173,6 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "MONITOR", "x", "3", "[MONITOR]\nx=3\ny=0\nx=2\n"},
         WriteCase{"a repeated section: keys of either are found, new ones go to the first",
                   "[A]\nx=1\n[B]\ny=1\n[a]\nz=1\n", "A", "w", "2", "[A]\nx=1\nw=2\n[B]\ny=1\n[a]\nz=1\n"},
+        WriteCase{"keys below an unclosed section header belong to no section the reader knows",
+                  "[MONITOR]\n[broken\nx=1\n", "MONITOR", "x", "5", "[MONITOR]\nx=5\n[broken\nx=1\n"},
         WriteCase{"a key of the second occurrence", "[A]\nx=1\n[B]\n[a]\nz=1\n", "A", "Z", "7",
                   "[A]\nx=1\n[B]\n[a]\nz=7\n"}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
