@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "app/app_config.h"
+#include "app/install_layout.h"
 #include "app/profiles.h"
 #include "app/startup_reads.h"
 #include "link/probe.h"
@@ -84,16 +86,16 @@ const std::vector<Field>& numericFields() {
   return fields;
 }
 
-void usage() {
-  std::fprintf(stderr,
+void usage(FILE* out = stderr) {
+  std::fprintf(out,
                "usage: tkb-cli [--passes N] probe\n"
                "       tkb-cli [--passes N] dump\n"
                "       tkb-cli [--passes N] set FIELD VALUE...\n"
                "       tkb-cli [--passes N] profile save|load FILE.tkb|FILE.tks\n"
                "Fields: language NAME, proProfileName TEXT, sportProfileName TEXT");
   for (const Field& f : numericFields())
-    std::fprintf(stderr, ", %s%s", f.name, f.count > 1 ? " V0..V10" : " N");
-  std::fprintf(stderr, "\nThe controller is looked for on TKB_SERIAL_PREFIX<n> (default /dev/ttyACM<n>).\n");
+    std::fprintf(out, ", %s%s", f.name, f.count > 1 ? " V0..V10" : " N");
+  std::fprintf(out, "\nThe controller is looked for on TKB_SERIAL_PREFIX<n> (default /dev/ttyACM<n>).\n");
 }
 
 bool parseInt(const char* text, int& value) {
@@ -360,6 +362,8 @@ int connect(Controller& controller, int passes) {
   tkb::ProbeOptions options;
   options.maxPasses = passes;
   options.passPauseMs = 200;
+  options.probeAllPorts = tkb::probeAllPortsSetting(
+      tkb::AppConfig(tkb::detectInstallLayout().baseFolder + "/opt/config.ini"));
   const int result = tkb::probeController(controller, options);
   tkb::applyProbeResult(controller.state, result);
   if (!controller.state.connected)
@@ -371,6 +375,10 @@ int connect(Controller& controller, int passes) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    usage(stdout);
+    return 0;
+  }
   int passes = 2;
   if (args.size() >= 2 && args[0] == "--passes") {
     if (!parseInt(args[1].c_str(), passes) || passes < 1) {

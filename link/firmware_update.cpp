@@ -119,13 +119,15 @@ PortComparison comparePortLists(const std::vector<std::string>& before,
   return {PortChange::BootloaderFound, added.front()};
 }
 
-std::vector<std::string> bootloaderRequestCommand(const std::string& controllerPort) {
-  return {"sh", "modo.sh", controllerPort + ":"};
+std::vector<std::string> bootloaderRequestCommand(const std::string& controllerPort,
+                                                  const std::string& script) {
+  return {"sh", script, controllerPort + ":"};
 }
 
-std::vector<std::string> flashCommand(const std::string& bootloaderPort) {
+std::vector<std::string> flashCommand(const std::string& bootloaderPort,
+                                      const std::string& avrdudeConfig) {
   // avrdude wants the device itself, so the port name is given as its path.
-  return {"avrdude", "-Cavrdude.conf", "-patmega32u4", "-cavr109",
+  return {"avrdude", "-C" + avrdudeConfig, "-patmega32u4", "-cavr109",
           "-P" + portPath(bootloaderPort), "-b57600", "-D",
           std::string("-Uflash:w:") + kFirmwareImage + ":i"};
 }
@@ -150,7 +152,7 @@ std::optional<int> updateFirmware(Controller& controller, const ProbeTables& tab
                             !now.empty() && now != controllerIdentity);
   };
 
-  const std::vector<std::string> request = bootloaderRequestCommand(tables.controllerPort);
+  const std::vector<std::string> request = bootloaderRequestCommand(tables.controllerPort, options.bootloaderScript);
   trace("\ncomando: %s\n", joined(request).c_str());
   pid_t touch = startTool(request, options.toolFolder);
   waitReaping(touch, options.bootloaderWaitMs, options);
@@ -182,7 +184,7 @@ std::optional<int> updateFirmware(Controller& controller, const ProbeTables& tab
 
   trace("\nLista1 -> %s", tables.controllerPort.c_str());
   trace("\nLista2 -> %s", found.newPort.c_str());
-  const std::vector<std::string> flash = flashCommand(found.newPort);
+  const std::vector<std::string> flash = flashCommand(found.newPort, options.avrdudeConfig);
   trace("\nCargamos firmware !!!! en -> %s", found.newPort.c_str());
   trace("\nCargamos firmware !!!! -> %s", joined(flash).c_str());
   pid_t flasher = startTool(flash, options.toolFolder);

@@ -51,7 +51,11 @@ PortComparison comparePortLists(const std::vector<std::string>& before,
                                 bool controllerPortReplaced = false);
 
 struct FirmwareUpdateOptions {
-  std::string toolFolder = kToolFolder;     // holds modo.sh, avrdude.conf and firmcor.wkf
+  std::string toolFolder = kToolFolder;     // holds firmcor.wkf; the tools run in it
+  // As the tools started in toolFolder name them: beside the image when staged, the
+  // installed script and the system's avrdude.conf when installed.
+  std::string bootloaderScript = "modo.sh";
+  std::string avrdudeConfig = "avrdude.conf";
   const std::atomic<bool>* stop = nullptr;  // the probe's stop flag: ends every wait early
   int bootloaderWaitMs = kBootloaderWaitMs;
   int flashWaitMs = kFlashWaitMs;
@@ -60,8 +64,10 @@ struct FirmwareUpdateOptions {
 };
 
 // The command lines, as started in the tool folder and printed in the trace.
-std::vector<std::string> bootloaderRequestCommand(const std::string& controllerPort);
-std::vector<std::string> flashCommand(const std::string& bootloaderPort);
+std::vector<std::string> bootloaderRequestCommand(const std::string& controllerPort,
+                                                  const std::string& script = "modo.sh");
+std::vector<std::string> flashCommand(const std::string& bootloaderPort,
+                                      const std::string& avrdudeConfig = "avrdude.conf");
 
 // Runs one update for the controller on tables.controllerPort. Returns 8 when the bootloader's
 // port could not be identified, kFirmwareUpdateUnavailable when there is no image to write

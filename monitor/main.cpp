@@ -1,5 +1,6 @@
 // TKB_Monitor: started by TKB-Tunedeck with its opt/ folder as working directory, ended by it
-// with SIGTERM. Options: --snapshot PATH writes the first picture as PNG.
+// with SIGTERM. Installed, it always works in the driver's <base>/opt (also when started
+// from the desktop), where config.ini is shared with TKB-Tunedeck. Options: --snapshot PATH writes the first picture as PNG.
 #include <QApplication>
 #include <QSocketNotifier>
 
@@ -8,10 +9,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/file_replace.h"
+#include "app/install_layout.h"
 #include "monitor/message_box.h"
+#include "monitor/monitor_platform.h"
 #include "monitor/monitor_window.h"
 
 namespace {
@@ -38,6 +42,13 @@ bool installTerminationHandler() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  const tkb::monitor::MonitorPlatform platform =
+      tkb::monitor::monitorPlatform(tkb::monitor::SessionEnvironment::fromEnvironment());
+  if (!platform.qtPlatform.empty()) ::setenv("QT_QPA_PLATFORM", platform.qtPlatform.c_str(), 1);
+  if (platform.compositorPlaces) {
+    std::fputs(tkb::monitor::kCompositorPlacesNotice, stdout);
+    std::fflush(stdout);
+  }
   QApplication application(argc, argv);
   tkb::monitor::MonitorOptions options;
   const QStringList arguments = QApplication::arguments();
@@ -48,6 +59,10 @@ int main(int argc, char* argv[]) {
       std::fprintf(stderr, "TKB_Monitor: unknown argument %s\n", qPrintable(arguments[i]));
       return 2;
     }
+  }
+  if (std::string error; !tkb::enterBaseFolder(tkb::detectInstallLayout(), "opt", error)) {
+    std::fprintf(stderr, "TKB_Monitor: %s\n", error.c_str());
+    return 1;
   }
   if (!installTerminationHandler()) {
     std::perror("TKB_Monitor: signal handler");

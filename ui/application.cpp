@@ -111,6 +111,8 @@ void Application::startApplication() {
   }
   // The probe may scan for ever: it runs on a worker thread and the window stays
   // responsive, saying what it is doing.
+  probeOptions_.probeAllPorts =
+      probeAllPortsSetting(AppConfig(workingDirectory() + "/opt/config.ini"));
   searching_->show();
   searching_->raise();
   setPhase(Phase::Probing);
@@ -278,6 +280,7 @@ void Application::styleModeButtons() {
 
 void Application::showModeButtonsAfterPage() {
   ControllerState& state = controller.state;
+  placeMenus(false);
   if (state.sportProfileLoaded) {
     state.calibrated = true;
     page_.activatePro->show();
@@ -420,13 +423,13 @@ bool Application::startMonitor(ProcessSlot& slot, bool vrMode) {
     config_->write(kMonitorSection, "enable_window", vrMode ? "0" : "1");
     config_->write(kMonitorSection, "enable_vr", vrMode ? "1" : "0");
   }
-  return slot.start(kMonitorProgram, kMonitorDirectory);
+  return slot.start(services_.monitorProgram, kMonitorDirectory);
 }
 
 void Application::restartVrMonitor() {
   // The monitor starts again in the mode last written; the buttons stay as they are.
   VrMonitorProcess.stop();
-  VrMonitorProcess.start(kMonitorProgram, kMonitorDirectory);
+  VrMonitorProcess.start(services_.monitorProgram, kMonitorDirectory);
 }
 
 void Application::shutDown() {

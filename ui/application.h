@@ -41,7 +41,6 @@ inline constexpr int kWindowHeight = 640;
 inline constexpr int kTaskPeriodMs = 10;
 inline constexpr int kPageX = 460, kPageY = 20, kPageWidth = 820, kPageHeight = 560;
 inline constexpr const char* kWindowTitle = "TKB-Tunedeck V3.3.3";
-inline constexpr const char* kMonitorProgram = "./opt/TKB_Monitor";
 inline constexpr const char* kMonitorDirectory = "./opt/";
 
 // The event kinds the handlers act on.
@@ -59,9 +58,11 @@ struct PageHooks {
   std::function<void()> placeProControls;
   std::function<void()> showCurves;
   std::function<void()> showKeyLetters;
-  // PRO button: after the container is shown and the mode is handled. calibrated tells
-  // which way the page opens; then the three zone pairs have been read back.
+  // PRO button: as soon as the container is shown, before the mode frames; calibrated
+  // tells which way the page opens (zones on, or the wizard).
   std::function<void(bool calibrated)> proPageOpened;
+  // PRO button, last: the three zone pairs have been read back into the state.
+  std::function<void()> proZonesReadBack;
   // CUSTOM button: after the container is shown, before the mode frames are sent.
   std::function<void()> customPageOpened;
   // The key actions of the keyboard hook: the same handler branches as the widgets named.
@@ -163,6 +164,11 @@ class Application : public QObject {
   void openManual();
   void manualListClicked(const QString& entry);
   void closeMenus();
+  // LANGUAGE, MANUAL and EXIT in their places, or in the row under the photo while the
+  // CUSTOM page is open.
+  void placeMenus(bool underPhoto);
+  void placeMenuList(QListWidget* list, QPushButton* button, int dy);
+  void hideEntriesUnderPage();
   QPushButton* makeButton(const QString& text, int w, int h, Align align, int dx, int dy);
 
   Services services_;
@@ -183,6 +189,7 @@ class Application : public QObject {
   Phase phase_ = Phase::Idle;
   bool keyListenerInstalled_ = false;
   bool pagesBuilt_ = false;
+  bool menusUnderPhoto_ = false;
   std::thread probeThread_;
   std::atomic<bool> stopProbe_{false};
   std::vector<QTimer*> tasks_;

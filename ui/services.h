@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/key_event.h"
 #include "link/pedal_input.h"
@@ -33,6 +34,11 @@ struct Services {
   std::function<void(const QUrl&)> openUrl;
   // Ends the process after the shut-down sequence (status 0).
   std::function<void()> quit;
+  // The monitor program (started in ./opt/) and the folder holding doc/*.pdf. The defaults
+  // are those of the staged folder, relative to the working directory; the installed
+  // program names its files under /usr.
+  std::string monitorProgram = "./opt/TKB_Monitor";
+  QString manualFolder;  // empty: the working directory
 };
 
 }  // namespace tkb::ui

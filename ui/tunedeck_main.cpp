@@ -1,5 +1,7 @@
-// TKB-Tunedeck: the configuration program's entry. Runs from its installation folder
-// (the working directory is BasePath). "--demo" runs it on the built-in emulated pedal set.
+// TKB-Tunedeck: the configuration program's entry. Staged, it runs from its installation
+// folder (the working directory is BasePath); installed, it changes into the driver's data
+// folder first, so BasePath is ~/.local/share/tkb-tunedeck. "--demo" runs it on the built-in
+// emulated pedal set.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -9,8 +11,10 @@
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QTimer>
+#include <cstdio>
 #include <cstring>
 
+#include "app/install_layout.h"
 #include "emulator/simulated_driver.h"
 #include "link/firmware_update.h"
 #include "ui/application.h"
@@ -56,6 +60,15 @@ int main(int argc, char** argv) {
   QApplication::setFont(QFont("Arial"));
   quitOnSignals(&qapp);
 
+  // Installed, nothing may be written where the program was started from or under /usr.
+  const tkb::InstallLayout layout = tkb::detectInstallLayout();
+  if (std::string error; !tkb::enterBaseFolder(layout, "", error)) {
+    std::fprintf(stderr, "TKB-Tunedeck: %s\n", error.c_str());
+    QMessageBox::critical(nullptr, "TKB-Tunedeck",
+                          QString::fromStdString("The settings and profiles cannot be kept: " + error));
+    return 1;
+  }
+
   std::unique_ptr<tkb::ui::DemoPedalSet> demoSet;
   tkb::ui::Services services;
   if (demo) {
@@ -72,10 +85,14 @@ int main(int argc, char** argv) {
   };
   services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
   services.quit = [] { QCoreApplication::exit(0); };
+  services.monitorProgram = layout.monitorProgram();
+  if (layout.installed) services.manualFolder = QString::fromStdString(layout.manualFolder());
 
   tkb::ui::Application application(std::move(services));
   tkb::FirmwareUpdateOptions update;
   update.stop = application.probeStopFlag();
+  update.bootloaderScript = layout.bootloaderScript();
+  update.avrdudeConfig = layout.avrdudeConfig();
   application.setFirmwareUpdater(tkb::makeFirmwareUpdater(update));
   const auto pages = tkb::ui::installPages(application);
   QWidget* window = application.window();
