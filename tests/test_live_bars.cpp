@@ -22,7 +22,7 @@ namespace {
 int16_t rawFor(double p) { return static_cast<int16_t>(std::ceil(p * 65534.0 / 100.0 - 1e-9) - 32767); }
 int16_t totalRawFor(double p) { return static_cast<int16_t>(std::ceil(p * 65034.0 / 100.0 - 1e-9) - 32767); }
 
-// A datagram socket bound to an abstract name, as the monitor binds its own.
+// The monitor's own receiver, read raw: the datagrams byte for byte.
 class TestSocket {
  public:
   explicit TestSocket(const std::string& name) : receiver_(name) { receiver_.bind(); }
