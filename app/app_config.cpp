@@ -232,4 +232,8 @@ int AppConfig::readInt(const std::string& section, const std::string& key, int f
   return load().readInt(section, key, fallback);
 }
 
+bool probeAllPortsSetting(const AppConfig& config) {
+  return config.readInt("GENERAL", "probe_all_ports", 0) == 1;
+}
+
 }  // namespace tkb

@@ -69,6 +69,10 @@ class AppConfig {
   Locking locking_;
 };
 
+// config.ini [GENERAL] probe_all_ports=1: the probe also opens the serial ports of other
+// makers' USB devices, which it otherwise leaves alone. Read at each start of the probe.
+bool probeAllPortsSetting(const AppConfig& config);
+
 // Plain decimal conversion: leading blanks, an optional sign, the digits up to the first
 // other character. Text without digits gives 0; values beyond the int range are clamped.
 int decimalValue(const std::string& text);

@@ -23,7 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "app/app_config.h"
 #include "app/doctor.h"
+#include "app/install_layout.h"
 #include "app/profiles.h"
 #include "app/startup_reads.h"
 #include "link/probe.h"
@@ -364,6 +366,8 @@ int connect(Controller& controller, int passes) {
   tkb::ProbeOptions options;
   options.maxPasses = passes;
   options.passPauseMs = 200;
+  options.probeAllPorts = tkb::probeAllPortsSetting(
+      tkb::AppConfig(tkb::detectInstallLayout().baseFolder + "/opt/config.ini"));
   const int result = tkb::probeController(controller, options);
   tkb::applyProbeResult(controller.state, result);
   if (!controller.state.connected)

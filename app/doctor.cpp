@@ -18,6 +18,8 @@
 #include <sstream>
 
 #include "link/usb_port.h"
+#include "app/evdev_key_source.h"
+#include "app/key_source.h"
 #include "link/firmware_update.h"
 #include "link/serial_port.h"
 
@@ -183,6 +185,36 @@ void checkHidraw(const DoctorSetup& setup, DoctorReport& report) {
   } else {
     report.findings.push_back(problem(topic, *node + " found, cannot be read: " + std::strerror(errno), kPlugIn));
   }
+}
+
+// The pedals' keyboard node; true when it is there but refused.
+bool checkKeyboardNode(const DoctorSetup& setup, DoctorReport& report) {
+  const std::string topic = "Keyboard event node (key functions)";
+  const std::optional<std::string> node = findPedalKeyboardNode(setup.roots);
+  if (!node) {
+    report.findings.push_back(problem(topic, "no keyboard event device of the pedal set (16d0:0f53)", kPlugIn));
+    return false;
+  }
+  if (const int fd = ::open(node->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) {
+    ::close(fd);
+    report.findings.push_back(ok(topic, *node + " found, readable"));
+    return false;
+  }
+  const bool refused = errno == EACCES || errno == EPERM;
+  report.findings.push_back(problem(topic, *node + " found, cannot be read: " + std::strerror(errno),
+                                    refused ? accessFixCommand(setup) + kReplug : kPlugIn, refused));
+  return refused;
+}
+
+// Which key source the program would use now (it may connect to the X server to tell).
+void checkKeySource(const DoctorSetup& setup, bool nodeRefused, DoctorReport& report) {
+  const KeySourceChoice choice = chooseKeySource(setup.roots);
+  if (choice.kind != KeySourceKind::None) {
+    report.findings.push_back(ok("Key source", describeKeySource(choice)));
+    return;
+  }
+  report.findings.push_back(problem("Key source", describeKeySource(choice),
+                                    nodeRefused ? accessFixCommand(setup) + kReplug : std::string(kPlugIn)));
 }
 
 void checkRuleAndModemManager(const DoctorSetup& setup, const std::vector<PortFacts>& pedalPorts,
@@ -361,6 +393,7 @@ DoctorReport runAccessChecks(const DoctorSetup& setup) {
   DoctorReport report;
   checkPorts(setup, report);
   checkHidraw(setup, report);
+  checkKeyboardNode(setup, report);
   return report;
 }
 
@@ -369,7 +402,9 @@ DoctorReport runDoctor(const DoctorSetup& setup) {
   const std::vector<PortFacts> pedalPorts = checkPorts(setup, report);
   checkRuleAndModemManager(setup, pedalPorts, report);
   checkHidraw(setup, report);
+  const bool keysRefused = checkKeyboardNode(setup, report);
   checkSession(report);
+  checkKeySource(setup, keysRefused, report);
   checkVrRuntime(report);
   checkFirmwareTools(setup, report);
   checkBaseFolder(setup, report);

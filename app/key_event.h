@@ -1,7 +1,9 @@
 // One key event as the keyboard hook sees it: down or up, the key's identity and whether
-// Ctrl and Shift were held at that moment. Shared by the X11 listener, which produces the
-// events, and the hook procedure, which acts on them.
+// Ctrl and Shift were held at that moment. Shared by the key sources (evdev, X11), which
+// produce the events, and the hook procedure, which acts on them.
 #pragma once
+
+#include <functional>
 
 namespace tkb {
 
@@ -21,5 +23,8 @@ struct KeyEvent {
   bool shift = false;
   friend bool operator==(const KeyEvent&, const KeyEvent&) = default;
 };
+
+// How a key source hands over its events: on its own thread, once per event, in order.
+using KeyDeliver = std::function<void(const KeyEvent&)>;
 
 }  // namespace tkb

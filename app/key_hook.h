@@ -3,7 +3,7 @@
 // the same keys while it runs, in the foreground or not. Which key each role uses is an
 // index into KeyLetterTable, chosen on the PRO and CUSTOM pages and kept in
 // ControllerState. The matching is a pure function; the actions reach the pages through
-// KeyActions. Runs on the GUI thread, fed by the X11 listener (app/x11_key_listener.h).
+// KeyActions. Runs on the GUI thread, fed by the key source (app/key_source.h).
 #pragma once
 
 #include <array>

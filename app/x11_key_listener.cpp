@@ -1,4 +1,5 @@
 #include "app/x11_key_listener.h"
+#include "app/wake_pipe.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -194,12 +195,7 @@ bool X11KeyListener::start(Deliver deliver, std::string* error) {
 
 void X11KeyListener::stop() {
   Impl& s = *impl_;
-  if (s.thread.joinable()) {
-    const char wake = 1;
-    while (::write(s.wakePipe[1], &wake, 1) < 0 && errno == EINTR) {
-    }
-    s.thread.join();
-  }
+  wakeAndJoin(s.thread, s.wakePipe[1]);
   s.close();
   s.deliver = nullptr;
 }
@@ -228,38 +224,11 @@ std::optional<KeyEvent> KeyEventQueue::waitPop(std::chrono::milliseconds timeout
   return event;
 }
 
-namespace {
-std::mutex gHookMutex;
-std::unique_ptr<X11KeyListener> gHook;
-}  // namespace
-
-bool installKeyboardHook(X11KeyListener::Deliver deliver, HookMessageBox& box) {
-  std::unique_lock lock(gHookMutex);
-  if (gHook) return true;
-  auto listener = std::make_unique<X11KeyListener>();
-  std::string why;
-  if (!listener->start(std::move(deliver), &why)) {
-    lock.unlock();
-    std::fprintf(stderr, "Keyboard hook: %s\n", why.c_str());
-    box.showError(kHookFailedText, kHookFailedTitle);
-    return false;
-  }
-  gHook = std::move(listener);
+bool x11ServerReachable() {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return false;
+  XCloseDisplay(display);
   return true;
-}
-
-void removeKeyboardHook() {
-  std::unique_ptr<X11KeyListener> hook;
-  {
-    std::lock_guard lock(gHookMutex);
-    hook = std::move(gHook);
-  }
-  if (hook) hook->stop();
-}
-
-bool keyboardHookInstalled() {
-  std::lock_guard lock(gHookMutex);
-  return gHook != nullptr;
 }
 
 }  // namespace tkb

@@ -15,13 +15,14 @@
 #include <string>
 
 #include "app/key_event.h"
+#include "app/key_source.h"
 
 namespace tkb {
 
 class X11KeyListener {
  public:
   // Called on the listener thread, once per key event, in the order of the server.
-  using Deliver = std::function<void(const KeyEvent&)>;
+  using Deliver = KeyDeliver;
 
   X11KeyListener();
   ~X11KeyListener();  // stops
@@ -53,23 +54,5 @@ class KeyEventQueue {
   std::condition_variable ready_;
   std::deque<KeyEvent> events_;
 };
-
-// The modal error message box of the GUI (error icon).
-class HookMessageBox {
- public:
-  virtual ~HookMessageBox() = default;
-  virtual void showError(const std::string& text, const std::string& title) = 0;
-};
-
-inline constexpr const char* kHookFailedText = "Failed to install hook!";
-inline constexpr const char* kHookFailedTitle = "Error";
-
-// The process's one keyboard hook. Installs it unless one is installed already (a second
-// start-up pass keeps the first); on failure shows "Failed to install hook!" / "Error"
-// and returns false, and the program runs on without key reactions.
-bool installKeyboardHook(X11KeyListener::Deliver deliver, HookMessageBox& box);
-// The shut-down step; nothing when none is installed.
-void removeKeyboardHook();
-bool keyboardHookInstalled();
 
 }  // namespace tkb

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "link/trace.h"
+#include "link/usb_port.h"
 
 namespace tkb {
 namespace {
@@ -44,6 +45,16 @@ void openAndConfigure(SerialPort& port, const std::string& path) {
   if (!port.setDtr()) trace("Error setting DTR\n");
 }
 
+// A port whose USB ids are known and are not the pedal set's is left alone: opening it
+// pulses DTR, which resets an Arduino or a 3D printer mid-job. It still counts as seen, so
+// the firmware update's before-and-after comparison is the same.
+bool isOtherMakersPort(const std::string& name) {
+  const std::optional<UsbIds> ids = portUsbIds(name);
+  if (!ids || mayBePedalSet(*ids)) return false;
+  trace("\n%s: USB %04x:%04x, not the pedal set: not opened", name.c_str(), ids->vendor, ids->product);
+  return true;
+}
+
 }  // namespace
 
 int probeController(Controller& controller, const ProbeOptions& options) {
@@ -64,6 +75,7 @@ int probeController(Controller& controller, const ProbeOptions& options) {
       const std::string path = portPath(name);
       trace("\nSerial -> %s", path.c_str());
       tables.portsSeen.push_back(name);
+      if (!options.probeAllPorts && isOtherMakersPort(name)) continue;
 
       port.close();
       openAndConfigure(port, path);

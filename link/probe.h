@@ -45,6 +45,8 @@ struct ProbeOptions {
   const std::atomic<bool>* stop = nullptr;  // set from another thread to give up (result 0)
   int passPauseMs = 500;  // between full passes without a controller, so no core is kept busy
   int maxPasses = 0;      // 0: for ever (tests bound it)
+  // Also open ports whose USB ids name another maker's device (config.ini switch).
+  bool probeAllPorts = false;
 };
 
 // 1: controller with clutch; 2, 3: controller without clutch; 8: update failed;

@@ -1,4 +1,5 @@
 #include "link/serial_port.h"
+#include "link/usb_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -73,15 +74,8 @@ std::string readFirstLine(const std::string& path) {
 std::string portIdentity(const std::string& name) {
   const std::optional<std::string> device = lookUpPort(name);
   if (!device) return {};
-  const char* root = std::getenv("TKB_SYSFS_ROOT");
-  const std::string sysfs = root != nullptr && *root != '\0' ? root : "/sys";
-  const std::string node = device->substr(device->rfind('/') + 1);
-  // class/tty/ttyACM7/device is the USB interface; its parent is the USB device.
-  char usbInterface[PATH_MAX];
-  if (::realpath((sysfs + "/class/tty/" + node + "/device").c_str(), usbInterface) == nullptr)
-    return *device;
-  std::string usbDevice = usbInterface;
-  usbDevice = usbDevice.substr(0, usbDevice.rfind('/'));
+  const std::string usbDevice = usbDeviceFolder(name);
+  if (usbDevice.empty()) return *device;
   return *device + "@" + readFirstLine(usbDevice + "/busnum") + "." +
          readFirstLine(usbDevice + "/devnum");
 }

@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/install_layout.h"
 #include "monitor/message_box.h"
+#include "monitor/monitor_platform.h"
 #include "monitor/monitor_window.h"
 
 namespace {
@@ -39,6 +41,13 @@ bool installTerminationHandler() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  const tkb::monitor::MonitorPlatform platform =
+      tkb::monitor::monitorPlatform(tkb::monitor::SessionEnvironment::fromEnvironment());
+  if (!platform.qtPlatform.empty()) ::setenv("QT_QPA_PLATFORM", platform.qtPlatform.c_str(), 1);
+  if (platform.compositorPlaces) {
+    std::fputs(tkb::monitor::kCompositorPlacesNotice, stdout);
+    std::fflush(stdout);
+  }
   QApplication application(argc, argv);
   tkb::monitor::MonitorOptions options;
   const QStringList arguments = QApplication::arguments();

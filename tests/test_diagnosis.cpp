@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "dac_override.h"
+#include "fake_event_nodes.h"
 #include "window_fixture.h"
 
 namespace fs = std::filesystem;
@@ -70,6 +71,8 @@ TEST_F(DiagnosisTest, RefusedJoystickIsFixedThroughPkexecAndTheReplugStartsThePr
   ::setenv("PATH", (dir_ + "/bin:" + savedPath_).c_str(), 1);
   startEmulator();
   plugJoystick();
+  FakeEventNodes keyboard(dir_);
+  keyboard.plug("event3");
   fs::permissions(dir_ + "/dev/hidraw0", fs::perms::none);
   WithoutDacOverride asUser;
   ASSERT_TRUE(asUser.dropped());

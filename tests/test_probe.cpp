@@ -2,8 +2,14 @@
 // model replies, and the 30 read attempts that both exchanges of a port share.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <termios.h>
+
 #include "emulator_fixture.h"
 #include "link/probe.h"
+#include "link/usb_port.h"
 
 namespace tkb {
 namespace {
@@ -218,6 +224,100 @@ TEST(Probe, NamesThatDoNotExistAreNeverOpened) {
   EXPECT_EQ(text.find("\nSerial -> "), text.rfind("\nSerial -> "));  // only COM7 was opened
   EXPECT_NE(text.find("\nSerial -> " + ports.dir() + "/ttyACM7"), std::string::npos);
   EXPECT_NE(text.find("\nok - " + ports.dir() + "/ttyACM7 - Write"), std::string::npos);
+}
+
+// A fake sysfs tree: the USB device behind a port's device node (named as the node its
+// link resolves to) with the given ids.
+void giveUsbIds(const std::filesystem::path& sysfs, const std::string& portLink, const char* vendor,
+                const char* product) {
+  namespace fs = std::filesystem;
+  static int device = 0;
+  const fs::path usb = sysfs / "devices/usb1" / ("1-" + std::to_string(++device));
+  fs::create_directories(usb / "1.0");
+  std::ofstream(usb / "idVendor") << vendor << "\n";
+  std::ofstream(usb / "idProduct") << product << "\n";
+  const fs::path tty = sysfs / "class/tty" / fs::canonical(portLink).filename();
+  fs::create_directories(tty);
+  fs::create_directory_symlink(usb / "1.0", tty / "device");
+}
+
+// Another maker's device on a lower port (an Arduino) is never opened: no DTR pulse, no
+// byte, its settings untouched. The config.ini switch opens it like any other port.
+TEST(Probe, OtherMakersPortsAreLeftAlone) {
+  for (bool probeAll : {false, true}) {
+    SCOPED_TRACE(probeAll ? "probe every port" : "ids respected");
+    EmulatedPorts ports;
+    test::TempDir sysfs;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    const std::string arduino = ports.dir() + "/ttyACM2";
+    ASSERT_EQ(::symlink(slave.c_str(), arduino.c_str()), 0);
+    ports.add(5);
+    giveUsbIds(sysfs.path(), arduino, "2341", "0043");
+    giveUsbIds(sysfs.path(), ports.dir() + "/ttyACM5", "16d0", "0f53");
+    ::setenv("TKB_SYSFS_ROOT", sysfs.path().c_str(), 1);
+    EXPECT_EQ(portUsbIds("COM2"), (UsbIds{0x2341, 0x0043}));
+    termios before{};
+    ASSERT_EQ(::tcgetattr(master, &before), 0);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, slave.c_str(), IN_OPEN), 0);
+
+    Controller controller;
+    ProbeOptions options = onePass();
+    options.probeAllPorts = probeAll;
+    EXPECT_EQ(probeController(controller, options), 1);
+    EXPECT_EQ(controller.portName(), "COM5");
+
+    char event[256];
+    EXPECT_EQ(::read(watch, event, sizeof event) > 0, probeAll) << "the port was opened";
+    pollfd pending{master, POLLIN, 0};
+    EXPECT_EQ(::poll(&pending, 1, 100) == 1, probeAll) << "bytes reached the port";
+    if (!probeAll) {
+      termios after{};
+      ASSERT_EQ(::tcgetattr(master, &after), 0);
+      EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+      EXPECT_EQ(after.c_lflag, before.c_lflag);
+    }
+    ::close(watch);
+    ::close(master);
+    ::unsetenv("TKB_SYSFS_ROOT");
+  }
+}
+
+// A skipped port still exists: the firmware update's before-and-after lists keep it.
+TEST(Probe, SkippedPortsStillCountAsSeen) {
+  EmulatedPorts ports;
+  test::TempDir sysfs;
+  emu::FirmwareState old;
+  old.versionMinor = 5;
+  ports.add(1);
+  ports.add(4, old);
+  giveUsbIds(sysfs.path(), ports.dir() + "/ttyACM1", "0483", "5740");
+  ::setenv("TKB_SYSFS_ROOT", sysfs.path().c_str(), 1);
+  Controller controller;
+  ProbeOptions options = onePass();
+  options.firmwareUpdate = [](Controller&, const ProbeTables& tables) -> std::optional<int> {
+    EXPECT_EQ(tables.portsSeen, (std::vector<std::string>{"COM1", "COM4"}));
+    return 8;
+  };
+  EXPECT_EQ(probeController(controller, options), 8);
+  EXPECT_TRUE(ports.at(1).received().empty());
+  ::unsetenv("TKB_SYSFS_ROOT");
+}
+
+TEST(UsbPort, IdsAndWhoseTheyAre) {
+  const std::pair<const char*, std::optional<uint16_t>> ids[] = {
+      {"16d0\n", 0x16D0}, {"0F53", 0x0F53}, {"16d", std::nullopt}, {"16d0x", std::nullopt},
+      {"", std::nullopt}, {"g000\n", std::nullopt}};
+  for (const auto& [text, id] : ids) EXPECT_EQ(parseUsbId(text), id) << text;
+  EXPECT_TRUE(mayBePedalSet({0x16D0, 0x0F53}));
+  EXPECT_TRUE(mayBePedalSet({0x16D0, 0x0F52}));  // its bootloader
+  EXPECT_FALSE(mayBePedalSet({0x2341, 0x0043}));
+  EXPECT_FALSE(mayBePedalSet({0x0F53, 0x16D0}));
+  EXPECT_FALSE(portUsbIds("COM999").has_value());
 }
 
 TEST(Probe, StopFlagEndsAnEndlessSearch) {

@@ -1,9 +1,12 @@
 // End to end on a real X server (run under xvfb-run, as scripts/test does): the window's
-// start-up installs the real X11 key listener once, a key typed with xdotool reaches the
-// page action on the main thread, and EXIT removes the listener.
+// start-up installs the real key source once (the X11 listener, or the pedals' keyboard
+// event node when there is one), a key reaches the page action on the main thread, and EXIT
+// removes the source.
 #include <cstdlib>
+#include <thread>
 
 #include "app/x11_key_listener.h"
+#include "fake_event_nodes.h"
 #include "ui/key_listener.h"
 #include "window_fixture.h"
 
@@ -16,21 +19,61 @@ class KeysTest : public WindowTest {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr)
         << "DISPLAY is not set: this test needs an X server; run it under xvfb-run (scripts/test does)";
     WindowTest::SetUp();
+    // No pedals' keyboard: the X11 listener serves, whatever is plugged into this machine.
+    setenv("TKB_SYSFS_ROOT", (dir_ + "/sys").c_str(), 1);
+    setenv("TKB_DEV_ROOT", (dir_ + "/dev").c_str(), 1);
   }
+  void TearDown() override {
+    WindowTest::TearDown();
+    unsetenv("TKB_SYSFS_ROOT");
+    unsetenv("TKB_DEV_ROOT");
+  }
+
+  // The window on the emulated pedals with the real key source; autocals counts the
+  // Autocal actions.
+  void startWindow(int& autocals) {
+    startEmulator();
+    ui::Services s;
+    s.pedals = std::make_unique<emu::SimulatedDriver>(emulator_.get());
+    s.keys = ui::createSystemKeyListener();
+    s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
+    s.quit = [] {};
+    app_ = std::make_unique<ui::Application>(std::move(s));
+    app_->hooks().autocal = [&autocals, this] {
+      ++autocals;
+      autocalThread_ = std::this_thread::get_id();
+    };
+    app_->startApplication();
+    ASSERT_TRUE(waitFor([&] { return app_->phase() == ui::Application::Phase::Running; }));
+  }
+  std::thread::id autocalThread_;
 };
 
-TEST_F(KeysTest, TypedAbsKeyRunsAutocalAndExitRemovesTheListener) {
-  startEmulator();
-  ui::Services s;
-  s.pedals = std::make_unique<emu::SimulatedDriver>(emulator_.get());
-  s.keys = ui::createSystemKeyListener();
-  s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
-  s.quit = [] {};
-  app_ = std::make_unique<ui::Application>(std::move(s));
+// With the pedals' keyboard there, it alone is heard: the X server's F11 does nothing (a
+// key would otherwise act twice), the pedals' F11 runs Autocal on the main thread.
+TEST_F(KeysTest, PedalsKeyboardIsTheOnlySourceWhenItCanBeRead) {
+  FakeEventNodes nodes(dir_);
+  nodes.plug("event3");
   int autocals = 0;
-  app_->hooks().autocal = [&] { ++autocals; };
-  app_->startApplication();
-  ASSERT_TRUE(waitFor([&] { return app_->phase() == ui::Application::Phase::Running; }));
+  ASSERT_NO_FATAL_FAILURE(startWindow(autocals));
+  EXPECT_EQ(installedKeySource(), KeySourceKind::Evdev);
+  EXPECT_NE(traceText().find("\nKey source -> evdev " + nodes.nodePath("event3") + "\n"),
+            std::string::npos);
+
+  ASSERT_EQ(std::system("xdotool key F11"), 0);
+  nodes.sendKeys("event3", {{KEY_F11, 1}, {KEY_F11, 0}});
+  EXPECT_TRUE(waitFor([&] { return autocals == 1; }, 10000));
+  waitFor([&] { return autocals > 1; }, 500);
+  EXPECT_EQ(autocals, 1);
+  EXPECT_EQ(autocalThread_, std::this_thread::get_id());
+
+  app_->mainPage().exit->click();
+  EXPECT_FALSE(keyboardHookInstalled());
+}
+
+TEST_F(KeysTest, TypedAbsKeyRunsAutocalAndExitRemovesTheListener) {
+  int autocals = 0;
+  ASSERT_NO_FATAL_FAILURE(startWindow(autocals));
   ASSERT_TRUE(rec_.boxes.empty()) << rec_.boxes[0].first.toStdString();
   EXPECT_TRUE(app_->keyListenerInstalled());
   EXPECT_TRUE(keyboardHookInstalled());

@@ -186,6 +186,32 @@ TEST(X11KeyListener, FollowsKeyboardMappingChanges) {
   EXPECT_EQ(first->key, functionKey(11));
 }
 
+// Restores an environment variable at the end of the scope.
+class EnvironmentVariable {
+ public:
+  explicit EnvironmentVariable(const char* name) : name_(name) {
+    if (const char* value = std::getenv(name)) saved_ = value;
+  }
+  ~EnvironmentVariable() {
+    if (saved_) ::setenv(name_, saved_->c_str(), 1);
+    else ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
+// The X11 listener serves only when the pedals' keyboard event node cannot be read: these
+// tests look for it in a tree that has none, whatever is plugged into this machine.
+class NoPedalKeyboard {
+ public:
+  NoPedalKeyboard() { ::setenv("TKB_SYSFS_ROOT", "/nonexistent/tkb-sysfs", 1); }
+
+ private:
+  EnvironmentVariable saved_{"TKB_SYSFS_ROOT"};
+};
+
 class MessageBoxSpy : public HookMessageBox {
  public:
   void showError(const std::string& text, const std::string& title) override {
@@ -196,6 +222,7 @@ class MessageBoxSpy : public HookMessageBox {
 
 TEST(KeyboardHook, IsInstalledOncePerProcessAndRemoved) {
   ASSERT_NO_FATAL_FAILURE(requireDisplay());
+  NoPedalKeyboard noPedals;
   MessageBoxSpy box;
   KeyEventQueue first;
   std::atomic<int> secondDeliveries{0};
@@ -215,25 +242,10 @@ TEST(KeyboardHook, IsInstalledOncePerProcessAndRemoved) {
   EXPECT_TRUE(box.shown.empty());
 }
 
-// Restores an environment variable at the end of the scope.
-class EnvironmentVariable {
- public:
-  explicit EnvironmentVariable(const char* name) : name_(name) {
-    if (const char* value = std::getenv(name)) saved_ = value;
-  }
-  ~EnvironmentVariable() {
-    if (saved_) ::setenv(name_, saved_->c_str(), 1);
-    else ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
-};
-
 TEST(KeyboardHook, WithoutADisplayShowsTheMessageAndRunsOn) {
   EnvironmentVariable display("DISPLAY");
   ::unsetenv("DISPLAY");
+  NoPedalKeyboard noPedals;
   MessageBoxSpy box;
   EXPECT_FALSE(installKeyboardHook([](const KeyEvent&) {}, box));
   EXPECT_EQ(box.shown, std::vector<std::string>{"Error: Failed to install hook!"});
@@ -263,6 +275,7 @@ TEST(KeyboardHook, WithoutRecordShowsTheMessage) {
 
   EnvironmentVariable display("DISPLAY");
   ::setenv("DISPLAY", (":" + number).c_str(), 1);
+  NoPedalKeyboard noPedals;
   MessageBoxSpy box;
   X11KeyListener listener;
   std::string why;

@@ -110,6 +110,8 @@ void Application::startApplication() {
   }
   // The probe may scan for ever: it runs on a worker thread and the window stays
   // responsive, saying what it is doing.
+  probeOptions_.probeAllPorts =
+      probeAllPortsSetting(AppConfig(workingDirectory() + "/opt/config.ini"));
   searching_->show();
   searching_->raise();
   setPhase(Phase::Probing);

@@ -1,6 +1,6 @@
 #include "ui/key_listener.h"
 
-#include "app/x11_key_listener.h"
+#include "app/key_source.h"
 
 namespace tkb::ui {
 
@@ -12,7 +12,7 @@ class NoBox : public HookMessageBox {
   void showError(const std::string&, const std::string&) override {}
 };
 
-class X11Listener : public KeyListener {
+class SystemListener : public KeyListener {
  public:
   bool install(Deliver deliver) override {
     NoBox box;
@@ -23,6 +23,6 @@ class X11Listener : public KeyListener {
 
 }  // namespace
 
-std::unique_ptr<KeyListener> createSystemKeyListener() { return std::make_unique<X11Listener>(); }
+std::unique_ptr<KeyListener> createSystemKeyListener() { return std::make_unique<SystemListener>(); }
 
 }  // namespace tkb::ui
