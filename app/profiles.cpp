@@ -237,9 +237,14 @@ void Profiles::CargarPerfilPro() {
     const std::string name = NombreDePerfil(*path, false);
     trace("\nFin -> %s", name.c_str());
     applyNaming(ProfileKind::Pro, name);
-    readZones(readProfile(*path));
-    // A PRO file holds no brake stop: it loads as 0 like any missing key.
     ControllerState& state = controller_.state;
+    const IniValues file = readProfile(*path);
+    const int brakeStop = state.cheto;
+    readZones(file);
+    // A PRO file holds no brake stop: the brake stop stays as it was (read as 0 it would
+    // stop the brake at no travel at all in CUSTOM mode). A sport file opened here gives
+    // its own.
+    if (file.readText(kBrakeStopKey.section, kBrakeStopKey.key, "").empty()) state.cheto = brakeStop;
     ZoneValues shown = zonesOf(state);
     if (state.brakeMax == 0) shown.brakeUpper = 0;
     pages_.showProZones(shown);

@@ -6,7 +6,8 @@ program with the Qt resource system. Pictures:
   logo1..logo6      390 x 130  product logo with the edition name of model 1..6
   photo00..photo19  410 x 260  pedal sets: 0-9 grey base plate, 10-19 black;
                                per ten: 0-5 two-pedal models 1-6, 6-9 three-pedal models 1-4
-  calibration3/2    410 x 260  three- and two-pedal set on a transparent background
+  calibration3/2    410 x 260  three- and two-pedal set on a transparent background, no
+                               pedal highlighted (the wizard's arrows mark the pedals)
   stripe            1299 x 44  thin orange lines
   backdrop          820 x 560  dark race track (the area the PRO and CUSTOM pages open in)
   mode_pro, mode_sport         the mode words
@@ -69,7 +70,7 @@ def pedal(x, base_y, model, face, label):
     return arm + p + text(x + 32, base_y - 149, 18, label, "#ffffff")
 
 
-def pedal_set(model, black, clutch, background):
+def pedal_set(model, black, clutch, background, highlight_brake=True):
     plate = "#1d1d1f" if black else "#8a8d91"
     a = ACCENT[model]
     parts = []
@@ -80,7 +81,7 @@ def pedal_set(model, black, clutch, background):
     names = ["C", "B", "T"] if clutch else ["B", "T"]
     xs = [70, 173, 276] if clutch else [110, 236]
     for x, n in zip(xs, names):
-        parts.append(pedal(x, 232, model, a if n == "B" else "#3b3f46", n))
+        parts.append(pedal(x, 232, model, a if n == "B" and highlight_brake else "#3b3f46", n))
     if background:
         parts.append(text(395, 24, 16, EDITIONS[model], a, anchor="end"))
         parts.append(text(15, 24, 13, "3 PEDALS" if clutch else "2 PEDALS", "#555a60", anchor="start"))
@@ -96,8 +97,9 @@ def main():
         clutch = j >= 6
         model = j - 6 if clutch else j
         write(f"photo{i:02d}", 410, 260, pedal_set(model, black, clutch, True))
-    write("calibration3", 410, 260, pedal_set(0, True, True, False))
-    write("calibration2", 410, 260, pedal_set(0, True, False, False))
+    # No pedal stands out here: the wizard's arrows show which pedal each step is about.
+    write("calibration3", 410, 260, pedal_set(0, True, True, False, highlight_brake=False))
+    write("calibration2", 410, 260, pedal_set(0, True, False, False, highlight_brake=False))
     write("stripe", 1299, 44, "\n".join(
         f'<rect x="0" y="{y}" width="1299" height="{h}" fill="#ff8c00" opacity="{o}"/>'
         for y, h, o in [(10, 3, 1.0), (18, 2, 0.8), (25, 1, 0.6), (31, 1, 0.4)]))

@@ -1,7 +1,7 @@
 // The evdev key source over a fake sysfs tree whose event nodes are FIFOs the test writes
 // struct input_event records to: which node it reads, the key identities with Ctrl and
 // Shift of that device, key repeats, lost events, unplug and replug; and the choice
-// between evdev and X11.
+// between evdev and X11 (the window's key tests show the installed hook using it).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -160,26 +160,6 @@ TEST_F(EvdevKeys, ChoiceOfKeySource) {
       },
       testing::ExitedWithCode(0), "");
   if (!savedDisplay.empty()) ::setenv("DISPLAY", savedDisplay.c_str(), 1);
-}
-
-// The process's hook takes the evdev source when it can, says so, and never also the X one.
-TEST_F(EvdevKeys, HookUsesTheEvdevSourceAndSaysSo) {
-  nodes_.plug("event6");
-  ::setenv("TKB_SYSFS_ROOT", roots().sysfs.c_str(), 1);
-  ::setenv("TKB_DEV_ROOT", roots().dev.c_str(), 1);
-  class NoBox : public HookMessageBox {
-    void showError(const std::string&, const std::string&) override { ADD_FAILURE(); }
-  } box;
-  test::TraceCapture trace;
-  ASSERT_TRUE(installKeyboardHook([this](const KeyEvent& e) { queue_.push(e); }, box));
-  EXPECT_EQ(installedKeySource(), KeySourceKind::Evdev);
-  EXPECT_NE(trace.text().find("\nKey source -> evdev " + nodePath("event6") + "\n"), std::string::npos);
-  nodes_.sendKeys("event6", {{KEY_F11, 1}});
-  EXPECT_EQ(events(1), std::vector<KeyEvent>{down(0x7A)});
-  removeKeyboardHook();
-  EXPECT_EQ(installedKeySource(), KeySourceKind::None);
-  ::unsetenv("TKB_SYSFS_ROOT");
-  ::unsetenv("TKB_DEV_ROOT");
 }
 
 }  // namespace

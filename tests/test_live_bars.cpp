@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "app/usage_log.h"
+#include "ui/curve_chart.h"
 #include "ui/live_bars.h"
 #include "window_fixture.h"
 
@@ -246,7 +247,7 @@ TEST_F(LiveBarsTest, ClutchPressIsListedLoggedAndShifted) {
   EXPECT_FALSE(bars_->proTracker(0).tracking);
   EXPECT_EQ(bars_->proHistory(0)[0], ui::kEmptyHistoryEntry);
   EXPECT_EQ(bars_->proHistory(0)[1], "     64 %");
-  EXPECT_EQ(bars_->pro.history[0][1]->text().toStdString(), "     64 %");
+  EXPECT_EQ(bars_->pro.history[0][1]->text().toStdString(), "64 %");  // drawn right-aligned
   EXPECT_EQ(count(usage(), "[14/11/2023 - 22:13:20]      64 % [Embrague Max]\n"), 1);
 }
 
@@ -326,6 +327,51 @@ TEST_F(LiveBarsTest, ProAndCustomDatagramsReachTheMonitorByteForByte) {
   EXPECT_EQ(custom_.input[1]->value(), 40);
   EXPECT_EQ(custom_.outputLabel[1]->text().toStdString(), "80 ");
   EXPECT_EQ(custom_.inputLabel[2]->text().toStdString(), "70 ");
+}
+
+// The OUT bar reads the curve as its chart draws it: input across, output up.
+TEST(CurveOutput, IsTheChartsValueAtTheInput) {
+  struct Row {
+    const char* what;
+    Curve curve;
+    int cheto, pedal, v, out;
+  };
+  const Curve steep{0, 50, 60, 70, 80, 90, 95, 97, 98, 99, 100};
+  const Curve line{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
+  const Row rows[] = {
+      {"on a point", steep, 100, 0, 10, 50},
+      {"between points, linear", steep, 100, 2, 25, 65},
+      {"the default curve gives the input", line, 100, 2, 37, 37},
+      {"full travel", steep, 100, 0, 100, 100},
+      {"the brake relative to its stop", steep, 50, 1, 10, 60},
+      {"the brake beyond its stop", steep, 50, 1, 80, 100},
+      {"brake stop 0 counts as fully pressed", steep, 0, 1, 0, 100},
+      {"the stop leaves the other pedals alone", steep, 50, 2, 10, 50},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    ControllerState t;
+    t.cheto = r.cheto;
+    t.clutchCurve = t.brakeCurve = t.throttleCurve = r.curve;
+    EXPECT_EQ(ui::curveOutput(t, r.pedal, r.v), r.out);
+    EXPECT_EQ(ui::curveOutput(t, r.pedal, r.v),
+              static_cast<int>(ui::curveOutputAt(r.curve, ui::curveInput(t, r.pedal, r.v))));
+  }
+}
+
+// With a small brake stop the brake relative to it is far above 100: its byte stops at 255
+// instead of spilling into the clutch byte.
+TEST_F(LiveBarsTest, EveryMonitorByteStaysInItsByte) {
+  TestSocket monitor(channel_);
+  ASSERT_TRUE(monitor.bound());
+  state_.proProfileActive = false;
+  state_.sportProfileActive = true;
+  state_.cheto = 1;
+  axes_ = {rawFor(10), rawFor(75), rawFor(24), totalRawFor(75)};
+  bars_->RefrescoBarrasSport();
+  const auto got = monitor.drain();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], expectedBytes((1u << 16) | (60u << 8) | 3u, (24u << 16) | (255u << 8) | 10u));
 }
 
 TEST_F(LiveBarsTest, BrakeStopZeroShowsFullBrakeOnTheCustomPage) {

@@ -355,6 +355,90 @@ TEST_F(ProPageTest, ProfileSaveAndLoadGoThroughTheFileDialog) {
   click(p.loadProfile);
   EXPECT_TRUE(p.confirmations[2]->isVisible());
   EXPECT_EQ(p.zones[kBrakePedal].upper->value(), 61);
+  // Each operation brackets itself once.
+  const std::string t = traceText();
+  auto count = [&t](const std::string& line) {
+    size_t n = 0;
+    for (size_t at = t.find(line); at != std::string::npos; at = t.find(line, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("\nGuardar zones PRO pressed - Inicio"), 1u);
+  EXPECT_EQ(count("\nCargar zones PRO pressed - Final\n"), 2u);  // a load and a cancelled one
+}
+
+// The page opens with the zones set (or, uncalibrated, reset) first, then the mode, the
+// zone read-back and the six zone values.
+TEST_F(ProPageTest, OpeningSendsItsFramesInOrder) {
+  struct Row {
+    bool calibrated;
+    std::vector<Frame> head;
+  };
+  const Row rows[] = {
+      {true, {{0xB3, 0x01, 0x3B}, {0xB3, 0x01, 0x3B}, {0xB5, 0x00, 0x5B}, {0xA4}, {0xA5}, {0xA6}}},
+      {false, {{0xB3, 0x00, 0x3B}, {0xA4}, {0xA5}, {0xA6}}},
+  };
+  for (const Row& r : rows) {
+    startEmulator([&](emu::FirmwareState& s) { s.configFlags = r.calibrated ? 0x0C : 0x08; });
+    makeApp();
+    startAndWait(ui::Application::Phase::Running);
+    const size_t m = mark();
+    openPro();
+    const auto frames = since(m, r.head.size() + 6);
+    ASSERT_EQ(frames.size(), r.head.size() + 6) << hexFrames(frames);
+    EXPECT_EQ(std::vector<Frame>(frames.begin(), frames.begin() + static_cast<long>(r.head.size())), r.head)
+        << hexFrames(frames);
+    const uint8_t zoneCodes[6] = {0xC1, 0xC2, 0xC3, 0xC5, 0xC6, 0xC7};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(frames[r.head.size() + i][0], zoneCodes[i]) << hexFrames(frames);
+    pages_.reset();
+    app_.reset();
+    emulator_->stop();
+  }
+}
+
+// Each wizard step marks its pedal on the calibration picture: every pedal rests at step 0,
+// then the throttle, the brake and the clutch are pressed; nothing once the points are taken.
+TEST_F(ProPageTest, WizardPicturesShowWhichPedalEachStepIsAbout) {
+  startEmulator([](emu::FirmwareState& s) { s.configFlags = 0x08; });
+  makeApp();
+  startAndWait(ui::Application::Phase::Running);
+  ui::ProPage& p = pro();
+  auto arrows = [&] {
+    std::string shown;
+    for (int pedal = 0; pedal < 3; ++pedal)
+      shown += p.pressArrows[pedal]->isVisible() ? 'v' : p.restArrows[pedal]->isVisible() ? '^' : '.';
+    return shown;
+  };
+  openPro();
+  EXPECT_EQ(arrows(), "^^^");  // clutch, brake, throttle
+  EXPECT_TRUE(app_->mainPage().calibrationPhotos[0]->isVisible());
+  click(p.calibrate);
+  const char* const steps[] = {"..v", ".v.", "v..", "..."};
+  for (const char* expected : steps) {
+    EXPECT_EQ(arrows(), expected) << "step " << p.Count();
+    if (p.next->isVisible()) click(p.next);
+  }
+  click(p.close);
+  EXPECT_EQ(arrows(), "...");
+}
+
+// CLOSE in the middle of a calibration gives the AutoBrake widgets back.
+TEST_F(ProPageTest, CloseDuringACalibrationShowsTheAutoBrakeWidgetsAgain) {
+  for (bool clutch : {true, false}) {
+    start(clutch);
+    ui::ProPage& p = pro();
+    openPro();
+    click(p.calibrate);
+    EXPECT_FALSE(p.autoBrakeSwitch->isVisibleTo(p.page));
+    click(p.close);
+    openPro();
+    EXPECT_TRUE(p.autoBrakeSwitch->isVisible()) << clutch;
+    EXPECT_EQ(p.autoBrakeLabel->isVisible(), clutch);
+    for (QWidget* w : std::initializer_list<QWidget*>{p.autoBrakeTest, p.led, p.autoBrakeList})
+      EXPECT_EQ(w->isVisible(), !clutch) << clutch;
+    pages_.reset();
+    app_.reset();
+    emulator_->stop();
+  }
 }
 
 // A datagram socket bound where the monitor would be.

@@ -257,6 +257,7 @@ TEST_F(ProfilesTest, ProLoadPutsTheFileIntoStateAndPagesWithoutZoneCommands) {
             "[BRAKE]\r\nUPPER DEAD ZONE=75\r\nBRAKE LIMITER=70000\r\nLOWER DEAD ZONE=6junk\r\n");
   TraceCapture traces;
   chooser.answers = {path("Win.tkb")};
+  const int brakeStop = link.controller.state.cheto;
   profiles.CargarPerfilPro();
 
   const ControllerState& s = link.controller.state;
@@ -267,9 +268,9 @@ TEST_F(ProfilesTest, ProLoadPutsTheFileIntoStateAndPagesWithoutZoneCommands) {
   EXPECT_EQ(s.brakeUpper, 75);
   EXPECT_EQ(s.brakeMax, 4464);  // low 16 bits of 70000
   EXPECT_EQ(s.brakeLower, 6);
-  EXPECT_EQ(s.cheto, 0);  // a PRO file has no brake stop
+  EXPECT_EQ(s.cheto, brakeStop);  // a PRO file has no brake stop: it stays as it was
   EXPECT_EQ(pages.calls, (std::vector<std::string>{"label Profile: Win", "pro 88,0,75,6,90,4",
-                                                   "custom 88,0,75,6,90,4 stop 0"}));
+                                                   "custom 88,0,75,6,90,4 stop " + std::to_string(brakeStop)}));
   const auto expected = namingFrames("Win", "Default");
   const auto frames = link.frames(expected.size());
   EXPECT_EQ(frames, expected) << hex(frames);
@@ -285,7 +286,12 @@ TEST_F(ProfilesTest, ProLoadShowsBrakeUpperZeroWhenTheLimiterIsZero) {
   chooser.answers = {path("z.tkb")};
   profiles.CargarPerfilPro();
   EXPECT_EQ(pages.calls.at(1), "pro 0,0,0,0,0,0");
-  EXPECT_EQ(pages.calls.at(2), "custom 0,0,75,0,0,0 stop 0");
+  EXPECT_EQ(pages.calls.at(2), "custom 0,0,75,0,0,0 stop 70");
+  // A sport file opened here brings its own brake stop.
+  writeFile(path("s.tks"), "[BRAKE]\nBRAKE STOP=40\n");
+  chooser.answers = {path("s.tks")};
+  profiles.CargarPerfilPro();
+  EXPECT_EQ(link.controller.state.cheto, 40);
 }
 
 TEST_F(ProfilesTest, ValuesAreReadThroughTheirBuffers) {

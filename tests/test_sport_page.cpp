@@ -541,6 +541,15 @@ TEST_F(SportPageTest, ClosingReadsTheCurvesBackAndGivesTheMainPageItsButtons) {
   start();
   openPage();
   EXPECT_TRUE(sport().isOpen());
+  ui::MainPage& p = app_->mainPage();
+  // LANGUAGE, MANUAL and EXIT wait under the pedal photo, clear of the throttle panel.
+  for (QWidget* b : {p.language, p.manual, p.exit}) {
+    EXPECT_TRUE(b->isVisible());
+    EXPECT_FALSE(b->geometry().intersects(w().page->geometry())) << b->geometry().x();
+  }
+  p.language->click();
+  EXPECT_EQ(p.languageList->geometry().bottomLeft(), p.language->geometry().bottomLeft());
+  app_->selectLanguage(0);
   press(kBrake, left(kBrake) + 60, 360);
   release(kBrake, left(kBrake) + 60, 360);
   settle();  // the edited curve has reached the controller
@@ -554,7 +563,8 @@ TEST_F(SportPageTest, ClosingReadsTheCurvesBackAndGivesTheMainPageItsButtons) {
   EXPECT_EQ(framesNow(3), (Frames{{0xA7}, {0xA8}, {0xA9}}));
   EXPECT_EQ(chart(kBrake)->curve(), held);
   EXPECT_EQ(state().brakeCurve, held);
-  ui::MainPage& p = app_->mainPage();
+  EXPECT_EQ(p.language->geometry(), QRect(1055, 50, 145, 40));
+  EXPECT_EQ(p.exit->geometry(), QRect(1055, 480, 145, 40));
   EXPECT_TRUE(p.custom->isVisible());
   EXPECT_TRUE(p.activateCustom->isVisible());  // the CUSTOM curves are loaded now
   EXPECT_EQ(ui::buttonLook(p.activateCustom), ui::ButtonLook::Highlighted);

@@ -97,8 +97,8 @@ TEST_F(WindowTest, MainPageObjectsSitWhereTheLayoutPutsThem) {
       {"header", p.header, {460, 20, 820, 560}},
   };
   for (const Row& r : rows) EXPECT_EQ(r.widget->geometry(), r.rect) << r.name;
-  // APPLY VR SETTINGS: 300 x 30 centred on (-100, 100) from the panel's centre.
-  EXPECT_EQ(QRect(app_->vrPanel()->applyPosition(), QSize(300, 30)), QRect(800, 395, 300, 30));
+  // APPLY VR SETTINGS: 300 x 30 along the panel's bottom edge, inside the panel.
+  EXPECT_EQ(app_->vrPanel()->applyButton()->geometry(), QRect(30, 184, 300, 30));
   EXPECT_EQ(p.modelList->pos(), QPoint(60, 50));
   EXPECT_EQ(p.colourList->pos(), QPoint(240, 50));
   EXPECT_EQ(p.languageList->pos().x() + p.languageList->width(), 1300 - 90);
@@ -198,7 +198,15 @@ TEST_F(WindowTest, GermanControllerIsRelabelledOnceAndPortugueseSelectionIsSent)
   emulator_->clearReceived();
   QListWidgetItem* portuguese = p.languageList->item(5);
   ASSERT_EQ(portuguese->text(), "Portuguese");
-  emit p.languageList->itemClicked(portuguese);
+  // A real click on the entry: it acts, and stays unmarked for the next time the list opens.
+  QWidget* entries = p.languageList->viewport();
+  const QPointF at = p.languageList->visualItemRect(portuguese).center();
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent event(type, at, entries->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(entries, &event);
+  }
+  EXPECT_TRUE(p.languageList->selectedItems().isEmpty());
   EXPECT_EQ(framesOnceThere(1), (std::vector<Frame>{{0xB2, 0x05, 0x2B}}));
   EXPECT_EQ(app_->controller.state.language, "Portuguese");
   EXPECT_EQ(proCancel->text(), "CANCELAR");
@@ -347,6 +355,7 @@ TEST_F(WindowTest, ProAndCustomButtonsOpenTheirContainers) {
   makeApp();
   bool proOpened = false, customOpened = false;
   app_->hooks().proPageOpened = [&](bool calibrated) { proOpened = calibrated; };
+  app_->hooks().proZonesReadBack = [] {};
   app_->hooks().customPageOpened = [&] { customOpened = true; };
   startAndWait(Phase::Running);
   ui::MainPage& p = app_->mainPage();
@@ -430,7 +439,6 @@ TEST_F(MonitorSlotTest, OpenAndCloseBothSlotsIndependently) {
   EXPECT_NE(vr, window);
   EXPECT_TRUE(app_->vrPanel()->isVisible());
   EXPECT_TRUE(app_->vrPanel()->applyButton()->isVisible());
-  EXPECT_EQ(app_->vrPanel()->applyButton()->geometry(), QRect(800, 395, 300, 30));
   EXPECT_TRUE(p.closeVrMonitor->isVisible());
   EXPECT_EQ(config.readText("MONITOR", "enable_vr", ""), "1");
   saveScreenshot("main_page_vr_panel.png");
@@ -616,6 +624,20 @@ TEST_F(WindowTest, BackgroundClickClosesTheMenusAndSpinBoxClickIsNoButton) {
   app_->event_handler(p.background, ui::UiEvent::ShortClicked);
   EXPECT_FALSE(p.languageList->isVisible());
   EXPECT_TRUE(p.language->isVisible());
+  EXPECT_TRUE(p.manual->isVisible());
+  // A real click on the dark backdrop goes through the picture to the background.
+  p.manual->click();
+  ASSERT_TRUE(p.manualList->isVisible());
+  const QPoint dark(900, 400);
+  QWidget* target = app_->window()->childAt(dark);
+  ASSERT_NE(target, nullptr);
+  const QPointF at = target->mapFrom(app_->window(), dark);
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent event(type, at, target->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+  }
+  EXPECT_FALSE(p.manualList->isVisible());
   EXPECT_TRUE(p.manual->isVisible());
   app_->vrPanel()->handleClick(app_->vrPanel()->box(3));
   const std::string trace = traceText();

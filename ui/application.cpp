@@ -300,6 +300,7 @@ void Application::styleModeButtons() {
 
 void Application::showModeButtonsAfterPage() {
   ControllerState& state = controller.state;
+  placeMenus(false);
   if (state.sportProfileLoaded) {
     state.calibrated = true;
     page_.activatePro->show();

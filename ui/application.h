@@ -60,9 +60,11 @@ struct PageHooks {
   std::function<void()> placeProControls;
   std::function<void()> showCurves;
   std::function<void()> showKeyLetters;
-  // PRO button: after the container is shown and the mode is handled. calibrated tells
-  // which way the page opens; then the three zone pairs have been read back.
+  // PRO button: as soon as the container is shown, before the mode frames; calibrated
+  // tells which way the page opens (zones on, or the wizard).
   std::function<void(bool calibrated)> proPageOpened;
+  // PRO button, last: the three zone pairs have been read back into the state.
+  std::function<void()> proZonesReadBack;
   // CUSTOM button: after the container is shown, before the mode frames are sent.
   std::function<void()> customPageOpened;
   // The key actions of the keyboard hook: the same handler branches as the widgets named.
@@ -167,6 +169,11 @@ class Application : public QObject {
   void openManual();
   void manualListClicked(const QString& entry);
   void closeMenus();
+  // LANGUAGE, MANUAL and EXIT in their places, or in the row under the photo while the
+  // CUSTOM page is open.
+  void placeMenus(bool underPhoto);
+  void placeMenuList(QListWidget* list, QPushButton* button, int dy);
+  void hideEntriesUnderPage();
   QPushButton* makeButton(const QString& text, int w, int h, Align align, int dx, int dy);
 
   Services services_;
@@ -187,6 +194,7 @@ class Application : public QObject {
   Phase phase_ = Phase::Idle;
   bool keyListenerInstalled_ = false;
   bool pagesBuilt_ = false;
+  bool menusUnderPhoto_ = false;
   std::thread probeThread_;
   std::atomic<bool> stopProbe_{false};
   std::vector<QTimer*> tasks_;

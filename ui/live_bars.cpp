@@ -6,6 +6,7 @@
 
 #include "app/usage_log.h"
 #include "link/trace.h"
+#include "ui/curve_chart.h"
 #include "ui/widgets.h"
 
 namespace tkb::ui {
@@ -57,6 +58,17 @@ int AplicarCurva(const ControllerState& state, int pedal, int v) {
   return static_cast<int>(std::trunc((x - low) / (p[segment] - low) * 10 + 10 * (segment - 1)));
 }
 
+int curveInput(const ControllerState& state, int pedal, int v) {
+  if (pedal != kBrakePedal) return v;
+  if (state.cheto <= 0) return 100;
+  return std::min(100, static_cast<int>(std::trunc(v * 100.0 / state.cheto)));
+}
+
+int curveOutput(const ControllerState& state, int pedal, int v) {
+  const Curve& p = pedal == kClutchPedal ? state.clutchCurve : pedal == kBrakePedal ? state.brakeCurve : state.throttleCurve;
+  return static_cast<int>(std::trunc(curveOutputAt(p, curveInput(state, pedal, v))));
+}
+
 LiveBars::LiveBars(ControllerState& state, PageLinks& links, AxesSource axes, LogSource log)
     : state_(state), links_(links), axes_(std::move(axes)), log_(std::move(log)) {
   for (auto& column : proHistory_) column.fill(kEmptyHistoryEntry);
@@ -71,10 +83,12 @@ void LiveBars::setHistoryEntry(int pedal, int index, const std::string& text) {
   proHistory_[pedal][index] = text;
   QLabel* label = pro.history[pedal][index];
   if (!label) return;
+  // The entries' leading blanks only right-align them; the labels align right by themselves
+  // and keep the room for the digits.
   if (pedal == kBrakePedal) {
     setTextIfChanged(label, recolourToRichText(text));
   } else {
-    setTextIfChanged(label, QString::fromStdString(text));
+    setTextIfChanged(label, QString::fromStdString(text).trimmed());
   }
 }
 
@@ -168,7 +182,7 @@ void LiveBars::RefrescoBarrasSport() {
   for (int p = 0; p < 3; ++p) {
     if (p == kClutchPedal && !state_.hasClutch) continue;
     in[p] = static_cast<int>(std::min(customPercent(raws[p]), kBarMaximum));
-    out[p] = AplicarCurva(state_, p, in[p]);
+    out[p] = curveOutput(state_, p, in[p]);
     setBar(w.output[p], out[p]);
     setBar(w.input[p], in[p]);
     setTextIfChanged(w.outputLabel[p], QString::number(out[p]) + ' ');
@@ -203,10 +217,15 @@ void LiveBars::RefrescoBarrasSport() {
 
 void LiveBars::sendToMonitor(std::uint32_t high, std::uint32_t middle, std::uint32_t low,
                              std::uint32_t clutch, std::uint32_t brake, std::uint32_t throttle) {
+  // Every byte stays a byte: the brake relative to a small brake stop must not spill into
+  // the clutch byte (the monitor stops its bars at the top of its picture by itself).
+  auto byte = [](std::uint32_t v) {
+    return static_cast<std::uint32_t>(std::clamp(static_cast<std::int32_t>(v), 0, 255));
+  };
   monitor::MonitorDatagram d;
   d.message = monitor::kPedalUpdateMessage;
-  d.wParam = monitor::packParameter(high, middle, low);
-  d.lParam = monitor::packParameter(clutch, brake, throttle);
+  d.wParam = monitor::packParameter(high, byte(middle), byte(low));
+  d.lParam = monitor::packParameter(byte(clutch), byte(brake), byte(throttle));
   // The monitor is looked up by its name on every send; none bound means none running.
   if (sender_.send(d)) ++sent_;
 }

@@ -39,6 +39,13 @@ float brakeTotalPercent(int16_t raw);
 // (possible after a profile load) maps every brake input to 100.
 int AplicarCurva(const ControllerState& state, int pedal, int v);
 
+// Where a pedal's input percent meets its curve: the input itself, for the brake the input
+// relative to the brake stop (at most 100; a brake stop of 0 counts as fully pressed).
+int curveInput(const ControllerState& state, int pedal, int v);
+// What the CUSTOM page's OUT bar shows: the curve read as its chart draws it (input across,
+// output up, linear between the points) at curveInput, truncated.
+int curveOutput(const ControllerState& state, int pedal, int v);
+
 // One press tracker: waits for the value to pass the start threshold, follows the peak,
 // and reports the end of the press when the value falls below the end threshold.
 struct PressTracker {

@@ -109,6 +109,16 @@ constexpr LabelTexts kLabelSets[kLabelRoleCount] = {
     {"BRAKE", "FRENO", "FRENO", "FREIN", "BREMSE", "FREIO"},
     // CUSTOM page: clutch title
     {"CLUTCH", "EMBRAGUE", "FRIZIONE", "EMBRAYAGE", "KUPPLUNG", "EMBREAGEM"},
+    // Key lists: ABS key
+    {"ABS", "ABS", "ABS", "ABS", "ABS", "ABS"},
+    // Key lists: brake limit "+" and "-"
+    {"PRESS +", "PRESIÓN +", "PRESSIONE +", "PRESSION +", "DRUCK +", "PRESSÃO +"},
+    {"PRESS -", "PRESIÓN -", "PRESSIONE -", "PRESSION -", "DRUCK -", "PRESSÃO -"},
+    // Key lists: brake limiter "+" and "-"
+    {"LIMITER +", "LIMITADOR +", "LIMITATORE +", "LIMITEUR +", "BEGRENZER +", "LIMITADOR +"},
+    {"LIMITER -", "LIMITADOR -", "LIMITATORE -", "LIMITEUR -", "BEGRENZER -", "LIMITADOR -"},
+    // Key lists: AutoBrake key
+    {"AUTOBRAKE", "AUTOFRENO", "AUTOFRENO", "AUTOFREIN", "AUTOBREMSE", "AUTOFREIO"},
 };
 
 constexpr int kWizardTextCount = static_cast<int>(WizardText::Count);

@@ -25,6 +25,9 @@ enum class LabelRole {
   CustomApply, CustomLoad, CustomSave, CustomDefaultAll, CustomClose, CustomDefault,
   CustomUpperZone, CustomLowerZone, CustomBrakeUpper, CustomAdjustmentArea,
   CustomThrottleTitle, CustomBrakeTitle, CustomClutchTitle,
+  // Captions of the key-letter lists (both pages): the key for ABS, for the brake limit
+  // "+" and "-", for the brake limiter "+" and "-" and for AutoBrake.
+  KeyAbs, KeyPressPlus, KeyPressMinus, KeyLimiterPlus, KeyLimiterMinus, KeyAutoBrake,
   Count
 };
 inline constexpr int kLabelRoleCount = static_cast<int>(LabelRole::Count);

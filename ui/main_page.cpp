@@ -15,6 +15,10 @@ constexpr int kLogoWidth = 390, kLogoHeight = 130;
 constexpr int kPhotoWidth = 410, kPhotoHeight = 260;
 constexpr int kListWidth = 150;
 constexpr int kMenuWidth = 145, kMenuEntryHeight = 40;
+// While the CUSTOM page is open: LANGUAGE, MANUAL and EXIT in a row under the pedal photo.
+constexpr int kMenuRowX = 8, kMenuRowY = 506, kMenuRowGap = 4;
+// What a label inside a button leaves free for the button's border.
+constexpr int kLabelAirPx = 12;
 constexpr int kStripeWidth = 1299, kStripeHeight = 44;
 constexpr int kBackdropWidth = 820, kBackdropHeight = 560;
 
@@ -111,6 +115,7 @@ void Application::buildPicturesAndLists() {
   auto* link = new ClickLabel(kMakerWebAddress, w);
   QFont font = link->font();
   font.setPixelSize(20);
+  font.setUnderline(true);  // the whole address, however long it is
   link->setFont(font);
   link->setStyleSheet("color:#1a4fa0;");
   link->adjustSize();
@@ -119,11 +124,6 @@ void Application::buildPicturesAndLists() {
   link->onClick = [this, link] { event_handler(link, UiEvent::ShortClicked); };
   link->show();
   page_.webLink = link;
-  page_.linkUnderline = makeLabel(w, "_____________________", 20);
-  page_.linkUnderline->setStyleSheet("color:#1a4fa0;");
-  page_.linkUnderline->move(65, 556);
-  page_.linkUnderline->setAttribute(Qt::WA_TransparentForMouseEvents);
-  page_.linkUnderline->show();
 }
 
 void Application::showModelPictures() {
@@ -160,8 +160,8 @@ void Application::create_main_page() {
 
   page_.language = makeButton("LANGUAGE", kMenuWidth, 40, Align::TopRight, -100, 50);
   page_.manual = makeButton("MANUAL", kMenuWidth, 40, Align::TopRight, -100, 110);
-  labels_.add(LabelRole::Language, [b = page_.language](const std::string& t) { b->setText(QString::fromStdString(t)); });
-  labels_.add(LabelRole::Manual, [b = page_.manual](const std::string& t) { b->setText(QString::fromStdString(t)); });
+  labels_.add(LabelRole::Language, [b = page_.language](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
+  labels_.add(LabelRole::Manual, [b = page_.manual](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
 
   // The two big entries: a title and a second line that the language changes.
   auto bigButton = [this](int dy, const char* title, const char* subtitle, QLabel*& titleLabel,
@@ -177,9 +177,8 @@ void Application::create_main_page() {
       l->setAttribute(Qt::WA_TransparentForMouseEvents);
       l->show();  // the button is already shown
     }
-    labels_.add(role, [l = subtitleLabel](const std::string& t) {
-      l->setText(QString::fromStdString(t));
-      l->adjustSize();
+    labels_.add(role, [l = subtitleLabel, b](const std::string& t) {
+      setFittedText(l, QString::fromStdString(t), b->width() - kLabelAirPx);
       placeAligned(l, Align::Center, 0, 24);
     });
     return b;
@@ -192,7 +191,7 @@ void Application::create_main_page() {
     small = makeButton(text, 320, 30, Align::TopMid, -100, smallDy);
     small->hide();
     for (QPushButton* b : {big, small})
-      labels_.add(role, [b](const std::string& t) { b->setText(QString::fromStdString(t)); });
+      labels_.add(role, [b](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
   };
   twin(page_.openMonitor, page_.openMonitor2, "OPEN MONITOR", 50, 470, LabelRole::OpenMonitor);
   twin(page_.closeMonitor, page_.closeMonitor2, "CLOSE MONITOR", 50, 470, LabelRole::CloseMonitor);
@@ -206,7 +205,7 @@ void Application::create_main_page() {
   page_.custom = bigButton(350, "CUSTOM", "ADVANCED ADJUSTMENT", page_.customTitle,
                            page_.customSubtitle, LabelRole::CustomSubtitle);
   page_.exit = makeButton("EXIT", kMenuWidth, 40, Align::TopRight, -100, 480);
-  labels_.add(LabelRole::Exit, [b = page_.exit](const std::string& t) { b->setText(QString::fromStdString(t)); });
+  labels_.add(LabelRole::Exit, [b = page_.exit](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
 
   auto menu = [w](const QStringList& entries, int dy, const char* name) {
     auto* list = new QListWidget(w);
@@ -216,6 +215,8 @@ void Application::create_main_page() {
     list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setFocusPolicy(Qt::NoFocus);
+    // An entry is an action, not a choice that stays marked.
+    list->setSelectionMode(QAbstractItemView::NoSelection);
     setListEntryLook(list);
     placeAligned(list, Align::TopRight, -90, dy);
     list->hide();
@@ -237,9 +238,9 @@ void Application::create_main_page() {
     l->setAttribute(Qt::WA_TransparentForMouseEvents);
     l->show();
     placeAligned(l, Align::Center, -20, 0);
-    labels_.add(role, [l](const std::string& t) {
-      l->setText(QString::fromStdString(t));
-      l->adjustSize();
+    labels_.add(role, [l, b](const std::string& t) {
+      // Shifted 20 px left: the room is the button less twice that and the border.
+      setFittedText(l, QString::fromStdString(t), b->width() - 40 - kLabelAirPx);
       placeAligned(l, Align::Center, -20, 0);
     });
     return b;
@@ -256,6 +257,39 @@ void Application::create_main_page() {
   vrPanel_->readSettings();
   vrPanel_->hide();
   page_.closeVrMonitor->hide();
+}
+
+void Application::placeMenus(bool underPhoto) {
+  if (!page_.language) return;
+  menusUnderPhoto_ = underPhoto;
+  if (underPhoto) {
+    int x = kMenuRowX;
+    for (QPushButton* b : {page_.language, page_.manual, page_.exit}) {
+      b->move(x, kMenuRowY);
+      x += kMenuWidth + kMenuRowGap;
+    }
+    return;
+  }
+  placeAligned(page_.language, Align::TopRight, -100, 50);
+  placeAligned(page_.manual, Align::TopRight, -100, 110);
+  placeAligned(page_.exit, Align::TopRight, -100, 480);
+}
+
+// A menu opens beside its button; under the photo it opens upwards, over the photo.
+void Application::placeMenuList(QListWidget* list, QPushButton* button, int dy) {
+  if (menusUnderPhoto_) {
+    list->move(button->x(), button->geometry().bottom() + 1 - list->height());
+  } else {
+    placeAligned(list, Align::TopRight, -90, dy);
+  }
+}
+
+// A page covers the middle of the main page; the entries it would cut in half go while it
+// is open (showModeButtonsAfterPage brings them back).
+void Application::hideEntriesUnderPage() {
+  for (QWidget* w : std::initializer_list<QWidget*>{page_.pro, page_.custom, page_.activatePro,
+                                                    page_.activateCustom, page_.proMark, page_.customMark})
+    if (w) w->hide();
 }
 
 void Application::closeMenus() {
@@ -323,7 +357,6 @@ bool Application::mainPageBranch(QObject* object) {
     trace("\nVR Button pressed - Inicio\n");
     vrPanel_->show();
     vrPanel_->raise();
-    vrPanel_->applyButton()->raise();
     if (startMonitor(VrMonitorProcess, true)) {
       p.openVrMonitor->hide();
       p.closeVrMonitor->show();
@@ -350,6 +383,7 @@ bool Application::mainPageBranch(QObject* object) {
     trace("\nLanguage Button pressed - Inicio\n");
     p.language->hide();
     p.manual->hide();
+    placeMenuList(p.languageList, p.language, 50);
     p.languageList->show();
     p.languageList->raise();
     p.manualList->hide();
@@ -357,6 +391,7 @@ bool Application::mainPageBranch(QObject* object) {
   } else if (object == p.manual) {
     trace("\nManual Button pressed - Inicio\n");
     p.manual->hide();
+    placeMenuList(p.manualList, p.manual, 120);
     p.manualList->show();
     p.manualList->raise();
     p.languageList->hide();
@@ -365,8 +400,10 @@ bool Application::mainPageBranch(QObject* object) {
     trace("\nPro Button pressed - Inicio");
     p.languageList->hide();
     p.manualList->hide();
+    hideEntriesUnderPage();
     proPage_->show();
     proPage_->raise();
+    if (hooks_.proPageOpened) hooks_.proPageOpened(state.calibrated);
     if (state.calibrated) {
       state.zonesEnabled = true;
       state.proProfileActive = true;
@@ -378,15 +415,16 @@ bool Application::mainPageBranch(QObject* object) {
     }
     // The page shows the zones the controller really holds.
     for (Query q : {Query::ClutchZones, Query::BrakeZones, Query::ThrottleZones}) controller.query(q);
-    if (hooks_.proPageOpened) hooks_.proPageOpened(state.calibrated);
+    if (hooks_.proZonesReadBack) hooks_.proZonesReadBack();
     trace("\nPro Button pressed - Final\n");
   } else if (object == p.custom) {
     trace("\nSports Button pressed - Inicio");
     p.languageList->hide();
     p.manualList->hide();
-    p.custom->hide();
+    hideEntriesUnderPage();
     customPage_->show();
     customPage_->raise();
+    placeMenus(true);
     p.language->show();
     p.manual->show();
     p.exit->show();

@@ -30,8 +30,7 @@ struct MainPage {
   QComboBox* modelList = nullptr;
   QComboBox* colourList = nullptr;
   QLabel* footer = nullptr;
-  QLabel* webLink = nullptr;
-  QLabel* linkUnderline = nullptr;
+  QLabel* webLink = nullptr;  // underlined in its own font
   QLabel* firmwareLabel = nullptr;
   QLabel* profileLabel = nullptr;
   std::array<QLabel*, 3> modeLabels{};  // "Mode: PRO", "Mode: CUSTOM", "Mode: CUSTOM M"

@@ -24,6 +24,7 @@ std::unique_ptr<InstalledPages> installPages(Application& app) {
     if (customLetters) customLetters();
   };
   h.proPageOpened = [pro](bool calibrated) { pro->pageOpened(calibrated); };
+  h.proZonesReadBack = [pro] { pro->showZonesFromState(); };
   h.autocal = [pro] { pro->autocal(); };
   h.proBrakeUpperStep = [pro](int delta) { pro->brakeUpperStep(delta); };
   auto customLed = h.autoBrakeLed;

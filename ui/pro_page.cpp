@@ -19,6 +19,16 @@ constexpr int kTwoPedalShift[3] = {0, 200, 100};
 constexpr int kColumnY = 135, kValueY = 350, kZonesOffShift = 50;
 constexpr int kBarHeight = 202, kBarTop = 4;
 constexpr int kWizardPause = 450, kSavePause = 100;
+constexpr int kZoneColumnWidth = 130;
+constexpr int kNameRoomPx = 200;
+// The key-letter lists: a caption, then the list.
+constexpr int kCaptionWidth = 72, kCaptionGap = 4, kListRowPx = 33, kListTop = 345;
+// The AutoBrake switch stands left of the lowest list, its label left of it.
+constexpr int kSwitchLeftOfLists = 58, kSwitchLabelGap = 6;
+// Where the wizard's arrows stand on the pedal faces of the calibration pictures (window
+// x of each face's centre by pedal, three- and two-pedal sets; the top of the arrows).
+constexpr int kArrowFaceX[2][3] = {{122, 225, 328}, {0, 162, 288}};
+constexpr int kArrowTop = 262, kArrowWidth = 60, kArrowHeight = 100;
 const char* const kAbsLetters[] = {"F11", "F12", "M+C+y", "M+C+h", "M+C+u"};
 const char* const kAutoBrakeLetters[] = {"M+C+k", "M+C+l", "M+C+p"};
 const char* const kMasLetters[] = {"F2", "F4", "M+C+a", "M+C+s", "M+C+d", "M+C+f"};
@@ -97,13 +107,10 @@ void ProPage::Create_pro_page(QWidget* container) {
   ControllerState& state = app_.controller.state;
   LabelBoard& board = app_.labels();
   auto onText = [&board](LabelRole role, QAbstractButton* b) {
-    board.add(role, [b](const std::string& t) { b->setText(QString::fromStdString(t)); });
+    board.add(role, [b](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
   };
   auto onLabel = [&board](LabelRole role, QLabel* l) {
-    board.add(role, [l](const std::string& t) {
-      l->setText(QString::fromStdString(t));
-      l->adjustSize();
-    });
+    board.add(role, [l](const std::string& t) { setFittedText(l, QString::fromStdString(t), kNameRoomPx); });
   };
   links_.excess.parcial = 0;
   links_.excess.numero = 0;
@@ -155,9 +162,8 @@ void ProPage::Create_pro_page(QWidget* container) {
     l->setStyleSheet("color:#3fd16a;");
     auto centre = [l, this] { l->move(410 - l->width() / 2, page->height() - 98 - l->height() / 2); };
     centre();
-    board.add(confirmRoles[i], [l, centre](const std::string& t) {
-      l->setText(QString::fromStdString(t));
-      l->adjustSize();
+    board.add(confirmRoles[i], [l, centre, this](const std::string& t) {
+      setFittedText(l, QString::fromStdString(t), page->width());
       centre();
     });
     l->hide();
@@ -243,6 +249,8 @@ void ProPage::buildColumn(int pedal) {
     QLabel* entry = whiteLabel(history, kEmptyHistoryEntry, 10);
     entry->setTextFormat(pedal == kBrakePedal ? Qt::RichText : Qt::PlainText);
     entry->setGeometry(0, i * 15, 35, 15);
+    // The entries' leading blanks only pushed them right: they are drawn right-aligned.
+    entry->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     bars_->pro.history[pedal][i] = entry;
   }
   historyColumns[pedal] = history;
@@ -251,20 +259,17 @@ void ProPage::buildColumn(int pedal) {
 void ProPage::buildZoneColumn(int pedal) {
   ZoneColumn& z = zones[pedal];
   z.column = new QFrame(page);
-  z.column->resize(130, 210);
+  z.column->resize(kZoneColumnWidth, 210);
   const bool brake = pedal == kBrakePedal;
   z.upperLabel = whiteLabel(z.column, brake ? "MAX BRAKE PRESS" : "TOP DEAD ZONE", 12);
   z.lowerLabel = whiteLabel(z.column, "LOWER DEAD ZONE", 12);
   z.upperLabel->move(4, 0);
   z.lowerLabel->move(4, 62);
-  app_.labels().add(brake ? LabelRole::ProBrakeLimit : LabelRole::ProUpperZone, [l = z.upperLabel](const std::string& t) {
-    l->setText(QString::fromStdString(t));
-    l->adjustSize();
-  });
-  app_.labels().add(LabelRole::ProLowerZone, [l = z.lowerLabel](const std::string& t) {
-    l->setText(QString::fromStdString(t));
-    l->adjustSize();
-  });
+  auto fit = [](QLabel* l) {
+    return [l](const std::string& t) { setFittedText(l, QString::fromStdString(t), kZoneColumnWidth - 2 * l->x()); };
+  };
+  app_.labels().add(brake ? LabelRole::ProBrakeLimit : LabelRole::ProUpperZone, fit(z.upperLabel));
+  app_.labels().add(LabelRole::ProLowerZone, fit(z.lowerLabel));
   auto row = [&](int y, ValueBox*& box, QPushButton*& minus, QPushButton*& plus, bool upper) {
     minus = new QPushButton("-", z.column);
     plus = new QPushButton("+", z.column);
@@ -297,6 +302,19 @@ void ProPage::buildBrakeExtras() {
   masList = letterList(page, kMasLetters, 6);
   menosList = letterList(page, kMenosLetters, 6);
   autoBrakeList = letterList(page, kAutoBrakeLetters, 3);
+  const LabelRole captionRoles[4] = {LabelRole::KeyAbs, LabelRole::KeyPressPlus, LabelRole::KeyPressMinus,
+                                     LabelRole::KeyAutoBrake};
+  const char* const captionTexts[4] = {"ABS", "PRESS +", "PRESS -", "AUTOBRAKE"};
+  for (int i = 0; i < 4; ++i) {
+    QLabel* caption = whiteLabel(page, captionTexts[i], 11);
+    caption->setFixedWidth(kCaptionWidth);
+    caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    app_.labels().add(captionRoles[i], [caption](const std::string& t) {
+      setFittedText(caption, QString::fromStdString(t), kCaptionWidth);
+      caption->setFixedWidth(kCaptionWidth);
+    });
+    listCaptions[i] = caption;
+  }
   absList->setCurrentIndex(std::min<int>(state.letterAbs, 4));
   masList->setCurrentIndex(std::min<int>(state.letterMas, 5));
   menosList->setCurrentIndex(std::min<int>(state.letterMenos, 5));
@@ -320,7 +338,19 @@ void ProPage::buildBrakeExtras() {
   autoBrakeLabel->setVisible(state.hasClutch);
   autoBrakeTest->setVisible(!state.hasClutch);
   autoBrakeList->setVisible(!state.hasClutch);
+  listCaptions[3]->setVisible(!state.hasClutch);
   led->setVisible(!state.hasClutch);
+
+  // The wizard's arrows over the calibration picture: green down on the pedal to press,
+  // red up on every pedal that must rest.
+  for (int p = 0; p < 3; ++p) {
+    pressArrows[p] = new Picture(app_.window(), ":/pictures/arrow_down.svg", kArrowWidth, kArrowHeight);
+    restArrows[p] = new Picture(app_.window(), ":/pictures/arrow_up.svg", kArrowWidth, kArrowHeight);
+    for (QLabel* arrow : {pressArrows[p], restArrows[p]}) {
+      arrow->move(kArrowFaceX[state.hasClutch ? 0 : 1][p] - kArrowWidth / 2, kArrowTop);
+      arrow->hide();
+    }
+  }
 }
 
 void ProPage::moveColumns(bool zonesEnabled) {
@@ -334,14 +364,21 @@ void ProPage::moveColumns(bool zonesEnabled) {
     zones[p].column->move(proZoneColumnX(p, clutch), kColumnY);
   }
   const int bx = proZoneColumnX(kBrakePedal, clutch) + 22;
-  absList->move(bx, 345);
-  masList->move(bx, 378);
-  menosList->move(bx, 411);
-  autoBrakeLabel->move(bx - 100, 444);
-  autoBrakeSwitch->move(bx, 442);
+  QComboBox* const brakeLists[3] = {absList, masList, menosList};
+  for (int i = 0; i < 3; ++i) {
+    const int y = kListTop + i * kListRowPx;
+    listCaptions[i]->move(bx, y + (brakeLists[i]->height() - listCaptions[i]->height()) / 2);
+    brakeLists[i]->move(bx + kCaptionWidth + kCaptionGap, y);
+  }
+  // Beside the lowest list, clear of the confirmations below.
+  const int switchY = kListTop + 2 * kListRowPx;
+  autoBrakeSwitch->move(bx - kSwitchLeftOfLists, switchY);
+  autoBrakeLabel->move(autoBrakeSwitch->x() - kSwitchLabelGap - autoBrakeLabel->width(),
+                       switchY + (autoBrakeSwitch->height() - autoBrakeLabel->height()) / 2);
   const int tx = proZoneColumnX(kThrottlePedal, clutch) + 62;
   autoBrakeTest->move(tx, 360);
   autoBrakeList->move(tx, 398);
+  listCaptions[3]->move(tx - kCaptionGap - kCaptionWidth, 398 + (autoBrakeList->height() - listCaptions[3]->height()) / 2);
   led->move(tx + 140, 365);
 }
 
@@ -373,6 +410,20 @@ void ProPage::MostrarPasoCalibracion(int step) {
       if (photo) photo->hide();
     photos[kind]->show();
   }
+  showArrows(step);
+}
+
+// Step 0: every pedal rests; steps 1 to 3: the throttle, the brake, the clutch is pressed.
+void ProPage::showArrows(int step) {
+  const bool clutch = app_.controller.state.hasClutch;
+  const int pressed = step == 1 ? kThrottlePedal : step == 2 ? kBrakePedal : step == 3 ? kClutchPedal : -1;
+  for (int p = 0; p < 3; ++p) {
+    const bool present = p != kClutchPedal || clutch;
+    pressArrows[p]->setVisible(present && p == pressed);
+    restArrows[p]->setVisible(present && step == 0);
+    if (pressArrows[p]->isVisible()) pressArrows[p]->raise();
+    if (restArrows[p]->isVisible()) restArrows[p]->raise();
+  }
 }
 
 void ProPage::hideConfirmations(int except) {
@@ -385,6 +436,7 @@ void ProPage::showAutoBrakeWidgets(bool show) {
   autoBrakeLabel->setVisible(show && clutch);
   autoBrakeTest->setVisible(show && !clutch);
   autoBrakeList->setVisible(show && !clutch);
+  listCaptions[3]->setVisible(show && !clutch);
   led->setVisible(show && !clutch);
 }
 
@@ -395,6 +447,7 @@ void ProPage::showZoneControls(bool on) {
   loadProfile->setVisible(on);
   for (int p = 0; p < 3; ++p) zones[p].column->setVisible(on && (p != kClutchPedal || clutch));
   for (QComboBox* list : {absList, masList, menosList}) list->setVisible(on);
+  for (int i = 0; i < 3; ++i) listCaptions[i]->setVisible(on);
   moveColumns(on);
   if (on) {
     bars_->ActualizarBarras();
@@ -553,7 +606,6 @@ void ProPage::pageOpened(bool calibrated) {
     wizardText->show();
     wizardNote->show();
   }
-  showZonesFromState();
 }
 
 void ProPage::afterPause(int ms, std::function<void()> rest) {
@@ -640,6 +692,7 @@ void ProPage::saveProCalibration() {
   trace("\nSave PRO calibration pressed - Inicio");
   app_.showModelPictures();
   for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
+  showArrows(-1);
   showAutoBrakeWidgets(true);
   Controller& c = app_.controller;
   c.query(Query::CalibrationReadings);
@@ -691,6 +744,7 @@ void ProPage::cancelCalibration() {
   Controller& c = app_.controller;
   app_.showModelPictures();
   for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
+  showArrows(-1);
   showAutoBrakeWidgets(true);
   if (UsageLog* log = app_.usageLog()) log->calibrationCancelled();
   c.SetPedalesRestaurar();
@@ -713,6 +767,7 @@ void ProPage::exitPro() {
   ControllerState& s = app_.controller.state;
   cancel->hide();
   for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
+  showArrows(-1);
   app_.showModelPictures();
   hideConfirmations();
   if (pCount_ > 0) {
@@ -721,6 +776,8 @@ void ProPage::exitPro() {
     app_.event_handler(setZones, UiEvent::ShortClicked);
     s.zonesEnabled = true;
   }
+  // The calibration hid the AutoBrake widgets; they belong to a calibrated set.
+  showAutoBrakeWidgets(s.calibrated);
   page->hide();
   // An unfinished wizard is over: its buttons go with the page.
   next->hide();
@@ -813,15 +870,12 @@ bool ProPage::eventBranch(QObject* object, UiEvent event) {
     profiles_.recordActiveProfile(app_.basePath());
     trace("\nAplicar zones PRO pressed - Final\n");
   } else if (object == saveProfile) {
-    trace("\nGuardar zones PRO pressed - Inicio");
+    // The profile operations print their own "Guardar/Cargar zones PRO pressed" lines.
     hideConfirmations(1);
     profiles_.GuardarPerfilPro();
-    trace("\nGuardar zones PRO pressed - Final\n");
   } else if (object == loadProfile) {
-    trace("\nCargar zones PRO pressed - Inicio");
     hideConfirmations(2);
     profiles_.CargarPerfilPro();
-    trace("\nCargar zones PRO pressed - Final\n");
   } else if (object == abs) {
     autocal();
   }

@@ -96,6 +96,11 @@ class ProPage {
   QLabel* autoBrakeLabel = nullptr;
   QPushButton* autoBrakeTest = nullptr;
   Led* led = nullptr;
+  // Captions of the ABS, Mas, Menos and AutoBrake lists.
+  std::array<QLabel*, 4> listCaptions{};
+  // The wizard's arrows over the calibration picture, by pedal: press this one, rest.
+  std::array<QLabel*, 3> pressArrows{};
+  std::array<QLabel*, 3> restArrows{};
   int ledBrightness() const { return led != nullptr ? led->brightness() : 0; }
 
  private:
@@ -111,6 +116,7 @@ class ProPage {
   void zoneButton(int pedal, bool upper, bool plus);
   void moveColumns(bool zonesEnabled);
   void showAutoBrakeWidgets(bool show);
+  void showArrows(int step);
   void calibratePro();
   void proNext();
   void saveProCalibration();

@@ -6,6 +6,7 @@
 
 #include "link/trace.h"
 #include "ui/application.h"
+#include "ui/live_bars.h"
 #include "ui/page_links.h"
 #include "ui/pedal_bar.h"
 #include "ui/switch_led.h"
@@ -45,6 +46,7 @@ constexpr int kMarkerScalePx = 178;
 
 constexpr int kHistoryCentreRight = 105, kHistoryCentreUp = 65, kHistoryW = 22, kHistoryH = 155;
 constexpr int kHistoryStepPx = 15;
+constexpr int kLabelMarginPx = 3;
 constexpr const char* kHistoryIdle = "     --";
 constexpr int kLiveMarkerPeriodMs = 50;
 
@@ -76,19 +78,20 @@ const ZoneField kLowerZones[kPedalCount] = {
 // The four key-letter lists of CUSTOM mode; the index of the chosen entry is the value.
 struct LetterListRole {
   const char* caption;
+  LabelRole captionRole;
   std::array<const char*, kLetterEntries> entries;
   uint8_t ControllerState::*field;
   void (Controller::*send)();
   const char* traceLine;
 };
 const LetterListRole kLetterLists[4] = {
-    {"PRESS +", {"F2", "F4", "M+C+a", "M+C+s", "M+C+d", "M+C+f"}, &ControllerState::letterMas,
+    {"PRESS +", LabelRole::KeyPressPlus, {"F2", "F4", "M+C+a", "M+C+s", "M+C+d", "M+C+f"}, &ControllerState::letterMas,
      &Controller::MandarLetraMas, "Option: Lista mas sport\n"},
-    {"PRESS -", {"F1", "F3", "M+C+z", "M+C+x", "M+C+c", "M+C+v"}, &ControllerState::letterMenos,
+    {"PRESS -", LabelRole::KeyPressMinus, {"F1", "F3", "M+C+z", "M+C+x", "M+C+c", "M+C+v"}, &ControllerState::letterMenos,
      &Controller::MandarLetraMenos, "Option: Lista menos sport\n"},
-    {"LIMITER +", {"F6", "F8", "F10", "M+C+q", "M+C+w", "M+C+e"}, &ControllerState::letterMas2,
+    {"LIMITER +", LabelRole::KeyLimiterPlus, {"F6", "F8", "F10", "M+C+q", "M+C+w", "M+C+e"}, &ControllerState::letterMas2,
      &Controller::MandarLetraMas2, "Option: Lista mas sport 2\n"},
-    {"LIMITER -", {"F5", "F7", "F9", "M+C+b", "M+C+n", "M+C+m"}, &ControllerState::letterMenos2,
+    {"LIMITER -", LabelRole::KeyLimiterMinus, {"F5", "F7", "F9", "M+C+b", "M+C+n", "M+C+m"}, &ControllerState::letterMenos2,
      &Controller::MandarLetraMenos2, "Option: Lista menos sport 2\n"},
 };
 const char* const kAutoBreakEntries[] = {"M+C+k", "M+C+l", "M+C+p"};
@@ -124,6 +127,7 @@ int panelX(bool hasClutch, int pedal) {
   return kPageWidth / 2 - kSportPanelWidth / 2 + offset;
 }
 int panelY() { return kPageHeight / 2 - kSportPanelHeight / 2 - kPanelRaisePx; }
+int brakeHistoryX() { return kSportPanelWidth / 2 + kHistoryCentreRight - kHistoryW / 2; }
 
 QLabel* label(QWidget* parent, const QString& text, int x, int y, int pixelSize = 12) {
   QLabel* l = makeLabel(parent, text, pixelSize);
@@ -161,7 +165,7 @@ QPushButton* pageButton(QWidget* parent, const char* text, int w, int h) {
   return b;
 }
 
-void setButtonText(QPushButton* b, const std::string& text) { b->setText(QString::fromStdString(text)); }
+void setButtonText(QPushButton* b, const std::string& text) { setFittedText(b, QString::fromStdString(text)); }
 
 }  // namespace
 
@@ -333,11 +337,10 @@ void SportPage::buildPanel(int pedal, QWidget* page, bool hasClutch) {
   };
   zoneRow(kUpperRow, p.upperMinus, p.upper, p.upperPlus, p.upperLabel, "TOP DEAD ZONE");
   zoneRow(kLowerRow, p.lowerMinus, p.lower, p.lowerPlus, p.lowerLabel, "LOWER DEAD ZONE");
-  auto relabel = [](QLabel* l) {
-    return [l](const std::string& t) {
-      l->setText(QString::fromStdString(t));
-      l->adjustSize();
-    };
+  // The row labels end at the panel's edge, or in the brake panel at its history column.
+  const int labelRoom = (pedal == kBrakePedal ? brakeHistoryX() : kSportPanelWidth) - kRowLabelX - kLabelMarginPx;
+  auto relabel = [labelRoom](QLabel* l) {
+    return [l, labelRoom](const std::string& t) { setFittedText(l, QString::fromStdString(t), labelRoom); };
   };
   app_.labels().add(pedal == kBrakePedal ? LabelRole::CustomBrakeUpper : LabelRole::CustomUpperZone,
                     relabel(p.upperLabel));
@@ -405,7 +408,7 @@ void SportPage::buildBrakeParts(SportPedalPanel& brake) {
       line(panel, kBrakeStopMarkerX, upperMarkerY(kBrakeStopInactive), kMarkerW, kMarkerH, "#ffd23f");
 
   // The history column: centred 105 px right of and 65 px above the panel's centre.
-  const int columnX = kSportPanelWidth / 2 + kHistoryCentreRight - kHistoryW / 2;
+  const int columnX = brakeHistoryX();
   const int columnY = kSportPanelHeight / 2 - kHistoryCentreUp - kHistoryH / 2;
   for (int i = 0; i < kBrakeHistoryEntries; ++i) {
     widgets_.brakeHistory[i] = label(panel, kHistoryIdle, columnX, columnY + i * kHistoryStepPx, 11);
@@ -449,6 +452,10 @@ void SportPage::buildLetterLists(QWidget* page) {
     const int x = 8 + i * kGroupW;
     QLabel* caption = label(page, kLetterLists[i].caption, x, kStripY + 6, 11);
     caption->setFixedWidth(kCaptionW);
+    app_.labels().add(kLetterLists[i].captionRole, [caption](const std::string& t) {
+      setFittedText(caption, QString::fromStdString(t), kCaptionW);
+      caption->setFixedWidth(kCaptionW);
+    });
     auto* list = new QComboBox(page);
     for (const char* entry : kLetterLists[i].entries) list->addItem(entry);
     list->setGeometry(x + kCaptionW, kStripY, kListW, 26);
@@ -791,7 +798,8 @@ void SportPage::followLiveInputs() {
   const bool hasClutch = app_.controller.state.hasClutch;
   widgets_.pedals[kClutchPedal].chart->setLiveInput(hasClutch ? std::optional<int>(percent(axes.axis3))
                                                               : std::nullopt);
-  widgets_.pedals[kBrakePedal].chart->setLiveInput(percent(axes.axis2));
+  // The brake meets its curve relative to the brake stop, as its OUT bar does.
+  widgets_.pedals[kBrakePedal].chart->setLiveInput(curveInput(app_.controller.state, kBrakePedal, percent(axes.axis2)));
   widgets_.pedals[kThrottlePedal].chart->setLiveInput(percent(axes.axis1));
 }
 

@@ -11,7 +11,9 @@ namespace tkb::ui {
 namespace {
 constexpr int kPanelWidth = 360, kPanelHeight = 220;
 constexpr int kBoxWidth = 38, kBoxHeight = 25, kStepWidth = 26;
-constexpr int kApplyWidth = 300, kApplyHeight = 30, kApplyX = -100, kApplyY = 100;
+// A label stands above its "-", box and "+" (102 px together) and may be a little wider.
+constexpr int kLabelRoomPx = 110;
+constexpr int kApplyWidth = 300, kApplyHeight = 30, kApplyBottomGap = 6;
 // The VR keys are read through a 5-byte buffer: at most four characters count.
 constexpr std::size_t kVrReadBuffer = 5;
 constexpr const char* kMonitorSection = "MONITOR";
@@ -55,8 +57,7 @@ VrPanel::VrPanel(QWidget* parent, const AppConfig& config, LabelBoard& labels,
     QLabel* label = labels_[i];
     const int labelX = s.labelX, labelY = s.labelY;
     labels.add(kRoles[i], [label, labelX, labelY](const std::string& text) {
-      label->setText(QString::fromStdString(text));
-      label->adjustSize();
+      setFittedText(label, QString::fromStdString(text), kLabelRoomPx);
       placeAligned(label, Align::Center, labelX, labelY);
     });
     for (QPushButton* b : {minus_[i], plus_[i]}) {
@@ -65,38 +66,16 @@ VrPanel::VrPanel(QWidget* parent, const AppConfig& config, LabelBoard& labels,
     }
     boxes_[i]->installEventFilter(this);
   }
-  // The layout places APPLY VR SETTINGS partly outside the panel (70 px to its left, 5 px
-  // below). A child would be clipped there, and longer translations lose their first
-  // letters, so the button lives on the window and follows the panel.
-  apply_ = new QPushButton("APPLY VR SETTINGS", parent);
-  apply_->resize(kApplyWidth, kApplyHeight);
+  // APPLY VR SETTINGS along the panel's bottom edge, inside it (a button hanging out of the
+  // panel would lie over whatever is beside it).
+  apply_ = new QPushButton("APPLY VR SETTINGS", this);
+  apply_->setGeometry((kPanelWidth - kApplyWidth) / 2, kPanelHeight - kApplyHeight - kApplyBottomGap,
+                      kApplyWidth, kApplyHeight);
   apply_->setFocusPolicy(Qt::NoFocus);
-  apply_->hide();
   setButtonLook(apply_, ButtonLook::Normal);
   labels.add(LabelRole::VrApply,
-             [this](const std::string& text) { apply_->setText(QString::fromStdString(text)); });
+             [this](const std::string& text) { setFittedText(apply_, QString::fromStdString(text)); });
   connect(apply_, &QPushButton::clicked, this, [this] { handleClick(apply_); });
-}
-
-QPoint VrPanel::applyPosition() const {
-  return pos() + QPoint((width() - kApplyWidth) / 2 + kApplyX, (height() - kApplyHeight) / 2 + kApplyY);
-}
-
-void VrPanel::moveEvent(QMoveEvent* event) {
-  apply_->move(applyPosition());
-  QWidget::moveEvent(event);
-}
-
-void VrPanel::showEvent(QShowEvent* event) {
-  apply_->move(applyPosition());
-  apply_->show();
-  apply_->raise();
-  QWidget::showEvent(event);
-}
-
-void VrPanel::hideEvent(QHideEvent* event) {
-  apply_->hide();
-  QWidget::hideEvent(event);
 }
 
 bool VrPanel::eventFilter(QObject* watched, QEvent* event) {

@@ -44,14 +44,9 @@ class VrPanel : public QWidget {
   QPushButton* plusButton(int i) const { return plus_[i]; }
   QLabel* label(int i) const { return labels_[i]; }
   QPushButton* applyButton() const { return apply_; }
-  // Where APPLY VR SETTINGS sits: centre offset (-100, 100) from the panel's centre.
-  QPoint applyPosition() const;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void moveEvent(QMoveEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
 
  private:
   const AppConfig& config_;

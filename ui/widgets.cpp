@@ -1,6 +1,9 @@
 #include "ui/widgets.h"
 
 #include <QFont>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <algorithm>
 #include <QVariant>
 
 namespace tkb::ui {
@@ -125,8 +128,46 @@ QLabel* makeLabel(QWidget* parent, const QString& text, int pixelSize) {
   QFont font = label->font();
   font.setPixelSize(pixelSize);
   label->setFont(font);
+  label->setAttribute(Qt::WA_TransparentForMouseEvents);
   label->adjustSize();
   return label;
+}
+
+namespace {
+constexpr const char* kDesignSizeProperty = "tkbDesignPx";
+constexpr int kButtonBorderPx = 4;  // per side: the border and a little air
+
+int widestLine(const QFontMetrics& fm, const QString& text) {
+  int width = 0;
+  for (const QString& line : text.split('\n')) width = std::max(width, fm.horizontalAdvance(line));
+  return width;
+}
+
+// The widget's own text size (kept from the first call) and the largest size down to the
+// readable minimum in which the text is at most maxWidth wide.
+void fitFont(QWidget* w, const QString& text, int maxWidth) {
+  QVariant design = w->property(kDesignSizeProperty);
+  if (!design.isValid()) {
+    design = QFontInfo(w->font()).pixelSize();
+    w->setProperty(kDesignSizeProperty, design);
+  }
+  QFont font = w->font();
+  int size = design.toInt();
+  font.setPixelSize(size);
+  while (size > kMinReadablePx && widestLine(QFontMetrics(font), text) > maxWidth) font.setPixelSize(--size);
+  if (font != w->font()) w->setFont(font);
+}
+}  // namespace
+
+void setFittedText(QLabel* label, const QString& text, int maxWidth) {
+  fitFont(label, text, maxWidth);
+  label->setText(text);
+  label->adjustSize();
+}
+
+void setFittedText(QAbstractButton* button, const QString& text) {
+  fitFont(button, text, button->width() - 2 * kButtonBorderPx);
+  button->setText(text);
 }
 
 }  // namespace tkb::ui
@@ -148,6 +189,8 @@ Picture::Picture(QWidget* parent, QString resource, int width, int height)
     : QLabel(parent), resource_(std::move(resource)) {
   resize(width, height);
   setAttribute(Qt::WA_TranslucentBackground);
+  // Pictures never take clicks: a click on one reaches what lies below (the background).
+  setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
 void Picture::showEvent(QShowEvent* event) {

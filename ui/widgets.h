@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QColor>
+#include <QAbstractButton>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -46,8 +47,18 @@ class ValueBox : public QSpinBox {
   std::function<void(int)> handler_;
 };
 
-// A plain text label sized to its text.
+// A plain text label sized to its text. Like every picture, it lets clicks through to
+// what lies below it.
 QLabel* makeLabel(QWidget* parent, const QString& text, int pixelSize = 19);
+
+// The smallest text the pages shrink a translation to; below it a text is not read easily.
+inline constexpr int kMinReadablePx = 9;
+// Shows a text in the widget's own text size or, when that would not fit maxWidth pixels,
+// in the largest smaller size that does (never below kMinReadablePx); a label is then
+// sized to its text. Each call starts again from the widget's own size.
+void setFittedText(QLabel* label, const QString& text, int maxWidth);
+// A button's room is its width less its border.
+void setFittedText(QAbstractButton* button, const QString& text);
 
 }  // namespace tkb::ui
 
