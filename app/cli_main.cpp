@@ -6,6 +6,8 @@
 //                                 (.tks) profile, and name it on the controller
 //   tkb-cli profile load FILE     load a profile: the state, the commands the pages send
 //                                 for it and the naming, as the LOAD buttons do
+//   tkb-cli doctor                what the pedal set needs on this computer, each problem
+//                                 with its fix; exit status 0 when nothing is wrong
 // Trace lines of the link go to standard error so that standard output stays parseable.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "app/app_config.h"
+#include "app/doctor.h"
 #include "app/install_layout.h"
 #include "app/profiles.h"
 #include "app/startup_reads.h"
@@ -92,6 +95,7 @@ void usage(FILE* out = stderr) {
                "       tkb-cli [--passes N] dump\n"
                "       tkb-cli [--passes N] set FIELD VALUE...\n"
                "       tkb-cli [--passes N] profile save|load FILE.tkb|FILE.tks\n"
+               "       tkb-cli doctor\n"
                "Fields: language NAME, proProfileName TEXT, sportProfileName TEXT");
   for (const Field& f : numericFields())
     std::fprintf(out, ", %s%s", f.name, f.count > 1 ? " V0..V10" : " N");
@@ -378,6 +382,12 @@ int main(int argc, char** argv) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     usage(stdout);
     return 0;
+  }
+  if (args.size() == 1 && args[0] == "doctor") {
+    tkb::setTraceSink(stderr);
+    const tkb::DoctorReport report = tkb::runDoctor();
+    std::fputs(report.text().c_str(), stdout);
+    return report.problems() == 0 ? 0 : 1;
   }
   int passes = 2;
   if (args.size() >= 2 && args[0] == "--passes") {

@@ -1,12 +1,18 @@
-// bench_live_bars: the cost of the live bars of the PRO page.
+// bench_live_bars: the cost of the live bars.
 //   - time of one RefrescoBarrasPro run on real widgets (median and worst of 10,000 runs),
 //     with the pedals following the simulated driver's pattern, a monitor bound to the
 //     channel, and the usage and brake logs written;
-//   - CPU share of the whole program (window, emulator and the three 10 ms tasks) with the
-//     PRO page open and the simulated driver pressing the pedals, over N seconds.
+//   - CPU share of the whole program (window and the 10 ms tasks; the emulated pedal set
+//     runs in a child process), whole process and main thread, over N seconds each: PRO page with the simulated driver
+//     pressing the pedals, CUSTOM page likewise, PRO page with the pedals at rest, and the
+//     window minimised with the pedals moving; with each, the repaints per second of every
+//     kind of widget and the window's frames per second.
 // Uses the platform in QT_QPA_PLATFORM (offscreen when unset). Usage: bench_live_bars [seconds]
 #include <stdlib.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -19,6 +25,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +35,7 @@
 #include "link/trace.h"
 #include "monitor/monitor_datagram.h"
 #include "ui/application.h"
+#include "ui/curve_chart.h"
 #include "ui/live_bars.h"
 #include "ui/pages.h"
 
@@ -116,18 +124,84 @@ void timeOneRun() {
   std::filesystem::remove_all(dir, ignored);
 }
 
+// Paint events per widget while a scenario runs, and the frames they came in (a frame: the
+// paints of one window update). A count, so it does not depend on how loaded the machine is.
+class PaintCounter : public QObject {
+ public:
+  void reset() {
+    paints_.clear();
+    frames_ = 0;
+    frameOpen_ = false;
+  }
+  void report(double seconds) const {
+    struct Kind {
+      const char* name;
+      int widgets = 0;
+      long paints = 0, most = 0;
+    };
+    Kind kinds[] = {{"bars"}, {"labels"}, {"charts"}, {"other widgets"}};
+    for (const auto& [widget, n] : paints_) {
+      Kind& k = dynamic_cast<tkb::ui::PedalBar*>(widget)     ? kinds[0]
+                : qobject_cast<QLabel*>(widget)                 ? kinds[1]
+                : dynamic_cast<tkb::ui::CurveChart*>(widget)    ? kinds[2]
+                                                                : kinds[3];
+      ++k.widgets;
+      k.paints += n;
+      k.most = std::max(k.most, n);
+    }
+    std::printf("    window frames %.1f/s; repaints per second:", frames_ / seconds);
+    for (const Kind& k : kinds)
+      std::printf(" %s %.1f (%d painted, busiest %.1f)%s", k.name, k.paints / seconds, k.widgets,
+                  k.most / seconds, &k == &kinds[3] ? "\n" : ";");
+  }
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::UpdateRequest) frameOpen_ = true;
+    if (event->type() == QEvent::Paint && object->isWidgetType()) {
+      ++paints_[object];
+      if (frameOpen_) ++frames_;
+      frameOpen_ = false;
+    }
+    return false;
+  }
+
+ private:
+  std::map<QObject*, long> paints_;
+  long frames_ = 0;
+  bool frameOpen_ = false;
+};
+
+// The whole program (window and the 10 ms tasks) in each situation a driver
+// leaves it in during a race, N seconds each.
 void cpuShare(int seconds) {
   const std::string dir = makeFolder("cpu");
   if (chdir(dir.c_str()) != 0) return;
   std::filesystem::create_directories(dir + "/ports");
   setenv("TKB_SERIAL_PREFIX", (dir + "/ports/ttyACM").c_str(), 1);
-  tkb::emu::PedalEmulator emulator;
-  if (!emulator.start(dir + "/ports/ttyACM3")) {
-    std::printf("emulator did not start\n");
-    return;
+  // The emulated pedal set serves its port from a child process: real pedals are not part
+  // of the program, so their cost must not count. Its default brake limit is the driver's.
+  const pid_t pedalSet = fork();
+  if (pedalSet == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    tkb::emu::PedalEmulator emulator;
+    if (!emulator.start(dir + "/ports/ttyACM3")) _exit(1);
+    for (;;) pause();
   }
+  QElapsedTimer portWait;
+  portWait.start();
+  while (!std::filesystem::exists(dir + "/ports/ttyACM3") && portWait.elapsed() < 10000) usleep(10000);
+  // The driver's clock: running, or held where every pedal is up.
+  bool atRest = false;
+  QElapsedTimer driverClock;
+  driverClock.start();
+  auto now = [&atRest, &driverClock]() -> int64_t {
+    return atRest ? tkb::emu::kDriverCycleMs - 100 : driverClock.elapsed();
+  };
   tkb::ui::Services s;
-  s.pedals = std::make_unique<tkb::emu::SimulatedDriver>(&emulator);
+  auto driver = std::make_unique<tkb::emu::SimulatedDriver>(nullptr, now);
+  driver->setBrakeLimitPercent(tkb::emu::FirmwareState{}.brakeMax);
+  s.pedals = std::move(driver);
   s.quit = [] {};
   auto app = std::make_unique<tkb::ui::Application>(std::move(s));
   auto pages = tkb::ui::installPages(*app);
@@ -139,23 +213,44 @@ void cpuShare(int seconds) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   if (app->phase() != tkb::ui::Application::Phase::Running) {
     std::printf("window did not start\n");
+    kill(pedalSet, SIGTERM);
     return;
   }
+  PaintCounter counter;
+  qApp->installEventFilter(&counter);
+  auto measure = [&](const char* what) {
+    processEventsFor(1000);
+    counter.reset();
+    const double cpu0 = processCpuSeconds();
+    const double main0 = threadCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    processEventsFor(seconds * 1000);
+    const double elapsed = wall.elapsed() / 1000.0;
+    const double cpu = processCpuSeconds() - cpu0;
+    const double mainCpu = threadCpuSeconds() - main0;
+    std::printf("%-40s %.1f s: whole process %.1f %% of one core, main thread %.1f %%\n", what, elapsed,
+                100.0 * cpu / elapsed, 100.0 * mainCpu / elapsed);
+    counter.report(elapsed);
+    std::fflush(stdout);
+  };
   app->mainPage().pro->click();
-  processEventsFor(1000);
-  const double cpu0 = processCpuSeconds();
-  const double main0 = threadCpuSeconds();
-  QElapsedTimer wall;
-  wall.start();
-  processEventsFor(seconds * 1000);
-  const double elapsed = wall.elapsed() / 1000.0;
-  const double cpu = processCpuSeconds() - cpu0;
-  const double mainCpu = threadCpuSeconds() - main0;
-  std::printf("PRO page open, pedals moving, %.1f s: whole process %.1f %% of one core, main thread %.1f %%\n",
-              elapsed, 100.0 * cpu / elapsed, 100.0 * mainCpu / elapsed);
+  measure("PRO page open, pedals moving,");
+  pages->pro->close->click();
+  app->mainPage().custom->click();
+  measure("CUSTOM page open, pedals moving,");
+  pages->sport->widgets().close->click();
+  app->mainPage().pro->click();
+  atRest = true;
+  measure("PRO page open, pedals at rest,");
+  atRest = false;
+  app->window()->showMinimized();
+  measure("window minimised, pedals moving,");
+  qApp->removeEventFilter(&counter);
   app.reset();
   pages.reset();
-  emulator.stop();
+  kill(pedalSet, SIGTERM);
+  waitpid(pedalSet, nullptr, 0);
   if (chdir("/") != 0) return;
   std::error_code ignored;
   std::filesystem::remove_all(dir, ignored);

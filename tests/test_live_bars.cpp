@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <QTimer>
+
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <map>
 
 #include "app/usage_log.h"
 #include "monitor/monitor_datagram.h"
 #include "ui/curve_chart.h"
+#include "ui/frame_clock.h"
 #include "ui/live_bars.h"
 #include "window_fixture.h"
 
@@ -78,16 +82,33 @@ class LiveBarsTest : public ::testing::Test {
     log_->open(state_);
     bars_ = std::make_unique<ui::LiveBars>(state_, links_, [this] { return axes_; },
                                            [this] { return log_.get(); });
+    // Side by side, so that a repaint of one never shows through another.
+    auto place = [](QWidget* w, int x, int y) { w->setGeometry(x, y, 80, 14); };
     for (int p = 0; p < 3; ++p) {
+      const int x = p * 210;
       bars_->pro.bar[p] = new ui::PedalBar(host_, 30, 202);
       bars_->pro.value[p] = new QLabel("     0 %", host_);
-      for (auto& l : bars_->pro.history[p]) l = new QLabel(ui::kEmptyHistoryEntry, host_);
+      place(bars_->pro.value[p], x, 205);
+      for (int i = 0; i < ui::kProHistoryEntries; ++i) {
+        bars_->pro.history[p][i] = new QLabel(ui::kEmptyHistoryEntry, host_);
+        place(bars_->pro.history[p][i], x + 40, i * 15);
+      }
+      bars_->pro.bar[p]->move(x, 0);
       custom_.input[p] = new ui::PedalBar(host_, 30, 202);
+      custom_.input[p]->move(x, 230);
       custom_.output[p] = new ui::PedalBar(host_, 30, 202);
+      custom_.output[p]->move(x + 40, 230);
       custom_.inputLabel[p] = new QLabel(host_);
+      place(custom_.inputLabel[p], x, 435);
       custom_.outputLabel[p] = new QLabel(host_);
+      place(custom_.outputLabel[p], x + 90, 435);
     }
-    for (auto& l : custom_.brakeHistory) l = new QLabel(ui::kEmptyHistoryEntry, host_);
+    for (int i = 0; i < ui::kCustomHistoryEntries; ++i) {
+      custom_.brakeHistory[i] = new QLabel(ui::kEmptyHistoryEntry, host_);
+      place(custom_.brakeHistory[i], 640, 230 + i * 15);
+    }
+    host_->resize(740, 460);
+    host_->show();
     links_.custom.bars = custom_;
   }
   void TearDown() override {
@@ -100,6 +121,9 @@ class LiveBarsTest : public ::testing::Test {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
+
+  // The window's next frame, now: the labels show what the bars were told.
+  void frame() { ui::FrameClock::of(holder_.get()).frame(); }
 
   // Rest on every axis, one run: the start-up "presses" end and are logged.
   void settle() {
@@ -166,6 +190,19 @@ TEST(PercentConversion, FollowsTheFormulasOfEachPage) {
   EXPECT_NEAR(ui::brakeTotalPercent(0), 50.38, 0.01);
 }
 
+// One curve case: the same curve on every pedal, a brake stop, the pedal, input and output.
+struct CurveRow {
+  const char* what;
+  Curve curve;
+  int cheto, pedal, v, out;
+  ControllerState state() const {
+    ControllerState s;
+    s.cheto = cheto;
+    s.clutchCurve = s.brakeCurve = s.throttleCurve = curve;
+    return s;
+  }
+};
+
 TEST(AplicarCurva, MapsThroughTheCurveAndTheBrakeStop) {
   ControllerState s;
   for (int i = 0; i < kCurvePoints; ++i) s.clutchCurve[i] = s.brakeCurve[i] = s.throttleCurve[i] = 10 * i;
@@ -174,15 +211,10 @@ TEST(AplicarCurva, MapsThroughTheCurveAndTheBrakeStop) {
     for (int pedal = 0; pedal < 3; ++pedal) ASSERT_EQ(ui::AplicarCurva(s, pedal, v), v) << pedal << " " << v;
   for (int pedal = 0; pedal < 4; ++pedal) EXPECT_EQ(ui::AplicarCurva(s, pedal, 100), 100);
 
-  struct Row {
-    const char* what;
-    Curve curve;
-    int cheto, pedal, v, out;
-  };
   const Curve shifted{5, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
   const Curve steep{0, 50, 60, 70, 80, 90, 95, 97, 98, 99, 100};
   const Curve flat{0, 10, 10, 30, 40, 50, 60, 70, 80, 90, 100};
-  const Row rows[] = {
+  const CurveRow rows[] = {
       {"below p0 gives 100", shifted, 100, 2, 3, 100},
       {"exactly on p0", shifted, 100, 2, 5, 0},
       {"inside the first segment", steep, 100, 0, 25, 5},
@@ -194,12 +226,9 @@ TEST(AplicarCurva, MapsThroughTheCurveAndTheBrakeStop) {
       {"brake stop 0: brake output 100", Curve{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100}, 0, 1, 0, 100},
       {"brake stop 0: relative brake 100", Curve{}, 0, 3, 37, 100},
   };
-  for (const Row& r : rows) {
+  for (const CurveRow& r : rows) {
     SCOPED_TRACE(r.what);
-    ControllerState t;
-    t.cheto = r.cheto;
-    t.clutchCurve = t.brakeCurve = t.throttleCurve = r.curve;
-    EXPECT_EQ(ui::AplicarCurva(t, r.pedal, r.v), r.out);
+    EXPECT_EQ(ui::AplicarCurva(r.state(), r.pedal, r.v), r.out);
   }
 }
 
@@ -208,6 +237,7 @@ TEST_F(LiveBarsTest, BrakeAtFullScaleShowsTheTotalInRed) {
   run(0, 100, 73.4);  // the press starts
   run(0, 100, 73.4);  // and its peak is taken
   EXPECT_EQ(bars_->pro.bar[1]->value(), 100);
+  frame();
   EXPECT_EQ(bars_->pro.value[1]->text().toStdString(), "     100 %");
   EXPECT_EQ(bars_->proHistory(1)[0], "#ff0000      73#");
   EXPECT_TRUE(bars_->pro.history[1][0]->text().contains("ff0000"));
@@ -230,12 +260,14 @@ TEST_F(LiveBarsTest, ClutchPressIsListedLoggedAndShifted) {
   EXPECT_TRUE(bars_->proTracker(0).tracking);
   for (double v : {30.0, 64.9, 50.0, 11.0}) run(v, 0, 0);
   EXPECT_EQ(bars_->proHistory(0)[0], "     64 %");
+  frame();
   EXPECT_EQ(bars_->pro.value[0]->text().toStdString(), "     11 %");
   EXPECT_TRUE(bars_->proTracker(0).tracking);  // 11 % is not below 11 %
   run(10.9, 0, 0);
   EXPECT_FALSE(bars_->proTracker(0).tracking);
   EXPECT_EQ(bars_->proHistory(0)[0], ui::kEmptyHistoryEntry);
   EXPECT_EQ(bars_->proHistory(0)[1], "     64 %");
+  frame();
   EXPECT_EQ(bars_->pro.history[0][1]->text().toStdString(), "64 %");  // drawn right-aligned
   EXPECT_EQ(count(usage(), "[14/11/2023 - 22:13:20]      64 % [Embrague Max]\n"), 1);
 }
@@ -314,20 +346,16 @@ TEST_F(LiveBarsTest, ProAndCustomDatagramsReachTheMonitorByteForByte) {
   EXPECT_EQ(got[0], expectedBytes((50u << 16) | (60u << 8) | 3u, (20u << 16) | (80u << 8) | 70u));
   EXPECT_EQ(custom_.output[1]->value(), 80);
   EXPECT_EQ(custom_.input[1]->value(), 40);
+  frame();
   EXPECT_EQ(custom_.outputLabel[1]->text().toStdString(), "80 ");
   EXPECT_EQ(custom_.inputLabel[2]->text().toStdString(), "70 ");
 }
 
 // The OUT bar reads the curve as its chart draws it: input across, output up.
 TEST(CurveOutput, IsTheChartsValueAtTheInput) {
-  struct Row {
-    const char* what;
-    Curve curve;
-    int cheto, pedal, v, out;
-  };
   const Curve steep{0, 50, 60, 70, 80, 90, 95, 97, 98, 99, 100};
   const Curve line{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
-  const Row rows[] = {
+  const CurveRow rows[] = {
       {"on a point", steep, 100, 0, 10, 50},
       {"between points, linear", steep, 100, 2, 25, 65},
       {"the default curve gives the input", line, 100, 2, 37, 37},
@@ -337,11 +365,9 @@ TEST(CurveOutput, IsTheChartsValueAtTheInput) {
       {"brake stop 0 counts as fully pressed", steep, 0, 1, 0, 100},
       {"the stop leaves the other pedals alone", steep, 50, 2, 10, 50},
   };
-  for (const Row& r : rows) {
+  for (const CurveRow& r : rows) {
     SCOPED_TRACE(r.what);
-    ControllerState t;
-    t.cheto = r.cheto;
-    t.clutchCurve = t.brakeCurve = t.throttleCurve = r.curve;
+    const ControllerState t = r.state();
     EXPECT_EQ(ui::curveOutput(t, r.pedal, r.v), r.out);
     EXPECT_EQ(ui::curveOutput(t, r.pedal, r.v),
               static_cast<int>(ui::curveOutputAt(r.curve, ui::curveInput(t, r.pedal, r.v))));
@@ -394,8 +420,123 @@ TEST_F(LiveBarsTest, CustomBrakeColumnListsOutputPeaks) {
   sport(8);
   EXPECT_EQ(bars_->customHistory()[0], ui::kEmptyHistoryEntry);
   EXPECT_EQ(bars_->customHistory()[1], "47 ");
+  frame();
   EXPECT_EQ(custom_.brakeHistory[1]->text().toStdString(), "47 ");
   EXPECT_EQ(count(usage(), "[Freno Max]"), 0);
+}
+
+// Paint events per widget, and the frames the window's clock ran meanwhile.
+class PaintCount : public QObject {
+ public:
+  explicit PaintCount(QWidget* window) {
+    qApp->installEventFilter(this);
+    connect(&ui::FrameClock::of(window), &ui::FrameClock::frameStarted, this, [this] { ++frames; });
+  }
+  ~PaintCount() override { qApp->removeEventFilter(this); }
+  int of(const QObject* widget) const {
+    const auto it = paints.find(widget);
+    return it == paints.end() ? 0 : it->second;
+  }
+  std::map<const QObject*, int> paints;
+  int frames = 0;
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints[object];
+    return false;
+  }
+};
+
+class LiveBarsFrameTest : public LiveBarsTest {
+ protected:
+  // Both refreshes every 10 ms, as the program runs them, for `runs` runs: the brake and
+  // the throttle take a new value on every run, the clutch stays at 30 %. afterRun: what
+  // the monitor does between two runs.
+  void drive(int runs, const std::function<void()>& afterRun = {}) {
+    int done = 0;
+    QTimer task;
+    task.setTimerType(Qt::PreciseTimer);
+    task.setInterval(10);
+    QObject::connect(&task, &QTimer::timeout, [&] {
+      ++done;
+      run(30, 20 + done % 60, 21 + done % 60, 10 + done % 80);
+      bars_->RefrescoBarrasSport();
+      if (afterRun) afterRun();
+    });
+    task.start();
+    ASSERT_TRUE(waitFor([&] { return done >= runs; }));
+  }
+  // The clutch at 30 % already, and the window's paints taken, before counting.
+  void settleWindow() {
+    run(30, 20, 21, 10);
+    bars_->RefrescoBarrasSport();
+    pass(150);
+  }
+  static void pass(int ms) {
+    QElapsedTimer t;
+    t.start();
+    waitFor([&] { return t.elapsed() > ms; });
+  }
+};
+
+TEST_F(LiveBarsFrameTest, EachWidgetRepaintsAtMostOncePerFrameAndAnUnchangedOneNever) {
+  settleWindow();
+  PaintCount count(holder_.get());
+  QElapsedTimer wall;
+  wall.start();
+  drive(40);
+  pass(150);  // the last frame's paints
+  const auto elapsed = wall.elapsed();
+
+  // Frames are a period apart; the values changed four or five times per frame.
+  EXPECT_GE(count.frames, 2);
+  EXPECT_LE(count.frames, elapsed / ui::kFramePeriodMs + 1);
+  const std::vector<std::pair<const char*, QWidget*>> moving = {
+      {"PRO brake bar", bars_->pro.bar[1]},           {"PRO throttle bar", bars_->pro.bar[2]},
+      {"PRO brake value", bars_->pro.value[1]},       {"PRO throttle value", bars_->pro.value[2]},
+      {"CUSTOM brake input", custom_.input[1]},       {"CUSTOM brake output", custom_.output[1]},
+      {"CUSTOM throttle label", custom_.inputLabel[2]}, {"PRO brake history", bars_->pro.history[1][0]},
+  };
+  for (const auto& [what, widget] : moving) {
+    SCOPED_TRACE(what);
+    EXPECT_GE(count.of(widget), 1);
+    EXPECT_LE(count.of(widget), count.frames);
+  }
+  // The clutch did not move: its bars and labels were neither set nor repainted.
+  for (const QWidget* still : std::initializer_list<const QWidget*>{
+           bars_->pro.bar[0], bars_->pro.value[0], custom_.input[0], custom_.inputLabel[0], custom_.outputLabel[0]})
+    EXPECT_EQ(count.of(still), 0) << still->metaObject()->className();
+  EXPECT_EQ(bars_->pro.value[0]->text().toStdString(), "     30 %");
+}
+
+TEST_F(LiveBarsFrameTest, NothingRepaintsWhileMinimisedOrHiddenAndTheFeedGoesOn) {
+  struct Row {
+    const char* what;
+    void (QWidget::*away)();
+    void (QWidget::*back)();
+  };
+  for (const Row& r : {Row{"minimised", &QWidget::showMinimized, &QWidget::showNormal},
+                       Row{"hidden", &QWidget::hide, &QWidget::show}}) {
+    SCOPED_TRACE(r.what);
+    TestSocket monitor(channel_);
+    ASSERT_TRUE(monitor.bound());
+    settleWindow();
+    monitor.drain();
+    (holder_.get()->*r.away)();
+    PaintCount count(holder_.get());
+    size_t received = 0;
+    drive(30, [&] { received += monitor.drain().size(); });
+    EXPECT_EQ(received, 30u);
+    pass(150);
+    EXPECT_TRUE(count.paints.empty());
+    EXPECT_EQ(count.frames, 0);
+    // The trackers went on (a throttle press started and peaked); the labels wait.
+    EXPECT_TRUE(bars_->proTracker(2).tracking);
+    const std::string shown = "     " + std::to_string(bars_->pro.bar[2]->value()) + " %";
+    (holder_.get()->*r.back)();
+    EXPECT_TRUE(waitFor([&] { return bars_->pro.value[2]->text().toStdString() == shown; }, 5000));
+    EXPECT_TRUE(waitFor([&] { return count.of(bars_->pro.bar[2]) > 0; }, 5000));
+  }
 }
 
 TEST_F(LiveBarsTest, ActualizarBarrasConfinesTheBandsOfBothPages) {

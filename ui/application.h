@@ -13,6 +13,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
@@ -29,6 +30,7 @@
 #include "app/usage_log.h"
 #include "link/controller.h"
 #include "link/probe.h"
+#include "ui/diagnosis_dialog.h"
 #include "ui/localisation.h"
 #include "ui/main_page.h"
 #include "ui/services.h"
@@ -112,6 +114,9 @@ class Application : public QObject {
 
   // The start-up sequence; again from NotDetectedBox's CONTINUE.
   void startApplication();
+  // NotDetectedBox's DIAGNOSE: the device doctor's report (and the permission fix).
+  void showDiagnosis();
+  DiagnosisDialog* diagnosis() const { return diagnosis_; }
   // EXIT: monitors stopped, key listener removed, link and logs closed, then quit.
   void shutDown();
 
@@ -195,6 +200,7 @@ class Application : public QObject {
   std::vector<QTimer*> tasks_;
   std::unique_ptr<KeyActions> keyActions_;
   std::unique_ptr<KeyHook> keyHook_;
+  QPointer<DiagnosisDialog> diagnosis_;
 };
 
 // The photo for a model, colour and pedal kind: with clutch m + 5 (grey) or m + 15

@@ -7,6 +7,7 @@
 #include "app/usage_log.h"
 #include "link/trace.h"
 #include "ui/curve_chart.h"
+#include "ui/frame_clock.h"
 #include "ui/widgets.h"
 
 namespace tkb::ui {
@@ -22,8 +23,8 @@ void setBar(PedalBar* bar, int value) {
 }
 }  // namespace
 
-void setTextIfChanged(QLabel* label, const QString& text) {
-  if (label && label->text() != text) label->setText(text);
+void showText(QLabel* label, const QString& text) {
+  if (label) FrameClock::of(label).setText(label, text);
 }
 
 float proPercent(int16_t raw) {
@@ -86,9 +87,9 @@ void LiveBars::setHistoryEntry(int pedal, int index, const std::string& text) {
   // The entries' leading blanks only right-align them; the labels align right by themselves
   // and keep the room for the digits.
   if (pedal == kBrakePedal) {
-    setTextIfChanged(label, recolourToRichText(text));
+    showText(label, recolourToRichText(text));
   } else {
-    setTextIfChanged(label, QString::fromStdString(text).trimmed());
+    showText(label, QString::fromStdString(text).trimmed());
   }
 }
 
@@ -102,7 +103,7 @@ void LiveBars::RefrescoBarrasPro() {
     setBar(pro.bar[0], percent[0]);
   }
   text[0] = valueText(percent[0]);
-  if (state_.hasClutch) setTextIfChanged(pro.value[0], QString::fromStdString(text[0]));
+  if (state_.hasClutch) showText(pro.value[0], QString::fromStdString(text[0]));
 
   const float brakeUnlimited = proPercent(axes.axis2);
   const bool atLimit = brakeUnlimited >= kBarMaximum;
@@ -111,7 +112,7 @@ void LiveBars::RefrescoBarrasPro() {
   const int totalInt = static_cast<int>(total);
   percent[1] = static_cast<int>(brake);
   setBar(pro.bar[1], percent[1]);
-  setTextIfChanged(pro.value[1], QString::fromStdString(valueText(percent[1])));
+  showText(pro.value[1], QString::fromStdString(valueText(percent[1])));
   if (atLimit) {
     text[1] = "#ff0000      " + std::to_string(totalInt) + "#";
     trace("\nFreno %f -> total:%d", static_cast<double>(brake), totalInt);
@@ -123,7 +124,7 @@ void LiveBars::RefrescoBarrasPro() {
   percent[2] = static_cast<int>(throttle);
   setBar(pro.bar[2], percent[2]);
   text[2] = valueText(percent[2]);
-  setTextIfChanged(pro.value[2], QString::fromStdString(text[2]));
+  showText(pro.value[2], QString::fromStdString(text[2]));
 
   if (state_.proProfileActive)
     sendToMonitor(static_cast<std::uint16_t>(state_.brakeMax), static_cast<std::uint32_t>(state_.brakeUpper),
@@ -185,8 +186,8 @@ void LiveBars::RefrescoBarrasSport() {
     out[p] = curveOutput(state_, p, in[p]);
     setBar(w.output[p], out[p]);
     setBar(w.input[p], in[p]);
-    setTextIfChanged(w.outputLabel[p], QString::number(out[p]) + ' ');
-    setTextIfChanged(w.inputLabel[p], QString::number(in[p]) + ' ');
+    showText(w.outputLabel[p], QString::number(out[p]) + ' ');
+    showText(w.inputLabel[p], QString::number(in[p]) + ' ');
   }
   const int brakeOnStop = AplicarCurva(state_, 3, in[kBrakePedal]);
   if (state_.sportProfileActive)
@@ -202,7 +203,7 @@ void LiveBars::RefrescoBarrasSport() {
   auto setEntry = [&](int i, const std::string& text) {
     if (customHistory_[i] == text) return;
     customHistory_[i] = text;
-    setTextIfChanged(w.brakeHistory[i], QString::fromStdString(text));
+    showText(w.brakeHistory[i], QString::fromStdString(text));
   };
   if (v > static_cast<float>(t.maximum)) {
     t.maximum = in[kBrakePedal];

@@ -3,7 +3,7 @@
 // history columns and log lines, the brake-excess statistics that Autocal averages, the
 // response-curve mapping AplicarCurva, the dead-zone bands (ActualizarBarras) and the
 // pedal update sent to the monitor. Every refresh computes; a widget is only told to
-// change when what it shows changes.
+// change when what it shows changes, and it repaints at the window's next frame.
 #pragma once
 
 #include <QLabel>
@@ -104,7 +104,8 @@ class LiveBars {
   PressTracker customBrake_{10, 9};
 };
 
-// Sets a label's text only when it differs (no repaint otherwise).
-void setTextIfChanged(QLabel* label, const QString& text);
+// The label shows text from its window's next frame on; it is not set when it shows that
+// text already.
+void showText(QLabel* label, const QString& text);
 
 }  // namespace tkb::ui

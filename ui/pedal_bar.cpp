@@ -3,34 +3,21 @@
 #include <QPainter>
 #include <algorithm>
 
-namespace tkb::ui {
+#include "ui/frame_clock.h"
 
-namespace {
-constexpr int kAnimationMs = 80;
-}
+namespace tkb::ui {
 
 PedalBar::PedalBar(QWidget* parent, int width, int height) : QWidget(parent) {
   setFixedSize(width, height);
   setAttribute(Qt::WA_OpaquePaintEvent);
-  animation_.setDuration(kAnimationMs);
-  QObject::connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-    shown_ = v.toInt();
-    update();
-  });
 }
 
 void PedalBar::setValue(int value) {
   value = std::clamp(value, 0, 100);
   if (value == value_) return;
   value_ = value;
-  animation_.stop();
-  if (!isVisible()) {
-    shown_ = value_;
-    return;
-  }
-  animation_.setStartValue(shown_);
-  animation_.setEndValue(value_);
-  animation_.start();
+  // A hidden bar is drawn afresh when it shows.
+  if (isVisible()) FrameClock::of(this).repaint(this);
 }
 
 void PedalBar::setIndicatorStyle(const Style& style) {
@@ -44,7 +31,7 @@ QRect PedalBar::indicatorRect() const {
   const int top = style_.padTop;
   const int bottom = height() - style_.padBottom;
   const int band = std::max(0, bottom - top);
-  const int filled = band * shown_ / 100;
+  const int filled = band * value_ / 100;
   return QRect(QPoint(left, bottom - filled), QPoint(right - 1, bottom - 1));
 }
 

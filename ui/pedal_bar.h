@@ -1,12 +1,12 @@
 // PedalBar: the vertical live bar of the PRO and CUSTOM pages (range 0..100). Its
 // indicator can be confined to a band by paddings (the dead-zone band: top padding
 // 201 - 2*upper, bottom padding 2*lower + 1 on the 202-pixel bar), and inside the band its
-// filled height is proportional to the value. A new value is animated briefly; setting the
-// same value again does nothing, so an unchanged bar never repaints.
+// filled height is proportional to the value. A new value is taken at once and drawn at the
+// window's next frame (FrameClock); setting the same value again does nothing, so an
+// unchanged bar never repaints.
 #pragma once
 
 #include <QColor>
-#include <QVariantAnimation>
 #include <QWidget>
 
 namespace tkb::ui {
@@ -16,7 +16,7 @@ class PedalBar : public QWidget {
   PedalBar(QWidget* parent, int width, int height);
 
   int value() const { return value_; }
-  // Limited to 0..100; animated when it differs from the current value.
+  // Limited to 0..100; repainted at the next frame when it differs from the current value.
   void setValue(int value);
 
   struct Style {
@@ -27,18 +27,15 @@ class PedalBar : public QWidget {
   const Style& indicatorStyle() const { return style_; }
   void setIndicatorStyle(const Style& style);
 
-  // The indicator rectangle for the value shown now (for tests and painting).
+  // The indicator rectangle for the value (for tests and painting).
   QRect indicatorRect() const;
-  int shownValue() const { return shown_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
   int value_ = 0;
-  int shown_ = 0;  // the animated value being drawn
   Style style_;
-  QVariantAnimation animation_;
 };
 
 }  // namespace tkb::ui

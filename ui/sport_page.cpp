@@ -1,11 +1,11 @@
 #include "ui/sport_page.h"
 
 #include <QFrame>
-#include <QTimer>
 #include <algorithm>
 
 #include "link/trace.h"
 #include "ui/application.h"
+#include "ui/frame_clock.h"
 #include "ui/live_bars.h"
 #include "ui/page_links.h"
 #include "ui/pedal_bar.h"
@@ -48,7 +48,6 @@ constexpr int kHistoryCentreRight = 105, kHistoryCentreUp = 65, kHistoryW = 22, 
 constexpr int kHistoryStepPx = 15;
 constexpr int kLabelMarginPx = 3;
 constexpr const char* kHistoryIdle = "     --";
-constexpr int kLiveMarkerPeriodMs = 50;
 
 constexpr int kPageButtonW = 130, kPageButtonH = 40, kPageButtonGap = 20;
 constexpr int kCloseFromRight = 60, kPageButtonsFromBottom = 10;
@@ -299,11 +298,9 @@ void SportPage::Create_sport_page(QWidget* container) {
   widgets_.autoBrakeSwitch->setOn(state.autoBrake != 0, false);
   publishBars();
   container->hide();
-  // The live markers follow at the frame period; the timer goes with the page's widgets.
-  auto* liveTimer = new QTimer(container);
-  liveTimer->setInterval(kLiveMarkerPeriodMs);
-  QObject::connect(liveTimer, &QTimer::timeout, liveTimer, [this] { followLiveInputs(); });
-  liveTimer->start();
+  // The live markers move with the window's frames; the connection goes with the page.
+  QObject::connect(&FrameClock::of(container), &FrameClock::frameStarted, container,
+                   [this] { followLiveInputs(); });
   trace("\nCreate_sport_page - Final");
 }
 

@@ -1,0 +1,76 @@
+#include "ui/frame_clock.h"
+
+#include <QEvent>
+#include <algorithm>
+
+namespace tkb::ui {
+
+FrameClock::FrameClock(QWidget* window) : QObject(window), window_(window) {
+  timer_.setInterval(kFramePeriodMs);
+  connect(&timer_, &QTimer::timeout, this, &FrameClock::frame);
+  window_->installEventFilter(this);
+}
+
+FrameClock& FrameClock::of(QWidget* widget) {
+  QWidget* window = widget->window();
+  // The live widgets ask on every 10 ms run, nearly always for the same window.
+  static QPointer<FrameClock> last;
+  if (last && last->window_ == window) return *last;
+  auto* clock = window->findChild<FrameClock*>(QString(), Qt::FindDirectChildrenOnly);
+  if (clock == nullptr) clock = new FrameClock(window);
+  last = clock;
+  return *clock;
+}
+
+void FrameClock::repaint(QWidget* widget) {
+  if (std::find(dirty_.begin(), dirty_.end(), widget) == dirty_.end()) dirty_.emplace_back(widget);
+  wake();
+}
+
+void FrameClock::setText(QLabel* label, const QString& text) {
+  auto waiting = std::find_if(texts_.begin(), texts_.end(), [label](const auto& t) { return t.first == label; });
+  if (waiting != texts_.end()) {
+    waiting->second = text;
+  } else if (label->text() != text) {
+    texts_.emplace_back(label, text);
+    wake();
+  }
+}
+
+bool FrameClock::windowShown() const { return window_->isVisible() && !window_->isMinimized(); }
+
+// The first frame comes one period after the request, so frames stay a period apart. A
+// minimised or hidden window keeps its requests until it shows again.
+void FrameClock::wake() {
+  if (!timer_.isActive() && windowShown()) timer_.start();
+}
+
+bool FrameClock::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == window_ && (event->type() == QEvent::Show || event->type() == QEvent::WindowStateChange) &&
+      (!dirty_.empty() || !texts_.empty()))
+    wake();
+  return false;
+}
+
+void FrameClock::frame() {
+  if (!windowShown()) {
+    timer_.stop();
+    return;
+  }
+  emit frameStarted();
+  if (dirty_.empty() && texts_.empty()) {
+    timer_.stop();
+    return;
+  }
+  // Taken out first: a widget set now may ask again before the next frame.
+  auto texts = std::move(texts_);
+  texts_.clear();
+  for (auto& [label, text] : texts)
+    if (label && label->text() != text) label->setText(text);
+  auto dirty = std::move(dirty_);
+  dirty_.clear();
+  for (const QPointer<QWidget>& widget : dirty)
+    if (widget) widget->update();
+}
+
+}  // namespace tkb::ui
