@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "app/file_replace.h"
 #include "link/trace.h"
 
 namespace tkb {
@@ -93,7 +94,6 @@ FileText readWholeFile(const std::string& path) {
 }
 
 void configure(CSimpleIniA& ini) {
-  ini.SetSpaces(false);     // key=value, as the programs always wrote
   ini.SetMultiKey(true);    // a repeated key is kept; reads take the first one
   ini.SetQuotes(true);      // "value" reads as value, as with the Windows reader
 }
@@ -112,26 +112,6 @@ std::string lookupName(const std::string& section, const std::string& key) {
   std::transform(name.begin(), name.end(), name.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return name;
-}
-
-// Writes text to a new file beside path and renames it over path.
-bool replaceFile(const std::string& path, const std::string& text, mode_t mode) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, mode) == 0;
-  size_t done = 0;
-  while (ok && done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && std::rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) std::remove(temporary.c_str());
-  return ok;
 }
 
 }  // namespace
@@ -155,6 +135,10 @@ void IniValues::add(const std::string& section, const std::string& key, const st
   values_.emplace(lookupName(section, key), value);  // the first occurrence stays
 }
 
+void IniValues::set(const std::string& section, const std::string& key, const std::string& value) {
+  values_[lookupName(section, key)] = value;
+}
+
 std::string IniValues::readText(const std::string& section, const std::string& key,
                                 const std::string& fallback, std::size_t bufferSize) const {
   const auto found = values_.find(lookupName(section, key));
@@ -169,19 +153,10 @@ int IniValues::readInt(const std::string& section, const std::string& key, int f
   return found != values_.end() ? decimalValue(found->second) : fallback;
 }
 
-IniValues AppConfig::load() const {
-  FileText file;
-  {
-    FileLock lock(path_, locking_, LOCK_SH);
-    file = readWholeFile(path_);
-  }
+IniValues iniValuesOf(const std::string& text) {
   IniValues values;
-  if (file.status == FileRead::Corrupt) {
-    trace("\nINI file damaged, defaults used -> %s", path_.c_str());
-    return values;
-  }
   CSimpleIniA ini;
-  if (file.status != FileRead::Ok || !parse(ini, file.text)) return values;
+  if (!parse(ini, text)) return values;
   CSimpleIniA::TNamesDepend sections;
   ini.GetAllSections(sections);
   for (const auto& section : sections) {
@@ -193,6 +168,20 @@ IniValues AppConfig::load() const {
   return values;
 }
 
+IniValues AppConfig::load() const {
+  FileText file;
+  {
+    const std::string target = writeTarget(path_);
+    FileLock lock(target.empty() ? path_ : target, locking_, LOCK_SH);
+    file = readWholeFile(path_);
+  }
+  if (file.status == FileRead::Corrupt) {
+    trace("\nINI file damaged, defaults used -> %s", path_.c_str());
+    return {};
+  }
+  return file.status == FileRead::Ok ? iniValuesOf(file.text) : IniValues{};
+}
+
 bool AppConfig::write(const std::string& section, const std::string& key,
                       const std::string& value) const {
   const IniEntry entry{section, key, value};
@@ -200,27 +189,45 @@ bool AppConfig::write(const std::string& section, const std::string& key,
 }
 
 bool AppConfig::writeAll(std::span<const IniEntry> entries) const {
-  FileLock lock(path_, locking_, LOCK_EX);
-  FileText file = readWholeFile(path_);
-  // An existing file that cannot be read would be lost by writing over it.
-  if (file.status == FileRead::Unreadable) return false;
-  CSimpleIniA ini;
-  configure(ini);
-  if (file.status == FileRead::Corrupt) {
-    // Nothing of it can be trusted, but nothing is thrown away either.
-    const std::string kept = path_ + ".corrupt";
-    if (std::rename(path_.c_str(), kept.c_str()) != 0) return false;
-    trace("\nINI file damaged, kept as %s", kept.c_str());
-  } else if (file.status == FileRead::Ok && !parse(ini, file.text)) {
+  for (const IniEntry& entry : entries) {
+    if (!iniEntryWritable(entry)) {
+      trace("\nINI write refused, [%s] %s would break the file's lines -> %s", entry.section.c_str(),
+            entry.key.c_str(), path_.c_str());
+      return false;
+    }
+  }
+  // A link to a settings file stays a link: its target is what gets replaced.
+  const std::string target = writeTarget(path_);
+  if (target.empty()) {
+    trace("\nINI file not written, its links loop -> %s", path_.c_str());
     return false;
   }
-  for (const IniEntry& entry : entries) {
-    // Replace every copy of a repeated key by one value in the place of the first.
-    ini.SetValue(entry.section.c_str(), entry.key.c_str(), entry.value.c_str(), nullptr, true);
+  const size_t slash = target.rfind('/');
+  removeUnfinishedWrites(slash == std::string::npos ? "." : target.substr(0, slash + 1));
+  FileLock lock(target, locking_, LOCK_EX);
+  if (isReadOnlyFile(target)) {
+    trace("\nINI file is read-only, not written -> %s", target.c_str());
+    return false;
   }
-  std::string text;
-  if (ini.Save(text) < 0) return false;
-  return replaceFile(path_, text, file.mode);
+  FileText file = readWholeFile(target);
+  // An existing file that cannot be read would be lost by writing over it.
+  if (file.status == FileRead::Unreadable) {
+    trace("\nINI file cannot be read, not written -> %s", target.c_str());
+    return false;
+  }
+  if (file.status == FileRead::Corrupt) {
+    // Nothing of it can be trusted, but nothing is thrown away either.
+    const std::string kept = target + ".corrupt";
+    if (std::rename(target.c_str(), kept.c_str()) != 0) return false;
+    trace("\nINI file damaged, kept as %s", kept.c_str());
+    file.text.clear();
+  }
+  switch (replaceFileContents(target, setIniValues(file.text, entries), file.mode)) {
+    case ReplaceResult::Replaced: return true;
+    case ReplaceResult::ReadOnly: trace("\nINI file is read-only, not written -> %s", target.c_str()); break;
+    case ReplaceResult::Failed: trace("\nINI file not written -> %s", target.c_str()); break;
+  }
+  return false;
 }
 
 std::string AppConfig::readText(const std::string& section, const std::string& key,

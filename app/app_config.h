@@ -1,11 +1,13 @@
 // AppConfig: an INI file read and written key by key. It serves opt/config.ini, which
 // TKB-Tunedeck and TKB_Monitor share, and the profile files (*.tkb, *.tks).
 // Section and key names match without regard to case; a written key replaces its value in
-// place or is appended to its section; a missing section is appended, a missing file made.
-// Every write is one complete read-modify-write replacing the file atomically; for the
-// shared settings file it runs under an advisory lock, so the two programs never tear the
-// file nor lose each other's keys. A missing, unreadable or corrupt file reads as the
-// defaults; a corrupt one is kept aside as "<file>.corrupt" when it is next written.
+// place or is appended to its section; a missing section is appended, a missing file made;
+// every other byte of the file stays as it was (ini_text.h). Every write is one complete
+// read-modify-write replacing the file atomically (file_replace.h: through symbolic links,
+// never over a read-only file); for the shared settings file it runs under an advisory lock,
+// so the two programs never tear the file nor lose each other's keys. A missing, unreadable
+// or corrupt file reads as the defaults; a corrupt one is kept aside as "<file>.corrupt" when
+// it is next written.
 #pragma once
 
 #include <cstddef>
@@ -13,13 +15,9 @@
 #include <span>
 #include <string>
 
-namespace tkb {
+#include "app/ini_text.h"
 
-struct IniEntry {
-  std::string section;
-  std::string key;
-  std::string value;
-};
+namespace tkb {
 
 // The values of one read of a file. Names are looked up without regard to case; when a
 // key appears twice in a section the first one counts, as with the Windows INI reader.
@@ -34,7 +32,10 @@ class IniValues {
   int readInt(const std::string& section, const std::string& key, int fallback) const;
 
   bool empty() const { return values_.empty(); }
+  // add keeps a value already there (the first occurrence counts); set replaces it.
   void add(const std::string& section, const std::string& key, const std::string& value);
+  void set(const std::string& section, const std::string& key, const std::string& value);
+  bool operator==(const IniValues&) const = default;
 
  private:
   std::map<std::string, std::string> values_;  // "section\nkey" in lower case -> value
@@ -51,7 +52,9 @@ class AppConfig {
 
   const std::string& path() const { return path_; }
 
-  // Writes one value; false when the file could not be written (callers ignore it).
+  // Writes one value; false when the file was not written: it is read-only (or a folder, or
+  // unreadable), its folder refused the new file, or the value would have changed the file's
+  // structure (a line break or NUL). Each refusal prints its trace line; the file is untouched.
   bool write(const std::string& section, const std::string& key, const std::string& value) const;
   // Writes several values in the given order in one read-modify-write: the result is the
   // same as writing them one by one, but nobody sees the file half written.
@@ -68,6 +71,9 @@ class AppConfig {
   std::string path_;
   Locking locking_;
 };
+
+// The values of an INI text as the readers see it (empty when it cannot be parsed).
+IniValues iniValuesOf(const std::string& text);
 
 // config.ini [GENERAL] probe_all_ports=1: the probe also opens the serial ports of other
 // makers' USB devices, which it otherwise leaves alone. Read at each start of the probe.

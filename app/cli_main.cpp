@@ -13,6 +13,8 @@
 //                                 standard error; status 0 only with firmware 7.06 or later
 // Exit status: 0 done, 1 no controller, 2 bad arguments, 4 old firmware (probe), 5 the
 // firmware update failed.
+//   tkb-cli doctor                what the pedal set needs on this computer, each problem
+//                                 with its fix; exit status 0 when nothing is wrong
 // Trace lines of the link go to standard error so that standard output stays parseable.
 #include <fcntl.h>
 #include <signal.h>
@@ -32,6 +34,7 @@
 
 #include "app/app_config.h"
 #include "app/firmware_settings.h"
+#include "app/doctor.h"
 #include "app/install_layout.h"
 #include "app/profiles.h"
 #include "app/startup_reads.h"
@@ -108,6 +111,7 @@ void usage(FILE* out = stderr) {
                "       tkb-cli [--passes N] profile save|load FILE.tkb|FILE.tks\n"
                "       tkb-cli [--passes N] firmware status\n"
                "       tkb-cli [--passes N] firmware update [--image FILE.hex]\n"
+               "       tkb-cli doctor\n"
                "Fields: language NAME, proProfileName TEXT, sportProfileName TEXT");
   for (const Field& f : numericFields())
     std::fprintf(out, ", %s%s", f.name, f.count > 1 ? " V0..V10" : " N");
@@ -360,18 +364,18 @@ std::optional<ProfileCommand> parseProfile(const std::vector<std::string>& args)
   return command;
 }
 
-void runProfile(Controller& controller, const ProfileCommand& command) {
+// False when a save could not write its file (the trace line on stderr says why).
+bool runProfile(Controller& controller, const ProfileCommand& command) {
   // The state the saves write and the loads start from (queries only, nothing is set).
   tkb::loadData(controller, nullptr);
   GivenFile file(command.path);
   StatePages pages(controller);
   tkb::Profiles profiles(controller, file, pages);
   profiles.skipSettingsFolder();
-  if (command.kind == tkb::ProfileKind::Pro) {
-    command.save ? profiles.GuardarPerfilPro() : profiles.CargarPerfilPro();
-  } else {
-    command.save ? profiles.GuardarPerfilSport() : profiles.CargarPerfilSport();
-  }
+  const bool pro = command.kind == tkb::ProfileKind::Pro;
+  if (command.save) return pro ? profiles.GuardarPerfilPro() : profiles.GuardarPerfilSport();
+  pro ? profiles.CargarPerfilPro() : profiles.CargarPerfilSport();
+  return true;
 }
 
 // Without an updater the probe takes old firmware as it is; `oldPort` learns where it was.
@@ -536,6 +540,12 @@ int main(int argc, char** argv) {
     usage(stdout);
     return 0;
   }
+  if (args.size() == 1 && args[0] == "doctor") {
+    tkb::setTraceSink(stderr);
+    const tkb::DoctorReport report = tkb::runDoctor();
+    std::fputs(report.text().c_str(), stdout);
+    return report.problems() == 0 ? 0 : 1;
+  }
   int passes = 2;
   if (args.size() >= 2 && args[0] == "--passes") {
     if (!parseInt(args[1].c_str(), passes) || passes < 1) {
@@ -587,7 +597,11 @@ int main(int argc, char** argv) {
     tkb::readControllerAtStartup(controller, nullptr);
     printState(controller.state, controller.portName());
   } else if (profileCommand) {
-    runProfile(controller, *profileCommand);
+    if (!runProfile(controller, *profileCommand)) {
+      std::fprintf(stderr, "tkb-cli profile save: '%s' was not written\n", profileCommand->path.c_str());
+      controller.closeLink();
+      return 1;
+    }
   } else {
     setAction(controller);
   }

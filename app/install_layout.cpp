@@ -70,7 +70,13 @@ std::string InstallLayout::avrdudeConfig() const {
 std::string InstallLayout::manualFolder() const { return installed ? dataFolder : baseFolder; }
 
 std::string InstallLayout::udevRule() const {
-  if (!installed) return dataFolder + "/" + kUdevRuleName;
+  if (!installed) {
+    // The staged copy, or the source tree's when started from there.
+    const std::string staged = dataFolder + "/" + kUdevRuleName;
+    const std::string source = dataFolder + "/packaging/" + kUdevRuleName;
+    struct stat info {};
+    return ::stat(staged.c_str(), &info) != 0 && ::stat(source.c_str(), &info) == 0 ? source : staged;
+  }
   // <prefix>/share/tkb-tunedeck -> <prefix>/lib/udev/rules.d
   return parentOf(parentOf(dataFolder)) + "/lib/udev/rules.d/" + kUdevRuleName;
 }
@@ -104,6 +110,11 @@ InstallLayout detectInstallLayout(const std::string& executable) {
     layout.baseFolder = layout.dataFolder;
   }
   return layout;
+}
+
+std::string openVrLibrary() {
+  const char* overridden = std::getenv("TKB_OPENVR_LIBRARY");
+  return overridden != nullptr && *overridden != '\0' ? overridden : "libopenvr_api.so";
 }
 
 bool makeBaseFolder(const std::string& base, std::string& error) {

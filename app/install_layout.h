@@ -41,6 +41,10 @@ std::string userBaseFolder();
 // otherwise, with the current working directory as base folder.
 InstallLayout detectInstallLayout(const std::string& executable = {});
 
+// The VR runtime library the monitor loads: $TKB_OPENVR_LIBRARY, else libopenvr_api.so from
+// the library path.
+std::string openVrLibrary();
+
 // Creates the base folder with opt/, tkb/ and wkf/ (private to the user when new). False,
 // with the reason, when it cannot be made or written.
 bool makeBaseFolder(const std::string& base, std::string& error);

@@ -107,6 +107,9 @@ ProfilePathName profileNameFromPath(const std::string& path) {
   result.fromSeparator = start > 0 ? path.substr(start - 1) : path;
   const std::string component = path.substr(start);
   result.name = component.substr(0, component.find('.'));
+  // A file name may hold line breaks and other control bytes; the name goes into config.ini
+  // and to the controller, where they have no place.
+  std::erase_if(result.name, [](unsigned char c) { return c < 0x20 || c == 0x7F; });
   if (result.name.size() > kProfileNameMaxChars) result.name.resize(kProfileNameMaxChars);
   result.perfil = "\\" + result.name;
   return result;
@@ -175,11 +178,11 @@ void Profiles::applyNaming(ProfileKind kind, const std::string& name) {
   pages_.setProfileLabel("Profile: " + name);
 }
 
-void Profiles::writeProfile(const std::string& path, ProfileKind kind) {
-  writeProfileFile(path, kind, controller_.state);
+bool Profiles::writeProfile(const std::string& path, ProfileKind kind) {
+  return writeProfileFile(path, kind, controller_.state);
 }
 
-void writeProfileFile(const std::string& path, ProfileKind kind, const ControllerState& state) {
+bool writeProfileFile(const std::string& path, ProfileKind kind, const ControllerState& state) {
   std::vector<IniEntry> entries;
   auto add = [&](const ValueKey& key) {
     entries.push_back({key.section, key.key, std::to_string(key.get(state))});
@@ -195,8 +198,9 @@ void writeProfileFile(const std::string& path, ProfileKind kind, const Controlle
       }
     }
   }
-  // A file that cannot be written is not reported; the naming goes on regardless.
-  AppConfig(path, AppConfig::Locking::None).writeAll(entries);
+  if (AppConfig(path, AppConfig::Locking::None).writeAll(entries)) return true;
+  trace("\nProfile not saved -> %s", path.c_str());
+  return false;
 }
 
 IniValues Profiles::readProfile(const std::string& path) {
@@ -216,26 +220,30 @@ void Profiles::readZones(const IniValues& file) {
                     readValue(file, kBrakeStopKey.section, kBrakeStopKey.key, kProfileValueBufferChars));
 }
 
-void Profiles::GuardarPerfilPro() {
+bool Profiles::GuardarPerfilPro() {
   trace("\nGuardar zones PRO pressed - Inicio");
   ensureSettingsFolder(firstProSave_);
+  bool saved = true;
   if (const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Pro, true))) {
-    writeProfile(*path, ProfileKind::Pro);
-    applyNaming(ProfileKind::Pro, NombreDePerfil(*path));
+    saved = writeProfile(*path, ProfileKind::Pro);
+    if (saved) applyNaming(ProfileKind::Pro, NombreDePerfil(*path));
   }
   trace("\nGuardar zones PRO pressed - Final\n");
+  return saved;
 }
 
-void Profiles::GuardarPerfilSport() {
+bool Profiles::GuardarPerfilSport() {
   trace("\nGuardar button pressed SPORT -- Inicio\n");
   ensureSettingsFolder(firstSportSave_);
+  bool saved = true;
   if (const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Sport, true))) {
     // Saving brings the state's curves into line with the charts.
     for (const CurveKey& key : kCurveKeys) stateCurve(controller_.state, key.pedal) = pages_.chartPoints(key.pedal);
-    writeProfile(*path, ProfileKind::Sport);
-    applyNaming(ProfileKind::Sport, NombreDePerfil(*path));
+    saved = writeProfile(*path, ProfileKind::Sport);
+    if (saved) applyNaming(ProfileKind::Sport, NombreDePerfil(*path));
   }
   trace("\nGuardar button pressed SPORT -- Final\n");
+  return saved;
 }
 
 void Profiles::CargarPerfilPro() {

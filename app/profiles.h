@@ -79,7 +79,8 @@ class ProfilePages {
 };
 
 // What the name of a chosen path is: the last component up to its first dot (all of it
-// when it has none), at most 48 characters. Both separators count, '/' and '\'.
+// when it has none), at most 48 characters, without control bytes (a line break in a file name
+// must not reach config.ini nor the controller). Both separators count, '/' and '\'.
 struct ProfilePathName {
   std::string fromSeparator;  // the path from its last separator on ("\1 Proc" trace)
   std::string perfil;         // '\' and the name: the form PerfilActual keeps
@@ -101,9 +102,11 @@ class Profiles {
 
   // The four button operations. Each brackets its work with its trace lines and reports
   // nothing else: a cancelled dialog or an unreadable file is not an error to the user.
-  void GuardarPerfilPro();
+  // A save returns false when the chosen file was not written (read-only, or its folder
+  // refused it); the profile is then not named after it.
+  bool GuardarPerfilPro();
   void CargarPerfilPro();
-  void GuardarPerfilSport();
+  bool GuardarPerfilSport();
   void CargarPerfilSport();
 
   // The name from a chosen path into PerfilActual, with the save operations' trace lines.
@@ -123,7 +126,7 @@ class Profiles {
  private:
   void ensureSettingsFolder(bool& firstSave);
   void applyNaming(ProfileKind kind, const std::string& name);
-  void writeProfile(const std::string& path, ProfileKind kind);
+  bool writeProfile(const std::string& path, ProfileKind kind);
   static IniValues readProfile(const std::string& path);
   void readZones(const IniValues& file);
 
@@ -135,8 +138,9 @@ class Profiles {
   bool firstSportSave_ = true;
 };
 
-// Writes the profile file of a kind from a state, as the saves do (nothing is sent).
-void writeProfileFile(const std::string& path, ProfileKind kind, const ControllerState& state);
+// Writes the profile file of a kind from a state, as the saves do (nothing is sent); false
+// when it could not be written.
+bool writeProfileFile(const std::string& path, ProfileKind kind, const ControllerState& state);
 
 // The end of a PRO calibration: [GENERAL] file = "Default", mod = "0".
 void recordDefaultProfile(const std::string& basePath);

@@ -20,6 +20,8 @@ struct PedalReadings {
   int16_t clutch = 0;
   int16_t brake = 0;
   int16_t throttle = 0;
+
+  bool operator==(const PedalReadings&) const = default;
 };
 
 struct ControllerState {
@@ -63,6 +65,8 @@ struct ControllerState {
   PedalReadings startReadings;
   PedalReadings calibrationReadings;
   int brakeRecalPoint = 0;
+
+  bool operator==(const ControllerState&) const = default;
 };
 
 // The profile name as text: the bytes up to the first zero, at most 15.

@@ -154,7 +154,8 @@ bool PedalInput::findJoystick(ControllerState& state) {
   return found_;
 }
 
-HidrawPedalInput::HidrawPedalInput(DeviceRoots roots) : roots_(std::move(roots)) {}
+HidrawPedalInput::HidrawPedalInput(DeviceRoots roots, std::string accessFix)
+    : roots_(std::move(roots)), accessFix_(std::move(accessFix)) {}
 
 HidrawPedalInput::~HidrawPedalInput() { lose(); }
 
@@ -163,29 +164,33 @@ bool HidrawPedalInput::open() { return openQuietly(true); }
 bool HidrawPedalInput::openQuietly(bool traceCount) {
   lose();
   permissionProblem_.clear();
-  const auto nodes = numberedEntries(roots_.sysfs + "/class/hidraw", "hidraw");
-  if (traceCount) trace("#1: %d", static_cast<int>(nodes.size()));
-  for (const auto& [number, name] : nodes) {
-    if (!isPedalUevent(readText(roots_.sysfs + "/class/hidraw/" + name + "/device/uevent")))
-      continue;
-    const std::string path = roots_.dev + "/" + name;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-      if (errno == EACCES || errno == EPERM) {
-        permissionProblem_ = "No permission to read the pedals (" + path +
-                             "). Install the udev rule once: " + kUdevRuleInstallCommand;
-        trace("\nSin permiso para abrir %s: %s\n", path.c_str(), permissionProblem_.c_str());
-      }
-      // The lowest matching node is the pedals; another one would be a second set.
-      return false;
+  if (traceCount)
+    trace("#1: %d", static_cast<int>(numberedEntries(roots_.sysfs + "/class/hidraw", "hidraw").size()));
+  // The lowest matching node is the pedals; another one would be a second set.
+  const std::optional<std::string> node = findPedalHidrawNode(roots_);
+  if (!node) return false;
+  const std::string& path = *node;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == EACCES || errno == EPERM) {
+      permissionProblem_ =
+          "No permission to read the pedals (" + path + "). Install the udev rule once: " + accessFix_;
+      trace("\nSin permiso para abrir %s: %s\n", path.c_str(), permissionProblem_.c_str());
     }
-    fd_ = fd;
-    nodePath_ = path;
-    reportLength_ = reportLengthOf(fd);
-    buffer_.assign(static_cast<size_t>(reportLength_), 0);
-    return true;
+    return false;
   }
-  return false;
+  fd_ = fd;
+  nodePath_ = path;
+  reportLength_ = reportLengthOf(fd);
+  buffer_.assign(static_cast<size_t>(reportLength_), 0);
+  return true;
+}
+
+std::optional<std::string> findPedalHidrawNode(const DeviceRoots& roots) {
+  for (const auto& [number, name] : numberedEntries(roots.sysfs + "/class/hidraw", "hidraw"))
+    if (isPedalUevent(readText(roots.sysfs + "/class/hidraw/" + name + "/device/uevent")))
+      return roots.dev + "/" + name;
+  return std::nullopt;
 }
 
 void HidrawPedalInput::lose() {

@@ -53,6 +53,10 @@ struct DeviceRoots {
   static DeviceRoots fromEnvironment();
 };
 
+// The pedals' hidraw node: the lowest $sysfs/class/hidraw/hidrawN whose device names the
+// pedal ids, as $dev/hidrawN (whether it exists there or not); nothing without such a device.
+std::optional<std::string> findPedalHidrawNode(const DeviceRoots& roots);
+
 // A source of pedal positions. findJoystick once at start-up; readPedalAxes every 10 ms on
 // the GUI thread; axes() for the bars. Neither call blocks.
 class PedalInput {
@@ -81,7 +85,9 @@ class PedalInput {
 // themselves when the pedals are plugged in again.
 class HidrawPedalInput : public PedalInput {
  public:
-  explicit HidrawPedalInput(DeviceRoots roots = DeviceRoots::fromEnvironment());
+  // accessFix: the command named when the node may not be opened.
+  explicit HidrawPedalInput(DeviceRoots roots = DeviceRoots::fromEnvironment(),
+                            std::string accessFix = kUdevRuleInstallCommand);
   ~HidrawPedalInput() override;
   HidrawPedalInput(const HidrawPedalInput&) = delete;
   HidrawPedalInput& operator=(const HidrawPedalInput&) = delete;
@@ -104,6 +110,7 @@ class HidrawPedalInput : public PedalInput {
   void lose();
 
   DeviceRoots roots_;
+  std::string accessFix_;
   int fd_ = -1;
   std::string nodePath_;
   int reportLength_ = kPedalReportBytes;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/file_replace.h"
 #include "app/install_layout.h"
 #include "monitor/message_box.h"
 #include "monitor/monitor_platform.h"
@@ -75,6 +76,8 @@ int main(int argc, char* argv[]) {
     QApplication::quit();
   });
 
+  // What writes of config.ini killed half-way left in the working directory (opt/).
+  tkb::removeUnfinishedWrites(".");
   tkb::monitor::DesktopMessages messages;
   options.messages = &messages;
   int status;

@@ -1,6 +1,8 @@
 #include "monitor/monitor_datagram.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -12,14 +14,21 @@
 namespace tkb::monitor {
 namespace {
 
-// Abstract-namespace address: a leading NUL, then the name without a terminating NUL.
-bool abstractAddress(const std::string& name, sockaddr_un& address, socklen_t& length) {
+constexpr const char* kChannelFolderName = "tkb-tunedeck";
+
+// A socket path must fit sun_path with its terminating NUL.
+bool socketAddress(const std::string& path, sockaddr_un& address, socklen_t& length) {
   std::memset(&address, 0, sizeof address);
   address.sun_family = AF_UNIX;
-  if (name.empty() || name.size() + 1 > sizeof address.sun_path) return false;
-  std::memcpy(address.sun_path + 1, name.data(), name.size());
-  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (path.empty() || path.size() + 1 > sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
   return true;
+}
+
+bool isFolder(const char* path) {
+  struct stat info {};
+  return path != nullptr && path[0] == '/' && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 void putLittleEndian(std::uint8_t* out, std::uint64_t value, int bytes) {
@@ -42,6 +51,30 @@ std::string monitorChannelName() {
   const char* overridden = std::getenv(kChannelNameVariable);
   if (overridden != nullptr && *overridden != '\0') return overridden;
   return kMonitorWindowTitle;
+}
+
+std::string monitorChannelFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (isFolder(runtime)) return std::string(runtime) + "/" + kChannelFolderName;
+  const char* temporary = std::getenv("TMPDIR");
+  const std::string base = isFolder(temporary) ? temporary : "/tmp";
+  return base + "/" + kChannelFolderName + "-" + std::to_string(::geteuid());
+}
+
+std::string checkChannelFolder(const std::string& folder, bool create) {
+  // In a shared temporary folder another user may have made the folder (or a link by that
+  // name) first, to receive our updates: only a folder of our own that nobody else may enter
+  // will do. lstat: a link is never followed.
+  if (create && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    return folder + ": " + std::strerror(errno);
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0) return folder + ": " + std::strerror(errno);
+  if (!S_ISDIR(info.st_mode)) return folder + " is not a folder";
+  if (info.st_uid != ::geteuid()) return folder + " belongs to another user";
+  if ((info.st_mode & 077) != 0) {
+    if (!create || ::chmod(folder.c_str(), 0700) != 0) return folder + " is open to other users";
+  }
+  return {};
 }
 
 std::array<std::uint8_t, kDatagramBytes> encodeDatagram(const MonitorDatagram& datagram) {
@@ -87,7 +120,8 @@ MonitorDatagram pedalUpdateDatagram(const PedalUpdate& update) {
   return datagram;
 }
 
-MonitorSender::MonitorSender(std::string name) : name_(std::move(name)) {
+MonitorSender::MonitorSender(std::string name, std::string folder)
+    : name_(std::move(name)), folder_(std::move(folder)) {
   fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 }
 
@@ -103,7 +137,10 @@ bool MonitorSender::send(const MonitorDatagram& datagram) {
 bool MonitorSender::sendBytes(const std::uint8_t* bytes, std::size_t length) {
   sockaddr_un address;
   socklen_t addressLength = 0;
-  if (fd_ < 0 || !abstractAddress(name_, address, addressLength)) return false;
+  if (fd_ < 0 || !socketAddress(folder_ + "/" + name_, address, addressLength)) return false;
+  // Checked on every send: the folder may appear (or be replaced) at any time before our
+  // monitor makes it, and a lstat costs nothing next to the 10 ms rhythm.
+  if (!checkChannelFolder(folder_, false).empty()) return false;
   ssize_t sent;
   do {
     sent = ::sendto(fd_, bytes, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
@@ -114,24 +151,48 @@ bool MonitorSender::sendBytes(const std::uint8_t* bytes, std::size_t length) {
   return sent == static_cast<ssize_t>(length);
 }
 
-MonitorReceiver::MonitorReceiver(std::string name, uid_t expectedUid)
-    : name_(std::move(name)), expectedUid_(expectedUid) {}
+MonitorReceiver::MonitorReceiver(std::string name, uid_t expectedUid, std::string folder)
+    : name_(std::move(name)), expectedUid_(expectedUid), folder_(std::move(folder)) {}
 
 MonitorReceiver::~MonitorReceiver() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) {
+    ::unlink(path().c_str());  // still ours: the lock is held until the next line
+    ::close(fd_);
+  }
+  if (lockFd_ >= 0) ::close(lockFd_);
 }
 
 bool MonitorReceiver::bind() {
   if (fd_ >= 0) return true;
+  problem_ = checkChannelFolder(folder_, true);
+  if (!problem_.empty()) return false;
+  const std::string socketPath = path();
   sockaddr_un address;
   socklen_t addressLength = 0;
-  if (!abstractAddress(name_, address, addressLength)) return false;
+  if (!socketAddress(socketPath, address, addressLength)) {
+    problem_ = socketPath + ": the name is too long for a socket";
+    return false;
+  }
+  if (lockFd_ < 0) {
+    // The lock file stays when the monitor ends: removing it would let two monitors lock two
+    // different files of the same name.
+    lockFd_ = ::open((socketPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lockFd_ < 0) {
+      problem_ = socketPath + ".lock: " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) return false;  // another monitor of ours
+  // Holding the lock, a socket file left here belongs to a monitor that died.
+  ::unlink(socketPath.c_str());
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return false;
   const int on = 1;
-  if (::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
-      ::bind(fd, reinterpret_cast<sockaddr*>(&address), addressLength) != 0) {
-    ::close(fd);
+  if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
+      ::bind(fd, reinterpret_cast<sockaddr*>(&address), addressLength) != 0 ||
+      ::chmod(socketPath.c_str(), 0600) != 0) {
+    problem_ = socketPath + ": " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    ::flock(lockFd_, LOCK_UN);
     return false;
   }
   fd_ = fd;

@@ -1,8 +1,9 @@
 // The channel between TKB-Tunedeck and TKB_Monitor: the configuration program's bar tasks send
 // one pedal update every 10 ms to the monitor, found by its window title. On Linux the title is
-// the name of an abstract-namespace Unix datagram socket; each datagram is the message number
-// (uint32), wParam (int64) and lParam (int64), little-endian, 20 bytes in all. No Qt here: both
-// programs and the tests link this.
+// the name of a Unix datagram socket in a folder of the user's own ($XDG_RUNTIME_DIR/tkb-tunedeck,
+// mode 0700), so no other user of the machine can take the name, listen in or send; each
+// datagram is the message number (uint32), wParam (int64) and lParam (int64), little-endian,
+// 20 bytes in all. No Qt here: both programs and the tests link this.
 #pragma once
 
 #include <sys/types.h>
@@ -26,6 +27,15 @@ inline constexpr const char* kChannelNameVariable = "TKB_MONITOR_CHANNEL";
 
 // kMonitorWindowTitle, or the value of TKB_MONITOR_CHANNEL when that is set and not empty.
 std::string monitorChannelName();
+
+// The folder that holds the user's channels: $XDG_RUNTIME_DIR/tkb-tunedeck when that variable
+// names a folder, else tkb-tunedeck-<uid> in the temporary folder ($TMPDIR or /tmp).
+std::string monitorChannelFolder();
+
+// Empty when folder is fit to hold our channels: a real folder (no link), ours, that nobody
+// else may enter. Otherwise what is wrong with it. With create, a missing folder is made (0700)
+// and one of ours that others may enter is closed to them.
+std::string checkChannelFolder(const std::string& folder, bool create);
 
 struct MonitorDatagram {
   std::uint32_t message = 0;
@@ -56,10 +66,12 @@ std::int64_t packParameter(std::uint32_t high, std::uint32_t middle, std::uint32
 MonitorDatagram pedalUpdateDatagram(const PedalUpdate& update);
 
 // Sends datagrams to the monitor by name. send() returns false when no monitor is bound to the
-// name (or the datagram could not be queued); that simply means "no monitor" to the caller.
+// name (or the datagram could not be queued, or the channel folder is not ours); that simply
+// means "no monitor" to the caller.
 class MonitorSender {
  public:
-  explicit MonitorSender(std::string name = monitorChannelName());
+  explicit MonitorSender(std::string name = monitorChannelName(),
+                         std::string folder = monitorChannelFolder());
   ~MonitorSender();
   MonitorSender(const MonitorSender&) = delete;
   MonitorSender& operator=(const MonitorSender&) = delete;
@@ -70,24 +82,32 @@ class MonitorSender {
 
  private:
   std::string name_;
+  std::string folder_;
   int fd_ = -1;
 };
 
 // The monitor's end: a non-blocking socket bound to the name, passing the sender's credentials.
 // Only datagrams from expectedUid (the monitor's own user) with exactly the 20-byte layout are
-// handed on; everything else is read and dropped.
+// handed on; everything else is read and dropped (a second wall behind the folder's mode).
+// While bound it holds the lock "<name>.lock" beside the socket, so a second monitor of the
+// same user sees the name in use, and the socket file of one that died is replaced.
 class MonitorReceiver {
  public:
-  explicit MonitorReceiver(std::string name = monitorChannelName(), uid_t expectedUid = ::getuid());
+  explicit MonitorReceiver(std::string name = monitorChannelName(), uid_t expectedUid = ::getuid(),
+                           std::string folder = monitorChannelFolder());
   ~MonitorReceiver();
   MonitorReceiver(const MonitorReceiver&) = delete;
   MonitorReceiver& operator=(const MonitorReceiver&) = delete;
 
-  // Binds the name; false when another process holds it or the socket cannot be made.
+  // Binds the name; false when another monitor holds it, the folder is not fit (problem() says
+  // why) or the socket cannot be made.
   bool bind();
   bool bound() const { return fd_ >= 0; }
   int fd() const { return fd_; }
   const std::string& name() const { return name_; }
+  std::string path() const { return folder_ + "/" + name_; }
+  // Empty, or why the last bind() failed other than by the name being in use.
+  const std::string& problem() const { return problem_; }
 
   // The next acceptable datagram waiting, skipping unacceptable ones; nothing when the
   // queue is empty.
@@ -96,7 +116,10 @@ class MonitorReceiver {
  private:
   std::string name_;
   uid_t expectedUid_;
+  std::string folder_;
+  std::string problem_;
   int fd_ = -1;
+  int lockFd_ = -1;
 };
 
 }  // namespace tkb::monitor

@@ -1,19 +1,42 @@
 #include "monitor/monitor_settings.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+
 namespace tkb::monitor {
+namespace {
+
+// The ranges of the configuration program's VR spin boxes, which never write anything else.
+// A hand-edited or damaged file must not place the overlay behind the viewer, turn it inside
+// out or make it invisible.
+struct VrKey {
+  const char* key;
+  int VrSettings::*field;
+  int minimum, maximum;
+};
+constexpr VrKey kVrKeys[] = {
+    {"vr_size", &VrSettings::size, 10, 80},          {"vr_posx", &VrSettings::posX, -90, 90},
+    {"vr_posy", &VrSettings::posY, -90, 90},         {"vr_posz", &VrSettings::posZ, 30, 90},
+    {"vr_anglex", &VrSettings::angleX, -45, 45},     {"vr_angley", &VrSettings::angleY, -45, 45},
+    {"vr_opacity", &VrSettings::opacity, 20, 100},
+};
+
+}  // namespace
 
 VrSettings readVrSettings(const AppConfig& config) {
-  const VrSettings defaults;
+  const IniValues file = config.load();
   VrSettings s;
-  s.enableVr = config.readInt(kMonitorSection, "enable_vr", defaults.enableVr);
-  s.size = config.readInt(kMonitorSection, "vr_size", defaults.size);
-  s.posX = config.readInt(kMonitorSection, "vr_posx", defaults.posX);
-  s.posY = config.readInt(kMonitorSection, "vr_posy", defaults.posY);
-  s.posZ = config.readInt(kMonitorSection, "vr_posz", defaults.posZ);
-  s.angleX = config.readInt(kMonitorSection, "vr_anglex", defaults.angleX);
-  s.angleY = config.readInt(kMonitorSection, "vr_angley", defaults.angleY);
-  s.opacity = config.readInt(kMonitorSection, "vr_opacity", defaults.opacity);
-  s.timeoutMs = config.readInt(kMonitorSection, "vr_timeout", defaults.timeoutMs);
+  s.enableVr = file.readInt(kMonitorSection, "enable_vr", s.enableVr);
+  for (const VrKey& key : kVrKeys) {
+    const int read = file.readInt(kMonitorSection, key.key, s.*key.field);
+    s.*key.field = std::clamp(read, key.minimum, key.maximum);
+    if (s.*key.field != read) {
+      std::printf("\nVR setting %s = %d out of range, %d used", key.key, read, s.*key.field);
+      std::fflush(stdout);
+    }
+  }
+  s.timeoutMs = file.readInt(kMonitorSection, "vr_timeout", s.timeoutMs);
   return s;
 }
 

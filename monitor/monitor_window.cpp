@@ -81,8 +81,12 @@ void MonitorWindow::bindChannel() {
   // Another monitor holds the name (the configuration program can run two); take it over
   // when that one ends.
   if (!bindRetry_.isActive()) {
-    std::fprintf(stderr, "TKB_Monitor: the channel \"%s\" is in use, waiting for it\n",
-                 receiver_.name().c_str());
+    if (receiver_.problem().empty()) {
+      std::fprintf(stderr, "TKB_Monitor: the channel \"%s\" is in use, waiting for it\n",
+                   receiver_.name().c_str());
+    } else {
+      std::fprintf(stderr, "TKB_Monitor: cannot open the channel: %s\n", receiver_.problem().c_str());
+    }
     std::fflush(stderr);
     bindRetry_.start(kBindRetryMs);
   }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "app/install_layout.h"
 #include "monitor/gl_context.h"
 #include "monitor/monitor_picture.h"
 
@@ -78,11 +79,7 @@ void pictureToRgba(const QImage& picture, std::vector<std::uint8_t>& rgba) {
   }
 }
 
-std::string defaultOpenVrLibrary() {
-  const char* overridden = std::getenv(kOpenVrLibraryVariable);
-  if (overridden != nullptr && *overridden != '\0') return overridden;
-  return "libopenvr_api.so";
-}
+std::string defaultOpenVrLibrary() { return openVrLibrary(); }
 
 VrRuntimeLibrary::VrRuntimeLibrary(std::string path) : path_(std::move(path)) {}
 

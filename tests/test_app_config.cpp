@@ -1,12 +1,19 @@
 #include "app/app_config.h"
+#include "app/file_replace.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -135,28 +142,41 @@ TEST_P(Write, ReplacesInPlaceOrAppends) {
   if (c.before != nullptr) writeFile(path, c.before);
   ASSERT_TRUE(AppConfig(path).write(c.section, c.key, c.value)) << c.what;
   EXPECT_EQ(readFile(path), c.after) << c.what;
+  EXPECT_EQ(AppConfig(path).readText(c.section, c.key, "?"), c.value) << "the reader disagrees: " << c.what;
 }
 
-// The writer puts one empty line before every section after the first.
+// Only the written key's line changes (or one line is added); every other byte stays.
 INSTANTIATE_TEST_SUITE_P(
     Ini, Write,
     ::testing::Values(
         WriteCase{"missing file is created", nullptr, "MONITOR", "vr_size", "30", "[MONITOR]\nvr_size=30\n"},
         WriteCase{"replaced in place, every other line kept",
                   "[MONITOR]\nenable_window=1\nvr_size=20\nvr_posx=0\n\n[GENERAL]\nfile=a\n", "MONITOR",
-                  "vr_size", "30", "[MONITOR]\nenable_window=1\nvr_size=30\nvr_posx=0\n\n\n[GENERAL]\nfile=a\n"},
+                  "vr_size", "30", "[MONITOR]\nenable_window=1\nvr_size=30\nvr_posx=0\n\n[GENERAL]\nfile=a\n"},
         WriteCase{"names match without regard to case; the file keeps its spelling",
-                  "[Monitor]\nVR_Size=20\n", "MONITOR", "vr_size", "30", "[Monitor]\nvr_size=30\n"},
-        WriteCase{"missing key appended to its section", "[MONITOR]\nx=1\n\n[GENERAL]\nfile=a\n", "MONITOR",
-                  "y", "2", "[MONITOR]\nx=1\ny=2\n\n\n[GENERAL]\nfile=a\n"},
-        WriteCase{"missing section appended at the end", "[MONITOR]\nx=1\n", "GENERAL", "mod", "0",
-                  "[MONITOR]\nx=1\n\n\n[GENERAL]\nmod=0\n"},
-        WriteCase{"Windows line ends and blanks are read and written plainly",
-                  "[MONITOR]\r\nx = 1\r\ny=2\r\n", "MONITOR", "x", "5", "[MONITOR]\nx=5\ny=2\n"},
-        WriteCase{"comments stay", "; placement\n[MONITOR]\n; left edge\nx=1\n", "MONITOR", "x", "2",
-                  "; placement\n\n\n[MONITOR]\n\n; left edge\nx=2\n"},
-        WriteCase{"a repeated key becomes one", "[MONITOR]\nx=1\ny=0\nx=2\n", "MONITOR", "x", "3",
-                  "[MONITOR]\nx=3\ny=0\n"}),
+                  "[Monitor]\nVR_Size=20\n", "MONITOR", "vr_size", "30", "[Monitor]\nVR_Size=30\n"},
+        WriteCase{"missing key added after the last key of its section",
+                  "[MONITOR]\nx=1\n; kept with the next section\n\n[GENERAL]\nfile=a\n", "MONITOR", "y", "2",
+                  "[MONITOR]\nx=1\ny=2\n; kept with the next section\n\n[GENERAL]\nfile=a\n"},
+        WriteCase{"missing section appended after one blank line", "[MONITOR]\nx=1\n", "GENERAL", "mod", "0",
+                  "[MONITOR]\nx=1\n\n[GENERAL]\nmod=0\n"},
+        WriteCase{"Windows line ends, blanks around = and unknown lines stay",
+                  "\xEF\xBB\xBF[MONITOR]\r\nx = 1 \r\nno key here\r\n[broken\r\n\r\n  \r\ny=2\r\n", "MONITOR", "x", "5",
+                  "\xEF\xBB\xBF[MONITOR]\r\nx = 5 \r\nno key here\r\n[broken\r\n\r\n  \r\ny=2\r\n"},
+        WriteCase{"added lines end like the file's", "[MONITOR]\r\nx=1\r\n", "GENERAL", "mod", "0",
+                  "[MONITOR]\r\nx=1\r\n\r\n[GENERAL]\r\nmod=0\r\n"},
+        WriteCase{"an unended last line gets its line end", "[MONITOR]\r\nx=1", "MONITOR", "y", "2",
+                  "[MONITOR]\r\nx=1\r\ny=2\r\n"},
+        WriteCase{"comments and quotes", "; placement\n[MONITOR]\n# left edge\nx=\"1\"\n", "MONITOR", "x", "2",
+                  "; placement\n[MONITOR]\n# left edge\nx=2\n"},
+        WriteCase{"a repeated key: the first one, which readers take, changes", "[MONITOR]\nx=1\ny=0\nx=2\n",
+                  "MONITOR", "x", "3", "[MONITOR]\nx=3\ny=0\nx=2\n"},
+        WriteCase{"a repeated section: keys of either are found, new ones go to the first",
+                  "[A]\nx=1\n[B]\ny=1\n[a]\nz=1\n", "A", "w", "2", "[A]\nx=1\nw=2\n[B]\ny=1\n[a]\nz=1\n"},
+        WriteCase{"keys below an unclosed section header belong to no section the reader knows",
+                  "[MONITOR]\n[broken\nx=1\n", "MONITOR", "x", "5", "[MONITOR]\nx=5\n[broken\nx=1\n"},
+        WriteCase{"a key of the second occurrence", "[A]\nx=1\n[B]\n[a]\nz=1\n", "A", "Z", "7",
+                  "[A]\nx=1\n[B]\n[a]\nz=7\n"}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST(AppConfig, WriteAllKeepsTheOrderOfFirstWriting) {
@@ -168,7 +188,7 @@ TEST(AppConfig, WriteAllKeepsTheOrderOfFirstWriting) {
                               {"ACCELERATOR", "LOWER DEAD ZONE", "4"}};
   ASSERT_TRUE(AppConfig(path, AppConfig::Locking::None).writeAll(entries));
   EXPECT_EQ(readFile(path),
-            "[ACCELERATOR]\nUPPER DEAD ZONE=1\nLOWER DEAD ZONE=4\n\n\n[CLUTCH]\nUPPER DEAD ZONE=2\n\n\n"
+            "[ACCELERATOR]\nUPPER DEAD ZONE=1\nLOWER DEAD ZONE=4\n\n[CLUTCH]\nUPPER DEAD ZONE=2\n\n"
             "[BRAKE]\nUPPER DEAD ZONE=3\n");
   EXPECT_FALSE(std::filesystem::exists(path + ".lock"));
 }
@@ -225,6 +245,127 @@ TEST(AppConfig, TwoProcessesWritingAtOnceLoseNothing) {
   for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
     EXPECT_TRUE(entry.path().filename() == "config.ini" || entry.path().filename() == "config.ini.lock")
         << "left over: " << entry.path();
+}
+
+
+std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(AppConfig, WritesThroughSymbolicLinksToTheirTarget) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.path() / "real" / "opt");
+  std::filesystem::create_directories(dir.path() / "links");
+  const std::string target = dir.file("real/opt/config.ini");
+  writeFile(target, "[MONITOR]\nx=1\n");
+  // links/config.ini -> hop.ini -> ../real/opt/config.ini, both relative.
+  std::filesystem::create_symlink("../real/opt/config.ini", dir.path() / "links" / "hop.ini");
+  std::filesystem::create_symlink("hop.ini", dir.path() / "links" / "config.ini");
+  ASSERT_TRUE(AppConfig(dir.file("links/config.ini")).write("MONITOR", "x", "2"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "links" / "config.ini"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "links" / "hop.ini"));
+  EXPECT_EQ(readFile(target), "[MONITOR]\nx=2\n");
+  EXPECT_EQ(namesIn(dir.path() / "real" / "opt"), (std::vector<std::string>{"config.ini", "config.ini.lock"}));
+
+  // A link to a file not made yet: the file is made where the link points.
+  std::filesystem::create_symlink("../real/new.tkb", dir.path() / "links" / "new.tkb");
+  ASSERT_TRUE(AppConfig(dir.file("links/new.tkb"), AppConfig::Locking::None).write("BRAKE", "AUTO", "1"));
+  EXPECT_EQ(readFile(dir.file("real/new.tkb")), "[BRAKE]\nAUTO=1\n");
+
+  std::filesystem::create_symlink("loop.ini", dir.path() / "loop.ini");
+  EXPECT_FALSE(AppConfig(dir.file("loop.ini")).write("MONITOR", "x", "1"));
+}
+
+TEST(AppConfig, ReadOnlyFileIsRefusedAndLeftUntouched) {
+  TempDir dir;
+  const std::string path = dir.file("race.tkb");
+  writeFile(path, "[BRAKE]\nAUTO=0\n");
+  ::chmod(path.c_str(), 0444);
+  test::TraceCapture trace;
+  EXPECT_FALSE(AppConfig(path, AppConfig::Locking::None).write("BRAKE", "AUTO", "1"));
+  EXPECT_EQ(readFile(path), "[BRAKE]\nAUTO=0\n");
+  EXPECT_NE(trace.text().find("INI file is read-only, not written -> " + path), std::string::npos) << trace.text();
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"race.tkb"});
+}
+
+TEST(AppConfig, ValuesThatWouldChangeTheFileStructureAreRefused) {
+  TempDir dir;
+  const std::string path = dir.file("config.ini");
+  const std::string before = "[GENERAL]\nfile=Default\n";
+  const IniEntry refused[] = {
+      {"GENERAL", "file", "race\n[MONITOR]\nenable_vr=1"},
+      {"GENERAL", "file", "race\r[MONITOR]"},
+      {"GENERAL", "file", std::string("race\0x", 6)},
+      {"GENERAL]\n[MONITOR", "file", "x"},
+      {"GENERAL", "enable_vr=1\nfile", "x"},
+      {"GENERAL", "[MONITOR]", "x"},
+      {"GENERAL", "", "x"},
+  };
+  for (const IniEntry& entry : refused) {
+    writeFile(path, before);
+    test::TraceCapture trace;
+    const IniEntry both[] = {{"GENERAL", "mod", "0"}, entry};
+    EXPECT_FALSE(AppConfig(path).writeAll(both)) << entry.value;
+    EXPECT_EQ(readFile(path), before) << "nothing of a refused write is written";
+    EXPECT_NE(trace.text().find("INI write refused"), std::string::npos);
+  }
+  EXPECT_EQ(AppConfig(path).readInt("MONITOR", "enable_vr", 0), 0);
+}
+
+// A writer killed at any point leaves the old or the new file, whole, and its temporary file
+// is removed by the next start.
+TEST(AppConfig, KilledWritesNeverTearTheFileAndLeaveNothingAfterTheNextStart) {
+  TempDir dir;
+  const std::string path = dir.file("config.ini");
+  const std::string padding(4000, 'p');  // big enough for a kill to land inside a write
+  ASSERT_TRUE(AppConfig(path).write("MONITOR", "first", "0"));
+  std::mt19937 random(12345);
+  int killedInsideAWrite = 0;
+  for (int round = 0; round < 100; ++round) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const AppConfig config(path);
+      for (int i = 1;; ++i) {
+        const IniEntry entries[] = {{"MONITOR", "first", std::to_string(i)},
+                                    {"MONITOR", "padding", padding},
+                                    {"END", "last", std::to_string(i)}};
+        config.writeAll(entries);
+      }
+    }
+    ::usleep(std::uniform_int_distribution<int>(0, 3000)(random));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    for (const std::string& name : namesIn(dir.path()))
+      if (name.starts_with(".config.ini.tkb-partial-")) ++killedInsideAWrite;
+    const IniValues values = AppConfig(path).load();
+    const int first = values.readInt("MONITOR", "first", -1);
+    ASSERT_GE(first, 0) << "round " << round << ":\n" << readFile(path);
+    if (first > 0) {
+      ASSERT_EQ(values.readInt("END", "last", -1), first) << "torn in round " << round;
+    }
+  }
+  EXPECT_GT(killedInsideAWrite, 0) << "no kill landed inside a write: nothing was shown";
+  removeUnfinishedWrites(dir.path().string());
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"config.ini", "config.ini.lock"}));
+}
+
+TEST(RemoveUnfinishedWrites, LeavesWritesInProgressAndOtherFilesAlone) {
+  TempDir dir;
+  const std::string partial = dir.file(".race.tkb.tkb-partial-abc123");
+  writeFile(partial, "[BRAKE]\n");
+  writeFile(dir.file("race.tkb.tkb-partial-keep"), "not hidden: not ours");
+  writeFile(dir.file("config.ini.Ab3dE9"), "a name the old writer used, or the driver's own");
+  const int writer = ::open(partial.c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+  removeUnfinishedWrites(dir.path().string());
+  EXPECT_TRUE(std::filesystem::exists(partial)) << "its writer still holds it";
+  ::close(writer);
+  removeUnfinishedWrites(dir.path().string());
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"config.ini.Ab3dE9", "race.tkb.tkb-partial-keep"}));
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 // test socket named like the monitor receives byte for byte.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <QTimer>
 
@@ -14,6 +13,7 @@
 #include <map>
 
 #include "app/usage_log.h"
+#include "monitor/monitor_datagram.h"
 #include "ui/curve_chart.h"
 #include "ui/frame_clock.h"
 #include "ui/live_bars.h"
@@ -26,33 +26,22 @@ namespace {
 int16_t rawFor(double p) { return static_cast<int16_t>(std::ceil(p * 65534.0 / 100.0 - 1e-9) - 32767); }
 int16_t totalRawFor(double p) { return static_cast<int16_t>(std::ceil(p * 65034.0 / 100.0 - 1e-9) - 32767); }
 
-// A datagram socket bound to an abstract name, as the monitor binds its own.
+// The monitor's own receiver, read raw: the datagrams byte for byte.
 class TestSocket {
  public:
-  explicit TestSocket(const std::string& name) {
-    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::memcpy(a.sun_path + 1, name.data(), name.size());
-    const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    bound_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) == 0;
-  }
-  ~TestSocket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool bound() const { return bound_; }
-  // Every datagram waiting, oldest first.
+  explicit TestSocket(const std::string& name) : receiver_(name) { receiver_.bind(); }
+  bool bound() const { return receiver_.bound(); }
+  // Every datagram waiting, oldest first, byte for byte.
   std::vector<std::vector<uint8_t>> drain() {
     std::vector<std::vector<uint8_t>> all;
     uint8_t buf[64];
     ssize_t n;
-    while ((n = ::recv(fd_, buf, sizeof buf, 0)) >= 0) all.emplace_back(buf, buf + n);
+    while ((n = ::recv(receiver_.fd(), buf, sizeof buf, 0)) >= 0) all.emplace_back(buf, buf + n);
     return all;
   }
 
  private:
-  int fd_ = -1;
-  bool bound_ = false;
+  tkb::monitor::MonitorReceiver receiver_;
 };
 
 std::vector<uint8_t> expectedBytes(uint32_t w, uint32_t l) {

@@ -2,9 +2,18 @@
 // the byte extraction of the pedal update, the sender's packing and the receiver's filter.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -27,6 +36,85 @@ std::optional<MonitorDatagram> receiveWithin(MonitorReceiver& receiver, int mill
   }
   return std::nullopt;
 }
+
+// Address of a socket file, for the raw attempts another user's program would make.
+sockaddr_un addressOf(const std::string& path, socklen_t& length) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  length = sizeof address;
+  return address;
+}
+
+bool rawBind(int fd, const std::string& path) {
+  socklen_t length;
+  const sockaddr_un address = addressOf(path, length);
+  return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
+}
+
+bool rawSend(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+  socklen_t length;
+  const sockaddr_un address = addressOf(path, length);
+  const auto bytes = encodeDatagram(MonitorDatagram{kPedalUpdateMessage, 1, 1});
+  const bool sent = ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&address),
+                             length) == static_cast<ssize_t>(bytes.size());
+  ::close(fd);
+  return sent;
+}
+
+struct TempFolder {
+  explicit TempFolder(mode_t mode = 0700) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tkb-test-XXXXXX").string();
+    path = ::mkdtemp(pattern.data());
+    ::chmod(path.c_str(), mode);
+  }
+  ~TempFolder() { std::filesystem::remove_all(path); }
+  std::string path;
+};
+// A temporary folder anybody may write, as /tmp is.
+struct SharedTempDir : TempFolder {
+  SharedTempDir() : TempFolder(01777) {}
+};
+
+// Another user of the machine ("nobody") running body in a child process. The child signals
+// once it is set up, then waits until the parent lets it go on; its exit status is body's.
+class OtherUser {
+ public:
+  OtherUser(const std::function<void()>& setUp, const std::function<int()>& body) {
+    if (::pipe(ready_) != 0 || ::pipe(go_) != 0) return;
+    child_ = ::fork();
+    if (child_ != 0) {
+      ::close(ready_[1]);
+      ::close(go_[0]);
+      return;
+    }
+    const gid_t nogroup = 65534;
+    if (::setgroups(1, &nogroup) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+        ::setresuid(65534, 65534, 65534) != 0)
+      ::_exit(100);
+    setUp();
+    char byte = 'r';
+    if (::write(ready_[1], &byte, 1) != 1 || ::read(go_[0], &byte, 1) != 1) ::_exit(101);
+    ::_exit(body());
+  }
+  bool waitReady() {
+    char byte;
+    return child_ > 0 && ::read(ready_[0], &byte, 1) == 1;
+  }
+  // Lets the child go on and gives its exit status (-1 when it did not exit normally).
+  int finish() {
+    const char byte = 'g';
+    if (::write(go_[1], &byte, 1) != 1) return -1;
+    int status = 0;
+    if (::waitpid(child_, &status, 0) != child_ || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+  }
+
+ private:
+  int ready_[2] = {-1, -1}, go_[2] = {-1, -1};
+  pid_t child_ = -1;
+};
 
 }  // namespace
 
@@ -137,4 +225,88 @@ TEST(MonitorChannel, DatagramsFromAnotherUserAreDropped) {
   MonitorSender sender(name);
   ASSERT_TRUE(sender.send(MonitorDatagram{kPedalUpdateMessage, 1, 1}));
   EXPECT_FALSE(receiveWithin(receiver, 200));
+}
+
+TEST(MonitorChannel, LivesInAFolderOnlyItsUserMayEnter) {
+  TempFolder runtime;
+  const std::string folder = runtime.path + "/tkb-tunedeck";
+  const std::string name = uniqueName("folder");
+  {
+    MonitorReceiver receiver(name, ::getuid(), folder);
+    ASSERT_TRUE(receiver.bind()) << receiver.problem();
+    struct stat info {};
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    MonitorSender sender(name, folder);
+    EXPECT_TRUE(sender.send(MonitorDatagram{kPedalUpdateMessage, 7, 8}));
+    EXPECT_TRUE(receiveWithin(receiver));
+  }
+  // A monitor that died leaves its socket file; the next one takes the name over.
+  const int dead = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+  ASSERT_TRUE(rawBind(dead, folder + "/" + name));
+  ::close(dead);
+  MonitorReceiver next(name, ::getuid(), folder);
+  EXPECT_TRUE(next.bind()) << next.problem();
+
+  ::chmod(folder.c_str(), 0755);
+  EXPECT_FALSE(MonitorSender(name, folder).send(MonitorDatagram{kPedalUpdateMessage, 1, 1}))
+      << "a folder others may enter is not trusted";
+}
+
+TEST(MonitorChannel, AnotherUserCanNeitherTakeNorReachOurChannel) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as a second user needs root";
+  SharedTempDir shared;
+  const std::string name = uniqueName("users");
+  MonitorReceiver ours(name);
+  const std::string ourPath = ours.path();
+  // The other user's monitor runs first, in that user's own folder.
+  std::unique_ptr<MonitorReceiver> theirs;
+  OtherUser other(
+      [&] {
+        ::unsetenv("XDG_RUNTIME_DIR");
+        ::setenv("TMPDIR", shared.path.c_str(), 1);
+        theirs = std::make_unique<MonitorReceiver>(name);
+        if (!theirs->bind()) ::_exit(102);
+      },
+      [&] {
+        if (rawSend(ourPath)) return 1;  // nobody may deliver a datagram to us
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+        if (rawBind(fd, ourPath + "-theirs")) return 2;  // nor make a socket beside ours
+        if (receiveWithin(*theirs, 300)) return 3;  // and our updates do not reach them
+        return 0;
+      });
+  ASSERT_TRUE(other.waitReady());
+  ASSERT_TRUE(ours.bind()) << "our monitor starts while another user's runs: " << ours.problem();
+  ASSERT_TRUE(MonitorSender(name).send(MonitorDatagram{kPedalUpdateMessage, 5, 6}));
+  const auto received = receiveWithin(ours);
+  ASSERT_TRUE(received);
+  EXPECT_EQ(received->wParam, 5);
+  EXPECT_EQ(other.finish(), 0);
+  EXPECT_FALSE(receiveWithin(ours, 100));
+}
+
+TEST(MonitorChannel, AFolderAnotherUserMadeFirstIsNeverUsed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as a second user needs root";
+  SharedTempDir shared;
+  const std::string folder = shared.path + "/tkb-tunedeck-" + std::to_string(::geteuid());
+  const std::string name = uniqueName("squat");
+  int trap = -1;
+  OtherUser other(
+      [&] {
+        ::mkdir(folder.c_str(), 0777);
+        ::chmod(folder.c_str(), 0777);
+        trap = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        if (!rawBind(trap, folder + "/" + name)) ::_exit(102);
+      },
+      [&] {
+        char buffer[64];
+        ::usleep(100 * 1000);
+        return ::recv(trap, buffer, sizeof buffer, 0) > 0 ? 1 : 0;
+      });
+  ASSERT_TRUE(other.waitReady());
+  MonitorReceiver receiver(name, ::getuid(), folder);
+  EXPECT_FALSE(receiver.bind());
+  EXPECT_NE(receiver.problem().find("belongs to another user"), std::string::npos) << receiver.problem();
+  EXPECT_FALSE(MonitorSender(name, folder).send(MonitorDatagram{kPedalUpdateMessage, 1, 1}));
+  EXPECT_EQ(other.finish(), 0) << "the other user received our update";
 }

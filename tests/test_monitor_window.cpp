@@ -131,6 +131,21 @@ TEST_F(MonitorTest, SettingsDefaultWithoutConfigFile) {
   EXPECT_FALSE(QFile::exists(QString::fromStdString(configPath()))) << "reading creates nothing";
 }
 
+TEST(MonitorSettings, VrSettingsAreHeldToTheRangesTheConfigurationProgramWrites) {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("config.ini").toStdString();
+  std::ofstream(path) << "[MONITOR]\nvr_size=-5\nvr_posx=-91\nvr_posy=90\nvr_posz=500\nvr_anglex=abc\n"
+                         "vr_angley=46\nvr_opacity=-20\nvr_timeout=-1\n";
+  testing::internal::CaptureStdout();
+  const VrSettings s = readVrSettings(tkb::AppConfig(path));
+  const std::string trace = testing::internal::GetCapturedStdout();
+  const int actual[] = {s.size, s.posX, s.posY, s.posZ, s.angleX, s.angleY, s.opacity, s.timeoutMs};
+  const int expected[] = {10, -90, 90, 90, 0, 45, 20, -1};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(actual[i], expected[i]) << "setting " << i;
+  EXPECT_NE(trace.find("\nVR setting vr_opacity = -20 out of range, 20 used"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("vr_posy"), std::string::npos) << "a value in range is not reported";
+}
+
 TEST_F(MonitorTest, StoredPositionIsAppliedOnlyWhenBothAreAboveZero) {
   struct Row {
     int x, y;

@@ -2,7 +2,6 @@
 // exact frames for two- and three-pedal sets, SAVE / CANCEL / CLOSE, the dead-zone buttons,
 // APPLY, key letters and AutoBrake, and the live bars with the monitor datagram.
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <cstddef>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <QTimer>
 
 #include "app/app_config.h"
+#include "monitor/monitor_datagram.h"
 #include "ui/pro_page.h"
 #include "window_fixture.h"
 
@@ -441,22 +441,13 @@ TEST_F(ProPageTest, CloseDuringACalibrationShowsTheAutoBrakeWidgetsAgain) {
   }
 }
 
-// A datagram socket bound where the monitor would be.
-int bindMonitor(const std::string& name) {
-  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-  sockaddr_un a{};
-  a.sun_family = AF_UNIX;
-  std::memcpy(a.sun_path + 1, name.data(), name.size());
-  const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0) return -1;
-  return fd;
-}
-
 TEST_F(ProPageTest, LiveBarsFollowThePedalsAndFeedTheMonitor) {
   const std::string name = "tkb-pro-page-test-" + std::to_string(::getpid());
   setenv(monitor::kChannelNameVariable, name.c_str(), 1);
-  const int fd = bindMonitor(name);
-  ASSERT_GE(fd, 0);
+  // Bound where the monitor would be; read raw, byte for byte.
+  monitor::MonitorReceiver monitor(name);
+  ASSERT_TRUE(monitor.bind()) << monitor.problem();
+  const int fd = monitor.fd();
   auto pedals = std::make_unique<FixedPedalInput>();
   FixedPedalInput* input = pedals.get();
   start(true, std::move(pedals));
@@ -485,7 +476,6 @@ TEST_F(ProPageTest, LiveBarsFollowThePedalsAndFeedTheMonitor) {
                        81, 100, 64, 0, 0, 0, 0, 0};
   EXPECT_EQ(last, expected);
   saveScreenshot("pro_page_live_bars.png");
-  ::close(fd);
 }
 
 }  // namespace

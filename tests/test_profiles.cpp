@@ -1,6 +1,7 @@
 #include "app/profiles.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <deque>
@@ -35,6 +36,10 @@ TEST(ProfileNameFromPath, TakesTheLastComponentUpToItsFirstDot) {
       {"/home/u/v1.2/noext", "/noext", "noext"},  // a dot before the last separator does not count
       {"plain.tks", "plain.tks", "plain"},
       {"/home/u/tkb/", "/", ""},
+      // Control bytes of a file name never reach config.ini or the controller.
+      {"/home/u/tkb/race\n[MONITOR]\nenable_vr=1.tkb", "/race\n[MONITOR]\nenable_vr=1.tkb",
+       "race[MONITOR]enable_vr=1"},
+      {"/home/u/tkb/\tcr\rdel\x7f.tks", "/\tcr\rdel\x7f.tks", "crdel"},
   };
   for (const auto& c : cases) {
     const ProfilePathName parts = profileNameFromPath(c.path);
@@ -156,8 +161,8 @@ TEST_F(ProfilesTest, ProSaveWritesTheZonesAndNamesTheProfile) {
   profiles.GuardarPerfilPro();
 
   EXPECT_EQ(readFile(path("My set.tkb")),
-            "[ACCELERATOR]\nUPPER DEAD ZONE=97\nLOWER DEAD ZONE=1\n\n\n"
-            "[CLUTCH]\nUPPER DEAD ZONE=95\nLOWER DEAD ZONE=3\n\n\n"
+            "[ACCELERATOR]\nUPPER DEAD ZONE=97\nLOWER DEAD ZONE=1\n\n"
+            "[CLUTCH]\nUPPER DEAD ZONE=95\nLOWER DEAD ZONE=3\n\n"
             "[BRAKE]\nUPPER DEAD ZONE=80\nBRAKE LIMITER=85\nLOWER DEAD ZONE=2\n");
   const auto expected = namingFrames("My set", "Default");
   const auto frames = link.frames(expected.size());
@@ -175,6 +180,20 @@ TEST_F(ProfilesTest, ProSaveWritesTheZonesAndNamesTheProfile) {
   EXPECT_EQ(text.find(expectedTrace), 0u) << text;
   EXPECT_NE(text.find("\nGuardar zones PRO pressed - Final\n"), std::string::npos);
   EXPECT_TRUE(std::filesystem::is_directory(link.dir.path() / "opt"));
+}
+
+TEST_F(ProfilesTest, SaveToAReadOnlyFileFailsAndNamesNothing) {
+  writeFile(path("locked.tks"), "[BRAKE]\nAUTO=0\n");
+  ::chmod(path("locked.tks").c_str(), 0444);
+  chooser.answers = {path("locked.tks"), path("locked.tks")};
+  TraceCapture traces;
+  EXPECT_FALSE(profiles.GuardarPerfilSport());
+  EXPECT_FALSE(profiles.GuardarPerfilPro());
+  EXPECT_EQ(readFile(path("locked.tks")), "[BRAKE]\nAUTO=0\n");
+  EXPECT_NE(traces.text().find("\nProfile not saved -> " + path("locked.tks")), std::string::npos);
+  EXPECT_TRUE(link.frames(0).empty()) << "the controller is not told a name no file holds";
+  EXPECT_TRUE(pages.calls.empty());
+  EXPECT_EQ(profiles.PerfilActual(), "\\Default");
 }
 
 TEST_F(ProfilesTest, SettingsFolderIsMadeOnTheFirstSaveOfEachKindOnly) {

@@ -144,6 +144,7 @@ class WindowTest : public ::testing::Test {
     s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
     s.openUrl = [this](const QUrl& u) { rec_.urls.push_back(u); };
     s.quit = [this] { ++rec_.quits; };
+    if (adjustServices_) adjustServices_(s);
     ProbeOptions probe;
     probe.passPauseMs = 20;
     app_ = std::make_unique<ui::Application>(std::move(s), probe);
@@ -183,6 +184,7 @@ class WindowTest : public ::testing::Test {
   }
 
   std::string dir_;
+  std::function<void(ui::Services&)> adjustServices_;  // before the Application is made
   std::unique_ptr<TraceCapture> trace_;
   std::unique_ptr<emu::PedalEmulator> emulator_;
   Recorder rec_;

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "app/firmware_settings.h"
+#include "app/file_replace.h"
 #include "app/startup_reads.h"
 #include "link/trace.h"
 
@@ -267,6 +268,9 @@ void Application::probeFinished(int result) {
   basePath_ = workingDirectory();
   trace("\nPath guardado -> %s", basePath_.c_str());
   if (!config_) config_ = std::make_unique<AppConfig>(basePath_ + "/opt/config.ini");
+  // What writes killed half-way (a crash, a power cut) left in the folders we write.
+  removeUnfinishedWrites(basePath_ + "/opt");
+  removeUnfinishedWrites(basePath_ + "/tkb");
 
   buildBackgroundAndBox();
   if (!state.connected) {
@@ -346,8 +350,32 @@ void Application::buildBackgroundAndBox() {
       startApplication();
     }
   });
+  // The same diagnosis as tkb-cli doctor, with the permission fix where it applies.
+  page_.diagnoseButton = new QPushButton("DIAGNOSE", box);
+  page_.diagnoseButton->setObjectName("DiagnoseButton");
+  page_.diagnoseButton->resize(200, 34);
+  page_.diagnoseButton->setFocusPolicy(Qt::NoFocus);
+  placeAligned(page_.diagnoseButton, Align::BottomMid, 0, -10);
+  setButtonLook(page_.diagnoseButton, ButtonLook::Normal);
+  connect(page_.diagnoseButton, &QPushButton::clicked, this, &Application::showDiagnosis);
   box->hide();
   page_.notDetectedBox = box;
+}
+
+void Application::showDiagnosis() {
+  trace("Button: DIAGNOSE\n");
+  DoctorSetup setup = services_.doctorSetup ? services_.doctorSetup() : DoctorSetup{};
+  setup.ownPort = controller.portName();
+  if (diagnosis_) diagnosis_->close();
+  auto* dialog = new DiagnosisDialog(std::move(setup), window_.get());
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  diagnosis_ = dialog;
+  // The pedals can be opened again after the rule and a replug: start as CONTINUE does.
+  connect(dialog, &DiagnosisDialog::accessRestored, this, [this, dialog] {
+    dialog->close();
+    if (phase_ == Phase::NotDetected) startApplication();
+  });
+  dialog->show();
 }
 
 void Application::buildStatusLabels() {

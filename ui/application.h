@@ -13,6 +13,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
@@ -30,6 +31,7 @@
 #include "link/controller.h"
 #include "link/firmware_update.h"
 #include "link/probe.h"
+#include "ui/diagnosis_dialog.h"
 #include "ui/localisation.h"
 #include "ui/main_page.h"
 #include "ui/services.h"
@@ -124,6 +126,9 @@ class Application : public QObject {
 
   // The start-up sequence; again from NotDetectedBox's CONTINUE.
   void startApplication();
+  // NotDetectedBox's DIAGNOSE: the device doctor's report (and the permission fix).
+  void showDiagnosis();
+  DiagnosisDialog* diagnosis() const { return diagnosis_; }
   // EXIT: monitors stopped, key listener removed, link and logs closed, then quit.
   void shutDown();
 
@@ -220,6 +225,7 @@ class Application : public QObject {
   QLabel* firmwareNotice_ = nullptr;
   QString firmwareBoxText_;  // told to the driver once the window is built
   bool firmwareBoxIsError_ = false;
+  QPointer<DiagnosisDialog> diagnosis_;
 };
 
 // The photo for a model, colour and pedal kind: with clutch m + 5 (grey) or m + 15

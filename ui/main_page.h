@@ -23,6 +23,7 @@ struct MainPage {
   QFrame* notDetectedBox = nullptr;
   QLabel* notDetectedText = nullptr;
   QPushButton* continueButton = nullptr;
+  QPushButton* diagnoseButton = nullptr;  // shows the device doctor's report
   std::array<QLabel*, kModelCount> logos{};
   std::array<QLabel*, kPhotoCount> photos{};
   std::array<QLabel*, 2> calibrationPhotos{};  // three-pedal, two-pedal

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "app/doctor.h"
 #include "app/key_event.h"
 #include "link/pedal_input.h"
 
@@ -41,6 +42,8 @@ struct Services {
   // program names its files under /usr.
   std::string monitorProgram = "./opt/TKB_Monitor";
   QString manualFolder;  // empty: the working directory
+  // What the diagnosis of the "PEDALS NOT DETECTED!!" box looks at; empty: this computer.
+  std::function<DoctorSetup()> doctorSetup;
 };
 
 }  // namespace tkb::ui

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <functional>
 
+#include "app/doctor.h"
 #include "app/install_layout.h"
 #include "emulator/simulated_driver.h"
 #include "link/firmware_update.h"
@@ -77,7 +78,8 @@ int main(int argc, char** argv) {
     // The simulated driver presses the emulated pedals by itself.
     services.pedals = std::make_unique<tkb::emu::SimulatedDriver>(&demoSet->emulator());
   } else {
-    services.pedals = std::make_unique<tkb::HidrawPedalInput>();
+    services.pedals = std::make_unique<tkb::HidrawPedalInput>(tkb::DeviceRoots::fromEnvironment(),
+                                                              tkb::accessFixCommand(tkb::DoctorSetup{}));
   }
   services.keys = tkb::ui::createSystemKeyListener();
   services.errorBox = [](const QString& text, const QString& title) {
