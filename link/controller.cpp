@@ -7,7 +7,40 @@
 
 namespace tkb {
 
-void Controller::send(const Bytes& frame) { link_.write(frame); }
+const char* queryResultName(QueryResult result) {
+  switch (result) {
+    case QueryResult::Accepted: return "accepted";
+    case QueryResult::Rejected: return "rejected";
+    case QueryResult::TimedOut: return "timed out";
+    case QueryResult::WriteFailed: return "write failed";
+    case QueryResult::Skipped: return "skipped";
+  }
+  return "?";
+}
+
+const char* linkStateName(LinkState state) {
+  switch (state) {
+    case LinkState::Connected: return "connected";
+    case LinkState::NotAnswering: return "not answering";
+    case LinkState::Disconnected: return "disconnected";
+  }
+  return "?";
+}
+
+namespace {
+// Queries further apart than this belong to different actions.
+constexpr auto kActionGap = std::chrono::milliseconds(300);
+}  // namespace
+
+bool Controller::send(const Bytes& frame) { return link_.write(frame); }
+
+void Controller::beginAction() { actionFailed_ = false; }
+
+void Controller::setLinkState(LinkState state) {
+  if (state == linkState_) return;
+  linkState_ = state;
+  if (linkStateListener_) linkStateListener_(state);
+}
 
 void Controller::sendFixed(uint8_t code, const char* traceText) {
   send(encodeFixed(code));
@@ -159,12 +192,36 @@ void Controller::MandarPerfilSport() {
   sendProfile(block::kPerfilSport, state.sportProfileName, "MandarPerfilSport");
 }
 
-bool Controller::query(Query which) {
+bool Controller::query(Query which) { return ask(which) == QueryResult::Accepted; }
+
+QueryResult Controller::ask(Query which) {
   const QuerySpec& spec = querySpec(which);
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastQueryEnd_ >= kActionGap) actionFailed_ = false;
+  if (actionFailed_) {
+    trace("\nSin respuesta del controlador (%X) - omitida", spec.request);
+    lastQueryEnd_ = now;
+    return QueryResult::Skipped;
+  }
+  const QueryResult result = exchange(which, spec);
+  if (result == QueryResult::Accepted) {
+    if (linkState_ == LinkState::NotAnswering) setLinkState(LinkState::Connected);
+  } else {
+    actionFailed_ = true;
+    // Whatever the failed exchange left behind must not be read as the next reply.
+    link_.discardInput();
+    if (linkState_ == LinkState::Connected) setLinkState(LinkState::NotAnswering);
+  }
+  lastQueryEnd_ = std::chrono::steady_clock::now();
+  return result;
+}
+
+QueryResult Controller::exchange(Query which, const QuerySpec& spec) {
   trace("%s", spec.traceLine);
   std::vector<uint8_t> reply(static_cast<size_t>(spec.replyBytes), 0);
   const uint8_t request = spec.request;
-  if (!link_.write({&request, 1})) return false;
+  link_.discardInput();
+  if (!link_.write({&request, 1})) return QueryResult::WriteFailed;
 
   const auto start = std::chrono::steady_clock::now();
   int attempts = 0;
@@ -202,12 +259,13 @@ bool Controller::query(Query which) {
     trace("\nDato:%.15s", reinterpret_cast<const char*>(reply.data() + 1));
   for (int i = 0; i < r.count; ++i) trace("\nDato%d -> %d", i, static_cast<int8_t>(reply[i]));
 
-  if (!applyReply(which, reply, state)) return false;
+  if (r.count < spec.replyBytes) return r.count == 0 ? QueryResult::TimedOut : QueryResult::Rejected;
+  if (!applyReply(which, reply, state)) return QueryResult::Rejected;
   trace(" ... ok");
   if (which == Query::Identify)
     trace("->> %d - %d - %d", state.firmwareVersion[0], state.firmwareVersion[1],
           state.firmwareVersion[2]);
-  return true;
+  return QueryResult::Accepted;
 }
 
 void Controller::ReaplicarFreno(const std::function<void()>& showBrakeZones) {

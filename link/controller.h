@@ -4,8 +4,10 @@
 // Used by the probe, the start-up sequence, every page and tkb-cli, on one thread.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "link/controller_state.h"
 #include "link/protocol.h"
@@ -18,6 +20,21 @@ namespace tkb {
 inline constexpr int kQueryWaitLimitMs = 1000;
 inline constexpr int kQueryReadAttempts = 30;
 
+// What became of one query.
+enum class QueryResult {
+  Accepted,     // a framed reply of the right length was decoded into the state
+  Rejected,     // something arrived but failed the frame or length check
+  TimedOut,     // nothing complete arrived in time
+  WriteFailed,  // the request byte could not be written
+  Skipped,      // not asked: an earlier query of the same action got no answer
+};
+const char* queryResultName(QueryResult result);
+
+// The link as the program sees it: replies accepted; a query that got no valid reply
+// (the rest of that action is skipped); or the port gone (read/write errors, hang-up).
+enum class LinkState { Connected, NotAnswering, Disconnected };
+const char* linkStateName(LinkState state);
+
 class Controller {
  public:
   ControllerState state;
@@ -28,8 +45,9 @@ class Controller {
   void setPortName(const std::string& name) { portName_ = name; }
   void closeLink() { link_.close(); }
 
-  // One write of the whole frame; the result is not looked at, as with every command.
-  void send(const Bytes& frame);
+  // One write of the whole frame. False when it could not be written; the controller never
+  // acknowledges a command, so true only means the bytes left.
+  bool send(const Bytes& frame);
 
   // Fixed commands [FF, code].
   void SetPedalesInicial();
@@ -86,9 +104,26 @@ class Controller {
   void MandarPerfilPro();
   void MandarPerfilSport();
 
-  // One query: request byte, reads with the transport's rules, validation, decoding.
-  // Returns whether a valid reply was stored.
+  // One query: pending input discarded, request byte, reads with the transport's rules,
+  // validation, decoding. After a query of the current action got no valid reply, the
+  // action's later queries are skipped (so no action waits more than one time-out).
+  QueryResult ask(Query query);
+  // ask() == Accepted.
   bool query(Query query);
+
+  // Starts a new action (a click, a key, a start-up step): queries are asked again even
+  // when the previous action ended without an answer. A query asked 300 ms or more after
+  // the previous one also starts a new action.
+  void beginAction();
+
+  LinkState linkState() const { return linkState_; }
+  // Sets the state (Disconnected comes from whoever noticed the port is gone) and tells
+  // the listener when it changes.
+  void setLinkState(LinkState state);
+  // Called on the thread that changes the state, after each change.
+  void setLinkStateListener(std::function<void(LinkState)> listener) {
+    linkStateListener_ = std::move(listener);
+  }
 
   // Re-applies the brake limit after an automatic brake calibration. showBrakeZones puts
   // the new brake values on the pages' spin boxes (which resend them) and restyles the bars.
@@ -98,6 +133,7 @@ class Controller {
   void setQueryWaitLimitMs(int ms) { queryWaitLimitMs_ = ms; }
 
  private:
+  QueryResult exchange(Query query, const QuerySpec& spec);
   void sendFixed(uint8_t code, const char* traceText);
   void sendValue(uint8_t code, int value, const char* traceFormat);
   void sendValueListed(uint8_t code, int value, const char* sender);
@@ -107,6 +143,10 @@ class Controller {
   SerialPort link_;
   std::string portName_;
   int queryWaitLimitMs_ = kQueryWaitLimitMs;
+  LinkState linkState_ = LinkState::Connected;
+  std::function<void(LinkState)> linkStateListener_;
+  bool actionFailed_ = false;  // a query of the current action got no valid reply
+  std::chrono::steady_clock::time_point lastQueryEnd_{};
 };
 
 }  // namespace tkb

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 namespace tkb {
@@ -24,7 +26,74 @@ struct PedalReadings {
   bool operator==(const PedalReadings&) const = default;
 };
 
+// The values the controller holds, one entry each. A field is known once a reply carrying
+// it was accepted, or once the driver set it; until then it is unknown and must never be
+// shown, sent back, written to a profile or sent to the monitor.
+enum class Field {
+  FirmwareVersion,
+  StartReadings,
+  CalibrationReadings,
+  Language,
+  GeneralConfig,  // the five flags of the general-configuration byte
+  ChetoActive,
+  BrakeMax,
+  ClutchUpper,
+  ClutchLower,
+  BrakeUpper,
+  BrakeLower,
+  ThrottleUpper,
+  ThrottleLower,
+  ClutchCurve,
+  BrakeCurve,
+  ThrottleCurve,
+  LetterAbs,
+  LetterAutoBrake,
+  LetterMas,
+  LetterMenos,
+  LetterMas2,
+  LetterMenos2,
+  AutoBrake,
+  AutoBrake2,
+  Cheto,
+  ProProfileName,
+  SportProfileName,
+  Model,
+  Color,
+  Count_
+};
+inline constexpr int kFieldCount = static_cast<int>(Field::Count_);
+
+class FieldSet {
+ public:
+  FieldSet() = default;
+  FieldSet(std::initializer_list<Field> fields) {
+    for (Field f : fields) add(f);
+  }
+  static FieldSet all() {
+    FieldSet s;
+    s.bits_.set();
+    return s;
+  }
+  bool has(Field f) const { return bits_.test(static_cast<size_t>(f)); }
+  void add(Field f) { bits_.set(static_cast<size_t>(f)); }
+  void add(const FieldSet& other) { bits_ |= other.bits_; }
+  void remove(Field f) { bits_.reset(static_cast<size_t>(f)); }
+  void remove(const FieldSet& other) { bits_ &= ~other.bits_; }
+  bool hasAll(const FieldSet& other) const { return (bits_ & other.bits_) == other.bits_; }
+  bool empty() const { return bits_.none(); }
+  int size() const { return static_cast<int>(bits_.count()); }
+  bool operator==(const FieldSet&) const = default;
+
+ private:
+  std::bitset<kFieldCount> bits_;
+};
+
 struct ControllerState {
+  // What of the values below is known (see Field). Empty until the start-up reads.
+  FieldSet known;
+  bool isKnown(Field f) const { return known.has(f); }
+  void markKnown(Field f) { known.add(f); }
+
   bool connected = false;
   bool hasClutch = false;
   int probeResult = 0;

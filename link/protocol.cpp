@@ -122,6 +122,40 @@ const QuerySpec& querySpec(Query query) {
 
 std::span<const QuerySpec> allQueries() { return kQueries; }
 
+FieldSet fieldsOf(Query query) {
+  switch (query) {
+    case Query::Identify: return {Field::FirmwareVersion};
+    case Query::StartReadings: return {Field::StartReadings};
+    case Query::CalibrationReadings: return {Field::CalibrationReadings};
+    case Query::Language: return {Field::Language};
+    case Query::GeneralConfig: return {Field::GeneralConfig};
+    case Query::ChetoActive: return {Field::ChetoActive};
+    case Query::BrakeMax:
+    case Query::BrakeMaxAfterCalibration: return {Field::BrakeMax};
+    case Query::ClutchZones: return {Field::ClutchUpper, Field::ClutchLower};
+    case Query::BrakeZones: return {Field::BrakeUpper, Field::BrakeLower};
+    case Query::ThrottleZones: return {Field::ThrottleUpper, Field::ThrottleLower};
+    case Query::ClutchCurve: return {Field::ClutchCurve};
+    case Query::BrakeCurve: return {Field::BrakeCurve};
+    case Query::ThrottleCurve: return {Field::ThrottleCurve};
+    case Query::LetterAbs: return {Field::LetterAbs};
+    case Query::LetterAutoBrake: return {Field::LetterAutoBrake};
+    case Query::LetterMas: return {Field::LetterMas};
+    case Query::LetterMenos: return {Field::LetterMenos};
+    case Query::LetterMas2: return {Field::LetterMas2};
+    case Query::LetterMenos2: return {Field::LetterMenos2};
+    case Query::AutoBrake: return {Field::AutoBrake};
+    case Query::Cheto: return {Field::Cheto};
+    case Query::ProProfileName: return {Field::ProProfileName};
+    case Query::SportProfileName: return {Field::SportProfileName};
+    case Query::ProProfileState:
+    case Query::SportProfileState: return {};
+    case Query::Model: return {Field::Model};
+    case Query::Color: return {Field::Color};
+  }
+  return {};
+}
+
 bool applyReply(Query query, std::span<const uint8_t> r, ControllerState& s) {
   const QuerySpec& spec = querySpec(query);
   if (static_cast<int>(r.size()) != spec.replyBytes || !replyFramed(r)) return false;
@@ -172,6 +206,7 @@ bool applyReply(Query query, std::span<const uint8_t> r, ControllerState& s) {
     case Query::Model: s.model = r[1] <= 6 ? r[1] : 1; break;
     case Query::Color: s.color = r[1] <= 2 ? r[1] : 1; break;
   }
+  s.known.add(fieldsOf(query));
   return true;
 }
 

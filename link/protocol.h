@@ -159,8 +159,11 @@ struct QuerySpec {
 const QuerySpec& querySpec(Query query);
 std::span<const QuerySpec> allQueries();
 
-// Checks the frame and, when it passes, stores the decoded fields. A reply of the wrong
-// length or framing changes nothing and returns false.
+// The fields a query's reply carries (none for the profile-state queries).
+FieldSet fieldsOf(Query query);
+
+// Checks the frame and, when it passes, stores the decoded fields and marks them known.
+// A reply of the wrong length or framing changes nothing and returns false.
 bool applyReply(Query query, std::span<const uint8_t> reply, ControllerState& state);
 
 }  // namespace tkb

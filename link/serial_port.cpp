@@ -249,3 +249,26 @@ ReadResult SerialPort::read(std::span<uint8_t> buffer) {
 }
 
 }  // namespace tkb
+
+namespace tkb {
+
+int SerialPort::discardInput() {
+  if (fd_ < 0) return 0;
+  // tcflush drops what the driver holds; the non-blocking drain takes what a pseudo-terminal
+  // or the kernel still had in flight.
+  ::tcflush(fd_, TCIFLUSH);
+  int dropped = 0;
+  uint8_t sink[256];
+  for (;;) {
+    const ssize_t n = ::read(fd_, sink, sizeof sink);
+    if (n > 0) {
+      dropped += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    break;
+  }
+  return dropped;
+}
+
+}  // namespace tkb

@@ -65,6 +65,10 @@ class SerialPort {
   // Up to buffer.size() bytes into the start of buffer, with the time-outs above.
   ReadResult read(std::span<uint8_t> buffer);
 
+  // Throws away whatever input is pending, so that a stray or late byte is never read
+  // as part of the next reply. Returns how many bytes were dropped.
+  int discardInput();
+
   int lastError() const { return lastError_; }
 
  private:
