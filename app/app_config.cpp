@@ -169,17 +169,37 @@ IniValues iniValuesOf(const std::string& text) {
 }
 
 IniValues AppConfig::load() const {
+  ReadStatus status;
+  return load(status);
+}
+
+IniValues AppConfig::load(ReadStatus& status) const {
+  struct stat info {};
+  if (::stat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    status = ReadStatus::NotRegular;
+    return {};
+  }
   FileText file;
   {
     const std::string target = writeTarget(path_);
     FileLock lock(target.empty() ? path_ : target, locking_, LOCK_SH);
     file = readWholeFile(path_);
   }
-  if (file.status == FileRead::Corrupt) {
-    trace("\nINI file damaged, defaults used -> %s", path_.c_str());
+  switch (file.status) {
+    case FileRead::Ok: status = ReadStatus::Ok; break;
+    case FileRead::Missing: status = ReadStatus::Missing; return {};
+    case FileRead::Unreadable: status = ReadStatus::Unreadable; return {};
+    case FileRead::Corrupt:
+      status = ReadStatus::Damaged;
+      trace("\nINI file damaged, defaults used -> %s", path_.c_str());
+      return {};
+  }
+  CSimpleIniA ini;
+  if (!parse(ini, file.text)) {
+    status = ReadStatus::Damaged;
     return {};
   }
-  return file.status == FileRead::Ok ? iniValuesOf(file.text) : IniValues{};
+  return iniValuesOf(file.text);
 }
 
 bool AppConfig::write(const std::string& section, const std::string& key,

@@ -62,6 +62,10 @@ class AppConfig {
 
   // One read of the whole file (empty when missing, unreadable or corrupt).
   IniValues load() const;
+  // The same, saying why it is empty: NotRegular for a FIFO, device or folder (never opened
+  // for reading, so never waited on), Damaged for a file no program of ours wrote.
+  enum class ReadStatus { Ok, Missing, NotRegular, Unreadable, Damaged };
+  IniValues load(ReadStatus& status) const;
 
   std::string readText(const std::string& section, const std::string& key,
                        const std::string& fallback, std::size_t bufferSize = 256) const;

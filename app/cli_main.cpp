@@ -1,6 +1,7 @@
 // tkb-cli: diagnostics and scripting on the controller link.
 //   tkb-cli probe                 find the controller: result code, port, firmware
-//   tkb-cli dump                  probe, the start-up reads and loadData, then the state as JSON
+//   tkb-cli dump                  probe, the start-up reads and loadData (nothing is sent), then
+//                                 the state as JSON; what could not be read is null
 //   tkb-cli set FIELD VALUE...    send the command that writes one field
 //   tkb-cli profile save FILE     save the controller's settings as a PRO (.tkb) or sport
 //                                 (.tks) profile, and name it on the controller
@@ -11,8 +12,9 @@
 //   tkb-cli firmware update [--image FILE]
 //                                 the update the program makes at start-up, progress on
 //                                 standard error; status 0 only with firmware 7.06 or later
-// Exit status: 0 done, 1 no controller, 2 bad arguments, 4 old firmware (probe), 5 the
-// firmware update failed.
+// Exit status: 0 every exchange the command needed succeeded, 1 no controller, 2 bad input
+// (arguments, a profile refused), 3 the controller stopped answering (the failed queries are
+// named), 4 old firmware (probe), 5 the firmware update failed.
 //   tkb-cli doctor                what the pedal set needs on this computer, each problem
 //                                 with its fix; exit status 0 when nothing is wrong
 // Trace lines of the link go to standard error so that standard output stays parseable.
@@ -24,6 +26,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +43,7 @@
 #include "app/startup_reads.h"
 #include "link/firmware_update.h"
 #include "link/probe.h"
+#include "link/settings.h"
 #include "link/trace.h"
 
 namespace {
@@ -49,59 +53,24 @@ using tkb::ControllerState;
 
 constexpr int kExitNoController = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNotAnswering = 3;
 constexpr int kExitOldFirmware = 4;
 constexpr int kExitUpdateFailed = 5;
 
-struct Field {
-  const char* name;
-  int count;  // values expected
-  int min, max;
-  std::function<void(Controller&, const std::vector<int>&)> send;
-};
-
-void setCurve(tkb::Curve& curve, const std::vector<int>& v) {
-  for (int i = 0; i < tkb::kCurvePoints; ++i) curve[i] = v[i];
+// A message of tkb-cli's own, on a line of its own: the trace lines before it end without
+// a line break.
+void message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void message(const char* format, ...) {
+  std::fputc('\n', stderr);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fputc('\n', stderr);
 }
 
-const std::vector<Field>& numericFields() {
-  static const std::vector<Field> fields = {
-      {"zonesEnabled", 1, 0, 1, [](Controller& c, auto& v) { c.state.zonesEnabled = v[0]; c.MandarDatosConfigZonas(); }},
-      {"calibrated", 1, 0, 1, [](Controller& c, auto& v) { c.state.calibrated = v[0]; c.MandarDatosConfigCalibrado(); }},
-      {"sportProfileActive", 1, 0, 1, [](Controller& c, auto& v) {
-         c.state.sportProfileActive = v[0];
-         c.state.proProfileActive = !v[0];
-         c.MandarDatosConfigSportActivado();
-       }},
-      {"sportProfileLoaded", 1, 0, 1, [](Controller& c, auto& v) { c.state.sportProfileLoaded = v[0]; c.MandarDatosConfigSportCargado(); }},
-      {"clutchUpper", 1, 0, 100, [](Controller& c, auto& v) { c.state.clutchUpper = v[0]; c.MandarDatosZonaSuperiorEmbrague(); }},
-      {"clutchLower", 1, 0, 100, [](Controller& c, auto& v) { c.state.clutchLower = v[0]; c.MandarDatosZonaInferiorEmbrague(); }},
-      {"brakeUpper", 1, 0, 100, [](Controller& c, auto& v) { c.state.brakeUpper = v[0]; c.MandarDatosZonaSuperiorFreno(); }},
-      {"brakeLower", 1, 0, 100, [](Controller& c, auto& v) { c.state.brakeLower = v[0]; c.MandarDatosZonaInferiorFreno(); }},
-      {"throttleUpper", 1, 0, 100, [](Controller& c, auto& v) { c.state.throttleUpper = v[0]; c.MandarDatosZonaSuperiorAcelerador(); }},
-      {"throttleLower", 1, 0, 100, [](Controller& c, auto& v) { c.state.throttleLower = v[0]; c.MandarDatosZonaInferiorAcelerador(); }},
-      {"brakeRecalPoint", 1, 0, 100, [](Controller& c, auto& v) { c.state.brakeRecalPoint = v[0]; c.RecalibradoFrenoSuperior(); }},
-      {"letterAbs", 1, 0, 4, [](Controller& c, auto& v) { c.state.letterAbs = v[0]; c.MandarLetraABS(); }},
-      {"letterAutoBrake", 1, 0, 2, [](Controller& c, auto& v) { c.state.letterAutoBrake = v[0]; c.MandarLetraAutoBreak(); }},
-      {"letterMas", 1, 0, 5, [](Controller& c, auto& v) { c.state.letterMas = v[0]; c.MandarLetraMas(); }},
-      {"letterMenos", 1, 0, 5, [](Controller& c, auto& v) { c.state.letterMenos = v[0]; c.MandarLetraMenos(); }},
-      {"letterMas2", 1, 0, 5, [](Controller& c, auto& v) { c.state.letterMas2 = v[0]; c.MandarLetraMas2(); }},
-      {"letterMenos2", 1, 0, 5, [](Controller& c, auto& v) { c.state.letterMenos2 = v[0]; c.MandarLetraMenos2(); }},
-      {"autoBrake", 1, 0, 1, [](Controller& c, auto& v) { v[0] ? c.ActivarAutoBrake() : c.DesactivarAutoBrake(); }},
-      {"autoBrake2", 1, 0, 1, [](Controller& c, auto& v) { v[0] ? c.ActivarAutoBrake2() : c.DesactivarAutoBrake2(); }},
-      {"cheto", 1, 0, 100, [](Controller& c, auto& v) {
-         c.state.cheto = v[0];
-         c.state.chetoActive = v[0] != 100 ? 1 : 0;
-         c.MandarCheto();
-         c.MandarChetoActivo();
-       }},
-      {"model", 1, 1, 6, [](Controller& c, auto& v) { c.state.model = v[0]; c.MandarModelo(); }},
-      {"color", 1, 1, 2, [](Controller& c, auto& v) { c.state.color = v[0]; c.MandarColor(); }},
-      {"clutchCurve", tkb::kCurvePoints, 0, 100, [](Controller& c, auto& v) { setCurve(c.state.clutchCurve, v); c.MandarDatosCurvaEmbrague(); }},
-      {"brakeCurve", tkb::kCurvePoints, 0, 100, [](Controller& c, auto& v) { setCurve(c.state.brakeCurve, v); c.MandarDatosCurvaFreno(); }},
-      {"throttleCurve", tkb::kCurvePoints, 0, 100, [](Controller& c, auto& v) { setCurve(c.state.throttleCurve, v); c.MandarDatosCurvaAcelerador(); }},
-  };
-  return fields;
-}
+// The settings tkb-cli set can write: those of the table with a sender.
+bool settable(const tkb::Setting& s) { return s.send != nullptr; }
 
 void usage(FILE* out = stderr) {
   std::fprintf(out,
@@ -113,8 +82,8 @@ void usage(FILE* out = stderr) {
                "       tkb-cli [--passes N] firmware update [--image FILE.hex]\n"
                "       tkb-cli doctor\n"
                "Fields: language NAME, proProfileName TEXT, sportProfileName TEXT");
-  for (const Field& f : numericFields())
-    std::fprintf(out, ", %s%s", f.name, f.count > 1 ? " V0..V10" : " N");
+  for (const tkb::Setting& s : tkb::settingsTable())
+    if (settable(s)) std::fprintf(out, ", %s%s", s.name, s.curve ? " V0..V10" : " N");
   std::fprintf(out, "\nThe controller is looked for on TKB_SERIAL_PREFIX<n> (default /dev/ttyACM<n>).\n");
 }
 
@@ -155,94 +124,114 @@ std::string jsonReadings(const tkb::PedalReadings& r) {
 }
 
 void printState(const ControllerState& s, const std::string& port) {
+  using tkb::Field;
   auto b = [](bool v) { return v ? "true" : "false"; };
+  // A value the controller did not give is null, never a made-up 0.
+  auto known = [&s](Field f, const std::string& text) { return s.isKnown(f) ? text : std::string("null"); };
+  auto num = [&](Field f, int v) { return known(f, std::to_string(v)); };
+  auto flag = [&](Field f, bool v) { return known(f, b(v)); };
+  const auto& v = s.firmwareVersion;
   std::printf("{\n");
   std::printf("  \"port\": %s,\n", jsonString(port).c_str());
   std::printf("  \"connected\": %s,\n  \"hasClutch\": %s,\n  \"probeResult\": %d,\n", b(s.connected),
               b(s.hasClutch), s.probeResult);
-  std::printf("  \"firmwareVersion\": [%d, %d, %d],\n", s.firmwareVersion[0], s.firmwareVersion[1],
-              s.firmwareVersion[2]);
-  std::printf("  \"proProfileActive\": %s,\n  \"sportProfileActive\": %s,\n", b(s.proProfileActive),
-              b(s.sportProfileActive));
+  std::printf("  \"firmwareVersion\": %s,\n",
+              known(Field::FirmwareVersion, "[" + std::to_string(v[0]) + ", " + std::to_string(v[1]) +
+                                                ", " + std::to_string(v[2]) + "]").c_str());
+  std::printf("  \"proProfileActive\": %s,\n  \"sportProfileActive\": %s,\n",
+              flag(Field::SportProfileActive, s.proProfileActive).c_str(),
+              flag(Field::SportProfileActive, s.sportProfileActive).c_str());
   std::printf("  \"sportProfileLoaded\": %s,\n  \"calibrated\": %s,\n  \"zonesEnabled\": %s,\n",
-              b(s.sportProfileLoaded), b(s.calibrated), b(s.zonesEnabled));
-  std::printf("  \"language\": %s,\n", jsonString(s.language).c_str());
-  std::printf("  \"brakeMax\": %d,\n", s.brakeMax);
-  std::printf("  \"clutchUpper\": %d,\n  \"clutchLower\": %d,\n", s.clutchUpper, s.clutchLower);
-  std::printf("  \"brakeUpper\": %d,\n  \"brakeLower\": %d,\n", s.brakeUpper, s.brakeLower);
-  std::printf("  \"throttleUpper\": %d,\n  \"throttleLower\": %d,\n", s.throttleUpper, s.throttleLower);
-  std::printf("  \"clutchCurve\": %s,\n", jsonCurve(s.clutchCurve).c_str());
-  std::printf("  \"brakeCurve\": %s,\n", jsonCurve(s.brakeCurve).c_str());
-  std::printf("  \"throttleCurve\": %s,\n", jsonCurve(s.throttleCurve).c_str());
-  std::printf("  \"letterAbs\": %d,\n  \"letterAutoBrake\": %d,\n", s.letterAbs, s.letterAutoBrake);
-  std::printf("  \"letterMas\": %d,\n  \"letterMenos\": %d,\n", s.letterMas, s.letterMenos);
-  std::printf("  \"letterMas2\": %d,\n  \"letterMenos2\": %d,\n", s.letterMas2, s.letterMenos2);
-  std::printf("  \"autoBrake\": %d,\n  \"autoBrake2\": %d,\n", s.autoBrake, s.autoBrake2);
-  std::printf("  \"cheto\": %d,\n  \"chetoActive\": %d,\n", s.cheto, s.chetoActive);
-  std::printf("  \"proProfileName\": %s,\n", jsonString(tkb::profileNameText(s.proProfileName)).c_str());
+              flag(Field::SportProfileLoaded, s.sportProfileLoaded).c_str(),
+              flag(Field::Calibrated, s.calibrated).c_str(), flag(Field::ZonesEnabled, s.zonesEnabled).c_str());
+  std::printf("  \"language\": %s,\n", known(Field::Language, jsonString(s.language)).c_str());
+  std::printf("  \"brakeMax\": %s,\n", num(Field::BrakeMax, s.brakeMax).c_str());
+  for (Field f : {Field::ClutchUpper, Field::ClutchLower, Field::BrakeUpper, Field::BrakeLower,
+                  Field::ThrottleUpper, Field::ThrottleLower})
+    std::printf("  \"%s\": %s,\n", tkb::findSetting(f)->name, num(f, tkb::settingValue(s, f)).c_str());
+  for (Field f : {Field::ClutchCurve, Field::BrakeCurve, Field::ThrottleCurve})
+    std::printf("  \"%s\": %s,\n", tkb::findSetting(f)->name, known(f, jsonCurve(tkb::curveOf(s, f))).c_str());
+  for (Field f : {Field::LetterAbs, Field::LetterAutoBrake, Field::LetterMas, Field::LetterMenos,
+                  Field::LetterMas2, Field::LetterMenos2, Field::AutoBrake, Field::AutoBrake2,
+                  Field::Cheto, Field::ChetoActive})
+    std::printf("  \"%s\": %s,\n", tkb::findSetting(f)->name, num(f, tkb::settingValue(s, f)).c_str());
+  std::printf("  \"proProfileName\": %s,\n",
+              known(Field::ProProfileName, jsonString(tkb::profileNameText(s.proProfileName))).c_str());
   std::printf("  \"sportProfileName\": %s,\n",
-              jsonString(tkb::profileNameText(s.sportProfileName)).c_str());
-  std::printf("  \"model\": %d,\n  \"color\": %d,\n", s.model, s.color);
-  std::printf("  \"startReadings\": %s,\n", jsonReadings(s.startReadings).c_str());
-  std::printf("  \"calibrationReadings\": %s,\n", jsonReadings(s.calibrationReadings).c_str());
-  std::printf("  \"brakeRecalPoint\": %d\n", s.brakeRecalPoint);
+              known(Field::SportProfileName, jsonString(tkb::profileNameText(s.sportProfileName))).c_str());
+  std::printf("  \"model\": %s,\n  \"color\": %s,\n", num(Field::Model, s.model).c_str(),
+              num(Field::Color, s.color).c_str());
+  std::printf("  \"startReadings\": %s,\n", known(Field::StartReadings, jsonReadings(s.startReadings)).c_str());
+  std::printf("  \"calibrationReadings\": %s,\n",
+              known(Field::CalibrationReadings, jsonReadings(s.calibrationReadings)).c_str());
+  std::printf("  \"brakeRecalPoint\": %s\n", num(Field::BrakeRecalPoint, s.brakeRecalPoint).c_str());
   std::printf("}\n");
 }
 
-// Checks the arguments of "set" and returns the action, or prints why not (exit 2).
+// Checks the arguments of "set" against the settings table and returns the action, or
+// prints why not (exit 2).
 std::function<void(Controller&)> parseSet(const std::vector<std::string>& args) {
   if (args.empty()) {
-    std::fprintf(stderr, "tkb-cli set: missing FIELD\n");
+    message("tkb-cli set: missing FIELD");
     return nullptr;
   }
   const std::string& name = args[0];
   const std::vector<std::string> values(args.begin() + 1, args.end());
   if (name == "language") {
-    if (values.size() != 1 || !tkb::languageName(tkb::languageCode(values[0])) ||
-        *tkb::languageName(tkb::languageCode(values[0])) != values[0]) {
-      std::fprintf(stderr,
-                   "tkb-cli set language: expected one of English, Spanish, Italian, French, "
-                   "German, Portuguese\n");
+    ControllerState probe;
+    if (values.size() != 1 || !tkb::setLanguage(probe, values[0])) {
+      message("tkb-cli set language: expected one of English, Spanish, Italian, French, German, Portuguese");
       return nullptr;
     }
     return [v = values[0]](Controller& c) {
-      c.state.language = v;
+      tkb::setLanguage(c.state, v);
       c.MandarDatosIdioma();
     };
   }
   if (name == "proProfileName" || name == "sportProfileName") {
     if (values.size() != 1 || values[0].size() > tkb::kProfileNameBytes) {
-      std::fprintf(stderr, "tkb-cli set %s: expected one name of at most %d bytes\n", name.c_str(),
-                   tkb::kProfileNameBytes);
+      message("tkb-cli set %s: expected one name of at most %d bytes", name.c_str(), tkb::kProfileNameBytes);
       return nullptr;
     }
-    const bool pro = name == "proProfileName";
-    return [pro, v = values[0]](Controller& c) {
-      (pro ? c.state.proProfileName : c.state.sportProfileName) = tkb::makeProfileName(v);
-      pro ? c.MandarPerfilPro() : c.MandarPerfilSport();
+    const tkb::Field field = name == "proProfileName" ? tkb::Field::ProProfileName : tkb::Field::SportProfileName;
+    return [field, v = values[0]](Controller& c) {
+      tkb::setProfileName(c.state, field, tkb::makeProfileName(v));
+      field == tkb::Field::ProProfileName ? c.MandarPerfilPro() : c.MandarPerfilSport();
     };
   }
-  for (const Field& field : numericFields()) {
-    if (name != field.name) continue;
-    if (static_cast<int>(values.size()) != field.count) {
-      std::fprintf(stderr, "tkb-cli set %s: expected %d value%s, got %zu\n", field.name, field.count,
-                   field.count > 1 ? "s" : "", values.size());
+  const tkb::Setting* setting = tkb::findSetting(name);
+  if (setting == nullptr || !settable(*setting)) {
+    message("tkb-cli set: unknown field '%s'", name.c_str());
+    return nullptr;
+  }
+  const int count = setting->curve ? tkb::kCurvePoints : 1;
+  if (static_cast<int>(values.size()) != count) {
+    message("tkb-cli set %s: expected %d value%s, got %zu", setting->name, count, count > 1 ? "s" : "",
+            values.size());
+    return nullptr;
+  }
+  tkb::Curve numbers{};
+  for (int i = 0; i < count; ++i) {
+    int v = 0;
+    if (!parseInt(values[i].c_str(), v) || v < setting->min || v > setting->max) {
+      message("tkb-cli set %s: '%s' is not a whole number from %d to %d", setting->name, values[i].c_str(),
+              setting->min, setting->max);
       return nullptr;
     }
-    std::vector<int> numbers;
-    for (const std::string& text : values) {
-      int v = 0;
-      if (!parseInt(text.c_str(), v) || v < field.min || v > field.max) {
-        std::fprintf(stderr, "tkb-cli set %s: '%s' is not a whole number from %d to %d\n", field.name,
-                     text.c_str(), field.min, field.max);
-        return nullptr;
-      }
-      numbers.push_back(v);
-    }
-    return [&field, numbers](Controller& c) { field.send(c, numbers); };
+    numbers[i] = v;
   }
-  std::fprintf(stderr, "tkb-cli set: unknown field '%s'\n", name.c_str());
-  return nullptr;
+  if (setting->curve && !tkb::curveAllowed(numbers)) {
+    message("tkb-cli set %s: a curve starts at 0, ends at 100 and rises at every point", setting->name);
+    return nullptr;
+  }
+  return [setting, numbers](Controller& c) {
+    if (setting->curve) {
+      tkb::setCurve(c.state, setting->field, numbers);
+    } else {
+      tkb::setSetting(c.state, setting->field, numbers[0]);
+    }
+    setting->send(c);
+  };
 }
 
 // ---- profile save / load -------------------------------------------------------------
@@ -269,8 +258,7 @@ class StatePages : public tkb::ProfilePages {
   void showCustomZones(const tkb::ZoneValues& zones, int brakeStop) override {
     if (!c_.state.sportProfileActive) return;
     sendZones(zones);
-    c_.state.cheto = std::clamp(brakeStop, 0, 100);
-    c_.state.chetoActive = c_.state.cheto != 100 ? 1 : 0;
+    tkb::setSetting(c_.state, tkb::Field::Cheto, std::clamp(brakeStop, 0, 100));
     c_.MandarCheto();
     c_.MandarChetoActivo();
   }
@@ -290,19 +278,15 @@ class StatePages : public tkb::ProfilePages {
  private:
   void sendZones(const tkb::ZoneValues& z) {
     auto spin = [](int v) { return std::clamp(v, 0, 100); };
-    ControllerState& s = c_.state;
-    s.clutchUpper = spin(z.clutchUpper);
-    c_.MandarDatosZonaSuperiorEmbrague();
-    s.clutchLower = spin(z.clutchLower);
-    c_.MandarDatosZonaInferiorEmbrague();
-    s.brakeUpper = spin(z.brakeUpper);
-    c_.MandarDatosZonaSuperiorFreno();
-    s.brakeLower = spin(z.brakeLower);
-    c_.MandarDatosZonaInferiorFreno();
-    s.throttleUpper = spin(z.throttleUpper);
-    c_.MandarDatosZonaSuperiorAcelerador();
-    s.throttleLower = spin(z.throttleLower);
-    c_.MandarDatosZonaInferiorAcelerador();
+    using tkb::Field;
+    const std::pair<Field, int> zones[] = {
+        {Field::ClutchUpper, z.clutchUpper}, {Field::ClutchLower, z.clutchLower},
+        {Field::BrakeUpper, z.brakeUpper},   {Field::BrakeLower, z.brakeLower},
+        {Field::ThrottleUpper, z.throttleUpper}, {Field::ThrottleLower, z.throttleLower}};
+    for (const auto& [field, value] : zones) {
+      tkb::setSetting(c_.state, field, spin(value));
+      tkb::findSetting(field)->send(c_);
+    }
   }
   Controller& c_;
 };
@@ -351,31 +335,44 @@ std::optional<ProfileCommand> parseProfile(const std::vector<std::string>& args)
     }
     return command;
   }
-  const int fd = ::open(command.path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  const bool readable = fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  const int error = fd < 0 ? errno : EISDIR;
-  if (fd >= 0) ::close(fd);
-  if (!readable) {
-    std::fprintf(stderr, "tkb-cli profile load: cannot read '%s': %s\n", command.path.c_str(),
-                 std::strerror(error));
+  // The whole file is checked before anything is sent; a FIFO or device is refused without
+  // being opened for reading.
+  ControllerState unused;
+  if (const auto refusal = tkb::readProfileFile(command.path, command.kind, unused)) {
+    message("tkb-cli profile load: %s", refusal->message().c_str());
     return std::nullopt;
   }
   return command;
 }
 
-// False when a save could not write its file (the trace line on stderr says why).
-bool runProfile(Controller& controller, const ProfileCommand& command) {
+// The exit status of a profile command once the controller was found.
+int runProfile(Controller& controller, const ProfileCommand& command) {
   // The state the saves write and the loads start from (queries only, nothing is set).
-  tkb::loadData(controller, nullptr);
+  controller.beginAction();
+  const tkb::ReadReport report = tkb::loadData(controller, nullptr);
+  if (!report.ok()) {
+    message("tkb-cli profile %s: the controller stopped answering (%s); nothing %s", command.save ? "save" : "load",
+            report.describe().c_str(), command.save ? "written" : "sent");
+    return kExitNotAnswering;
+  }
   GivenFile file(command.path);
   StatePages pages(controller);
   tkb::Profiles profiles(controller, file, pages);
   profiles.skipSettingsFolder();
   const bool pro = command.kind == tkb::ProfileKind::Pro;
-  if (command.save) return pro ? profiles.GuardarPerfilPro() : profiles.GuardarPerfilSport();
-  pro ? profiles.CargarPerfilPro() : profiles.CargarPerfilSport();
-  return true;
+  if (command.save) {
+    if (!(pro ? profiles.GuardarPerfilPro() : profiles.GuardarPerfilSport())) {
+      message("tkb-cli profile save: '%s' was not written", command.path.c_str());
+      return kExitUsage;
+    }
+    return 0;
+  }
+  const auto refusal = pro ? profiles.CargarPerfilPro() : profiles.CargarPerfilSport();
+  if (refusal) {
+    message("tkb-cli profile load: %s", refusal->message().c_str());
+    return kExitUsage;
+  }
+  return 0;
 }
 
 // Without an updater the probe takes old firmware as it is; `oldPort` learns where it was.
@@ -583,6 +580,7 @@ int main(int argc, char** argv) {
   const int result = connect(controller, passes, {}, &oldPort);
   if (!controller.state.connected) return kExitNoController;
 
+  int status = 0;
   if (command == "probe") {
     const auto& v = controller.state.firmwareVersion;
     std::printf("result %d\nport %s\nfirmware %d.%d.%d\n", result, controller.portName().c_str(),
@@ -594,17 +592,25 @@ int main(int argc, char** argv) {
       return kExitOldFirmware;
     }
   } else if (command == "dump") {
-    tkb::readControllerAtStartup(controller, nullptr);
+    // Read-only: the model and colour are not sent back as the start-up does.
+    const tkb::ReadReport report = tkb::readControllerAtStartup(controller, nullptr, false);
+    std::fflush(stderr);
     printState(controller.state, controller.portName());
-  } else if (profileCommand) {
-    if (!runProfile(controller, *profileCommand)) {
-      std::fprintf(stderr, "tkb-cli profile save: '%s' was not written\n", profileCommand->path.c_str());
-      controller.closeLink();
-      return 1;
+    if (!report.ok()) {
+      message("tkb-cli dump: the controller stopped answering (%s)", report.describe().c_str());
+      status = kExitNotAnswering;
     }
+  } else if (profileCommand) {
+    status = runProfile(controller, *profileCommand);
   } else {
     setAction(controller);
   }
+  // A frame that could not be written is an exchange that failed.
+  if (status == 0 && controller.failedWrites() > 0) {
+    message("tkb-cli: %d frame%s could not be written to the controller", controller.failedWrites(),
+            controller.failedWrites() > 1 ? "s" : "");
+    status = kExitNotAnswering;
+  }
   controller.closeLink();
-  return 0;
+  return status;
 }

@@ -6,6 +6,7 @@
 
 #include "app/profiles.h"
 #include "app/startup_reads.h"
+#include "link/settings.h"
 #include "link/trace.h"
 
 namespace tkb {
@@ -37,7 +38,7 @@ const KeptSetting kKeptSettings[] = {
     {"sportProfileLoaded", TKB_DIFFERS(sportProfileLoaded), [](Controller& c, const ControllerState& k) { c.state.sportProfileLoaded = k.sportProfileLoaded; c.MandarDatosConfigSportCargado(); }, false, false},
     {"brakeMax", TKB_DIFFERS(brakeMax), [](Controller& c, const ControllerState& k) {
        c.state.brakeMax = k.brakeMax;
-       c.state.brakeRecalPoint = k.brakeMax;
+       setSetting(c.state, Field::BrakeRecalPoint, k.brakeMax);
        c.RecalibradoFrenoSuperior();
        c.state.brakeUpper = k.brakeUpper;
        c.MandarDatosZonaSuperiorFreno();
@@ -93,7 +94,8 @@ ProfileSettingsKeeper::ProfileSettingsKeeper(std::string profileFolder)
 
 bool ProfileSettingsKeeper::saveBefore(Controller& controller) {
   trace("\nLeemos la configuracion antes de actualizar");
-  if (!readConfiguration(controller)) {
+  if (const ReadReport report = readConfiguration(controller); !report.ok()) {
+    trace("\nSin respuesta: %s", report.describe().c_str());
     trace("\nNo se pudo leer la configuracion: the update is not started\n");
     return false;
   }
@@ -111,10 +113,13 @@ std::vector<std::string> ProfileSettingsKeeper::restoreAfter(Controller& control
   trace("\nLeemos la configuracion despues de actualizar");
   // Settings that cannot be read back are sent back all the same: better once too often
   // than a setting lost.
-  const bool read = readConfiguration(controller);
+  const bool read = readConfiguration(controller).ok();
   std::vector<const KeptSetting*> lost;
   for (const KeptSetting& s : kKeptSettings)
     if (!read || s.differs(before_, controller.state)) lost.push_back(&s);
+  // Every kept value was read before the update; each one is put back into the state just
+  // before it is sent, and the rest equal what was read after it.
+  controller.state.known.add(before_.known);
   std::vector<std::string> sent;
   bool zones = false, curves = false;
   for (const KeptSetting* s : lost) {

@@ -7,61 +7,46 @@
 #include <cstdio>
 #include <vector>
 
+#include "link/settings.h"
 #include "link/trace.h"
 
 namespace tkb {
 namespace {
 
-// One value key of a profile file and the state field behind it.
-struct ValueKey {
-  const char* section;
-  const char* key;
-  int (*get)(const ControllerState&);
-  void (*set)(ControllerState&, int);
-};
-
-// The seven zone keys in the order the saves write them.
-const ValueKey kZoneKeys[] = {
-    {"ACCELERATOR", "UPPER DEAD ZONE", [](const ControllerState& s) { return s.throttleUpper; },
-     [](ControllerState& s, int v) { s.throttleUpper = v; }},
-    {"ACCELERATOR", "LOWER DEAD ZONE", [](const ControllerState& s) { return s.throttleLower; },
-     [](ControllerState& s, int v) { s.throttleLower = v; }},
-    {"CLUTCH", "UPPER DEAD ZONE", [](const ControllerState& s) { return s.clutchUpper; },
-     [](ControllerState& s, int v) { s.clutchUpper = v; }},
-    {"CLUTCH", "LOWER DEAD ZONE", [](const ControllerState& s) { return s.clutchLower; },
-     [](ControllerState& s, int v) { s.clutchLower = v; }},
-    {"BRAKE", "UPPER DEAD ZONE", [](const ControllerState& s) { return s.brakeUpper; },
-     [](ControllerState& s, int v) { s.brakeUpper = v; }},
-    // The brake maximum is 16 bits, written unsigned; a loaded value keeps its low 16 bits.
-    {"BRAKE", "BRAKE LIMITER",
-     [](const ControllerState& s) { return static_cast<int>(static_cast<uint16_t>(s.brakeMax)); },
-     [](ControllerState& s, int v) { s.brakeMax = static_cast<int16_t>(static_cast<uint16_t>(v)); }},
-    {"BRAKE", "LOWER DEAD ZONE", [](const ControllerState& s) { return s.brakeLower; },
-     [](ControllerState& s, int v) { s.brakeLower = v; }},
-};
-
-const ValueKey kBrakeStopKey = {"BRAKE", "BRAKE STOP", [](const ControllerState& s) { return s.cheto; },
-                                [](ControllerState& s, int v) { s.cheto = v; }};
-const ValueKey kAutoBrakeKey = {"BRAKE", "AUTO", [](const ControllerState& s) { return s.autoBrake; },
-                                [](ControllerState& s, int v) { s.autoBrake = v; }};
+// The seven zone keys in the order the saves write them; sections and keys come from the
+// settings table.
+constexpr Field kZoneKeys[] = {Field::ThrottleUpper, Field::ThrottleLower, Field::ClutchUpper,
+                               Field::ClutchLower,   Field::BrakeUpper,    Field::BrakeMax,
+                               Field::BrakeLower};
 
 struct CurveKey {
   CurvePedal pedal;
-  const char* section;
-  const char* format;
+  Field field;
 };
 // Per point index, in this order.
-const CurveKey kCurveKeys[] = {
-    {CurvePedal::Clutch, "CLUTCH", "CLUTCH_CURVE_%d"},
-    {CurvePedal::Brake, "BRAKE", "BRAKE_CURVE_%d"},
-    {CurvePedal::Throttle, "ACCELERATOR", "ACCELERATOR_CURVE_%d"},
+constexpr CurveKey kCurveKeys[] = {
+    {CurvePedal::Clutch, Field::ClutchCurve},
+    {CurvePedal::Brake, Field::BrakeCurve},
+    {CurvePedal::Throttle, Field::ThrottleCurve},
 };
+
+const Setting& row(Field field) { return *findSetting(field); }
+
+// The brake maximum is 16 bits, written unsigned; a loaded value keeps its low 16 bits.
+std::string fileText(const ControllerState& s, Field field) {
+  if (field == Field::BrakeMax) return std::to_string(static_cast<uint16_t>(s.brakeMax));
+  return std::to_string(settingValue(s, field));
+}
+int fromFile(Field field, int value) {
+  if (field == Field::BrakeMax) return static_cast<int16_t>(static_cast<uint16_t>(value));
+  return value;
+}
 
 constexpr int kBrakeStopInactive = 100;
 
 std::string curveKeyName(const CurveKey& key, int point) {
   char name[32];
-  std::snprintf(name, sizeof name, key.format, point);
+  std::snprintf(name, sizeof name, row(key.field).key, point);
   return name;
 }
 
@@ -72,10 +57,6 @@ Curve& stateCurve(ControllerState& state, CurvePedal pedal) {
     case CurvePedal::Throttle: break;
   }
   return state.throttleCurve;
-}
-
-const Curve& stateCurve(const ControllerState& state, CurvePedal pedal) {
-  return stateCurve(const_cast<ControllerState&>(state), pedal);
 }
 
 ZoneValues zonesOf(const ControllerState& s) {
@@ -125,9 +106,8 @@ void sendCurve(Controller& controller, CurvePedal pedal) {
 
 namespace {
 void activateCustomFlags(Controller& controller) {
-  controller.state.zonesEnabled = true;
-  controller.state.proProfileActive = false;
-  controller.state.sportProfileActive = true;
+  setSetting(controller.state, Field::ZonesEnabled, 1);
+  setSetting(controller.state, Field::SportProfileActive, 1);
   controller.MandarDatosConfigZonas();
   controller.MandarDatosConfigSportActivado();
 }
@@ -169,8 +149,8 @@ void Profiles::applyNaming(ProfileKind kind, const std::string& name) {
   ControllerState& state = controller_.state;
   const ProfileName own = makeProfileName(name);
   const ProfileName other = makeProfileName(kDefaultProfileName);
-  state.proProfileName = kind == ProfileKind::Pro ? own : other;
-  state.sportProfileName = kind == ProfileKind::Sport ? own : other;
+  setProfileName(state, Field::ProProfileName, kind == ProfileKind::Pro ? own : other);
+  setProfileName(state, Field::SportProfileName, kind == ProfileKind::Sport ? own : other);
   controller_.MandarPerfilPro();
   controller_.MandarPerfilSport();
   controller_.SetPerfilSport();
@@ -182,19 +162,38 @@ bool Profiles::writeProfile(const std::string& path, ProfileKind kind) {
   return writeProfileFile(path, kind, controller_.state);
 }
 
-bool writeProfileFile(const std::string& path, ProfileKind kind, const ControllerState& state) {
-  std::vector<IniEntry> entries;
-  auto add = [&](const ValueKey& key) {
-    entries.push_back({key.section, key.key, std::to_string(key.get(state))});
-  };
-  for (const ValueKey& key : kZoneKeys) add(key);
+FieldSet profileFields(ProfileKind kind) {
+  FieldSet fields;
+  for (Field f : kZoneKeys) fields.add(f);
   if (kind == ProfileKind::Sport) {
-    add(kBrakeStopKey);
-    add(kAutoBrakeKey);
+    fields.add(Field::Cheto);
+    fields.add(Field::AutoBrake);
+    for (const CurveKey& key : kCurveKeys) fields.add(key.field);
+  }
+  return fields;
+}
+
+bool writeProfileFile(const std::string& path, ProfileKind kind, const ControllerState& state) {
+  // A profile holds what the controller holds: a value the program never learnt has no place
+  // in it, and an old file is better left as it was than overwritten with guesses.
+  for (const Setting& setting : settingsTable()) {
+    if (profileFields(kind).has(setting.field) && !state.isKnown(setting.field)) {
+      trace("\nProfile not saved (value unknown: %s) -> %s", setting.name, path.c_str());
+      return false;
+    }
+  }
+  std::vector<IniEntry> entries;
+  auto add = [&](Field field) {
+    entries.push_back({row(field).section, row(field).key, fileText(state, field)});
+  };
+  for (Field field : kZoneKeys) add(field);
+  if (kind == ProfileKind::Sport) {
+    add(Field::Cheto);
+    add(Field::AutoBrake);
     for (int point = 0; point < kCurvePoints; ++point) {
       for (const CurveKey& key : kCurveKeys) {
-        entries.push_back({key.section, curveKeyName(key, point),
-                           std::to_string(stateCurve(state, key.pedal)[point])});
+        entries.push_back({row(key.field).section, curveKeyName(key, point),
+                           std::to_string(curveOf(state, key.field)[point])});
       }
     }
   }
@@ -203,21 +202,76 @@ bool writeProfileFile(const std::string& path, ProfileKind kind, const Controlle
   return false;
 }
 
-IniValues Profiles::readProfile(const std::string& path) {
-  return AppConfig(path, AppConfig::Locking::None).load();
+std::string ProfileRefusal::message() const {
+  switch (reason) {
+    case Reason::NotRegularFile: return "profile not loaded: '" + path + "' is not a regular file";
+    case Reason::Unreadable: return "profile not loaded: cannot read '" + path + "'";
+    case Reason::Damaged: return "profile not loaded: '" + path + "' is damaged";
+    case Reason::OutOfRange:
+      return "profile not loaded: [" + section + "] " + key + "=" + value + " is outside " +
+             std::to_string(min) + ".." + std::to_string(max);
+    case Reason::BadCurve:
+      return "profile not loaded: [" + section + "] " + key + "=" + value +
+             " breaks the curve (0 first, 100 last, each point above the one before)";
+  }
+  return "profile not loaded";
 }
 
-namespace {
-int readValue(const IniValues& file, const char* section, const std::string& key, std::size_t buffer) {
-  return decimalValue(file.readText(section, key, "0", buffer));
-}
-}  // namespace
-
-void Profiles::readZones(const IniValues& file) {
-  for (const ValueKey& key : kZoneKeys)
-    key.set(controller_.state, readValue(file, key.section, key.key, kProfileValueBufferChars));
-  kBrakeStopKey.set(controller_.state,
-                    readValue(file, kBrakeStopKey.section, kBrakeStopKey.key, kProfileValueBufferChars));
+std::optional<ProfileRefusal> readProfileFile(const std::string& path, ProfileKind kind,
+                                              ControllerState& into) {
+  ProfileRefusal refusal;
+  refusal.path = path;
+  AppConfig::ReadStatus status = AppConfig::ReadStatus::Ok;
+  const IniValues file = AppConfig(path, AppConfig::Locking::None).load(status);
+  switch (status) {
+    case AppConfig::ReadStatus::Ok: break;
+    case AppConfig::ReadStatus::NotRegular: refusal.reason = ProfileRefusal::Reason::NotRegularFile; return refusal;
+    case AppConfig::ReadStatus::Missing:
+    case AppConfig::ReadStatus::Unreadable: refusal.reason = ProfileRefusal::Reason::Unreadable; return refusal;
+    case AppConfig::ReadStatus::Damaged: refusal.reason = ProfileRefusal::Reason::Damaged; return refusal;
+  }
+  ControllerState next = into;
+  auto take = [&](Field field, std::size_t buffer) {
+    const Setting& setting = row(field);
+    const std::string text = file.readText(setting.section, setting.key, "0", buffer);
+    if (setSetting(next, field, fromFile(field, decimalValue(text)))) return true;
+    refusal = {ProfileRefusal::Reason::OutOfRange, path, setting.section, setting.key, text,
+               setting.min, setting.max};
+    return false;
+  };
+  for (Field field : kZoneKeys)
+    if (!take(field, kProfileValueBufferChars)) return refusal;
+  // A PRO file holds no brake stop: the brake stop stays as it was (read as 0 it would stop
+  // the brake at no travel at all in CUSTOM mode). A sport file opened here gives its own.
+  const Setting& brakeStop = row(Field::Cheto);
+  if ((kind == ProfileKind::Sport || !file.readText(brakeStop.section, brakeStop.key, "").empty()) &&
+      !take(Field::Cheto, kProfileValueBufferChars))
+    return refusal;
+  if (kind == ProfileKind::Sport) {
+    if (!take(Field::AutoBrake, kProfileValueBufferChars)) return refusal;
+    for (const CurveKey& key : kCurveKeys) {
+      Curve curve{};
+      for (int point = 0; point < kCurvePoints; ++point) {
+        // The charts hold 16-bit points.
+        const std::string name = curveKeyName(key, point);
+        const std::string text = file.readText(row(key.field).section, name, "0", kProfileCurveBufferChars);
+        curve[point] = static_cast<int16_t>(decimalValue(text));
+        if (!inRange(key.field, curve[point])) {
+          refusal = {ProfileRefusal::Reason::OutOfRange, path, row(key.field).section, name, text,
+                     row(key.field).min, row(key.field).max};
+          return refusal;
+        }
+        if ((point == 0 && curve[0] != 0) || (point > 0 && curve[point] <= curve[point - 1]) ||
+            (point == kCurvePoints - 1 && curve[point] != 100)) {
+          refusal = {ProfileRefusal::Reason::BadCurve, path, row(key.field).section, name, text, 0, 0};
+          return refusal;
+        }
+      }
+      setCurve(next, key.field, curve);
+    }
+  }
+  into = std::move(next);
+  return std::nullopt;
 }
 
 bool Profiles::GuardarPerfilPro() {
@@ -238,7 +292,7 @@ bool Profiles::GuardarPerfilSport() {
   bool saved = true;
   if (const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Sport, true))) {
     // Saving brings the state's curves into line with the charts.
-    for (const CurveKey& key : kCurveKeys) stateCurve(controller_.state, key.pedal) = pages_.chartPoints(key.pedal);
+    for (const CurveKey& key : kCurveKeys) setCurve(controller_.state, key.field, pages_.chartPoints(key.pedal));
     saved = writeProfile(*path, ProfileKind::Sport);
     if (saved) applyNaming(ProfileKind::Sport, NombreDePerfil(*path));
   }
@@ -246,67 +300,75 @@ bool Profiles::GuardarPerfilSport() {
   return saved;
 }
 
-void Profiles::CargarPerfilPro() {
+namespace {
+std::optional<ProfileRefusal> refuse(const ProfileRefusal& refusal, const char* closingTrace) {
+  trace("\n%s", refusal.message().c_str());
+  trace("%s", closingTrace);
+  return refusal;
+}
+}  // namespace
+
+std::optional<ProfileRefusal> Profiles::CargarPerfilPro() {
   trace("\nCargar zones PRO pressed - Inicio");
+  constexpr const char* kClosing = "\nCargar zones PRO pressed - Final\n";
   if (const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Pro, false))) {
+    ControllerState& state = controller_.state;
+    ControllerState loaded = state;
+    if (auto refusal = readProfileFile(*path, ProfileKind::Pro, loaded)) return refuse(*refusal, kClosing);
     const std::string name = NombreDePerfil(*path, false);
     trace("\nFin -> %s", name.c_str());
     applyNaming(ProfileKind::Pro, name);
-    ControllerState& state = controller_.state;
-    const IniValues file = readProfile(*path);
-    const int brakeStop = state.cheto;
-    readZones(file);
-    // A PRO file holds no brake stop: the brake stop stays as it was (read as 0 it would
-    // stop the brake at no travel at all in CUSTOM mode). A sport file opened here gives
-    // its own.
-    if (file.readText(kBrakeStopKey.section, kBrakeStopKey.key, "").empty()) state.cheto = brakeStop;
+    loaded.proProfileName = state.proProfileName;
+    loaded.sportProfileName = state.sportProfileName;
+    loaded.known.add(state.known);
+    state = loaded;
     ZoneValues shown = zonesOf(state);
     if (state.brakeMax == 0) shown.brakeUpper = 0;
     pages_.showProZones(shown);
     pages_.showCustomZones(zonesOf(state), state.cheto);
   }
-  trace("\nCargar zones PRO pressed - Final\n");
+  trace("%s", kClosing);
+  return std::nullopt;
 }
 
-void Profiles::CargarPerfilSport() {
+std::optional<ProfileRefusal> Profiles::CargarPerfilSport() {
   trace("\nCargar button pressed SPORT -- Inicio\n");
+  constexpr const char* kClosing = "\nCargar button pressed SPORT -- Final\n";
   ControllerState& state = controller_.state;
   if (const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Sport, false))) {
+    ControllerState loaded = state;
+    if (auto refusal = readProfileFile(*path, ProfileKind::Sport, loaded)) return refuse(*refusal, kClosing);
     // The name goes to the controller only; PerfilActual keeps the last PRO or save name.
     const std::string name = profileNameFromPath(*path).name;
     applyNaming(ProfileKind::Sport, name);
-    const IniValues file = readProfile(*path);
-    readZones(file);
-    kAutoBrakeKey.set(state, readValue(file, kAutoBrakeKey.section, kAutoBrakeKey.key,
-                                       kProfileValueBufferChars));
-    state.chetoActive = state.cheto != kBrakeStopInactive ? 1 : 0;
+    // The curves reach the state through the charts, below.
+    Curve curves[std::size(kCurveKeys)];
+    for (size_t i = 0; i < std::size(kCurveKeys); ++i) {
+      curves[i] = stateCurve(loaded, kCurveKeys[i].pedal);
+      stateCurve(loaded, kCurveKeys[i].pedal) = stateCurve(state, kCurveKeys[i].pedal);
+      loaded.known.remove(kCurveKeys[i].field);
+    }
+    loaded.proProfileName = state.proProfileName;
+    loaded.sportProfileName = state.sportProfileName;
+    const FieldSet before = state.known;
+    state = loaded;
+    state.known.add(before);
 
     const bool autoBrakeOn = state.autoBrake != 0;
     pages_.setAutoBrakeSwitches(autoBrakeOn);
     autoBrakeOn ? controller_.ActivarAutoBrake() : controller_.DesactivarAutoBrake();
 
-    // The charts hold 16-bit points.
-    Curve curves[3]{};
-    for (int point = 0; point < kCurvePoints; ++point) {
-      for (size_t i = 0; i < std::size(kCurveKeys); ++i) {
-        const CurveKey& key = kCurveKeys[i];
-        curves[i][point] = static_cast<int16_t>(
-            readValue(file, key.section, curveKeyName(key, point), kProfileCurveBufferChars));
-      }
-    }
     for (size_t i = 0; i < std::size(kCurveKeys); ++i) pages_.setChartPoints(kCurveKeys[i].pedal, curves[i]);
 
     const bool customWasActive = state.sportProfileActive;
     pages_.showCustomZones(zonesOf(state), state.cheto);
     pages_.showProZones(zonesOf(state));
     pages_.moveCustomMarkers(zonesOf(state), state.cheto);
-    for (size_t i = 0; i < std::size(kCurveKeys); ++i) stateCurve(state, kCurveKeys[i].pedal) = curves[i];
+    for (size_t i = 0; i < std::size(kCurveKeys); ++i) setCurve(state, kCurveKeys[i].field, curves[i]);
 
     // The CUSTOM page sends its brake stop only while CUSTOM is active; the load is about
     // to make it active, and it must not run with the controller's old brake stop.
     if (!customWasActive) {
-      state.cheto = std::clamp(state.cheto, 0, kBrakeStopInactive);  // the spin box's range
-      state.chetoActive = state.cheto != kBrakeStopInactive ? 1 : 0;
       controller_.MandarCheto();
       controller_.MandarChetoActivo();
     }
@@ -314,7 +376,8 @@ void Profiles::CargarPerfilSport() {
   // Loaded or not, the load leaves the controller in CUSTOM mode with the curves sent.
   activateCustomMode(controller_);
   pages_.showCustomModeActive(state.chetoActive != 0);
-  trace("\nCargar button pressed SPORT -- Final\n");
+  trace("%s", kClosing);
+  return std::nullopt;
 }
 
 void Profiles::recordActiveProfile(const std::string& basePath) const {

@@ -95,19 +95,45 @@ void activateCustomMode(Controller& controller);
 void activateCustomMode(Controller& controller, CurvePedal onlyCurve);
 void sendCurve(Controller& controller, CurvePedal pedal);
 
+// Why a profile file was not loaded. A file is loaded whole or not at all: nothing is sent
+// for a file that is not a regular file, cannot be read, is damaged, or holds a value outside
+// its setting's range (after the file's own conversions: a brake limiter keeps its low 16
+// bits, curve points are 16-bit, a value is its leading number) or a curve the editor could
+// not have made.
+struct ProfileRefusal {
+  enum class Reason { NotRegularFile, Unreadable, Damaged, OutOfRange, BadCurve };
+  Reason reason = Reason::Unreadable;
+  std::string path;
+  std::string section, key, value;  // OutOfRange / BadCurve: the first key at fault, as written
+  int min = 0, max = 0;             // OutOfRange: the setting's range
+  // One line in English, e.g. "profile not loaded: [BRAKE] UPPER DEAD ZONE=101 is outside
+  // 0..100". The window shows its own translation built from the fields above.
+  std::string message() const;
+};
+
+// Reads a profile file of a kind and checks every value a load would take from it. On
+// success `into` holds the state with the file's values stored (and marked known).
+std::optional<ProfileRefusal> readProfileFile(const std::string& path, ProfileKind kind,
+                                              ControllerState& into);
+
+// The settings a profile of a kind holds; a save writes nothing while any is unknown.
+FieldSet profileFields(ProfileKind kind);
+
 class Profiles {
  public:
   Profiles(Controller& controller, ProfileFileChooser& chooser, ProfilePages& pages)
       : controller_(controller), chooser_(chooser), pages_(pages) {}
 
-  // The four button operations. Each brackets its work with its trace lines and reports
-  // nothing else: a cancelled dialog or an unreadable file is not an error to the user.
-  // A save returns false when the chosen file was not written (read-only, or its folder
-  // refused it); the profile is then not named after it.
+  // The four button operations. Each brackets its work with its trace lines. A cancelled
+  // dialog is not an error to the user.
+  // A save returns false when the chosen file was not written (read-only, its folder
+  // refused it, or a value it would hold is unknown); the profile is then not named after it.
+  // A load returns why it refused the chosen file: nothing was sent (not even the CUSTOM
+  // activation of the sport load), nothing named, the state is as it was.
   bool GuardarPerfilPro();
-  void CargarPerfilPro();
+  std::optional<ProfileRefusal> CargarPerfilPro();
   bool GuardarPerfilSport();
-  void CargarPerfilSport();
+  std::optional<ProfileRefusal> CargarPerfilSport();
 
   // The name from a chosen path into PerfilActual, with the save operations' trace lines.
   std::string NombreDePerfil(const std::string& path, bool withTrace = true);
@@ -127,8 +153,6 @@ class Profiles {
   void ensureSettingsFolder(bool& firstSave);
   void applyNaming(ProfileKind kind, const std::string& name);
   bool writeProfile(const std::string& path, ProfileKind kind);
-  static IniValues readProfile(const std::string& path);
-  void readZones(const IniValues& file);
 
   Controller& controller_;
   ProfileFileChooser& chooser_;
@@ -139,7 +163,7 @@ class Profiles {
 };
 
 // Writes the profile file of a kind from a state, as the saves do (nothing is sent); false
-// when it could not be written.
+// when it could not be written or a value it would hold is unknown (nothing is written then).
 bool writeProfileFile(const std::string& path, ProfileKind kind, const ControllerState& state);
 
 // The end of a PRO calibration: [GENERAL] file = "Default", mod = "0".

@@ -23,7 +23,9 @@ void usage() {
                "         [--no-clutch] [--model-reply HEX] [--firmware MAJOR.MINOR]\n"
                "         [--silent] [--garbage] [--short] [--byte-delay MS]\n"
                "         [--silent-after N] [--id-third-9] [--after-flash MAJOR.MINOR]\n"
-               "         [--flash-resets-settings]\n"
+               "         [--flash-resets-settings] [--extra-after REQ:BYTES] [--late REQ:MS]\n"
+               "--extra-after A5:21 sends the bytes (hex, no separators) right after each\n"
+               "reply to request A5; --late A8:1200 starts each reply to A8 1200 ms late.\n"
                "Serves a virtual pedal controller on a pseudo-terminal linked as\n"
                "DIR/ttyACM<N> (default /tmp/tkb-emulator/ttyACM0). Point TKB-Tunedeck\n"
                "or tkb-cli at it with TKB_SERIAL_PREFIX=DIR/ttyACM.\n"
@@ -72,6 +74,26 @@ int main(int argc, char** argv) {
     else if (arg == "--silent-after") faults.silentAfterExchanges = std::atoi(next());
     else if (arg == "--id-third-9") faults.identifyThirdByte9 = true;
     else if (arg == "--flash-resets-settings") faults.flashResetsSettings = true;
+    else if (arg == "--extra-after" || arg == "--late") {
+      // REQ:VALUE, the request byte in hex.
+      const std::string v = next();
+      const size_t colon = v.find(':');
+      char* end = nullptr;
+      const long request = std::strtol(v.substr(0, colon).c_str(), &end, 16);
+      if (colon == std::string::npos || *end != '\0' || request < 0 || request > 0xFF) {
+        usage();
+        return 2;
+      }
+      const std::string value = v.substr(colon + 1);
+      if (arg == "--late") {
+        faults.lateMs[static_cast<uint8_t>(request)] = std::atoi(value.c_str());
+      } else {
+        tkb::emu::Bytes bytes;
+        for (size_t i = 0; i < value.size(); i += 2)
+          bytes.push_back(static_cast<uint8_t>(std::strtol(value.substr(i, 2).c_str(), nullptr, 16)));
+        faults.extraAfter[static_cast<uint8_t>(request)] = bytes;
+      }
+    }
     else {
       usage();
       return arg == "--help" || arg == "-h" ? 0 : 2;

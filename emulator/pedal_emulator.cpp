@@ -401,9 +401,12 @@ void PedalEmulator::handleFrame(const Bytes& frame) {
   if (faults.wrongStart) answer.front() = 0x13;
   if (faults.wrongEnd) answer.back() = 0x20;
   if (faults.shortFrames) answer.pop_back();
+  if (auto it = faults.extraAfter.find(frame[0]); it != faults.extraAfter.end())
+    answer.insert(answer.end(), it->second.begin(), it->second.end());
   ++answered_;
-  if (faults.replyDelayMs > 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(faults.replyDelayMs));
+  int delayMs = faults.replyDelayMs;
+  if (auto it = faults.lateMs.find(frame[0]); it != faults.lateMs.end()) delayMs += it->second;
+  if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
   if (faults.byteDelayMs > 0) {
     for (uint8_t b : answer) {
       std::this_thread::sleep_for(std::chrono::milliseconds(faults.byteDelayMs));

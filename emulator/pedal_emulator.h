@@ -106,6 +106,8 @@ struct Faults {
   int replyDelayMs = 0;         // pause before a reply starts
   std::set<uint8_t> ignoredRequests;         // requests never answered
   std::map<uint8_t, Bytes> replyOverride;    // exact replies for some requests
+  std::map<uint8_t, Bytes> extraAfter;       // stray bytes sent right behind these replies
+  std::map<uint8_t, int> lateMs;             // these replies start this many ms late
   bool ignoreBootloaderTouch = false;  // does not restart on the 1200-baud touch
   bool bootloaderReusesName = false;   // the bootloader takes the controller's own name back
   bool flashResetsSettings = false;    // new firmware starts from factory settings

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <vector>
 
+#include "link/settings.h"
 #include "link/trace.h"
 
 namespace tkb {
@@ -32,7 +33,11 @@ namespace {
 constexpr auto kActionGap = std::chrono::milliseconds(300);
 }  // namespace
 
-bool Controller::send(const Bytes& frame) { return link_.write(frame); }
+bool Controller::send(const Bytes& frame) {
+  if (link_.write(frame)) return true;
+  ++failedWrites_;
+  return false;
+}
 
 void Controller::beginAction() { actionFailed_ = false; }
 
@@ -42,12 +47,26 @@ void Controller::setLinkState(LinkState state) {
   if (linkStateListener_) linkStateListener_(state);
 }
 
+bool Controller::sendable(const char* sender, Field field, int value) {
+  if (!state.isKnown(field)) {
+    trace("\nNot sent (%s): value unknown", sender);
+    return false;
+  }
+  if (!inRange(field, value)) {
+    trace("\nNot sent (%s): value %d out of range", sender, value);
+    return false;
+  }
+  return true;
+}
+
 void Controller::sendFixed(uint8_t code, const char* traceText) {
   send(encodeFixed(code));
   trace("\n%s", traceText);
 }
 
-void Controller::sendValue(uint8_t code, int value, const char* traceFormat) {
+void Controller::sendValue(uint8_t code, Field field, int value, const char* sender,
+                           const char* traceFormat) {
+  if (!sendable(sender, field, value)) return;
   send(encodeValueFrame(code, value));
   // The value byte is printed as a signed byte widened to an integer.
   trace(traceFormat, static_cast<int>(static_cast<int8_t>(value & 0xFF)));
@@ -61,14 +80,25 @@ void Controller::sendValueListed(uint8_t code, int value, const char* sender) {
   trace("\n\t%X", closingByte(code));
 }
 
-void Controller::sendCurve(uint8_t code, const Curve& curve, const char* sender) {
+void Controller::sendCurve(uint8_t code, Field field, const Curve& curve, const char* sender) {
+  if (!state.isKnown(field)) {
+    trace("\nNot sent (%s): value unknown", sender);
+    return;
+  }
+  for (int point : curve) {
+    if (!inRange(field, point)) {
+      trace("\nNot sent (%s): value %d out of range", sender, point);
+      return;
+    }
+  }
   send(encodeCurveFrame(code, curve));
   trace("\n%s(): \n\t%X", sender, code);
   for (int point : curve) trace("\n\t%d", point);
   trace("\n\t%X", closingByte(code));
 }
 
-void Controller::sendProfile(uint8_t code, const ProfileName& name, const char* sender) {
+void Controller::sendProfile(uint8_t code, Field field, const ProfileName& name, const char* sender) {
+  if (!sendable(sender, field, 0)) return;
   send(encodeProfileFrame(code, name));
   trace("\n%s(): \n\t%X", sender, code);
   trace("\nDato:%.15s", name.data());
@@ -104,92 +134,92 @@ void Controller::SetPuntosCalibracion(int step) {
   }
 }
 
+// Each value sender names its field: an unknown field or a value outside its range is
+// not sent (one trace line says so), so nothing the program never learnt reaches the pedals.
+#define TKB_VALUE_SENDER(fn, code, field, expr, closing)                                 \
+  void Controller::fn() {                                                                \
+    sendValue(value::code, Field::field, (expr), #fn, "\n" #fn "() " closing);          \
+  }
+
 void Controller::MandarDatosIdioma() {
-  sendValue(value::kIdioma, languageCode(state.language), "\nMandarDatosIdioma() B2 %X 2B");
+  sendValue(value::kIdioma, Field::Language, languageCode(state.language), "MandarDatosIdioma",
+            "\nMandarDatosIdioma() B2 %X 2B");
 }
-void Controller::MandarDatosConfigZonas() {
-  sendValue(value::kConfigZonas, state.zonesEnabled ? 1 : 0, "\nMandarDatosConfigZonas() B3 %X 3B");
-}
-void Controller::MandarDatosConfigCalibrado() {
-  sendValue(value::kConfigCalibrado, state.calibrated ? 1 : 0, "\nMandarDatosConfigCalibrado() B4 %X 4B");
-}
-void Controller::MandarDatosConfigSportActivado() {
-  sendValue(value::kConfigSportActivado, state.sportProfileActive ? 1 : 0,
-            "\nMandarDatosConfigSportActivado() B5 %X 5B");
-}
-void Controller::MandarDatosConfigSportCargado() {
-  sendValue(value::kConfigSportCargado, state.sportProfileLoaded ? 1 : 0,
-            "\nMandarDatosConfigSportCargado() B6 %X 6B");
-}
-void Controller::MandarDatosZonaSuperiorEmbrague() {
-  sendValue(value::kZonaSuperiorEmbrague, state.clutchUpper, "\nMandarDatosZonaSuperiorEmbrague() C1 %X 1C");
-}
-void Controller::MandarDatosZonaInferiorEmbrague() {
-  sendValue(value::kZonaInferiorEmbrague, state.clutchLower, "\nMandarDatosZonaInferiorEmbrague() C2 %X 2C");
-}
-void Controller::MandarDatosZonaSuperiorFreno() {
-  sendValue(value::kZonaSuperiorFreno, state.brakeUpper, "\nMandarDatosZonaSuperiorFreno() C3 %X 3C");
-}
-void Controller::MandarDatosZonaInferiorFreno() {
-  sendValue(value::kZonaInferiorFreno, state.brakeLower, "\nMandarDatosZonaInferiorFreno() C5 %X 5C");
-}
-void Controller::MandarDatosZonaSuperiorAcelerador() {
-  sendValue(value::kZonaSuperiorAcelerador, state.throttleUpper,
-            "\nMandarDatosZonaSuperiorAcelerador() C6 %X 6C");
-}
-void Controller::MandarDatosZonaInferiorAcelerador() {
-  sendValue(value::kZonaInferiorAcelerador, state.throttleLower,
-            "\nMandarDatosZonaInferiorAcelerador() C7 %X 7C");
-}
-void Controller::RecalibradoFrenoSuperior() {
-  sendValue(value::kRecalibradoFrenoSuperior, state.brakeRecalPoint, "\nRecalibradoFrenoSuperior() C8 %X 8C");
-}
-void Controller::MandarLetraMas() { sendValue(value::kLetraMas, state.letterMas, "\nMandarLetraMas() CA %X AC"); }
-void Controller::MandarLetraMenos() { sendValue(value::kLetraMenos, state.letterMenos, "\nMandarLetraMenos() CB %X BC"); }
-void Controller::MandarLetraMas2() { sendValue(value::kLetraMas2, state.letterMas2, "\nMandarLetraMas2() CD %X DC"); }
-void Controller::MandarLetraMenos2() { sendValue(value::kLetraMenos2, state.letterMenos2, "\nMandarLetraMenos2() CE %X EC"); }
-void Controller::MandarLetraABS() { sendValue(value::kLetraABS, state.letterAbs, "\nMandarLetraABS() D8 %X 8D"); }
-void Controller::MandarLetraAutoBreak() {
-  sendValue(value::kLetraAutoBreak, state.letterAutoBrake, "\nMandarLetraAutoBreak() E4 %X 4E");
-}
-void Controller::MandarCheto() { sendValue(value::kCheto, state.cheto, "\nMandarCheto() CF %X FC"); }
+TKB_VALUE_SENDER(MandarDatosConfigZonas, kConfigZonas, ZonesEnabled, state.zonesEnabled ? 1 : 0, "B3 %X 3B")
+TKB_VALUE_SENDER(MandarDatosConfigCalibrado, kConfigCalibrado, Calibrated, state.calibrated ? 1 : 0, "B4 %X 4B")
+TKB_VALUE_SENDER(MandarDatosConfigSportActivado, kConfigSportActivado, SportProfileActive,
+                 state.sportProfileActive ? 1 : 0, "B5 %X 5B")
+TKB_VALUE_SENDER(MandarDatosConfigSportCargado, kConfigSportCargado, SportProfileLoaded,
+                 state.sportProfileLoaded ? 1 : 0, "B6 %X 6B")
+TKB_VALUE_SENDER(MandarDatosZonaSuperiorEmbrague, kZonaSuperiorEmbrague, ClutchUpper, state.clutchUpper, "C1 %X 1C")
+TKB_VALUE_SENDER(MandarDatosZonaInferiorEmbrague, kZonaInferiorEmbrague, ClutchLower, state.clutchLower, "C2 %X 2C")
+TKB_VALUE_SENDER(MandarDatosZonaSuperiorFreno, kZonaSuperiorFreno, BrakeUpper, state.brakeUpper, "C3 %X 3C")
+TKB_VALUE_SENDER(MandarDatosZonaInferiorFreno, kZonaInferiorFreno, BrakeLower, state.brakeLower, "C5 %X 5C")
+TKB_VALUE_SENDER(MandarDatosZonaSuperiorAcelerador, kZonaSuperiorAcelerador, ThrottleUpper, state.throttleUpper, "C6 %X 6C")
+TKB_VALUE_SENDER(MandarDatosZonaInferiorAcelerador, kZonaInferiorAcelerador, ThrottleLower, state.throttleLower, "C7 %X 7C")
+TKB_VALUE_SENDER(RecalibradoFrenoSuperior, kRecalibradoFrenoSuperior, BrakeRecalPoint, state.brakeRecalPoint, "C8 %X 8C")
+TKB_VALUE_SENDER(MandarLetraMas, kLetraMas, LetterMas, state.letterMas, "CA %X AC")
+TKB_VALUE_SENDER(MandarLetraMenos, kLetraMenos, LetterMenos, state.letterMenos, "CB %X BC")
+TKB_VALUE_SENDER(MandarLetraMas2, kLetraMas2, LetterMas2, state.letterMas2, "CD %X DC")
+TKB_VALUE_SENDER(MandarLetraMenos2, kLetraMenos2, LetterMenos2, state.letterMenos2, "CE %X EC")
+TKB_VALUE_SENDER(MandarLetraABS, kLetraABS, LetterAbs, state.letterAbs, "D8 %X 8D")
+TKB_VALUE_SENDER(MandarLetraAutoBreak, kLetraAutoBreak, LetterAutoBrake, state.letterAutoBrake, "E4 %X 4E")
+TKB_VALUE_SENDER(MandarCheto, kCheto, Cheto, state.cheto, "CF %X FC")
+
+#undef TKB_VALUE_SENDER
+
 void Controller::MandarChetoActivo() {
-  // Brake stop 100 means "off".
-  sendValue(value::kChetoActivo, state.cheto != 100 ? 1 : 0, "\nMandarChetoActivo() E2 %X 2E");
+  // Brake stop 100 means "off"; the flag follows the brake stop, so that one must be known.
+  if (!sendable("MandarChetoActivo", Field::Cheto, state.cheto)) return;
+  const int active = state.cheto != 100 ? 1 : 0;
+  send(encodeValueFrame(value::kChetoActivo, active));
+  trace("\nMandarChetoActivo() E2 %X 2E", active);
 }
-void Controller::MandarModelo() { sendValueListed(value::kModelo, state.model, "MandarModelo"); }
-void Controller::MandarColor() { sendValueListed(value::kColor, state.color, "MandarColor"); }
+void Controller::MandarModelo() {
+  if (sendable("MandarModelo", Field::Model, state.model))
+    sendValueListed(value::kModelo, state.model, "MandarModelo");
+}
+void Controller::MandarColor() {
+  if (sendable("MandarColor", Field::Color, state.color))
+    sendValueListed(value::kColor, state.color, "MandarColor");
+}
+// The AutoBrake senders send a constant and make the state say what the controller was told.
 void Controller::ActivarAutoBrake() {
   sendValueListed(value::kAutoBrake, 1, "ActivarAutoBrake");
   state.autoBrake = 1;
+  state.markKnown(Field::AutoBrake);
 }
 void Controller::DesactivarAutoBrake() {
   sendValueListed(value::kAutoBrake, 0, "DesactivarAutoBrake");
   state.autoBrake = 0;
+  state.markKnown(Field::AutoBrake);
 }
 void Controller::ActivarAutoBrake2() {
   sendValueListed(value::kAutoBrake2, 1, "ActivarAutoBrake2");
   state.autoBrake2 = 1;
+  state.markKnown(Field::AutoBrake2);
 }
 void Controller::DesactivarAutoBrake2() {
   sendValueListed(value::kAutoBrake2, 0, "DesactivarAutoBrake2");
   state.autoBrake2 = 0;
+  state.markKnown(Field::AutoBrake2);
 }
 
 void Controller::MandarDatosCurvaEmbrague() {
-  sendCurve(block::kCurvaEmbrague, state.clutchCurve, "MandarDatosCurvaEmbrague");
+  sendCurve(block::kCurvaEmbrague, Field::ClutchCurve, state.clutchCurve, "MandarDatosCurvaEmbrague");
 }
 void Controller::MandarDatosCurvaFreno() {
-  sendCurve(block::kCurvaFreno, state.brakeCurve, "MandarDatosCurvaFreno");
+  sendCurve(block::kCurvaFreno, Field::BrakeCurve, state.brakeCurve, "MandarDatosCurvaFreno");
 }
 void Controller::MandarDatosCurvaAcelerador() {
-  sendCurve(block::kCurvaAcelerador, state.throttleCurve, "MandarDatosCurvaAcelerador");
+  sendCurve(block::kCurvaAcelerador, Field::ThrottleCurve, state.throttleCurve,
+            "MandarDatosCurvaAcelerador");
 }
 void Controller::MandarPerfilPro() {
-  sendProfile(block::kPerfilPro, state.proProfileName, "MandarPerfilPro");
+  sendProfile(block::kPerfilPro, Field::ProProfileName, state.proProfileName, "MandarPerfilPro");
 }
 void Controller::MandarPerfilSport() {
-  sendProfile(block::kPerfilSport, state.sportProfileName, "MandarPerfilSport");
+  sendProfile(block::kPerfilSport, Field::SportProfileName, state.sportProfileName, "MandarPerfilSport");
 }
 
 bool Controller::query(Query which) { return ask(which) == QueryResult::Accepted; }
@@ -203,11 +233,15 @@ QueryResult Controller::ask(Query which) {
     lastQueryEnd_ = now;
     return QueryResult::Skipped;
   }
-  const QueryResult result = exchange(which, spec);
+  if (resyncPending_) resync();
+  bool linkFault = true;
+  const QueryResult result = exchange(which, spec, linkFault);
   if (result == QueryResult::Accepted) {
+    resyncPending_ = false;
     if (linkState_ == LinkState::NotAnswering) setLinkState(LinkState::Connected);
-  } else {
+  } else if (linkFault) {
     actionFailed_ = true;
+    resyncPending_ = true;
     // Whatever the failed exchange left behind must not be read as the next reply.
     link_.discardInput();
     if (linkState_ == LinkState::Connected) setLinkState(LinkState::NotAnswering);
@@ -216,13 +250,27 @@ QueryResult Controller::ask(Query which) {
   return result;
 }
 
-QueryResult Controller::exchange(Query which, const QuerySpec& spec) {
+void Controller::resync() {
+  const auto start = std::chrono::steady_clock::now();
+  int dropped = link_.discardInput();
+  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kResyncDrainMaxMs) &&
+         link_.inputWithin(kResyncQuietMs))
+    dropped += link_.discardInput();
+  if (dropped > 0) trace("\nDescartados %d bytes llegados tarde", dropped);
+}
+
+QueryResult Controller::exchange(Query which, const QuerySpec& spec, bool& linkFault) {
   trace("%s", spec.traceLine);
   std::vector<uint8_t> reply(static_cast<size_t>(spec.replyBytes), 0);
   const uint8_t request = spec.request;
   link_.discardInput();
-  if (!link_.write({&request, 1})) return QueryResult::WriteFailed;
+  if (!link_.write({&request, 1})) {
+    ++failedWrites_;
+    return QueryResult::WriteFailed;
+  }
 
+  // Every query, also those with an attempt limit, waits at most the wait limit: no action
+  // waits more than one time-out for a controller that has stopped answering.
   const auto start = std::chrono::steady_clock::now();
   int attempts = 0;
   ReadResult r;
@@ -238,10 +286,8 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec) {
       trace("\n%d < %d -> %d,%d,%d ", r.count, 3, static_cast<int8_t>(reply[0]),
             static_cast<int8_t>(reply[1]), static_cast<int8_t>(reply[2]));
     if (r.ok && r.count >= spec.replyBytes) break;
-    if (spec.attemptLimited) {
-      if (attempts >= kQueryReadAttempts) break;
-    } else if (std::chrono::steady_clock::now() - start >=
-               std::chrono::milliseconds(queryWaitLimitMs_)) {
+    if (spec.attemptLimited && attempts >= kQueryReadAttempts) break;
+    if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(queryWaitLimitMs_)) {
       trace("\nSin respuesta del controlador (%X) - tiempo agotado", spec.request);
       break;
     }
@@ -260,7 +306,22 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec) {
   for (int i = 0; i < r.count; ++i) trace("\nDato%d -> %d", i, static_cast<int8_t>(reply[i]));
 
   if (r.count < spec.replyBytes) return r.count == 0 ? QueryResult::TimedOut : QueryResult::Rejected;
-  if (!applyReply(which, reply, state)) return QueryResult::Rejected;
+  // After a failed query the reply just read may be the late answer to that one, with this
+  // request's own answer right behind it: such a reply is not taken.
+  if (resyncPending_ && link_.inputWithin(kResyncTrailingMs)) {
+    trace("\nRespuesta seguida de mas bytes (%X) - descartada", spec.request);
+    return QueryResult::Rejected;
+  }
+  switch (decodeReply(which, reply, state)) {
+    case ReplyCheck::Applied: break;
+    case ReplyCheck::BadFrame: return QueryResult::Rejected;
+    case ReplyCheck::OutOfRange:
+      // A framed reply with a value the field cannot hold: nothing is stored, but the link
+      // itself answered as it should.
+      trace("\nValor fuera de rango (%X) - no guardado", spec.request);
+      linkFault = false;
+      return QueryResult::Rejected;
+  }
   trace(" ... ok");
   if (which == Query::Identify)
     trace("->> %d - %d - %d", state.firmwareVersion[0], state.firmwareVersion[1],
@@ -270,14 +331,20 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec) {
 
 void Controller::ReaplicarFreno(const std::function<void()>& showBrakeZones) {
   trace("\nReaplicarFreno - Inicio");
-  state.brakeUpper = state.brakeRecalPoint;
-  state.brakeMax = static_cast<int16_t>(state.brakeRecalPoint);
-  query(Query::BrakeZones);
-  state.brakeUpper = state.brakeMax;
-  if (showBrakeZones) showBrakeZones();
-  MandarDatosConfigCalibrado();
-  SetGuardarZonasPedales();
-  state.zonesEnabled = true;  // no B3 is sent
+  // The new limit comes from the automatic calibration; without one there is nothing to apply.
+  if (state.isKnown(Field::BrakeRecalPoint) &&
+      setSetting(state, Field::BrakeMax, state.brakeRecalPoint)) {
+    setSetting(state, Field::BrakeUpper, state.brakeRecalPoint);
+    query(Query::BrakeZones);
+    // The controller's brake maximum stays what the calibration set, whatever A5 said.
+    setSetting(state, Field::BrakeUpper, state.brakeMax);
+    if (showBrakeZones) showBrakeZones();
+    MandarDatosConfigCalibrado();
+    SetGuardarZonasPedales();
+    state.zonesEnabled = true;  // no B3 is sent
+  } else {
+    trace("\nNot sent (ReaplicarFreno): value unknown");
+  }
   trace("\nReaplicarFreno - Final");
 }
 

@@ -19,11 +19,20 @@ namespace tkb {
 // controller that stops answering must not hang the program.
 inline constexpr int kQueryWaitLimitMs = 1000;
 inline constexpr int kQueryReadAttempts = 30;
+// After a query that got no valid reply, its reply may still come, late. Before the next
+// request the input is drained until it has been quiet this long...
+inline constexpr int kResyncQuietMs = 100;
+// ...(but no longer than this while bytes keep coming), and the first reply after it is only
+// taken when nothing follows it within this time: a late reply read as the answer to the
+// next request always has that request's own reply right behind it.
+inline constexpr int kResyncDrainMaxMs = 300;
+inline constexpr int kResyncTrailingMs = 40;
 
 // What became of one query.
 enum class QueryResult {
   Accepted,     // a framed reply of the right length was decoded into the state
-  Rejected,     // something arrived but failed the frame or length check
+  Rejected,     // something arrived but failed the frame or length check, or a decoded
+                // value lay outside its field's range
   TimedOut,     // nothing complete arrived in time
   WriteFailed,  // the request byte could not be written
   Skipped,      // not asked: an earlier query of the same action got no answer
@@ -48,6 +57,8 @@ class Controller {
   // One write of the whole frame. False when it could not be written; the controller never
   // acknowledges a command, so true only means the bytes left.
   bool send(const Bytes& frame);
+  // How many frames (commands and requests) could not be written since the start.
+  int failedWrites() const { return failedWrites_; }
 
   // Fixed commands [FF, code].
   void SetPedalesInicial();
@@ -133,12 +144,15 @@ class Controller {
   void setQueryWaitLimitMs(int ms) { queryWaitLimitMs_ = ms; }
 
  private:
-  QueryResult exchange(Query query, const QuerySpec& spec);
+  QueryResult exchange(Query query, const QuerySpec& spec, bool& linkFault);
+  void resync();
+  // False, with one trace line, when the field is unknown or the value out of its range.
+  bool sendable(const char* sender, Field field, int value);
   void sendFixed(uint8_t code, const char* traceText);
-  void sendValue(uint8_t code, int value, const char* traceFormat);
+  void sendValue(uint8_t code, Field field, int value, const char* sender, const char* traceFormat);
   void sendValueListed(uint8_t code, int value, const char* sender);
-  void sendCurve(uint8_t code, const Curve& curve, const char* sender);
-  void sendProfile(uint8_t code, const ProfileName& name, const char* sender);
+  void sendCurve(uint8_t code, Field field, const Curve& curve, const char* sender);
+  void sendProfile(uint8_t code, Field field, const ProfileName& name, const char* sender);
 
   SerialPort link_;
   std::string portName_;
@@ -146,6 +160,8 @@ class Controller {
   LinkState linkState_ = LinkState::Connected;
   std::function<void(LinkState)> linkStateListener_;
   bool actionFailed_ = false;  // a query of the current action got no valid reply
+  bool resyncPending_ = false;
+  int failedWrites_ = 0;  // ...and its reply may still be on its way
   std::chrono::steady_clock::time_point lastQueryEnd_{};
 };
 

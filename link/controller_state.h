@@ -34,7 +34,12 @@ enum class Field {
   StartReadings,
   CalibrationReadings,
   Language,
-  GeneralConfig,  // the five flags of the general-configuration byte
+  // The four settings of the general-configuration byte (proProfileActive goes with
+  // SportProfileActive, always its opposite).
+  SportProfileActive,
+  SportProfileLoaded,
+  Calibrated,
+  ZonesEnabled,
   ChetoActive,
   BrakeMax,
   ClutchUpper,
@@ -59,6 +64,7 @@ enum class Field {
   SportProfileName,
   Model,
   Color,
+  BrakeRecalPoint,  // never read: computed by the automatic brake calibration
   Count_
 };
 inline constexpr int kFieldCount = static_cast<int>(Field::Count_);

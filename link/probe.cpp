@@ -124,6 +124,7 @@ int probeController(Controller& controller, const ProbeOptions& options) {
           trace("Dat3: %d\n", static_cast<int8_t>(id[3]));
         }
         controller.state.firmwareVersion = {major, minor, static_cast<int8_t>(id[3])};
+        controller.state.markKnown(Field::FirmwareVersion);
         tables.controllerPort = name;
       }
       if (updateNeeded) continue;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/settings.h"
+
 namespace tkb {
 
 std::string profileNameText(const ProfileName& name) {
@@ -105,7 +107,7 @@ constexpr QuerySpec kQueries[] = {
 int8_t asSigned(uint8_t b) { return static_cast<int8_t>(b); }
 
 void copyCurve(std::span<const uint8_t> r, Curve& curve) {
-  for (int i = 0; i < kCurvePoints; ++i) curve[i] = r[1 + i];
+  for (int i = 0; i < kCurvePoints; ++i) curve[i] = asSigned(r[1 + i]);
 }
 
 void copyName(std::span<const uint8_t> r, ProfileName& name) {
@@ -128,7 +130,9 @@ FieldSet fieldsOf(Query query) {
     case Query::StartReadings: return {Field::StartReadings};
     case Query::CalibrationReadings: return {Field::CalibrationReadings};
     case Query::Language: return {Field::Language};
-    case Query::GeneralConfig: return {Field::GeneralConfig};
+    case Query::GeneralConfig:
+      return {Field::SportProfileActive, Field::SportProfileLoaded, Field::Calibrated,
+              Field::ZonesEnabled};
     case Query::ChetoActive: return {Field::ChetoActive};
     case Query::BrakeMax:
     case Query::BrakeMaxAfterCalibration: return {Field::BrakeMax};
@@ -156,9 +160,10 @@ FieldSet fieldsOf(Query query) {
   return {};
 }
 
-bool applyReply(Query query, std::span<const uint8_t> r, ControllerState& s) {
+ReplyCheck decodeReply(Query query, std::span<const uint8_t> r, ControllerState& state) {
   const QuerySpec& spec = querySpec(query);
-  if (static_cast<int>(r.size()) != spec.replyBytes || !replyFramed(r)) return false;
+  if (static_cast<int>(r.size()) != spec.replyBytes || !replyFramed(r)) return ReplyCheck::BadFrame;
+  ControllerState s = state;
   switch (query) {
     case Query::Identify:
       s.firmwareVersion = {asSigned(r[1]), asSigned(r[2]), asSigned(r[3])};
@@ -171,7 +176,12 @@ bool applyReply(Query query, std::span<const uint8_t> r, ControllerState& s) {
       break;
     }
     case Query::Language:
-      if (auto name = languageName(r[1])) s.language = *name;
+      // A code outside the six leaves the language as it was.
+      if (auto name = languageName(r[1])) {
+        s.language = *name;
+      } else {
+        return ReplyCheck::OutOfRange;
+      }
       break;
     case Query::GeneralConfig: {
       const GeneralConfig c = decodeGeneralConfig(r[1]);
@@ -185,9 +195,12 @@ bool applyReply(Query query, std::span<const uint8_t> r, ControllerState& s) {
     case Query::ChetoActive: s.chetoActive = asSigned(r[1]); break;
     case Query::BrakeMax:
     case Query::BrakeMaxAfterCalibration: s.brakeMax = asSigned(r[1]); break;
-    case Query::ClutchZones: s.clutchUpper = r[1]; s.clutchLower = r[2]; break;
-    case Query::BrakeZones: s.brakeUpper = r[1]; s.brakeLower = r[3]; break;  // r[2] unused
-    case Query::ThrottleZones: s.throttleUpper = r[1]; s.throttleLower = r[2]; break;
+    case Query::ClutchZones: s.clutchUpper = asSigned(r[1]); s.clutchLower = asSigned(r[2]); break;
+    case Query::BrakeZones:  // r[2] unused
+      s.brakeUpper = asSigned(r[1]);
+      s.brakeLower = asSigned(r[3]);
+      break;
+    case Query::ThrottleZones: s.throttleUpper = asSigned(r[1]); s.throttleLower = asSigned(r[2]); break;
     case Query::ClutchCurve: copyCurve(r, s.clutchCurve); break;
     case Query::BrakeCurve: copyCurve(r, s.brakeCurve); break;
     case Query::ThrottleCurve: copyCurve(r, s.throttleCurve); break;
@@ -206,8 +219,20 @@ bool applyReply(Query query, std::span<const uint8_t> r, ControllerState& s) {
     case Query::Model: s.model = r[1] <= 6 ? r[1] : 1; break;
     case Query::Color: s.color = r[1] <= 2 ? r[1] : 1; break;
   }
-  s.known.add(fieldsOf(query));
-  return true;
+  const FieldSet fields = fieldsOf(query);
+  for (const Setting& row : settingsTable()) {
+    if (!fields.has(row.field)) continue;
+    const bool ok = row.curve ? curveInRange(curveOf(s, row.field))
+                              : inRange(row.field, settingValue(s, row.field));
+    if (!ok) return ReplyCheck::OutOfRange;
+  }
+  s.known.add(fields);
+  state = std::move(s);
+  return ReplyCheck::Applied;
+}
+
+bool applyReply(Query query, std::span<const uint8_t> reply, ControllerState& state) {
+  return decodeReply(query, reply, state) == ReplyCheck::Applied;
 }
 
 }  // namespace tkb

@@ -162,8 +162,12 @@ std::span<const QuerySpec> allQueries();
 // The fields a query's reply carries (none for the profile-state queries).
 FieldSet fieldsOf(Query query);
 
-// Checks the frame and, when it passes, stores the decoded fields and marks them known.
-// A reply of the wrong length or framing changes nothing and returns false.
+// Checks the frame and, when it passes, decodes the fields; when every decoded value lies in
+// its field's range (link/settings) they are stored and marked known. Otherwise nothing
+// changes. Zone, curve and the other single-byte values are signed bytes; letters unsigned.
+enum class ReplyCheck { Applied, BadFrame, OutOfRange };
+ReplyCheck decodeReply(Query query, std::span<const uint8_t> reply, ControllerState& state);
+// decodeReply() == Applied.
 bool applyReply(Query query, std::span<const uint8_t> reply, ControllerState& state);
 
 }  // namespace tkb

@@ -271,4 +271,14 @@ int SerialPort::discardInput() {
   return dropped;
 }
 
+bool SerialPort::inputWithin(int ms) {
+  if (fd_ < 0) return false;
+  pollfd p{fd_, POLLIN, 0};
+  int ready;
+  do {
+    ready = ::poll(&p, 1, ms);
+  } while (ready < 0 && errno == EINTR);
+  return ready > 0 && (p.revents & POLLIN) != 0;
+}
+
 }  // namespace tkb

@@ -68,6 +68,8 @@ class SerialPort {
   // Throws away whatever input is pending, so that a stray or late byte is never read
   // as part of the next reply. Returns how many bytes were dropped.
   int discardInput();
+  // Whether input arrives (or is pending) within ms milliseconds; nothing is read.
+  bool inputWithin(int ms);
 
   int lastError() const { return lastError_; }
 

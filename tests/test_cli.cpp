@@ -96,7 +96,8 @@ TEST_F(CliTest, BadArgumentsExitTwoAndSendNothing) {
        {"set", "set nosuchfield 1", "set brakeUpper", "set brakeUpper 101", "set brakeUpper -1",
         "set brakeUpper 8x", "set brakeCurve 1 2 3", "set brakeCurve 0 10 20 30 40 50 60 70 80 90 101",
         "set language Klingon", "set letterAbs 5", "set proProfileName ThisNameIsTooLongForIt",
-        "set model 0", "frobnicate", ""}) {
+        "set model 7", "set color 3", "set brakeMax 50",
+        "set clutchCurve 0 10 20 30 40 35 60 70 80 90 100", "frobnicate", ""}) {
     SCOPED_TRACE(args);
     EXPECT_EQ(runCli(args).status, 2);
   }

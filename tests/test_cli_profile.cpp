@@ -1,5 +1,6 @@
 // tkb-cli profile save / load, run as a program against the emulated pedal set.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -65,12 +66,18 @@ class CliProfile : public ::testing::Test {
 TEST_F(CliProfile, RefusesFilesItCannotUseBeforeSendingAnything) {
   std::filesystem::create_directory(link.dir.file("folder.tks"));
   writeFile(link.dir.file("notes.txt"), "[BRAKE]\nAUTO=1\n");
+  writeFile(link.dir.file("zone-101.tkb"), "[BRAKE]\nUPPER DEAD ZONE=101\n");
+  writeFile(link.dir.file("damaged.tks"), std::string("[BRAKE]\nAUTO=1\n\0\0", 17));
+  ASSERT_EQ(::mkfifo(link.dir.file("fifo.tkb").c_str(), 0600), 0);
   const struct {
     const char* arguments;
     const char* message;
   } cases[] = {
       {"profile load missing.tks", "cannot read"},
-      {"profile load folder.tks", "cannot read"},
+      {"profile load folder.tks", "is not a regular file"},
+      {"profile load fifo.tkb", "is not a regular file"},
+      {"profile load zone-101.tkb", "[BRAKE] UPPER DEAD ZONE=101 is outside 0..100"},
+      {"profile load damaged.tks", "is damaged"},
       {"profile load notes.txt", "neither a PRO profile"},
       {"profile save nowhere/x.tkb", "cannot write"},
       {"profile copy a.tkb", "expected 'save FILE' or 'load FILE'"},
@@ -90,26 +97,28 @@ TEST_F(CliProfile, RefusesFilesItCannotUseBeforeSendingAnything) {
 
 TEST_F(CliProfile, LoadOfASportProfileSendsWhatThePagesWould) {
   std::string file = "[ACCELERATOR]\r\nUPPER DEAD ZONE=91\r\nLOWER DEAD ZONE=2\r\n"
-                     "[CLUTCH]\r\nUPPER DEAD ZONE=120\r\nLOWER DEAD ZONE=3\r\n"
+                     "[CLUTCH]\r\nUPPER DEAD ZONE=100\r\nLOWER DEAD ZONE=3\r\n"
                      "[BRAKE]\r\nUPPER DEAD ZONE=81\r\nBRAKE LIMITER=88\r\nLOWER DEAD ZONE=4\r\nBRAKE STOP=65\r\nAUTO=1\r\n";
   Curve curve{};
+  const Curve line{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
   for (int i = 0; i < kCurvePoints; ++i) {
-    curve[i] = 100 - i * 4;
+    curve[i] = i * i;
     file += "BRAKE_CURVE_" + std::to_string(i) + "=" + std::to_string(curve[i]) + "\r\n";
+    file += "[CLUTCH]\r\nCLUTCH_CURVE_" + std::to_string(i) + "=" + std::to_string(line[i]) + "\r\n";
+    file += "[ACCELERATOR]\r\nACCELERATOR_CURVE_" + std::to_string(i) + "=" + std::to_string(line[i]) + "\r\n[BRAKE]\r\n";
   }
   writeFile(link.dir.file("Wet track.tks"), file);
   const CliRun run = cli("profile load " + quoted("Wet track.tks"));
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "Profile: Wet track\n");
 
-  const Curve zeros{};
   const std::vector<Bytes> expected = {
       encodeProfileFrame(block::kPerfilPro, makeProfileName("Default")),
       encodeProfileFrame(block::kPerfilSport, makeProfileName("Wet track")),
       encodeFixed(fixed::kSetPerfilSport),
       encodeFixed(fixed::kSetPerfilPro),
       encodeValueFrame(value::kAutoBrake, 1),
-      // The PRO page's spin boxes, limited to 0..100.
+      // The PRO page's spin boxes.
       encodeValueFrame(value::kZonaSuperiorEmbrague, 100),
       encodeValueFrame(value::kZonaInferiorEmbrague, 3),
       encodeValueFrame(value::kZonaSuperiorFreno, 81),
@@ -120,9 +129,9 @@ TEST_F(CliProfile, LoadOfASportProfileSendsWhatThePagesWould) {
       encodeValueFrame(value::kChetoActivo, 1),
       encodeValueFrame(value::kConfigZonas, 1),
       encodeValueFrame(value::kConfigSportActivado, 1),
-      encodeCurveFrame(block::kCurvaEmbrague, zeros),
+      encodeCurveFrame(block::kCurvaEmbrague, line),
       encodeCurveFrame(block::kCurvaFreno, curve),
-      encodeCurveFrame(block::kCurvaAcelerador, zeros),
+      encodeCurveFrame(block::kCurvaAcelerador, line),
   };
   const auto frames = commands(expected.size());
   EXPECT_EQ(frames, expected) << hex(frames);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <string>
@@ -135,10 +136,11 @@ class ProfilesTest : public ::testing::Test {
     s.throttleUpper = 97, s.throttleLower = 1, s.brakeMax = 85;
     s.cheto = 70, s.autoBrake = 1;
     s.proProfileActive = true, s.sportProfileActive = false;
+    s.known = FieldSet::all();  // as after start-up reads that all got their reply
     for (int i = 0; i < kCurvePoints; ++i) {
       pages.charts[0][i] = i * 10;
-      pages.charts[1][i] = 100 - i * 10;
-      pages.charts[2][i] = i * 5;
+      pages.charts[1][i] = i * (20 - i);
+      pages.charts[2][i] = i * i;
     }
     // The saves create "opt" in the current folder: run them in the test's own folder.
     previous = std::filesystem::current_path();
@@ -247,8 +249,8 @@ TEST_F(ProfilesTest, SportSaveWritesEveryKeyAndTakesTheCurvesFromTheCharts) {
   EXPECT_EQ(file.readInt("BRAKE", "BRAKE LIMITER", -1), 85);
   for (int i = 0; i < kCurvePoints; ++i) {
     EXPECT_EQ(file.readInt("CLUTCH", "CLUTCH_CURVE_" + std::to_string(i), -1), i * 10);
-    EXPECT_EQ(file.readInt("BRAKE", "BRAKE_CURVE_" + std::to_string(i), -1), 100 - i * 10);
-    EXPECT_EQ(file.readInt("ACCELERATOR", "ACCELERATOR_CURVE_" + std::to_string(i), -1), i * 5);
+    EXPECT_EQ(file.readInt("BRAKE", "BRAKE_CURVE_" + std::to_string(i), -1), i * (20 - i));
+    EXPECT_EQ(file.readInt("ACCELERATOR", "ACCELERATOR_CURVE_" + std::to_string(i), -1), i * i);
   }
   // Sections in the order of first writing; within BRAKE the values before the curve.
   EXPECT_LT(text.find("[ACCELERATOR]"), text.find("[CLUTCH]"));
@@ -269,11 +271,11 @@ TEST_F(ProfilesTest, BrakeLimiterIsWrittenUnsigned) {
 }
 
 TEST_F(ProfilesTest, ProLoadPutsTheFileIntoStateAndPagesWithoutZoneCommands) {
-  // As written by the Windows program, with an out-of-range limiter and a missing key.
+  // As written by the Windows program, with a limiter beyond 16 bits and a missing key.
   writeFile(path("Win.tkb"),
             "[accelerator]\r\nupper dead zone = 90\r\nLOWER DEAD ZONE=4\r\n"
             "[Clutch]\r\nUpper Dead Zone=88\r\n"
-            "[BRAKE]\r\nUPPER DEAD ZONE=75\r\nBRAKE LIMITER=70000\r\nLOWER DEAD ZONE=6junk\r\n");
+            "[BRAKE]\r\nUPPER DEAD ZONE=75\r\nBRAKE LIMITER=65621\r\nLOWER DEAD ZONE=6junk\r\n");
   TraceCapture traces;
   chooser.answers = {path("Win.tkb")};
   const int brakeStop = link.controller.state.cheto;
@@ -285,7 +287,7 @@ TEST_F(ProfilesTest, ProLoadPutsTheFileIntoStateAndPagesWithoutZoneCommands) {
   EXPECT_EQ(s.clutchUpper, 88);
   EXPECT_EQ(s.clutchLower, 0);  // missing
   EXPECT_EQ(s.brakeUpper, 75);
-  EXPECT_EQ(s.brakeMax, 4464);  // low 16 bits of 70000
+  EXPECT_EQ(s.brakeMax, 85);  // low 16 bits of 65621
   EXPECT_EQ(s.brakeLower, 6);
   EXPECT_EQ(s.cheto, brakeStop);  // a PRO file has no brake stop: it stays as it was
   EXPECT_EQ(pages.calls, (std::vector<std::string>{"label Profile: Win", "pro 88,0,75,6,90,4",
@@ -313,25 +315,95 @@ TEST_F(ProfilesTest, ProLoadShowsBrakeUpperZeroWhenTheLimiterIsZero) {
   EXPECT_EQ(link.controller.state.cheto, 40);
 }
 
+// A sport file with every key; the clutch curve given as text (11 points).
+std::string sportFile(const std::string& values,
+                      const std::string& clutchCurve = "0,10,20,30,40,50,60,70,80,90,100") {
+  std::string file = "[BRAKE]\n" + values;
+  const char* keys[] = {"CLUTCH_CURVE_", "BRAKE_CURVE_", "ACCELERATOR_CURVE_"};
+  const char* sections[] = {"CLUTCH", "BRAKE", "ACCELERATOR"};
+  for (int pedal = 0; pedal < 3; ++pedal) {
+    file += std::string("[") + sections[pedal] + "]\n";
+    std::string points = pedal == 0 ? clutchCurve : "0,10,20,30,40,50,60,70,80,90,100";
+    for (int i = 0; i < kCurvePoints; ++i) {
+      const size_t comma = points.find(',');
+      file += keys[pedal] + std::to_string(i) + "=" + points.substr(0, comma) + "\n";
+      points = comma == std::string::npos ? "" : points.substr(comma + 1);
+    }
+  }
+  return file;
+}
+
 TEST_F(ProfilesTest, ValuesAreReadThroughTheirBuffers) {
   // Value keys: 19 characters; curve keys: 9 characters.
   writeFile(path("long.tks"),
-            "[CLUTCH]\nUPPER DEAD ZONE=0000000000000000042\nLOWER DEAD ZONE=00000000000000000042\n"
-            "CLUTCH_CURVE_0=000000042\nCLUTCH_CURVE_1=0000000042\n");
+            sportFile("AUTO=1\n", "0,0000000042,50,60,70,75,80,85,90,95,100") +
+                "[CLUTCH]\nUPPER DEAD ZONE=0000000000000000042\nLOWER DEAD ZONE=00000000000000000042\n");
   chooser.answers = {path("long.tks")};
-  profiles.CargarPerfilSport();
+  EXPECT_FALSE(profiles.CargarPerfilSport());
   EXPECT_EQ(link.controller.state.clutchUpper, 42);
   EXPECT_EQ(link.controller.state.clutchLower, 4);
-  EXPECT_EQ(link.controller.state.clutchCurve[0], 42);
   EXPECT_EQ(link.controller.state.clutchCurve[1], 4);
 }
 
-TEST_F(ProfilesTest, UnreadableFileLoadsAsZeros) {
+// A file is loaded whole or not at all: nothing sent, nothing named, the state as it was.
+TEST_F(ProfilesTest, FilesWithAValueOutOfRangeOrDamagedAreRefusedWhole) {
+  using Reason = ProfileRefusal::Reason;
+  const std::string data = std::string(std::getenv("TKB_TEST_DATA")) + "/profiles/";
+  writeFile(path("zone-101.tkb"), "[BRAKE]\nUPPER DEAD ZONE=101\n");
+  writeFile(path("curve-falls.tks"), sportFile("AUTO=0\n", "0,10,20,30,25,50,60,70,80,90,100"));
+  writeFile(path("auto-2.tks"), sportFile("AUTO=2\n"));
   std::filesystem::create_directory(path("folder.tkb"));
-  chooser.answers = {path("folder.tkb")};
-  profiles.CargarPerfilPro();
-  EXPECT_EQ(pages.calls.at(1), "pro 0,0,0,0,0,0");
-  EXPECT_EQ(link.controller.state.brakeMax, 0);
+  ASSERT_EQ(::mkfifo(path("fifo.tks").c_str(), 0600), 0);
+  const struct {
+    std::string file;
+    bool sport;
+    Reason reason;
+    const char* key;  // the key named, or empty
+  } cases[] = {
+      {path("zone-101.tkb"), false, Reason::OutOfRange, "UPPER DEAD ZONE"},
+      {data + "zone-minus-one-sent-as-ff.tkb", false, Reason::OutOfRange, "LOWER DEAD ZONE"},
+      {data + "brake-limiter-70000.tks", true, Reason::OutOfRange, "BRAKE LIMITER"},
+      {data + "brake-limiter-70000.tks", false, Reason::OutOfRange, "BRAKE LIMITER"},
+      {data + "curve-points-out-of-range.tks", true, Reason::OutOfRange, "BRAKE STOP"},
+      {data + "numbers-beyond-int-range.tks", true, Reason::OutOfRange, "UPPER DEAD ZONE"},
+      {data + "binary-garbage-with-zero-bytes.tks", true, Reason::Damaged, ""},
+      // A PRO file has no curves: loaded as a sport profile it would send three flat curves.
+      {data + "pro-file-opened-as-sport.tkb", true, Reason::BadCurve, "CLUTCH_CURVE_1"},
+      {path("curve-falls.tks"), true, Reason::BadCurve, "CLUTCH_CURVE_4"},
+      {path("auto-2.tks"), true, Reason::OutOfRange, "AUTO"},
+      {path("folder.tkb"), false, Reason::NotRegularFile, ""},
+      {path("fifo.tks"), true, Reason::NotRegularFile, ""},
+      {path("missing.tkb"), false, Reason::Unreadable, ""},
+  };
+  const ControllerState before = link.controller.state;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    chooser.answers = {c.file};
+    const auto refusal = c.sport ? profiles.CargarPerfilSport() : profiles.CargarPerfilPro();
+    ASSERT_TRUE(refusal.has_value());
+    EXPECT_EQ(refusal->reason, c.reason);
+    EXPECT_EQ(refusal->key, c.key);
+    if (*c.key != '\0')
+      EXPECT_NE(refusal->message().find(std::string(c.key) + "=" + refusal->value), std::string::npos);
+    EXPECT_EQ(link.controller.state, before);
+  }
+  EXPECT_TRUE(link.frames(0).empty()) << hex(link.frames(0));
+  EXPECT_TRUE(pages.calls.empty());
+  EXPECT_EQ(profiles.PerfilActual(), "\\Default");
+}
+
+// A save writes nothing while a value it would hold is unknown, and leaves an old file as it was.
+TEST_F(ProfilesTest, SaveWithAnUnknownValueWritesNothing) {
+  writeFile(path("old.tks"), "[BRAKE]\nAUTO=1\n");
+  link.controller.state.known.remove(Field::BrakeCurve);
+  chooser.answers = {path("old.tks"), path("new.tkb")};
+  pages.charts[1] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 8};  // not a curve the editor makes
+  EXPECT_FALSE(profiles.GuardarPerfilSport());
+  EXPECT_EQ(readFile(path("old.tks")), "[BRAKE]\nAUTO=1\n");
+  link.controller.state.known.remove(Field::BrakeMax);
+  EXPECT_FALSE(profiles.GuardarPerfilPro());
+  EXPECT_FALSE(std::filesystem::exists(path("new.tkb")));
+  EXPECT_TRUE(link.frames(0).empty());
 }
 
 TEST_F(ProfilesTest, SportLoadSendsAutoBrakeBrakeStopAndActivatesCustomMode) {
@@ -342,7 +414,7 @@ TEST_F(ProfilesTest, SportLoadSendsAutoBrakeBrakeStopAndActivatesCustomMode) {
   Curve clutch{}, brake{}, throttle{};
   std::string clutchKeys = "[CLUTCH]\r\n", throttleKeys = "[ACCELERATOR]\r\n";
   for (int i = 0; i < kCurvePoints; ++i) {
-    clutch[i] = i * 9, brake[i] = 100 - i * 3, throttle[i] = i * i;
+    clutch[i] = i * 10, brake[i] = i * (20 - i), throttle[i] = i * i;
     clutchKeys += "CLUTCH_CURVE_" + std::to_string(i) + "=" + std::to_string(clutch[i]) + "\r\n";
     file += "brake_curve_" + std::to_string(i) + "=" + std::to_string(brake[i]) + "\r\n";
     throttleKeys += "Accelerator_Curve_" + std::to_string(i) + " = " + std::to_string(throttle[i]) + "\r\n";
@@ -398,36 +470,22 @@ TEST_F(ProfilesTest, SportLoadSendsAutoBrakeBrakeStopAndActivatesCustomMode) {
 
 TEST_F(ProfilesTest, SportLoadInCustomModeLeavesTheBrakeStopToThePage) {
   link.controller.state.sportProfileActive = true;
-  writeFile(path("s.tks"), "[BRAKE]\nBRAKE STOP=100\n");
+  writeFile(path("s.tks"), sportFile("BRAKE STOP=100\n"));
   chooser.answers = {path("s.tks")};
   profiles.CargarPerfilSport();
-  const Curve zeros{};
+  const Curve line{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
   std::vector<Bytes> expected = namingFrames("Default", "s");
   expected.push_back(value(value::kAutoBrake, 0));  // AUTO missing: off
   expected.push_back(value(value::kConfigZonas, 1));
   expected.push_back(value(value::kConfigSportActivado, 1));
-  // No curve keys: curves of all zeros.
-  expected.push_back(encodeCurveFrame(block::kCurvaEmbrague, zeros));
-  expected.push_back(encodeCurveFrame(block::kCurvaFreno, zeros));
-  expected.push_back(encodeCurveFrame(block::kCurvaAcelerador, zeros));
+  expected.push_back(encodeCurveFrame(block::kCurvaEmbrague, line));
+  expected.push_back(encodeCurveFrame(block::kCurvaFreno, line));
+  expected.push_back(encodeCurveFrame(block::kCurvaAcelerador, line));
   const auto frames = link.frames(expected.size());
   EXPECT_EQ(frames, expected) << hex(frames);
   EXPECT_EQ(pages.calls.at(1), "autobrake off");
   EXPECT_EQ(pages.calls.back(), "custom mode, stop hidden");
   EXPECT_EQ(link.controller.state.autoBrake, 0);
-}
-
-TEST_F(ProfilesTest, SportLoadSendsAClampedBrakeStopAndKeeps16BitCurvePoints) {
-  writeFile(path("odd.tks"), "[BRAKE]\nBRAKE STOP=250\nBRAKE_CURVE_0=70000\nBRAKE_CURVE_1=-3\n");
-  chooser.answers = {path("odd.tks")};
-  profiles.CargarPerfilSport();
-  EXPECT_EQ(link.controller.state.brakeCurve[0], 4464);
-  EXPECT_EQ(link.controller.state.brakeCurve[1], -3);
-  EXPECT_EQ(link.controller.state.cheto, 100);
-  const auto frames = link.frames(12);
-  ASSERT_EQ(frames.size(), 12u) << hex(frames);
-  EXPECT_EQ(frames[5], value(value::kCheto, 100));
-  EXPECT_EQ(frames[6], value(value::kChetoActivo, 0));
 }
 
 TEST_F(ProfilesTest, CancelledSportLoadStillActivatesCustomModeWithTheStateCurves) {
@@ -458,7 +516,7 @@ TEST_F(ProfilesTest, CancelledDialogsChangeNothing) {
 TEST_F(ProfilesTest, ApplyRecordsTheLastSavedOrProLoadedName) {
   chooser.answers = {path("Mine.tkb"), path("Other.tks")};
   profiles.GuardarPerfilPro();
-  writeFile(path("Other.tks"), "[BRAKE]\nAUTO=0\n");
+  writeFile(path("Other.tks"), sportFile("AUTO=0\n"));
   profiles.CargarPerfilSport();
   std::filesystem::create_directories(link.dir.path() / "base" / "opt");
   TraceCapture traces;
@@ -476,6 +534,7 @@ TEST(ActivateCustomMode, OnePedalSendsOnlyItsCurve) {
   EmulatedController link;
   ASSERT_TRUE(link.connect());
   link.controller.state.brakeCurve = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
+  link.controller.state.known = FieldSet::all();
   activateCustomMode(link.controller, CurvePedal::Brake);
   const std::vector<Bytes> expected = {encodeValueFrame(value::kConfigZonas, 1),
                                        encodeValueFrame(value::kConfigSportActivado, 1),

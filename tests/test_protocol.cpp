@@ -109,8 +109,6 @@ TEST(Replies, DecodeIntoTheState) {
       {"colour 2", Query::Color, {0x12, 2, 0x21}, [](const ControllerState& s) { EXPECT_EQ(s.color, 2); }},
       {"language 4", Query::Language, {0x12, 4, 0x21},
        [](const ControllerState& s) { EXPECT_EQ(s.language, "German"); }},
-      {"language 9 keeps the name", Query::Language, {0x12, 9, 0x21},
-       [](const ControllerState& s) { EXPECT_EQ(s.language, "Italian"); }},
       {"start readings big-endian signed", Query::StartReadings,
        {0x12, 0x01, 0xC8, 0x00, 0x00, 0xFF, 0xFF, 0x21},
        [](const ControllerState& s) {
@@ -127,10 +125,10 @@ TEST(Replies, DecodeIntoTheState) {
        }},
       {"firmware signed bytes", Query::Identify, {0x12, 7, 6, 0xFE, 0x21},
        [](const ControllerState& s) { EXPECT_EQ(s.firmwareVersion, (std::array<int, 3>{7, 6, -2})); }},
-      {"brake max signed", Query::BrakeMax, {0x12, 0xC8, 0x21},
-       [](const ControllerState& s) { EXPECT_EQ(s.brakeMax, -56); }},
-      {"letters unsigned", Query::LetterMas, {0x12, 0xC8, 0x21},
-       [](const ControllerState& s) { EXPECT_EQ(s.letterMas, 200); }},
+      {"brake max", Query::BrakeMax, {0x12, 90, 0x21},
+       [](const ControllerState& s) { EXPECT_EQ(s.brakeMax, 90); }},
+      {"letters", Query::LetterMas, {0x12, 5, 0x21},
+       [](const ControllerState& s) { EXPECT_EQ(s.letterMas, 5); }},
       {"cheto signed", Query::Cheto, {0x12, 100, 0x21},
        [](const ControllerState& s) { EXPECT_EQ(s.cheto, 100); }},
       {"throttle curve", Query::ThrottleCurve, {0x12, 0, 5, 15, 25, 40, 55, 70, 80, 90, 95, 100, 0x21},
@@ -153,6 +151,34 @@ TEST(Replies, DecodeIntoTheState) {
     state.language = "Italian";
     ASSERT_TRUE(applyReply(c.query, c.reply, state));
     c.check(state);
+  }
+}
+
+// A framed reply whose value its field cannot hold stores nothing and marks nothing known.
+TEST(Replies, ValuesOutOfRangeAreNotStored) {
+  const struct {
+    const char* name;
+    Query query;
+    Bytes reply;
+  } cases[] = {
+      {"language code 9", Query::Language, {0x12, 9, 0x21}},
+      {"zone 0xFF is -1", Query::ClutchZones, {0x12, 0xFF, 3, 0x21}},
+      {"zone 101", Query::BrakeZones, {0x12, 101, 0, 5, 0x21}},
+      {"lower zone 0x80 is -128", Query::ThrottleZones, {0x12, 100, 0x80, 0x21}},
+      {"curve point 0x9C is -100", Query::BrakeCurve, {0x12, 0, 10, 20, 0x9C, 40, 50, 60, 70, 80, 90, 100, 0x21}},
+      {"brake max 0xC8 is -56", Query::BrakeMax, {0x12, 0xC8, 0x21}},
+      {"letter 200", Query::LetterMas, {0x12, 0xC8, 0x21}},
+      {"ABS letter 5 of 0..4", Query::LetterAbs, {0x12, 5, 0x21}},
+      {"cheto active 2", Query::ChetoActive, {0x12, 2, 0x21}},
+      {"cheto 0xFF is -1", Query::Cheto, {0x12, 0xFF, 0x21}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ControllerState state;
+    state.language = "Italian";
+    const ControllerState before = state;
+    EXPECT_EQ(decodeReply(c.query, c.reply, state), ReplyCheck::OutOfRange);
+    EXPECT_EQ(state, before);
   }
 }
 
@@ -191,8 +217,10 @@ TEST(Replies, RandomBytesNeverCrashAndOnlyFramedRepliesApply) {
     Bytes reply(random() % 20);
     for (uint8_t& b : reply) b = static_cast<uint8_t>(random());
     ControllerState state;
-    const bool applied = applyReply(spec.query, reply, state);
-    EXPECT_EQ(applied, static_cast<int>(reply.size()) == spec.replyBytes && replyFramed(reply));
+    const ReplyCheck check = decodeReply(spec.query, reply, state);
+    EXPECT_EQ(check == ReplyCheck::BadFrame,
+              static_cast<int>(reply.size()) != spec.replyBytes || !replyFramed(reply));
+    if (check != ReplyCheck::Applied) EXPECT_TRUE(state.known.empty());
     EXPECT_GE(state.model, 0);
     EXPECT_LE(state.model, 6);
     EXPECT_LE(state.color, 2);

@@ -5,6 +5,7 @@
 
 #include "app/profiles.h"
 #include "link/pedal_input.h"
+#include "link/settings.h"
 #include "link/trace.h"
 #include "ui/application.h"
 
@@ -801,7 +802,8 @@ void ProPage::autocal() {
     for (int i = 0; i < 3; ++i) trace("\nMedia %d", point);
     if (UsageLog* log = app_.usageLog()) log->setAbs(point);
     Controller& c = app_.controller;
-    c.state.brakeRecalPoint = point;
+    // A point outside the brake's travel is never sent.
+    if (!setSetting(c.state, Field::BrakeRecalPoint, point)) c.state.known.remove(Field::BrakeRecalPoint);
     c.RecalibradoFrenoSuperior();
     e.parcial = 0;
     e.numero = 0;
