@@ -673,7 +673,7 @@ void Application::loadSettings() {
     page_.custom->hide();
   }
   styleModeButtons();
-  if (usageLog_) usageLog_->modeLine(state.proProfileActive);
+  if (usageLog_) usageLog_->modeLine(state);
   if (!state.sportProfileActive) state.proProfileActive = true;
 
   for (Query q : {Query::LetterMas, Query::LetterMas2, Query::LetterMenos, Query::LetterMenos2})

@@ -820,7 +820,7 @@ void SportPage::closePage() {
   open_ = false;
   readCurvesBack();
   app_.showModeButtonsAfterPage();
-  if (UsageLog* log = app_.usageLog()) log->modeLine(app_.controller.state.proProfileActive);
+  if (UsageLog* log = app_.usageLog()) log->modeLine(app_.controller.state);
   trace("\nClose SPORT pressed - Final\n");
 }
 
