@@ -34,6 +34,13 @@ bool copyFile(const std::string& from, const std::string& to) {
   return ok;
 }
 
+// A value the controller's reply gave, or nothing when that reply was never accepted: the
+// log keeps its keys and tags, but an unknown value is left empty rather than written as
+// the 0 the state holds until it is read.
+std::string valueText(const ControllerState& s, Field field, int value) {
+  return s.isKnown(field) ? std::to_string(value) : std::string();
+}
+
 const char* pedalTag(PedalKind pedal) {
   switch (pedal) {
     case PedalKind::Clutch: return "Embrague Max";
@@ -75,12 +82,15 @@ void UsageLog::open(const ControllerState& state) {
   rotateIfNeeded();
   usage_ = std::fopen(usagePath().c_str(), "a");
   const std::time_t now = clock_();
-  usageLine("%s Embrague:%d - Freno:%d - Acelerador:%d [Inicio]\n", logStamp(now).c_str(),
-            state.startReadings.clutch, state.startReadings.brake, state.startReadings.throttle);
+  const PedalReadings& start = state.startReadings;
+  usageLine("%s Embrague:%s - Freno:%s - Acelerador:%s [Inicio]\n", logStamp(now).c_str(),
+            valueText(state, Field::StartReadings, start.clutch).c_str(),
+            valueText(state, Field::StartReadings, start.brake).c_str(),
+            valueText(state, Field::StartReadings, start.throttle).c_str());
   usageLine("%s %d [Estado]\n", logStamp(now).c_str(), state.probeResult);
   brake_ = std::fopen(brakePath().c_str(), "w");
   brakeLine("%s\n", logStamp(now).c_str());
-  brakeLine("Freno:%d [Inicio]\n", state.startReadings.brake);
+  brakeLine("Freno:%s [Inicio]\n", valueText(state, Field::StartReadings, start.brake).c_str());
 }
 
 void UsageLog::close() {
@@ -110,19 +120,34 @@ void UsageLog::brakeLine(const char* format, ...) {
 }
 
 void UsageLog::dataLines(const ControllerState& s) {
-  const std::time_t now = clock_();
-  const std::string stamp = logStamp(now);
-  usageLine("%s Cheto:%s Max_freno:%d [Datos iniciales]\n", stamp.c_str(),
-            s.chetoActive != 0 ? "ON" : "OFF", s.brakeMax);
-  usageLine("%s Max:%d Min:%d [Embrague]\n", stamp.c_str(), s.clutchUpper, s.clutchLower);
-  usageLine("%s Max:%d Min:%d [Freno]\n", stamp.c_str(), s.brakeUpper, s.brakeLower);
-  usageLine("%s Max:%d Min:%d [Acelerador]\n", stamp.c_str(), s.throttleUpper,
-            s.throttleLower);
+  const std::string stamp = logStamp(clock_());
+  const char* cheto = !s.isKnown(Field::ChetoActive) ? "" : s.chetoActive != 0 ? "ON" : "OFF";
+  usageLine("%s Cheto:%s Max_freno:%s [Datos iniciales]\n", stamp.c_str(), cheto,
+            valueText(s, Field::BrakeMax, s.brakeMax).c_str());
+  struct Zones {
+    Field upper, lower;
+    int upperValue, lowerValue;
+    const char* tag;
+  };
+  const Zones zones[] = {
+      {Field::ClutchUpper, Field::ClutchLower, s.clutchUpper, s.clutchLower, "Embrague"},
+      {Field::BrakeUpper, Field::BrakeLower, s.brakeUpper, s.brakeLower, "Freno"},
+      {Field::ThrottleUpper, Field::ThrottleLower, s.throttleUpper, s.throttleLower, "Acelerador"},
+  };
+  for (const Zones& z : zones)
+    usageLine("%s Max:%s Min:%s [%s]\n", stamp.c_str(), valueText(s, z.upper, z.upperValue).c_str(),
+              valueText(s, z.lower, z.lowerValue).c_str(), z.tag);
 }
 
 void UsageLog::modeLine(bool proMode) {
-  const std::time_t now = clock_();
-  usageLine("%s Modo:%s [Modo]\n", logStamp(now).c_str(), proMode ? "PRO" : "Custom");
+  usageLine("%s Modo:%s [Modo]\n", logStamp(clock_()).c_str(), proMode ? "PRO" : "Custom");
+}
+
+void UsageLog::modeLine(const ControllerState& state) {
+  if (state.isKnown(Field::SportProfileActive))
+    modeLine(state.proProfileActive);
+  else
+    usageLine("%s Modo: [Modo]\n", logStamp(clock_()).c_str());
 }
 
 void UsageLog::calibrationStarted() {

@@ -1,7 +1,9 @@
 // UsageLog and BrakeLog: the two plain-text service logs of TKB-Tunedeck. UsageLog keeps
 // program runs, readings, calibrations, mode changes and pedal peaks in opt/uselog.sr0
 // (one older generation in opt/uselog.sr1); BrakeLog keeps this run's brake peaks in
-// brake.txt. Nothing reads them back. While a log is not open its lines are dropped.
+// brake.txt. Nothing reads them back. While a log is not open its lines are dropped. A
+// controller value that was never read (see ControllerState::known) is left empty in its
+// line, never written as a value.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +46,8 @@ class UsageLog {
   // The lines, each with the time taken when the line is written unless stated.
   void dataLines(const ControllerState& state);  // end of loadData: 4 lines, one time
   void modeLine(bool proMode);
+  // The mode the general configuration holds; empty while it was not read.
+  void modeLine(const ControllerState& state);
   void calibrationStarted();
   // The readings after the save and "Calibración guardada", both with one time.
   void calibrationSaved(const PedalReadings& readings);

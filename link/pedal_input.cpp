@@ -61,37 +61,51 @@ int16_t littleEndian16(const uint8_t* bytes) {
   return static_cast<int16_t>(static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)));
 }
 
-// The input report length from the node's report descriptor; the fixed length when the
-// node cannot tell (not a hidraw device, or an odd descriptor).
-int reportLengthOf(int fd) {
+// The node's report descriptor: asked of the node, or read from the device's sysfs entry
+// when the node does not answer the call. Empty when neither tells.
+std::vector<uint8_t> reportDescriptorOf(int fd, const std::string& sysfsDevice) {
   int size = 0;
-  if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) != 0 || size <= 0 || size > HID_MAX_DESCRIPTOR_SIZE)
-    return kPedalReportBytes;
-  hidraw_report_descriptor descriptor{};
-  descriptor.size = static_cast<uint32_t>(size);
-  if (::ioctl(fd, HIDIOCGRDESC, &descriptor) != 0) return kPedalReportBytes;
-  const std::optional<int> length =
-      inputReportLength({descriptor.value, static_cast<size_t>(size)});
-  // Reports shorter than ours could not carry the four axes.
-  return length && *length >= kPedalReportBytes ? *length : kPedalReportBytes;
+  if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) == 0 && size > 0 && size <= HID_MAX_DESCRIPTOR_SIZE) {
+    hidraw_report_descriptor descriptor{};
+    descriptor.size = static_cast<uint32_t>(size);
+    if (::ioctl(fd, HIDIOCGRDESC, &descriptor) == 0)
+      return {descriptor.value, descriptor.value + size};
+  }
+  const std::string text = readText(sysfsDevice + "/report_descriptor");
+  if (text.size() > HID_MAX_DESCRIPTOR_SIZE) return {};
+  return {text.begin(), text.end()};
 }
 
 }  // namespace
 
-std::optional<PedalAxes> decodePedalReport(std::span<const uint8_t> report) {
-  if (report.size() < static_cast<size_t>(kPedalReportBytes)) return std::nullopt;
-  return PedalAxes{littleEndian16(&report[1]), littleEndian16(&report[3]),
-                   littleEndian16(&report[5]), littleEndian16(&report[7])};
+PedalReport decodePedalReport(std::span<const uint8_t> report, const PedalReportLayout& layout) {
+  PedalReport result;
+  if (layout.hasReportIds && layout.axesReportId && !report.empty() &&
+      report[0] != *layout.axesReportId)
+    return result;
+  const size_t first = layout.hasReportIds ? 1 : 0;
+  if (report.size() != static_cast<size_t>(layout.length) || report.size() < first + 8) {
+    result.kind = PedalReport::Kind::UnexpectedLength;
+    return result;
+  }
+  const uint8_t* axes = report.data() + first;
+  result.kind = PedalReport::Kind::Axes;
+  result.axes = {littleEndian16(axes), littleEndian16(axes + 2), littleEndian16(axes + 4),
+                 littleEndian16(axes + 6)};
+  return result;
 }
 
-std::optional<int> inputReportLength(std::span<const uint8_t> descriptor) {
+std::optional<PedalReportLayout> pedalReportLayout(std::span<const uint8_t> descriptor) {
+  // Anything longer than a hidraw node hands out in one report is not the pedals.
+  constexpr uint64_t kMostBits = 8 * 4096;
+  constexpr uint64_t kAxesBits = 4 * 16;
   struct Globals {
     uint32_t reportSize = 0, reportCount = 0, reportId = 0;
   };
   Globals globals;
   std::vector<Globals> stack;
   bool usesIds = false;
-  std::map<uint32_t, uint64_t> inputBits;  // per report id
+  std::vector<std::pair<uint32_t, uint64_t>> inputBits;  // per report id, in descriptor order
   size_t i = 0;
   while (i < descriptor.size()) {
     const uint8_t prefix = descriptor[i];
@@ -107,7 +121,12 @@ std::optional<int> inputReportLength(std::span<const uint8_t> descriptor) {
     const int type = (prefix >> 2) & 3;
     const int tag = prefix >> 4;
     if (type == 0 && tag == 0x8) {  // Main: Input
-      inputBits[globals.reportId] += uint64_t{globals.reportSize} * globals.reportCount;
+      auto entry = std::find_if(inputBits.begin(), inputBits.end(),
+                                [&](const auto& e) { return e.first == globals.reportId; });
+      if (entry == inputBits.end()) entry = inputBits.insert(entry, {globals.reportId, 0});
+      // Saturates above the limit, so that huge sizes and counts cannot wrap around.
+      entry->second = std::min(
+          kMostBits + 1, entry->second + uint64_t{globals.reportSize} * globals.reportCount);
     } else if (type == 1) {  // Global
       switch (tag) {
         case 0x7: globals.reportSize = value; break;
@@ -126,9 +145,20 @@ std::optional<int> inputReportLength(std::span<const uint8_t> descriptor) {
     i += 1 + size;
   }
   uint64_t longest = 0;
-  for (const auto& [id, bits] : inputBits) longest = std::max(longest, bits);
-  if (longest == 0 || longest > 8 * 4096) return std::nullopt;
-  return static_cast<int>((longest + 7) / 8) + (usesIds ? 1 : 0);
+  const std::pair<uint32_t, uint64_t>* axes = nullptr;
+  for (const auto& entry : inputBits) {
+    longest = std::max(longest, entry.second);
+    if (axes == nullptr && entry.second >= kAxesBits) axes = &entry;
+  }
+  if (axes == nullptr || longest > kMostBits || (usesIds && axes->first > 0xFF))
+    return std::nullopt;
+  const int idByte = usesIds ? 1 : 0;
+  PedalReportLayout layout;
+  layout.hasReportIds = usesIds;
+  if (usesIds) layout.axesReportId = static_cast<uint8_t>(axes->first);
+  layout.length = static_cast<int>((axes->second + 7) / 8) + idByte;
+  layout.longest = static_cast<int>((longest + 7) / 8) + idByte;
+  return layout;
 }
 
 bool isPedalUevent(const std::string& text) {
@@ -181,8 +211,11 @@ bool HidrawPedalInput::openQuietly(bool traceCount) {
   }
   fd_ = fd;
   nodePath_ = path;
-  reportLength_ = reportLengthOf(fd);
-  buffer_.assign(static_cast<size_t>(reportLength_), 0);
+  const std::string device = roots_.sysfs + "/class/hidraw/" + path.substr(path.rfind('/') + 1) +
+                             "/device";
+  layout_ = pedalReportLayout(reportDescriptorOf(fd, device)).value_or(PedalReportLayout{});
+  lengthTraced_ = false;
+  buffer_.assign(static_cast<size_t>(layout_.longest), 0);
   return true;
 }
 
@@ -209,15 +242,23 @@ void HidrawPedalInput::readPedalAxes() {
     trace("\nJoystick -> %s", nodePath_.c_str());
   }
   // hidraw hands out one report per read: read until nothing is left and keep the newest
-  // complete one. A short report is dropped; the values stay as they were.
+  // axes report. Reports of other ids are not the axes; an axes report of another length
+  // than the descriptor declares is dropped (traced once), and the values stay as they were.
   std::optional<PedalAxes> newest;
   for (int n = 0; n < kMaxReportsPerRead; ++n) {
     const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
-    if (got == static_cast<ssize_t>(buffer_.size())) {
-      newest = decodePedalReport(buffer_);
+    if (got > 0) {
+      const PedalReport report =
+          decodePedalReport({buffer_.data(), static_cast<size_t>(got)}, layout_);
+      if (report.kind == PedalReport::Kind::Axes) {
+        newest = report.axes;
+      } else if (report.kind == PedalReport::Kind::UnexpectedLength && !lengthTraced_) {
+        lengthTraced_ = true;
+        trace("\nJoystick: informe de %d bytes ignorado (se esperaban %d) -> %s",
+              static_cast<int>(got), layout_.length, nodePath_.c_str());
+      }
       continue;
     }
-    if (got > 0) continue;
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
     if (got < 0 && errno == EINTR) continue;
     // End of file or an error: the pedals were unplugged.

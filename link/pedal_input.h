@@ -36,12 +36,32 @@ struct PedalAxes {
   bool operator==(const PedalAxes&) const = default;
 };
 
-// Pure. Decodes a complete report (at least kPedalReportBytes; byte 0 is the report id).
-std::optional<PedalAxes> decodePedalReport(std::span<const uint8_t> report);
-// Pure. The byte length of the longest input report a HID report descriptor declares
-// (report id byte included when the descriptor uses ids); nothing for a descriptor without
-// inputs or one that is cut short.
-std::optional<int> inputReportLength(std::span<const uint8_t> descriptor);
+// Where the four axes are in what one read of the pedals' hidraw node gives. With report
+// ids, byte 0 of every report is its id and only the axes report carries the axes; without
+// them the axes start at byte 0. When the descriptor cannot be read: an id byte, any id.
+struct PedalReportLayout {
+  bool hasReportIds = true;
+  std::optional<uint8_t> axesReportId;  // nothing: not known, any id is taken
+  int length = kPedalReportBytes;       // bytes of the axes report, id included
+  int longest = kPedalReportBytes;      // bytes of the longest input report: one read's buffer
+  bool operator==(const PedalReportLayout&) const = default;
+};
+
+// What one report is to the pedal input.
+struct PedalReport {
+  enum class Kind { Axes, OtherReport, UnexpectedLength };
+  Kind kind = Kind::OtherReport;
+  PedalAxes axes;  // with Axes only
+};
+
+// Pure. One report as read from the node: the axes, a report of another id (buttons,
+// vendor data: not the pedals' axes), or an axes report whose length is not the layout's.
+PedalReport decodePedalReport(std::span<const uint8_t> report,
+                              const PedalReportLayout& layout = {});
+// Pure. The layout a HID report descriptor declares: the axes report is the first input
+// report, in descriptor order, of at least the four 16-bit axes. Nothing for a descriptor
+// without such a report or one that is cut short.
+std::optional<PedalReportLayout> pedalReportLayout(std::span<const uint8_t> descriptor);
 // Pure. Whether a hidraw node's device/uevent text names the pedals
 // (line HID_ID=<bus>:000016D0:00000F53).
 bool isPedalUevent(const std::string& ueventText);
@@ -80,9 +100,10 @@ class PedalInput {
 };
 
 // The pedals' hidraw node: the lowest /sys/class/hidraw/hidrawN whose device names the pedal
-// ids, opened non-blocking. When it goes away (unplugged) the values stay as they were and
-// the node is looked for again every kPedalReopenIntervalMs, so the bars come back by
-// themselves when the pedals are plugged in again.
+// ids, opened non-blocking; its report descriptor tells which reports carry the axes (the
+// fixed layout when it cannot be read). When it goes away (unplugged) the values stay as
+// they were and the node is looked for again every kPedalReopenIntervalMs, so the bars come
+// back by themselves when the pedals are plugged in again.
 class HidrawPedalInput : public PedalInput {
  public:
   // accessFix: the command named when the node may not be opened.
@@ -96,7 +117,8 @@ class HidrawPedalInput : public PedalInput {
 
   bool isOpen() const { return fd_ >= 0; }
   const std::string& nodePath() const { return nodePath_; }
-  int reportLength() const { return reportLength_; }
+  int reportLength() const { return layout_.length; }
+  const PedalReportLayout& reportLayout() const { return layout_; }
   // When the pedals' node exists but may not be opened: the message to show, naming the
   // command that installs the udev rule. Empty otherwise.
   const std::string& permissionProblem() const { return permissionProblem_; }
@@ -113,7 +135,8 @@ class HidrawPedalInput : public PedalInput {
   std::string accessFix_;
   int fd_ = -1;
   std::string nodePath_;
-  int reportLength_ = kPedalReportBytes;
+  PedalReportLayout layout_;
+  bool lengthTraced_ = false;  // an unexpected report length is traced once per opening
   std::string permissionProblem_;
   int reopenIntervalMs_ = kPedalReopenIntervalMs;
   std::chrono::steady_clock::time_point nextReopen_{};

@@ -1,7 +1,7 @@
 // Input event nodes as the evdev key source finds them: a device tree under a test folder
 // (sys/class/input/eventN/device with id/ and capabilities/key) and a FIFO as each
-// dev/input/eventN, kept open for writing by the test (a closed writer reads as an
-// unplugged device), fed with struct input_event records.
+// dev/input/eventN, fed with struct input_event records. The FIFOs alone (FifoNodes) also
+// stand for the pedals' hidraw nodes.
 #pragma once
 
 #include <fcntl.h>
@@ -44,24 +44,55 @@ inline input_event inputRecord(int type, int code, int value) {
   return e;
 }
 
+// FIFOs standing for device nodes, each kept open for writing by the test until it is
+// closed again: a closed writer reads as an unplugged device.
+class FifoNodes {
+ public:
+  FifoNodes() = default;
+  FifoNodes(const FifoNodes&) = delete;
+  FifoNodes& operator=(const FifoNodes&) = delete;
+  ~FifoNodes() {
+    for (auto& [node, fd] : writers_) ::close(fd);
+  }
+
+  void open(const std::string& node, const std::string& path) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    writers_.emplace_back(node, fd);
+  }
+  void close(const std::string& node) {
+    for (auto it = writers_.begin(); it != writers_.end(); ++it) {
+      if (it->first != node) continue;
+      ::close(it->second);
+      writers_.erase(it);
+      return;
+    }
+  }
+  int writer(const std::string& node) const {
+    for (const auto& [name, fd] : writers_)
+      if (name == node) return fd;
+    return -1;
+  }
+  void write(const std::string& node, const void* bytes, size_t count) {
+    ASSERT_EQ(::write(writer(node), bytes, count), ssize_t(count));
+  }
+
+ private:
+  std::vector<std::pair<std::string, int>> writers_;
+};
+
 class FakeEventNodes {
  public:
   explicit FakeEventNodes(std::filesystem::path root) : root_(std::move(root)) {
     std::filesystem::create_directories(root_ / "sys/class/input");
     std::filesystem::create_directories(root_ / "dev/input");
   }
-  ~FakeEventNodes() {
-    for (auto& [node, fd] : writers_) ::close(fd);
-  }
 
   std::string sysfs() const { return (root_ / "sys").string(); }
   std::string dev() const { return (root_ / "dev").string(); }
   std::string nodePath(const std::string& node) const { return (root_ / "dev/input" / node).string(); }
-  int writer(const std::string& node) const {
-    for (const auto& [name, fd] : writers_)
-      if (name == node) return fd;
-    return -1;
-  }
+  int writer(const std::string& node) const { return fifos_.writer(node); }
 
   void plug(const std::string& node, const char* vendor = "16d0", const char* product = "0f53",
             const std::string& keys = kKeyboardKeys) {
@@ -71,19 +102,11 @@ class FakeEventNodes {
     std::ofstream(device / "id/vendor") << vendor << "\n";
     std::ofstream(device / "id/product") << product << "\n";
     std::ofstream(device / "capabilities/key") << keys;
-    ASSERT_EQ(::mkfifo(nodePath(node).c_str(), 0644), 0);
-    const int fd = ::open(nodePath(node).c_str(), O_RDWR | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    writers_.emplace_back(node, fd);
+    fifos_.open(node, nodePath(node));
   }
 
   void unplug(const std::string& node) {
-    for (auto it = writers_.begin(); it != writers_.end(); ++it) {
-      if (it->first != node) continue;
-      ::close(it->second);
-      writers_.erase(it);
-      break;
-    }
+    fifos_.close(node);
     std::filesystem::remove_all(root_ / "sys/class/input" / node);
     std::filesystem::remove(nodePath(node));
   }
@@ -98,13 +121,12 @@ class FakeEventNodes {
     sendRecords(node, records);
   }
   void sendRecords(const std::string& node, const std::vector<input_event>& records) {
-    const size_t bytes = records.size() * sizeof(input_event);
-    ASSERT_EQ(::write(writer(node), records.data(), bytes), ssize_t(bytes));
+    fifos_.write(node, records.data(), records.size() * sizeof(input_event));
   }
 
  private:
   std::filesystem::path root_;
-  std::vector<std::pair<std::string, int>> writers_;
+  FifoNodes fifos_;
 };
 
 }  // namespace tkb::test

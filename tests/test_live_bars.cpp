@@ -73,6 +73,7 @@ class LiveBarsTest : public ::testing::Test {
     state_.brakeUpper = 60;
     state_.brakeMax = 90;
     state_.cheto = 100;
+    state_.known = FieldSet::all();  // as after start-up reads that were all answered
     for (int i = 0; i < kCurvePoints; ++i)
       state_.clutchCurve[i] = state_.brakeCurve[i] = state_.throttleCurve[i] = 10 * i;
     holder_ = std::make_unique<QWidget>();
@@ -349,6 +350,20 @@ TEST_F(LiveBarsTest, ProAndCustomDatagramsReachTheMonitorByteForByte) {
   frame();
   EXPECT_EQ(custom_.outputLabel[1]->text().toStdString(), "80 ");
   EXPECT_EQ(custom_.inputLabel[2]->text().toStdString(), "70 ");
+
+  // A brake setting the controller did not report is never shown on the monitor.
+  for (Field unknown : {Field::Cheto, Field::BrakeUpper}) {
+    state_.known = FieldSet::all();
+    state_.known.remove(unknown);
+    bars_->RefrescoBarrasSport();
+    EXPECT_TRUE(monitor.drain().empty());
+  }
+  state_.proProfileActive = true;
+  state_.sportProfileActive = false;
+  state_.known = FieldSet::all();
+  state_.known.remove(Field::BrakeMax);
+  run(20, 40, 41, 70);
+  EXPECT_TRUE(monitor.drain().empty());
 }
 
 // The OUT bar reads the curve as its chart draws it: input across, output up.

@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "fake_event_nodes.h"
 #include "link/pedal_input.h"
 #include "link/trace.h"
 
@@ -25,24 +28,40 @@ using Bytes = std::vector<uint8_t>;
 // ---------------------------------------------------------------------------------------
 // Pure parts
 
-TEST(PedalReport, DecodesFourLittleEndianSignedAxes) {
+const tkb::PedalReportLayout kWithId1{true, 1, 9, 9};
+const tkb::PedalReportLayout kWithoutIds{false, std::nullopt, 8, 8};
+
+TEST(PedalReport, TakesTheAxesOfTheAxesReportOnly) {
+  using Kind = tkb::PedalReport::Kind;
   struct Case {
+    const char* what;
     Bytes report;
+    tkb::PedalReportLayout layout;
+    Kind kind;
     PedalAxes axes;
   };
   const Case cases[] = {
-      {{1, 0x01, 0x80, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x80}, {-32767, 32767, 0, -32768}},
-      {{7, 0x34, 0x12, 0xFF, 0xFF, 0x01, 0x00, 0xCC, 0xED}, {0x1234, -1, 1, -4660}},
-      // Trailing bytes of a longer report are not axes.
-      {{1, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0x00, 0x99}, {2, 3, 4, 5}},
+      {"unknown id: any id", {1, 0x01, 0x80, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x80}, {},
+       Kind::Axes, {-32767, 32767, 0, -32768}},
+      {"unknown id: any id", {7, 0x34, 0x12, 0xFF, 0xFF, 0x01, 0x00, 0xCC, 0xED}, {},
+       Kind::Axes, {0x1234, -1, 1, -4660}},
+      {"one byte short", {1, 0x01, 0x80, 0xFF, 0x7F, 0, 0, 0}, {}, Kind::UnexpectedLength, {}},
+      {"one byte long", {1, 2, 0, 3, 0, 4, 0, 5, 0, 0x99}, {}, Kind::UnexpectedLength, {}},
+      {"empty", {}, {}, Kind::UnexpectedLength, {}},
+      {"the axes id", {1, 2, 0, 3, 0, 4, 0, 5, 0}, kWithId1, Kind::Axes, {2, 3, 4, 5}},
+      {"another id", {2, 2, 0, 3, 0, 4, 0, 5, 0}, kWithId1, Kind::OtherReport, {}},
+      {"another id, short", {3, 0xFF}, kWithId1, Kind::OtherReport, {}},
+      {"the axes id, short", {1, 0xFF}, kWithId1, Kind::UnexpectedLength, {}},
+      {"no ids: axes from byte 0", {0x01, 0x80, 0xFF, 0x7F, 2, 0, 3, 0}, kWithoutIds, Kind::Axes,
+       {-32767, 32767, 2, 3}},
+      {"no ids: an id byte too many", {1, 1, 0x80, 0xFF, 0x7F, 2, 0, 3, 0}, kWithoutIds,
+       Kind::UnexpectedLength, {}},
   };
   for (const Case& c : cases) {
-    const std::optional<PedalAxes> axes = tkb::decodePedalReport(c.report);
-    ASSERT_TRUE(axes.has_value());
-    EXPECT_EQ(*axes, c.axes);
+    const tkb::PedalReport r = tkb::decodePedalReport(c.report, c.layout);
+    EXPECT_EQ(r.kind, c.kind) << c.what;
+    EXPECT_EQ(r.axes, c.axes) << c.what;
   }
-  EXPECT_FALSE(tkb::decodePedalReport(Bytes{1, 0x01, 0x80, 0xFF, 0x7F, 0, 0, 0}).has_value());
-  EXPECT_FALSE(tkb::decodePedalReport(Bytes{}).has_value());
 }
 
 // The pedals' own kind of descriptor: report id 1, four 16-bit axes.
@@ -55,11 +74,19 @@ const Bytes kPedalDescriptor = {
     0x81, 0x02,                          // Input
     0xC0};
 
-TEST(ReportDescriptor, GivesTheInputReportLength) {
+// A report of eight buttons with id 2, declared before the axes report with id 3.
+const Bytes kButtonsFirstDescriptor = {0x85, 0x02, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02,
+                                       0x85, 0x03, 0x75, 0x10, 0x95, 0x04, 0x81, 0x02};
+
+const Bytes kWrappingDescriptor = {0x77, 0xFF, 0xFF, 0xFF, 0xFF, 0x97, 0xFF, 0xFF, 0xFF, 0xFF,
+                                   0x81, 0x02, 0x77, 0x05, 0x00, 0x00, 0x00, 0x97, 0x73, 0x66,
+                                   0x66, 0x66, 0x81, 0x02};
+
+TEST(ReportDescriptor, GivesTheAxesReportLayout) {
   struct Case {
     const char* what;
     Bytes descriptor;
-    std::optional<int> length;
+    std::optional<tkb::PedalReportLayout> layout;
   };
   Bytes withoutId = kPedalDescriptor;
   withoutId.erase(withoutId.begin() + 6, withoutId.begin() + 8);
@@ -67,22 +94,29 @@ TEST(ReportDescriptor, GivesTheInputReportLength) {
   withButtonsAndOutput.insert(withButtonsAndOutput.end() - 1,
                               {0x75, 0x01, 0x95, 0x08, 0x81, 0x02,    // 8 buttons in
                                0x75, 0x08, 0x95, 0x20, 0x91, 0x02});  // 32-byte output
-  // Pop brings back the count of 2 that push saved: 5 + 2 bytes after the id.
-  Bytes pushPop = {0x85, 0x02, 0x75, 0x08, 0x95, 0x02, 0xA4, 0x95, 0x05,
+  Bytes vendorReportAfter = kPedalDescriptor;
+  vendorReportAfter.insert(vendorReportAfter.end(), {0x85, 0x05, 0x75, 0x08, 0x95, 0x20, 0x81, 0x02});
+  // Pop brings back the count of 2 that push saved: 6 + 2 bytes after the id.
+  Bytes pushPop = {0x85, 0x02, 0x75, 0x08, 0x95, 0x02, 0xA4, 0x95, 0x06,
                    0x81, 0x02, 0xB4, 0x81, 0x02};
   const Case cases[] = {
-      {"pedals", kPedalDescriptor, 9},
-      {"no report id", withoutId, 8},
-      {"buttons count, output does not", withButtonsAndOutput, 10},
-      {"push and pop", pushPop, 8},
+      {"pedals", kPedalDescriptor, kWithId1},
+      {"no report id", withoutId, kWithoutIds},
+      {"buttons count, output does not", withButtonsAndOutput, tkb::PedalReportLayout{true, 1, 10, 10}},
+      {"buttons report first", kButtonsFirstDescriptor, tkb::PedalReportLayout{true, 3, 9, 9}},
+      {"longer vendor report after the axes", vendorReportAfter, tkb::PedalReportLayout{true, 1, 9, 33}},
+      {"push and pop", pushPop, tkb::PedalReportLayout{true, 2, 9, 9}},
+      {"8-bit axes only", {0x85, 0x01, 0x75, 0x08, 0x95, 0x04, 0x81, 0x02}, std::nullopt},
       {"cut inside an item", Bytes(kPedalDescriptor.begin(), kPedalDescriptor.begin() + 17),
        std::nullopt},
-      {"no input", {0x05, 0x01, 0x75, 0x08, 0x95, 0x02, 0x91, 0x02}, std::nullopt},
+      {"no input", {0x05, 0x01, 0x75, 0x08, 0x95, 0x10, 0x91, 0x02}, std::nullopt},
+      // (2^32-1)^2 + 5 * 0x66666673 bits wrap around to 64 bits.
+      {"bit count past 64 bits", kWrappingDescriptor, std::nullopt},
       {"empty", {}, std::nullopt},
-      {"long item skipped", {0xFE, 0x02, 0x10, 0xAA, 0xBB, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02},
-       2},
+      {"long item skipped", {0xFE, 0x02, 0x10, 0xAA, 0xBB, 0x75, 0x08, 0x95, 0x08, 0x81, 0x02},
+       kWithoutIds},
   };
-  for (const Case& c : cases) EXPECT_EQ(tkb::inputReportLength(c.descriptor), c.length) << c.what;
+  for (const Case& c : cases) EXPECT_EQ(tkb::pedalReportLayout(c.descriptor), c.layout) << c.what;
 }
 
 TEST(PedalUevent, MatchesThePedalIdsOnly) {
@@ -116,7 +150,6 @@ class HidrawReader : public testing::Test {
   }
 
   void TearDown() override {
-    for (auto& [node, fd] : writers_) ::close(fd);
     tkb::setTraceSink(nullptr);
     std::fclose(traceFile_);
     std::error_code ignored;
@@ -125,40 +158,32 @@ class HidrawReader : public testing::Test {
 
   tkb::DeviceRoots roots() const { return {(root_ / "sys").string(), (root_ / "dev").string()}; }
 
-  // A hidraw node in sysfs with the given ids, and a FIFO as its device node, kept open for
-  // writing by the test (a closed writer reads as an unplugged device).
-  void plug(const std::string& node, const std::string& hidId = "0003:000016D0:00000F53") {
+  // A hidraw node in sysfs with the given ids and, when given, its report descriptor; a
+  // FIFO as its device node (which has no descriptor of its own to tell).
+  void plug(const std::string& node, const std::string& hidId = "0003:000016D0:00000F53",
+            const Bytes& descriptor = {}) {
     const fs::path device = root_ / "sys/class/hidraw" / node / "device";
     fs::create_directories(device);
     std::ofstream(device / "uevent") << "DRIVER=hid-generic\nHID_ID=" << hidId << "\n";
-    const fs::path fifo = root_ / "dev" / node;
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    writers_.emplace_back(node, fd);
+    if (!descriptor.empty())
+      std::ofstream(device / "report_descriptor", std::ios::binary)
+          .write(reinterpret_cast<const char*>(descriptor.data()), std::streamsize(descriptor.size()));
+    fifos_.open(node, (root_ / "dev" / node).string());
   }
 
   void unplug(const std::string& node) {
-    for (auto it = writers_.begin(); it != writers_.end(); ++it) {
-      if (it->first != node) continue;
-      ::close(it->second);
-      writers_.erase(it);
-      break;
-    }
+    fifos_.close(node);
     fs::remove_all(root_ / "sys/class/hidraw" / node);
     fs::remove(root_ / "dev" / node);
   }
 
   void send(const std::string& node, const Bytes& bytes) {
-    for (auto& [name, fd] : writers_) {
-      if (name == node) {
-        ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-      }
-    }
+    fifos_.write(node, bytes.data(), bytes.size());
   }
 
-  static Bytes report(int16_t a1, int16_t a2, int16_t a3, int16_t a4) {
-    Bytes r{1};
+  static Bytes report(int16_t a1, int16_t a2, int16_t a3, int16_t a4, int id = 1) {
+    Bytes r;
+    if (id >= 0) r.push_back(static_cast<uint8_t>(id));
     for (int16_t v : {a1, a2, a3, a4}) {
       r.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) & 0xFF));
       r.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
@@ -177,7 +202,7 @@ class HidrawReader : public testing::Test {
   }
 
   fs::path root_;
-  std::vector<std::pair<std::string, int>> writers_;
+  tkb::test::FifoNodes fifos_;
   std::FILE* traceFile_ = nullptr;
 };
 
@@ -238,6 +263,59 @@ TEST_F(HidrawReader, KeepsTheNewestCompleteReportAndIgnoresShortOnes) {
   send("hidraw1", report(-1, -2, -3, -4));
   input.readPedalAxes();
   EXPECT_EQ(input.axes(), (PedalAxes{-1, -2, -3, -4}));
+}
+
+// A kept malformed input (tests/data/reports), named after the fault it once caused.
+Bytes dataFile(const std::string& name) {
+  const char* data = std::getenv("TKB_TEST_DATA");
+  std::ifstream in(std::string(data != nullptr ? data : "tests/data") + "/reports/" + name,
+                   std::ios::binary);
+  EXPECT_TRUE(in.good()) << name;
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Each report is sent and taken in on its own, as hidraw hands them out; the trace names
+// an axes report of an unexpected length once per opening.
+TEST_F(HidrawReader, TakesTheAxesReportTheDescriptorDeclares) {
+  struct Case {
+    const char* what;
+    Bytes descriptor;
+    std::vector<Bytes> reports;
+    PedalAxes axes;
+    int lengthTraces;
+  };
+  const Case cases[] = {
+      {"a report of another id is not the axes", kPedalDescriptor,
+       {report(1, 2, 3, 4), dataFile("report-of-another-id-read-as-axes")}, {1, 2, 3, 4}, 0},
+      {"short axes reports", kPedalDescriptor,
+       {report(1, 2, 3, 4), {1, 0x10, 0x00, 0x20}, {1, 0x10}}, {1, 2, 3, 4}, 1},
+      {"no report ids: axes from byte 0", dataFile("descriptor-without-report-ids-never-read"),
+       {report(-5, 6, -7, 8, -1)}, {-5, 6, -7, 8}, 0},
+      {"no report ids, short report", dataFile("descriptor-without-report-ids-never-read"),
+       {report(-5, 6, -7, 8, -1), {1, 2, 3}}, {-5, 6, -7, 8}, 1},
+      {"buttons report before the axes report", kButtonsFirstDescriptor,
+       {report(10, 20, 30, 40, 3), {2, 0xFF}}, {10, 20, 30, 40}, 0},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string node = "hidraw" + std::to_string(n++);
+    plug(node, "0003:000016D0:00000F53", c.descriptor);
+    const size_t tracedBefore = traced().size();
+    tkb::HidrawPedalInput input(roots());
+    tkb::ControllerState state;
+    ASSERT_TRUE(input.findJoystick(state)) << c.what;
+    for (const Bytes& r : c.reports) {
+      send(node, r);
+      input.readPedalAxes();
+    }
+    EXPECT_EQ(input.axes(), c.axes) << c.what;
+    const std::string lines = traced().substr(tracedBefore);
+    int traces = 0;
+    for (size_t at = lines.find("ignorado"); at != std::string::npos; at = lines.find("ignorado", at + 1))
+      ++traces;
+    EXPECT_EQ(traces, c.lengthTraces) << c.what << "\n" << lines;
+    unplug(node);
+  }
 }
 
 TEST_F(HidrawReader, UnplugFreezesTheValuesAndReplugOpensTheNodeAgain) {

@@ -383,8 +383,9 @@ TEST_F(ProfilesTest, FilesWithAValueOutOfRangeOrDamagedAreRefusedWhole) {
     ASSERT_TRUE(refusal.has_value());
     EXPECT_EQ(refusal->reason, c.reason);
     EXPECT_EQ(refusal->key, c.key);
-    if (*c.key != '\0')
+    if (*c.key != '\0') {
       EXPECT_NE(refusal->message().find(std::string(c.key) + "=" + refusal->value), std::string::npos);
+    }
     EXPECT_EQ(link.controller.state, before);
   }
   EXPECT_TRUE(link.frames(0).empty()) << hex(link.frames(0));

@@ -22,7 +22,10 @@ std::string readAll(const std::string& path) {
 
 class UsageLogTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(dir_.file("opt")); }
+  void SetUp() override {
+    fs::create_directories(dir_.file("opt"));
+    state_.known = FieldSet::all();  // as after start-up reads that all succeeded
+  }
   static void fixClock(UsageLog& log) {
     log.setClock([] { return std::time_t{1718000000}; });  // 10/06/2024 06:13:20 UTC
   }
@@ -117,6 +120,39 @@ TEST_F(UsageLogTest, StartLinesAndEveryLineFormat) {
             s + " 57 [Set ABS]\n");
   EXPECT_EQ(readAll(log.brakePath()),
             s + "\nFreno:0 [Inicio]\n#ff0000      73#\n[57]-- Set ABS --\n");
+}
+
+// A controller that stopped answering during the start-up reads: what was not read stays
+// empty, a value read as 0 is still 0, and every line keeps its keys and tag.
+TEST_F(UsageLogTest, UnknownValuesAreLeftEmpty) {
+  ControllerState state;
+  state.probeResult = 3;
+  state.startReadings = {11, 22, 33};
+  state.chetoActive = 1;
+  state.brakeMax = 90;
+  state.clutchUpper = 95;
+  state.brakeLower = 7;
+  state.brakeUpper = 80;
+  state.known = {Field::BrakeMax, Field::ClutchUpper, Field::ClutchLower, Field::BrakeLower};
+  UsageLog log(dir_.path().string());
+  fixClock(log);
+  log.open(state);
+  log.dataLines(state);
+  log.modeLine(state);
+  state.markKnown(Field::SportProfileActive);
+  log.modeLine(state);
+  log.close();
+  const std::string s = "[10/06/2024 - 06:13:20]";
+  EXPECT_EQ(readAll(log.usagePath()),
+            s + " Embrague: - Freno: - Acelerador: [Inicio]\n" +
+            s + " 3 [Estado]\n" +
+            s + " Cheto: Max_freno:90 [Datos iniciales]\n" +
+            s + " Max:95 Min:0 [Embrague]\n" +
+            s + " Max: Min:7 [Freno]\n" +
+            s + " Max: Min: [Acelerador]\n" +
+            s + " Modo: [Modo]\n" +
+            s + " Modo:Custom [Modo]\n");
+  EXPECT_EQ(readAll(log.brakePath()), s + "\nFreno: [Inicio]\n");
 }
 
 TEST_F(UsageLogTest, BrakeLogHoldsOnlyTheCurrentRunAndUsageLogGrows) {

@@ -21,6 +21,8 @@ namespace tkb::ui {
 namespace {
 constexpr int kProfileLabelChars = 14;
 constexpr const char* kMonitorSection = "MONITOR";
+constexpr int kLinkBannerWidth = 820, kLinkBannerHeight = 56;
+constexpr int kLinkBannerY = 582;  // over the footer stripe, clear of the pages
 
 // The whole working directory: a path cut to a fixed length would name another folder
 // and the logs and settings would go astray.
@@ -37,7 +39,9 @@ namespace {
 class PageKeyActions : public KeyActions {
  public:
   explicit PageKeyActions(Application& app) : app_(app) {}
-  bool pagesBuilt() const override { return app_.phase() == Application::Phase::Running; }
+  bool pagesBuilt() const override {
+    return app_.phase() == Application::Phase::Running && app_.controllerFree();
+  }
   bool customPageOpen() const override {
     return app_.customPage() != nullptr && app_.customPage()->isVisible();
   }
@@ -80,6 +84,31 @@ Application::Application(Services services, ProbeOptions probeOptions)
   firmwareNotice_->setObjectName("FirmwareNotice");
   firmwareNotice_->setStyleSheet("color:#ffffff;background:#c0392b;font-weight:bold;padding:6px 14px;");
   firmwareNotice_->hide();
+
+  // The link notice: a band that leaves the window usable (nothing modal), with RETRY
+  // while the pedal set does not answer.
+  linkBanner_ = new QFrame(window_.get());
+  linkBanner_->setObjectName("LinkNotice");
+  linkBanner_->resize(kLinkBannerWidth, kLinkBannerHeight);
+  linkNoticeText_ = makeLabel(linkBanner_, "", 17);
+  linkNoticeText_->setObjectName("LinkNoticeText");
+  linkNoticeText_->setWordWrap(true);
+  linkNoticeText_->setGeometry(14, 4, kLinkBannerWidth - 190, kLinkBannerHeight - 8);
+  linkNoticeText_->setStyleSheet("color:#ffffff;font-weight:bold;");
+  retryButton_ = new QPushButton("RETRY", linkBanner_);
+  retryButton_->setObjectName("RetryButton");
+  retryButton_->setFocusPolicy(Qt::NoFocus);
+  retryButton_->setGeometry(kLinkBannerWidth - 165, 8, 150, kLinkBannerHeight - 16);
+  setButtonLook(retryButton_, ButtonLook::Normal);
+  connect(retryButton_, &QPushButton::clicked, this, [this] {
+    trace("Button: RETRY\n");
+    retryReads();
+  });
+  linkBanner_->hide();
+  // The controller reports from whichever thread uses it; the window reacts on its own.
+  controller.setLinkStateListener([this](LinkState state) {
+    QMetaObject::invokeMethod(this, [this, state] { linkStateChanged(state); }, Qt::QueuedConnection);
+  });
   window_->installEventFilter(this);
 }
 
@@ -134,7 +163,10 @@ void Application::startApplication() {
   });
 }
 
-void Application::keyboardHookProc(const KeyEvent& event) { keyHook_->keyboardHookProc(event); }
+void Application::keyboardHookProc(const KeyEvent& event) {
+  const Action action(*this);
+  keyHook_->keyboardHookProc(event);
+}
 
 void Application::useFirmwareUpdate(FirmwareUpdateOptions options) {
   const std::string base = workingDirectory();
@@ -289,14 +321,58 @@ void Application::probeFinished(int result) {
   }
   page_.notDetectedBox->hide();
 
-  readStartReadings(controller);
   if (!usageLog_) usageLog_ = std::make_unique<UsageLog>(basePath_);
+  runControllerReads();
+}
+
+void Application::runControllerReads() {
+  if (readsRunning_) return;
+  readsRunning_ = true;
+  showLinkNotice(LinkNotice::Reading);
+  if (pagesBuilt_) {
+    // The worker owns the controller until the reads are over: nothing is sent meanwhile
+    // and the 10 ms tasks do not look at a state that is being filled.
+    setSendingControlsEnabled(false);
+    pauseTasks(true);
+  }
+  if (probeThread_.joinable()) probeThread_.join();
+  probeThread_ = std::thread([this] {
+    controller.beginAction();
+    readControllerAtStartup(controller, nullptr);
+    const bool allAnswered = controller.linkState() == LinkState::Connected;
+    QMetaObject::invokeMethod(this, [this, allAnswered] { controllerReadsFinished(allAnswered); },
+                              Qt::QueuedConnection);
+  });
+}
+
+void Application::controllerReadsFinished(bool allAnswered) {
+  if (probeThread_.joinable()) probeThread_.join();
+  readsRunning_ = false;
+  if (phase_ == Phase::Stopped) return;
+  if (pagesBuilt_) {
+    pauseTasks(false);
+    setSendingControlsEnabled(controller.linkState() != LinkState::Disconnected);
+  }
+  if (!allAnswered) {
+    trace("\nLectura del controlador incompleta: %s", linkStateName(controller.linkState()));
+    showLinkNotice(controller.linkState() == LinkState::Disconnected ? LinkNotice::Disconnected
+                                                                     : LinkNotice::NotAnswering);
+    if (!pagesBuilt_) setPhase(Phase::ReadFailed);
+    return;
+  }
+  showLinkNotice(LinkNotice::None);
+  if (pagesBuilt_) {
+    refreshPages();
+    return;
+  }
+  buildPages();
+}
+
+void Application::buildPages() {
+  ControllerState& state = controller.state;
   usageLog_->open(state);
-  readModelAndColour(controller);
   buildPicturesAndLists();
-  readFirmwareVersion(controller);
-  state.brakeMax = kBrakeMaxPreset;
-  loadData(controller, usageLog_.get());
+  usageLog_->dataLines(state);
   buildStatusLabels();
   create_main_page();
   buildPageContainers();
@@ -307,7 +383,97 @@ void Application::probeFinished(int result) {
   startTasks();
   pagesBuilt_ = true;
   setPhase(Phase::Running);
+  linkBanner_->raise();
   showPendingFirmwareBox();
+}
+
+// After RETRY or a replug: every page shows what was read, as loadSettings shows it at
+// start-up, without asking the controller again.
+void Application::refreshPages() {
+  const Action action(*this);
+  const ControllerState& state = controller.state;
+  trace("\nrefreshPages - Inicio");
+  if (hooks_.showZones) hooks_.showZones();
+  if (const auto index = languageIndex()) labels_.apply(*index);
+  if (hooks_.placeProControls) hooks_.placeProControls();
+  if (hooks_.showCurves) hooks_.showCurves();
+  if (hooks_.showKeyLetters) hooks_.showKeyLetters();
+  if (page_.firmwareLabel)
+    page_.firmwareLabel->setText(QString::asprintf("Firmware: TKB-V%d.%d", state.firmwareVersion[0],
+                                                   state.firmwareVersion[1]));
+  if (page_.modelList && state.isKnown(Field::Model))
+    page_.modelList->setCurrentIndex(std::clamp(state.model - 1, 0, page_.modelList->count() - 1));
+  if (page_.colourList && state.isKnown(Field::Color)) page_.colourList->setCurrentIndex(state.color > 1 ? 1 : 0);
+  showModelPictures();
+  applyModeLabel();
+  refreshProfileLabel();
+  trace("\nrefreshPages - Final");
+}
+
+void Application::retryReads() {
+  if (readsRunning_ || phase_ == Phase::Stopped) return;
+  if (phase_ != Phase::Running && phase_ != Phase::ReadFailed) return;
+  // An unplugged pedal set is looked for by the reconnection; RETRY has nothing to ask.
+  if (controller.linkState() == LinkState::Disconnected) return;
+  runControllerReads();
+}
+
+void Application::linkStateChanged(LinkState state) {
+  if (readsRunning_ || phase_ == Phase::Stopped) return;  // the reads report when they end
+  switch (state) {
+    case LinkState::Connected:
+      if (linkNotice_ == LinkNotice::NotAnswering) showLinkNotice(LinkNotice::None);
+      break;
+    case LinkState::NotAnswering:
+      if (phase_ == Phase::Running) showLinkNotice(LinkNotice::NotAnswering);
+      break;
+    case LinkState::Disconnected:
+      break;
+  }
+}
+
+void Application::showLinkNotice(LinkNotice notice) {
+  linkNotice_ = notice;
+  if (notice == LinkNotice::None) {
+    linkBanner_->hide();
+    return;
+  }
+  const int language = languageIndex().value_or(0);
+  const LinkText text = notice == LinkNotice::Reading        ? LinkText::Reading
+                        : notice == LinkNotice::NotAnswering ? LinkText::NotAnswering
+                                                             : LinkText::Disconnected;
+  linkNoticeText_->setText(QString::fromUtf8(linkText(text, language)));
+  retryButton_->setText(QString::fromUtf8(linkText(LinkText::Retry, language)));
+  retryButton_->setVisible(notice == LinkNotice::NotAnswering);
+  linkBanner_->setStyleSheet(notice == LinkNotice::Reading
+                                 ? "#LinkNotice{background:#3a4048;border-radius:8px;}"
+                                 : "#LinkNotice{background:#b03a2e;border-radius:8px;}");
+  if (pagesBuilt_) {
+    placeAligned(linkBanner_, Align::TopMid, 0, kLinkBannerY);
+  } else {
+    placeAligned(linkBanner_, Align::Center, 0, 0);
+  }
+  linkBanner_->show();
+  linkBanner_->raise();
+  trace("\nAviso: %s", linkNoticeText_->text().toUtf8().constData());
+}
+
+// The widgets whose use sends something to the controller.
+void Application::setSendingControlsEnabled(bool enabled) {
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           proPage_, customPage_, page_.pro, page_.custom, page_.activatePro, page_.activateCustom,
+           page_.modelList, page_.colourList, page_.language, page_.languageList})
+    if (w) w->setEnabled(enabled);
+}
+
+void Application::pauseTasks(bool paused) {
+  for (QTimer* t : tasks_) {
+    if (paused) {
+      t->stop();
+    } else if (!t->isActive()) {
+      t->start();
+    }
+  }
 }
 
 void Application::buildBackgroundAndBox() {
@@ -464,6 +630,7 @@ void Application::buildPageContainers() {
 
 void Application::loadSettings() {
   ControllerState& state = controller.state;
+  const Action action(*this);
   trace("\nloadSettings - Inicio");
   resetJoystickCalibration();
   if (hooks_.showZones) hooks_.showZones();
@@ -506,7 +673,7 @@ void Application::loadSettings() {
     page_.custom->hide();
   }
   styleModeButtons();
-  if (usageLog_) usageLog_->modeLine(state.proProfileActive);
+  if (usageLog_) usageLog_->modeLine(state);
   if (!state.sportProfileActive) state.proProfileActive = true;
 
   for (Query q : {Query::LetterMas, Query::LetterMas2, Query::LetterMenos, Query::LetterMenos2})
@@ -543,6 +710,7 @@ void Application::startTasks() {
 
 void Application::selectLanguage(int index) {
   if (index >= 0 && index < kLanguageCount) {
+    controller.state.markKnown(Field::Language);  // the driver's choice, or the language read
     trace("\nLanguage selected is %s\n", kLanguageNames[index]);
     controller.state.language = kLanguageNames[index];
     controller.MandarDatosIdioma();

@@ -3,8 +3,9 @@
 // the key listener and the two monitor process slots — with the start-up sequence
 // (startApplication), the main page and its event_handler, the language, the VR panel,
 // the three 10 ms tasks and the shut-down sequence. Everything runs on the main thread
-// except the probe, which runs on a worker thread while the window shows that it is
-// searching.
+// except the probe and the reads of the controller's settings, which run on a worker
+// thread while the window says what it is doing, and the search for a pedal set that was
+// unplugged (app/reconnect).
 //
 // The PRO and CUSTOM pages are built into the containers proPage() and customPage()
 // (820 x 560 at (460, 20)) by the builders in PageHooks; they register their localised
@@ -86,7 +87,27 @@ class Application : public QObject {
   Q_OBJECT
 
  public:
-  enum class Phase { Idle, Probing, NotDetected, Running, Stopped };
+  // ReadFailed: the controller was found but did not answer all of the start-up reads;
+  // the window says so and offers RETRY instead of pages of made-up values.
+  enum class Phase { Idle, Probing, NotDetected, Running, Stopped, ReadFailed };
+  // What the link notice under the pages says (none while the link is fine).
+  enum class LinkNotice { None, Reading, NotAnswering, Disconnected };
+
+  // One action of the driver (a click, a key, a paused wizard step): its queries together
+  // wait at most one time-out. Nested actions (a handler running another handler) belong
+  // to the outermost one.
+  class Action {
+   public:
+    explicit Action(Application& app) : app_(app) {
+      if (app_.actionDepth_++ == 0) app_.controller.beginAction();
+    }
+    ~Action() { --app_.actionDepth_; }
+    Action(const Action&) = delete;
+    Action& operator=(const Action&) = delete;
+
+   private:
+    Application& app_;
+  };
 
   Application(Services services, ProbeOptions probeOptions = {});
   ~Application() override;
@@ -119,6 +140,14 @@ class Application : public QObject {
   const AppConfig* config() const { return config_.get(); }
   const std::string& basePath() const { return basePath_; }
   Phase phase() const { return phase_; }
+  LinkNotice linkNotice() const { return linkNotice_; }
+  QLabel* linkNoticeText() const { return linkNoticeText_; }
+  QPushButton* retryButton() const { return retryButton_; }
+  // False while the settings are being read on the worker thread or the pedal set is
+  // unplugged: nothing may then be sent from the main thread.
+  bool controllerFree() const { return !readsRunning_ && controller.linkState() != LinkState::Disconnected; }
+  // RETRY: reads the controller's settings again (on the worker thread).
+  void retryReads();
   bool keyListenerInstalled() const { return keyListenerInstalled_; }
 
   ProcessSlot MonitorProcess;
@@ -184,6 +213,16 @@ class Application : public QObject {
   void buildPageContainers();
   void loadSettings();
   void startTasks();
+  void pauseTasks(bool paused);
+  // The start-up reads on the worker thread, then (on the main thread) the pages built
+  // or, when they already exist, shown again from what was read.
+  void runControllerReads();
+  void controllerReadsFinished(bool allAnswered);
+  void buildPages();
+  void refreshPages();
+  void linkStateChanged(LinkState state);
+  void showLinkNotice(LinkNotice notice);
+  void setSendingControlsEnabled(bool enabled);
   void setPhase(Phase phase);
   bool mainPageBranch(QObject* object);
   void openManual();
@@ -226,6 +265,12 @@ class Application : public QObject {
   QString firmwareBoxText_;  // told to the driver once the window is built
   bool firmwareBoxIsError_ = false;
   QPointer<DiagnosisDialog> diagnosis_;
+  QFrame* linkBanner_ = nullptr;
+  QLabel* linkNoticeText_ = nullptr;
+  QPushButton* retryButton_ = nullptr;
+  LinkNotice linkNotice_ = LinkNotice::None;
+  std::atomic<bool> readsRunning_{false};
+  int actionDepth_ = 0;
 };
 
 // The photo for a model, colour and pedal kind: with clutch m + 5 (grey) or m + 15

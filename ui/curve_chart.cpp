@@ -58,6 +58,12 @@ Curve CurveChart::curve() const {
 
 void CurveChart::setCurve(const Curve& points) {
   for (int k = 0; k < kCurvePoints; ++k) points_[k] = static_cast<int16_t>(points[k]);
+  hasCurve_ = true;
+  update();
+}
+
+void CurveChart::clearCurve() {
+  hasCurve_ = false;
   update();
 }
 
@@ -95,6 +101,7 @@ void CurveChart::paintEvent(QPaintEvent*) {
   painter.setPen(QColor(0x80, 0x80, 0x80));
   painter.drawRect(rect().adjusted(0, 0, -1, -1));
 
+  if (!hasCurve_) return;
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setClipRect(rect());
   const QColor series{QRgb(kCurveColour)};

@@ -50,6 +50,9 @@ class CurveChart : public QWidget {
   // The chart keeps its points as signed 16-bit values, as the controller's curves travel.
   Curve curve() const;
   void setCurve(const Curve& points);
+  // No curve drawn (and none to edit) until the next setCurve.
+  void clearCurve();
+  bool hasCurve() const { return hasCurve_; }
 
   // The pedal's live input (percent), or none to hide the marker. Repaints only when the
   // marker moves.
@@ -77,6 +80,7 @@ class CurveChart : public QWidget {
 
   std::array<int16_t, kCurvePoints> points_{};
   std::optional<int> liveInput_;
+  bool hasCurve_ = true;
   bool held_ = false;     // the left button went down on the chart and is still down
   bool engaged_ = false;  // ... and the pointer has not left the chart since
 };

@@ -126,7 +126,8 @@ void LiveBars::RefrescoBarrasPro() {
   text[2] = valueText(percent[2]);
   showText(pro.value[2], QString::fromStdString(text[2]));
 
-  if (state_.proProfileActive)
+  // The monitor shows the brake settings as values: unknown ones are never sent to it.
+  if (state_.proProfileActive && state_.isKnown(Field::BrakeMax) && state_.isKnown(Field::BrakeUpper))
     sendToMonitor(static_cast<std::uint16_t>(state_.brakeMax), static_cast<std::uint32_t>(state_.brakeUpper),
                   state_.hasClutch ? 2 : 0, percent[0], percent[1], percent[2]);
 
@@ -190,7 +191,7 @@ void LiveBars::RefrescoBarrasSport() {
     showText(w.inputLabel[p], QString::number(in[p]) + ' ');
   }
   const int brakeOnStop = AplicarCurva(state_, 3, in[kBrakePedal]);
-  if (state_.sportProfileActive)
+  if (state_.sportProfileActive && state_.isKnown(Field::Cheto) && state_.isKnown(Field::BrakeUpper))
     sendToMonitor(static_cast<std::uint32_t>(state_.cheto), static_cast<std::uint32_t>(state_.brakeUpper),
                   state_.hasClutch ? 3 : 1, in[0], static_cast<std::uint32_t>(brakeOnStop), in[2]);
 

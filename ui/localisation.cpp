@@ -243,6 +243,43 @@ const char* firmwareText(FirmwareText text, int language) {
   return kFirmwareTexts[language][t];
 }
 
+namespace {
+constexpr int kLinkTextCount = static_cast<int>(LinkText::Count);
+
+constexpr std::array<const char*, kLinkTextCount> kLinkTexts[kLanguageCount] = {
+    {"Reading the pedal set...",
+     "The pedal set does not answer. Check the cable, then press RETRY.",
+     "Pedal set disconnected - waiting for it...",
+     "RETRY"},
+    {"Leyendo los pedales...",
+     "Los pedales no responden. Compruebe el cable y pulse REINTENTAR.",
+     "Pedales desconectados - esperando a que vuelvan...",
+     "REINTENTAR"},
+    {"Lettura dei pedali...",
+     "I pedali non rispondono. Controlla il cavo, poi premi RIPROVA.",
+     "Pedali scollegati - in attesa che tornino...",
+     "RIPROVA"},
+    {"Lecture du pédalier...",
+     "Le pédalier ne répond pas. Vérifiez le câble, puis appuyez sur RÉESSAYER.",
+     "Pédalier débranché - en attente de son retour...",
+     "RÉESSAYER"},
+    {"Pedale werden gelesen...",
+     "Die Pedale antworten nicht. Prüfen Sie das Kabel und drücken Sie WIEDERHOLEN.",
+     "Pedale getrennt - warten, bis sie wieder da sind...",
+     "WIEDERHOLEN"},
+    {"A ler os pedais...",
+     "Os pedais não respondem. Verifique o cabo e prima REPETIR.",
+     "Pedais desligados - a aguardar que voltem...",
+     "REPETIR"},
+};
+}  // namespace
+
+const char* linkText(LinkText text, int language) {
+  const int t = static_cast<int>(text);
+  if (t < 0 || t >= kLinkTextCount || language < 0 || language >= kLanguageCount) return "";
+  return kLinkTexts[language][t];
+}
+
 std::optional<int> languageIndex(const std::string& name) {
   for (int i = 0; i < kLanguageCount; ++i)
     if (name == kNames[i]) return i;

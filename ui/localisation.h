@@ -54,6 +54,11 @@ enum class FirmwareText {
 };
 const char* firmwareText(FirmwareText text, int language);
 
+// What the window says about the link to the pedal set: the start-up reads under way,
+// a pedal set that stopped answering (with RETRY), and one that was unplugged.
+enum class LinkText { Reading, NotAnswering, Disconnected, Retry, Count };
+const char* linkText(LinkText text, int language);
+
 // The language index of a name ("English" 0 ... "Portuguese" 5), compared exactly.
 std::optional<int> languageIndex(const std::string& name);
 

@@ -136,16 +136,19 @@ void Application::showModelPictures() {
 }
 
 void Application::modelOrColourChanged(QObject* list, int index) {
+  const Action action(*this);
   ControllerState& state = controller.state;
   if (list == page_.modelList) {
     trace("\nCambio de Modelo - Inicio");
     state.model = index < kModelCount ? index + 1 : 1;
+    state.markKnown(Field::Model);
     controller.MandarModelo();
     showModelPictures();
     trace("\nCambio de Modelo - Fin");
   } else if (list == page_.colourList) {
     trace("\nCambio de Color - Inicio");
     state.color = index < 2 ? index + 1 : 1;
+    state.markKnown(Field::Color);
     controller.MandarColor();
     showModelPictures();
     trace("\nCambio de Color - Fin");
@@ -225,7 +228,10 @@ void Application::create_main_page() {
   page_.languageList = menu({"English", "Spanish", "Italian", "French", "German", "Portuguese"}, 50,
                             "LanguageList");
   connect(page_.languageList, &QListWidget::itemClicked, this,
-          [this](QListWidgetItem* item) { selectLanguage(page_.languageList->row(item)); });
+          [this](QListWidgetItem* item) {
+            const Action action(*this);
+            selectLanguage(page_.languageList->row(item));
+          });
   page_.manualList = menu({".PDF", "YOUTUBE"}, 120, "ManualList");
   connect(page_.manualList, &QListWidget::itemClicked, this,
           [this](QListWidgetItem* item) { manualListClicked(item->text()); });
@@ -330,6 +336,7 @@ void Application::manualListClicked(const QString& entry) {
 }
 
 void Application::event_handler(QObject* object, UiEvent event) {
+  const Action action(*this);
   for (const EventBranch& branch : branches_)
     if (branch(object, event)) return;
   if (event == UiEvent::ShortClicked) {

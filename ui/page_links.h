@@ -23,6 +23,9 @@ struct ProPageLinks {
   // The six dead-zone spin boxes through the set helper that always runs the page's
   // handler (so each value is sent again), then the 0..100 scale labels.
   std::function<void(const ZoneValues&)> showZones;
+  // The same from the state: a zone the controller's value of which is not known stays
+  // blank (and is not sent).
+  std::function<void()> showStateZones;
   // The MAX BRAKE PRESS and brake lower spin boxes alone (ReaplicarFreno).
   std::function<void(int upper, int lower)> showBrakeZones;
   // The Mas and Menos key lists show an entry (the CUSTOM page's lists are copied here).
@@ -51,6 +54,8 @@ struct CustomPageLinks {
   // The six dead-zone spin boxes and the brake-stop spin box (the page sends them only
   // while CUSTOM is the active mode), markers moved.
   std::function<void(const ZoneValues&, int brakeStop)> showZones;
+  // The same from the state, unknown values blank.
+  std::function<void()> showStateZones;
   std::function<void(int upper, int lower)> showBrakeZones;
   std::function<void(const ZoneValues&, int brakeStop)> moveMarkers;
   std::function<void(int index)> selectLetterMas;

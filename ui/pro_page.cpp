@@ -20,6 +20,7 @@ constexpr int kTwoPedalShift[3] = {0, 200, 100};
 constexpr int kColumnY = 135, kValueY = 350, kZonesOffShift = 50;
 constexpr int kBarHeight = 202, kBarTop = 4;
 constexpr int kWizardPause = 450, kSavePause = 100;
+constexpr int kBusyRetryMs = 50;
 constexpr int kZoneColumnWidth = 130;
 constexpr int kNameRoomPx = 200;
 // The key-letter lists: a caption, then the list.
@@ -56,6 +57,19 @@ int brakeScaled(int value, int brakeMax) {
   const int divisor = brakeMax + 10;
   return divisor > 0 ? value * 100 / divisor : value;
 }
+
+// A zone box shows the controller's value, or nothing while that is not known.
+void showZoneBox(ValueBox* box, bool known, int value) {
+  if (known) {
+    box->set(std::clamp(value, 0, 100));
+  } else {
+    box->showUnknown();
+  }
+}
+
+constexpr Field kZoneFields[3][2] = {{Field::ClutchUpper, Field::ClutchLower},
+                                     {Field::BrakeUpper, Field::BrakeLower},
+                                     {Field::ThrottleUpper, Field::ThrottleLower}};
 }  // namespace
 
 int proColumnX(int pedal, bool zonesEnabled, bool hasClutch) {
@@ -189,9 +203,11 @@ void ProPage::Create_pro_page(QWidget* container) {
 
   // The page's own ports to the other page and to the profile operations.
   links_.pro.showZones = [this](const ZoneValues& z) { showZones(z); };
+  links_.pro.showStateZones = [this] { showZonesFromState(); };
   links_.pro.showBrakeZones = [this](int upper, int lower) {
-    zones[kBrakePedal].upper->set(std::clamp(upper, 0, 100));
-    zones[kBrakePedal].lower->set(std::clamp(lower, 0, 100));
+    const ControllerState& s = app_.controller.state;
+    showZoneBox(zones[kBrakePedal].upper, s.isKnown(Field::BrakeMax), upper);
+    showZoneBox(zones[kBrakePedal].lower, s.isKnown(Field::BrakeLower), lower);
   };
   links_.pro.selectLetterMas = [this](int i) {
     settingLists_ = true;
@@ -485,7 +501,14 @@ void ProPage::showZones(const ZoneValues& z) {
 void ProPage::showZonesFromState() {
   if (page == nullptr) return;  // the page was not built
   const ControllerState& s = app_.controller.state;
-  showZones({s.clutchUpper, s.clutchLower, s.brakeUpper, s.brakeLower, s.throttleUpper, s.throttleLower});
+  const int values[3][2] = {{s.clutchUpper, s.clutchLower}, {s.brakeUpper, s.brakeLower}, {s.throttleUpper, s.throttleLower}};
+  for (int p = 0; p < 3; ++p) {
+    showZoneBox(zones[p].upper, s.isKnown(kZoneFields[p][0]), values[p][0]);
+    showZoneBox(zones[p].lower, s.isKnown(kZoneFields[p][1]), values[p][1]);
+  }
+  for (auto& labels : scaleLabels)
+    for (QLabel* l : labels)
+      if (l) l->update();
 }
 
 void ProPage::zoneChanged(int pedal, bool upper, int value) {
@@ -494,6 +517,8 @@ void ProPage::zoneChanged(int pedal, bool upper, int value) {
   static const char* const kNames[3][2] = {{"clutch Lower", "clutch upper"},
                                            {"brake Lower", "Brake upper"},
                                            {"Accelerator Lower", "Accelerator upper"}};
+  // The value on the box is the driver's (or one the controller reported): known from now.
+  s.markKnown(kZoneFields[pedal][upper ? 0 : 1]);
   switch (pedal * 2 + (upper ? 1 : 0)) {
     case 0: s.clutchLower = value; c.MandarDatosZonaInferiorEmbrague(); break;
     case 1: s.clutchUpper = value; c.MandarDatosZonaSuperiorEmbrague(); break;
@@ -511,6 +536,11 @@ void ProPage::zoneChanged(int pedal, bool upper, int value) {
 void ProPage::zoneButton(int pedal, bool upper, bool plus) {
   hideConfirmations();
   ZoneColumn& z = zones[pedal];
+  // A step from a value that is not known would send a made-up one.
+  if (!z.upper->known() || !z.lower->known()) {
+    trace("\nPRO-EV - dead zone not known: step ignored");
+    return;
+  }
   if (zoneStepAllowed(pedal, upper, plus, z.upper->value(), z.lower->value(), app_.controller.state.brakeMax)) {
     ValueBox* box = upper ? z.upper : z.lower;
     box->set(box->value() + (plus ? 1 : -1));
@@ -518,6 +548,7 @@ void ProPage::zoneButton(int pedal, bool upper, bool plus) {
 }
 
 void ProPage::pro_event_handler(QObject* object, UiEvent event) {
+  const Application::Action action(app_);
   ControllerState& s = app_.controller.state;
   Controller& c = app_.controller;
   for (int p = 0; p < 3; ++p) {
@@ -532,22 +563,27 @@ void ProPage::pro_event_handler(QObject* object, UiEvent event) {
   if (object == absList) {
     trace("Option: Letra ABS\n");
     s.letterAbs = static_cast<uint8_t>(absList->currentIndex());
+    s.markKnown(Field::LetterAbs);
     c.MandarLetraABS();
   } else if (object == autoBrakeList) {
     trace("Option: Letra AB\n");
     s.letterAutoBrake = static_cast<uint8_t>(autoBrakeList->currentIndex());
+    s.markKnown(Field::LetterAutoBrake);
     c.MandarLetraAutoBreak();
   } else if (object == masList) {
     trace("Option: Letra mas pro\n");
     s.letterMas = static_cast<uint8_t>(masList->currentIndex());
+    s.markKnown(Field::LetterMas);
     c.MandarLetraMas();
     if (links_.custom.selectLetterMas) links_.custom.selectLetterMas(masList->currentIndex());
   } else if (object == menosList) {
     trace("Option: Lista menos PRO\n");
     s.letterMenos = static_cast<uint8_t>(menosList->currentIndex());
+    s.markKnown(Field::LetterMenos);
     c.MandarLetraMenos();
     if (links_.custom.selectLetterMenos) links_.custom.selectLetterMenos(menosList->currentIndex());
   } else if (object == autoBrakeSwitch) {
+    s.markKnown(Field::AutoBrake);
     if (!autoBrakeSwitch->isOn()) {
       c.DesactivarAutoBrake();
       if (s.autoBrake2 == 1) {
@@ -568,11 +604,13 @@ void ProPage::setLed(int brightness) {
 void ProPage::showKeyLetters() {
   if (page == nullptr) return;  // the page was not built
   const ControllerState& s = app_.controller.state;
+  // A letter that is not known leaves its list without an entry.
+  auto entry = [&s](Field f, int value, int last) { return s.isKnown(f) ? std::min(value, last) : -1; };
   settingLists_ = true;
-  absList->setCurrentIndex(std::min<int>(s.letterAbs, 4));
-  autoBrakeList->setCurrentIndex(std::min<int>(s.letterAutoBrake, 2));
-  masList->setCurrentIndex(std::min<int>(s.letterMas, 5));
-  menosList->setCurrentIndex(std::min<int>(s.letterMenos, 5));
+  absList->setCurrentIndex(entry(Field::LetterAbs, s.letterAbs, 4));
+  autoBrakeList->setCurrentIndex(entry(Field::LetterAutoBrake, s.letterAutoBrake, 2));
+  masList->setCurrentIndex(entry(Field::LetterMas, s.letterMas, 5));
+  menosList->setCurrentIndex(entry(Field::LetterMenos, s.letterMenos, 5));
   settingLists_ = false;
 }
 
@@ -611,8 +649,11 @@ void ProPage::pageOpened(bool calibrated) {
 
 void ProPage::afterPause(int ms, std::function<void()> rest) {
   pending_ = true;
-  QTimer::singleShot(ms, &timerContext_, [this, rest = std::move(rest)] {
+  QTimer::singleShot(ms, &timerContext_, [this, rest = std::move(rest)]() mutable {
+    // While the settings are read again (or the pedals are away) the step waits its turn.
+    if (!app_.controllerFree()) return afterPause(kBusyRetryMs, std::move(rest));
     pending_ = false;
+    const Application::Action action(app_);
     rest();
   });
 }
@@ -707,10 +748,13 @@ void ProPage::saveProCalibration() {
     ctl.SetInicializarZonasPedales();
     for (Query q : {Query::BrakeMaxAfterCalibration, Query::ClutchZones, Query::BrakeZones, Query::ThrottleZones})
       ctl.query(q);
-    s.brakeUpper = s.brakeMax;
-    const ZoneValues z{s.clutchUpper, s.clutchLower, s.brakeUpper, s.brakeLower, s.throttleUpper, s.throttleLower};
-    showZones(z);
-    if (links_.custom.showZones) links_.custom.showZones(z, s.cheto);
+    // The new brake limit becomes the brake's upper zone only when it was read.
+    if (s.isKnown(Field::BrakeMax)) {
+      s.brakeUpper = s.brakeMax;
+      s.markKnown(Field::BrakeUpper);
+    }
+    showZonesFromState();
+    if (links_.custom.showStateZones) links_.custom.showStateZones();
     s.proProfileActive = true;
     s.sportProfileActive = false;
     s.calibrated = true;
@@ -750,7 +794,7 @@ void ProPage::cancelCalibration() {
   if (UsageLog* log = app_.usageLog()) log->calibrationCancelled();
   c.SetPedalesRestaurar();
   mostrar_controles_pro(true);
-  zones[kBrakePedal].upper->set(std::clamp(c.state.brakeUpper, 0, 100));
+  showZoneBox(zones[kBrakePedal].upper, c.state.isKnown(Field::BrakeUpper), c.state.brakeUpper);
   app_.event_handler(setZones, UiEvent::ShortClicked);
   c.state.zonesEnabled = true;
   saveCalibration->hide();
@@ -802,7 +846,8 @@ void ProPage::autocal() {
     for (int i = 0; i < 3; ++i) trace("\nMedia %d", point);
     if (UsageLog* log = app_.usageLog()) log->setAbs(point);
     Controller& c = app_.controller;
-    // A point outside the brake's travel is never sent.
+    // A point outside the brake's travel is never sent; ReaplicarFreno makes it the brake
+    // limit and the brake's upper zone.
     if (!setSetting(c.state, Field::BrakeRecalPoint, point)) c.state.known.remove(Field::BrakeRecalPoint);
     c.RecalibradoFrenoSuperior();
     e.parcial = 0;

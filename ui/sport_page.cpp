@@ -53,29 +53,31 @@ constexpr int kPageButtonW = 130, kPageButtonH = 40, kPageButtonGap = 20;
 constexpr int kCloseFromRight = 60, kPageButtonsFromBottom = 10;
 
 struct ZoneField {
+  Field known;
   int ControllerState::*field;
   void (Controller::*send)();
   const char* traceLine;
 };
 const ZoneField kUpperZones[kPedalCount] = {
-    {&ControllerState::clutchUpper, &Controller::MandarDatosZonaSuperiorEmbrague,
+    {Field::ClutchUpper, &ControllerState::clutchUpper, &Controller::MandarDatosZonaSuperiorEmbrague,
      "\nSPORT-EV - value of clutch upper dead zone is %d\n"},
-    {&ControllerState::brakeUpper, &Controller::MandarDatosZonaSuperiorFreno,
+    {Field::BrakeUpper, &ControllerState::brakeUpper, &Controller::MandarDatosZonaSuperiorFreno,
      "SPORT-EV - value of brake maximum force is %d\n"},
-    {&ControllerState::throttleUpper, &Controller::MandarDatosZonaSuperiorAcelerador,
+    {Field::ThrottleUpper, &ControllerState::throttleUpper, &Controller::MandarDatosZonaSuperiorAcelerador,
      "SPORT-EV - value of Accelerator upper dead zone is %d\n"},
 };
 const ZoneField kLowerZones[kPedalCount] = {
-    {&ControllerState::clutchLower, &Controller::MandarDatosZonaInferiorEmbrague,
+    {Field::ClutchLower, &ControllerState::clutchLower, &Controller::MandarDatosZonaInferiorEmbrague,
      "SPORT-EV - value of clutch Lower dead zone is %d\n"},
-    {&ControllerState::brakeLower, &Controller::MandarDatosZonaInferiorFreno,
+    {Field::BrakeLower, &ControllerState::brakeLower, &Controller::MandarDatosZonaInferiorFreno,
      "SPORT-EV - value of brake Lower dead zone is %d\n"},
-    {&ControllerState::throttleLower, &Controller::MandarDatosZonaInferiorAcelerador,
+    {Field::ThrottleLower, &ControllerState::throttleLower, &Controller::MandarDatosZonaInferiorAcelerador,
      "SPORT-EV - value of Accelerator Lower dead zone is %d\n"},
 };
 
 // The four key-letter lists of CUSTOM mode; the index of the chosen entry is the value.
 struct LetterListRole {
+  Field known;
   const char* caption;
   LabelRole captionRole;
   std::array<const char*, kLetterEntries> entries;
@@ -84,13 +86,13 @@ struct LetterListRole {
   const char* traceLine;
 };
 const LetterListRole kLetterLists[4] = {
-    {"PRESS +", LabelRole::KeyPressPlus, {"F2", "F4", "M+C+a", "M+C+s", "M+C+d", "M+C+f"}, &ControllerState::letterMas,
+    {Field::LetterMas, "PRESS +", LabelRole::KeyPressPlus, {"F2", "F4", "M+C+a", "M+C+s", "M+C+d", "M+C+f"}, &ControllerState::letterMas,
      &Controller::MandarLetraMas, "Option: Lista mas sport\n"},
-    {"PRESS -", LabelRole::KeyPressMinus, {"F1", "F3", "M+C+z", "M+C+x", "M+C+c", "M+C+v"}, &ControllerState::letterMenos,
+    {Field::LetterMenos, "PRESS -", LabelRole::KeyPressMinus, {"F1", "F3", "M+C+z", "M+C+x", "M+C+c", "M+C+v"}, &ControllerState::letterMenos,
      &Controller::MandarLetraMenos, "Option: Lista menos sport\n"},
-    {"LIMITER +", LabelRole::KeyLimiterPlus, {"F6", "F8", "F10", "M+C+q", "M+C+w", "M+C+e"}, &ControllerState::letterMas2,
+    {Field::LetterMas2, "LIMITER +", LabelRole::KeyLimiterPlus, {"F6", "F8", "F10", "M+C+q", "M+C+w", "M+C+e"}, &ControllerState::letterMas2,
      &Controller::MandarLetraMas2, "Option: Lista mas sport 2\n"},
-    {"LIMITER -", LabelRole::KeyLimiterMinus, {"F5", "F7", "F9", "M+C+b", "M+C+n", "M+C+m"}, &ControllerState::letterMenos2,
+    {Field::LetterMenos2, "LIMITER -", LabelRole::KeyLimiterMinus, {"F5", "F7", "F9", "M+C+b", "M+C+n", "M+C+m"}, &ControllerState::letterMenos2,
      &Controller::MandarLetraMenos2, "Option: Lista menos sport 2\n"},
 };
 const char* const kAutoBreakEntries[] = {"M+C+k", "M+C+l", "M+C+p"};
@@ -99,14 +101,15 @@ const LabelRole kTitleRoles[kPedalCount] = {LabelRole::CustomClutchTitle, LabelR
                                             LabelRole::CustomThrottleTitle};
 
 struct CurveRead {
+  Field known;
   Query query;
   const char* line;
   Curve ControllerState::*curve;
 };
 const CurveRead kCurveReads[kPedalCount] = {
-    {Query::ClutchCurve, "\nLeemos curvas Embrague -> ", &ControllerState::clutchCurve},
-    {Query::BrakeCurve, "\nLeemos curvas Freno -> ", &ControllerState::brakeCurve},
-    {Query::ThrottleCurve, "\nLeemos curvas Acelerador -> ", &ControllerState::throttleCurve},
+    {Field::ClutchCurve, Query::ClutchCurve, "\nLeemos curvas Embrague -> ", &ControllerState::clutchCurve},
+    {Field::BrakeCurve, Query::BrakeCurve, "\nLeemos curvas Freno -> ", &ControllerState::brakeCurve},
+    {Field::ThrottleCurve, Query::ThrottleCurve, "\nLeemos curvas Acelerador -> ", &ControllerState::throttleCurve},
 };
 
 Curve& stateCurve(ControllerState& state, int pedal) { return state.*kCurveReads[pedal].curve; }
@@ -114,6 +117,21 @@ Curve& stateCurve(ControllerState& state, int pedal) { return state.*kCurveReads
 ZoneValues zonesOf(const ControllerState& s) {
   return {s.clutchUpper, s.clutchLower, s.brakeUpper, s.brakeLower, s.throttleUpper, s.throttleLower};
 }
+// A box shows the controller's value, or nothing while that is not known.
+void showBox(ValueBox* box, bool known, int value) {
+  if (known) {
+    box->set(value);
+  } else {
+    box->showUnknown();
+  }
+}
+
+// The list entry of a letter, none while the letter is not known.
+int letterEntry(const ControllerState& state, const LetterListRole& role) {
+  if (!state.isKnown(role.known)) return -1;
+  return std::clamp<int>(state.*role.field, 0, kLetterEntries - 1);
+}
+
 int zoneOf(const ZoneValues& z, int pedal, bool upper) {
   const int values[kPedalCount][2] = {{z.clutchLower, z.clutchUpper},
                                       {z.brakeLower, z.brakeUpper},
@@ -188,8 +206,7 @@ void SportPage::install() {
   hooks.Create_sport_page = [this](QWidget* container) { Create_sport_page(container); };
   hooks.showZones = [this] {
     // Both pages show the zones the controller holds; every set raises value-changed.
-    const ControllerState& state = app_.controller.state;
-    if (shared_.links.pro.showZones) shared_.links.pro.showZones(zonesOf(state));
+    if (shared_.links.pro.showStateZones) shared_.links.pro.showStateZones();
     showStateZones();
   };
   hooks.showCurves = [this] { showCurvesFromState(); };
@@ -221,11 +238,15 @@ void SportPage::install() {
 
   CustomPageLinks& links = shared_.links.custom;
   links.showZones = [this](const ZoneValues& zones, int brakeStop) { showZones(zones, brakeStop); };
+  links.showStateZones = [this] {
+    if (built()) showStateZones();
+  };
   links.showBrakeZones = [this](int upper, int lower) {
     if (!built()) return;
     const SportPedalPanel& brake = widgets_.pedals[kBrakePedal];
-    brake.upper->set(upper);
-    brake.lower->set(lower);
+    const ControllerState& state = app_.controller.state;
+    showBox(brake.upper, state.isKnown(Field::BrakeUpper), upper);
+    showBox(brake.lower, state.isKnown(Field::BrakeLower), lower);
     brake.upperMarker->move(kZoneMarkerX, upperMarkerY(brake.upper->value()));
     brake.lowerMarker->move(kZoneMarkerX, lowerMarkerY(brake.lower->value()));
   };
@@ -293,8 +314,7 @@ void SportPage::Create_sport_page(QWidget* container) {
     widgets_.pedals[pedal].chart->setCurve(defaultCurve());
     stateCurve(state, pedal) = defaultCurve();
   }
-  for (int i = 0; i < 4; ++i)
-    widgets_.letters[i]->setCurrentIndex(std::clamp<int>(state.*kLetterLists[i].field, 0, kLetterEntries - 1));
+  for (int i = 0; i < 4; ++i) widgets_.letters[i]->setCurrentIndex(letterEntry(state, kLetterLists[i]));
   widgets_.autoBrakeSwitch->setOn(state.autoBrake != 0, false);
   publishBars();
   container->hide();
@@ -511,6 +531,7 @@ void SportPage::publishBars() {
 
 void SportPage::sport_event_handler(QObject* object, SportEvent event) {
   if (!built()) return;
+  const Application::Action action(app_);
   if (event == SportEvent::ValueChanged) {
     if (!valueChanged(object)) trace("Object not found\n");
   } else if (event == SportEvent::ShortClicked) {
@@ -522,7 +543,9 @@ bool SportPage::valueChanged(QObject* object) {
   ControllerState& state = app_.controller.state;
   // The AutoBreak key list is served as on the PRO page, in either mode.
   if (object == widgets_.autoBreakList) {
-    state.letterAutoBrake = static_cast<uint8_t>(std::max(0, widgets_.autoBreakList->currentIndex()));
+    if (widgets_.autoBreakList->currentIndex() < 0) return true;  // no entry: nothing chosen
+    state.letterAutoBrake = static_cast<uint8_t>(widgets_.autoBreakList->currentIndex());
+    state.markKnown(Field::LetterAutoBrake);
     trace("Option: Letra AB\n");
     app_.controller.MandarLetraAutoBreak();
     return true;
@@ -549,10 +572,13 @@ bool SportPage::valueChanged(QObject* object) {
     brakeStopChanged(widgets_.brakeStop->value());
   } else if (list >= 0) {
     letterChanged(list, widgets_.letters[list]->currentIndex());
-  } else if (widgets_.autoBrakeSwitch->isOn()) {
-    app_.controller.ActivarAutoBrake();
   } else {
-    app_.controller.DesactivarAutoBrake();
+    state.markKnown(Field::AutoBrake);
+    if (widgets_.autoBrakeSwitch->isOn()) {
+      app_.controller.ActivarAutoBrake();
+    } else {
+      app_.controller.DesactivarAutoBrake();
+    }
   }
   return true;
 }
@@ -560,6 +586,7 @@ bool SportPage::valueChanged(QObject* object) {
 void SportPage::zoneChanged(int pedal, bool upper, int value) {
   const ZoneField& f = upper ? kUpperZones[pedal] : kLowerZones[pedal];
   app_.controller.state.*f.field = value;
+  app_.controller.state.markKnown(f.known);
   (app_.controller.*f.send)();
   trace(f.traceLine, value);
   redrawBars();
@@ -569,6 +596,8 @@ void SportPage::brakeStopChanged(int value) {
   ControllerState& state = app_.controller.state;
   state.cheto = value;
   state.chetoActive = value != kBrakeStopInactive ? 1 : 0;
+  state.markKnown(Field::Cheto);
+  state.markKnown(Field::ChetoActive);
   app_.controller.MandarCheto();
   app_.controller.MandarChetoActivo();
   trace("SPORT-EV - value of brake upper dead zone is %d\n", value);
@@ -580,6 +609,7 @@ void SportPage::letterChanged(int list, int index) {
   if (index < 0) return;
   const LetterListRole& role = kLetterLists[list];
   app_.controller.state.*role.field = static_cast<uint8_t>(index);
+  app_.controller.state.markKnown(role.known);
   // The PRO page's Mas and Menos lists show the same letters.
   ProPageLinks& pro = shared_.links.pro;
   if (list == kListMas && pro.selectLetterMas) pro.selectLetterMas(index);
@@ -609,6 +639,11 @@ bool SportPage::clicked(QObject* object) {
 // The buttons keep the lower dead zone from rising above the upper one (they may meet).
 void SportPage::stepZone(int pedal, bool upper, int delta) {
   const SportPedalPanel& p = widgets_.pedals[pedal];
+  // A step from a value that is not known would send a made-up one.
+  if (!p.upper->known() || !p.lower->known()) {
+    trace("SPORT-EV - dead zone not known: step ignored\n");
+    return;
+  }
   const int up = p.upper->value();
   const int low = p.lower->value();
   if (upper) {
@@ -623,6 +658,10 @@ void SportPage::stepZone(int pedal, bool upper, int delta) {
 }
 
 void SportPage::stepBrakeStop(int delta) {
+  if (!widgets_.brakeStop->known()) {
+    trace("SPORT-EV - brake limiter not known: step ignored\n");
+    return;
+  }
   widgets_.brakeStop->set(std::clamp(widgets_.brakeStop->value() + delta, 0, kZoneMax));
   widgets_.brakeStopMarker->move(kBrakeStopMarkerX, upperMarkerY(widgets_.brakeStop->value()));
 }
@@ -631,12 +670,13 @@ void SportPage::defaultPedal(int pedal) {
   trace("Default button (%d) pressed SPORT -- Inicio\n", pedal);
   ControllerState& state = app_.controller.state;
   const SportPedalPanel& p = widgets_.pedals[pedal];
-  p.upper->set(state.*kUpperZones[pedal].field);
-  p.lower->set(state.*kLowerZones[pedal].field);
+  showBox(p.upper, state.isKnown(kUpperZones[pedal].known), state.*kUpperZones[pedal].field);
+  showBox(p.lower, state.isKnown(kLowerZones[pedal].known), state.*kLowerZones[pedal].field);
   p.upperMarker->move(kZoneMarkerX, upperMarkerY(p.upper->value()));
   p.lowerMarker->move(kZoneMarkerX, lowerMarkerY(p.lower->value()));
   p.chart->setCurve(defaultCurve());
   stateCurve(state, pedal) = defaultCurve();
+  state.markKnown(kCurveReads[pedal].known);  // the driver chose the straight line
   activateCustom(pedal);
   trace("\nDefault button (%d) pressed SPORT -- Final\n", pedal);
 }
@@ -644,10 +684,11 @@ void SportPage::defaultPedal(int pedal) {
 // The charts go back to straight lines; the state keeps its curves until a chart is edited.
 void SportPage::defaultAll() {
   trace("Default button pressed SPORT -- Inicio\n");
-  const ZoneValues zones = zonesOf(app_.controller.state);
+  const ControllerState& state = app_.controller.state;
+  const ZoneValues zones = zonesOf(state);
   for (int pedal = 0; pedal < kPedalCount; ++pedal) {
-    widgets_.pedals[pedal].upper->set(zoneOf(zones, pedal, true));
-    widgets_.pedals[pedal].lower->set(zoneOf(zones, pedal, false));
+    showBox(widgets_.pedals[pedal].upper, state.isKnown(kUpperZones[pedal].known), zoneOf(zones, pedal, true));
+    showBox(widgets_.pedals[pedal].lower, state.isKnown(kLowerZones[pedal].known), zoneOf(zones, pedal, false));
   }
   moveMarkers(zones, widgets_.brakeStop->value());
   for (SportPedalPanel& p : widgets_.pedals) p.chart->setCurve(defaultCurve());
@@ -724,25 +765,38 @@ void SportPage::moveMarkers(const ZoneValues& zones, int brakeStop) {
 }
 
 void SportPage::showStateZones() {
+  if (!built()) return;
   const ControllerState& state = app_.controller.state;
-  showZones(zonesOf(state), state.cheto);
+  const ZoneValues zones = zonesOf(state);
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
+    showBox(widgets_.pedals[pedal].upper, state.isKnown(kUpperZones[pedal].known), zoneOf(zones, pedal, true));
+    showBox(widgets_.pedals[pedal].lower, state.isKnown(kLowerZones[pedal].known), zoneOf(zones, pedal, false));
+  }
+  showBox(widgets_.brakeStop, state.isKnown(Field::Cheto), state.cheto);
+  moveMarkers(zones, state.cheto);
   redrawBars();
 }
 
 void SportPage::showCurvesFromState() {
   if (!built()) return;
   ControllerState& state = app_.controller.state;
-  for (int pedal = 0; pedal < kPedalCount; ++pedal) widgets_.pedals[pedal].chart->setCurve(stateCurve(state, pedal));
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
+    CurveChart* chart = widgets_.pedals[pedal].chart;
+    if (state.isKnown(kCurveReads[pedal].known)) {
+      chart->setCurve(stateCurve(state, pedal));
+    } else {
+      chart->clearCurve();  // no curve rather than one the controller does not hold
+    }
+  }
 }
 
 void SportPage::showKeyLetters() {
   if (!built()) return;
   const ControllerState& state = app_.controller.state;
-  for (int i = 0; i < 4; ++i)
-    widgets_.letters[i]->setCurrentIndex(std::clamp<int>(state.*kLetterLists[i].field, 0, kLetterEntries - 1));
+  for (int i = 0; i < 4; ++i) widgets_.letters[i]->setCurrentIndex(letterEntry(state, kLetterLists[i]));
   const ProPageLinks& pro = shared_.links.pro;
-  if (pro.selectLetterMas) pro.selectLetterMas(state.letterMas);
-  if (pro.selectLetterMenos) pro.selectLetterMenos(state.letterMenos);
+  if (pro.selectLetterMas) pro.selectLetterMas(letterEntry(state, kLetterLists[kListMas]));
+  if (pro.selectLetterMenos) pro.selectLetterMenos(letterEntry(state, kLetterLists[kListMenos]));
 }
 
 // ---- Opening and closing -------------------------------------------------------------
@@ -766,7 +820,7 @@ void SportPage::closePage() {
   open_ = false;
   readCurvesBack();
   app_.showModeButtonsAfterPage();
-  if (UsageLog* log = app_.usageLog()) log->modeLine(app_.controller.state.proProfileActive);
+  if (UsageLog* log = app_.usageLog()) log->modeLine(app_.controller.state);
   trace("\nClose SPORT pressed - Final\n");
 }
 
@@ -803,6 +857,13 @@ void SportPage::followLiveInputs() {
 // ---- sport_chart_handler -------------------------------------------------------------
 
 void SportPage::sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint at) {
+  const Application::Action action(app_);
+  // A chart without a curve (the controller's was not read) is not edited: one point
+  // moved would send ten made-up ones with it.
+  if (chart != nullptr && !chart->hasCurve()) {
+    trace("SPORT-EV - curve not known: edit ignored\n");
+    return;
+  }
   int pedal = -1;
   for (int i = 0; i < kPedalCount; ++i)
     if (built() && chart == widgets_.pedals[i].chart) pedal = i;
@@ -824,6 +885,7 @@ void SportPage::sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint 
     // The state's curve is what the release sends: it takes the whole chart, so that a
     // chart reset by DEFAULT ALL goes out as drawn.
     stateCurve(state, pedal) = chart->curve();
+    state.markKnown(kCurveReads[pedal].known);
     return;
   }
   if (pedal < 0) {

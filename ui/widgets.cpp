@@ -1,5 +1,7 @@
 #include "ui/widgets.h"
 
+#include <QLineEdit>
+
 #include <QFont>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -116,12 +118,25 @@ ValueBox::ValueBox(QWidget* parent, int minimum, int maximum) : QSpinBox(parent)
 void ValueBox::set(int value) {
   {
     const QSignalBlocker block(this);
+    const bool wasUnknown = !known_;
+    known_ = true;
     setValue(value);
+    if (wasUnknown) lineEdit()->setText(textFromValue(this->value()));
   }
   if (handler_) handler_(this->value());
 }
 
-void ValueBox::stepBy(int steps) { set(value() + steps * singleStep()); }
+void ValueBox::stepBy(int steps) {
+  if (known_) set(value() + steps * singleStep());
+}
+
+void ValueBox::showUnknown() {
+  const QSignalBlocker block(this);
+  known_ = false;
+  lineEdit()->clear();
+}
+
+QString ValueBox::textFromValue(int value) const { return known_ ? QSpinBox::textFromValue(value) : QString(); }
 
 QLabel* makeLabel(QWidget* parent, const QString& text, int pixelSize) {
   auto* label = new QLabel(text, parent);

@@ -42,9 +42,17 @@ class ValueBox : public QSpinBox {
   void setHandler(std::function<void(int)> handler) { handler_ = std::move(handler); }
   void set(int value);
   void stepBy(int steps) override;
+  // Blank: the controller's value is not known. Runs no handler (nothing is sent); the
+  // next set() shows a value again.
+  void showUnknown();
+  bool known() const { return known_; }
+
+ protected:
+  QString textFromValue(int value) const override;
 
  private:
   std::function<void(int)> handler_;
+  bool known_ = true;
 };
 
 // A plain text label sized to its text. Like every picture, it lets clicks through to

@@ -8,11 +8,20 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> bytes(data, size);
-  const auto axes = tkb::decodePedalReport(bytes);
-  if (axes.has_value() != (size >= static_cast<size_t>(tkb::kPedalReportBytes))) std::abort();
-  if (axes && axes->axis1 != static_cast<int16_t>(data[1] | data[2] << 8)) std::abort();
-  if (const auto length = tkb::inputReportLength(bytes)) {
-    if (*length <= 0) std::abort();
+  using Kind = tkb::PedalReport::Kind;
+  // Without a descriptor: an id byte, any id, exactly the fixed length.
+  const tkb::PedalReport report = tkb::decodePedalReport(bytes);
+  if ((report.kind == Kind::Axes) != (size == static_cast<size_t>(tkb::kPedalReportBytes)))
+    std::abort();
+  if (report.kind == Kind::Axes && report.axes.axis1 != static_cast<int16_t>(data[1] | data[2] << 8))
+    std::abort();
+  if (const auto layout = tkb::pedalReportLayout(bytes)) {
+    const int idByte = layout->hasReportIds ? 1 : 0;
+    if (layout->length < 8 + idByte || layout->longest < layout->length) std::abort();
+    if (layout->hasReportIds != layout->axesReportId.has_value()) std::abort();
+    // The same bytes as a report under the layout they declare.
+    const tkb::PedalReport asReport = tkb::decodePedalReport(bytes, *layout);
+    if (asReport.kind == Kind::Axes && size != static_cast<size_t>(layout->length)) std::abort();
   }
   return 0;
 }
