@@ -1,5 +1,6 @@
 #include "link/controller.h"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -233,9 +234,16 @@ QueryResult Controller::ask(Query which) {
     lastQueryEnd_ = now;
     return QueryResult::Skipped;
   }
-  if (resyncPending_) resync();
+  // The drain counts against the query's own wait: an action still waits one time-out at most.
+  int waitMs = queryWaitLimitMs_;
+  if (resyncPending_) {
+    resync();
+    const auto drained = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - now).count();
+    waitMs = std::max(queryWaitLimitMs_ - static_cast<int>(drained), queryWaitLimitMs_ / 2);
+  }
   bool linkFault = true;
-  const QueryResult result = exchange(which, spec, linkFault);
+  const QueryResult result = exchange(which, spec, waitMs, linkFault);
   if (result == QueryResult::Accepted) {
     resyncPending_ = false;
     if (linkState_ == LinkState::NotAnswering) setLinkState(LinkState::Connected);
@@ -259,7 +267,7 @@ void Controller::resync() {
   if (dropped > 0) trace("\nDescartados %d bytes llegados tarde", dropped);
 }
 
-QueryResult Controller::exchange(Query which, const QuerySpec& spec, bool& linkFault) {
+QueryResult Controller::exchange(Query which, const QuerySpec& spec, int waitMs, bool& linkFault) {
   trace("%s", spec.traceLine);
   std::vector<uint8_t> reply(static_cast<size_t>(spec.replyBytes), 0);
   const uint8_t request = spec.request;
@@ -287,7 +295,7 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec, bool& linkF
             static_cast<int8_t>(reply[1]), static_cast<int8_t>(reply[2]));
     if (r.ok && r.count >= spec.replyBytes) break;
     if (spec.attemptLimited && attempts >= kQueryReadAttempts) break;
-    if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(queryWaitLimitMs_)) {
+    if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(waitMs)) {
       trace("\nSin respuesta del controlador (%X) - tiempo agotado", spec.request);
       break;
     }

@@ -144,7 +144,7 @@ class Controller {
   void setQueryWaitLimitMs(int ms) { queryWaitLimitMs_ = ms; }
 
  private:
-  QueryResult exchange(Query query, const QuerySpec& spec, bool& linkFault);
+  QueryResult exchange(Query query, const QuerySpec& spec, int waitMs, bool& linkFault);
   void resync();
   // False, with one trace line, when the field is unknown or the value out of its range.
   bool sendable(const char* sender, Field field, int value);
