@@ -35,8 +35,17 @@ constexpr auto kActionGap = std::chrono::milliseconds(300);
 }  // namespace
 
 bool Controller::send(const Bytes& frame) {
+  if (frameListener_) frameListener_(frame);
   if (link_.write(frame)) return true;
   ++failedWrites_;
+  if (link_.lost()) setLinkState(LinkState::Disconnected);
+  return false;
+}
+
+bool Controller::checkLink() {
+  if (linkState_ == LinkState::Disconnected) return false;
+  if (link_.checkLink()) return true;
+  setLinkState(LinkState::Disconnected);
   return false;
 }
 
@@ -252,7 +261,11 @@ QueryResult Controller::ask(Query which) {
     resyncPending_ = true;
     // Whatever the failed exchange left behind must not be read as the next reply.
     link_.discardInput();
-    if (linkState_ == LinkState::Connected) setLinkState(LinkState::NotAnswering);
+    if (link_.lost()) {
+      setLinkState(LinkState::Disconnected);
+    } else if (linkState_ == LinkState::Connected) {
+      setLinkState(LinkState::NotAnswering);
+    }
   }
   lastQueryEnd_ = std::chrono::steady_clock::now();
   return result;
