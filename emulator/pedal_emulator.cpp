@@ -330,10 +330,45 @@ std::string PedalEmulator::linkPath() const {
   return linkPath_;
 }
 
+void PedalEmulator::unplug() {
+  onServeThread([this] {
+    unpluggedLink_ = linkPath();
+    retireTerminal();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int fd : retiredFds_) ::close(fd);
+    retiredFds_.clear();
+  });
+}
+
+bool PedalEmulator::plugIn(const std::string& linkPath) {
+  bool plugged = false;
+  onServeThread([&] { plugged = openTerminal(linkPath.empty() ? unpluggedLink_ : linkPath); });
+  return plugged;
+}
+
+void PedalEmulator::onServeThread(const std::function<void()>& task) {
+  if (!running()) return task();
+  {
+    std::lock_guard<std::mutex> lock(taskMutex_);
+    taskDone_ = false;
+    task_ = &task;
+  }
+  while (!taskDone_ && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 void PedalEmulator::serve() {
   Bytes pending;
   auto lastByte = std::chrono::steady_clock::now();
   while (!stop_) {
+    {
+      std::lock_guard<std::mutex> lock(taskMutex_);
+      if (task_ != nullptr) {
+        (*task_)();
+        task_ = nullptr;
+        pending.clear();
+        taskDone_ = true;
+      }
+    }
     if (!inBootloader_ && (bootloaderRequested_.exchange(false) || touchedAt1200Baud())) {
       pending.clear();
       enterBootloader();

@@ -133,6 +133,13 @@ class PedalEmulator {
   std::string devicePath() const;
   std::string linkPath() const;
 
+  // The cable pulled: the pseudo-terminal closes at once (an open client sees it hang up)
+  // and its link goes; nothing is served until plugIn. plugIn brings the pedals back
+  // under linkPath (empty: the link they had), on a new pseudo-terminal. False with a
+  // message on standard error.
+  void unplug();
+  bool plugIn(const std::string& linkPath = {});
+
   // The bootloader. requestBootloader does what the 1200-baud touch does.
   void requestBootloader() { bootloaderRequested_ = true; }
   bool inBootloader() const { return inBootloader_.load(); }
@@ -167,6 +174,8 @@ class PedalEmulator {
 
  private:
   void serve();
+  // Runs a change of terminal on the serving thread (directly when it does not run).
+  void onServeThread(const std::function<void()>& task);
   void handleFrame(const Bytes& frame);
   void reply(Bytes bytes);
   bool openTerminal(const std::string& linkPath);
@@ -189,6 +198,10 @@ class PedalEmulator {
   int slave_ = -1;
   std::string slavePath_;
   std::string linkPath_;
+  std::string unpluggedLink_;  // where the pedals were before unplug()
+  std::mutex taskMutex_;
+  const std::function<void()>* task_ = nullptr;  // guarded by taskMutex_
+  std::atomic<bool> taskDone_{false};
 
   // Bootloader.
   std::atomic<bool> bootloaderRequested_{false};

@@ -32,7 +32,19 @@ namespace {
 constexpr auto kActionGap = std::chrono::milliseconds(300);
 }  // namespace
 
-bool Controller::send(const Bytes& frame) { return link_.write(frame); }
+bool Controller::send(const Bytes& frame) {
+  if (frameListener_) frameListener_(frame);
+  const bool sent = link_.write(frame);
+  if (!sent && link_.lost()) setLinkState(LinkState::Disconnected);
+  return sent;
+}
+
+bool Controller::checkLink() {
+  if (linkState_ == LinkState::Disconnected) return false;
+  if (link_.checkLink()) return true;
+  setLinkState(LinkState::Disconnected);
+  return false;
+}
 
 void Controller::beginAction() { actionFailed_ = false; }
 
@@ -210,7 +222,11 @@ QueryResult Controller::ask(Query which) {
     actionFailed_ = true;
     // Whatever the failed exchange left behind must not be read as the next reply.
     link_.discardInput();
-    if (linkState_ == LinkState::Connected) setLinkState(LinkState::NotAnswering);
+    if (link_.lost()) {
+      setLinkState(LinkState::Disconnected);
+    } else if (linkState_ == LinkState::Connected) {
+      setLinkState(LinkState::NotAnswering);
+    }
   }
   lastQueryEnd_ = std::chrono::steady_clock::now();
   return result;

@@ -4,6 +4,7 @@
 // Used by the probe, the start-up sequence, every page and tkb-cli, on one thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -116,7 +117,12 @@ class Controller {
   // the previous one also starts a new action.
   void beginAction();
 
-  LinkState linkState() const { return linkState_; }
+  LinkState linkState() const { return linkState_.load(); }
+  // Looks at the port without waiting (see SerialPort::checkLink); a port that is gone
+  // makes the link Disconnected. False while Disconnected.
+  bool checkLink();
+  // Called with every frame a sender writes (whether or not it left), on the sending thread.
+  void setFrameListener(std::function<void(const Bytes&)> listener) { frameListener_ = std::move(listener); }
   // Sets the state (Disconnected comes from whoever noticed the port is gone) and tells
   // the listener when it changes.
   void setLinkState(LinkState state);
@@ -143,7 +149,8 @@ class Controller {
   SerialPort link_;
   std::string portName_;
   int queryWaitLimitMs_ = kQueryWaitLimitMs;
-  LinkState linkState_ = LinkState::Connected;
+  std::atomic<LinkState> linkState_{LinkState::Connected};
+  std::function<void(const Bytes&)> frameListener_;
   std::function<void(LinkState)> linkStateListener_;
   bool actionFailed_ = false;  // a query of the current action got no valid reply
   std::chrono::steady_clock::time_point lastQueryEnd_{};

@@ -87,10 +87,17 @@ SerialPort::~SerialPort() {
 
 bool SerialPort::open(const std::string& path) {
   close();
+  lost_ = false;
   fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) {
     lastError_ = errno;
     return false;
+  }
+  path_ = path;
+  struct stat info {};
+  if (::fstat(fd_, &info) == 0) {
+    device_ = static_cast<unsigned long>(info.st_rdev);
+    inode_ = static_cast<unsigned long>(info.st_ino);
   }
   // Nobody else may open the controller's port while we hold it.
   ::ioctl(fd_, TIOCEXCL);
@@ -198,13 +205,17 @@ bool SerialPort::write(std::span<const uint8_t> bytes) {
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      lastError_ = errno;
+      noteError(errno);
       return false;
     }
     pollfd p{fd_, POLLOUT, 0};
     const int left = remainingMs(deadline);
     if (left == 0 || ::poll(&p, 1, left) <= 0) {
       lastError_ = ETIMEDOUT;
+      return false;
+    }
+    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      noteError(EIO);
       return false;
     }
   }
@@ -220,7 +231,7 @@ ReadResult SerialPort::read(std::span<uint8_t> buffer) {
     // A failing read still takes its time, as the port's time-outs would, so that
     // callers retrying it never spin.
     std::this_thread::sleep_until(deadline);
-    lastError_ = error;
+    noteError(error);
     result.ok = false;
     result.error = error;
     return result;
@@ -238,6 +249,8 @@ ReadResult SerialPort::read(std::span<uint8_t> buffer) {
       return fail(errno);
     }
     if (ready == 0) break;  // total or interval time-out: return what arrived
+    if ((p.revents & POLLIN) == 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+      return fail(EIO);  // hung up with nothing left to read
     const ssize_t n = ::read(fd_, buffer.data() + result.count, wanted - result.count);
     if (n > 0) {
       result.count += static_cast<int>(n);
@@ -269,6 +282,34 @@ int SerialPort::discardInput() {
     break;
   }
   return dropped;
+}
+
+}  // namespace tkb
+
+namespace tkb {
+
+void SerialPort::noteError(int error) {
+  lastError_ = error;
+  if (error == EIO || error == ENXIO || error == ENODEV || error == EPIPE) lost_ = true;
+}
+
+bool SerialPort::checkLink() {
+  if (fd_ < 0) return false;
+  if (lost_) return false;
+  pollfd p{fd_, 0, 0};
+  if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    lost_ = true;
+    return false;
+  }
+  // A USB serial node that vanished keeps the open descriptor quiet for a while; the name
+  // going away, or naming another device, tells at once.
+  struct stat info {};
+  if (::stat(path_.c_str(), &info) != 0 || static_cast<unsigned long>(info.st_rdev) != device_ ||
+      static_cast<unsigned long>(info.st_ino) != inode_) {
+    lost_ = true;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace tkb

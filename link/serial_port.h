@@ -5,6 +5,7 @@
 // a read of N bytes returns after at most 30 + 10*N ms with whatever arrived.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -69,11 +70,26 @@ class SerialPort {
   // as part of the next reply. Returns how many bytes were dropped.
   int discardInput();
 
+  // The device went away under an open port (the cable was pulled): a read or write
+  // failed with EIO, ENXIO, ENODEV or EPIPE, or the port hung up. Stays set until the next
+  // open().
+  bool lost() const { return lost_.load(); }
+  // Looks without waiting: a hang-up or error on the descriptor, or the node it was opened
+  // by gone or standing for another device now (the pedals enumerated again). False (and
+  // lost() from then on) when the link is gone; true while it is open and fine.
+  bool checkLink();
+
   int lastError() const { return lastError_; }
 
  private:
+  void noteError(int error);
+
   int fd_ = -1;
   int lastError_ = 0;
+  std::atomic<bool> lost_{false};
+  std::string path_;           // what open() was given (a link is followed at each check)
+  unsigned long device_ = 0;   // the device number behind it at open()
+  unsigned long inode_ = 0;
   struct Settings;
   Settings* settings_ = nullptr;
 };

@@ -23,6 +23,15 @@ bool received(const std::vector<Frame>& frames, const Frame& frame) {
   return std::find(frames.begin(), frames.end(), frame) != frames.end();
 }
 
+TEST(LinkTexts, EveryNoticeIsTranslated) {
+  for (int language = 0; language < ui::kLanguageCount; ++language)
+    for (int t = 0; t < static_cast<int>(ui::LinkText::Count); ++t) {
+      const std::string text = ui::linkText(static_cast<ui::LinkText>(t), language);
+      EXPECT_FALSE(text.empty()) << language << " " << t;
+      if (language > 0) EXPECT_NE(text, ui::linkText(static_cast<ui::LinkText>(t), 0)) << language << " " << t;
+    }
+}
+
 TEST_F(WindowTest, QuietDuringTheStartUpReadsShowsRetryInsteadOfPagesAndRetryBuildsThem) {
   startEmulator();
   emulator_->setFaults(quietAfter(4));  // probe (2), start readings, model; then nothing
@@ -158,6 +167,59 @@ TEST_F(WindowTest, UnknownFieldsShowBlankAndNoStepOrEditSendsThem) {
   sport.pedals[ui::kThrottlePedal].upperMinus->click();
   EXPECT_TRUE(received(framesOnceThere(1), Frame{0xC6, 99, 0x6C})) << hexFrames(emulator_->received());
   EXPECT_TRUE(state.isKnown(Field::ThrottleUpper));
+}
+
+TEST_F(WindowTest, UnplugAndReplugUnderTheSameNameThenAnotherKeepsWhatTheDriverSet) {
+  startEmulator();
+  makeApp();
+  startAndWait(Phase::Running);
+  ui::MainPage& m = app_->mainPage();
+  ui::ProPage& pro = *pages_->pro;
+  m.pro->click();
+  ASSERT_TRUE(pro.page->isVisible());
+  QAbstractButton* plus = pro.zones[ui::kThrottlePedal].lowerPlus;
+
+  struct Replug {
+    const char* what;
+    std::string name;  // empty: the same name
+    std::string port;
+  };
+  const Replug replugs[] = {{"same name", "", "COM3"}, {"another name", dir_ + "/ports/ttyACM7", "COM7"}};
+  int throttleLower = 0;
+  for (const Replug& r : replugs) {
+    SCOPED_TRACE(r.what);
+    emulator_->clearReceived();
+    plus->click();  // the driver's change before the cable goes
+    ++throttleLower;
+    EXPECT_TRUE(received(framesOnceThere(1), Frame{0xC7, static_cast<uint8_t>(throttleLower), 0x7C}))
+        << hexFrames(emulator_->received());
+
+    emulator_->unplug();
+    ASSERT_TRUE(waitFor([&] { return app_->linkNotice() == Notice::Disconnected; }, 2000));
+    EXPECT_TRUE(app_->linkNoticeText()->isVisible());
+    EXPECT_EQ(app_->linkNoticeText()->text(), "Pedal set disconnected - waiting for it...");
+    EXPECT_FALSE(app_->retryButton()->isVisible());
+    EXPECT_FALSE(pro.page->isEnabled());
+    EXPECT_FALSE(m.custom->isEnabled());
+    EXPECT_TRUE(m.exit->isEnabled());
+    // Away from the computer the pedals restart with what they had stored.
+    emulator_->update([](emu::FirmwareState& s) { s.zones.throttleLower = 0; });
+
+    emulator_->clearReceived();
+    ASSERT_TRUE(emulator_->plugIn(r.name));
+    ASSERT_TRUE(waitFor([&] { return app_->linkNotice() == Notice::None; }, 10000));
+    EXPECT_EQ(app_->controller.portName(), r.port);
+    EXPECT_TRUE(pro.page->isEnabled());
+    EXPECT_EQ(app_->controller.state.throttleLower, throttleLower) << hexFrames(emulator_->received());
+    EXPECT_EQ(emulator_->state().zones.throttleLower, throttleLower);
+    EXPECT_EQ(pro.zones[ui::kThrottlePedal].lower->value(), throttleLower);
+
+    emulator_->clearReceived();
+    plus->click();
+    ++throttleLower;
+    EXPECT_TRUE(received(framesOnceThere(1), Frame{0xC7, static_cast<uint8_t>(throttleLower), 0x7C}))
+        << hexFrames(emulator_->received());
+  }
 }
 
 }  // namespace

@@ -23,6 +23,8 @@ constexpr int kProfileLabelChars = 14;
 constexpr const char* kMonitorSection = "MONITOR";
 constexpr int kLinkBannerWidth = 820, kLinkBannerHeight = 56;
 constexpr int kLinkBannerY = 582;  // over the footer stripe, clear of the pages
+// How often an idle link is looked at: an unplug shows within half a second.
+constexpr int kLinkWatchMs = 200;
 
 // The whole working directory: a path cut to a fixed length would name another folder
 // and the logs and settings would go astray.
@@ -109,6 +111,15 @@ Application::Application(Services services, ProbeOptions probeOptions)
   controller.setLinkStateListener([this](LinkState state) {
     QMetaObject::invokeMethod(this, [this, state] { linkStateChanged(state); }, Qt::QueuedConnection);
   });
+  controller.setFrameListener([this](const Bytes& frame) { recordFrame(frame); });
+  // Between actions nothing is read or written: the port itself is looked at.
+  linkWatch_ = new QTimer(this);
+  linkWatch_->setInterval(kLinkWatchMs);
+  connect(linkWatch_, &QTimer::timeout, this, [this] {
+    const bool watched = phase_ == Phase::Running || phase_ == Phase::ReadFailed;
+    if (watched && controllerFree() && !firmwareUpdating()) controller.checkLink();
+  });
+  linkWatch_->start();
   window_->installEventFilter(this);
 }
 
@@ -116,6 +127,7 @@ Application::~Application() {
   // Closing the window ends the program without stopping the monitors (their slots
   // keep them running); the probe is told to give up.
   stopProbe_ = true;
+  reconnector_.stop();
   if (probeThread_.joinable()) probeThread_.join();
   for (QTimer* t : tasks_) t->stop();
   // The listener's thread hands events to this object: it must not outlive it.
@@ -325,7 +337,7 @@ void Application::probeFinished(int result) {
   runControllerReads();
 }
 
-void Application::runControllerReads() {
+void Application::runControllerReads(bool resendDriverFrames) {
   if (readsRunning_) return;
   readsRunning_ = true;
   showLinkNotice(LinkNotice::Reading);
@@ -336,7 +348,15 @@ void Application::runControllerReads() {
     pauseTasks(true);
   }
   if (probeThread_.joinable()) probeThread_.join();
-  probeThread_ = std::thread([this] {
+  std::vector<Bytes> frames;
+  if (resendDriverFrames) frames = driverFrames_;
+  probeThread_ = std::thread([this, frames = std::move(frames)] {
+    // The pedals may have come back with other values (a power cycle restores what they
+    // had stored): what the driver set goes to them again before anything is read.
+    for (const Bytes& frame : frames) {
+      trace("\nReenviamos %X (%d bytes)", frame[0], static_cast<int>(frame.size()));
+      controller.send(frame);
+    }
     controller.beginAction();
     readControllerAtStartup(controller, nullptr);
     const bool allAnswered = controller.linkState() == LinkState::Connected;
@@ -355,6 +375,7 @@ void Application::controllerReadsFinished(bool allAnswered) {
   }
   if (!allAnswered) {
     trace("\nLectura del controlador incompleta: %s", linkStateName(controller.linkState()));
+    if (controller.linkState() == LinkState::Disconnected) return pedalsUnplugged();
     showLinkNotice(controller.linkState() == LinkState::Disconnected ? LinkNotice::Disconnected
                                                                      : LinkNotice::NotAnswering);
     if (!pagesBuilt_) setPhase(Phase::ReadFailed);
@@ -392,6 +413,8 @@ void Application::buildPages() {
 void Application::refreshPages() {
   const Action action(*this);
   const ControllerState& state = controller.state;
+  // What the pages send again here was read, not set by the driver.
+  refreshing_ = true;
   trace("\nrefreshPages - Inicio");
   if (hooks_.showZones) hooks_.showZones();
   if (const auto index = languageIndex()) labels_.apply(*index);
@@ -407,6 +430,7 @@ void Application::refreshPages() {
   showModelPictures();
   applyModeLabel();
   refreshProfileLabel();
+  refreshing_ = false;
   trace("\nrefreshPages - Final");
 }
 
@@ -428,8 +452,43 @@ void Application::linkStateChanged(LinkState state) {
       if (phase_ == Phase::Running) showLinkNotice(LinkNotice::NotAnswering);
       break;
     case LinkState::Disconnected:
+      pedalsUnplugged();
       break;
   }
+}
+
+void Application::recordFrame(const Bytes& frame) {
+  // Only the driver's own changes count: not what the start-up, the reads or a refresh
+  // send back, and not the fixed commands (calibration steps, store), which are steps of a
+  // procedure rather than settings.
+  if (readsRunning_ || refreshing_ || phase_ != Phase::Running) return;
+  if (frame.empty() || frame[0] == 0xFF) return;
+  std::erase_if(driverFrames_, [&](const Bytes& f) { return f[0] == frame[0]; });
+  driverFrames_.push_back(frame);
+}
+
+void Application::pedalsUnplugged() {
+  if (reconnector_.running() || phase_ == Phase::Stopped) return;
+  trace("\nPedales desconectados - esperando a que vuelvan");
+  showLinkNotice(LinkNotice::Disconnected);
+  setSendingControlsEnabled(false);
+  controller.closeLink();
+  ProbeOptions options;
+  options.probeAllPorts = probeOptions_.probeAllPorts;
+  reconnector_.start(controller, options, [this](int result) {
+    QMetaObject::invokeMethod(this, [this, result] { pedalsBack(result); }, Qt::QueuedConnection);
+  });
+}
+
+void Application::pedalsBack(int probeResult) {
+  reconnector_.stop();
+  if (phase_ == Phase::Stopped) return;
+  ControllerState& state = controller.state;
+  if ((probeResult == 1) != state.hasClutch)
+    trace("\nReconexion: otro modelo de pedales (%d); las paginas siguen como estaban", probeResult);
+  state.probeResult = probeResult;
+  controller.setLinkState(LinkState::Connected);
+  runControllerReads(true);
 }
 
 void Application::showLinkNotice(LinkNotice notice) {
@@ -777,6 +836,7 @@ void Application::shutDown() {
   if (keyListenerInstalled_ && services_.keys) services_.keys->remove();
   keyListenerInstalled_ = false;
   stopProbe_ = true;
+  reconnector_.stop();
   if (probeThread_.joinable()) probeThread_.join();
   controller.closeLink();
   if (usageLog_) usageLog_->close();

@@ -28,6 +28,7 @@
 #include "app/app_config.h"
 #include "app/key_hook.h"
 #include "app/process_slot.h"
+#include "app/reconnect.h"
 #include "app/usage_log.h"
 #include "link/controller.h"
 #include "link/firmware_update.h"
@@ -148,6 +149,10 @@ class Application : public QObject {
   bool controllerFree() const { return !readsRunning_ && controller.linkState() != LinkState::Disconnected; }
   // RETRY: reads the controller's settings again (on the worker thread).
   void retryReads();
+  // The setting frames the driver's actions sent, the last of each code in the order sent:
+  // what goes to the pedals again when they come back after an unplug.
+  const std::vector<Bytes>& driverFrames() const { return driverFrames_; }
+  bool reconnecting() const { return reconnector_.running(); }
   bool keyListenerInstalled() const { return keyListenerInstalled_; }
 
   ProcessSlot MonitorProcess;
@@ -216,11 +221,15 @@ class Application : public QObject {
   void pauseTasks(bool paused);
   // The start-up reads on the worker thread, then (on the main thread) the pages built
   // or, when they already exist, shown again from what was read.
-  void runControllerReads();
+  void runControllerReads(bool resendDriverFrames = false);
   void controllerReadsFinished(bool allAnswered);
   void buildPages();
   void refreshPages();
   void linkStateChanged(LinkState state);
+  void recordFrame(const Bytes& frame);
+  // The link went: the notice, the sending controls off, and the search started.
+  void pedalsUnplugged();
+  void pedalsBack(int probeResult);
   void showLinkNotice(LinkNotice notice);
   void setSendingControlsEnabled(bool enabled);
   void setPhase(Phase phase);
@@ -270,6 +279,10 @@ class Application : public QObject {
   QPushButton* retryButton_ = nullptr;
   LinkNotice linkNotice_ = LinkNotice::None;
   std::atomic<bool> readsRunning_{false};
+  bool refreshing_ = false;
+  std::vector<Bytes> driverFrames_;
+  QTimer* linkWatch_ = nullptr;
+  Reconnector reconnector_;
   int actionDepth_ = 0;
 };
 

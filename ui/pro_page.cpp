@@ -776,6 +776,8 @@ void ProPage::saveProCalibration() {
     recordDefaultProfile(app_.basePath());
     s.proProfileName = makeProfileName(kDefaultProfileName);
     s.sportProfileName = makeProfileName(kDefaultProfileName);
+    s.markKnown(Field::ProProfileName);
+    s.markKnown(Field::SportProfileName);
     ctl.MandarPerfilPro();
     ctl.MandarPerfilSport();
     app_.refreshProfileLabel();
