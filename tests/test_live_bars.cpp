@@ -8,8 +8,6 @@
 #include <QTimer>
 
 #include <cmath>
-#include <cstddef>
-#include <cstring>
 #include <map>
 
 #include "app/usage_log.h"
@@ -136,28 +134,6 @@ class LiveBarsTest : public ::testing::Test {
   void run(double clutch, double brake, double total, double throttle = 0) {
     axes_ = {rawFor(throttle), rawFor(brake), rawFor(clutch), totalRawFor(total)};
     bars_->RefrescoBarrasPro();
-  }
-  std::string usage() {
-    log_->close();
-    std::ifstream in(dir_ + "/opt/uselog.sr0");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    log_->open(state_);
-    return ss.str();
-  }
-  std::string traced() {
-    std::fflush(traceFile_);
-    std::rewind(traceFile_);
-    std::string s;
-    char b[4096];
-    size_t n;
-    while ((n = std::fread(b, 1, sizeof b, traceFile_)) > 0) s.append(b, n);
-    return s;
-  }
-  static int count(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
   }
 
   std::string dir_, channel_;
