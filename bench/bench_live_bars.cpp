@@ -78,7 +78,7 @@ void timeOneRun() {
   tkb::UsageLog log(dir);
   log.open(state);
   tkb::PedalAxes axes;
-  tkb::ui::LiveBars bars(state, links, [&axes] { return axes; }, [&log] { return &log; });
+  tkb::ui::ProBars bars(links.readout, state, [&axes] { return axes; }, [&log] { return &log; });
   QWidget host;
   host.resize(400, 300);
   for (int p = 0; p < 3; ++p) {
@@ -96,8 +96,8 @@ void timeOneRun() {
   tkb::monitor::MonitorReceiver monitor(channel);
   setenv(tkb::monitor::kChannelNameVariable, channel.c_str(), 1);
   if (!monitor.bind()) std::printf("(no monitor socket: datagrams not delivered)\n");
-  // The sender was made before the variable: make a fresh LiveBars with it.
-  tkb::ui::LiveBars timed(state, links, [&axes] { return axes; }, [&log] { return &log; });
+  // The sender was made before the variable: make fresh bars with it.
+  tkb::ui::ProBars timed(links.readout, state, [&axes] { return axes; }, [&log] { return &log; });
   timed.pro = bars.pro;
 
   constexpr int kRuns = 10000;

@@ -51,7 +51,9 @@ std::optional<MonitorDatagram> decodeDatagram(const std::uint8_t* bytes, std::si
 struct PedalUpdate {
   std::uint8_t mode = 0;       // bit 0: "MAX" and "CUT" numbers, bit 1: clutch bar
   std::uint8_t maxNumber = 0;  // shown under "MAX" (the brake limiter)
-  std::uint8_t cutNumber = 0;  // shown under "CUT"
+  // Shown under "CUT" (byte 2). The configuration program puts its whole 16-bit brake
+  // limiter or brake stop in bits 16 and up; the monitor reads byte 2 only.
+  std::uint16_t cutNumber = 0;
   std::uint8_t throttle = 0;   // percentages, 0..100 from the sender
   std::uint8_t brake = 0;
   std::uint8_t clutch = 0;

@@ -68,15 +68,6 @@ TEST(CurveEditorMapping, ValuesTruncateAndStayBetweenTheNeighbours) {
   for (const auto& r : rows) EXPECT_EQ(ui::chartPointValue(r.curve, r.point, r.y), r.value) << r.what;
 }
 
-TEST(CurveEditorMapping, LiveMarkerReadsTheDrawnLine) {
-  const Curve bent = curveOf({0, 5, 12, 20, 30, 42, 55, 68, 80, 91, 100});
-  EXPECT_DOUBLE_EQ(ui::curveOutputAt(ui::defaultCurve(), 37), 37);
-  EXPECT_DOUBLE_EQ(ui::curveOutputAt(bent, 15), 8.5);
-  EXPECT_DOUBLE_EQ(ui::curveOutputAt(bent, 100), 100);
-  EXPECT_DOUBLE_EQ(ui::curveOutputAt(bent, 0), 0);
-  EXPECT_DOUBLE_EQ(ui::curveOutputAt(bent, 120), 100);  // clamped to the scale
-}
-
 // ---- The page ---------------------------------------------------------------------------
 
 class SportPageTest : public WindowTest {
@@ -584,7 +575,7 @@ TEST_F(SportPageTest, PedalKeysStepTheBrakeControlsAndLightTheLed) {
 TEST_F(SportPageTest, ChartsMarkTheLiveInputOnTheCurveAndBarsArePublished) {
   start();
   openPage();
-  const ui::CustomBarWidgets& bars = pages_->shared.links.custom.bars;
+  const ui::CustomBarWidgets& bars = sport().bars().widgets;
   for (int pedal = 0; pedal < 3; ++pedal) {
     EXPECT_EQ(bars.input[pedal], panel(pedal).input);
     EXPECT_EQ(bars.output[pedal], panel(pedal).output);
@@ -595,7 +586,7 @@ TEST_F(SportPageTest, ChartsMarkTheLiveInputOnTheCurveAndBarsArePublished) {
   const int input = *chart(kBrake)->liveInput();
   const QPointF marker = chart(kBrake)->liveMarkerPosition();
   EXPECT_NEAR(marker.x(), input * 179 / 100.0, 0.01);
-  EXPECT_NEAR(marker.y(), 179 * (1 - ui::curveOutputAt(chart(kBrake)->curve(), input) / 100.0), 0.01);
+  EXPECT_NEAR(marker.y(), 179 * (1 - curveOutputAt(chart(kBrake)->curve(), input) / 100.0), 0.01);
   // With the page closed the markers stop following.
   w().close->click();
   const auto frozen = chart(kThrottle)->liveInput();

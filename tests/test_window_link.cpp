@@ -23,6 +23,15 @@ bool received(const std::vector<Frame>& frames, const Frame& frame) {
   return std::find(frames.begin(), frames.end(), frame) != frames.end();
 }
 
+TEST(LinkTexts, EveryNoticeIsTranslated) {
+  for (int language = 0; language < ui::kLanguageCount; ++language)
+    for (int t = 0; t < static_cast<int>(ui::LinkText::Count); ++t) {
+      const std::string text = ui::linkText(static_cast<ui::LinkText>(t), language);
+      EXPECT_FALSE(text.empty()) << language << " " << t;
+      if (language > 0) EXPECT_NE(text, ui::linkText(static_cast<ui::LinkText>(t), 0)) << language << " " << t;
+    }
+}
+
 TEST_F(WindowTest, QuietDuringTheStartUpReadsShowsRetryInsteadOfPagesAndRetryBuildsThem) {
   startEmulator();
   emulator_->setFaults(quietAfter(4));  // probe (2), start readings, model; then nothing

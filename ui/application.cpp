@@ -461,6 +461,7 @@ void Application::recordFrame(const Bytes& frame) {
   // Only the driver's own changes count: not what the start-up, the reads or a refresh
   // send back, and not the fixed commands (calibration steps, store), which are steps of a
   // procedure rather than settings.
+  if (std::this_thread::get_id() != mainThread_) return;  // the reads, the firmware update
   if (readsRunning_ || refreshing_ || phase_ != Phase::Running) return;
   if (frame.empty() || frame[0] == 0xFF) return;
   std::erase_if(driverFrames_, [&](const Bytes& f) { return f[0] == frame[0]; });

@@ -280,6 +280,7 @@ class Application : public QObject {
   LinkNotice linkNotice_ = LinkNotice::None;
   std::atomic<bool> readsRunning_{false};
   bool refreshing_ = false;
+  const std::thread::id mainThread_ = std::this_thread::get_id();
   std::vector<Bytes> driverFrames_;
   QTimer* linkWatch_ = nullptr;
   Reconnector reconnector_;

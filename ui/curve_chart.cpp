@@ -37,13 +37,6 @@ int chartPointValue(const Curve& points, int k, int y) {
   return value;
 }
 
-double curveOutputAt(const Curve& points, double input) {
-  input = std::clamp(input, 0.0, 100.0);
-  const int k = std::min(static_cast<int>(input / 10), kCurveLastPoint - 1);
-  const double t = (input - 10.0 * k) / 10.0;
-  return points[k] + t * (points[k + 1] - points[k]);
-}
-
 CurveChart::CurveChart(QWidget* parent) : QWidget(parent) {
   setFixedSize(kChartSizePx, kChartSizePx);
   setAttribute(Qt::WA_OpaquePaintEvent);

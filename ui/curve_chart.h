@@ -2,7 +2,8 @@
 // the output for the input 10·k %), drawn as a line with points over division lines, with
 // a marker where the pedal's live input sits on the curve. The chart only reports pointer
 // events in window coordinates; the CUSTOM page's sport_chart_handler decides what they
-// do, with the pure mapping below (columns and value scale in window pixels).
+// do, with the pure mapping below (columns and value scale in window pixels). The marker
+// sits where curveOutputAt (app/pedal_readout) reads the drawn line.
 #pragma once
 
 #include <QWidget>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <optional>
 
+#include "app/pedal_readout.h"
 #include "link/controller_state.h"
 
 namespace tkb::ui {
@@ -37,9 +39,6 @@ int chartPointAt(int x, int left);
 // Points 0 and 10 are always 0 and 100.
 int chartPointValue(const Curve& points, int k, int y);
 
-// The output of a curve at an input percent, read along the drawn line (linear between
-// the points): where the live marker sits.
-double curveOutputAt(const Curve& points, double input);
 
 enum class ChartEvent { Pressing, PressLost, Clicked };
 

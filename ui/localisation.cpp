@@ -274,6 +274,46 @@ constexpr std::array<const char*, kLinkTextCount> kLinkTexts[kLanguageCount] = {
 };
 }  // namespace
 
+namespace {
+constexpr std::array<const char*, kProfileRefusalReasons> kProfileRefusalTexts[kLanguageCount] = {
+    {"Profile not loaded: %1 is not a regular file.",
+     "Profile not loaded: %1 cannot be read.",
+     "Profile not loaded: %1 is damaged. Nothing was sent to the pedals.",
+     "Profile not loaded: %2 is outside %3..%4. Nothing was sent to the pedals.",
+     "Profile not loaded: the curve %2 is not one the editor can make (0 first, 100 last, rising). Nothing was sent to the pedals."},
+    {"Perfil no cargado: %1 no es un archivo normal.",
+     "Perfil no cargado: no se puede leer %1.",
+     "Perfil no cargado: %1 está dañado. No se ha enviado nada a los pedales.",
+     "Perfil no cargado: %2 está fuera de %3..%4. No se ha enviado nada a los pedales.",
+     "Perfil no cargado: la curva %2 no es válida (0 al principio, 100 al final, creciente). No se ha enviado nada a los pedales."},
+    {"Profilo non caricato: %1 non è un file normale.",
+     "Profilo non caricato: impossibile leggere %1.",
+     "Profilo non caricato: %1 è danneggiato. Non è stato inviato nulla ai pedali.",
+     "Profilo non caricato: %2 è fuori da %3..%4. Non è stato inviato nulla ai pedali.",
+     "Profilo non caricato: la curva %2 non è valida (0 all'inizio, 100 alla fine, crescente). Non è stato inviato nulla ai pedali."},
+    {"Profil non chargé : %1 n'est pas un fichier ordinaire.",
+     "Profil non chargé : impossible de lire %1.",
+     "Profil non chargé : %1 est endommagé. Rien n'a été envoyé au pédalier.",
+     "Profil non chargé : %2 est hors de %3..%4. Rien n'a été envoyé au pédalier.",
+     "Profil non chargé : la courbe %2 n'est pas valide (0 au début, 100 à la fin, croissante). Rien n'a été envoyé au pédalier."},
+    {"Profil nicht geladen: %1 ist keine normale Datei.",
+     "Profil nicht geladen: %1 kann nicht gelesen werden.",
+     "Profil nicht geladen: %1 ist beschädigt. An die Pedale wurde nichts gesendet.",
+     "Profil nicht geladen: %2 liegt außerhalb von %3..%4. An die Pedale wurde nichts gesendet.",
+     "Profil nicht geladen: die Kurve %2 ist ungültig (0 am Anfang, 100 am Ende, steigend). An die Pedale wurde nichts gesendet."},
+    {"Perfil não carregado: %1 não é um ficheiro normal.",
+     "Perfil não carregado: não é possível ler %1.",
+     "Perfil não carregado: %1 está danificado. Nada foi enviado aos pedais.",
+     "Perfil não carregado: %2 está fora de %3..%4. Nada foi enviado aos pedais.",
+     "Perfil não carregado: a curva %2 não é válida (0 no início, 100 no fim, crescente). Nada foi enviado aos pedais."},
+};
+}  // namespace
+
+const char* profileRefusalText(int reason, int language) {
+  if (reason < 0 || reason >= kProfileRefusalReasons || language < 0 || language >= kLanguageCount) return "";
+  return kProfileRefusalTexts[language][reason];
+}
+
 const char* linkText(LinkText text, int language) {
   const int t = static_cast<int>(text);
   if (t < 0 || t >= kLinkTextCount || language < 0 || language >= kLanguageCount) return "";

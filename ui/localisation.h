@@ -59,6 +59,13 @@ const char* firmwareText(FirmwareText text, int language);
 enum class LinkText { Reading, NotAnswering, Disconnected, Retry, Count };
 const char* linkText(LinkText text, int language);
 
+// Why a profile file was not loaded, one text per reason in the order of
+// ProfileRefusal::Reason (not a regular file, unreadable, damaged, a value out of range, a
+// curve the editor could not make). %1 is the file, %2 the key and value at fault as
+// "[SECTION] KEY=VALUE", %3 and %4 the range.
+inline constexpr int kProfileRefusalReasons = 5;
+const char* profileRefusalText(int reason, int language);
+
 // The language index of a name ("English" 0 ... "Portuguese" 5), compared exactly.
 std::optional<int> languageIndex(const std::string& name);
 

@@ -1,16 +1,16 @@
 // What the PRO and CUSTOM pages ask of each other, and the pieces both share: the profile
 // operations (one PerfilActual for the whole program) with their file dialog, and the
-// brake-excess statistics that the live bars gather and Autocal consumes. Each page fills
+// pedal readout behind both pages' live bars, whose brake-excess statistics Autocal consumes. Each page fills
 // its half of PageLinks when it is built; a link that is still empty does nothing.
 #pragma once
 
 #include <functional>
 #include <memory>
 
+#include "app/pedal_readout.h"
 #include "app/profiles.h"
 #include "link/controller_state.h"
 
-class QLabel;
 
 namespace tkb::ui {
 
@@ -37,20 +37,7 @@ struct ProPageLinks {
   std::function<void()> ActualizarBarras;
 };
 
-class PedalBar;
-
-// The CUSTOM page's live widgets, which RefrescoBarrasSport fills (null until built; the
-// clutch entries stay unused without a clutch).
-struct CustomBarWidgets {
-  PedalBar* input[3] = {};
-  PedalBar* output[3] = {};
-  QLabel* inputLabel[3] = {};
-  QLabel* outputLabel[3] = {};
-  QLabel* brakeHistory[10] = {};
-};
-
 struct CustomPageLinks {
-  CustomBarWidgets bars;
   // The six dead-zone spin boxes and the brake-stop spin box (the page sends them only
   // while CUSTOM is the active mode), markers moved.
   std::function<void(const ZoneValues&, int brakeStop)> showZones;
@@ -61,8 +48,8 @@ struct CustomPageLinks {
   std::function<void(int index)> selectLetterMas;
   std::function<void(int index)> selectLetterMenos;
   std::function<void(bool on)> setAutoBrakeSwitch;
-  // The output bar of a pedal gets the dead-zone band paddings (pixels, already scaled).
-  std::function<void(int pedal, int topPadding, int bottomPadding)> styleOutputBar;
+  // The output bars take the dead-zone bands of the state's zones.
+  std::function<void()> showBands;
   // The charts take the state's curves and redraw.
   std::function<void()> showCurvesFromState;
   std::function<Curve(int pedal)> chartPoints;
@@ -72,18 +59,13 @@ struct CustomPageLinks {
   std::function<bool()> isOpen;
 };
 
-// The brake presses beyond the brake limit, gathered by the PRO live bars: `total` of the
-// current press, and the sum and count of the recorded ones that Autocal averages.
-struct BrakeExcess {
-  int total = 0;
-  int parcial = 0;
-  int numero = 0;
-};
+using tkb::BrakeExcess;
 
 struct PageLinks {
   ProPageLinks pro;
   CustomPageLinks custom;
-  BrakeExcess excess;
+  // The trackers, history columns and brake statistics of both pages' live bars.
+  PedalReadout readout;
 };
 
 // Shared by both pages: the links, and the profile operations with a QFileDialog and the

@@ -33,7 +33,8 @@ std::unique_ptr<InstalledPages> installPages(Application& app) {
     else if (customLed) customLed(customPage, brightness);
   };
   h.RefrescoBarrasPro = [pro] { pro->bars().RefrescoBarrasPro(); };
-  h.RefrescoBarrasSport = [pro] { pro->bars().RefrescoBarrasSport(); };
+  SportPage* sport = p.sport.get();
+  h.RefrescoBarrasSport = [sport] { sport->bars().RefrescoBarrasSport(); };
   app.addEventBranch([pro](QObject* object, UiEvent event) { return pro->eventBranch(object, event); });
   return pages;
 }

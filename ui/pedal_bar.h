@@ -1,7 +1,6 @@
 // PedalBar: the vertical live bar of the PRO and CUSTOM pages (range 0..100). Its
-// indicator can be confined to a band by paddings (the dead-zone band: top padding
-// 201 - 2*upper, bottom padding 2*lower + 1 on the 202-pixel bar), and inside the band its
-// filled height is proportional to the value. A new value is taken at once and drawn at the
+// indicator can be confined to a band by paddings (the dead-zone band, deadZoneBand in
+// app/pedal_readout), and inside the band its filled height is proportional to the value. A new value is taken at once and drawn at the
 // window's next frame (FrameClock); setting the same value again does nothing, so an
 // unchanged bar never repaints.
 #pragma once

@@ -92,8 +92,8 @@ bool zoneStepAllowed(int pedal, bool upper, bool plus, int upperValue, int lower
 
 ProPage::ProPage(Application& app, PageLinks& links, Profiles& profiles)
     : app_(app), links_(links), profiles_(profiles) {
-  bars_ = std::make_unique<LiveBars>(
-      app.controller.state, links,
+  bars_ = std::make_unique<ProBars>(
+      links.readout, app.controller.state,
       [&app] { return app.pedals() ? app.pedals()->axes() : PedalAxes{}; },
       [&app] { return app.usageLog(); });
   bars_->maxBrakePress = [this] {
@@ -127,8 +127,8 @@ void ProPage::Create_pro_page(QWidget* container) {
   auto onLabel = [&board](LabelRole role, QLabel* l) {
     board.add(role, [l](const std::string& t) { setFittedText(l, QString::fromStdString(t), kNameRoomPx); });
   };
-  links_.excess.parcial = 0;
-  links_.excess.numero = 0;
+  links_.readout.excess().parcial = 0;
+  links_.readout.excess().numero = 0;
 
   calibrate = button("CALIBRATE", kButtonWidth, kButtonHeight, 30, -3, true);
   next = button("NEXT", kButtonWidth, kButtonHeight, 30, 310, false);
@@ -220,7 +220,7 @@ void ProPage::Create_pro_page(QWidget* container) {
     settingLists_ = false;
   };
   links_.pro.setAutoBrakeSwitch = [this](bool on) { autoBrakeSwitch->setOn(on); };
-  links_.pro.ActualizarBarras = [this] { bars_->ActualizarBarras(); };
+  links_.pro.ActualizarBarras = [this] { ActualizarBarras(); };
   trace("\nCreate_pro_page - Final");
 }
 
@@ -467,7 +467,7 @@ void ProPage::showZoneControls(bool on) {
   for (int i = 0; i < 3; ++i) listCaptions[i]->setVisible(on);
   moveColumns(on);
   if (on) {
-    bars_->ActualizarBarras();
+    ActualizarBarras();
   } else {
     bars_->plainProBars();
   }
@@ -529,7 +529,7 @@ void ProPage::zoneChanged(int pedal, bool upper, int value) {
   }
   QFrame* marker = upper ? zones[pedal].upperMarker : zones[pedal].lowerMarker;
   marker->move(0, kBarTop + kBarHeight - 1 - 2 * value);
-  bars_->ActualizarBarras();
+  ActualizarBarras();
   trace("\nPRO-EV - value of %s dead zone is %d\n", kNames[pedal][upper ? 1 : 0], value);
 }
 
@@ -777,6 +777,8 @@ void ProPage::saveProCalibration() {
     recordDefaultProfile(app_.basePath());
     s.proProfileName = makeProfileName(kDefaultProfileName);
     s.sportProfileName = makeProfileName(kDefaultProfileName);
+    s.markKnown(Field::ProProfileName);
+    s.markKnown(Field::SportProfileName);
     ctl.MandarPerfilPro();
     ctl.MandarPerfilSport();
     app_.refreshProfileLabel();
@@ -837,9 +839,17 @@ void ProPage::exitPro() {
   trace("\nExit Pro pressed - Final\n");
 }
 
+// The dead-zone bands of both pages' bars follow the zones (the CUSTOM page restyles its
+// own output bars).
+void ProPage::ActualizarBarras() {
+  bars_->showBands();
+  if (links_.custom.showBands) links_.custom.showBands();
+  trace("\nBarras actualizadas");
+}
+
 void ProPage::autocal() {
   trace("\nAutocal Button pressed - Inicio\n");
-  BrakeExcess& e = links_.excess;
+  BrakeExcess& e = links_.readout.excess();
   if (e.numero != 0) {
     trace("\nRecalibrado\n");
     const int point = e.parcial / e.numero + 1;
@@ -856,7 +866,7 @@ void ProPage::autocal() {
       const ControllerState& s = app_.controller.state;
       if (links_.pro.showBrakeZones) links_.pro.showBrakeZones(s.brakeMax, s.brakeLower);
       if (links_.custom.showBrakeZones) links_.custom.showBrakeZones(s.brakeUpper, s.brakeLower);
-      bars_->ActualizarBarras();
+      ActualizarBarras();
     });
   }
   trace("\nAutocal Button pressed - Final\n");

@@ -1,6 +1,6 @@
 // The PRO page: the calibration wizard, the dead zones with the brake limiter, APPLY,
 // the PRO profile buttons, the key letters, the AutoBrake switch / test button / LED,
-// Autocal, and the live bars (LiveBars). Built into Application::proPage() by
+// Autocal, and the live bars (ProBars). Built into Application::proPage() by
 // Create_pro_page; its buttons run through the window's event_handler (branches added
 // with addEventBranch), its spin boxes, "-"/"+" buttons, lists and switch through
 // pro_event_handler.
@@ -20,6 +20,7 @@
 
 #include "ui/application.h"
 #include "ui/live_bars.h"
+#include "ui/page_links.h"
 #include "ui/switch_led.h"
 #include "ui/widgets.h"
 
@@ -71,7 +72,7 @@ class ProPage {
   void brakeUpperStep(int delta);
   void setLed(int brightness);
 
-  LiveBars& bars() { return *bars_; }
+  ProBars& bars() { return *bars_; }
   int Count() const { return count_; }
   int pCount() const { return pCount_; }
   bool stepPending() const { return pending_; }
@@ -124,11 +125,13 @@ class ProPage {
   void exitPro();
   void showZones(const ZoneValues& z);
   void afterPause(int ms, std::function<void()> rest);
+  // Restyles the dead-zone bands of both pages' bars from the state's zones.
+  void ActualizarBarras();
 
   Application& app_;
   PageLinks& links_;
   Profiles& profiles_;
-  std::unique_ptr<LiveBars> bars_;
+  std::unique_ptr<ProBars> bars_;
   int count_ = 0;
   int pCount_ = 0;
   bool pending_ = false;

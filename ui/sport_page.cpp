@@ -194,7 +194,11 @@ int chartLeftEdge(bool hasClutch, int pedal) {
 int upperMarkerY(int value) { return 464 - std::clamp(value, 0, kZoneMax) * kMarkerScalePx / 100; }
 int lowerMarkerY(int value) { return 463 - std::clamp(value, 0, kZoneMax) * kMarkerScalePx / 100; }
 
-SportPage::SportPage(Application& app, SharedPages& shared) : app_(app), shared_(shared) {}
+SportPage::SportPage(Application& app, SharedPages& shared)
+    : app_(app),
+      shared_(shared),
+      bars_(std::make_unique<CustomBars>(shared.links.readout, app.controller.state,
+                                         [&app] { return app.pedals() ? app.pedals()->axes() : PedalAxes{}; })) {}
 
 SportPage::~SportPage() {
   // The other page must not reach this one through the links once it is gone.
@@ -260,14 +264,7 @@ void SportPage::install() {
   links.setAutoBrakeSwitch = [this](bool on) {
     if (built()) widgets_.autoBrakeSwitch->setOn(on, true);
   };
-  links.styleOutputBar = [this](int pedal, int top, int bottom) {
-    if (!built() || pedal < 0 || pedal >= kPedalCount) return;
-    PedalBar::Style style;
-    style.padTop = std::max(0, top);
-    style.padBottom = std::max(0, bottom);
-    style.radius = 0;
-    widgets_.pedals[pedal].output->setIndicatorStyle(style);
-  };
+  links.showBands = [this] { bars_->showBands(); };
   links.showCurvesFromState = [this] { showCurvesFromState(); };
   links.chartPoints = [this](int pedal) {
     return built() && pedal >= 0 && pedal < kPedalCount ? widgets_.pedals[pedal].chart->curve() : Curve{};
@@ -516,7 +513,7 @@ void SportPage::buildAutoBrakeGroup(QWidget* page, bool hasClutch) {
 }
 
 void SportPage::publishBars() {
-  CustomBarWidgets& bars = shared_.links.custom.bars;
+  CustomBarWidgets& bars = bars_->widgets;
   for (int pedal = 0; pedal < kPedalCount; ++pedal) {
     const SportPedalPanel& p = widgets_.pedals[pedal];
     bars.input[pedal] = p.input;
@@ -733,13 +730,7 @@ void SportPage::redrawBars() {
     shared_.links.pro.ActualizarBarras();
     return;
   }
-  const ControllerState& s = app_.controller.state;
-  const ZoneValues zones = zonesOf(s);
-  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
-    const int top = (201 - 2 * zoneOf(zones, pedal, true)) * 18 / 20;
-    const int bottom = (2 * zoneOf(zones, pedal, false) + 1) * 18 / 20;
-    shared_.links.custom.styleOutputBar(pedal, top, bottom);
-  }
+  bars_->showBands();
 }
 
 // ---- Showing the state ---------------------------------------------------------------
@@ -842,10 +833,7 @@ void SportPage::followLiveInputs() {
   const PedalInput* pedals = app_.pedals();
   if (pedals == nullptr) return;
   const PedalAxes axes = pedals->axes();
-  auto percent = [](int16_t raw) {
-    const float v = (raw + 32767.0f) * 100.0f / 65534.0f;
-    return static_cast<int>(std::clamp(v, 0.0f, 100.0f));
-  };
+  auto percent = [](int16_t raw) { return barPercent(customPercent(raw)); };
   const bool hasClutch = app_.controller.state.hasClutch;
   widgets_.pedals[kClutchPedal].chart->setLiveInput(hasClutch ? std::optional<int>(percent(axes.axis3))
                                                               : std::nullopt);

@@ -12,10 +12,12 @@
 #include <QPoint>
 #include <QPushButton>
 #include <array>
+#include <memory>
 #include <optional>
 
 #include "app/profiles.h"
 #include "ui/curve_chart.h"
+#include "ui/live_bars.h"
 
 namespace tkb::ui {
 
@@ -116,6 +118,7 @@ class SportPage {
   bool isOpen() const { return open_; }
   bool built() const { return widgets_.page != nullptr; }
   const SportWidgets& widgets() const { return widgets_; }
+  CustomBars& bars() { return *bars_; }
 
  private:
   bool valueChanged(QObject* object);
@@ -154,6 +157,7 @@ class SportPage {
   Application& app_;
   SharedPages& shared_;
   SportWidgets widgets_;
+  std::unique_ptr<CustomBars> bars_;
   bool open_ = false;
 };
 

@@ -1,0 +1,212 @@
+#include "app/pedal_readout.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "link/trace.h"
+
+namespace tkb {
+
+namespace {
+constexpr int kClutch = static_cast<int>(PedalKind::Clutch);
+constexpr int kBrake = static_cast<int>(PedalKind::Brake);
+constexpr int kThrottle = static_cast<int>(PedalKind::Throttle);
+
+std::string valueText(int percent) { return "     " + std::to_string(percent) + " %"; }
+
+// Every byte of the pedal update stays a byte: the brake relative to a small brake stop
+// must not spill into the clutch byte (the monitor stops its bars at the top of its
+// picture by itself).
+std::uint8_t byteOf(int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); }
+
+const Curve& curveOf(const ControllerState& state, int pedal) {
+  return pedal == kClutch ? state.clutchCurve : pedal == kBrake ? state.brakeCurve : state.throttleCurve;
+}
+}  // namespace
+
+float proPercent(int16_t raw) {
+  return static_cast<float>((static_cast<int>(raw) + 32767) * 100) / 65534.0f;
+}
+
+float customPercent(int16_t raw) {
+  return (static_cast<float>(raw) + 32767.0f) * 100.0f / 65534.0f;
+}
+
+float brakeTotalPercent(int16_t raw) {
+  return static_cast<float>((static_cast<int>(raw) + 32767) * 100) / 65034.0f;
+}
+
+int barPercent(float percent) { return static_cast<int>(std::min(percent, static_cast<float>(kBarMaximum))); }
+
+int AplicarCurva(const ControllerState& state, int pedal, int v) {
+  // Without a brake stop the brake has no scale: it counts as fully pressed rather than
+  // dividing by zero.
+  if (pedal == kBrakeOnStop) return state.cheto == 0 ? 100 : static_cast<int>(std::trunc(v * 100.0 / state.cheto));
+  if (pedal < 0 || pedal >= kReadoutPedals) return 100;
+  const Curve& p = curveOf(state, pedal);
+  double x = v;
+  if (pedal == kBrake) {
+    if (state.cheto == 0) return 100;
+    x = v * 100.0 / state.cheto;
+  }
+  int segment = 0;
+  for (int k = 1; k < kCurvePoints; ++k)
+    if (p[k - 1] <= x && x < p[k]) segment = k;
+  if (segment == 0) return 100;
+  const double low = p[segment - 1];
+  if (x == low) return 10 * (segment - 1);
+  return static_cast<int>(std::trunc((x - low) / (p[segment] - low) * 10 + 10 * (segment - 1)));
+}
+
+double curveOutputAt(const Curve& points, double input) {
+  input = std::clamp(input, 0.0, 100.0);
+  const int k = std::min(static_cast<int>(input / 10), kCurvePoints - 2);
+  const double t = (input - 10.0 * k) / 10.0;
+  return points[k] + t * (points[k + 1] - points[k]);
+}
+
+int curveInput(const ControllerState& state, int pedal, int v) {
+  if (pedal != kBrake) return v;
+  if (state.cheto <= 0) return 100;
+  return std::min(100, static_cast<int>(std::trunc(v * 100.0 / state.cheto)));
+}
+
+int curveOutput(const ControllerState& state, int pedal, int v) {
+  return static_cast<int>(std::trunc(curveOutputAt(curveOf(state, pedal), curveInput(state, pedal, v))));
+}
+
+DeadZoneBand deadZoneBand(int upper, int lower) { return {201 - 2 * upper, 2 * lower + 1}; }
+
+DeadZoneBand outputBarBand(const DeadZoneBand& band) { return {band.padTop * 18 / 20, band.padBottom * 18 / 20}; }
+
+std::array<DeadZoneBand, kReadoutPedals> deadZoneBands(const ControllerState& s) {
+  return {deadZoneBand(s.clutchUpper, s.clutchLower), deadZoneBand(s.brakeUpper, s.brakeLower),
+          deadZoneBand(s.throttleUpper, s.throttleLower)};
+}
+
+PedalReadout::PedalReadout() {
+  for (auto& column : proHistory_) column.fill(kEmptyHistoryEntry);
+  customHistory_.fill(kEmptyHistoryEntry);
+  proTrackers_[kClutch] = {12, 11};
+  proTrackers_[kBrake] = {21, 20};
+  proTrackers_[kThrottle] = {12, 11};
+}
+
+ProReadout PedalReadout::pro(const ControllerState& state, const PedalAxes& axes, int maxBrakePress, UsageLog* log) {
+  ProReadout r;
+  r.hasClutch = state.hasClutch;
+  if (state.hasClutch) r.percent[kClutch] = barPercent(proPercent(axes.axis3));
+  r.valueText[kClutch] = valueText(r.percent[kClutch]);
+
+  const float brakeUnlimited = proPercent(axes.axis2);
+  const bool atLimit = brakeUnlimited >= static_cast<float>(kBarMaximum);
+  const float brake = std::min(brakeUnlimited, static_cast<float>(kBarMaximum));
+  const float total = brakeTotalPercent(axes.axis4);
+  const int totalInt = static_cast<int>(total);
+  r.percent[kBrake] = static_cast<int>(brake);
+  r.valueText[kBrake] = valueText(r.percent[kBrake]);
+  std::string brakeEntry;
+  if (atLimit) {
+    // The colour markup shows the total in red on the history column.
+    brakeEntry = "#ff0000      " + std::to_string(totalInt) + "#";
+    trace("\nFreno %f -> total:%d", static_cast<double>(brake), totalInt);
+  } else {
+    brakeEntry = "     " + std::to_string(totalInt);
+  }
+
+  const float throttle = std::min(proPercent(axes.axis1), static_cast<float>(kBarMaximum));
+  r.percent[kThrottle] = static_cast<int>(throttle);
+  r.valueText[kThrottle] = valueText(r.percent[kThrottle]);
+
+  // The monitor shows the brake settings as values: unknown ones are never sent to it.
+  if (state.proProfileActive && state.isKnown(Field::BrakeMax) && state.isKnown(Field::BrakeUpper)) {
+    monitor::PedalUpdate u;
+    u.mode = state.hasClutch ? 2 : 0;
+    u.maxNumber = byteOf(state.brakeUpper);
+    u.cutNumber = static_cast<std::uint16_t>(state.brakeMax);
+    u.clutch = byteOf(r.percent[kClutch]);
+    u.brake = byteOf(r.percent[kBrake]);
+    u.throttle = byteOf(r.percent[kThrottle]);
+    r.datagram = monitor::pedalUpdateDatagram(u);
+  }
+
+  const float clutch = state.hasClutch ? std::min(proPercent(axes.axis3), static_cast<float>(kBarMaximum)) : 0.0f;
+  runProTracker(kClutch, clutch, clutch, r.valueText[kClutch], 0, false, maxBrakePress, log);
+  runProTracker(kBrake, brake, total, brakeEntry, totalInt, atLimit, maxBrakePress, log);
+  runProTracker(kThrottle, throttle, throttle, r.valueText[kThrottle], 0, false, maxBrakePress, log);
+  return r;
+}
+
+void PedalReadout::runProTracker(int pedal, float value, float tracked, const std::string& text, int brakeTotal,
+                                 bool atLimit, int maxBrakePress, UsageLog* log) {
+  PressTracker& t = proTrackers_[pedal];
+  auto& column = proHistory_[pedal];
+  if (!t.tracking) {
+    if (value > t.start) t.tracking = true;
+    return;
+  }
+  if (tracked > static_cast<float>(t.maximum)) {
+    t.maximum = static_cast<int>(tracked);
+    column[0] = text;
+    if (pedal == kBrake && tracked > static_cast<float>(maxBrakePress)) excess_.total = brakeTotal;
+    return;
+  }
+  if (value >= t.end) return;
+  // The press has ended: its peak goes to the logs and the column moves down.
+  if (log) log->pressPeak(static_cast<PedalKind>(pedal), column[0]);
+  if (pedal == kBrake) {
+    BrakeExcess& e = excess_;
+    trace("\nRojo %d  -> total:%d", atLimit ? 1 : 0, e.total);
+    if (e.total != 0) {
+      // A first 50 is what the brake total shows before any joystick data arrived.
+      if (!(e.numero == 0 && e.total == 50)) {
+        e.parcial += e.total;
+        e.numero += 1;
+      }
+      trace("\nParcial %d  -> numero:%d", e.parcial, e.numero);
+      e.total = 0;
+    }
+  }
+  t.tracking = false;
+  t.maximum = 0;
+  std::shift_right(column.begin(), column.end(), 1);
+  column[0] = kEmptyHistoryEntry;
+}
+
+CustomReadout PedalReadout::custom(const ControllerState& state, const PedalAxes& axes) {
+  CustomReadout r;
+  r.hasClutch = state.hasClutch;
+  const int16_t raws[kReadoutPedals] = {axes.axis3, axes.axis2, axes.axis1};
+  for (int p = 0; p < kReadoutPedals; ++p) {
+    if (p == kClutch && !state.hasClutch) continue;
+    r.input[p] = barPercent(customPercent(raws[p]));
+    r.output[p] = curveOutput(state, p, r.input[p]);
+  }
+  if (state.sportProfileActive && state.isKnown(Field::Cheto) && state.isKnown(Field::BrakeUpper)) {
+    monitor::PedalUpdate u;
+    u.mode = state.hasClutch ? 3 : 1;
+    u.maxNumber = byteOf(state.brakeUpper);
+    u.cutNumber = static_cast<std::uint16_t>(state.cheto);
+    u.clutch = byteOf(r.input[kClutch]);
+    u.brake = byteOf(AplicarCurva(state, kBrakeOnStop, r.input[kBrake]));
+    u.throttle = byteOf(r.input[kThrottle]);
+    r.datagram = monitor::pedalUpdateDatagram(u);
+  }
+
+  PressTracker& t = customBrake_;
+  const float v = static_cast<float>(r.input[kBrake]);
+  if (!t.tracking) {
+    if (v > t.start) t.tracking = true;
+  } else if (v > static_cast<float>(t.maximum)) {
+    t.maximum = r.input[kBrake];
+    customHistory_[0] = std::to_string(r.output[kBrake]) + " ";
+  } else if (v < t.end) {
+    t.tracking = false;
+    t.maximum = 0;
+    std::shift_right(customHistory_.begin(), customHistory_.end(), 1);
+    customHistory_[0] = kEmptyHistoryEntry;
+  }
+  return r;
+}
+
+}  // namespace tkb
