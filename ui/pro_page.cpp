@@ -932,7 +932,10 @@ bool ProPage::eventBranch(QObject* object, UiEvent event) {
     profiles_.GuardarPerfilPro();
   } else if (object == loadProfile) {
     hideConfirmations(2);
-    profiles_.CargarPerfilPro();
+    if (const auto refusal = profiles_.CargarPerfilPro()) {
+      hideConfirmations();
+      app_.showProfileRefusal(*refusal);
+    }
   } else if (object == abs) {
     autocal();
   }

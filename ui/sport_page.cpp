@@ -628,7 +628,10 @@ bool SportPage::clicked(QObject* object) {
   if (object == widgets_.brakeStopMinus) return stepBrakeStop(-1), true;
   if (object == widgets_.defaultAll) return defaultAll(), true;
   if (object == widgets_.apply) return applySettings(), true;
-  if (object == widgets_.load) return shared_.profiles().CargarPerfilSport(), true;
+  if (object == widgets_.load) {
+    if (const auto refusal = shared_.profiles().CargarPerfilSport()) app_.showProfileRefusal(*refusal);
+    return true;
+  }
   if (object == widgets_.save) return shared_.profiles().GuardarPerfilSport(), true;
   return false;
 }
