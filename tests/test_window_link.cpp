@@ -25,10 +25,15 @@ bool received(const std::vector<Frame>& frames, const Frame& frame) {
 
 TEST(LinkTexts, EveryNoticeIsTranslated) {
   for (int language = 0; language < ui::kLanguageCount; ++language)
+    for (int reason = 0; reason < ui::kProfileRefusalReasons; ++reason)
+      EXPECT_NE(std::string(ui::profileRefusalText(reason, language)).find("%"), std::string::npos);
+  for (int language = 0; language < ui::kLanguageCount; ++language)
     for (int t = 0; t < static_cast<int>(ui::LinkText::Count); ++t) {
       const std::string text = ui::linkText(static_cast<ui::LinkText>(t), language);
       EXPECT_FALSE(text.empty()) << language << " " << t;
-      if (language > 0) EXPECT_NE(text, ui::linkText(static_cast<ui::LinkText>(t), 0)) << language << " " << t;
+      if (language > 0) {
+        EXPECT_NE(text, ui::linkText(static_cast<ui::LinkText>(t), 0)) << language << " " << t;
+      }
     }
 }
 
@@ -167,6 +172,31 @@ TEST_F(WindowTest, UnknownFieldsShowBlankAndNoStepOrEditSendsThem) {
   sport.pedals[ui::kThrottlePedal].upperMinus->click();
   EXPECT_TRUE(received(framesOnceThere(1), Frame{0xC6, 99, 0x6C})) << hexFrames(emulator_->received());
   EXPECT_TRUE(state.isKnown(Field::ThrottleUpper));
+}
+
+TEST_F(WindowTest, RefusedProfileTellsTheDriverWhichKeyInHisLanguageAndSendsNothing) {
+  startEmulator();
+  makeApp();
+  startAndWait(Phase::Running);
+  app_->selectLanguage(4);  // German
+  const std::string path = dir_ + "/race.tkb";
+  std::ofstream(path) << "[ACCELERATOR]\nUPPER DEAD ZONE=97\nLOWER DEAD ZONE=1\n\n"
+                         "[CLUTCH]\nUPPER DEAD ZONE=95\nLOWER DEAD ZONE=3\n\n"
+                         "[BRAKE]\nUPPER DEAD ZONE=101\nBRAKE LIMITER=85\nLOWER DEAD ZONE=2\n";
+  pages_->shared.scriptFileChooser([&](const FileDialogRequest&) { return std::optional<std::string>(path); });
+  app_->mainPage().pro->click();
+  ui::ProPage& pro = *pages_->pro;
+  ASSERT_TRUE(pro.loadProfile->isVisible());
+  usleep(100'000);
+  emulator_->clearReceived();
+  pro.loadProfile->click();
+  ASSERT_EQ(rec_.boxes.size(), 1u);
+  EXPECT_EQ(rec_.boxes[0].first.toStdString(),
+            "Profil nicht geladen: [BRAKE] UPPER DEAD ZONE=101 liegt außerhalb von 0..100. "
+            "An die Pedale wurde nichts gesendet.");
+  EXPECT_FALSE(pro.confirmations[2]->isVisible());
+  usleep(100'000);
+  EXPECT_TRUE(emulator_->received().empty()) << hexFrames(emulator_->received());
 }
 
 TEST_F(WindowTest, UnplugAndReplugUnderTheSameNameThenAnotherKeepsWhatTheDriverSet) {

@@ -14,6 +14,7 @@
 #include "app/firmware_settings.h"
 #include "app/file_replace.h"
 #include "app/startup_reads.h"
+#include "link/settings.h"
 #include "link/trace.h"
 
 namespace tkb::ui {
@@ -257,6 +258,25 @@ void Application::firmwareFinished(const FirmwareReport& report, int language) {
   }
 }
 
+void Application::showProfileRefusal(const ProfileRefusal& refusal) {
+  const int language = languageIndex().value_or(0);
+  // One pass over the text: a file name or value holding "%2" stays as it is.
+  const std::string fields[4] = {refusal.path, "[" + refusal.section + "] " + refusal.key + "=" + refusal.value,
+                                 std::to_string(refusal.min), std::to_string(refusal.max)};
+  std::string filled;
+  for (const char* c = profileRefusalText(static_cast<int>(refusal.reason), language); *c != '\0'; ++c) {
+    if (c[0] == '%' && c[1] >= '1' && c[1] <= '4') {
+      filled += fields[c[1] - '1'];
+      ++c;
+    } else {
+      filled += *c;
+    }
+  }
+  const QString text = QString::fromStdString(filled);
+  trace("\n%s\n", refusal.message().c_str());
+  if (services_.errorBox) services_.errorBox(text, "Profile");
+}
+
 void Application::showPendingFirmwareBox() {
   if (firmwareBoxText_.isEmpty()) return;
   const QString text = firmwareBoxText_;
@@ -357,9 +377,11 @@ void Application::runControllerReads(bool resendDriverFrames) {
       trace("\nReenviamos %X (%d bytes)", frame[0], static_cast<int>(frame.size()));
       controller.send(frame);
     }
-    controller.beginAction();
-    readControllerAtStartup(controller, nullptr);
+    const ReadReport report = readControllerAtStartup(controller, nullptr);
+    // Every query answered: a reply whose value is out of its range leaves that one field
+    // unknown (its widget blank), it does not stop the pages.
     const bool allAnswered = controller.linkState() == LinkState::Connected;
+    if (!report.ok()) trace("\nLecturas fallidas: %s", report.describe().c_str());
     QMetaObject::invokeMethod(this, [this, allAnswered] { controllerReadsFinished(allAnswered); },
                               Qt::QueuedConnection);
   });
@@ -770,9 +792,8 @@ void Application::startTasks() {
 
 void Application::selectLanguage(int index) {
   if (index >= 0 && index < kLanguageCount) {
-    controller.state.markKnown(Field::Language);  // the driver's choice, or the language read
     trace("\nLanguage selected is %s\n", kLanguageNames[index]);
-    controller.state.language = kLanguageNames[index];
+    setLanguage(controller.state, kLanguageNames[index]);  // the driver's choice, or the one read
     controller.MandarDatosIdioma();
     labels_.apply(index);
   } else {

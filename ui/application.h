@@ -28,6 +28,7 @@
 #include "app/app_config.h"
 #include "app/key_hook.h"
 #include "app/process_slot.h"
+#include "app/profiles.h"
 #include "app/reconnect.h"
 #include "app/usage_log.h"
 #include "link/controller.h"
@@ -192,6 +193,10 @@ class Application : public QObject {
   // Starting and stopping the monitor in a slot (window or VR mode).
   bool startMonitor(ProcessSlot& slot, bool vrMode);
   void restartVrMonitor();
+
+  // A profile file that was refused whole: the driver is told why (which key and value),
+  // in the current language.
+  void showProfileRefusal(const ProfileRefusal& refusal);
 
   // The model/colour list handler (value changed on either list).
   void modelOrColourChanged(QObject* list, int index);
