@@ -24,6 +24,8 @@ void sleepUnlessStopped(int ms, const ProbeOptions& options) {
 // the model exchange that follows.
 void readIdentification(SerialPort& port, uint8_t (&id)[kIdentifyReplyBytes], int& readAttempts) {
   const uint8_t identify = kIdentifyRequest;
+  // What an earlier session left in the port (a late reply) is not the identification.
+  port.discardInput();
   if (!port.write({&identify, 1})) return;
   ReadResult r;
   do {

@@ -109,5 +109,38 @@ TEST(CliNoController, ProbeGivesUp) {
   EXPECT_EQ(runCli("--passes 1 probe").status, 1);
 }
 
+// 0 only when every exchange succeeded; 3 names the queries that got no answer. dump only
+// reads (no model and colour sent back) and prints what it could not read as null.
+TEST_F(CliTest, ExitStatusSaysWhetherTheControllerAnsweredEverything) {
+  struct Case {
+    const char* name;
+    emu::Faults faults;
+    int status;
+  };
+  std::vector<Case> cases(6);
+  cases[0] = {"no fault", {}, 0};
+  cases[1] = {"stray byte after E1", {}, 0};
+  cases[1].faults.extraAfter[0xE1] = {0x21};
+  cases[2] = {"silent after the probe", {}, 3};
+  cases[2].faults.silentAfterExchanges = 2;
+  cases[3] = {"brake curve 1.2 s late", {}, 3};
+  cases[3].faults.lateMs[0xA8] = 1200;
+  cases[4] = {"brake zones cut short", {}, 3};
+  cases[4].faults.replyOverride[0xA5] = {0x12, 80, 0, 0x21};
+  cases[5] = {"silent", {}, 1};
+  cases[5].faults.silent = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    emu::Faults faults = c.faults;
+    if (faults.silentAfterExchanges >= 0) faults.silentAfterExchanges += emulator_->answeredRequests();
+    emulator_->setFaults(faults);
+    emulator_->clearReceived();
+    const CliRun run = runCli("--passes 1 dump");
+    EXPECT_EQ(run.status, c.status) << run.out;
+    if (c.status == 3) EXPECT_NE(run.out.find("\"throttleCurve\": null"), std::string::npos) << run.out;
+    for (const Bytes& frame : emulator_->received()) EXPECT_EQ(frame.size(), 1u) << test::hexFrames(emulator_->received());
+  }
+}
+
 }  // namespace
 }  // namespace tkb

@@ -163,5 +163,27 @@ TEST_F(CliProfile, SaveWritesTheControllersSettings) {
   EXPECT_FALSE(std::filesystem::exists(link.dir.file("opt"))) << "tkb-cli made an opt folder";
 }
 
+// A controller that falls quiet after the probe: the old profile stays byte for byte, and
+// the load sends nothing.
+TEST_F(CliProfile, QuietControllerLeavesTheProfileUntouchedAndExitsThree) {
+  const std::string good = "[ACCELERATOR]\r\nUPPER DEAD ZONE=97\r\n; kept\r\n[BRAKE]\r\nBRAKE LIMITER=85\r\n";
+  writeFile(link.dir.file("race.tks"), good);
+  writeFile(link.dir.file("race.tkb"), good);
+  for (const char* command : {"profile save race.tks", "profile load race.tkb"}) {
+    SCOPED_TRACE(command);
+    emu::Faults faults;
+    faults.silentAfterExchanges = link.emulator.answeredRequests() + 2;  // the probe's two
+    link.emulator.setFaults(faults);
+    const std::string c = command;
+    const CliRun run = cli(c.substr(0, 13) + quoted(c.substr(13)));
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_NE(run.err.find("\ntkb-cli profile"), std::string::npos) << "a message of its own line: " << run.err;
+    EXPECT_NE(run.err.find("A2 timed out"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(readFile(link.dir.file("race.tks")), good);
+  EXPECT_EQ(readFile(link.dir.file("race.tkb")), good);
+  for (const Bytes& frame : link.emulator.received()) EXPECT_EQ(frame.size(), 1u) << hex(link.emulator.received());
+}
+
 }  // namespace
 }  // namespace tkb

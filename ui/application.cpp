@@ -14,6 +14,7 @@
 #include "app/firmware_settings.h"
 #include "app/file_replace.h"
 #include "app/startup_reads.h"
+#include "link/settings.h"
 #include "link/trace.h"
 
 namespace tkb::ui {
@@ -791,9 +792,8 @@ void Application::startTasks() {
 
 void Application::selectLanguage(int index) {
   if (index >= 0 && index < kLanguageCount) {
-    controller.state.markKnown(Field::Language);  // the driver's choice, or the language read
     trace("\nLanguage selected is %s\n", kLanguageNames[index]);
-    controller.state.language = kLanguageNames[index];
+    setLanguage(controller.state, kLanguageNames[index]);  // the driver's choice, or the one read
     controller.MandarDatosIdioma();
     labels_.apply(index);
   } else {

@@ -4,6 +4,7 @@
 #include <QListWidget>
 #include <QUrl>
 
+#include "link/settings.h"
 #include "link/trace.h"
 #include "ui/addresses.h"
 #include "ui/application.h"
@@ -140,15 +141,13 @@ void Application::modelOrColourChanged(QObject* list, int index) {
   ControllerState& state = controller.state;
   if (list == page_.modelList) {
     trace("\nCambio de Modelo - Inicio");
-    state.model = index < kModelCount ? index + 1 : 1;
-    state.markKnown(Field::Model);
+    setSetting(state, Field::Model, index < kModelCount ? index + 1 : 1);
     controller.MandarModelo();
     showModelPictures();
     trace("\nCambio de Modelo - Fin");
   } else if (list == page_.colourList) {
     trace("\nCambio de Color - Inicio");
-    state.color = index < 2 ? index + 1 : 1;
-    state.markKnown(Field::Color);
+    setSetting(state, Field::Color, index < 2 ? index + 1 : 1);
     controller.MandarColor();
     showModelPictures();
     trace("\nCambio de Color - Fin");

@@ -518,14 +518,14 @@ void ProPage::zoneChanged(int pedal, bool upper, int value) {
                                            {"brake Lower", "Brake upper"},
                                            {"Accelerator Lower", "Accelerator upper"}};
   // The value on the box is the driver's (or one the controller reported): known from now.
-  s.markKnown(kZoneFields[pedal][upper ? 0 : 1]);
+  setSetting(s, kZoneFields[pedal][upper ? 0 : 1], value);
   switch (pedal * 2 + (upper ? 1 : 0)) {
-    case 0: s.clutchLower = value; c.MandarDatosZonaInferiorEmbrague(); break;
-    case 1: s.clutchUpper = value; c.MandarDatosZonaSuperiorEmbrague(); break;
-    case 2: s.brakeLower = value; c.MandarDatosZonaInferiorFreno(); break;
-    case 3: s.brakeUpper = value; c.MandarDatosZonaSuperiorFreno(); break;
-    case 4: s.throttleLower = value; c.MandarDatosZonaInferiorAcelerador(); break;
-    default: s.throttleUpper = value; c.MandarDatosZonaSuperiorAcelerador(); break;
+    case 0: c.MandarDatosZonaInferiorEmbrague(); break;
+    case 1: c.MandarDatosZonaSuperiorEmbrague(); break;
+    case 2: c.MandarDatosZonaInferiorFreno(); break;
+    case 3: c.MandarDatosZonaSuperiorFreno(); break;
+    case 4: c.MandarDatosZonaInferiorAcelerador(); break;
+    default: c.MandarDatosZonaSuperiorAcelerador(); break;
   }
   QFrame* marker = upper ? zones[pedal].upperMarker : zones[pedal].lowerMarker;
   marker->move(0, kBarTop + kBarHeight - 1 - 2 * value);
@@ -562,28 +562,23 @@ void ProPage::pro_event_handler(QObject* object, UiEvent event) {
   if (settingLists_) return;
   if (object == absList) {
     trace("Option: Letra ABS\n");
-    s.letterAbs = static_cast<uint8_t>(absList->currentIndex());
-    s.markKnown(Field::LetterAbs);
+    setSetting(s, Field::LetterAbs, absList->currentIndex());
     c.MandarLetraABS();
   } else if (object == autoBrakeList) {
     trace("Option: Letra AB\n");
-    s.letterAutoBrake = static_cast<uint8_t>(autoBrakeList->currentIndex());
-    s.markKnown(Field::LetterAutoBrake);
+    setSetting(s, Field::LetterAutoBrake, autoBrakeList->currentIndex());
     c.MandarLetraAutoBreak();
   } else if (object == masList) {
     trace("Option: Letra mas pro\n");
-    s.letterMas = static_cast<uint8_t>(masList->currentIndex());
-    s.markKnown(Field::LetterMas);
+    setSetting(s, Field::LetterMas, masList->currentIndex());
     c.MandarLetraMas();
     if (links_.custom.selectLetterMas) links_.custom.selectLetterMas(masList->currentIndex());
   } else if (object == menosList) {
     trace("Option: Lista menos PRO\n");
-    s.letterMenos = static_cast<uint8_t>(menosList->currentIndex());
-    s.markKnown(Field::LetterMenos);
+    setSetting(s, Field::LetterMenos, menosList->currentIndex());
     c.MandarLetraMenos();
     if (links_.custom.selectLetterMenos) links_.custom.selectLetterMenos(menosList->currentIndex());
   } else if (object == autoBrakeSwitch) {
-    s.markKnown(Field::AutoBrake);
     if (!autoBrakeSwitch->isOn()) {
       c.DesactivarAutoBrake();
       if (s.autoBrake2 == 1) {
@@ -777,8 +772,8 @@ void ProPage::saveProCalibration() {
     recordDefaultProfile(app_.basePath());
     s.proProfileName = makeProfileName(kDefaultProfileName);
     s.sportProfileName = makeProfileName(kDefaultProfileName);
-    s.markKnown(Field::ProProfileName);
-    s.markKnown(Field::SportProfileName);
+    setProfileName(s, Field::ProProfileName, s.proProfileName);
+    setProfileName(s, Field::SportProfileName, s.sportProfileName);
     ctl.MandarPerfilPro();
     ctl.MandarPerfilSport();
     app_.refreshProfileLabel();

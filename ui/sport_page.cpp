@@ -3,6 +3,7 @@
 #include <QFrame>
 #include <algorithm>
 
+#include "link/settings.h"
 #include "link/trace.h"
 #include "ui/application.h"
 #include "ui/frame_clock.h"
@@ -541,8 +542,7 @@ bool SportPage::valueChanged(QObject* object) {
   // The AutoBreak key list is served as on the PRO page, in either mode.
   if (object == widgets_.autoBreakList) {
     if (widgets_.autoBreakList->currentIndex() < 0) return true;  // no entry: nothing chosen
-    state.letterAutoBrake = static_cast<uint8_t>(widgets_.autoBreakList->currentIndex());
-    state.markKnown(Field::LetterAutoBrake);
+    setSetting(state, Field::LetterAutoBrake, widgets_.autoBreakList->currentIndex());
     trace("Option: Letra AB\n");
     app_.controller.MandarLetraAutoBreak();
     return true;
@@ -570,7 +570,6 @@ bool SportPage::valueChanged(QObject* object) {
   } else if (list >= 0) {
     letterChanged(list, widgets_.letters[list]->currentIndex());
   } else {
-    state.markKnown(Field::AutoBrake);
     if (widgets_.autoBrakeSwitch->isOn()) {
       app_.controller.ActivarAutoBrake();
     } else {
@@ -582,8 +581,7 @@ bool SportPage::valueChanged(QObject* object) {
 
 void SportPage::zoneChanged(int pedal, bool upper, int value) {
   const ZoneField& f = upper ? kUpperZones[pedal] : kLowerZones[pedal];
-  app_.controller.state.*f.field = value;
-  app_.controller.state.markKnown(f.known);
+  setSetting(app_.controller.state, f.known, value);
   (app_.controller.*f.send)();
   trace(f.traceLine, value);
   redrawBars();
@@ -591,10 +589,7 @@ void SportPage::zoneChanged(int pedal, bool upper, int value) {
 
 void SportPage::brakeStopChanged(int value) {
   ControllerState& state = app_.controller.state;
-  state.cheto = value;
-  state.chetoActive = value != kBrakeStopInactive ? 1 : 0;
-  state.markKnown(Field::Cheto);
-  state.markKnown(Field::ChetoActive);
+  setSetting(state, Field::Cheto, value);  // the brake stop in use unless 100
   app_.controller.MandarCheto();
   app_.controller.MandarChetoActivo();
   trace("SPORT-EV - value of brake upper dead zone is %d\n", value);
@@ -605,8 +600,7 @@ void SportPage::brakeStopChanged(int value) {
 void SportPage::letterChanged(int list, int index) {
   if (index < 0) return;
   const LetterListRole& role = kLetterLists[list];
-  app_.controller.state.*role.field = static_cast<uint8_t>(index);
-  app_.controller.state.markKnown(role.known);
+  setSetting(app_.controller.state, role.known, index);
   // The PRO page's Mas and Menos lists show the same letters.
   ProPageLinks& pro = shared_.links.pro;
   if (list == kListMas && pro.selectLetterMas) pro.selectLetterMas(index);
