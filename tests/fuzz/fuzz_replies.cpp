@@ -1,6 +1,7 @@
 // Controller replies. The first byte picks the query by its request code (any other value
-// picks one by index), the rest is what arrived. A reply either passes its frame check at the
-// query's length and is decoded, or it leaves the state exactly as it was.
+// picks one by index), the rest is what arrived. A reply is decoded only when it passes its
+// frame check at the query's length and every value lies in its field's range; otherwise it
+// leaves the state exactly as it was.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -22,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const tkb::ControllerState before = state;
   const bool applied = tkb::applyReply(spec->query, reply, state);
   const bool wellFormed = reply.size() == static_cast<size_t>(spec->replyBytes) && tkb::replyFramed(reply);
-  if (applied != wellFormed) std::abort();
+  if (applied && !wellFormed) std::abort();  // an unframed reply was decoded
+  if (applied && !state.known.hasAll(tkb::fieldsOf(spec->query))) std::abort();
   if (!applied && !(state == before)) std::abort();  // a refused reply changed the state
   return 0;
 }
