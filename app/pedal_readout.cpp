@@ -19,6 +19,20 @@ std::string valueText(int percent) { return "     " + std::to_string(percent) + 
 // picture by itself).
 std::uint8_t byteOf(int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); }
 
+// The update both pages send: the page's mode number, the brake upper zone, the page's brake
+// figure (limiter or stop) and the three pedal values, each as the byte the monitor reads.
+monitor::MonitorDatagram pageUpdate(const ControllerState& state, std::uint8_t mode, int cut,
+                                    int clutch, int brake, int throttle) {
+  monitor::PedalUpdate u;
+  u.mode = mode;
+  u.maxNumber = byteOf(state.brakeUpper);
+  u.cutNumber = static_cast<std::uint16_t>(cut);
+  u.clutch = byteOf(clutch);
+  u.brake = byteOf(brake);
+  u.throttle = byteOf(throttle);
+  return monitor::pedalUpdateDatagram(u);
+}
+
 const Curve& curveOf(const ControllerState& state, int pedal) {
   return pedal == kClutch ? state.clutchCurve : pedal == kBrake ? state.brakeCurve : state.throttleCurve;
 }
@@ -120,14 +134,8 @@ ProReadout PedalReadout::pro(const ControllerState& state, const PedalAxes& axes
 
   // The monitor shows the brake settings as values: unknown ones are never sent to it.
   if (state.proProfileActive && state.isKnown(Field::BrakeMax) && state.isKnown(Field::BrakeUpper)) {
-    monitor::PedalUpdate u;
-    u.mode = state.hasClutch ? 2 : 0;
-    u.maxNumber = byteOf(state.brakeUpper);
-    u.cutNumber = static_cast<std::uint16_t>(state.brakeMax);
-    u.clutch = byteOf(r.percent[kClutch]);
-    u.brake = byteOf(r.percent[kBrake]);
-    u.throttle = byteOf(r.percent[kThrottle]);
-    r.datagram = monitor::pedalUpdateDatagram(u);
+    r.datagram = pageUpdate(state, state.hasClutch ? 2 : 0, state.brakeMax, r.percent[kClutch],
+                            r.percent[kBrake], r.percent[kThrottle]);
   }
 
   const float clutch = state.hasClutch ? std::min(proPercent(axes.axis3), static_cast<float>(kBarMaximum)) : 0.0f;
@@ -183,14 +191,8 @@ CustomReadout PedalReadout::custom(const ControllerState& state, const PedalAxes
     r.output[p] = curveOutput(state, p, r.input[p]);
   }
   if (state.sportProfileActive && state.isKnown(Field::Cheto) && state.isKnown(Field::BrakeUpper)) {
-    monitor::PedalUpdate u;
-    u.mode = state.hasClutch ? 3 : 1;
-    u.maxNumber = byteOf(state.brakeUpper);
-    u.cutNumber = static_cast<std::uint16_t>(state.cheto);
-    u.clutch = byteOf(r.input[kClutch]);
-    u.brake = byteOf(AplicarCurva(state, kBrakeOnStop, r.input[kBrake]));
-    u.throttle = byteOf(r.input[kThrottle]);
-    r.datagram = monitor::pedalUpdateDatagram(u);
+    r.datagram = pageUpdate(state, state.hasClutch ? 3 : 1, state.cheto, r.input[kClutch],
+                            AplicarCurva(state, kBrakeOnStop, r.input[kBrake]), r.input[kThrottle]);
   }
 
   PressTracker& t = customBrake_;
