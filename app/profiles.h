@@ -11,11 +11,11 @@
 
 #include "app/app_config.h"
 #include "link/controller.h"
+#include "link/settings.h"
 
 namespace tkb {
 
 enum class ProfileKind { Pro, Sport };
-enum class CurvePedal { Clutch, Brake, Throttle };
 
 inline constexpr const char* kProfileFolder = "./tkb/";
 inline constexpr std::size_t kProfileValueBufferChars = 20;  // value keys: 19 characters read
@@ -47,11 +47,17 @@ class ProfileFileChooser {
   virtual std::optional<std::string> choose(const FileDialogRequest& request) = 0;
 };
 
+// The six dead zones, by pedal (0 clutch, 1 brake, 2 throttle): upper, lower.
 struct ZoneValues {
-  int clutchUpper = 0, clutchLower = 0;
-  int brakeUpper = 0, brakeLower = 0;
-  int throttleUpper = 0, throttleLower = 0;
+  std::array<std::array<int, 2>, kPedalCount> values{};
+  int upper(Pedal pedal) const { return values[pedalIndex(pedal)][0]; }
+  int lower(Pedal pedal) const { return values[pedalIndex(pedal)][1]; }
+  int& upper(Pedal pedal) { return values[pedalIndex(pedal)][0]; }
+  int& lower(Pedal pedal) { return values[pedalIndex(pedal)][1]; }
+  int of(Pedal pedal, bool isUpper) const { return isUpper ? upper(pedal) : lower(pedal); }
 };
+// The state's six zones.
+ZoneValues zonesOf(const ControllerState& state);
 
 // The page updates of a save or load. Called on the GUI thread, inside the operation.
 class ProfilePages {
@@ -71,8 +77,8 @@ class ProfilePages {
   // Both auto-brake switches (CUSTOM and PRO page), with their animation. Sends nothing.
   virtual void setAutoBrakeSwitches(bool on) = 0;
   // The eleven points of a CUSTOM page curve chart, and setting them (then redrawing).
-  virtual Curve chartPoints(CurvePedal pedal) const = 0;
-  virtual void setChartPoints(CurvePedal pedal, const Curve& points) = 0;
+  virtual Curve chartPoints(Pedal pedal) const = 0;
+  virtual void setChartPoints(Pedal pedal, const Curve& points) = 0;
   // CUSTOM mode became active: show the brake-stop indicator when brakeStopActive, else
   // hide it; the CUSTOM mode button highlighted, the PRO one normal.
   virtual void showCustomModeActive(bool brakeStopActive) = 0;
@@ -92,8 +98,8 @@ ProfilePathName profileNameFromPath(const std::string& path);
 // CUSTOM active and PRO inactive in the state, then B3 01, B5 01 and the curves (all three,
 // clutch, brake, throttle; or only one). The pages' mode buttons are their own business.
 void activateCustomMode(Controller& controller);
-void activateCustomMode(Controller& controller, CurvePedal onlyCurve);
-void sendCurve(Controller& controller, CurvePedal pedal);
+void activateCustomMode(Controller& controller, Pedal onlyCurve);
+void sendCurve(Controller& controller, Pedal pedal);
 
 // Why a profile file was not loaded. A file is loaded whole or not at all: nothing is sent
 // for a file that is not a regular file, cannot be read, is damaged, or holds a value outside

@@ -264,28 +264,18 @@ class StatePages : public tkb::ProfilePages {
   }
   void moveCustomMarkers(const tkb::ZoneValues&, int) override {}
   void setAutoBrakeSwitches(bool) override {}
-  tkb::Curve chartPoints(tkb::CurvePedal pedal) const override {
-    switch (pedal) {
-      case tkb::CurvePedal::Clutch: return c_.state.clutchCurve;
-      case tkb::CurvePedal::Brake: return c_.state.brakeCurve;
-      case tkb::CurvePedal::Throttle: break;
-    }
-    return c_.state.throttleCurve;
-  }
-  void setChartPoints(tkb::CurvePedal, const tkb::Curve&) override {}
+  tkb::Curve chartPoints(tkb::Pedal pedal) const override { return tkb::curveOf(c_.state, pedal); }
+  void setChartPoints(tkb::Pedal, const tkb::Curve&) override {}
   void showCustomModeActive(bool) override {}
 
  private:
   void sendZones(const tkb::ZoneValues& z) {
-    auto spin = [](int v) { return std::clamp(v, 0, 100); };
-    using tkb::Field;
-    const std::pair<Field, int> zones[] = {
-        {Field::ClutchUpper, z.clutchUpper}, {Field::ClutchLower, z.clutchLower},
-        {Field::BrakeUpper, z.brakeUpper},   {Field::BrakeLower, z.brakeLower},
-        {Field::ThrottleUpper, z.throttleUpper}, {Field::ThrottleLower, z.throttleLower}};
-    for (const auto& [field, value] : zones) {
-      tkb::setSetting(c_.state, field, spin(value));
-      tkb::findSetting(field)->send(c_);
+    for (tkb::Pedal pedal : tkb::kPedals) {
+      for (bool upper : {true, false}) {
+        const tkb::Setting& zone = tkb::zoneSetting(pedal, upper);
+        tkb::setSetting(c_.state, zone.field, std::clamp(z.of(pedal, upper), 0, 100));
+        zone.send(c_);
+      }
     }
   }
   Controller& c_;

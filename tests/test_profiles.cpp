@@ -84,9 +84,9 @@ class ScriptedChooser : public ProfileFileChooser {
 };
 
 std::string zonesText(const ZoneValues& z) {
-  return std::to_string(z.clutchUpper) + "," + std::to_string(z.clutchLower) + "," +
-         std::to_string(z.brakeUpper) + "," + std::to_string(z.brakeLower) + "," +
-         std::to_string(z.throttleUpper) + "," + std::to_string(z.throttleLower);
+  std::string out;
+  for (Pedal p : kPedals) out += (out.empty() ? "" : ",") + std::to_string(z.upper(p)) + "," + std::to_string(z.lower(p));
+  return out;
 }
 
 std::string curveText(const Curve& c) {
@@ -107,8 +107,8 @@ class RecordingPages : public ProfilePages {
     calls.push_back("markers " + zonesText(z) + " stop " + std::to_string(stop));
   }
   void setAutoBrakeSwitches(bool on) override { calls.push_back(on ? "autobrake on" : "autobrake off"); }
-  Curve chartPoints(CurvePedal pedal) const override { return charts[static_cast<int>(pedal)]; }
-  void setChartPoints(CurvePedal pedal, const Curve& points) override {
+  Curve chartPoints(Pedal pedal) const override { return charts[static_cast<int>(pedal)]; }
+  void setChartPoints(Pedal pedal, const Curve& points) override {
     charts[static_cast<int>(pedal)] = points;
     calls.push_back("chart " + std::to_string(static_cast<int>(pedal)) + " " + curveText(points));
   }
@@ -536,7 +536,7 @@ TEST(ActivateCustomMode, OnePedalSendsOnlyItsCurve) {
   ASSERT_TRUE(link.connect());
   link.controller.state.brakeCurve = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
   link.controller.state.known = FieldSet::all();
-  activateCustomMode(link.controller, CurvePedal::Brake);
+  activateCustomMode(link.controller, Pedal::Brake);
   const std::vector<Bytes> expected = {encodeValueFrame(value::kConfigZonas, 1),
                                        encodeValueFrame(value::kConfigSportActivado, 1),
                                        encodeCurveFrame(block::kCurvaFreno, link.controller.state.brakeCurve)};

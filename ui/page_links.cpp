@@ -47,11 +47,11 @@ class SharedPages::LinkedProfilePages : public ProfilePages {
     if (links_.custom.setAutoBrakeSwitch) links_.custom.setAutoBrakeSwitch(on);
     if (links_.pro.setAutoBrakeSwitch) links_.pro.setAutoBrakeSwitch(on);
   }
-  Curve chartPoints(CurvePedal pedal) const override {
-    return links_.custom.chartPoints ? links_.custom.chartPoints(static_cast<int>(pedal)) : Curve{};
+  Curve chartPoints(Pedal pedal) const override {
+    return links_.custom.chartPoints ? links_.custom.chartPoints(pedalIndex(pedal)) : Curve{};
   }
-  void setChartPoints(CurvePedal pedal, const Curve& points) override {
-    if (links_.custom.setChartPoints) links_.custom.setChartPoints(static_cast<int>(pedal), points);
+  void setChartPoints(Pedal pedal, const Curve& points) override {
+    if (links_.custom.setChartPoints) links_.custom.setChartPoints(pedalIndex(pedal), points);
   }
   void showCustomModeActive(bool brakeStopActive) override {
     if (links_.custom.showCustomModeActive) links_.custom.showCustomModeActive(brakeStopActive);

@@ -10,14 +10,17 @@
 #include "app/pedal_readout.h"
 #include "app/profiles.h"
 #include "link/controller_state.h"
+#include "link/settings.h"
 
 
 namespace tkb::ui {
 
 class Application;
 
-// Pedal numbering of the pages: 0 clutch, 1 brake, 2 throttle.
-enum PagePedal { kClutchPedal = 0, kBrakePedal = 1, kThrottlePedal = 2 };
+// The pages' per-pedal widgets stand in arrays indexed by the pedal's number.
+inline constexpr int kClutchPedal = pedalIndex(Pedal::Clutch);
+inline constexpr int kBrakePedal = pedalIndex(Pedal::Brake);
+inline constexpr int kThrottlePedal = pedalIndex(Pedal::Throttle);
 
 struct ProPageLinks {
   // The six dead-zone spin boxes through the set helper that always runs the page's

@@ -66,10 +66,6 @@ void showZoneBox(ValueBox* box, bool known, int value) {
     box->showUnknown();
   }
 }
-
-constexpr Field kZoneFields[3][2] = {{Field::ClutchUpper, Field::ClutchLower},
-                                     {Field::BrakeUpper, Field::BrakeLower},
-                                     {Field::ThrottleUpper, Field::ThrottleLower}};
 }  // namespace
 
 int proColumnX(int pedal, bool zonesEnabled, bool hasClutch) {
@@ -488,10 +484,9 @@ void ProPage::resetZonesPro() {
 }
 
 void ProPage::showZones(const ZoneValues& z) {
-  const int values[3][2] = {{z.clutchUpper, z.clutchLower}, {z.brakeUpper, z.brakeLower}, {z.throttleUpper, z.throttleLower}};
-  for (int p = 0; p < 3; ++p) {
-    zones[p].upper->set(std::clamp(values[p][0], 0, 100));
-    zones[p].lower->set(std::clamp(values[p][1], 0, 100));
+  for (Pedal pedal : kPedals) {
+    zones[pedalIndex(pedal)].upper->set(std::clamp(z.upper(pedal), 0, 100));
+    zones[pedalIndex(pedal)].lower->set(std::clamp(z.lower(pedal), 0, 100));
   }
   for (auto& labels : scaleLabels)
     for (QLabel* l : labels)
@@ -501,10 +496,12 @@ void ProPage::showZones(const ZoneValues& z) {
 void ProPage::showZonesFromState() {
   if (page == nullptr) return;  // the page was not built
   const ControllerState& s = app_.controller.state;
-  const int values[3][2] = {{s.clutchUpper, s.clutchLower}, {s.brakeUpper, s.brakeLower}, {s.throttleUpper, s.throttleLower}};
-  for (int p = 0; p < 3; ++p) {
-    showZoneBox(zones[p].upper, s.isKnown(kZoneFields[p][0]), values[p][0]);
-    showZoneBox(zones[p].lower, s.isKnown(kZoneFields[p][1]), values[p][1]);
+  for (Pedal pedal : kPedals) {
+    for (bool upper : {true, false}) {
+      const Setting& zone = zoneSetting(pedal, upper);
+      showZoneBox(upper ? zones[pedalIndex(pedal)].upper : zones[pedalIndex(pedal)].lower, s.isKnown(zone.field),
+                  zone.get(s));
+    }
   }
   for (auto& labels : scaleLabels)
     for (QLabel* l : labels)
@@ -518,15 +515,9 @@ void ProPage::zoneChanged(int pedal, bool upper, int value) {
                                            {"brake Lower", "Brake upper"},
                                            {"Accelerator Lower", "Accelerator upper"}};
   // The value on the box is the driver's (or one the controller reported): known from now.
-  setSetting(s, kZoneFields[pedal][upper ? 0 : 1], value);
-  switch (pedal * 2 + (upper ? 1 : 0)) {
-    case 0: c.MandarDatosZonaInferiorEmbrague(); break;
-    case 1: c.MandarDatosZonaSuperiorEmbrague(); break;
-    case 2: c.MandarDatosZonaInferiorFreno(); break;
-    case 3: c.MandarDatosZonaSuperiorFreno(); break;
-    case 4: c.MandarDatosZonaInferiorAcelerador(); break;
-    default: c.MandarDatosZonaSuperiorAcelerador(); break;
-  }
+  const Setting& zone = zoneSetting(static_cast<Pedal>(pedal), upper);
+  setSetting(s, zone.field, value);
+  zone.send(c);
   QFrame* marker = upper ? zones[pedal].upperMarker : zones[pedal].lowerMarker;
   marker->move(0, kBarTop + kBarHeight - 1 - 2 * value);
   ActualizarBarras();

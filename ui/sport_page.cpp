@@ -17,7 +17,6 @@ namespace tkb::ui {
 
 namespace {
 
-constexpr int kPedalCount = 3;
 constexpr int kZoneMax = 100;
 constexpr int kLetterEntries = 6;
 
@@ -53,28 +52,15 @@ constexpr const char* kHistoryIdle = "     --";
 constexpr int kPageButtonW = 130, kPageButtonH = 40, kPageButtonGap = 20;
 constexpr int kCloseFromRight = 60, kPageButtonsFromBottom = 10;
 
-struct ZoneField {
-  Field known;
-  int ControllerState::*field;
-  void (Controller::*send)();
-  const char* traceLine;
+// The trace line of a zone change, by pedal: upper, lower.
+const char* const kZoneTraceLines[kPedalCount][2] = {
+    {"\nSPORT-EV - value of clutch upper dead zone is %d\n", "SPORT-EV - value of clutch Lower dead zone is %d\n"},
+    {"SPORT-EV - value of brake maximum force is %d\n", "SPORT-EV - value of brake Lower dead zone is %d\n"},
+    {"SPORT-EV - value of Accelerator upper dead zone is %d\n", "SPORT-EV - value of Accelerator Lower dead zone is %d\n"},
 };
-const ZoneField kUpperZones[kPedalCount] = {
-    {Field::ClutchUpper, &ControllerState::clutchUpper, &Controller::MandarDatosZonaSuperiorEmbrague,
-     "\nSPORT-EV - value of clutch upper dead zone is %d\n"},
-    {Field::BrakeUpper, &ControllerState::brakeUpper, &Controller::MandarDatosZonaSuperiorFreno,
-     "SPORT-EV - value of brake maximum force is %d\n"},
-    {Field::ThrottleUpper, &ControllerState::throttleUpper, &Controller::MandarDatosZonaSuperiorAcelerador,
-     "SPORT-EV - value of Accelerator upper dead zone is %d\n"},
-};
-const ZoneField kLowerZones[kPedalCount] = {
-    {Field::ClutchLower, &ControllerState::clutchLower, &Controller::MandarDatosZonaInferiorEmbrague,
-     "SPORT-EV - value of clutch Lower dead zone is %d\n"},
-    {Field::BrakeLower, &ControllerState::brakeLower, &Controller::MandarDatosZonaInferiorFreno,
-     "SPORT-EV - value of brake Lower dead zone is %d\n"},
-    {Field::ThrottleLower, &ControllerState::throttleLower, &Controller::MandarDatosZonaInferiorAcelerador,
-     "SPORT-EV - value of Accelerator Lower dead zone is %d\n"},
-};
+
+Pedal pedalAt(int index) { return static_cast<Pedal>(index); }
+const Setting& zoneRow(int pedal, bool upper) { return zoneSetting(pedalAt(pedal), upper); }
 
 // The four key-letter lists of CUSTOM mode; the index of the chosen entry is the value.
 struct LetterListRole {
@@ -101,23 +87,12 @@ const char* const kAutoBreakEntries[] = {"M+C+k", "M+C+l", "M+C+p"};
 const LabelRole kTitleRoles[kPedalCount] = {LabelRole::CustomClutchTitle, LabelRole::CustomBrakeTitle,
                                             LabelRole::CustomThrottleTitle};
 
-struct CurveRead {
-  Field known;
-  Query query;
-  const char* line;
-  Curve ControllerState::*curve;
-};
-const CurveRead kCurveReads[kPedalCount] = {
-    {Field::ClutchCurve, Query::ClutchCurve, "\nLeemos curvas Embrague -> ", &ControllerState::clutchCurve},
-    {Field::BrakeCurve, Query::BrakeCurve, "\nLeemos curvas Freno -> ", &ControllerState::brakeCurve},
-    {Field::ThrottleCurve, Query::ThrottleCurve, "\nLeemos curvas Acelerador -> ", &ControllerState::throttleCurve},
-};
+// The trace line of a curve read back, by pedal.
+const char* const kCurveReadLines[kPedalCount] = {"\nLeemos curvas Embrague -> ", "\nLeemos curvas Freno -> ",
+                                                  "\nLeemos curvas Acelerador -> "};
 
-Curve& stateCurve(ControllerState& state, int pedal) { return state.*kCurveReads[pedal].curve; }
-
-ZoneValues zonesOf(const ControllerState& s) {
-  return {s.clutchUpper, s.clutchLower, s.brakeUpper, s.brakeLower, s.throttleUpper, s.throttleLower};
-}
+Curve& stateCurve(ControllerState& state, int pedal) { return curveOf(state, pedalAt(pedal)); }
+Field curveField(int pedal) { return curveSetting(pedalAt(pedal)).field; }
 // A box shows the controller's value, or nothing while that is not known.
 void showBox(ValueBox* box, bool known, int value) {
   if (known) {
@@ -133,12 +108,7 @@ int letterEntry(const ControllerState& state, const LetterListRole& role) {
   return std::clamp<int>(state.*role.field, 0, kLetterEntries - 1);
 }
 
-int zoneOf(const ZoneValues& z, int pedal, bool upper) {
-  const int values[kPedalCount][2] = {{z.clutchLower, z.clutchUpper},
-                                      {z.brakeLower, z.brakeUpper},
-                                      {z.throttleLower, z.throttleUpper}};
-  return values[pedal][upper ? 1 : 0];
-}
+int zoneOf(const ZoneValues& z, int pedal, bool upper) { return z.of(pedalAt(pedal), upper); }
 
 int panelX(bool hasClutch, int pedal) {
   const int offset = hasClutch ? kPanelCentreWithClutch[pedal] : kPanelCentreWithoutClutch[pedal];
@@ -580,10 +550,10 @@ bool SportPage::valueChanged(QObject* object) {
 }
 
 void SportPage::zoneChanged(int pedal, bool upper, int value) {
-  const ZoneField& f = upper ? kUpperZones[pedal] : kLowerZones[pedal];
-  setSetting(app_.controller.state, f.known, value);
-  (app_.controller.*f.send)();
-  trace(f.traceLine, value);
+  const Setting& zone = zoneRow(pedal, upper);
+  setSetting(app_.controller.state, zone.field, value);
+  zone.send(app_.controller);
+  trace(kZoneTraceLines[pedal][upper ? 0 : 1], value);
   redrawBars();
 }
 
@@ -664,13 +634,13 @@ void SportPage::defaultPedal(int pedal) {
   trace("Default button (%d) pressed SPORT -- Inicio\n", pedal);
   ControllerState& state = app_.controller.state;
   const SportPedalPanel& p = widgets_.pedals[pedal];
-  showBox(p.upper, state.isKnown(kUpperZones[pedal].known), state.*kUpperZones[pedal].field);
-  showBox(p.lower, state.isKnown(kLowerZones[pedal].known), state.*kLowerZones[pedal].field);
+  showBox(p.upper, state.isKnown(zoneRow(pedal, true).field), zoneRow(pedal, true).get(state));
+  showBox(p.lower, state.isKnown(zoneRow(pedal, false).field), zoneRow(pedal, false).get(state));
   p.upperMarker->move(kZoneMarkerX, upperMarkerY(p.upper->value()));
   p.lowerMarker->move(kZoneMarkerX, lowerMarkerY(p.lower->value()));
   p.chart->setCurve(defaultCurve());
   stateCurve(state, pedal) = defaultCurve();
-  state.markKnown(kCurveReads[pedal].known);  // the driver chose the straight line
+  state.markKnown(curveField(pedal));  // the driver chose the straight line
   activateCustom(pedal);
   trace("\nDefault button (%d) pressed SPORT -- Final\n", pedal);
 }
@@ -681,8 +651,8 @@ void SportPage::defaultAll() {
   const ControllerState& state = app_.controller.state;
   const ZoneValues zones = zonesOf(state);
   for (int pedal = 0; pedal < kPedalCount; ++pedal) {
-    showBox(widgets_.pedals[pedal].upper, state.isKnown(kUpperZones[pedal].known), zoneOf(zones, pedal, true));
-    showBox(widgets_.pedals[pedal].lower, state.isKnown(kLowerZones[pedal].known), zoneOf(zones, pedal, false));
+    showBox(widgets_.pedals[pedal].upper, state.isKnown(zoneRow(pedal, true).field), zoneOf(zones, pedal, true));
+    showBox(widgets_.pedals[pedal].lower, state.isKnown(zoneRow(pedal, false).field), zoneOf(zones, pedal, false));
   }
   moveMarkers(zones, widgets_.brakeStop->value());
   for (SportPedalPanel& p : widgets_.pedals) p.chart->setCurve(defaultCurve());
@@ -699,7 +669,7 @@ void SportPage::applySettings() {
 
 void SportPage::activateCustom(std::optional<int> onlyPedal) {
   if (onlyPedal) {
-    activateCustomMode(app_.controller, static_cast<CurvePedal>(*onlyPedal));
+    activateCustomMode(app_.controller, pedalAt(*onlyPedal));
   } else {
     activateCustomMode(app_.controller);
   }
@@ -757,8 +727,8 @@ void SportPage::showStateZones() {
   const ControllerState& state = app_.controller.state;
   const ZoneValues zones = zonesOf(state);
   for (int pedal = 0; pedal < kPedalCount; ++pedal) {
-    showBox(widgets_.pedals[pedal].upper, state.isKnown(kUpperZones[pedal].known), zoneOf(zones, pedal, true));
-    showBox(widgets_.pedals[pedal].lower, state.isKnown(kLowerZones[pedal].known), zoneOf(zones, pedal, false));
+    showBox(widgets_.pedals[pedal].upper, state.isKnown(zoneRow(pedal, true).field), zoneOf(zones, pedal, true));
+    showBox(widgets_.pedals[pedal].lower, state.isKnown(zoneRow(pedal, false).field), zoneOf(zones, pedal, false));
   }
   showBox(widgets_.brakeStop, state.isKnown(Field::Cheto), state.cheto);
   moveMarkers(zones, state.cheto);
@@ -770,7 +740,7 @@ void SportPage::showCurvesFromState() {
   ControllerState& state = app_.controller.state;
   for (int pedal = 0; pedal < kPedalCount; ++pedal) {
     CurveChart* chart = widgets_.pedals[pedal].chart;
-    if (state.isKnown(kCurveReads[pedal].known)) {
+    if (state.isKnown(curveField(pedal))) {
       chart->setCurve(stateCurve(state, pedal));
     } else {
       chart->clearCurve();  // no curve rather than one the controller does not hold
@@ -815,10 +785,10 @@ void SportPage::closePage() {
 // What the controller really holds goes into the state and the charts.
 void SportPage::readCurvesBack() {
   ControllerState& state = app_.controller.state;
-  for (const CurveRead& r : kCurveReads) {
-    app_.controller.query(r.query);
-    trace("%s", r.line);
-    const Curve& curve = state.*r.curve;
+  for (Pedal pedal : kPedals) {
+    app_.controller.query(*curveSetting(pedal).query);
+    trace("%s", kCurveReadLines[pedalIndex(pedal)]);
+    const Curve& curve = curveOf(state, pedal);
     for (int i = 0; i < kCurvePoints; ++i) trace("\n\tDato %d -> %d", i, curve[i]);
   }
   showCurvesFromState();
@@ -870,7 +840,7 @@ void SportPage::sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint 
     // The state's curve is what the release sends: it takes the whole chart, so that a
     // chart reset by DEFAULT ALL goes out as drawn.
     stateCurve(state, pedal) = chart->curve();
-    state.markKnown(kCurveReads[pedal].known);
+    state.markKnown(curveField(pedal));
     return;
   }
   if (pedal < 0) {
@@ -881,7 +851,7 @@ void SportPage::sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint 
   const SportPedalPanel& p = widgets_.pedals[pedal];
   p.readoutX->setText(kReadoutBlank);
   p.readoutY->setText(kReadoutBlank);
-  sendCurve(app_.controller, static_cast<CurvePedal>(pedal));
+  sendCurve(app_.controller, pedalAt(pedal));
   state.sportProfileLoaded = true;
   app_.controller.MandarDatosConfigSportCargado();
 }

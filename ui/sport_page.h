@@ -30,7 +30,6 @@ class Led;
 
 inline constexpr int kSportPanelWidth = 263, kSportPanelHeight = 500;
 inline constexpr int kBrakeHistoryEntries = 10;
-inline constexpr int kBrakeStopInactive = 100;
 inline constexpr const char* kReadoutBlank = "               ";  // 15 blanks
 
 // Where each chart's plotting area starts on the window, by pedal (0 clutch, 1 brake,

@@ -28,8 +28,8 @@ class NoPages : public tkb::ProfilePages {
   void showCustomZones(const tkb::ZoneValues&, int) override {}
   void moveCustomMarkers(const tkb::ZoneValues&, int) override {}
   void setAutoBrakeSwitches(bool) override {}
-  tkb::Curve chartPoints(tkb::CurvePedal) const override { return {}; }
-  void setChartPoints(tkb::CurvePedal, const tkb::Curve&) override {}
+  tkb::Curve chartPoints(tkb::Pedal) const override { return {}; }
+  void setChartPoints(tkb::Pedal, const tkb::Curve&) override {}
   void showCustomModeActive(bool) override {}
 };
 
