@@ -79,27 +79,6 @@ ProfilePathName profileNameFromPath(const std::string& path) {
   return result;
 }
 
-void sendCurve(Controller& controller, Pedal pedal) { curveSetting(pedal).send(controller); }
-
-namespace {
-void activateCustomFlags(Controller& controller) {
-  setSetting(controller.state, Field::ZonesEnabled, 1);
-  setSetting(controller.state, Field::SportProfileActive, 1);
-  controller.MandarDatosConfigZonas();
-  controller.MandarDatosConfigSportActivado();
-}
-}  // namespace
-
-void activateCustomMode(Controller& controller) {
-  activateCustomFlags(controller);
-  for (Pedal pedal : kPedals) sendCurve(controller, pedal);
-}
-
-void activateCustomMode(Controller& controller, Pedal onlyCurve) {
-  activateCustomFlags(controller);
-  sendCurve(controller, onlyCurve);
-}
-
 std::string Profiles::NombreDePerfil(const std::string& path, bool withTrace) {
   const ProfilePathName parts = profileNameFromPath(path);
   perfilActual_ = parts.perfil;
@@ -301,8 +280,9 @@ std::optional<ProfileRefusal> Profiles::CargarPerfilPro() {
     state = loaded;
     ZoneValues shown = zonesOf(state);
     if (state.brakeMax == 0) shown.upper(Pedal::Brake) = 0;
-    pages_.showProZones(shown);
-    pages_.showCustomZones(zonesOf(state), state.cheto);
+    ops_.setZones(ZonePage::Pro, shown.values);
+    sendCustomZones();
+    pages_.showLoad(ProfileKind::Pro, true);
   }
   trace("%s", kClosing);
   return std::nullopt;
@@ -312,49 +292,41 @@ std::optional<ProfileRefusal> Profiles::CargarPerfilSport() {
   trace("\nCargar button pressed SPORT -- Inicio\n");
   constexpr const char* kClosing = "\nCargar button pressed SPORT -- Final\n";
   ControllerState& state = controller_.state;
-  if (const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Sport, false))) {
+  const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Sport, false));
+  const bool loadedFile = path.has_value();
+  if (path) {
     ControllerState loaded = state;
     if (auto refusal = readProfileFile(*path, ProfileKind::Sport, loaded)) return refuse(*refusal, kClosing);
     // The name goes to the controller only; PerfilActual keeps the last PRO or save name.
     const std::string name = profileNameFromPath(*path).name;
     applyNaming(ProfileKind::Sport, name);
-    // The curves reach the state through the charts, below.
-    Curve curves[kPedalCount];
-    for (Pedal pedal : kPedals) {
-      curves[pedalIndex(pedal)] = curveOf(loaded, pedal);
-      curveOf(loaded, pedal) = curveOf(state, pedal);
-      loaded.known.remove(curveSetting(pedal).field);
-    }
     loaded.proProfileName = state.proProfileName;
     loaded.sportProfileName = state.sportProfileName;
     const FieldSet before = state.known;
     state = loaded;
     state.known.add(before);
 
-    const bool autoBrakeOn = state.autoBrake != 0;
-    pages_.setAutoBrakeSwitches(autoBrakeOn);
-    autoBrakeOn ? controller_.ActivarAutoBrake() : controller_.DesactivarAutoBrake();
-
-    for (Pedal pedal : kPedals) pages_.setChartPoints(pedal, curves[pedalIndex(pedal)]);
-
+    ops_.setAutoBrake(state.autoBrake != 0);
     const bool customWasActive = state.sportProfileActive;
-    pages_.showCustomZones(zonesOf(state), state.cheto);
-    pages_.showProZones(zonesOf(state));
-    pages_.moveCustomMarkers(zonesOf(state), state.cheto);
-    for (Pedal pedal : kPedals) setCurve(state, curveSetting(pedal).field, curves[pedalIndex(pedal)]);
-
+    sendCustomZones();
+    ops_.setZones(ZonePage::Pro, zonesOf(state).values);
     // The CUSTOM page sends its brake stop only while CUSTOM is active; the load is about
     // to make it active, and it must not run with the controller's old brake stop.
-    if (!customWasActive) {
-      controller_.MandarCheto();
-      controller_.MandarChetoActivo();
-    }
+    if (!customWasActive) findSetting(Field::Cheto)->send(controller_);
   }
   // Loaded or not, the load leaves the controller in CUSTOM mode with the curves sent.
-  activateCustomMode(controller_);
-  pages_.showCustomModeActive(state.chetoActive != 0);
+  ops_.activateCustom();
+  pages_.showLoad(ProfileKind::Sport, loadedFile);
   trace("%s", kClosing);
   return std::nullopt;
+}
+
+void Profiles::sendCustomZones() {
+  const ControllerState& state = controller_.state;
+  if (!state.sportProfileActive) return;
+  ops_.setZones(ZonePage::Custom, zonesOf(state).values);
+  // A brake stop the controller never reported is not made up.
+  if (state.isKnown(Field::Cheto)) ops_.setBrakeStop(state.cheto);
 }
 
 void Profiles::recordActiveProfile(const std::string& basePath) const {

@@ -131,6 +131,12 @@ bool inRange(Field field, int value) {
   return s == nullptr || (value >= s->min && value <= s->max);
 }
 
+Curve straightCurve() {
+  Curve c{};
+  for (int k = 0; k < kCurvePoints; ++k) c[k] = k * kPercentMax / (kCurvePoints - 1);
+  return c;
+}
+
 bool curveInRange(const Curve& curve) {
   for (int point : curve)
     if (point < 0 || point > kPercentMax) return false;

@@ -58,6 +58,9 @@ const Setting& curveSetting(Pedal pedal);
 // The state's zone value of a pedal.
 int zoneValue(const ControllerState& state, Pedal pedal, bool upper);
 
+// The curve of a pedal that changes nothing: 0, 10, ... 100.
+Curve straightCurve();
+
 // Whether a value lies in its field's range; fields without a row take any value.
 bool inRange(Field field, int value);
 // Every point of a curve in range.

@@ -130,13 +130,12 @@ class SportPage {
   void defaultPedal(int pedal);
   void defaultAll();
   void applySettings();
-  void activateCustom(std::optional<int> onlyPedal);
   void showCustomModeActive(bool brakeStopActive);
   void showBrakeStopIndicator(bool active);
   void redrawBars();
 
   // What the links and hooks do.
-  void showZones(const ZoneValues& zones, int brakeStop);
+  void showLoad(ProfileKind kind, bool loaded);
   void moveMarkers(const ZoneValues& zones, int brakeStop);
   void showStateZones();
   void showCurvesFromState();
