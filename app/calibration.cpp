@@ -101,7 +101,7 @@ void CalibrationWizard::resume() {
   view_.zoneAreaShown();
   c_.SetInicializarZonasPedales();
   for (Query q : {Query::BrakeMaxAfterCalibration, Query::ClutchZones, Query::BrakeZones, Query::ThrottleZones})
-    c_.query(q);
+    if (!c_.query(q)) ++failedReads_;
   // The new brake limit becomes the brake's upper zone only when it was read.
   if (s.isKnown(Field::BrakeMax)) {
     s.brakeUpper = s.brakeMax;
@@ -161,7 +161,7 @@ CalibrationPause CalibrationWizard::save() {
   if (state_ != State::Calibrated) return {};
   trace("\nSave PRO calibration pressed - Inicio");
   view_.calibrationEnding();
-  c_.query(Query::CalibrationReadings);
+  failedReads_ = c_.query(Query::CalibrationReadings) ? 0 : 1;
   if (UsageLog* l = log()) l->calibrationSaved(c_.state.calibrationReadings);
   c_.SetPedalesGuardar();
   state_ = State::Storing;

@@ -104,6 +104,9 @@ class CalibrationWizard {
   void close();
   // The rest of CALIBRATE or SAVE once its pause is over.
   void resume();
+  // How many of the last SAVE's queries (readings, brake limit, zones) got no valid reply:
+  // what they should have read stayed as it was.
+  int failedReads() const { return failedReads_; }
 
  private:
   void zonesPro(bool on);
@@ -114,6 +117,7 @@ class CalibrationWizard {
   CalibrationView& view_;
   CalibrationHooks hooks_;
   State state_ = State::Idle;
+  int failedReads_ = 0;
 };
 
 const char* calibrationStateName(CalibrationWizard::State state);
