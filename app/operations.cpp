@@ -27,6 +27,15 @@ const char* const kCustomZoneLines[kPedalCount][2] = {
 
 }  // namespace
 
+void traceZoneChange(ZonePage page, Pedal pedal, bool upper, int value) {
+  const int i = pedalIndex(pedal), u = upper ? 1 : 0;
+  if (page == ZonePage::Pro) {
+    trace("\nPRO-EV - value of %s dead zone is %d\n", kProZoneNames[i][u], value);
+  } else {
+    trace(kCustomZoneLines[i][u], value);
+  }
+}
+
 bool zoneStepAllowed(Pedal pedal, bool upper, bool plus, int upperValue, int lowerValue, int brakeMax) {
   if (upper && plus) return upperValue <= kZoneMax - 1;
   if (!upper && !plus) return lowerValue >= 1;
@@ -103,12 +112,7 @@ bool Operations::setZone(ZonePage page, Pedal pedal, bool upper, int value) {
   // The value is the driver's (or one the controller reported): known from now.
   if (!setSetting(c_.state, zone.field, value)) return false;
   zone.send(c_);
-  const int i = pedalIndex(pedal), u = upper ? 1 : 0;
-  if (page == ZonePage::Pro) {
-    trace("\nPRO-EV - value of %s dead zone is %d\n", kProZoneNames[i][u], value);
-  } else {
-    trace(kCustomZoneLines[i][u], value);
-  }
+  traceZoneChange(page, pedal, upper, value);
   return true;
 }
 

@@ -25,6 +25,9 @@ std::optional<int> customZoneStep(bool upper, int delta, int upperValue, int low
 // The brake stop steps within 0..100.
 int brakeStopStep(int value, int delta);
 
+// The trace line of a zone value a page set (and setZone sent).
+void traceZoneChange(ZonePage page, Pedal pedal, bool upper, int value);
+
 class Operations {
  public:
   explicit Operations(Controller& controller) : c_(controller) {}
