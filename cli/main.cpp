@@ -7,6 +7,10 @@
 //                                 (.tks) profile, and name it on the controller
 //   tkb-cli profile load FILE     load a profile: the state, the commands the pages send
 //                                 for it and the naming, as the LOAD buttons do
+//   tkb-cli calibrate             the PRO calibration, guided on the terminal: each step's
+//                                 instruction, Enter when done; q or the end of input cancels
+//                                 (the controller keeps its old points); at the end the
+//                                 points are stored and the new brake limit and zones printed
 //   tkb-cli firmware status       the firmware version, whether it needs the update, and
 //                                 whether the image is there
 //   tkb-cli firmware update [--image FILE]
@@ -14,7 +18,8 @@
 //                                 standard error; status 0 only with firmware 7.06 or later
 // Exit status: 0 every exchange the command needed succeeded, 1 no controller, 2 bad input
 // (arguments, a profile refused), 3 the controller stopped answering (the failed queries are
-// named), 4 old firmware (probe), 5 the firmware update failed.
+// named), 4 old firmware (probe), 5 the firmware update failed, 6 the calibration was
+// cancelled.
 //   tkb-cli doctor                what the pedal set needs on this computer, each problem
 //                                 with its fix; exit status 0 when nothing is wrong
 // Trace lines of the link go to standard error so that standard output stays parseable.
@@ -25,7 +30,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -33,15 +40,18 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app_config.h"
+#include "app/calibration.h"
 #include "app/firmware_settings.h"
 #include "app/doctor.h"
 #include "app/install_layout.h"
 #include "app/profiles.h"
 #include "app/startup_reads.h"
 #include "link/firmware_update.h"
+#include "link/pedal_input.h"
 #include "link/probe.h"
 #include "link/settings.h"
 #include "link/trace.h"
@@ -56,6 +66,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitNotAnswering = 3;
 constexpr int kExitOldFirmware = 4;
 constexpr int kExitUpdateFailed = 5;
+constexpr int kExitCancelled = 6;
 
 // A message of tkb-cli's own, on a line of its own: the trace lines before it end without
 // a line break.
@@ -78,6 +89,7 @@ void usage(FILE* out = stderr) {
                "       tkb-cli [--passes N] dump\n"
                "       tkb-cli [--passes N] set FIELD VALUE...\n"
                "       tkb-cli [--passes N] profile save|load FILE.tkb|FILE.tks\n"
+               "       tkb-cli [--passes N] calibrate\n"
                "       tkb-cli [--passes N] firmware status\n"
                "       tkb-cli [--passes N] firmware update [--image FILE.hex]\n"
                "       tkb-cli doctor\n"
@@ -454,6 +466,107 @@ const char* stageText(tkb::FirmwareStage stage) {
   return "";
 }
 
+// ---- calibrate ---------------------------------------------------------------------------
+
+// The wizard's instructions on the terminal.
+class TerminalSteps : public tkb::CalibrationView {
+ public:
+  void stepShown(int step) override {
+    static const char* const kSteps[] = {
+        "",
+        "Press the throttle fully, hold it and press Enter.",
+        "Press the brake where you want your maximum brake to be, hold it and press Enter.",
+        "Press the clutch fully, hold it and press Enter.",
+        "The pedals are calibrated: check them, then press Enter to save the calibration.",
+    };
+    if (step >= 1 && step <= 4) say(kSteps[step]);
+  }
+  static void say(const char* text) {
+    std::printf("%s\n", text);
+    std::fflush(stdout);
+  }
+};
+
+// SIGINT and SIGTERM end the wait for Enter: the calibration is cancelled as with q, so
+// the controller never stays with half-taken points.
+std::atomic<bool> gCancel{false};
+void onCancelSignal(int) { gCancel = true; }
+
+// One answer of the driver: false for q, the end of input or a stop signal.
+bool driverGoesOn() {
+  if (gCancel) return false;
+  char line[256];
+  if (std::fgets(line, sizeof line, stdin) == nullptr || gCancel) return false;
+  std::string answer(line);
+  while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) answer.pop_back();
+  return answer != "q" && answer != "Q";
+}
+
+void pauseFor(tkb::CalibrationPause pause) {
+  if (pause) std::this_thread::sleep_for(std::chrono::milliseconds(pause.ms));
+}
+
+int runCalibrate(Controller& controller) {
+  // What the wizard starts from: the zones it sends back and the brake limit it replaces.
+  const tkb::ReadReport report = tkb::readConfiguration(controller);
+  if (!report.ok()) {
+    message("tkb-cli calibrate: the controller stopped answering (%s); nothing sent", report.describe().c_str());
+    return kExitNotAnswering;
+  }
+  struct sigaction action {};
+  action.sa_handler = onCancelSignal;  // no SA_RESTART: the read of the answer ends
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  const tkb::InstallLayout layout = tkb::detectInstallLayout();
+  const std::string base = baseFolder(layout);
+  ::mkdir((base + "/opt").c_str(), 0755);
+  TerminalSteps steps;
+  tkb::CalibrationHooks hooks;
+  hooks.resetJoystick = [] { tkb::resetJoystickCalibration(); };
+  hooks.basePath = [base] { return base; };
+  tkb::CalibrationWizard wizard(controller, steps, hooks);
+  auto cancelled = [&wizard] {
+    wizard.cancel();
+    TerminalSteps::say("Calibration cancelled: the pedals keep their previous calibration.");
+    return kExitCancelled;
+  };
+
+  TerminalSteps::say("Calibrating the pedals; q cancels at any step.");
+  TerminalSteps::say("Do not press any pedal and press Enter.");
+  if (!driverGoesOn()) return cancelled();
+  controller.beginAction();
+  const tkb::CalibrationPause settle = wizard.calibrate();
+  pauseFor(settle);
+  wizard.resume();
+  while (wizard.state() != tkb::CalibrationWizard::State::Calibrated) {
+    if (!driverGoesOn()) return cancelled();
+    controller.beginAction();
+    wizard.next();
+  }
+  if (!driverGoesOn()) return cancelled();
+  controller.beginAction();
+  const tkb::CalibrationPause store = wizard.save();
+  pauseFor(store);
+  wizard.resume();
+  if (wizard.failedReads() > 0) {
+    message("tkb-cli calibrate: the calibration was stored, but the controller stopped answering while "
+            "it was read back");
+    return kExitNotAnswering;
+  }
+  const ControllerState& s = controller.state;
+  TerminalSteps::say("Calibration saved.");
+  using tkb::Field;
+  std::printf("brakeMax %d\n", s.brakeMax);
+  for (Field f : {Field::ClutchUpper, Field::ClutchLower, Field::BrakeUpper, Field::BrakeLower,
+                  Field::ThrottleUpper, Field::ThrottleLower}) {
+    if (!s.hasClutch && (f == Field::ClutchUpper || f == Field::ClutchLower)) continue;
+    std::printf("%s %d\n", tkb::findSetting(f)->name, tkb::settingValue(s, f));
+  }
+  return 0;
+}
+
 // SIGINT and SIGTERM end tkb-cli before the touch; after it they only get the warning, and
 // the update ends on its own.
 std::atomic<bool> gStop{false};
@@ -569,7 +682,7 @@ int main(int argc, char** argv) {
     if (!firmware) return kExitUsage;
     tkb::setTraceSink(stderr);
     return runFirmware(*firmware, passes);
-  } else if ((command != "probe" && command != "dump") || args.size() != 1) {
+  } else if ((command != "probe" && command != "dump" && command != "calibrate") || args.size() != 1) {
     usage();
     return kExitUsage;
   }
@@ -600,6 +713,8 @@ int main(int argc, char** argv) {
       message("tkb-cli dump: the controller stopped answering (%s)", report.describe().c_str());
       status = kExitNotAnswering;
     }
+  } else if (command == "calibrate") {
+    status = runCalibrate(controller);
   } else if (profileCommand) {
     status = runProfile(controller, *profileCommand);
   } else {

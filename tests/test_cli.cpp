@@ -2,8 +2,13 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <thread>
 #include <cstdio>
 
@@ -139,6 +144,129 @@ TEST_F(CliTest, ExitStatusSaysWhetherTheControllerAnsweredEverything) {
     EXPECT_EQ(run.status, c.status) << run.out;
     if (c.status == 3) EXPECT_NE(run.out.find("\"throttleCurve\": null"), std::string::npos) << run.out;
     for (const Bytes& frame : emulator_->received()) EXPECT_EQ(frame.size(), 1u) << test::hexFrames(emulator_->received());
+  }
+}
+
+// tkb-cli with a driver at the terminal: each instruction it prints (a line that asks for
+// Enter) goes to `answer`, which types a line back (with its Enter), or ends the input.
+using Answer = std::function<std::optional<std::string>(const std::string& line)>;
+CliRun runTyped(const std::string& arguments, const std::string& folder, const Answer& answer) {
+  int in[2], out[2];
+  if (::pipe(in) != 0 || ::pipe(out) != 0) return {-1, {}};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(in[0], 0);
+    ::dup2(out[1], 1);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 2);
+    for (int fd : {in[0], in[1], out[0], out[1], null}) ::close(fd);
+    if (::chdir(folder.c_str()) != 0) ::_exit(127);
+    ::execl(TKB_CLI_PATH, TKB_CLI_PATH, arguments.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(in[0]);
+  ::close(out[1]);
+  CliRun run{};
+  std::FILE* lines = ::fdopen(out[0], "r");
+  char line[512];
+  int typing = in[1];
+  while (std::fgets(line, sizeof line, lines) != nullptr) {
+    run.out += line;
+    if (typing < 0 || std::string(line).find("press Enter") == std::string::npos) continue;
+    if (const auto typed = answer(line)) {
+      const std::string text = *typed + "\n";
+      if (::write(typing, text.data(), text.size()) != static_cast<ssize_t>(text.size())) break;
+    } else {
+      ::close(typing);
+      typing = -1;
+    }
+  }
+  if (typing >= 0) ::close(typing);
+  std::fclose(lines);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+bool startsWith(const std::string& line, const char* start) { return line.rfind(start, 0) == 0; }
+
+// The driver follows the instructions: the pedals are where each step asks (pressed pedals
+// held on), once the controller has the previous step's points.
+TEST_F(CliTest, CalibrateGuidesThroughEveryStepAndStoresTheNewPoints) {
+  test::TempDir folder;
+  emu::AxisPositions held;
+  auto hold = [&](int16_t emu::AxisPositions::*pedal, int16_t at, const Bytes& after) {
+    for (int i = 0; i < 500 && (emulator_->received().empty() || emulator_->received().back() != after); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    held.*pedal = at;
+    emulator_->setAxes(held);
+  };
+  const CliRun run = runTyped("calibrate", folder.path().string(), [&](const std::string& line) {
+    if (startsWith(line, "Press the throttle")) hold(&emu::AxisPositions::throttle, 32767, {0xFF, 0xC0});
+    if (startsWith(line, "Press the brake")) hold(&emu::AxisPositions::brake, 19661, {0xFF, 0xAA});
+    if (startsWith(line, "Press the clutch")) hold(&emu::AxisPositions::clutch, 30000, {0xFF, 0xBA});
+    return std::optional<std::string>("");
+  });
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Calibration saved.\nbrakeMax 80\nclutchUpper 100\nclutchLower 0\nbrakeUpper 80\n"
+                         "brakeLower 0\nthrottleUpper 100\nthrottleLower 0\n"),
+            std::string::npos)
+      << run.out;
+  // The program may end before the emulator has read its last frame (the profile names).
+  for (int i = 0; i < 500 && (emulator_->received().empty() || emulator_->received().back()[0] != 0xBE); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  const emu::FirmwareState s = emulator_->state();
+  EXPECT_EQ(s.calibration.throttlePressed, 32767);
+  EXPECT_EQ(s.calibration.brakePressed, 19661);
+  EXPECT_EQ(s.calibration.clutchPressed, 30000);
+  EXPECT_EQ(s.calibration.throttleRest, -32767);
+  EXPECT_EQ(s.brakeMax, 80);
+  EXPECT_EQ(s.storedZones.brakeUpper, 80);
+  EXPECT_NE(test::readFile(folder.file("opt/config.ini")).find("file=Default"), std::string::npos);
+}
+
+// q, the end of input, or a stop signal at a step: FF F3 gives the controller its old
+// points back, MAX BRAKE PRESS and the zones are sent again; before the first step nothing
+// at all is sent.
+TEST_F(CliTest, CalibrateCancelledRestoresTheOldPoints) {
+  struct Row {
+    const char* what;
+    const char* stopAt;  // the instruction at which the driver gives up
+    bool endOfInput;
+    std::vector<Bytes> tail;
+  };
+  const Row rows[] = {
+      {"q before the first step", "Do not press", false, {}},
+      {"q at the throttle", "Press the throttle", false, {{0xFF, 0xF3}, {0xC3, 90, 0x3C}, {0xB3, 0x01, 0x3B}}},
+      {"end of input at the clutch", "Press the clutch", true, {{0xFF, 0xF3}, {0xC3, 90, 0x3C}, {0xB3, 0x01, 0x3B}}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    emulator_->clearReceived();
+    test::TempDir folder;
+    const CliRun run = runTyped("calibrate", folder.path().string(), [&](const std::string& line) {
+      if (!startsWith(line, r.stopAt)) return std::optional<std::string>("");
+      return r.endOfInput ? std::nullopt : std::optional<std::string>("q");
+    });
+    EXPECT_EQ(run.status, 6) << run.out;
+    EXPECT_NE(run.out.find("Calibration cancelled"), std::string::npos) << run.out;
+    // The program may end before the emulator has read what it wrote.
+    std::vector<Bytes> commands;
+    for (int waited = 0; waited < 2000; waited += 10) {
+      commands.clear();
+      for (const Bytes& f : emulator_->received())
+        if (f.size() > 1) commands.push_back(f);
+      if (commands.size() >= r.tail.size() && (r.tail.empty() || commands.back() == r.tail.back())) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const size_t n = std::min(commands.size(), r.tail.size());
+    EXPECT_EQ(std::vector<Bytes>(commands.end() - static_cast<long>(n), commands.end()), r.tail);
+    if (r.tail.empty()) {
+      EXPECT_TRUE(commands.empty()) << test::hexFrames(commands);
+    }
+    EXPECT_FALSE(emulator_->state().calibrating);
+    EXPECT_EQ(emulator_->state().calibration.brakePressed, emu::CalibrationPoints{}.brakePressed);
   }
 }
 

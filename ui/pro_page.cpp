@@ -19,7 +19,6 @@ constexpr int kZoneColumnX[3] = {110, 373, 638};
 constexpr int kTwoPedalShift[3] = {0, 200, 100};
 constexpr int kColumnY = 135, kValueY = 350, kZonesOffShift = 50;
 constexpr int kBarHeight = 202, kBarTop = 4;
-constexpr int kWizardPause = 450, kSavePause = 100;
 constexpr int kBusyRetryMs = 50;
 constexpr int kZoneColumnWidth = 130;
 constexpr int kNameRoomPx = 200;
@@ -91,7 +90,12 @@ bool zoneStepAllowed(int pedal, bool upper, bool plus, int upperValue, int lower
 }
 
 ProPage::ProPage(Application& app, PageLinks& links, Profiles& profiles)
-    : app_(app), links_(links), profiles_(profiles) {
+    : app_(app),
+      links_(links),
+      profiles_(profiles),
+      wizard_(app.controller, *this,
+              {[] { resetJoystickCalibration(); }, [&app] { return app.usageLog(); },
+               [&app] { return app.basePath(); }}) {
   bars_ = std::make_unique<ProBars>(
       links.readout, app.controller.state,
       [&app] { return app.pedals() ? app.pedals()->axes() : PedalAxes{}; },
@@ -417,7 +421,6 @@ void ProPage::mostrar_controles_pro(bool show) {
 
 void ProPage::MostrarPasoCalibracion(int step) {
   if (page == nullptr) return;  // the page was not built
-  count_ = step;
   app_.TextoPasoCalibracion(step, wizardText, wizardNote);
   // Steps 0 to 3 show the calibration picture of the pedal kind beside the wizard.
   auto& photos = app_.mainPage().calibrationPhotos;
@@ -518,14 +521,17 @@ void ProPage::zoneChanged(int pedal, bool upper, int value) {
                                            {"brake Lower", "Brake upper"},
                                            {"Accelerator Lower", "Accelerator upper"}};
   // The value on the box is the driver's (or one the controller reported): known from now.
-  setSetting(s, kZoneFields[pedal][upper ? 0 : 1], value);
-  switch (pedal * 2 + (upper ? 1 : 0)) {
-    case 0: c.MandarDatosZonaInferiorEmbrague(); break;
-    case 1: c.MandarDatosZonaSuperiorEmbrague(); break;
-    case 2: c.MandarDatosZonaInferiorFreno(); break;
-    case 3: c.MandarDatosZonaSuperiorFreno(); break;
-    case 4: c.MandarDatosZonaInferiorAcelerador(); break;
-    default: c.MandarDatosZonaSuperiorAcelerador(); break;
+  // A value the wizard has just sent is only shown.
+  if (!showingSent_) {
+    setSetting(s, kZoneFields[pedal][upper ? 0 : 1], value);
+    switch (pedal * 2 + (upper ? 1 : 0)) {
+      case 0: c.MandarDatosZonaInferiorEmbrague(); break;
+      case 1: c.MandarDatosZonaSuperiorEmbrague(); break;
+      case 2: c.MandarDatosZonaInferiorFreno(); break;
+      case 3: c.MandarDatosZonaSuperiorFreno(); break;
+      case 4: c.MandarDatosZonaInferiorAcelerador(); break;
+      default: c.MandarDatosZonaSuperiorAcelerador(); break;
+    }
   }
   QFrame* marker = upper ? zones[pedal].upperMarker : zones[pedal].lowerMarker;
   marker->move(0, kBarTop + kBarHeight - 1 - 2 * value);
@@ -632,7 +638,6 @@ void ProPage::pageOpened(bool calibrated) {
     showAutoBrakeWidgets(false);
     mostrar_controles_pro(false);
     app_.event_handler(resetZones, UiEvent::ShortClicked);
-    count_ = 0;
     app_.TextoPasoCalibracion(0, wizardText, wizardNote);
     MostrarPasoCalibracion(0);
     wizardPanel->show();
@@ -642,166 +647,120 @@ void ProPage::pageOpened(bool calibrated) {
   }
 }
 
-void ProPage::afterPause(int ms, std::function<void()> rest) {
+void ProPage::afterPause(CalibrationPause pause) {
+  if (!pause) return;
   pending_ = true;
-  QTimer::singleShot(ms, &timerContext_, [this, rest = std::move(rest)]() mutable {
+  QTimer::singleShot(pause.ms, &timerContext_, [this] {
     // While the settings are read again (or the pedals are away) the step waits its turn.
-    if (!app_.controllerFree()) return afterPause(kBusyRetryMs, std::move(rest));
+    if (!app_.controllerFree()) return afterPause({kBusyRetryMs});
     pending_ = false;
     const Application::Action action(app_);
-    rest();
+    wizard_.resume();
   });
 }
 
-void ProPage::calibratePro() {
-  trace("\nCalibrate Pro pressed - Inicio");
+// The wizard's widgets at each point of the procedure (the frames are the wizard's).
+void ProPage::calibrationStarted() {
   MainPage& m = app_.mainPage();
   for (QLabel* l : m.logos) if (l) l->hide();
   for (QLabel* l : m.photos) if (l) l->hide();
   const bool clutch = app_.controller.state.hasClutch;
   if (m.calibrationPhotos[clutch ? 0 : 1]) m.calibrationPhotos[clutch ? 0 : 1]->show();
   showAutoBrakeWidgets(false);
-  if (UsageLog* log = app_.usageLog()) log->calibrationStarted();
   hideConfirmations();
-  app_.event_handler(resetZones, UiEvent::ShortClicked);
-  resetJoystickCalibration();
-  // The pedals settle after the reset; the window stays live meanwhile.
-  afterPause(kWizardPause, [this] {
-    Controller& c = app_.controller;
-    MainPage& mp = app_.mainPage();
-    c.SetPedalesInicial();
-    next->show();
-    next->raise();
-    if (mp.activatePro) mp.activatePro->hide();
-    if (mp.activateCustom) mp.activateCustom->hide();
-    saveCalibration->hide();
-    cancel->show();
-    cancel->raise();
-    mostrar_controles_pro(false);
-    c.SetPuntosCalibracion(0);
-    count_ = 1;
-    pCount_ = 1;
-    MostrarPasoCalibracion(1);
-    wizardPanel->show();
-    resetJoystickCalibration();
-    trace("\nCalibrate Pro pressed - Final\n");
-  });
 }
 
-void ProPage::proNext() {
-  trace("\nPro next pressed - Inicio");
-  trace("\nCount -> %d", count_);
-  trace("\npCount -> %d", pCount_);
-  Controller& c = app_.controller;
-  const bool clutch = c.state.hasClutch;
-  auto finish = [this] {
-    MainPage& mp = app_.mainPage();
-    next->hide();
-    saveCalibration->show();
-    saveCalibration->raise();
-    MostrarPasoCalibracion(4);
-    if (mp.activatePro) setButtonLook(mp.activatePro, ButtonLook::Highlighted);
-    if (mp.activateCustom) setButtonLook(mp.activateCustom, ButtonLook::Normal);
-  };
-  if (count_ == 1) {
-    c.SetPuntosCalibracion(1);
-    ++pCount_;
-    MostrarPasoCalibracion(2);
-  } else if (count_ == 2 && clutch) {
-    c.SetPuntosCalibracion(2);
-    ++pCount_;
-    MostrarPasoCalibracion(3);
-  } else if (count_ == 2) {
-    c.SetPuntosCalibracion(2);
-    pCount_ += 2;
-    finish();
-  } else if (count_ == 3) {
-    c.SetPuntosCalibracion(3);
-    ++pCount_;
-    finish();
-  }
-  trace("\nCount -> %d", count_);
-  trace("\npCount -> %d", pCount_);
-  trace("\nPro next pressed - Final\n");
+void ProPage::zoneControlsShown(bool on) {
+  hideConfirmations();
+  showZoneControls(on);
 }
 
-void ProPage::saveProCalibration() {
-  trace("\nSave PRO calibration pressed - Inicio");
-  app_.showModelPictures();
-  for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
-  showArrows(-1);
-  showAutoBrakeWidgets(true);
-  Controller& c = app_.controller;
-  c.query(Query::CalibrationReadings);
-  if (UsageLog* log = app_.usageLog()) log->calibrationSaved(c.state.calibrationReadings);
-  c.SetPedalesGuardar();
-  afterPause(kSavePause, [this] {
-    Controller& ctl = app_.controller;
-    ControllerState& s = ctl.state;
-    mostrar_controles_pro(true);
-    hideConfirmations();
-    ctl.SetInicializarZonasPedales();
-    for (Query q : {Query::BrakeMaxAfterCalibration, Query::ClutchZones, Query::BrakeZones, Query::ThrottleZones})
-      ctl.query(q);
-    // The new brake limit becomes the brake's upper zone only when it was read.
-    if (s.isKnown(Field::BrakeMax)) {
-      s.brakeUpper = s.brakeMax;
-      s.markKnown(Field::BrakeUpper);
-    }
-    showZonesFromState();
-    if (links_.custom.showStateZones) links_.custom.showStateZones();
-    s.proProfileActive = true;
-    s.sportProfileActive = false;
-    s.calibrated = true;
-    app_.applyModeLabel();
-    ctl.MandarDatosConfigCalibrado();
-    ctl.MandarDatosConfigSportCargado();
-    ctl.MandarDatosConfigSportActivado();
-    ctl.SetGuardarZonasPedales();
-    app_.event_handler(setZones, UiEvent::ShortClicked);
-    s.zonesEnabled = true;
-    app_.TextoPasoCalibracion(5, wizardText, wizardNote);
-    if (count_ == 4) {
-      saveCalibration->hide();
-      cancel->hide();
-      wizardText->move(wizardText->x(), (wizardPanel->height() - wizardText->height()) / 2 - 30);
-      count_ = 0;
-    }
-    wizardPanel->hide();
-    pCount_ = 0;
-    recordDefaultProfile(app_.basePath());
-    s.proProfileName = makeProfileName(kDefaultProfileName);
-    s.sportProfileName = makeProfileName(kDefaultProfileName);
-    setProfileName(s, Field::ProProfileName, s.proProfileName);
-    setProfileName(s, Field::SportProfileName, s.sportProfileName);
-    ctl.MandarPerfilPro();
-    ctl.MandarPerfilSport();
-    app_.refreshProfileLabel();
-    trace("\nSave PRO calibration pressed - Final\n");
-  });
-}
-
-void ProPage::cancelCalibration() {
-  trace("\nCancelar calibracion PRO pressed - Inicio");
-  Controller& c = app_.controller;
-  app_.showModelPictures();
-  for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
-  showArrows(-1);
-  showAutoBrakeWidgets(true);
-  if (UsageLog* log = app_.usageLog()) log->calibrationCancelled();
-  c.SetPedalesRestaurar();
-  mostrar_controles_pro(true);
-  showZoneBox(zones[kBrakePedal].upper, c.state.isKnown(Field::BrakeUpper), c.state.brakeUpper);
-  app_.event_handler(setZones, UiEvent::ShortClicked);
-  c.state.zonesEnabled = true;
+void ProPage::wizardOpened() {
+  MainPage& mp = app_.mainPage();
+  next->show();
+  next->raise();
+  if (mp.activatePro) mp.activatePro->hide();
+  if (mp.activateCustom) mp.activateCustom->hide();
   saveCalibration->hide();
-  cancel->hide();
+  cancel->show();
+  cancel->raise();
+  mostrar_controles_pro(false);
+}
+
+void ProPage::stepShown(int step) {
+  if (step < 4) {
+    MostrarPasoCalibracion(step);
+    if (step == 1) wizardPanel->show();
+    return;
+  }
+  MainPage& mp = app_.mainPage();
   next->hide();
-  app_.TextoPasoCalibracion(5, wizardText, wizardNote);
-  count_ = 0;
+  saveCalibration->show();
+  saveCalibration->raise();
+  MostrarPasoCalibracion(4);
+  if (mp.activatePro) setButtonLook(mp.activatePro, ButtonLook::Highlighted);
+  if (mp.activateCustom) setButtonLook(mp.activateCustom, ButtonLook::Normal);
+}
+
+void ProPage::calibrationEnding() {
+  app_.showModelPictures();
+  for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
+  showArrows(-1);
+  showAutoBrakeWidgets(true);
+}
+
+void ProPage::zoneAreaShown() {
+  mostrar_controles_pro(true);
+  hideConfirmations();
+}
+
+// The wizard sent the value: the box, its marker and the bands show it, nothing is sent again.
+void ProPage::zoneShown(Field field, std::optional<int> value) {
+  for (int p = 0; p < 3; ++p)
+    for (int u = 0; u < 2; ++u) {
+      if (kZoneFields[p][u] != field) continue;
+      ValueBox* box = u == 0 ? zones[p].upper : zones[p].lower;
+      if (!value) {
+        box->showUnknown();
+        return;
+      }
+      showingSent_ = true;
+      box->set(*value);
+      showingSent_ = false;
+      return;
+    }
+}
+
+void ProPage::zonesShown() {
+  for (auto& labels : scaleLabels)
+    for (QLabel* l : labels)
+      if (l) l->update();
+  if (links_.custom.showStateZones) links_.custom.showStateZones();
+}
+
+void ProPage::modeShown() { app_.applyModeLabel(); }
+
+void ProPage::wizardClosed(bool saved) {
+  if (saved) {
+    app_.TextoPasoCalibracion(5, wizardText, wizardNote);
+    saveCalibration->hide();
+    cancel->hide();
+    wizardText->move(wizardText->x(), (wizardPanel->height() - wizardText->height()) / 2 - 30);
+  } else {
+    saveCalibration->hide();
+    cancel->hide();
+    next->hide();
+    app_.TextoPasoCalibracion(5, wizardText, wizardNote);
+  }
   wizardPanel->hide();
-  pCount_ = 0;
-  trace("\nCancelar calibracion PRO pressed - Final\n");
+}
+
+void ProPage::profileShown() { app_.refreshProfileLabel(); }
+
+void ProPage::brakeZonesShown() {
+  const ControllerState& s = app_.controller.state;
+  if (links_.custom.showBrakeZones) links_.custom.showBrakeZones(s.brakeUpper, s.brakeLower);
+  ActualizarBarras();
 }
 
 void ProPage::exitPro() {
@@ -812,12 +771,7 @@ void ProPage::exitPro() {
   showArrows(-1);
   app_.showModelPictures();
   hideConfirmations();
-  if (pCount_ > 0) {
-    pCount_ = 0;
-    app_.controller.SetPedalesRestaurar();
-    app_.event_handler(setZones, UiEvent::ShortClicked);
-    s.zonesEnabled = true;
-  }
+  wizard_.close();
   // The calibration hid the AutoBrake widgets; they belong to a calibrated set.
   showAutoBrakeWidgets(s.calibrated);
   page->hide();
@@ -825,7 +779,6 @@ void ProPage::exitPro() {
   next->hide();
   saveCalibration->hide();
   wizardPanel->hide();
-  count_ = 0;
   app_.showModeButtonsAfterPage();
   if (s.sportProfileLoaded) {
     for (Query q : {Query::ClutchCurve, Query::BrakeCurve, Query::ThrottleCurve}) app_.controller.query(q);
@@ -843,28 +796,8 @@ void ProPage::ActualizarBarras() {
 }
 
 void ProPage::autocal() {
-  trace("\nAutocal Button pressed - Inicio\n");
-  BrakeExcess& e = links_.readout.excess();
-  if (e.numero != 0) {
-    trace("\nRecalibrado\n");
-    const int point = e.parcial / e.numero + 1;
-    for (int i = 0; i < 3; ++i) trace("\nMedia %d", point);
-    if (UsageLog* log = app_.usageLog()) log->setAbs(point);
-    Controller& c = app_.controller;
-    // A point outside the brake's travel is never sent; ReaplicarFreno makes it the brake
-    // limit and the brake's upper zone.
-    if (!setSetting(c.state, Field::BrakeRecalPoint, point)) c.state.known.remove(Field::BrakeRecalPoint);
-    c.RecalibradoFrenoSuperior();
-    e.parcial = 0;
-    e.numero = 0;
-    c.ReaplicarFreno([this] {
-      const ControllerState& s = app_.controller.state;
-      if (links_.pro.showBrakeZones) links_.pro.showBrakeZones(s.brakeMax, s.brakeLower);
-      if (links_.custom.showBrakeZones) links_.custom.showBrakeZones(s.brakeUpper, s.brakeLower);
-      ActualizarBarras();
-    });
-  }
-  trace("\nAutocal Button pressed - Final\n");
+  if (page == nullptr) return;  // the page was not built
+  tkb::autocal(app_.controller, links_.readout.excess(), app_.usageLog(), *this);
 }
 
 void ProPage::brakeUpperStep(int delta) {
@@ -898,13 +831,13 @@ bool ProPage::eventBranch(QObject* object, UiEvent event) {
     return true;
   }
   if (object == calibrate) {
-    calibratePro();
+    afterPause(wizard_.calibrate());
   } else if (object == next) {
-    proNext();
+    wizard_.next();
   } else if (object == saveCalibration) {
-    saveProCalibration();
+    afterPause(wizard_.save());
   } else if (object == cancel) {
-    cancelCalibration();
+    wizard_.cancel();
   } else if (object == close) {
     exitPro();
   } else if (object == setZones) {

@@ -5,10 +5,11 @@
 // with addEventBranch), its spin boxes, "-"/"+" buttons, lists and switch through
 // pro_event_handler.
 //
-// The two pauses of the wizard (450 ms after the joystick calibration reset, 100 ms after
-// the controller stored the points) do not block the window: the handler's remaining steps
-// run from a single-shot timer, frames in the same order. While such a step is pending,
-// the wizard's buttons (CALIBRATE, NEXT, SAVE, CANCEL, CLOSE) are ignored.
+// The wizard itself (frames, states, pauses) is app/calibration's CalibrationWizard; the
+// page is its view: which buttons, texts, pictures and arrows show at each step. The two
+// pauses (450 ms after the joystick calibration reset, 100 ms after the controller stored
+// the points) do not block the window: the wizard resumes from a single-shot timer. While
+// one is pending, the wizard's buttons (CALIBRATE, NEXT, SAVE, CANCEL, CLOSE) are ignored.
 #pragma once
 
 #include <QComboBox>
@@ -18,6 +19,7 @@
 #include <array>
 #include <memory>
 
+#include "app/calibration.h"
 #include "ui/application.h"
 #include "ui/live_bars.h"
 #include "ui/page_links.h"
@@ -49,7 +51,7 @@ struct ZoneColumn {
   QFrame* lowerMarker = nullptr;
 };
 
-class ProPage {
+class ProPage : private CalibrationView {
  public:
   ProPage(Application& app, PageLinks& links, Profiles& profiles);
   ~ProPage();
@@ -73,8 +75,9 @@ class ProPage {
   void setLed(int brightness);
 
   ProBars& bars() { return *bars_; }
-  int Count() const { return count_; }
-  int pCount() const { return pCount_; }
+  const CalibrationWizard& wizard() const { return wizard_; }
+  int Count() const { return wizard_.count(); }
+  int pCount() const { return wizard_.pCount(); }
   bool stepPending() const { return pending_; }
 
   // The widgets (tests click them).
@@ -118,13 +121,23 @@ class ProPage {
   void moveColumns(bool zonesEnabled);
   void showAutoBrakeWidgets(bool show);
   void showArrows(int step);
-  void calibratePro();
-  void proNext();
-  void saveProCalibration();
-  void cancelCalibration();
   void exitPro();
   void showZones(const ZoneValues& z);
-  void afterPause(int ms, std::function<void()> rest);
+  // Runs the wizard's pause on a timer, then resumes it.
+  void afterPause(CalibrationPause pause);
+  // CalibrationView: the widgets of each point of the wizard and of Autocal.
+  void calibrationStarted() override;
+  void zoneControlsShown(bool on) override;
+  void wizardOpened() override;
+  void stepShown(int step) override;
+  void calibrationEnding() override;
+  void zoneAreaShown() override;
+  void zoneShown(Field field, std::optional<int> value) override;
+  void zonesShown() override;
+  void modeShown() override;
+  void wizardClosed(bool saved) override;
+  void profileShown() override;
+  void brakeZonesShown() override;
   // Restyles the dead-zone bands of both pages' bars from the state's zones.
   void ActualizarBarras();
 
@@ -132,9 +145,9 @@ class ProPage {
   PageLinks& links_;
   Profiles& profiles_;
   std::unique_ptr<ProBars> bars_;
-  int count_ = 0;
-  int pCount_ = 0;
+  CalibrationWizard wizard_;
   bool pending_ = false;
+  bool showingSent_ = false;  // a zone box shows a value the wizard has sent
   bool settingLists_ = false;
   // The paused wizard steps end with this object: none runs after the page object is gone.
   QObject timerContext_;
