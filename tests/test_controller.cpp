@@ -340,13 +340,14 @@ TEST_F(ControllerTest, ControllerFallingSilentNeverHangsAQuery) {
       {Query::ClutchCurve, 100 + 6 * 160},    // 1060
       {Query::ProProfileName, 100 + 5 * 200}, // 1100
   };
-  for (const auto& [query, expectedMs] : cases) {
-    SCOPED_TRACE(int(querySpec(query).request));
+  for (const auto& c : cases) {
+    const QuerySpec& spec = querySpec(c.first);
+    SCOPED_TRACE(int(spec.request));
     controller_.beginAction();
     bool answered = true;
-    EXPECT_EQ(memory_.msTaken([&] { answered = controller_.query(query); }), expectedMs);
+    EXPECT_EQ(memory_.msTaken([&] { answered = controller_.query(spec.query); }), c.second);
     EXPECT_FALSE(answered);
-    EXPECT_LE(expectedMs, kResyncDrainMaxMs + kQueryWaitLimitMs + 30 + 10 * querySpec(query).replyBytes);
+    EXPECT_LE(c.second, kResyncDrainMaxMs + kQueryWaitLimitMs + 30 + 10 * spec.replyBytes);
   }
 }
 
