@@ -12,67 +12,73 @@
 namespace tkb {
 namespace {
 
-// One setting the controller stores: how two states differ in it, and how the kept value is
-// put back (into the state, then sent with its own sender).
+// What a firmware update sends back: the language, every row of the settings table marked
+// restored (in table order), and the two profile names before the model and colour, as the
+// controller was always given them.
 struct KeptSetting {
   const char* name;
-  bool (*differs)(const ControllerState&, const ControllerState&);
-  void (*restore)(Controller&, const ControllerState& kept);
-  bool zone;   // stored by FF F4
-  bool curve;  // stored by FF F7
+  const Setting* row;  // nullptr: the language or a profile name
+  Field field;
 };
 
-#define TKB_DIFFERS(field) [](const ControllerState& a, const ControllerState& b) { return a.field != b.field; }
+std::vector<KeptSetting> keptSettings() {
+  std::vector<KeptSetting> kept{{"language", nullptr, Field::Language}};
+  for (const Setting& row : settingsTable()) {
+    if (!row.restored) continue;
+    if (row.role == Role::Device && kept.back().row != nullptr && kept.back().row->role != Role::Device) {
+      kept.push_back({"proProfileName", nullptr, Field::ProProfileName});
+      kept.push_back({"sportProfileName", nullptr, Field::SportProfileName});
+    }
+    kept.push_back({row.name, &row, row.field});
+  }
+  return kept;
+}
 
-// In sending order: the brake maximum (C8) also sets the brake upper zone, so it goes first
-// and the zone follows it.
-const KeptSetting kKeptSettings[] = {
-    {"language", TKB_DIFFERS(language), [](Controller& c, const ControllerState& k) { c.state.language = k.language; c.MandarDatosIdioma(); }, false, false},
-    {"zonesEnabled", TKB_DIFFERS(zonesEnabled), [](Controller& c, const ControllerState& k) { c.state.zonesEnabled = k.zonesEnabled; c.MandarDatosConfigZonas(); }, false, false},
-    {"calibrated", TKB_DIFFERS(calibrated), [](Controller& c, const ControllerState& k) { c.state.calibrated = k.calibrated; c.MandarDatosConfigCalibrado(); }, false, false},
-    {"sportProfileActive", TKB_DIFFERS(sportProfileActive), [](Controller& c, const ControllerState& k) {
-       c.state.sportProfileActive = k.sportProfileActive;
-       c.state.proProfileActive = k.proProfileActive;
-       c.MandarDatosConfigSportActivado();
-     }, false, false},
-    {"sportProfileLoaded", TKB_DIFFERS(sportProfileLoaded), [](Controller& c, const ControllerState& k) { c.state.sportProfileLoaded = k.sportProfileLoaded; c.MandarDatosConfigSportCargado(); }, false, false},
-    {"brakeMax", TKB_DIFFERS(brakeMax), [](Controller& c, const ControllerState& k) {
-       c.state.brakeMax = k.brakeMax;
-       setSetting(c.state, Field::BrakeRecalPoint, k.brakeMax);
-       c.RecalibradoFrenoSuperior();
-       c.state.brakeUpper = k.brakeUpper;
-       c.MandarDatosZonaSuperiorFreno();
-     }, true, false},
-    {"clutchUpper", TKB_DIFFERS(clutchUpper), [](Controller& c, const ControllerState& k) { c.state.clutchUpper = k.clutchUpper; c.MandarDatosZonaSuperiorEmbrague(); }, true, false},
-    {"clutchLower", TKB_DIFFERS(clutchLower), [](Controller& c, const ControllerState& k) { c.state.clutchLower = k.clutchLower; c.MandarDatosZonaInferiorEmbrague(); }, true, false},
-    {"brakeUpper", TKB_DIFFERS(brakeUpper), [](Controller& c, const ControllerState& k) { c.state.brakeUpper = k.brakeUpper; c.MandarDatosZonaSuperiorFreno(); }, true, false},
-    {"brakeLower", TKB_DIFFERS(brakeLower), [](Controller& c, const ControllerState& k) { c.state.brakeLower = k.brakeLower; c.MandarDatosZonaInferiorFreno(); }, true, false},
-    {"throttleUpper", TKB_DIFFERS(throttleUpper), [](Controller& c, const ControllerState& k) { c.state.throttleUpper = k.throttleUpper; c.MandarDatosZonaSuperiorAcelerador(); }, true, false},
-    {"throttleLower", TKB_DIFFERS(throttleLower), [](Controller& c, const ControllerState& k) { c.state.throttleLower = k.throttleLower; c.MandarDatosZonaInferiorAcelerador(); }, true, false},
-    {"clutchCurve", TKB_DIFFERS(clutchCurve), [](Controller& c, const ControllerState& k) { c.state.clutchCurve = k.clutchCurve; c.MandarDatosCurvaEmbrague(); }, false, true},
-    {"brakeCurve", TKB_DIFFERS(brakeCurve), [](Controller& c, const ControllerState& k) { c.state.brakeCurve = k.brakeCurve; c.MandarDatosCurvaFreno(); }, false, true},
-    {"throttleCurve", TKB_DIFFERS(throttleCurve), [](Controller& c, const ControllerState& k) { c.state.throttleCurve = k.throttleCurve; c.MandarDatosCurvaAcelerador(); }, false, true},
-    {"letterAbs", TKB_DIFFERS(letterAbs), [](Controller& c, const ControllerState& k) { c.state.letterAbs = k.letterAbs; c.MandarLetraABS(); }, false, false},
-    {"letterAutoBrake", TKB_DIFFERS(letterAutoBrake), [](Controller& c, const ControllerState& k) { c.state.letterAutoBrake = k.letterAutoBrake; c.MandarLetraAutoBreak(); }, false, false},
-    {"letterMas", TKB_DIFFERS(letterMas), [](Controller& c, const ControllerState& k) { c.state.letterMas = k.letterMas; c.MandarLetraMas(); }, false, false},
-    {"letterMenos", TKB_DIFFERS(letterMenos), [](Controller& c, const ControllerState& k) { c.state.letterMenos = k.letterMenos; c.MandarLetraMenos(); }, false, false},
-    {"letterMas2", TKB_DIFFERS(letterMas2), [](Controller& c, const ControllerState& k) { c.state.letterMas2 = k.letterMas2; c.MandarLetraMas2(); }, false, false},
-    {"letterMenos2", TKB_DIFFERS(letterMenos2), [](Controller& c, const ControllerState& k) { c.state.letterMenos2 = k.letterMenos2; c.MandarLetraMenos2(); }, false, false},
-    {"autoBrake", TKB_DIFFERS(autoBrake), [](Controller& c, const ControllerState& k) { k.autoBrake != 0 ? c.ActivarAutoBrake() : c.DesactivarAutoBrake(); }, false, false},
-    {"cheto", [](const ControllerState& a, const ControllerState& b) { return a.cheto != b.cheto || a.chetoActive != b.chetoActive; },
-     [](Controller& c, const ControllerState& k) {
-       c.state.cheto = k.cheto;
-       c.state.chetoActive = k.chetoActive;
-       c.MandarCheto();
-       c.MandarChetoActivo();
-     }, false, false},
-    {"proProfileName", TKB_DIFFERS(proProfileName), [](Controller& c, const ControllerState& k) { c.state.proProfileName = k.proProfileName; c.MandarPerfilPro(); }, false, false},
-    {"sportProfileName", TKB_DIFFERS(sportProfileName), [](Controller& c, const ControllerState& k) { c.state.sportProfileName = k.sportProfileName; c.MandarPerfilSport(); }, false, false},
-    {"model", TKB_DIFFERS(model), [](Controller& c, const ControllerState& k) { c.state.model = k.model; c.MandarModelo(); }, false, false},
-    {"color", TKB_DIFFERS(color), [](Controller& c, const ControllerState& k) { c.state.color = k.color; c.MandarColor(); }, false, false},
-};
+bool differs(const KeptSetting& s, const ControllerState& a, const ControllerState& b) {
+  switch (s.field) {
+    case Field::Language: return a.language != b.language;
+    case Field::ProProfileName: return a.proProfileName != b.proProfileName;
+    case Field::SportProfileName: return a.sportProfileName != b.sportProfileName;
+    // The flag is the controller's own and is kept as it was, with the brake stop.
+    case Field::Cheto: return a.cheto != b.cheto || a.chetoActive != b.chetoActive;
+    default: break;
+  }
+  if (s.row->curve) return curveOf(a, s.field) != curveOf(b, s.field);
+  return s.row->get(a) != s.row->get(b);
+}
 
-#undef TKB_DIFFERS
+// The kept value goes into the state just before it is sent.
+void restore(const KeptSetting& s, Controller& c, const ControllerState& k) {
+  switch (s.field) {
+    case Field::Language: c.state.language = k.language; c.MandarDatosIdioma(); return;
+    case Field::ProProfileName: c.state.proProfileName = k.proProfileName; c.MandarPerfilPro(); return;
+    case Field::SportProfileName: c.state.sportProfileName = k.sportProfileName; c.MandarPerfilSport(); return;
+    case Field::BrakeMax:
+      // No command writes the brake maximum: the brake recalibration to that point sets it,
+      // and with it the brake upper zone, which then gets its own value back.
+      c.state.brakeMax = k.brakeMax;
+      setSetting(c.state, Field::BrakeRecalPoint, k.brakeMax);
+      c.RecalibradoFrenoSuperior();
+      c.state.brakeUpper = k.brakeUpper;
+      c.MandarDatosZonaSuperiorFreno();
+      return;
+    case Field::Cheto: c.state.chetoActive = k.chetoActive; break;
+    default: break;
+  }
+  if (s.row->curve) {
+    curveOf(c.state, s.field) = curveOf(k, s.field);
+  } else {
+    s.row->put(c.state, s.row->get(k));
+  }
+  s.row->send(c);
+}
+
+// The controller keeps zones (FF F4) and curves (FF F7) over a power cycle only once stored.
+bool storedByZoneSave(const KeptSetting& s) {
+  return s.row != nullptr && (s.row->role == Role::UpperZone || s.row->role == Role::LowerZone ||
+                              s.row->role == Role::BrakeMax);
+}
+bool storedByCurveSave(const KeptSetting& s) { return s.row != nullptr && s.row->curve; }
 
 std::string stampText(std::time_t when) {
   char text[32];
@@ -84,8 +90,8 @@ std::string stampText(std::time_t when) {
 
 std::vector<std::string> differingSettings(const ControllerState& a, const ControllerState& b) {
   std::vector<std::string> names;
-  for (const KeptSetting& s : kKeptSettings)
-    if (s.differs(a, b)) names.push_back(s.name);
+  for (const KeptSetting& s : keptSettings())
+    if (differs(s, a, b)) names.push_back(s.name);
   return names;
 }
 
@@ -114,9 +120,10 @@ std::vector<std::string> ProfileSettingsKeeper::restoreAfter(Controller& control
   // Settings that cannot be read back are sent back all the same: better once too often
   // than a setting lost.
   const bool read = readConfiguration(controller).ok();
+  const std::vector<KeptSetting> kept = keptSettings();
   std::vector<const KeptSetting*> lost;
-  for (const KeptSetting& s : kKeptSettings)
-    if (!read || s.differs(before_, controller.state)) lost.push_back(&s);
+  for (const KeptSetting& s : kept)
+    if (!read || differs(s, before_, controller.state)) lost.push_back(&s);
   // Every kept value was read before the update; each one is put back into the state just
   // before it is sent, and the rest equal what was read after it.
   controller.state.known.add(before_.known);
@@ -124,10 +131,10 @@ std::vector<std::string> ProfileSettingsKeeper::restoreAfter(Controller& control
   bool zones = false, curves = false;
   for (const KeptSetting* s : lost) {
     trace("\nRestauramos %s", s->name);
-    s->restore(controller, before_);
+    restore(*s, controller, before_);
     sent.push_back(s->name);
-    zones = zones || s->zone;
-    curves = curves || s->curve;
+    zones = zones || storedByZoneSave(*s);
+    curves = curves || storedByCurveSave(*s);
   }
   // The controller keeps zones and curves over a power cycle only once they are stored.
   if (zones) controller.SetGuardarZonasPedales();

@@ -1,5 +1,6 @@
 #include "app/key_hook.h"
 
+#include "app/operations.h"
 #include "link/trace.h"
 
 namespace tkb {
@@ -97,12 +98,12 @@ void KeyHook::keyboardHookProc(const KeyEvent& event) {
     case KeyAction::CustomBrakeStopPlus: actions_.customBrakeStopStep(+1); break;
     case KeyAction::AutoBrake2On:
       actions_.setAutoBrakeLed(custom, kAutoBrakeLedOn);
-      controller_.ActivarAutoBrake2();  // sets autoBrake2
+      Operations(controller_).testAutoBrake(true);  // sets autoBrake2
       traceAutoBrakeKey("PULSADO\n");
       break;
     case KeyAction::AutoBrake2Off:
       actions_.setAutoBrakeLed(custom, kAutoBrakeLedOff);
-      controller_.DesactivarAutoBrake2();
+      Operations(controller_).testAutoBrake(false);
       traceAutoBrakeKey("LEVANTADO\n");
       break;
   }

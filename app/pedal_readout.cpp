@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "link/settings.h"
 #include "link/trace.h"
 
 namespace tkb {
 
 namespace {
-constexpr int kClutch = static_cast<int>(PedalKind::Clutch);
-constexpr int kBrake = static_cast<int>(PedalKind::Brake);
-constexpr int kThrottle = static_cast<int>(PedalKind::Throttle);
+constexpr int kClutch = static_cast<int>(Pedal::Clutch);
+constexpr int kBrake = static_cast<int>(Pedal::Brake);
+constexpr int kThrottle = static_cast<int>(Pedal::Throttle);
 
 std::string valueText(int percent) { return "     " + std::to_string(percent) + " %"; }
 
@@ -33,9 +34,7 @@ monitor::MonitorDatagram pageUpdate(const ControllerState& state, std::uint8_t m
   return monitor::pedalUpdateDatagram(u);
 }
 
-const Curve& curveOf(const ControllerState& state, int pedal) {
-  return pedal == kClutch ? state.clutchCurve : pedal == kBrake ? state.brakeCurve : state.throttleCurve;
-}
+const Curve& curveOf(const ControllerState& state, int pedal) { return tkb::curveOf(state, static_cast<Pedal>(pedal)); }
 }  // namespace
 
 float proPercent(int16_t raw) {
@@ -94,8 +93,10 @@ DeadZoneBand deadZoneBand(int upper, int lower) { return {201 - 2 * upper, 2 * l
 DeadZoneBand outputBarBand(const DeadZoneBand& band) { return {band.padTop * 18 / 20, band.padBottom * 18 / 20}; }
 
 std::array<DeadZoneBand, kReadoutPedals> deadZoneBands(const ControllerState& s) {
-  return {deadZoneBand(s.clutchUpper, s.clutchLower), deadZoneBand(s.brakeUpper, s.brakeLower),
-          deadZoneBand(s.throttleUpper, s.throttleLower)};
+  std::array<DeadZoneBand, kReadoutPedals> bands{};
+  for (Pedal pedal : kPedals)
+    bands[pedalIndex(pedal)] = deadZoneBand(zoneValue(s, pedal, true), zoneValue(s, pedal, false));
+  return bands;
 }
 
 PedalReadout::PedalReadout() {
@@ -161,7 +162,7 @@ void PedalReadout::runProTracker(int pedal, float value, float tracked, const st
   }
   if (value >= t.end) return;
   // The press has ended: its peak goes to the logs and the column moves down.
-  if (log) log->pressPeak(static_cast<PedalKind>(pedal), column[0]);
+  if (log) log->pressPeak(static_cast<Pedal>(pedal), column[0]);
   if (pedal == kBrake) {
     BrakeExcess& e = excess_;
     trace("\nRojo %d  -> total:%d", atLimit ? 1 : 0, e.total);

@@ -17,7 +17,7 @@
 
 namespace tkb {
 
-// Pedals are numbered as PedalKind: 0 clutch, 1 brake, 2 throttle.
+// Pedals are numbered as tkb::Pedal: 0 clutch, 1 brake, 2 throttle.
 inline constexpr int kReadoutPedals = 3;
 // AplicarCurva's extra "pedal": the brake input relative to the brake stop.
 inline constexpr int kBrakeOnStop = 3;

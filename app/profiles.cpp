@@ -19,17 +19,6 @@ constexpr Field kZoneKeys[] = {Field::ThrottleUpper, Field::ThrottleLower, Field
                                Field::ClutchLower,   Field::BrakeUpper,    Field::BrakeMax,
                                Field::BrakeLower};
 
-struct CurveKey {
-  CurvePedal pedal;
-  Field field;
-};
-// Per point index, in this order.
-constexpr CurveKey kCurveKeys[] = {
-    {CurvePedal::Clutch, Field::ClutchCurve},
-    {CurvePedal::Brake, Field::BrakeCurve},
-    {CurvePedal::Throttle, Field::ThrottleCurve},
-};
-
 const Setting& row(Field field) { return *findSetting(field); }
 
 // The brake maximum is 16 bits, written unsigned; a loaded value keeps its low 16 bits.
@@ -42,30 +31,24 @@ int fromFile(Field field, int value) {
   return value;
 }
 
-constexpr int kBrakeStopInactive = 100;
-
-std::string curveKeyName(const CurveKey& key, int point) {
+std::string curveKeyName(const Setting& curve, int point) {
   char name[32];
-  std::snprintf(name, sizeof name, row(key.field).key, point);
+  std::snprintf(name, sizeof name, curve.key, point);
   return name;
-}
-
-Curve& stateCurve(ControllerState& state, CurvePedal pedal) {
-  switch (pedal) {
-    case CurvePedal::Clutch: return state.clutchCurve;
-    case CurvePedal::Brake: return state.brakeCurve;
-    case CurvePedal::Throttle: break;
-  }
-  return state.throttleCurve;
-}
-
-ZoneValues zonesOf(const ControllerState& s) {
-  return {s.clutchUpper, s.clutchLower, s.brakeUpper, s.brakeLower, s.throttleUpper, s.throttleLower};
 }
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
 }  // namespace
+
+ZoneValues zonesOf(const ControllerState& s) {
+  ZoneValues zones;
+  for (Pedal pedal : kPedals) {
+    zones.upper(pedal) = zoneValue(s, pedal, true);
+    zones.lower(pedal) = zoneValue(s, pedal, false);
+  }
+  return zones;
+}
 
 std::string FileDialogRequest::nameFilters() const {
   return filterName + " (" + pattern + ");;All (*.*)";
@@ -94,33 +77,6 @@ ProfilePathName profileNameFromPath(const std::string& path) {
   if (result.name.size() > kProfileNameMaxChars) result.name.resize(kProfileNameMaxChars);
   result.perfil = "\\" + result.name;
   return result;
-}
-
-void sendCurve(Controller& controller, CurvePedal pedal) {
-  switch (pedal) {
-    case CurvePedal::Clutch: controller.MandarDatosCurvaEmbrague(); return;
-    case CurvePedal::Brake: controller.MandarDatosCurvaFreno(); return;
-    case CurvePedal::Throttle: controller.MandarDatosCurvaAcelerador(); return;
-  }
-}
-
-namespace {
-void activateCustomFlags(Controller& controller) {
-  setSetting(controller.state, Field::ZonesEnabled, 1);
-  setSetting(controller.state, Field::SportProfileActive, 1);
-  controller.MandarDatosConfigZonas();
-  controller.MandarDatosConfigSportActivado();
-}
-}  // namespace
-
-void activateCustomMode(Controller& controller) {
-  activateCustomFlags(controller);
-  for (const CurveKey& key : kCurveKeys) sendCurve(controller, key.pedal);
-}
-
-void activateCustomMode(Controller& controller, CurvePedal onlyCurve) {
-  activateCustomFlags(controller);
-  sendCurve(controller, onlyCurve);
 }
 
 std::string Profiles::NombreDePerfil(const std::string& path, bool withTrace) {
@@ -168,7 +124,7 @@ FieldSet profileFields(ProfileKind kind) {
   if (kind == ProfileKind::Sport) {
     fields.add(Field::Cheto);
     fields.add(Field::AutoBrake);
-    for (const CurveKey& key : kCurveKeys) fields.add(key.field);
+    for (Pedal pedal : kPedals) fields.add(curveSetting(pedal).field);
   }
   return fields;
 }
@@ -191,9 +147,9 @@ bool writeProfileFile(const std::string& path, ProfileKind kind, const Controlle
     add(Field::Cheto);
     add(Field::AutoBrake);
     for (int point = 0; point < kCurvePoints; ++point) {
-      for (const CurveKey& key : kCurveKeys) {
-        entries.push_back({row(key.field).section, curveKeyName(key, point),
-                           std::to_string(curveOf(state, key.field)[point])});
+      for (Pedal pedal : kPedals) {
+        const Setting& curve = curveSetting(pedal);
+        entries.push_back({curve.section, curveKeyName(curve, point), std::to_string(curveOf(state, pedal)[point])});
       }
     }
   }
@@ -249,25 +205,25 @@ std::optional<ProfileRefusal> readProfileFile(const std::string& path, ProfileKi
     return refusal;
   if (kind == ProfileKind::Sport) {
     if (!take(Field::AutoBrake, kProfileValueBufferChars)) return refusal;
-    for (const CurveKey& key : kCurveKeys) {
+    for (Pedal pedal : kPedals) {
+      const Setting& row = curveSetting(pedal);
       Curve curve{};
       for (int point = 0; point < kCurvePoints; ++point) {
         // The charts hold 16-bit points.
-        const std::string name = curveKeyName(key, point);
-        const std::string text = file.readText(row(key.field).section, name, "0", kProfileCurveBufferChars);
+        const std::string name = curveKeyName(row, point);
+        const std::string text = file.readText(row.section, name, "0", kProfileCurveBufferChars);
         curve[point] = static_cast<int16_t>(decimalValue(text));
-        if (!inRange(key.field, curve[point])) {
-          refusal = {ProfileRefusal::Reason::OutOfRange, path, row(key.field).section, name, text,
-                     row(key.field).min, row(key.field).max};
+        if (!inRange(row.field, curve[point])) {
+          refusal = {ProfileRefusal::Reason::OutOfRange, path, row.section, name, text, row.min, row.max};
           return refusal;
         }
         if ((point == 0 && curve[0] != 0) || (point > 0 && curve[point] <= curve[point - 1]) ||
-            (point == kCurvePoints - 1 && curve[point] != 100)) {
-          refusal = {ProfileRefusal::Reason::BadCurve, path, row(key.field).section, name, text, 0, 0};
+            (point == kCurvePoints - 1 && curve[point] != row.max)) {
+          refusal = {ProfileRefusal::Reason::BadCurve, path, row.section, name, text, 0, 0};
           return refusal;
         }
       }
-      setCurve(next, key.field, curve);
+      setCurve(next, row.field, curve);
     }
   }
   into = std::move(next);
@@ -292,7 +248,7 @@ bool Profiles::GuardarPerfilSport() {
   bool saved = true;
   if (const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Sport, true))) {
     // Saving brings the state's curves into line with the charts.
-    for (const CurveKey& key : kCurveKeys) setCurve(controller_.state, key.field, pages_.chartPoints(key.pedal));
+    for (Pedal pedal : kPedals) setCurve(controller_.state, curveSetting(pedal).field, pages_.chartPoints(pedal));
     saved = writeProfile(*path, ProfileKind::Sport);
     if (saved) applyNaming(ProfileKind::Sport, NombreDePerfil(*path));
   }
@@ -323,9 +279,10 @@ std::optional<ProfileRefusal> Profiles::CargarPerfilPro() {
     loaded.known.add(state.known);
     state = loaded;
     ZoneValues shown = zonesOf(state);
-    if (state.brakeMax == 0) shown.brakeUpper = 0;
-    pages_.showProZones(shown);
-    pages_.showCustomZones(zonesOf(state), state.cheto);
+    if (state.brakeMax == 0) shown.upper(Pedal::Brake) = 0;
+    ops_.setZones(ZonePage::Pro, shown.values);
+    sendCustomZones();
+    pages_.showLoad(ProfileKind::Pro, true);
   }
   trace("%s", kClosing);
   return std::nullopt;
@@ -335,49 +292,41 @@ std::optional<ProfileRefusal> Profiles::CargarPerfilSport() {
   trace("\nCargar button pressed SPORT -- Inicio\n");
   constexpr const char* kClosing = "\nCargar button pressed SPORT -- Final\n";
   ControllerState& state = controller_.state;
-  if (const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Sport, false))) {
+  const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Sport, false));
+  const bool loadedFile = path.has_value();
+  if (path) {
     ControllerState loaded = state;
     if (auto refusal = readProfileFile(*path, ProfileKind::Sport, loaded)) return refuse(*refusal, kClosing);
     // The name goes to the controller only; PerfilActual keeps the last PRO or save name.
     const std::string name = profileNameFromPath(*path).name;
     applyNaming(ProfileKind::Sport, name);
-    // The curves reach the state through the charts, below.
-    Curve curves[std::size(kCurveKeys)];
-    for (size_t i = 0; i < std::size(kCurveKeys); ++i) {
-      curves[i] = stateCurve(loaded, kCurveKeys[i].pedal);
-      stateCurve(loaded, kCurveKeys[i].pedal) = stateCurve(state, kCurveKeys[i].pedal);
-      loaded.known.remove(kCurveKeys[i].field);
-    }
     loaded.proProfileName = state.proProfileName;
     loaded.sportProfileName = state.sportProfileName;
     const FieldSet before = state.known;
     state = loaded;
     state.known.add(before);
 
-    const bool autoBrakeOn = state.autoBrake != 0;
-    pages_.setAutoBrakeSwitches(autoBrakeOn);
-    autoBrakeOn ? controller_.ActivarAutoBrake() : controller_.DesactivarAutoBrake();
-
-    for (size_t i = 0; i < std::size(kCurveKeys); ++i) pages_.setChartPoints(kCurveKeys[i].pedal, curves[i]);
-
+    ops_.setAutoBrake(state.autoBrake != 0);
     const bool customWasActive = state.sportProfileActive;
-    pages_.showCustomZones(zonesOf(state), state.cheto);
-    pages_.showProZones(zonesOf(state));
-    pages_.moveCustomMarkers(zonesOf(state), state.cheto);
-    for (size_t i = 0; i < std::size(kCurveKeys); ++i) setCurve(state, kCurveKeys[i].field, curves[i]);
-
+    sendCustomZones();
+    ops_.setZones(ZonePage::Pro, zonesOf(state).values);
     // The CUSTOM page sends its brake stop only while CUSTOM is active; the load is about
     // to make it active, and it must not run with the controller's old brake stop.
-    if (!customWasActive) {
-      controller_.MandarCheto();
-      controller_.MandarChetoActivo();
-    }
+    if (!customWasActive) findSetting(Field::Cheto)->send(controller_);
   }
   // Loaded or not, the load leaves the controller in CUSTOM mode with the curves sent.
-  activateCustomMode(controller_);
-  pages_.showCustomModeActive(state.chetoActive != 0);
+  ops_.activateCustom();
+  pages_.showLoad(ProfileKind::Sport, loadedFile);
   trace("%s", kClosing);
   return std::nullopt;
+}
+
+void Profiles::sendCustomZones() {
+  const ControllerState& state = controller_.state;
+  if (!state.sportProfileActive) return;
+  ops_.setZones(ZonePage::Custom, zonesOf(state).values);
+  // A brake stop the controller never reported is not made up.
+  if (state.isKnown(Field::Cheto)) ops_.setBrakeStop(state.cheto);
 }
 
 void Profiles::recordActiveProfile(const std::string& basePath) const {

@@ -2,20 +2,22 @@
 // profile (*.tks: the same plus brake stop, auto-brake and the three response curves),
 // saved and loaded from the PRO and CUSTOM pages and by tkb-cli. Each save and load also
 // names the profile, sends both profile names to the controller and marks both profiles
-// as set there. No Qt here: the file dialog and the page widgets are reached through the
-// two interfaces below, which the GUI implements (tests and tkb-cli give their own).
+// as set there; a load sends what it changed as the pages send it. No Qt here: the file
+// dialog and the pages are reached through the two interfaces below, which the GUI
+// implements (tests and tkb-cli give their own).
 #pragma once
 
 #include <optional>
 #include <string>
 
 #include "app/app_config.h"
+#include "app/operations.h"
 #include "link/controller.h"
+#include "link/settings.h"
 
 namespace tkb {
 
 enum class ProfileKind { Pro, Sport };
-enum class CurvePedal { Clutch, Brake, Throttle };
 
 inline constexpr const char* kProfileFolder = "./tkb/";
 inline constexpr std::size_t kProfileValueBufferChars = 20;  // value keys: 19 characters read
@@ -47,35 +49,32 @@ class ProfileFileChooser {
   virtual std::optional<std::string> choose(const FileDialogRequest& request) = 0;
 };
 
+// The six dead zones, by pedal (0 clutch, 1 brake, 2 throttle): upper, lower.
 struct ZoneValues {
-  int clutchUpper = 0, clutchLower = 0;
-  int brakeUpper = 0, brakeLower = 0;
-  int throttleUpper = 0, throttleLower = 0;
+  std::array<std::array<int, 2>, kPedalCount> values{};
+  int upper(Pedal pedal) const { return values[pedalIndex(pedal)][0]; }
+  int lower(Pedal pedal) const { return values[pedalIndex(pedal)][1]; }
+  int& upper(Pedal pedal) { return values[pedalIndex(pedal)][0]; }
+  int& lower(Pedal pedal) { return values[pedalIndex(pedal)][1]; }
+  int of(Pedal pedal, bool isUpper) const { return isUpper ? upper(pedal) : lower(pedal); }
 };
+// The state's six zones.
+ZoneValues zonesOf(const ControllerState& state);
 
-// The page updates of a save or load. Called on the GUI thread, inside the operation.
+// What the pages show of a save or load. Called on the GUI thread, inside the operation;
+// none of them sends anything.
 class ProfilePages {
  public:
   virtual ~ProfilePages() = default;
   // The main page's profile label, text "Profile: <name>" (the name may be empty).
   virtual void setProfileLabel(const std::string& text) = 0;
-  // The PRO page's six dead-zone spin boxes take these values through the set helper that
-  // always raises value-changed (so the page sends each zone, as for any change); then the
-  // PRO page's scale labels are redrawn.
-  virtual void showProZones(const ZoneValues& zones) = 0;
-  // The CUSTOM page's six dead-zone spin boxes and its brake-stop spin box, likewise (the
-  // page sends them only while CUSTOM is the active mode).
-  virtual void showCustomZones(const ZoneValues& zones, int brakeStop) = 0;
-  // The CUSTOM page's dead-zone markers and brake-stop marker move to these values.
-  virtual void moveCustomMarkers(const ZoneValues& zones, int brakeStop) = 0;
-  // Both auto-brake switches (CUSTOM and PRO page), with their animation. Sends nothing.
-  virtual void setAutoBrakeSwitches(bool on) = 0;
-  // The eleven points of a CUSTOM page curve chart, and setting them (then redrawing).
-  virtual Curve chartPoints(CurvePedal pedal) const = 0;
-  virtual void setChartPoints(CurvePedal pedal, const Curve& points) = 0;
-  // CUSTOM mode became active: show the brake-stop indicator when brakeStopActive, else
-  // hide it; the CUSTOM mode button highlighted, the PRO one normal.
-  virtual void showCustomModeActive(bool brakeStopActive) = 0;
+  // A load is over and everything it sent is in the state: the pages show the state's
+  // zones and brake stop; after a sport load also the auto-brake switches and the curves,
+  // and CUSTOM as the active mode. A sport load whose dialog was cancelled (loaded false)
+  // still made CUSTOM the active mode.
+  virtual void showLoad(ProfileKind kind, bool loaded) = 0;
+  // The eleven points of a CUSTOM page curve chart: what a sport save writes.
+  virtual Curve chartPoints(Pedal pedal) const = 0;
 };
 
 // What the name of a chosen path is: the last component up to its first dot (all of it
@@ -87,13 +86,6 @@ struct ProfilePathName {
   std::string name;
 };
 ProfilePathName profileNameFromPath(const std::string& path);
-
-// The sequence that makes CUSTOM the active mode on the controller: zone configuration set,
-// CUSTOM active and PRO inactive in the state, then B3 01, B5 01 and the curves (all three,
-// clutch, brake, throttle; or only one). The pages' mode buttons are their own business.
-void activateCustomMode(Controller& controller);
-void activateCustomMode(Controller& controller, CurvePedal onlyCurve);
-void sendCurve(Controller& controller, CurvePedal pedal);
 
 // Why a profile file was not loaded. A file is loaded whole or not at all: nothing is sent
 // for a file that is not a regular file, cannot be read, is damaged, or holds a value outside
@@ -122,14 +114,19 @@ FieldSet profileFields(ProfileKind kind);
 class Profiles {
  public:
   Profiles(Controller& controller, ProfileFileChooser& chooser, ProfilePages& pages)
-      : controller_(controller), chooser_(chooser), pages_(pages) {}
+      : controller_(controller), ops_(controller), chooser_(chooser), pages_(pages) {}
 
   // The four button operations. Each brackets its work with its trace lines. A cancelled
   // dialog is not an error to the user.
   // A save returns false when the chosen file was not written (read-only, its folder
   // refused it, or a value it would hold is unknown); the profile is then not named after it.
-  // A load returns why it refused the chosen file: nothing was sent (not even the CUSTOM
-  // activation of the sport load), nothing named, the state is as it was.
+  // A load sends the zones as the PRO page does (each one, clamped to 0..100; the brake
+  // upper zone 0 while the brake limiter is 0) and, while CUSTOM is active, as the CUSTOM
+  // page does with its brake stop; a sport load first sends the auto-brake, and ends with
+  // the brake stop (unless CUSTOM was active) and CUSTOM made active with the curves, even
+  // when the dialog was cancelled. A load returns why it refused the chosen file: nothing
+  // was sent (not even the CUSTOM activation of the sport load), nothing named, the state
+  // is as it was.
   bool GuardarPerfilPro();
   std::optional<ProfileRefusal> CargarPerfilPro();
   bool GuardarPerfilSport();
@@ -151,10 +148,13 @@ class Profiles {
 
  private:
   void ensureSettingsFolder(bool& firstSave);
+  // The CUSTOM page's zones and brake stop, while CUSTOM is active.
+  void sendCustomZones();
   void applyNaming(ProfileKind kind, const std::string& name);
   bool writeProfile(const std::string& path, ProfileKind kind);
 
   Controller& controller_;
+  Operations ops_;
   ProfileFileChooser& chooser_;
   ProfilePages& pages_;
   std::string perfilActual_ = std::string("\\") + kDefaultProfileName;

@@ -41,11 +41,11 @@ std::string valueText(const ControllerState& s, Field field, int value) {
   return s.isKnown(field) ? std::to_string(value) : std::string();
 }
 
-const char* pedalTag(PedalKind pedal) {
+const char* pedalTag(Pedal pedal) {
   switch (pedal) {
-    case PedalKind::Clutch: return "Embrague Max";
-    case PedalKind::Brake: return "Freno Max";
-    case PedalKind::Throttle: return "Acelerador Max";
+    case Pedal::Clutch: return "Embrague Max";
+    case Pedal::Brake: return "Freno Max";
+    case Pedal::Throttle: return "Acelerador Max";
   }
   return "";
 }
@@ -124,19 +124,13 @@ void UsageLog::dataLines(const ControllerState& s) {
   const char* cheto = !s.isKnown(Field::ChetoActive) ? "" : s.chetoActive != 0 ? "ON" : "OFF";
   usageLine("%s Cheto:%s Max_freno:%s [Datos iniciales]\n", stamp.c_str(), cheto,
             valueText(s, Field::BrakeMax, s.brakeMax).c_str());
-  struct Zones {
-    Field upper, lower;
-    int upperValue, lowerValue;
-    const char* tag;
-  };
-  const Zones zones[] = {
-      {Field::ClutchUpper, Field::ClutchLower, s.clutchUpper, s.clutchLower, "Embrague"},
-      {Field::BrakeUpper, Field::BrakeLower, s.brakeUpper, s.brakeLower, "Freno"},
-      {Field::ThrottleUpper, Field::ThrottleLower, s.throttleUpper, s.throttleLower, "Acelerador"},
-  };
-  for (const Zones& z : zones)
-    usageLine("%s Max:%s Min:%s [%s]\n", stamp.c_str(), valueText(s, z.upper, z.upperValue).c_str(),
-              valueText(s, z.lower, z.lowerValue).c_str(), z.tag);
+  const char* const tags[kPedalCount] = {"Embrague", "Freno", "Acelerador"};
+  for (Pedal pedal : kPedals) {
+    const Setting& upper = zoneSetting(pedal, true);
+    const Setting& lower = zoneSetting(pedal, false);
+    usageLine("%s Max:%s Min:%s [%s]\n", stamp.c_str(), valueText(s, upper.field, upper.get(s)).c_str(),
+              valueText(s, lower.field, lower.get(s)).c_str(), tags[pedalIndex(pedal)]);
+  }
 }
 
 void UsageLog::modeLine(bool proMode) {
@@ -166,10 +160,10 @@ void UsageLog::calibrationCancelled() {
   usageLine("%s Calibración cancelada [Calibrado]\n", logStamp(clock_()).c_str());
 }
 
-void UsageLog::pressPeak(PedalKind pedal, const std::string& peakText) {
+void UsageLog::pressPeak(Pedal pedal, const std::string& peakText) {
   const std::time_t now = clock_();
   usageLine("%s %s [%s]\n", logStamp(now).c_str(), peakText.c_str(), pedalTag(pedal));
-  if (pedal == PedalKind::Brake) brakeLine("%s\n", peakText.c_str());
+  if (pedal == Pedal::Brake) brakeLine("%s\n", peakText.c_str());
 }
 
 void UsageLog::setAbs(int point) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "link/controller_state.h"
+#include "link/settings.h"
 
 namespace tkb {
 
@@ -20,8 +21,6 @@ inline constexpr long kUsageLogLimitBytes = 2'097'152;
 
 // "[%02d/%02d/%04d - %02d:%02d:%02d]": day, month, year, hour, minute, second in UTC.
 std::string logStamp(std::time_t when);
-
-enum class PedalKind { Clutch, Brake, Throttle };
 
 class UsageLog {
  public:
@@ -52,7 +51,7 @@ class UsageLog {
   // The readings after the save and "Calibración guardada", both with one time.
   void calibrationSaved(const PedalReadings& readings);
   void calibrationCancelled();
-  void pressPeak(PedalKind pedal, const std::string& peakText);  // brake also goes to brake.txt
+  void pressPeak(Pedal pedal, const std::string& peakText);  // brake also goes to brake.txt
   void setAbs(int point);                                       // both logs
 
  private:

@@ -5,8 +5,8 @@
 //   tkb-cli set FIELD VALUE...    send the command that writes one field
 //   tkb-cli profile save FILE     save the controller's settings as a PRO (.tkb) or sport
 //                                 (.tks) profile, and name it on the controller
-//   tkb-cli profile load FILE     load a profile: the state, the commands the pages send
-//                                 for it and the naming, as the LOAD buttons do
+//   tkb-cli profile load FILE     load a profile: the state, the commands and the naming of
+//                                 the LOAD buttons (the same operation)
 //   tkb-cli calibrate             the PRO calibration, guided on the terminal: each step's
 //                                 instruction, Enter when done; q or the end of input cancels
 //                                 (the controller keeps its old points); at the end the
@@ -48,6 +48,7 @@
 #include "app/firmware_settings.h"
 #include "app/doctor.h"
 #include "app/install_layout.h"
+#include "app/operations.h"
 #include "app/profiles.h"
 #include "app/startup_reads.h"
 #include "link/firmware_update.h"
@@ -237,12 +238,8 @@ std::function<void(Controller&)> parseSet(const std::vector<std::string>& args) 
     return nullptr;
   }
   return [setting, numbers](Controller& c) {
-    if (setting->curve) {
-      tkb::setCurve(c.state, setting->field, numbers);
-    } else {
-      tkb::setSetting(c.state, setting->field, numbers[0]);
-    }
-    setting->send(c);
+    tkb::Operations operations(c);
+    setting->curve ? operations.set(*setting, numbers) : operations.set(*setting, numbers[0]);
   };
 }
 
@@ -258,49 +255,17 @@ class GivenFile : public tkb::ProfileFileChooser {
   std::string path_;
 };
 
-// What the pages do for a load, without widgets: the PRO page's spin boxes send every
-// zone (clamped to their 0..100 range); the CUSTOM page's send theirs and the brake stop
-// only while CUSTOM is the active mode. The charts are the state's curves.
-class StatePages : public tkb::ProfilePages {
+// The window tkb-cli does not have: the profile label goes to standard output, the charts
+// are the state's curves. The load itself sends what the pages would.
+class TerminalPages : public tkb::ProfilePages {
  public:
-  explicit StatePages(Controller& controller) : c_(controller) {}
-
+  explicit TerminalPages(const ControllerState& state) : state_(state) {}
   void setProfileLabel(const std::string& text) override { std::printf("%s\n", text.c_str()); }
-  void showProZones(const tkb::ZoneValues& zones) override { sendZones(zones); }
-  void showCustomZones(const tkb::ZoneValues& zones, int brakeStop) override {
-    if (!c_.state.sportProfileActive) return;
-    sendZones(zones);
-    tkb::setSetting(c_.state, tkb::Field::Cheto, std::clamp(brakeStop, 0, 100));
-    c_.MandarCheto();
-    c_.MandarChetoActivo();
-  }
-  void moveCustomMarkers(const tkb::ZoneValues&, int) override {}
-  void setAutoBrakeSwitches(bool) override {}
-  tkb::Curve chartPoints(tkb::CurvePedal pedal) const override {
-    switch (pedal) {
-      case tkb::CurvePedal::Clutch: return c_.state.clutchCurve;
-      case tkb::CurvePedal::Brake: return c_.state.brakeCurve;
-      case tkb::CurvePedal::Throttle: break;
-    }
-    return c_.state.throttleCurve;
-  }
-  void setChartPoints(tkb::CurvePedal, const tkb::Curve&) override {}
-  void showCustomModeActive(bool) override {}
+  void showLoad(tkb::ProfileKind, bool) override {}
+  tkb::Curve chartPoints(tkb::Pedal pedal) const override { return tkb::curveOf(state_, pedal); }
 
  private:
-  void sendZones(const tkb::ZoneValues& z) {
-    auto spin = [](int v) { return std::clamp(v, 0, 100); };
-    using tkb::Field;
-    const std::pair<Field, int> zones[] = {
-        {Field::ClutchUpper, z.clutchUpper}, {Field::ClutchLower, z.clutchLower},
-        {Field::BrakeUpper, z.brakeUpper},   {Field::BrakeLower, z.brakeLower},
-        {Field::ThrottleUpper, z.throttleUpper}, {Field::ThrottleLower, z.throttleLower}};
-    for (const auto& [field, value] : zones) {
-      tkb::setSetting(c_.state, field, spin(value));
-      tkb::findSetting(field)->send(c_);
-    }
-  }
-  Controller& c_;
+  const ControllerState& state_;
 };
 
 struct ProfileCommand {
@@ -368,7 +333,7 @@ int runProfile(Controller& controller, const ProfileCommand& command) {
     return kExitNotAnswering;
   }
   GivenFile file(command.path);
-  StatePages pages(controller);
+  TerminalPages pages(controller.state);
   tkb::Profiles profiles(controller, file, pages);
   profiles.skipSettingsFolder();
   const bool pro = command.kind == tkb::ProfileKind::Pro;

@@ -7,68 +7,108 @@ namespace {
 
 constexpr int kPercentMax = 100;
 
-// In the order tkb-cli lists them. The key lists of the pages give the letter ranges: five
-// keys for ABS, three for AutoBreak, six for the others.
+// The state's member as a plain int, both ways.
+#define TKB_MEMBER(m)                                                        \
+  [](const ControllerState& s) { return static_cast<int>(s.m); },            \
+      [](ControllerState& s, int v) { s.m = static_cast<decltype(ControllerState::m)>(v); }
+#define TKB_SEND(fn) [](Controller& c) { c.fn(); }
+
+constexpr auto kClutch = Pedal::Clutch;
+constexpr auto kBrake = Pedal::Brake;
+constexpr auto kThrottle = Pedal::Throttle;
+constexpr std::optional<Pedal> kNoPedal = std::nullopt;
+
+// In the order tkb-cli lists them and a firmware update sends them back: the brake maximum
+// (C8) also sets the brake upper zone, so it comes before the zones. The key lists of the
+// pages give the letter ranges: five keys for ABS, three for AutoBreak, six for the others.
 const Setting kSettings[] = {
     {"zonesEnabled", Field::ZonesEnabled, 0, 1, false, Query::GeneralConfig, nullptr, nullptr,
-     [](Controller& c) { c.MandarDatosConfigZonas(); }},
+     TKB_SEND(MandarDatosConfigZonas), kNoPedal, Role::Config, true, TKB_MEMBER(zonesEnabled)},
     {"calibrated", Field::Calibrated, 0, 1, false, Query::GeneralConfig, nullptr, nullptr,
-     [](Controller& c) { c.MandarDatosConfigCalibrado(); }},
+     TKB_SEND(MandarDatosConfigCalibrado), kNoPedal, Role::Config, true, TKB_MEMBER(calibrated)},
+    // PRO is active exactly while CUSTOM is not.
     {"sportProfileActive", Field::SportProfileActive, 0, 1, false, Query::GeneralConfig, nullptr,
-     nullptr, [](Controller& c) { c.MandarDatosConfigSportActivado(); }},
+     nullptr, TKB_SEND(MandarDatosConfigSportActivado), kNoPedal, Role::Config, true,
+     [](const ControllerState& s) { return s.sportProfileActive ? 1 : 0; },
+     [](ControllerState& s, int v) {
+       s.sportProfileActive = v != 0;
+       s.proProfileActive = v == 0;
+     }},
     {"sportProfileLoaded", Field::SportProfileLoaded, 0, 1, false, Query::GeneralConfig, nullptr,
-     nullptr, [](Controller& c) { c.MandarDatosConfigSportCargado(); }},
-    {"clutchUpper", Field::ClutchUpper, 0, kPercentMax, false, Query::ClutchZones, "CLUTCH",
-     "UPPER DEAD ZONE", [](Controller& c) { c.MandarDatosZonaSuperiorEmbrague(); }},
-    {"clutchLower", Field::ClutchLower, 0, kPercentMax, false, Query::ClutchZones, "CLUTCH",
-     "LOWER DEAD ZONE", [](Controller& c) { c.MandarDatosZonaInferiorEmbrague(); }},
-    {"brakeUpper", Field::BrakeUpper, 0, kPercentMax, false, Query::BrakeZones, "BRAKE",
-     "UPPER DEAD ZONE", [](Controller& c) { c.MandarDatosZonaSuperiorFreno(); }},
-    {"brakeLower", Field::BrakeLower, 0, kPercentMax, false, Query::BrakeZones, "BRAKE",
-     "LOWER DEAD ZONE", [](Controller& c) { c.MandarDatosZonaInferiorFreno(); }},
-    {"throttleUpper", Field::ThrottleUpper, 0, kPercentMax, false, Query::ThrottleZones,
-     "ACCELERATOR", "UPPER DEAD ZONE", [](Controller& c) { c.MandarDatosZonaSuperiorAcelerador(); }},
-    {"throttleLower", Field::ThrottleLower, 0, kPercentMax, false, Query::ThrottleZones,
-     "ACCELERATOR", "LOWER DEAD ZONE", [](Controller& c) { c.MandarDatosZonaInferiorAcelerador(); }},
+     nullptr, TKB_SEND(MandarDatosConfigSportCargado), kNoPedal, Role::Config, true,
+     TKB_MEMBER(sportProfileLoaded)},
     // The brake maximum is a point of the brake's travel in percent, as the brake upper
     // zone that it becomes after a calibration. No command writes it.
     {"brakeMax", Field::BrakeMax, 0, kPercentMax, false, Query::BrakeMax, "BRAKE", "BRAKE LIMITER",
-     nullptr},
+     nullptr, kBrake, Role::BrakeMax, true, TKB_MEMBER(brakeMax)},
+    {"clutchUpper", Field::ClutchUpper, 0, kPercentMax, false, Query::ClutchZones, "CLUTCH",
+     "UPPER DEAD ZONE", TKB_SEND(MandarDatosZonaSuperiorEmbrague), kClutch, Role::UpperZone, true,
+     TKB_MEMBER(clutchUpper)},
+    {"clutchLower", Field::ClutchLower, 0, kPercentMax, false, Query::ClutchZones, "CLUTCH",
+     "LOWER DEAD ZONE", TKB_SEND(MandarDatosZonaInferiorEmbrague), kClutch, Role::LowerZone, true,
+     TKB_MEMBER(clutchLower)},
+    {"brakeUpper", Field::BrakeUpper, 0, kPercentMax, false, Query::BrakeZones, "BRAKE",
+     "UPPER DEAD ZONE", TKB_SEND(MandarDatosZonaSuperiorFreno), kBrake, Role::UpperZone, true,
+     TKB_MEMBER(brakeUpper)},
+    {"brakeLower", Field::BrakeLower, 0, kPercentMax, false, Query::BrakeZones, "BRAKE",
+     "LOWER DEAD ZONE", TKB_SEND(MandarDatosZonaInferiorFreno), kBrake, Role::LowerZone, true,
+     TKB_MEMBER(brakeLower)},
+    {"throttleUpper", Field::ThrottleUpper, 0, kPercentMax, false, Query::ThrottleZones,
+     "ACCELERATOR", "UPPER DEAD ZONE", TKB_SEND(MandarDatosZonaSuperiorAcelerador), kThrottle,
+     Role::UpperZone, true, TKB_MEMBER(throttleUpper)},
+    {"throttleLower", Field::ThrottleLower, 0, kPercentMax, false, Query::ThrottleZones,
+     "ACCELERATOR", "LOWER DEAD ZONE", TKB_SEND(MandarDatosZonaInferiorAcelerador), kThrottle,
+     Role::LowerZone, true, TKB_MEMBER(throttleLower)},
     {"brakeRecalPoint", Field::BrakeRecalPoint, 0, kPercentMax, false, std::nullopt, nullptr,
-     nullptr, [](Controller& c) { c.RecalibradoFrenoSuperior(); }},
+     nullptr, TKB_SEND(RecalibradoFrenoSuperior), kBrake, Role::BrakeRecalPoint, false,
+     TKB_MEMBER(brakeRecalPoint)},
+    {"clutchCurve", Field::ClutchCurve, 0, kPercentMax, true, Query::ClutchCurve, "CLUTCH",
+     "CLUTCH_CURVE_%d", TKB_SEND(MandarDatosCurvaEmbrague), kClutch, Role::Curve, true, nullptr, nullptr},
+    {"brakeCurve", Field::BrakeCurve, 0, kPercentMax, true, Query::BrakeCurve, "BRAKE",
+     "BRAKE_CURVE_%d", TKB_SEND(MandarDatosCurvaFreno), kBrake, Role::Curve, true, nullptr, nullptr},
+    {"throttleCurve", Field::ThrottleCurve, 0, kPercentMax, true, Query::ThrottleCurve,
+     "ACCELERATOR", "ACCELERATOR_CURVE_%d", TKB_SEND(MandarDatosCurvaAcelerador), kThrottle,
+     Role::Curve, true, nullptr, nullptr},
     {"letterAbs", Field::LetterAbs, 0, 4, false, Query::LetterAbs, nullptr, nullptr,
-     [](Controller& c) { c.MandarLetraABS(); }},
-    {"letterAutoBrake", Field::LetterAutoBrake, 0, 2, false, Query::LetterAutoBrake, nullptr,
-     nullptr, [](Controller& c) { c.MandarLetraAutoBreak(); }},
+     TKB_SEND(MandarLetraABS), kNoPedal, Role::Letter, true, TKB_MEMBER(letterAbs)},
+    {"letterAutoBrake", Field::LetterAutoBrake, 0, 2, false, Query::LetterAutoBrake, nullptr, nullptr,
+     TKB_SEND(MandarLetraAutoBreak), kNoPedal, Role::Letter, true, TKB_MEMBER(letterAutoBrake)},
     {"letterMas", Field::LetterMas, 0, 5, false, Query::LetterMas, nullptr, nullptr,
-     [](Controller& c) { c.MandarLetraMas(); }},
+     TKB_SEND(MandarLetraMas), kNoPedal, Role::Letter, true, TKB_MEMBER(letterMas)},
     {"letterMenos", Field::LetterMenos, 0, 5, false, Query::LetterMenos, nullptr, nullptr,
-     [](Controller& c) { c.MandarLetraMenos(); }},
+     TKB_SEND(MandarLetraMenos), kNoPedal, Role::Letter, true, TKB_MEMBER(letterMenos)},
     {"letterMas2", Field::LetterMas2, 0, 5, false, Query::LetterMas2, nullptr, nullptr,
-     [](Controller& c) { c.MandarLetraMas2(); }},
+     TKB_SEND(MandarLetraMas2), kNoPedal, Role::Letter, true, TKB_MEMBER(letterMas2)},
     {"letterMenos2", Field::LetterMenos2, 0, 5, false, Query::LetterMenos2, nullptr, nullptr,
-     [](Controller& c) { c.MandarLetraMenos2(); }},
+     TKB_SEND(MandarLetraMenos2), kNoPedal, Role::Letter, true, TKB_MEMBER(letterMenos2)},
     {"autoBrake", Field::AutoBrake, 0, 1, false, Query::AutoBrake, "BRAKE", "AUTO",
-     [](Controller& c) { c.state.autoBrake != 0 ? c.ActivarAutoBrake() : c.DesactivarAutoBrake(); }},
+     [](Controller& c) { c.state.autoBrake != 0 ? c.ActivarAutoBrake() : c.DesactivarAutoBrake(); },
+     kNoPedal, Role::AutoBrake, true, TKB_MEMBER(autoBrake)},
     {"autoBrake2", Field::AutoBrake2, 0, 1, false, std::nullopt, nullptr, nullptr,
-     [](Controller& c) { c.state.autoBrake2 != 0 ? c.ActivarAutoBrake2() : c.DesactivarAutoBrake2(); }},
+     [](Controller& c) { c.state.autoBrake2 != 0 ? c.ActivarAutoBrake2() : c.DesactivarAutoBrake2(); },
+     kNoPedal, Role::AutoBrake, false, TKB_MEMBER(autoBrake2)},
     {"cheto", Field::Cheto, 0, kPercentMax, false, Query::Cheto, "BRAKE", "BRAKE STOP",
      [](Controller& c) {
        c.MandarCheto();
        c.MandarChetoActivo();
-     }},
-    {"chetoActive", Field::ChetoActive, 0, 1, false, Query::ChetoActive, nullptr, nullptr, nullptr},
-    {"model", Field::Model, 0, 6, false, Query::Model, nullptr, nullptr,
-     [](Controller& c) { c.MandarModelo(); }},
-    {"color", Field::Color, 0, 2, false, Query::Color, nullptr, nullptr,
-     [](Controller& c) { c.MandarColor(); }},
-    {"clutchCurve", Field::ClutchCurve, 0, kPercentMax, true, Query::ClutchCurve, "CLUTCH",
-     "CLUTCH_CURVE_%d", [](Controller& c) { c.MandarDatosCurvaEmbrague(); }},
-    {"brakeCurve", Field::BrakeCurve, 0, kPercentMax, true, Query::BrakeCurve, "BRAKE",
-     "BRAKE_CURVE_%d", [](Controller& c) { c.MandarDatosCurvaFreno(); }},
-    {"throttleCurve", Field::ThrottleCurve, 0, kPercentMax, true, Query::ThrottleCurve,
-     "ACCELERATOR", "ACCELERATOR_CURVE_%d", [](Controller& c) { c.MandarDatosCurvaAcelerador(); }},
+     },
+     kBrake, Role::BrakeStop, true, TKB_MEMBER(cheto)},
+    {"chetoActive", Field::ChetoActive, 0, 1, false, Query::ChetoActive, nullptr, nullptr, nullptr,
+     kBrake, Role::BrakeStop, false, TKB_MEMBER(chetoActive)},
+    {"model", Field::Model, 0, 6, false, Query::Model, nullptr, nullptr, TKB_SEND(MandarModelo),
+     kNoPedal, Role::Device, true, TKB_MEMBER(model)},
+    {"color", Field::Color, 0, 2, false, Query::Color, nullptr, nullptr, TKB_SEND(MandarColor),
+     kNoPedal, Role::Device, true, TKB_MEMBER(color)},
 };
+
+#undef TKB_MEMBER
+#undef TKB_SEND
+
+const Setting* findRow(Pedal pedal, Role role) {
+  for (const Setting& s : kSettings)
+    if (s.pedal == pedal && s.role == role) return &s;
+  return nullptr;
+}
 
 }  // namespace
 
@@ -89,6 +129,12 @@ const Setting* findSetting(std::string_view name) {
 bool inRange(Field field, int value) {
   const Setting* s = findSetting(field);
   return s == nullptr || (value >= s->min && value <= s->max);
+}
+
+Curve straightCurve() {
+  Curve c{};
+  for (int k = 0; k < kCurvePoints; ++k) c[k] = k * kPercentMax / (kCurvePoints - 1);
+  return c;
 }
 
 bool curveInRange(const Curve& curve) {
@@ -116,72 +162,29 @@ const Curve& curveOf(const ControllerState& s, Field field) {
   return curveOf(const_cast<ControllerState&>(s), field);
 }
 
+Curve& curveOf(ControllerState& s, Pedal pedal) { return curveOf(s, curveSetting(pedal).field); }
+const Curve& curveOf(const ControllerState& s, Pedal pedal) { return curveOf(s, curveSetting(pedal).field); }
+
+const Setting& zoneSetting(Pedal pedal, bool upper) {
+  return *findRow(pedal, upper ? Role::UpperZone : Role::LowerZone);
+}
+
+const Setting& curveSetting(Pedal pedal) { return *findRow(pedal, Role::Curve); }
+
+int zoneValue(const ControllerState& s, Pedal pedal, bool upper) { return zoneSetting(pedal, upper).get(s); }
+
 int settingValue(const ControllerState& s, Field field) {
-  switch (field) {
-    case Field::ZonesEnabled: return s.zonesEnabled ? 1 : 0;
-    case Field::Calibrated: return s.calibrated ? 1 : 0;
-    case Field::SportProfileActive: return s.sportProfileActive ? 1 : 0;
-    case Field::SportProfileLoaded: return s.sportProfileLoaded ? 1 : 0;
-    case Field::ClutchUpper: return s.clutchUpper;
-    case Field::ClutchLower: return s.clutchLower;
-    case Field::BrakeUpper: return s.brakeUpper;
-    case Field::BrakeLower: return s.brakeLower;
-    case Field::ThrottleUpper: return s.throttleUpper;
-    case Field::ThrottleLower: return s.throttleLower;
-    case Field::BrakeMax: return s.brakeMax;
-    case Field::BrakeRecalPoint: return s.brakeRecalPoint;
-    case Field::LetterAbs: return s.letterAbs;
-    case Field::LetterAutoBrake: return s.letterAutoBrake;
-    case Field::LetterMas: return s.letterMas;
-    case Field::LetterMenos: return s.letterMenos;
-    case Field::LetterMas2: return s.letterMas2;
-    case Field::LetterMenos2: return s.letterMenos2;
-    case Field::AutoBrake: return s.autoBrake;
-    case Field::AutoBrake2: return s.autoBrake2;
-    case Field::Cheto: return s.cheto;
-    case Field::ChetoActive: return s.chetoActive;
-    case Field::Model: return s.model;
-    case Field::Color: return s.color;
-    default: return 0;
-  }
+  const Setting* row = findSetting(field);
+  return row != nullptr && row->get != nullptr ? row->get(s) : 0;
 }
 
 bool setSetting(ControllerState& s, Field field, int v) {
   const Setting* row = findSetting(field);
-  if (row == nullptr || row->curve || v < row->min || v > row->max) return false;
-  switch (field) {
-    case Field::ZonesEnabled: s.zonesEnabled = v != 0; break;
-    case Field::Calibrated: s.calibrated = v != 0; break;
-    case Field::SportProfileActive:
-      s.sportProfileActive = v != 0;
-      s.proProfileActive = v == 0;
-      break;
-    case Field::SportProfileLoaded: s.sportProfileLoaded = v != 0; break;
-    case Field::ClutchUpper: s.clutchUpper = v; break;
-    case Field::ClutchLower: s.clutchLower = v; break;
-    case Field::BrakeUpper: s.brakeUpper = v; break;
-    case Field::BrakeLower: s.brakeLower = v; break;
-    case Field::ThrottleUpper: s.throttleUpper = v; break;
-    case Field::ThrottleLower: s.throttleLower = v; break;
-    case Field::BrakeMax: s.brakeMax = static_cast<int16_t>(v); break;
-    case Field::BrakeRecalPoint: s.brakeRecalPoint = v; break;
-    case Field::LetterAbs: s.letterAbs = static_cast<uint8_t>(v); break;
-    case Field::LetterAutoBrake: s.letterAutoBrake = static_cast<uint8_t>(v); break;
-    case Field::LetterMas: s.letterMas = static_cast<uint8_t>(v); break;
-    case Field::LetterMenos: s.letterMenos = static_cast<uint8_t>(v); break;
-    case Field::LetterMas2: s.letterMas2 = static_cast<uint8_t>(v); break;
-    case Field::LetterMenos2: s.letterMenos2 = static_cast<uint8_t>(v); break;
-    case Field::AutoBrake: s.autoBrake = v; break;
-    case Field::AutoBrake2: s.autoBrake2 = v; break;
-    case Field::Cheto:
-      s.cheto = v;
-      s.chetoActive = v != kPercentMax ? 1 : 0;  // a brake stop of 100 is "off"
-      s.markKnown(Field::ChetoActive);
-      break;
-    case Field::ChetoActive: s.chetoActive = v; break;
-    case Field::Model: s.model = v; break;
-    case Field::Color: s.color = v; break;
-    default: return false;
+  if (row == nullptr || row->put == nullptr || v < row->min || v > row->max) return false;
+  row->put(s, v);
+  if (field == Field::Cheto) {
+    s.chetoActive = v != kBrakeStopInactive ? 1 : 0;
+    s.markKnown(Field::ChetoActive);
   }
   s.markKnown(field);
   return true;

@@ -25,44 +25,6 @@ using ui::kBrakePedal;
 using ui::kClutchPedal;
 using ui::kThrottlePedal;
 
-TEST(ZoneStepRules, AllowOnlyStepsThatKeepTheZonesInOrder) {
-  struct Row {
-    const char* what;
-    int pedal;
-    bool upper, plus;
-    int upperValue, lowerValue, brakeMax;
-    bool allowed;
-  };
-  const Row rows[] = {
-      {"clutch upper - at 40/40", kClutchPedal, true, false, 40, 40, 90, false},
-      {"clutch lower + at 40/40", kClutchPedal, false, true, 40, 40, 90, false},
-      {"clutch upper - at 41/40", kClutchPedal, true, false, 41, 40, 90, true},
-      {"throttle lower + at 41/40", kThrottlePedal, false, true, 41, 40, 90, true},
-      {"upper + at 100", kThrottlePedal, true, true, 100, 0, 90, false},
-      {"upper + at 99", kClutchPedal, true, true, 99, 0, 90, true},
-      {"brake upper + at 100", kBrakePedal, true, true, 100, 0, 90, false},
-      {"lower - at 0", kThrottlePedal, false, false, 50, 0, 90, false},
-      {"brake lower - at 0", kBrakePedal, false, false, 50, 0, 90, false},
-      {"lower - at 1", kClutchPedal, false, false, 50, 1, 90, true},
-      // brakeMax 90: the plain comparison.
-      {"brake lower + at 40/39", kBrakePedal, false, true, 40, 39, 90, true},
-      {"brake lower + at 40/40", kBrakePedal, false, true, 40, 40, 90, false},
-      {"brake upper - at 40/40", kBrakePedal, true, false, 40, 40, 90, false},
-      {"brake upper - at 41/40", kBrakePedal, true, false, 41, 40, 90, true},
-      // brakeMax 190: integer halves.
-      {"brake lower + stops at equal halves", kBrakePedal, false, true, 41, 40, 190, false},
-      {"brake lower + below the halves", kBrakePedal, false, true, 42, 40, 190, true},
-      {"brake upper - against the halved lower", kBrakePedal, true, false, 21, 40, 190, true},
-      {"brake upper - at the halved lower", kBrakePedal, true, false, 20, 40, 190, false},
-      // A brake limit of -10 leaves no divisor: the plain comparison, no crash.
-      {"brake lower + without divisor", kBrakePedal, false, true, 40, 39, -10, true},
-      {"brake upper - without divisor", kBrakePedal, true, false, 40, 40, -10, false},
-  };
-  for (const Row& r : rows)
-    EXPECT_EQ(ui::zoneStepAllowed(r.pedal, r.upper, r.plus, r.upperValue, r.lowerValue, r.brakeMax), r.allowed)
-        << r.what;
-}
-
 class ProPageTest : public WindowTest {
  protected:
   void TearDown() override {

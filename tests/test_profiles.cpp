@@ -83,43 +83,28 @@ class ScriptedChooser : public ProfileFileChooser {
   std::vector<FileDialogRequest> requests;
 };
 
-std::string zonesText(const ZoneValues& z) {
-  return std::to_string(z.clutchUpper) + "," + std::to_string(z.clutchLower) + "," +
-         std::to_string(z.brakeUpper) + "," + std::to_string(z.brakeLower) + "," +
-         std::to_string(z.throttleUpper) + "," + std::to_string(z.throttleLower);
-}
-
-std::string curveText(const Curve& c) {
-  std::string out;
-  for (int p : c) out += (out.empty() ? "" : ",") + std::to_string(p);
-  return out;
-}
-
 // Records every page update as one line.
 class RecordingPages : public ProfilePages {
  public:
   void setProfileLabel(const std::string& text) override { calls.push_back("label " + text); }
-  void showProZones(const ZoneValues& z) override { calls.push_back("pro " + zonesText(z)); }
-  void showCustomZones(const ZoneValues& z, int stop) override {
-    calls.push_back("custom " + zonesText(z) + " stop " + std::to_string(stop));
+  void showLoad(ProfileKind kind, bool loaded) override {
+    calls.push_back(std::string(loaded ? "loaded " : "cancelled ") + (kind == ProfileKind::Pro ? "pro" : "sport"));
   }
-  void moveCustomMarkers(const ZoneValues& z, int stop) override {
-    calls.push_back("markers " + zonesText(z) + " stop " + std::to_string(stop));
-  }
-  void setAutoBrakeSwitches(bool on) override { calls.push_back(on ? "autobrake on" : "autobrake off"); }
-  Curve chartPoints(CurvePedal pedal) const override { return charts[static_cast<int>(pedal)]; }
-  void setChartPoints(CurvePedal pedal, const Curve& points) override {
-    charts[static_cast<int>(pedal)] = points;
-    calls.push_back("chart " + std::to_string(static_cast<int>(pedal)) + " " + curveText(points));
-  }
-  void showCustomModeActive(bool brakeStopActive) override {
-    calls.push_back(brakeStopActive ? "custom mode, stop shown" : "custom mode, stop hidden");
-  }
+  Curve chartPoints(Pedal pedal) const override { return charts[pedalIndex(pedal)]; }
   std::vector<std::string> calls;
   Curve charts[3]{};
 };
 
 Bytes value(uint8_t code, int v) { return encodeValueFrame(code, v); }
+
+// The six zone frames in the order the pages send them: clutch, brake, throttle, upper first.
+std::vector<Bytes> zoneFrames(int clutchUpper, int clutchLower, int brakeUpper, int brakeLower, int throttleUpper,
+                              int throttleLower) {
+  return {value(value::kZonaSuperiorEmbrague, clutchUpper),   value(value::kZonaInferiorEmbrague, clutchLower),
+          value(value::kZonaSuperiorFreno, brakeUpper),       value(value::kZonaInferiorFreno, brakeLower),
+          value(value::kZonaSuperiorAcelerador, throttleUpper), value(value::kZonaInferiorAcelerador, throttleLower)};
+}
+void append(std::vector<Bytes>& to, const std::vector<Bytes>& frames) { to.insert(to.end(), frames.begin(), frames.end()); }
 Bytes profileFrame(uint8_t code, const std::string& name) { return encodeProfileFrame(code, makeProfileName(name)); }
 
 std::vector<Bytes> namingFrames(const std::string& pro, const std::string& sport) {
@@ -270,7 +255,7 @@ TEST_F(ProfilesTest, BrakeLimiterIsWrittenUnsigned) {
   EXPECT_EQ(AppConfig(path("u.tkb")).readInt("BRAKE", "BRAKE LIMITER", 0), 65535);
 }
 
-TEST_F(ProfilesTest, ProLoadPutsTheFileIntoStateAndPagesWithoutZoneCommands) {
+TEST_F(ProfilesTest, ProLoadPutsTheFileIntoStateAndSendsTheZonesAsThePageDoes) {
   // As written by the Windows program, with a limiter beyond 16 bits and a missing key.
   writeFile(path("Win.tkb"),
             "[accelerator]\r\nupper dead zone = 90\r\nLOWER DEAD ZONE=4\r\n"
@@ -290,9 +275,10 @@ TEST_F(ProfilesTest, ProLoadPutsTheFileIntoStateAndPagesWithoutZoneCommands) {
   EXPECT_EQ(s.brakeMax, 85);  // low 16 bits of 65621
   EXPECT_EQ(s.brakeLower, 6);
   EXPECT_EQ(s.cheto, brakeStop);  // a PRO file has no brake stop: it stays as it was
-  EXPECT_EQ(pages.calls, (std::vector<std::string>{"label Profile: Win", "pro 88,0,75,6,90,4",
-                                                   "custom 88,0,75,6,90,4 stop " + std::to_string(brakeStop)}));
-  const auto expected = namingFrames("Win", "Default");
+  EXPECT_EQ(pages.calls, (std::vector<std::string>{"label Profile: Win", "loaded pro"}));
+  // The PRO page's spin boxes send every zone; CUSTOM is not active, its page sends nothing.
+  auto expected = namingFrames("Win", "Default");
+  append(expected, zoneFrames(88, 0, 75, 6, 90, 4));
   const auto frames = link.frames(expected.size());
   EXPECT_EQ(frames, expected) << hex(frames);
   EXPECT_EQ(profiles.PerfilActual(), "\\Win");
@@ -306,8 +292,11 @@ TEST_F(ProfilesTest, ProLoadShowsBrakeUpperZeroWhenTheLimiterIsZero) {
   writeFile(path("z.tkb"), "[BRAKE]\nUPPER DEAD ZONE=75\nBRAKE LIMITER=0\n");
   chooser.answers = {path("z.tkb")};
   profiles.CargarPerfilPro();
-  EXPECT_EQ(pages.calls.at(1), "pro 0,0,0,0,0,0");
-  EXPECT_EQ(pages.calls.at(2), "custom 0,0,75,0,0,0 stop 70");
+  auto expected = namingFrames("z", "Default");
+  append(expected, zoneFrames(0, 0, 0, 0, 0, 0));
+  const auto frames = link.frames(expected.size());
+  EXPECT_EQ(frames, expected) << hex(frames);
+  EXPECT_EQ(link.controller.state.brakeUpper, 0);
   // A sport file opened here brings its own brake stop.
   writeFile(path("s.tks"), "[BRAKE]\nBRAKE STOP=40\n");
   chooser.answers = {path("s.tks")};
@@ -440,6 +429,7 @@ TEST_F(ProfilesTest, SportLoadSendsAutoBrakeBrakeStopAndActivatesCustomMode) {
 
   std::vector<Bytes> expected = namingFrames("Default", "Race");
   expected.push_back(value(value::kAutoBrake, 1));
+  append(expected, zoneFrames(92, 3, 81, 4, 91, 2));  // the PRO page's spin boxes
   // CUSTOM was not active, so its page did not send the loaded brake stop.
   expected.push_back(value(value::kCheto, 65));
   expected.push_back(value(value::kChetoActivo, 1));
@@ -451,32 +441,25 @@ TEST_F(ProfilesTest, SportLoadSendsAutoBrakeBrakeStopAndActivatesCustomMode) {
   const auto frames = link.frames(expected.size());
   EXPECT_EQ(frames, expected) << hex(frames);
 
-  const std::vector<std::string> expectedCalls = {
-      "label Profile: Race",
-      "autobrake on",
-      "chart 0 " + curveText(clutch),
-      "chart 1 " + curveText(brake),
-      "chart 2 " + curveText(throttle),
-      "custom 92,3,81,4,91,2 stop 65",
-      "pro 92,3,81,4,91,2",
-      "markers 92,3,81,4,91,2 stop 65",
-      "custom mode, stop shown",
-  };
-  EXPECT_EQ(pages.calls, expectedCalls);
+  EXPECT_EQ(pages.calls, (std::vector<std::string>{"label Profile: Race", "loaded sport"}));
   const std::string text = traces.text();
   EXPECT_EQ(text.find("\nCargar button pressed SPORT -- Inicio\n"), 0u);
   EXPECT_NE(text.find("\nCargar button pressed SPORT -- Final\n"), std::string::npos);
   EXPECT_EQ(text.find("Fin -> "), std::string::npos);  // the sport load names without traces
 }
 
-TEST_F(ProfilesTest, SportLoadInCustomModeLeavesTheBrakeStopToThePage) {
+TEST_F(ProfilesTest, SportLoadInCustomModeSendsTheCustomPagesZonesAndBrakeStop) {
   link.controller.state.sportProfileActive = true;
-  writeFile(path("s.tks"), sportFile("BRAKE STOP=100\n"));
+  writeFile(path("s.tks"), sportFile("BRAKE STOP=100\nLOWER DEAD ZONE=5\n"));
   chooser.answers = {path("s.tks")};
   profiles.CargarPerfilSport();
   const Curve line{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
   std::vector<Bytes> expected = namingFrames("Default", "s");
   expected.push_back(value(value::kAutoBrake, 0));  // AUTO missing: off
+  append(expected, zoneFrames(0, 0, 0, 5, 0, 0));   // the CUSTOM page's, then its brake stop
+  expected.push_back(value(value::kCheto, 100));
+  expected.push_back(value(value::kChetoActivo, 0));
+  append(expected, zoneFrames(0, 0, 0, 5, 0, 0));  // the PRO page's
   expected.push_back(value(value::kConfigZonas, 1));
   expected.push_back(value(value::kConfigSportActivado, 1));
   expected.push_back(encodeCurveFrame(block::kCurvaEmbrague, line));
@@ -484,9 +467,9 @@ TEST_F(ProfilesTest, SportLoadInCustomModeLeavesTheBrakeStopToThePage) {
   expected.push_back(encodeCurveFrame(block::kCurvaAcelerador, line));
   const auto frames = link.frames(expected.size());
   EXPECT_EQ(frames, expected) << hex(frames);
-  EXPECT_EQ(pages.calls.at(1), "autobrake off");
-  EXPECT_EQ(pages.calls.back(), "custom mode, stop hidden");
+  EXPECT_EQ(pages.calls.back(), "loaded sport");
   EXPECT_EQ(link.controller.state.autoBrake, 0);
+  EXPECT_EQ(link.controller.state.chetoActive, 0);
 }
 
 TEST_F(ProfilesTest, CancelledSportLoadStillActivatesCustomModeWithTheStateCurves) {
@@ -500,7 +483,7 @@ TEST_F(ProfilesTest, CancelledSportLoadStillActivatesCustomModeWithTheStateCurve
                                        encodeCurveFrame(block::kCurvaAcelerador, s.throttleCurve)};
   const auto frames = link.frames(expected.size());
   EXPECT_EQ(frames, expected) << hex(frames);
-  EXPECT_EQ(pages.calls, std::vector<std::string>{"custom mode, stop shown"});
+  EXPECT_EQ(pages.calls, std::vector<std::string>{"cancelled sport"});
 }
 
 TEST_F(ProfilesTest, CancelledDialogsChangeNothing) {
@@ -529,20 +512,6 @@ TEST_F(ProfilesTest, ApplyRecordsTheLastSavedOrProLoadedName) {
                                "/opt/config.ini\nLo que se guardara -> Mine");
   recordDefaultProfile(path("base"));
   EXPECT_EQ(config.readText("GENERAL", "file", ""), "Default");
-}
-
-TEST(ActivateCustomMode, OnePedalSendsOnlyItsCurve) {
-  EmulatedController link;
-  ASSERT_TRUE(link.connect());
-  link.controller.state.brakeCurve = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
-  link.controller.state.known = FieldSet::all();
-  activateCustomMode(link.controller, CurvePedal::Brake);
-  const std::vector<Bytes> expected = {encodeValueFrame(value::kConfigZonas, 1),
-                                       encodeValueFrame(value::kConfigSportActivado, 1),
-                                       encodeCurveFrame(block::kCurvaFreno, link.controller.state.brakeCurve)};
-  EXPECT_EQ(link.frames(expected.size()), expected);
-  // The emulated controller took the frames as its own state.
-  EXPECT_EQ(link.emulator.state().curves.brake, link.controller.state.brakeCurve);
 }
 
 }  // namespace

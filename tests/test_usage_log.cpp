@@ -95,9 +95,9 @@ TEST_F(UsageLogTest, StartLinesAndEveryLineFormat) {
   log.calibrationStarted();
   log.calibrationSaved({100, 200, -300});
   log.calibrationCancelled();
-  log.pressPeak(PedalKind::Clutch, "     64 %");
-  log.pressPeak(PedalKind::Brake, "#ff0000      73#");
-  log.pressPeak(PedalKind::Throttle, "     --");
+  log.pressPeak(Pedal::Clutch, "     64 %");
+  log.pressPeak(Pedal::Brake, "#ff0000      73#");
+  log.pressPeak(Pedal::Throttle, "     --");
   log.setAbs(57);
   log.close();
   const std::string s = "[10/06/2024 - 06:13:20]";
@@ -161,7 +161,7 @@ TEST_F(UsageLogTest, BrakeLogHoldsOnlyTheCurrentRunAndUsageLogGrows) {
   fixClock(log);
     state_.startReadings.brake = static_cast<int16_t>(100 + run);
     log.open(state_);
-    log.pressPeak(PedalKind::Brake, "run " + std::to_string(run));
+    log.pressPeak(Pedal::Brake, "run " + std::to_string(run));
     log.close();
   }
   UsageLog log(dir_.path().string());
@@ -177,7 +177,7 @@ TEST_F(UsageLogTest, NothingIsWrittenWhileClosed) {
   UsageLog log(dir_.path().string());
   fixClock(log);
   log.modeLine(true);
-  log.pressPeak(PedalKind::Brake, "x");
+  log.pressPeak(Pedal::Brake, "x");
   log.setAbs(3);
   EXPECT_FALSE(fs::exists(log.usagePath()));
   EXPECT_FALSE(fs::exists(log.brakePath()));

@@ -27,6 +27,7 @@
 
 #include "app/app_config.h"
 #include "app/key_hook.h"
+#include "app/operations.h"
 #include "app/process_slot.h"
 #include "app/profiles.h"
 #include "app/reconnect.h"
@@ -115,6 +116,8 @@ class Application : public QObject {
   ~Application() override;
 
   Controller controller;
+  // The device procedures the pages run.
+  Operations operations{controller};
 
   QWidget* window() const { return window_.get(); }
   PageHooks& hooks() { return hooks_; }

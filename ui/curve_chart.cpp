@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "link/settings.h"
+
 namespace tkb::ui {
 
 namespace {
@@ -15,11 +17,7 @@ const QColor kDivisionColour(0xD0, 0xD0, 0xD0, 90);
 const QColor kMarkerColour(0x1E, 0x6F, 0xD9);
 }  // namespace
 
-Curve defaultCurve() {
-  Curve c{};
-  for (int k = 0; k < kCurvePoints; ++k) c[k] = k * 10;
-  return c;
-}
+Curve defaultCurve() { return straightCurve(); }
 
 int chartPointAt(int x, int left) {
   const int offset = x - left;

@@ -9,8 +9,8 @@
 namespace tkb::ui {
 
 namespace {
-constexpr int kBrake = static_cast<int>(PedalKind::Brake);
-constexpr int kClutch = static_cast<int>(PedalKind::Clutch);
+constexpr int kBrake = static_cast<int>(Pedal::Brake);
+constexpr int kClutch = static_cast<int>(Pedal::Clutch);
 
 void setBar(PedalBar* bar, int value) {
   if (bar && bar->value() != std::clamp(value, 0, kBarMaximum)) bar->setValue(value);

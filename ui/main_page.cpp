@@ -411,16 +411,12 @@ bool Application::mainPageBranch(QObject* object) {
     proPage_->raise();
     if (hooks_.proPageOpened) hooks_.proPageOpened(state.calibrated);
     if (state.calibrated) {
-      state.zonesEnabled = true;
-      state.proProfileActive = true;
-      state.sportProfileActive = false;
+      operations.activateMode(false);
       applyModeLabel();
-      controller.MandarDatosConfigZonas();
-      controller.MandarDatosConfigSportActivado();
       setButtonLook(p.activatePro, ButtonLook::Highlighted);
     }
     // The page shows the zones the controller really holds.
-    for (Query q : {Query::ClutchZones, Query::BrakeZones, Query::ThrottleZones}) controller.query(q);
+    operations.readZones();
     if (hooks_.proZonesReadBack) hooks_.proZonesReadBack();
     trace("\nPro Button pressed - Final\n");
   } else if (object == p.custom) {
@@ -438,11 +434,7 @@ bool Application::mainPageBranch(QObject* object) {
     p.manual->raise();
     p.exit->raise();
     if (hooks_.customPageOpened) hooks_.customPageOpened();
-    state.sportProfileLoaded = true;
-    state.sportProfileActive = true;
-    state.proProfileActive = false;
-    controller.MandarDatosConfigSportCargado();
-    controller.MandarDatosConfigSportActivado();
+    operations.openCustom();
     applyModeLabel();
     trace("\nSports Button pressed - Final\n");
   } else if (object == p.activatePro || object == p.activateCustom) {
@@ -450,12 +442,8 @@ bool Application::mainPageBranch(QObject* object) {
     const bool custom = object == p.activateCustom;
     const char* branch = custom ? "Activar SPORT" : "Activar PRO";
     trace("\n%s pressed - Inicio", branch);
-    state.zonesEnabled = true;
-    state.proProfileActive = !custom;
-    state.sportProfileActive = custom;
+    operations.activateMode(custom);
     applyModeLabel();
-    controller.MandarDatosConfigZonas();
-    controller.MandarDatosConfigSportActivado();
     setButtonLook(p.activatePro, custom ? ButtonLook::Normal : ButtonLook::Highlighted);
     setButtonLook(p.activateCustom, custom ? ButtonLook::Highlighted : ButtonLook::Normal);
     trace("\n%s pressed - Final\n", branch);

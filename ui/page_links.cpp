@@ -34,27 +34,14 @@ class SharedPages::LinkedProfilePages : public ProfilePages {
  public:
   LinkedProfilePages(Application& app, PageLinks& links) : app_(app), links_(links) {}
   void setProfileLabel(const std::string&) override { app_.refreshProfileLabel(); }
-  void showProZones(const ZoneValues& zones) override {
-    if (links_.pro.showZones) links_.pro.showZones(zones);
+  void showLoad(ProfileKind kind, bool loaded) override {
+    if (loaded && links_.pro.showLoadedZones) links_.pro.showLoadedZones();
+    if (loaded && kind == ProfileKind::Sport && links_.pro.setAutoBrakeSwitch)
+      links_.pro.setAutoBrakeSwitch(app_.controller.state.autoBrake != 0);
+    if (links_.custom.showLoad) links_.custom.showLoad(kind, loaded);
   }
-  void showCustomZones(const ZoneValues& zones, int brakeStop) override {
-    if (links_.custom.showZones) links_.custom.showZones(zones, brakeStop);
-  }
-  void moveCustomMarkers(const ZoneValues& zones, int brakeStop) override {
-    if (links_.custom.moveMarkers) links_.custom.moveMarkers(zones, brakeStop);
-  }
-  void setAutoBrakeSwitches(bool on) override {
-    if (links_.custom.setAutoBrakeSwitch) links_.custom.setAutoBrakeSwitch(on);
-    if (links_.pro.setAutoBrakeSwitch) links_.pro.setAutoBrakeSwitch(on);
-  }
-  Curve chartPoints(CurvePedal pedal) const override {
-    return links_.custom.chartPoints ? links_.custom.chartPoints(static_cast<int>(pedal)) : Curve{};
-  }
-  void setChartPoints(CurvePedal pedal, const Curve& points) override {
-    if (links_.custom.setChartPoints) links_.custom.setChartPoints(static_cast<int>(pedal), points);
-  }
-  void showCustomModeActive(bool brakeStopActive) override {
-    if (links_.custom.showCustomModeActive) links_.custom.showCustomModeActive(brakeStopActive);
+  Curve chartPoints(Pedal pedal) const override {
+    return links_.custom.chartPoints ? links_.custom.chartPoints(pedalIndex(pedal)) : Curve{};
   }
 
  private:

@@ -10,19 +10,22 @@
 #include "app/pedal_readout.h"
 #include "app/profiles.h"
 #include "link/controller_state.h"
+#include "link/settings.h"
 
 
 namespace tkb::ui {
 
 class Application;
 
-// Pedal numbering of the pages: 0 clutch, 1 brake, 2 throttle.
-enum PagePedal { kClutchPedal = 0, kBrakePedal = 1, kThrottlePedal = 2 };
+// The pages' per-pedal widgets stand in arrays indexed by the pedal's number.
+inline constexpr int kClutchPedal = pedalIndex(Pedal::Clutch);
+inline constexpr int kBrakePedal = pedalIndex(Pedal::Brake);
+inline constexpr int kThrottlePedal = pedalIndex(Pedal::Throttle);
 
 struct ProPageLinks {
-  // The six dead-zone spin boxes through the set helper that always runs the page's
-  // handler (so each value is sent again), then the 0..100 scale labels.
-  std::function<void(const ZoneValues&)> showZones;
+  // A profile load sent the zones: the six dead-zone spin boxes, markers, scale labels
+  // and bands show the state's, nothing is sent again.
+  std::function<void()> showLoadedZones;
   // The same from the state: a zone the controller's value of which is not known stays
   // blank (and is not sent).
   std::function<void()> showStateZones;
@@ -38,13 +41,13 @@ struct ProPageLinks {
 };
 
 struct CustomPageLinks {
-  // The six dead-zone spin boxes and the brake-stop spin box (the page sends them only
-  // while CUSTOM is the active mode), markers moved.
-  std::function<void(const ZoneValues&, int brakeStop)> showZones;
-  // The same from the state, unknown values blank.
+  // A profile load is over (see ProfilePages::showLoad): the page shows the state, sends
+  // nothing.
+  std::function<void(ProfileKind kind, bool loaded)> showLoad;
+  // The six dead-zone spin boxes and the brake-stop spin box from the state (each set
+  // runs the page's handler), unknown values blank, markers moved.
   std::function<void()> showStateZones;
   std::function<void(int upper, int lower)> showBrakeZones;
-  std::function<void(const ZoneValues&, int brakeStop)> moveMarkers;
   std::function<void(int index)> selectLetterMas;
   std::function<void(int index)> selectLetterMenos;
   std::function<void(bool on)> setAutoBrakeSwitch;
@@ -53,9 +56,6 @@ struct CustomPageLinks {
   // The charts take the state's curves and redraw.
   std::function<void()> showCurvesFromState;
   std::function<Curve(int pedal)> chartPoints;
-  std::function<void(int pedal, const Curve&)> setChartPoints;
-  // CUSTOM became the active mode: brake-stop indicator and mode-button looks.
-  std::function<void(bool brakeStopActive)> showCustomModeActive;
   std::function<bool()> isOpen;
 };
 

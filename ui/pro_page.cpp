@@ -50,13 +50,6 @@ QLabel* whiteLabel(QWidget* parent, const QString& text, int size = 15) {
   return l;
 }
 
-// The brake rules compare values scaled by 100 / (brakeMax + 10). A brake limit that
-// leaves no positive divisor gives the plain comparison instead of a division by zero.
-int brakeScaled(int value, int brakeMax) {
-  const int divisor = brakeMax + 10;
-  return divisor > 0 ? value * 100 / divisor : value;
-}
-
 // A zone box shows the controller's value, or nothing while that is not known.
 void showZoneBox(ValueBox* box, bool known, int value) {
   if (known) {
@@ -66,9 +59,6 @@ void showZoneBox(ValueBox* box, bool known, int value) {
   }
 }
 
-constexpr Field kZoneFields[3][2] = {{Field::ClutchUpper, Field::ClutchLower},
-                                     {Field::BrakeUpper, Field::BrakeLower},
-                                     {Field::ThrottleUpper, Field::ThrottleLower}};
 }  // namespace
 
 int proColumnX(int pedal, bool zonesEnabled, bool hasClutch) {
@@ -77,16 +67,6 @@ int proColumnX(int pedal, bool zonesEnabled, bool hasClutch) {
 
 int proZoneColumnX(int pedal, bool hasClutch) {
   return kZoneColumnX[pedal] - (hasClutch ? 0 : kTwoPedalShift[pedal]);
-}
-
-bool zoneStepAllowed(int pedal, bool upper, bool plus, int upperValue, int lowerValue, int brakeMax) {
-  if (upper && plus) return upperValue <= 99;
-  if (!upper && !plus) return lowerValue >= 1;
-  if (pedal == kBrakePedal) {
-    if (upper) return upperValue > brakeScaled(lowerValue, brakeMax);  // MAX BRAKE PRESS "-"
-    return brakeScaled(upperValue, brakeMax) > brakeScaled(lowerValue, brakeMax);
-  }
-  return lowerValue < upperValue;
 }
 
 ProPage::ProPage(Application& app, PageLinks& links, Profiles& profiles)
@@ -144,12 +124,6 @@ void ProPage::Create_pro_page(QWidget* container) {
   saveProfile = button("SAVE", kButtonWidth, kButtonHeight, 420, 17, true);
   loadProfile = button("LOAD", kButtonWidth, kButtonHeight, 270, 17, true);
   close = button("CLOSE", kButtonWidth, kButtonHeight, -60, -3, true, true);
-  setZones = new QPushButton(page);
-  resetZones = new QPushButton(page);
-  for (QPushButton* b : {setZones, resetZones}) {
-    b->setFocusPolicy(Qt::NoFocus);
-    b->hide();
-  }
   onText(LabelRole::ProCalibrate, calibrate);
   onText(LabelRole::ProNext, next);
   onText(LabelRole::ProCancel, cancel);
@@ -206,7 +180,7 @@ void ProPage::Create_pro_page(QWidget* container) {
   moveColumns(true);
 
   // The page's own ports to the other page and to the profile operations.
-  links_.pro.showZones = [this](const ZoneValues& z) { showZones(z); };
+  links_.pro.showLoadedZones = [this] { showLoadedZones(); };
   links_.pro.showStateZones = [this] { showZonesFromState(); };
   links_.pro.showBrakeZones = [this](int upper, int lower) {
     const ControllerState& s = app_.controller.state;
@@ -476,38 +450,45 @@ void ProPage::showZoneControls(bool on) {
   }
 }
 
-void ProPage::setZonesPro() {
+void ProPage::switchZones(bool on) {
+  trace(on ? "\nSet zones PRO pressed - Inicio" : "\nReset zones PRO pressed - Inicio");
   hideConfirmations();
-  app_.controller.state.zonesEnabled = true;
-  app_.controller.MandarDatosConfigZonas();
-  showZoneControls(true);
+  app_.operations.setZonesEnabled(on);
+  showZoneControls(on);
+  trace(on ? "\nSet zones PRO pressed - Final\n" : "\nReset zones PRO pressed - Final\n");
 }
 
-void ProPage::resetZonesPro() {
-  hideConfirmations();
-  app_.controller.state.zonesEnabled = false;
-  app_.controller.MandarDatosConfigZonas();
-  showZoneControls(false);
-}
-
-void ProPage::showZones(const ZoneValues& z) {
-  const int values[3][2] = {{z.clutchUpper, z.clutchLower}, {z.brakeUpper, z.brakeLower}, {z.throttleUpper, z.throttleLower}};
-  for (int p = 0; p < 3; ++p) {
-    zones[p].upper->set(std::clamp(values[p][0], 0, 100));
-    zones[p].lower->set(std::clamp(values[p][1], 0, 100));
+void ProPage::showLoadedZones() {
+  if (page == nullptr) return;  // the page was not built
+  const ControllerState& s = app_.controller.state;
+  for (Pedal pedal : kPedals) {
+    for (bool upper : {true, false}) {
+      ZoneColumn& z = zones[pedalIndex(pedal)];
+      const int value = std::clamp(zoneValue(s, pedal, upper), 0, 100);
+      (upper ? z.upper : z.lower)->showValue(value);
+      moveMarker(pedalIndex(pedal), upper, value);
+    }
   }
   for (auto& labels : scaleLabels)
     for (QLabel* l : labels)
       if (l) l->update();
+  ActualizarBarras();
+}
+
+void ProPage::moveMarker(int pedal, bool upper, int value) {
+  QFrame* marker = upper ? zones[pedal].upperMarker : zones[pedal].lowerMarker;
+  marker->move(0, kBarTop + kBarHeight - 1 - 2 * value);
 }
 
 void ProPage::showZonesFromState() {
   if (page == nullptr) return;  // the page was not built
   const ControllerState& s = app_.controller.state;
-  const int values[3][2] = {{s.clutchUpper, s.clutchLower}, {s.brakeUpper, s.brakeLower}, {s.throttleUpper, s.throttleLower}};
-  for (int p = 0; p < 3; ++p) {
-    showZoneBox(zones[p].upper, s.isKnown(kZoneFields[p][0]), values[p][0]);
-    showZoneBox(zones[p].lower, s.isKnown(kZoneFields[p][1]), values[p][1]);
+  for (Pedal pedal : kPedals) {
+    for (bool upper : {true, false}) {
+      const Setting& zone = zoneSetting(pedal, upper);
+      showZoneBox(upper ? zones[pedalIndex(pedal)].upper : zones[pedalIndex(pedal)].lower, s.isKnown(zone.field),
+                  zone.get(s));
+    }
   }
   for (auto& labels : scaleLabels)
     for (QLabel* l : labels)
@@ -515,28 +496,13 @@ void ProPage::showZonesFromState() {
 }
 
 void ProPage::zoneChanged(int pedal, bool upper, int value) {
-  ControllerState& s = app_.controller.state;
-  Controller& c = app_.controller;
-  static const char* const kNames[3][2] = {{"clutch Lower", "clutch upper"},
-                                           {"brake Lower", "Brake upper"},
-                                           {"Accelerator Lower", "Accelerator upper"}};
   // The value on the box is the driver's (or one the controller reported): known from now.
   // A value the wizard has just sent is only shown.
-  if (!showingSent_) {
-    setSetting(s, kZoneFields[pedal][upper ? 0 : 1], value);
-    switch (pedal * 2 + (upper ? 1 : 0)) {
-      case 0: c.MandarDatosZonaInferiorEmbrague(); break;
-      case 1: c.MandarDatosZonaSuperiorEmbrague(); break;
-      case 2: c.MandarDatosZonaInferiorFreno(); break;
-      case 3: c.MandarDatosZonaSuperiorFreno(); break;
-      case 4: c.MandarDatosZonaInferiorAcelerador(); break;
-      default: c.MandarDatosZonaSuperiorAcelerador(); break;
-    }
-  }
-  QFrame* marker = upper ? zones[pedal].upperMarker : zones[pedal].lowerMarker;
-  marker->move(0, kBarTop + kBarHeight - 1 - 2 * value);
+  const Pedal p = static_cast<Pedal>(pedal);
+  if (!showingSent_) app_.operations.setZone(ZonePage::Pro, p, upper, value);
+  moveMarker(pedal, upper, value);
   ActualizarBarras();
-  trace("\nPRO-EV - value of %s dead zone is %d\n", kNames[pedal][upper ? 1 : 0], value);
+  if (showingSent_) traceZoneChange(ZonePage::Pro, p, upper, value);
 }
 
 void ProPage::zoneButton(int pedal, bool upper, bool plus) {
@@ -547,7 +513,8 @@ void ProPage::zoneButton(int pedal, bool upper, bool plus) {
     trace("\nPRO-EV - dead zone not known: step ignored");
     return;
   }
-  if (zoneStepAllowed(pedal, upper, plus, z.upper->value(), z.lower->value(), app_.controller.state.brakeMax)) {
+  if (zoneStepAllowed(static_cast<Pedal>(pedal), upper, plus, z.upper->value(), z.lower->value(),
+                      app_.controller.state.brakeMax)) {
     ValueBox* box = upper ? z.upper : z.lower;
     box->set(box->value() + (plus ? 1 : -1));
   }
@@ -555,8 +522,7 @@ void ProPage::zoneButton(int pedal, bool upper, bool plus) {
 
 void ProPage::pro_event_handler(QObject* object, UiEvent event) {
   const Application::Action action(app_);
-  ControllerState& s = app_.controller.state;
-  Controller& c = app_.controller;
+  Operations& ops = app_.operations;
   for (int p = 0; p < 3; ++p) {
     ZoneColumn& z = zones[p];
     if (object == z.upperMinus) return zoneButton(p, true, false);
@@ -568,32 +534,21 @@ void ProPage::pro_event_handler(QObject* object, UiEvent event) {
   if (settingLists_) return;
   if (object == absList) {
     trace("Option: Letra ABS\n");
-    setSetting(s, Field::LetterAbs, absList->currentIndex());
-    c.MandarLetraABS();
+    ops.setLetter(Field::LetterAbs, absList->currentIndex());
   } else if (object == autoBrakeList) {
     trace("Option: Letra AB\n");
-    setSetting(s, Field::LetterAutoBrake, autoBrakeList->currentIndex());
-    c.MandarLetraAutoBreak();
+    ops.setLetter(Field::LetterAutoBrake, autoBrakeList->currentIndex());
   } else if (object == masList) {
     trace("Option: Letra mas pro\n");
-    setSetting(s, Field::LetterMas, masList->currentIndex());
-    c.MandarLetraMas();
+    ops.setLetter(Field::LetterMas, masList->currentIndex());
     if (links_.custom.selectLetterMas) links_.custom.selectLetterMas(masList->currentIndex());
   } else if (object == menosList) {
     trace("Option: Lista menos PRO\n");
-    setSetting(s, Field::LetterMenos, menosList->currentIndex());
-    c.MandarLetraMenos();
+    ops.setLetter(Field::LetterMenos, menosList->currentIndex());
     if (links_.custom.selectLetterMenos) links_.custom.selectLetterMenos(menosList->currentIndex());
   } else if (object == autoBrakeSwitch) {
-    if (!autoBrakeSwitch->isOn()) {
-      c.DesactivarAutoBrake();
-      if (s.autoBrake2 == 1) {
-        c.DesactivarAutoBrake2();
-        setLed(100);
-      }
-    } else {
-      c.ActivarAutoBrake();
-    }
+    ops.setAutoBrake(autoBrakeSwitch->isOn());
+    if (!autoBrakeSwitch->isOn() && ops.endAutoBrakeTest()) setLed(100);
   }
 }
 
@@ -632,12 +587,12 @@ void ProPage::pageOpened(bool calibrated) {
   next->hide();
   if (calibrated) {
     mostrar_controles_pro(true);
-    app_.event_handler(setZones, UiEvent::ShortClicked);
+    switchZones(true);
     MostrarPasoCalibracion(4);
   } else {
     showAutoBrakeWidgets(false);
     mostrar_controles_pro(false);
-    app_.event_handler(resetZones, UiEvent::ShortClicked);
+    switchZones(false);
     app_.TextoPasoCalibracion(0, wizardText, wizardNote);
     MostrarPasoCalibracion(0);
     wizardPanel->show();
@@ -716,10 +671,10 @@ void ProPage::zoneAreaShown() {
 
 // The wizard sent the value: the box, its marker and the bands show it, nothing is sent again.
 void ProPage::zoneShown(Field field, std::optional<int> value) {
-  for (int p = 0; p < 3; ++p)
-    for (int u = 0; u < 2; ++u) {
-      if (kZoneFields[p][u] != field) continue;
-      ValueBox* box = u == 0 ? zones[p].upper : zones[p].lower;
+  for (Pedal pedal : kPedals)
+    for (bool upper : {true, false}) {
+      if (zoneSetting(pedal, upper).field != field) continue;
+      ValueBox* box = upper ? zones[pedalIndex(pedal)].upper : zones[pedalIndex(pedal)].lower;
       if (!value) {
         box->showUnknown();
         return;
@@ -807,22 +762,20 @@ void ProPage::brakeUpperStep(int delta) {
 
 bool ProPage::eventBranch(QObject* object, UiEvent event) {
   if (object == nullptr || page == nullptr) return false;
-  Controller& c = app_.controller;
   if (object == autoBrakeTest) {
     // The test button works on press and release, not on clicks.
     if (event == UiEvent::Pressed) {
-      c.ActivarAutoBrake2();
+      app_.operations.testAutoBrake(true);
       setLed(255);
     } else if (event == UiEvent::Released) {
-      c.DesactivarAutoBrake2();
+      app_.operations.testAutoBrake(false);
       setLed(100);
     }
     return true;
   }
   const bool wizardButton = object == calibrate || object == next || object == cancel ||
                             object == saveCalibration || object == close;
-  const bool ours = wizardButton || object == apply || object == saveProfile || object == loadProfile ||
-                    object == setZones || object == resetZones || object == abs;
+  const bool ours = wizardButton || object == apply || object == saveProfile || object == loadProfile || object == abs;
   if (!ours) return false;
   if (event != UiEvent::ShortClicked) return true;
   if (wizardButton && pending_) {
@@ -840,18 +793,10 @@ bool ProPage::eventBranch(QObject* object, UiEvent event) {
     wizard_.cancel();
   } else if (object == close) {
     exitPro();
-  } else if (object == setZones) {
-    trace("\nSet zones PRO pressed - Inicio");
-    setZonesPro();
-    trace("\nSet zones PRO pressed - Final\n");
-  } else if (object == resetZones) {
-    trace("\nReset zones PRO pressed - Inicio");
-    resetZonesPro();
-    trace("\nReset zones PRO pressed - Final\n");
   } else if (object == apply) {
     trace("\nAplicar zones PRO pressed - Inicio");
     hideConfirmations(0);
-    c.SetGuardarZonasPedales();
+    app_.operations.storeZones();
     profiles_.recordActiveProfile(app_.basePath());
     trace("\nAplicar zones PRO pressed - Final\n");
   } else if (object == saveProfile) {

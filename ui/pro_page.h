@@ -33,10 +33,6 @@ namespace tkb::ui {
 int proColumnX(int pedal, bool zonesEnabled, bool hasClutch);
 int proZoneColumnX(int pedal, bool hasClutch);
 
-// The "-"/"+" rules of the dead-zone spin boxes. upper: the upper-zone box (else the
-// lower one); plus: the "+" button. Returns whether the step is allowed.
-bool zoneStepAllowed(int pedal, bool upper, bool plus, int upperValue, int lowerValue, int brakeMax);
-
 struct ZoneColumn {
   QFrame* column = nullptr;
   QLabel* upperLabel = nullptr;
@@ -84,7 +80,6 @@ class ProPage : private CalibrationView {
   QWidget* page = nullptr;
   QPushButton *calibrate = nullptr, *next = nullptr, *cancel = nullptr, *saveCalibration = nullptr;
   QPushButton *apply = nullptr, *saveProfile = nullptr, *loadProfile = nullptr, *close = nullptr;
-  QPushButton *setZones = nullptr, *resetZones = nullptr;  // invisible: the zone operations
   QFrame* wizardPanel = nullptr;
   QLabel *wizardText = nullptr, *wizardNote = nullptr;
   std::array<QLabel*, 3> confirmations{};  // applied, saved, loaded
@@ -114,15 +109,17 @@ class ProPage : private CalibrationView {
   QPushButton* button(const QString& text, int w, int h, int x, int y, bool bottom, bool right = false);
   void hideConfirmations(int except = -1);
   void showZoneControls(bool on);
-  void setZonesPro();
-  void resetZonesPro();
+  // Zones on (the zone controls shown) or off, on the controller and the page.
+  void switchZones(bool on);
+  // The state's zones on the boxes and markers, without sending them again.
+  void showLoadedZones();
+  void moveMarker(int pedal, bool upper, int value);
   void zoneChanged(int pedal, bool upper, int value);
   void zoneButton(int pedal, bool upper, bool plus);
   void moveColumns(bool zonesEnabled);
   void showAutoBrakeWidgets(bool show);
   void showArrows(int step);
   void exitPro();
-  void showZones(const ZoneValues& z);
   // Runs the wizard's pause on a timer, then resumes it.
   void afterPause(CalibrationPause pause);
   // CalibrationView: the widgets of each point of the wizard and of Autocal.

@@ -17,7 +17,6 @@ namespace tkb::ui {
 
 namespace {
 
-constexpr int kPedalCount = 3;
 constexpr int kZoneMax = 100;
 constexpr int kLetterEntries = 6;
 
@@ -53,28 +52,8 @@ constexpr const char* kHistoryIdle = "     --";
 constexpr int kPageButtonW = 130, kPageButtonH = 40, kPageButtonGap = 20;
 constexpr int kCloseFromRight = 60, kPageButtonsFromBottom = 10;
 
-struct ZoneField {
-  Field known;
-  int ControllerState::*field;
-  void (Controller::*send)();
-  const char* traceLine;
-};
-const ZoneField kUpperZones[kPedalCount] = {
-    {Field::ClutchUpper, &ControllerState::clutchUpper, &Controller::MandarDatosZonaSuperiorEmbrague,
-     "\nSPORT-EV - value of clutch upper dead zone is %d\n"},
-    {Field::BrakeUpper, &ControllerState::brakeUpper, &Controller::MandarDatosZonaSuperiorFreno,
-     "SPORT-EV - value of brake maximum force is %d\n"},
-    {Field::ThrottleUpper, &ControllerState::throttleUpper, &Controller::MandarDatosZonaSuperiorAcelerador,
-     "SPORT-EV - value of Accelerator upper dead zone is %d\n"},
-};
-const ZoneField kLowerZones[kPedalCount] = {
-    {Field::ClutchLower, &ControllerState::clutchLower, &Controller::MandarDatosZonaInferiorEmbrague,
-     "SPORT-EV - value of clutch Lower dead zone is %d\n"},
-    {Field::BrakeLower, &ControllerState::brakeLower, &Controller::MandarDatosZonaInferiorFreno,
-     "SPORT-EV - value of brake Lower dead zone is %d\n"},
-    {Field::ThrottleLower, &ControllerState::throttleLower, &Controller::MandarDatosZonaInferiorAcelerador,
-     "SPORT-EV - value of Accelerator Lower dead zone is %d\n"},
-};
+Pedal pedalAt(int index) { return static_cast<Pedal>(index); }
+const Setting& zoneRow(int pedal, bool upper) { return zoneSetting(pedalAt(pedal), upper); }
 
 // The four key-letter lists of CUSTOM mode; the index of the chosen entry is the value.
 struct LetterListRole {
@@ -101,23 +80,20 @@ const char* const kAutoBreakEntries[] = {"M+C+k", "M+C+l", "M+C+p"};
 const LabelRole kTitleRoles[kPedalCount] = {LabelRole::CustomClutchTitle, LabelRole::CustomBrakeTitle,
                                             LabelRole::CustomThrottleTitle};
 
-struct CurveRead {
-  Field known;
-  Query query;
-  const char* line;
-  Curve ControllerState::*curve;
-};
-const CurveRead kCurveReads[kPedalCount] = {
-    {Field::ClutchCurve, Query::ClutchCurve, "\nLeemos curvas Embrague -> ", &ControllerState::clutchCurve},
-    {Field::BrakeCurve, Query::BrakeCurve, "\nLeemos curvas Freno -> ", &ControllerState::brakeCurve},
-    {Field::ThrottleCurve, Query::ThrottleCurve, "\nLeemos curvas Acelerador -> ", &ControllerState::throttleCurve},
-};
+// The trace line of a curve read back, by pedal.
+const char* const kCurveReadLines[kPedalCount] = {"\nLeemos curvas Embrague -> ", "\nLeemos curvas Freno -> ",
+                                                  "\nLeemos curvas Acelerador -> "};
 
-Curve& stateCurve(ControllerState& state, int pedal) { return state.*kCurveReads[pedal].curve; }
-
-ZoneValues zonesOf(const ControllerState& s) {
-  return {s.clutchUpper, s.clutchLower, s.brakeUpper, s.brakeLower, s.throttleUpper, s.throttleLower};
+Field curveField(int pedal) { return curveSetting(pedalAt(pedal)).field; }
+// A box shows the state's value without running its handler, or nothing while that is not known.
+void showValue(ValueBox* box, bool known, int value) {
+  if (known) {
+    box->showValue(value);
+  } else {
+    box->showUnknown();
+  }
 }
+
 // A box shows the controller's value, or nothing while that is not known.
 void showBox(ValueBox* box, bool known, int value) {
   if (known) {
@@ -133,12 +109,7 @@ int letterEntry(const ControllerState& state, const LetterListRole& role) {
   return std::clamp<int>(state.*role.field, 0, kLetterEntries - 1);
 }
 
-int zoneOf(const ZoneValues& z, int pedal, bool upper) {
-  const int values[kPedalCount][2] = {{z.clutchLower, z.clutchUpper},
-                                      {z.brakeLower, z.brakeUpper},
-                                      {z.throttleLower, z.throttleUpper}};
-  return values[pedal][upper ? 1 : 0];
-}
+int zoneOf(const ZoneValues& z, int pedal, bool upper) { return z.of(pedalAt(pedal), upper); }
 
 int panelX(bool hasClutch, int pedal) {
   const int offset = hasClutch ? kPanelCentreWithClutch[pedal] : kPanelCentreWithoutClutch[pedal];
@@ -242,7 +213,7 @@ void SportPage::install() {
   });
 
   CustomPageLinks& links = shared_.links.custom;
-  links.showZones = [this](const ZoneValues& zones, int brakeStop) { showZones(zones, brakeStop); };
+  links.showLoad = [this](ProfileKind kind, bool loaded) { showLoad(kind, loaded); };
   links.showStateZones = [this] {
     if (built()) showStateZones();
   };
@@ -255,7 +226,6 @@ void SportPage::install() {
     brake.upperMarker->move(kZoneMarkerX, upperMarkerY(brake.upper->value()));
     brake.lowerMarker->move(kZoneMarkerX, lowerMarkerY(brake.lower->value()));
   };
-  links.moveMarkers = [this](const ZoneValues& zones, int brakeStop) { moveMarkers(zones, brakeStop); };
   links.selectLetterMas = [this](int index) {
     if (built()) widgets_.letters[kListMas]->setCurrentIndex(std::clamp(index, 0, kLetterEntries - 1));
   };
@@ -270,10 +240,6 @@ void SportPage::install() {
   links.chartPoints = [this](int pedal) {
     return built() && pedal >= 0 && pedal < kPedalCount ? widgets_.pedals[pedal].chart->curve() : Curve{};
   };
-  links.setChartPoints = [this](int pedal, const Curve& points) {
-    if (built() && pedal >= 0 && pedal < kPedalCount) widgets_.pedals[pedal].chart->setCurve(points);
-  };
-  links.showCustomModeActive = [this](bool brakeStopActive) { showCustomModeActive(brakeStopActive); };
   links.isOpen = [this] { return open_; };
 }
 
@@ -310,7 +276,7 @@ void SportPage::Create_sport_page(QWidget* container) {
 
   for (int pedal = 0; pedal < kPedalCount; ++pedal) {
     widgets_.pedals[pedal].chart->setCurve(defaultCurve());
-    stateCurve(state, pedal) = defaultCurve();
+    curveOf(state, pedalAt(pedal)) = defaultCurve();
   }
   for (int i = 0; i < 4; ++i) widgets_.letters[i]->setCurrentIndex(letterEntry(state, kLetterLists[i]));
   widgets_.autoBrakeSwitch->setOn(state.autoBrake != 0, false);
@@ -542,9 +508,8 @@ bool SportPage::valueChanged(QObject* object) {
   // The AutoBreak key list is served as on the PRO page, in either mode.
   if (object == widgets_.autoBreakList) {
     if (widgets_.autoBreakList->currentIndex() < 0) return true;  // no entry: nothing chosen
-    setSetting(state, Field::LetterAutoBrake, widgets_.autoBreakList->currentIndex());
     trace("Option: Letra AB\n");
-    app_.controller.MandarLetraAutoBreak();
+    app_.operations.setLetter(Field::LetterAutoBrake, widgets_.autoBreakList->currentIndex());
     return true;
   }
   int zonePedal = -1;
@@ -570,29 +535,19 @@ bool SportPage::valueChanged(QObject* object) {
   } else if (list >= 0) {
     letterChanged(list, widgets_.letters[list]->currentIndex());
   } else {
-    if (widgets_.autoBrakeSwitch->isOn()) {
-      app_.controller.ActivarAutoBrake();
-    } else {
-      app_.controller.DesactivarAutoBrake();
-    }
+    app_.operations.setAutoBrake(widgets_.autoBrakeSwitch->isOn());
   }
   return true;
 }
 
 void SportPage::zoneChanged(int pedal, bool upper, int value) {
-  const ZoneField& f = upper ? kUpperZones[pedal] : kLowerZones[pedal];
-  setSetting(app_.controller.state, f.known, value);
-  (app_.controller.*f.send)();
-  trace(f.traceLine, value);
+  app_.operations.setZone(ZonePage::Custom, pedalAt(pedal), upper, value);
   redrawBars();
 }
 
 void SportPage::brakeStopChanged(int value) {
-  ControllerState& state = app_.controller.state;
-  setSetting(state, Field::Cheto, value);  // the brake stop in use unless 100
-  app_.controller.MandarCheto();
-  app_.controller.MandarChetoActivo();
-  trace("SPORT-EV - value of brake upper dead zone is %d\n", value);
+  const ControllerState& state = app_.controller.state;
+  app_.operations.setBrakeStop(value);
   showBrakeStopIndicator(state.chetoActive != 0);
   app_.applyModeLabel();  // "Mode: CUSTOM M" follows the brake stop
 }
@@ -600,12 +555,11 @@ void SportPage::brakeStopChanged(int value) {
 void SportPage::letterChanged(int list, int index) {
   if (index < 0) return;
   const LetterListRole& role = kLetterLists[list];
-  setSetting(app_.controller.state, role.known, index);
   // The PRO page's Mas and Menos lists show the same letters.
   ProPageLinks& pro = shared_.links.pro;
   if (list == kListMas && pro.selectLetterMas) pro.selectLetterMas(index);
   if (list == kListMenos && pro.selectLetterMenos) pro.selectLetterMenos(index);
-  (app_.controller.*role.send)();
+  app_.operations.setLetter(role.known, index);
   trace("%s", role.traceLine);
 }
 
@@ -638,15 +592,8 @@ void SportPage::stepZone(int pedal, bool upper, int delta) {
     trace("SPORT-EV - dead zone not known: step ignored\n");
     return;
   }
-  const int up = p.upper->value();
-  const int low = p.lower->value();
-  if (upper) {
-    if (delta > 0 && up < kZoneMax) p.upper->set(std::min(up + delta, kZoneMax));
-    if (delta < 0 && low < up) p.upper->set(std::max(up + delta, 0));
-  } else {
-    if (delta > 0 && low < up) p.lower->set(std::min(low + delta, kZoneMax));
-    if (delta < 0 && low > 0) p.lower->set(std::max(low + delta, 0));
-  }
+  if (const auto next = customZoneStep(upper, delta, p.upper->value(), p.lower->value()))
+    (upper ? p.upper : p.lower)->set(*next);
   p.upperMarker->move(kZoneMarkerX, upperMarkerY(p.upper->value()));
   p.lowerMarker->move(kZoneMarkerX, lowerMarkerY(p.lower->value()));
 }
@@ -656,7 +603,7 @@ void SportPage::stepBrakeStop(int delta) {
     trace("SPORT-EV - brake limiter not known: step ignored\n");
     return;
   }
-  widgets_.brakeStop->set(std::clamp(widgets_.brakeStop->value() + delta, 0, kZoneMax));
+  widgets_.brakeStop->set(brakeStopStep(widgets_.brakeStop->value(), delta));
   widgets_.brakeStopMarker->move(kBrakeStopMarkerX, upperMarkerY(widgets_.brakeStop->value()));
 }
 
@@ -664,14 +611,13 @@ void SportPage::defaultPedal(int pedal) {
   trace("Default button (%d) pressed SPORT -- Inicio\n", pedal);
   ControllerState& state = app_.controller.state;
   const SportPedalPanel& p = widgets_.pedals[pedal];
-  showBox(p.upper, state.isKnown(kUpperZones[pedal].known), state.*kUpperZones[pedal].field);
-  showBox(p.lower, state.isKnown(kLowerZones[pedal].known), state.*kLowerZones[pedal].field);
+  showBox(p.upper, state.isKnown(zoneRow(pedal, true).field), zoneRow(pedal, true).get(state));
+  showBox(p.lower, state.isKnown(zoneRow(pedal, false).field), zoneRow(pedal, false).get(state));
   p.upperMarker->move(kZoneMarkerX, upperMarkerY(p.upper->value()));
   p.lowerMarker->move(kZoneMarkerX, lowerMarkerY(p.lower->value()));
   p.chart->setCurve(defaultCurve());
-  stateCurve(state, pedal) = defaultCurve();
-  state.markKnown(kCurveReads[pedal].known);  // the driver chose the straight line
-  activateCustom(pedal);
+  app_.operations.defaultCurve(pedalAt(pedal));
+  showCustomModeActive(state.chetoActive != 0);
   trace("\nDefault button (%d) pressed SPORT -- Final\n", pedal);
 }
 
@@ -681,8 +627,8 @@ void SportPage::defaultAll() {
   const ControllerState& state = app_.controller.state;
   const ZoneValues zones = zonesOf(state);
   for (int pedal = 0; pedal < kPedalCount; ++pedal) {
-    showBox(widgets_.pedals[pedal].upper, state.isKnown(kUpperZones[pedal].known), zoneOf(zones, pedal, true));
-    showBox(widgets_.pedals[pedal].lower, state.isKnown(kLowerZones[pedal].known), zoneOf(zones, pedal, false));
+    showBox(widgets_.pedals[pedal].upper, state.isKnown(zoneRow(pedal, true).field), zoneOf(zones, pedal, true));
+    showBox(widgets_.pedals[pedal].lower, state.isKnown(zoneRow(pedal, false).field), zoneOf(zones, pedal, false));
   }
   moveMarkers(zones, widgets_.brakeStop->value());
   for (SportPedalPanel& p : widgets_.pedals) p.chart->setCurve(defaultCurve());
@@ -691,19 +637,9 @@ void SportPage::defaultAll() {
 
 void SportPage::applySettings() {
   trace("\nAplicar zones SPORT pressed - Inicio");
-  app_.controller.SetGuardarZonasPedales();
-  app_.controller.SetGuardarCurvasPedales();
+  app_.operations.storeZonesAndCurves();
   shared_.profiles().recordActiveProfile(app_.basePath());
   trace("\nAplicar zones SPORT pressed - Final\n");
-}
-
-void SportPage::activateCustom(std::optional<int> onlyPedal) {
-  if (onlyPedal) {
-    activateCustomMode(app_.controller, static_cast<CurvePedal>(*onlyPedal));
-  } else {
-    activateCustomMode(app_.controller);
-  }
-  showCustomModeActive(app_.controller.state.chetoActive != 0);
 }
 
 void SportPage::showCustomModeActive(bool brakeStopActive) {
@@ -732,14 +668,28 @@ void SportPage::redrawBars() {
 
 // ---- Showing the state ---------------------------------------------------------------
 
-void SportPage::showZones(const ZoneValues& zones, int brakeStop) {
+void SportPage::showLoad(ProfileKind kind, bool loaded) {
   if (!built()) return;
-  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
-    widgets_.pedals[pedal].upper->set(zoneOf(zones, pedal, true));
-    widgets_.pedals[pedal].lower->set(zoneOf(zones, pedal, false));
+  const ControllerState& state = app_.controller.state;
+  if (loaded) {
+    if (kind == ProfileKind::Sport) {
+      widgets_.autoBrakeSwitch->setOn(state.autoBrake != 0, true);
+      for (Pedal pedal : kPedals) widgets_.pedals[pedalIndex(pedal)].chart->setCurve(curveOf(state, pedal));
+    }
+    for (Pedal pedal : kPedals) {
+      const SportPedalPanel& p = widgets_.pedals[pedalIndex(pedal)];
+      showValue(p.upper, state.isKnown(zoneSetting(pedal, true).field), zoneValue(state, pedal, true));
+      showValue(p.lower, state.isKnown(zoneSetting(pedal, false).field), zoneValue(state, pedal, false));
+    }
+    showValue(widgets_.brakeStop, state.isKnown(Field::Cheto), state.cheto);
+    moveMarkers(zonesOf(state), state.cheto);
+    if (state.sportProfileActive) {
+      redrawBars();
+      showBrakeStopIndicator(state.chetoActive != 0);
+      app_.applyModeLabel();
+    }
   }
-  widgets_.brakeStop->set(brakeStop);
-  moveMarkers(zones, brakeStop);
+  if (kind == ProfileKind::Sport) showCustomModeActive(state.chetoActive != 0);
 }
 
 void SportPage::moveMarkers(const ZoneValues& zones, int brakeStop) {
@@ -757,8 +707,8 @@ void SportPage::showStateZones() {
   const ControllerState& state = app_.controller.state;
   const ZoneValues zones = zonesOf(state);
   for (int pedal = 0; pedal < kPedalCount; ++pedal) {
-    showBox(widgets_.pedals[pedal].upper, state.isKnown(kUpperZones[pedal].known), zoneOf(zones, pedal, true));
-    showBox(widgets_.pedals[pedal].lower, state.isKnown(kLowerZones[pedal].known), zoneOf(zones, pedal, false));
+    showBox(widgets_.pedals[pedal].upper, state.isKnown(zoneRow(pedal, true).field), zoneOf(zones, pedal, true));
+    showBox(widgets_.pedals[pedal].lower, state.isKnown(zoneRow(pedal, false).field), zoneOf(zones, pedal, false));
   }
   showBox(widgets_.brakeStop, state.isKnown(Field::Cheto), state.cheto);
   moveMarkers(zones, state.cheto);
@@ -770,8 +720,8 @@ void SportPage::showCurvesFromState() {
   ControllerState& state = app_.controller.state;
   for (int pedal = 0; pedal < kPedalCount; ++pedal) {
     CurveChart* chart = widgets_.pedals[pedal].chart;
-    if (state.isKnown(kCurveReads[pedal].known)) {
-      chart->setCurve(stateCurve(state, pedal));
+    if (state.isKnown(curveField(pedal))) {
+      chart->setCurve(curveOf(state, pedalAt(pedal)));
     } else {
       chart->clearCurve();  // no curve rather than one the controller does not hold
     }
@@ -815,10 +765,10 @@ void SportPage::closePage() {
 // What the controller really holds goes into the state and the charts.
 void SportPage::readCurvesBack() {
   ControllerState& state = app_.controller.state;
-  for (const CurveRead& r : kCurveReads) {
-    app_.controller.query(r.query);
-    trace("%s", r.line);
-    const Curve& curve = state.*r.curve;
+  for (Pedal pedal : kPedals) {
+    app_.controller.query(*curveSetting(pedal).query);
+    trace("%s", kCurveReadLines[pedalIndex(pedal)]);
+    const Curve& curve = curveOf(state, pedal);
     for (int i = 0; i < kCurvePoints; ++i) trace("\n\tDato %d -> %d", i, curve[i]);
   }
   showCurvesFromState();
@@ -869,8 +819,8 @@ void SportPage::sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint 
     p.readoutY->setText(QString("Y -> %1 %").arg(chart->curve()[k]));
     // The state's curve is what the release sends: it takes the whole chart, so that a
     // chart reset by DEFAULT ALL goes out as drawn.
-    stateCurve(state, pedal) = chart->curve();
-    state.markKnown(kCurveReads[pedal].known);
+    curveOf(state, pedalAt(pedal)) = chart->curve();
+    state.markKnown(curveField(pedal));
     return;
   }
   if (pedal < 0) {
@@ -881,9 +831,7 @@ void SportPage::sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint 
   const SportPedalPanel& p = widgets_.pedals[pedal];
   p.readoutX->setText(kReadoutBlank);
   p.readoutY->setText(kReadoutBlank);
-  sendCurve(app_.controller, static_cast<CurvePedal>(pedal));
-  state.sportProfileLoaded = true;
-  app_.controller.MandarDatosConfigSportCargado();
+  app_.operations.sendCurve(pedalAt(pedal), curveOf(state, pedalAt(pedal)));
 }
 
 }  // namespace tkb::ui

@@ -30,7 +30,6 @@ class Led;
 
 inline constexpr int kSportPanelWidth = 263, kSportPanelHeight = 500;
 inline constexpr int kBrakeHistoryEntries = 10;
-inline constexpr int kBrakeStopInactive = 100;
 inline constexpr const char* kReadoutBlank = "               ";  // 15 blanks
 
 // Where each chart's plotting area starts on the window, by pedal (0 clutch, 1 brake,
@@ -131,13 +130,12 @@ class SportPage {
   void defaultPedal(int pedal);
   void defaultAll();
   void applySettings();
-  void activateCustom(std::optional<int> onlyPedal);
   void showCustomModeActive(bool brakeStopActive);
   void showBrakeStopIndicator(bool active);
   void redrawBars();
 
   // What the links and hooks do.
-  void showZones(const ZoneValues& zones, int brakeStop);
+  void showLoad(ProfileKind kind, bool loaded);
   void moveMarkers(const ZoneValues& zones, int brakeStop);
   void showStateZones();
   void showCurvesFromState();

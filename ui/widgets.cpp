@@ -116,14 +116,16 @@ ValueBox::ValueBox(QWidget* parent, int minimum, int maximum) : QSpinBox(parent)
 }
 
 void ValueBox::set(int value) {
-  {
-    const QSignalBlocker block(this);
-    const bool wasUnknown = !known_;
-    known_ = true;
-    setValue(value);
-    if (wasUnknown) lineEdit()->setText(textFromValue(this->value()));
-  }
+  showValue(value);
   if (handler_) handler_(this->value());
+}
+
+void ValueBox::showValue(int value) {
+  const QSignalBlocker block(this);
+  const bool wasUnknown = !known_;
+  known_ = true;
+  setValue(value);
+  if (wasUnknown) lineEdit()->setText(textFromValue(this->value()));
 }
 
 void ValueBox::stepBy(int steps) {

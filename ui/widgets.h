@@ -41,6 +41,8 @@ class ValueBox : public QSpinBox {
   ValueBox(QWidget* parent, int minimum, int maximum);
   void setHandler(std::function<void(int)> handler) { handler_ = std::move(handler); }
   void set(int value);
+  // Shows a value without running the handler: what the state already holds.
+  void showValue(int value);
   void stepBy(int steps) override;
   // Blank: the controller's value is not known. Runs no handler (nothing is sent); the
   // next set() shows a value again.

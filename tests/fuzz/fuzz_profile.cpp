@@ -24,13 +24,8 @@ class GivenFile : public tkb::ProfileFileChooser {
 class NoPages : public tkb::ProfilePages {
  public:
   void setProfileLabel(const std::string&) override {}
-  void showProZones(const tkb::ZoneValues&) override {}
-  void showCustomZones(const tkb::ZoneValues&, int) override {}
-  void moveCustomMarkers(const tkb::ZoneValues&, int) override {}
-  void setAutoBrakeSwitches(bool) override {}
-  tkb::Curve chartPoints(tkb::CurvePedal) const override { return {}; }
-  void setChartPoints(tkb::CurvePedal, const tkb::Curve&) override {}
-  void showCustomModeActive(bool) override {}
+  void showLoad(tkb::ProfileKind, bool) override {}
+  tkb::Curve chartPoints(tkb::Pedal) const override { return {}; }
 };
 
 }  // namespace
