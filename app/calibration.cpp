@@ -65,8 +65,7 @@ UsageLog* CalibrationWizard::log() const { return hooks_.usageLog ? hooks_.usage
 // "Set zones PRO" / "Reset zones PRO": the zones on or off, and the controls with them.
 void CalibrationWizard::zonesPro(bool on) {
   trace(on ? "\nSet zones PRO pressed - Inicio" : "\nReset zones PRO pressed - Inicio");
-  c_.state.zonesEnabled = on;
-  c_.MandarDatosConfigZonas();
+  Operations(c_).setZonesEnabled(on);
   view_.zoneControlsShown(on);
   trace(on ? "\nSet zones PRO pressed - Final\n" : "\nReset zones PRO pressed - Final\n");
 }
@@ -215,6 +214,19 @@ bool autocal(Controller& c, BrakeExcess& e, UsageLog* log, CalibrationView& view
   }
   trace("\nAutocal Button pressed - Final\n");
   return recorded;
+}
+
+std::optional<int> stepMaxBrakePress(Operations& operations, int delta) {
+  const ControllerState& s = operations.state();
+  if (!s.isKnown(Field::BrakeUpper) || !s.isKnown(Field::BrakeLower)) {
+    trace("\nPRO-EV - dead zone not known: step ignored");
+    return std::nullopt;
+  }
+  const bool plus = delta > 0;
+  if (!zoneStepAllowed(Pedal::Brake, true, plus, s.brakeUpper, s.brakeLower, s.brakeMax)) return std::nullopt;
+  const int value = s.brakeUpper + (plus ? 1 : -1);
+  if (!operations.setZone(ZonePage::Pro, Pedal::Brake, true, value)) return std::nullopt;
+  return value;
 }
 
 }  // namespace tkb

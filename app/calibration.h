@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "app/operations.h"
 #include "link/controller.h"
 
 namespace tkb {
@@ -126,5 +127,11 @@ const char* calibrationStateName(CalibrationWizard::State state);
 // limit is sent (C8), made the brake's upper zone and stored (ReaplicarFreno). The
 // statistics start again. Nothing is sent while no press was recorded; false then.
 bool autocal(Controller& controller, BrakeExcess& excess, UsageLog* log, CalibrationView& view);
+
+// MAX BRAKE PRESS "-" (delta < 0) or "+" (the pedals' own Menos and Mas keys as well): the
+// brake's upper zone one step down or up when the PRO rule allows it. The value sent; none
+// when the rule stops the step or a brake zone is not known (a step from an unknown value
+// would send a made-up one).
+std::optional<int> stepMaxBrakePress(Operations& operations, int delta);
 
 }  // namespace tkb

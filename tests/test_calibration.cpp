@@ -234,5 +234,37 @@ TEST(Autocal, RecalibratesTheBrakeFromTheRecordedPresses) {
   }
 }
 
+// The MAX BRAKE PRESS step (also the pedals' Menos and Mas keys) follows the PRO rule and
+// never steps from a value the controller did not give.
+TEST(MaxBrakePress, StepsOnlyWhereTheRuleAllows) {
+  struct Row {
+    const char* what;
+    int upper, lower, brakeMax, delta;
+    bool lowerKnown;
+    std::optional<int> sent;
+  };
+  const Row rows[] = {
+      {"+ at 99", 99, 0, 90, +1, true, 100},
+      {"- onto the lower zone", 40, 40, 90, -1, true, std::nullopt},
+      {"lower zone not known", 60, 0, 90, -1, false, std::nullopt},
+  };
+  test::EmulatedController pedals;
+  ASSERT_TRUE(pedals.connect());
+  Operations operations(pedals.controller);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    ControllerState& s = pedals.controller.state;
+    s.known.remove(Field::BrakeLower);
+    setSetting(s, Field::BrakeUpper, r.upper);
+    if (r.lowerKnown) setSetting(s, Field::BrakeLower, r.lower);
+    s.brakeMax = r.brakeMax;
+    pedals.emulator.clearReceived();
+    EXPECT_EQ(stepMaxBrakePress(operations, r.delta), r.sent);
+    const Frames expected = r.sent ? Frames{{0xC3, static_cast<uint8_t>(*r.sent), 0x3C}} : Frames{};
+    EXPECT_EQ(r.sent ? pedals.frames(1) : settledFrames(pedals), expected);
+    EXPECT_EQ(s.brakeUpper, r.sent.value_or(r.upper));
+  }
+}
+
 }  // namespace
 }  // namespace tkb

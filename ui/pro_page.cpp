@@ -757,7 +757,13 @@ void ProPage::autocal() {
 
 void ProPage::brakeUpperStep(int delta) {
   if (page == nullptr) return;  // the page was not built
-  pro_event_handler(delta < 0 ? zones[kBrakePedal].upperMinus : zones[kBrakePedal].upperPlus, UiEvent::ShortClicked);
+  const Application::Action action(app_);
+  hideConfirmations();
+  if (const auto value = stepMaxBrakePress(app_.operations, delta)) {
+    zones[kBrakePedal].upper->showValue(*value);
+    moveMarker(kBrakePedal, true, *value);
+    ActualizarBarras();
+  }
 }
 
 bool ProPage::eventBranch(QObject* object, UiEvent event) {
