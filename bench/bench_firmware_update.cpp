@@ -20,12 +20,12 @@
 #include "link/trace.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 
 namespace {
 
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
+double secondsSince(WallClock::time_point start) {
+  return std::chrono::duration<double>(WallClock::now() - start).count();
 }
 
 // An "avrdude" that runs the real one and writes its start and end times (ns) to `times`.
@@ -77,7 +77,7 @@ int main() {
     update.logPath = (dir / tkb::kFlashLogName).string();
     probe.firmwareUpdate = tkb::makeFirmwareUpdater(update);
     probe.maxPasses = 2;
-    const auto start = Clock::now();
+    const auto start = WallClock::now();
     const int result = tkb::probeController(controller, probe);
     const double whole = secondsSince(start);
     const std::vector<uint8_t> flash = pedals.flash();

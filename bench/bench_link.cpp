@@ -22,9 +22,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double ms(WallClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 double cpuSeconds() {
   rusage usage{};
@@ -53,17 +53,17 @@ int main() {
   std::vector<double> probe, load;
   for (int run = 0; run < 20; ++run) {
     tkb::Controller controller;
-    const auto t0 = Clock::now();
+    const auto t0 = WallClock::now();
     tkb::ProbeOptions options;
     options.maxPasses = 1;
     const int result = tkb::probeController(controller, options);
-    const auto t1 = Clock::now();
+    const auto t1 = WallClock::now();
     if (result != 1) {
       std::fprintf(stderr, "probe failed: %d\n", result);
       return 1;
     }
     tkb::loadData(controller, nullptr);
-    const auto t2 = Clock::now();
+    const auto t2 = WallClock::now();
     probe.push_back(ms(t1 - t0));
     load.push_back(ms(t2 - t1));
   }
@@ -82,13 +82,13 @@ int main() {
     if (tkb::probeController(controller, options) != 1) return 1;
     faults.silent = true;
     emulator.setFaults(faults);
-    const auto t0 = Clock::now();
+    const auto t0 = WallClock::now();
     tkb::readControllerAtStartup(controller, nullptr);
-    const auto t1 = Clock::now();
+    const auto t1 = WallClock::now();
     controller.beginAction();
     for (tkb::Query q : {tkb::Query::ClutchZones, tkb::Query::BrakeZones, tkb::Query::ThrottleZones})
       controller.query(q);
-    const auto t2 = Clock::now();
+    const auto t2 = WallClock::now();
     firstAction.push_back(ms(t1 - t0));
     nextAction.push_back(ms(t2 - t1));
   }
@@ -103,7 +103,7 @@ int main() {
   tkb::setTraceSink(std::fopen("/dev/null", "w"));
   std::atomic<bool> stop{false};
   const double cpu0 = cpuSeconds();
-  const auto t0 = Clock::now();
+  const auto t0 = WallClock::now();
   std::thread search([&] {
     tkb::Controller controller;
     tkb::ProbeOptions options;
@@ -113,7 +113,7 @@ int main() {
   std::this_thread::sleep_for(std::chrono::seconds(10));
   stop = true;
   search.join();
-  const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+  const double wall = std::chrono::duration<double>(WallClock::now() - t0).count();
   const double cpu = cpuSeconds() - cpu0;
   std::printf("%-40s %.2f ms CPU per second (%.3f %% of one core)\n",
               "probing with no controller:", cpu / wall * 1000, cpu / wall * 100);

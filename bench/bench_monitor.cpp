@@ -25,7 +25,7 @@
 #include "monitor/vr_overlay.h"
 
 using namespace tkb::monitor;
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -40,12 +40,12 @@ void timeOneUpdate() {
   microseconds.reserve(runs);
   for (int i = 0; i < runs; ++i) {
     const PictureValues values{i % 101, (i * 7) % 101, (i * 13) % 101, i % 100, 100, 3};
-    const auto start = Clock::now();
+    const auto start = WallClock::now();
     picture.draw(values, false);
     pictureToRgba(picture.image(), rgba);
     const unsigned texture = gl.createTexture(rgba.data(), kPictureWidth, kPictureHeight);
     gl.deleteTexture(texture);
-    microseconds.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    microseconds.push_back(std::chrono::duration<double, std::micro>(WallClock::now() - start).count());
   }
   std::sort(microseconds.begin(), microseconds.end());
   std::printf("one update (draw + RGBA copy + %s texture upload), %d runs: median %.1f us, worst %.1f us\n",
@@ -97,7 +97,7 @@ void cpuShareAt200PerSecond(bool vr) {
   }
   std::this_thread::sleep_for(std::chrono::seconds(1));  // start-up is not the steady state
   const long ticksBefore = cpuTicks(child);
-  const auto start = Clock::now();
+  const auto start = WallClock::now();
   int sent = 0;
   auto next = start;
   for (int i = 0; i < 2000; ++i) {
@@ -105,7 +105,7 @@ void cpuShareAt200PerSecond(bool vr) {
     next += std::chrono::milliseconds(5);
     std::this_thread::sleep_until(next);
   }
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const double seconds = std::chrono::duration<double>(WallClock::now() - start).count();
   const long ticks = cpuTicks(child) - ticksBefore;
   ::kill(child, SIGTERM);
   int status = 0;

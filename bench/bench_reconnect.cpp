@@ -22,9 +22,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double ms(WallClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 double cpuSeconds() {
   timespec t{};
@@ -33,9 +33,9 @@ double cpuSeconds() {
 }
 
 bool waitUntil(const std::function<bool()>& done, int limitMs) {
-  const auto end = Clock::now() + std::chrono::milliseconds(limitMs);
+  const auto end = WallClock::now() + std::chrono::milliseconds(limitMs);
   while (!done()) {
-    if (Clock::now() > end) return false;
+    if (WallClock::now() > end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
@@ -67,15 +67,15 @@ int main() {
     Reconnector search;
     search.start(controller, {}, [&](int) { back = true; });
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    const auto plugged = Clock::now();
+    const auto plugged = WallClock::now();
     pedals.plugIn(dir + (run % 2 == 0 ? "/ttyACM5" : "/ttyACM3"));
     if (!waitUntil([&] { return back.load(); }, 10000)) return 3;
-    found.push_back(ms(Clock::now() - plugged));
+    found.push_back(ms(WallClock::now() - plugged));
     search.stop();
     controller.setLinkState(LinkState::Connected);
     controller.beginAction();
     if (!controller.query(Query::StartReadings)) return 4;
-    firstReply.push_back(ms(Clock::now() - plugged));
+    firstReply.push_back(ms(WallClock::now() - plugged));
   }
   std::sort(found.begin(), found.end());
   std::sort(firstReply.begin(), firstReply.end());
@@ -93,9 +93,9 @@ int main() {
     search.start(controller, {}, [](int) {});
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const double cpu0 = cpuSeconds();
-    const auto t0 = Clock::now();
+    const auto t0 = WallClock::now();
     std::this_thread::sleep_for(std::chrono::seconds(5));
-    const double share = (cpuSeconds() - cpu0) / std::chrono::duration<double>(Clock::now() - t0).count();
+    const double share = (cpuSeconds() - cpu0) / std::chrono::duration<double>(WallClock::now() - t0).count();
     std::printf("CPU while waiting for the replug     %.3f %% of one core (%d passes in 5 s)\n", share * 100,
                 search.passes());
   }
@@ -122,9 +122,9 @@ int main() {
   for (const Action& a : actions) {
     std::this_thread::sleep_for(std::chrono::milliseconds(350));  // a new action
     controller.beginAction();
-    const auto t0 = Clock::now();
+    const auto t0 = WallClock::now();
     for (Query q : a.queries) controller.ask(q);
-    const double took = ms(Clock::now() - t0);
+    const double took = ms(WallClock::now() - t0);
     worst = std::max(worst, took);
     std::printf("quiet controller: %-32s %7.1f ms\n", a.what, took);
   }

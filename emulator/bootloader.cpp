@@ -61,7 +61,7 @@ bool PedalEmulator::touchedAt1200Baud() const {
   if (slave_ < 0) return false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (faults_.ignoreBootloaderTouch) return false;
+    if (model_.faults().ignoreBootloaderTouch) return false;
   }
   termios t{};
   return ::tcgetattr(slave_, &t) == 0 && ::cfgetospeed(&t) == B1200;
@@ -73,7 +73,7 @@ void PedalEmulator::enterBootloader() {
   bool reuseName = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    reuseName = faults_.bootloaderReusesName;
+    reuseName = model_.faults().bootloaderReusesName;
   }
   const std::string bootLink =
       applicationLink_.empty() ? std::string() : nextFreeLink(applicationLink_, reuseName);
@@ -94,14 +94,14 @@ void PedalEmulator::leaveBootloader() {
   retireTerminal();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (flashBlocks_ > flashBlocksAtEntry_ && faults_.flashResetsSettings) {
+    if (flashBlocks_ > flashBlocksAtEntry_ && model_.faults().flashResetsSettings) {
       FirmwareState factory;
-      factory.modelReply = state_.modelReply;
-      state_ = factory;
+      factory.modelReply = model_.state().modelReply;
+      model_.state() = factory;
     }
     if (flashBlocks_ > 0) {
-      state_.versionMajor = versionAfterFlashMajor_;
-      state_.versionMinor = versionAfterFlashMinor_;
+      model_.state().versionMajor = versionAfterFlashMajor_;
+      model_.state().versionMinor = versionAfterFlashMinor_;
     }
   }
   const std::string link =

@@ -1,6 +1,7 @@
-// The emulated firmware itself: the length of each frame, the reply to each request and the
-// effect of each command on the controller's state. Pure: no descriptors, no threads, no faults.
-#include "emulator/pedal_emulator.h"
+// The emulated firmware itself: the length of each frame, the reply to each request, the
+// effect of each command on the controller's state, and the faults applied to the answers.
+// Pure: no descriptors, no threads, no sleeping.
+#include "emulator/firmware_model.h"
 
 namespace tkb::emu {
 namespace {
@@ -53,7 +54,7 @@ void setBit(uint8_t& flags, int bit, int value) {
 
 }  // namespace
 
-int PedalEmulator::frameLength(uint8_t first) {
+int FirmwareModel::frameLength(uint8_t first) {
   switch (first) {
     case 0xFF: return 2;
     case 0xBA: case 0xBB: case 0xBC: return 13;
@@ -72,7 +73,7 @@ int PedalEmulator::frameLength(uint8_t first) {
   }
 }
 
-Bytes PedalEmulator::replyFor(uint8_t request, const FirmwareState& s) {
+Bytes FirmwareModel::replyFor(uint8_t request, const FirmwareState& s) {
   auto u = [](int v) { return static_cast<uint8_t>(v); };
   switch (request) {
     case 0x4A: return framed({u(s.versionMajor), u(s.versionMinor), u(s.versionThird)});
@@ -108,7 +109,7 @@ Bytes PedalEmulator::replyFor(uint8_t request, const FirmwareState& s) {
   }
 }
 
-void PedalEmulator::applyCommand(const Bytes& f, FirmwareState& s, const AxisPositions& axes) {
+void FirmwareModel::applyCommand(const Bytes& f, FirmwareState& s, const AxisPositions& axes) {
   if (f.size() == 2 && f[0] == 0xFF) {
     CalibrationPoints& c = s.pendingCalibration;
     switch (f[1]) {
@@ -190,6 +191,69 @@ void PedalEmulator::applyCommand(const Bytes& f, FirmwareState& s, const AxisPos
     case 0xE3: s.autoBrake2 = sv; break;
     default: break;
   }
+}
+
+Answer FirmwareModel::receive(uint8_t byte, Millis now) {
+  idle(now);
+  lastByte_ = now;
+  pending_.push_back(byte);
+  const int wanted = frameLength(pending_[0]);
+  // An unknown byte is recorded alone and otherwise ignored.
+  if (wanted != 0 && static_cast<int>(pending_.size()) < wanted) return {};
+  const Bytes frame = std::move(pending_);
+  pending_.clear();
+  return handleFrame(frame);
+}
+
+std::vector<Answer> FirmwareModel::receive(std::span<const uint8_t> bytes, Millis now) {
+  std::vector<Answer> answers;
+  for (uint8_t byte : bytes) {
+    Answer a = receive(byte, now);
+    if (!a.empty()) answers.push_back(std::move(a));
+  }
+  return answers;
+}
+
+void FirmwareModel::idle(Millis now) {
+  if (pending_.empty() || now - lastByte_ <= Millis(kPartialFrameTimeoutMs)) return;
+  received_.push_back(std::move(pending_));  // a frame cut short is recorded and dropped
+  pending_.clear();
+}
+
+Answer FirmwareModel::handleFrame(const Bytes& frame) {
+  received_.push_back(frame);
+  const int wanted = frameLength(frame[0]);
+  if (wanted != 1) {
+    if (wanted == static_cast<int>(frame.size())) applyCommand(frame, state_, axes_);
+    return {};
+  }
+  const uint8_t request = frame[0];
+  Bytes bytes = replyFor(request, state_);
+  if (request == 0x4A && faults_.identifyThirdByte9) bytes[3] = 9;
+  if (faults_.ignoredRequests.count(request) != 0) bytes.clear();
+  if (auto it = faults_.replyOverride.find(request); it != faults_.replyOverride.end())
+    bytes = it->second;
+  if (bytes.empty() || faults_.silent) return {};
+  if (faults_.silentAfterExchanges >= 0 && answered_ >= faults_.silentAfterExchanges) return {};
+  if (faults_.garbage)
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random_());
+  if (faults_.wrongStart) bytes.front() = 0x13;
+  if (faults_.wrongEnd) bytes.back() = 0x20;
+  if (faults_.shortFrames) bytes.pop_back();
+  if (auto it = faults_.extraAfter.find(request); it != faults_.extraAfter.end())
+    bytes.insert(bytes.end(), it->second.begin(), it->second.end());
+  ++answered_;
+
+  int delayMs = faults_.replyDelayMs;
+  if (auto it = faults_.lateMs.find(request); it != faults_.lateMs.end()) delayMs += it->second;
+  if (faults_.byteDelayMs <= 0) return {ReplyPart{delayMs, std::move(bytes)}};
+  // Byte by byte, each after its own pause.
+  Answer parts;
+  for (uint8_t b : bytes) {
+    parts.push_back({delayMs + faults_.byteDelayMs, {b}});
+    delayMs = 0;
+  }
+  return parts;
 }
 
 }  // namespace tkb::emu

@@ -1,5 +1,6 @@
 // Serving the emulated controller on a pseudo-terminal: the terminal and its link, unplug
-// and plugIn, the serving thread, the faults applied to the replies, and the accessors.
+// and plugIn, the serving thread that feeds the firmware model and writes its answers back
+// after the delays it gives, and the accessors.
 #include "emulator/pedal_emulator.h"
 #include "emulator/bootloader.h"
 
@@ -14,18 +15,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <utility>
 
 namespace tkb::emu {
 namespace {
 
-constexpr int kPartialFrameTimeoutMs = 200;
+FirmwareModel::Millis sinceStart() {
+  return std::chrono::duration_cast<FirmwareModel::Millis>(
+      std::chrono::steady_clock::now().time_since_epoch());
+}
 
 }  // namespace
 
-PedalEmulator::PedalEmulator(FirmwareState initial) : state_(std::move(initial)) {}
+PedalEmulator::PedalEmulator(FirmwareState initial) : model_(std::move(initial)) {}
 
 PedalEmulator::~PedalEmulator() { stop(); }
 
@@ -138,20 +141,22 @@ void PedalEmulator::onServeThread(const std::function<void()>& task) {
 }
 
 void PedalEmulator::serve() {
-  Bytes pending;
-  auto lastByte = std::chrono::steady_clock::now();
   while (!stop_) {
     {
       std::lock_guard<std::mutex> lock(taskMutex_);
       if (task_ != nullptr) {
         (*task_)();
         task_ = nullptr;
-        pending.clear();
+        std::lock_guard<std::mutex> modelLock(mutex_);
+        model_.dropPartialFrame();
         taskDone_ = true;
       }
     }
     if (!inBootloader_ && (bootloaderRequested_.exchange(false) || touchedAt1200Baud())) {
-      pending.clear();
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        model_.dropPartialFrame();
+      }
       enterBootloader();
     }
     if (inBootloader_ && std::chrono::steady_clock::now() >= bootDeadline_) leaveBootloader();
@@ -168,72 +173,30 @@ void PedalEmulator::serve() {
         if (n > 0) handleBootloaderBytes(buffer, static_cast<size_t>(n));
         continue;
       }
+      // Byte by byte: each answer is written before the next byte is looked at, as the
+      // firmware does.
       for (ssize_t i = 0; i < n; ++i) {
-        pending.push_back(buffer[i]);
-        const int wanted = frameLength(pending[0]);
-        if (wanted == 0) {
-          handleFrame(pending);  // unknown byte: recorded, otherwise ignored
-          pending.clear();
-        } else if (static_cast<int>(pending.size()) == wanted) {
-          handleFrame(pending);
-          pending.clear();
+        Answer parts;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          parts = model_.receive(buffer[i], sinceStart());
         }
+        answer(parts);
       }
-      if (n > 0) lastByte = std::chrono::steady_clock::now();
     }
-    if (!pending.empty() && std::chrono::steady_clock::now() - lastByte >
-                                std::chrono::milliseconds(kPartialFrameTimeoutMs)) {
-      handleFrame(pending);  // a frame cut short is recorded and dropped
-      pending.clear();
-    }
-  }
-}
-
-void PedalEmulator::handleFrame(const Bytes& frame) {
-  Bytes answer;
-  Faults faults;
-  {
     std::lock_guard<std::mutex> lock(mutex_);
-    received_.push_back(frame);
-    faults = faults_;
-    const int wanted = frameLength(frame[0]);
-    if (wanted == 1) {
-      answer = replyFor(frame[0], state_);
-      if (frame[0] == 0x4A && faults.identifyThirdByte9) answer[3] = 9;
-      if (faults.ignoredRequests.count(frame[0]) != 0) answer.clear();
-      if (auto it = faults.replyOverride.find(frame[0]); it != faults.replyOverride.end())
-        answer = it->second;
-    } else if (wanted == static_cast<int>(frame.size())) {
-      applyCommand(frame, state_, axes_);
-    }
-  }
-  if (answer.empty()) return;
-  if (faults.silent) return;
-  if (faults.silentAfterExchanges >= 0 && answered_.load() >= faults.silentAfterExchanges) return;
-  if (faults.garbage) {
-    static std::mt19937 random(12345);
-    for (uint8_t& b : answer) b = static_cast<uint8_t>(random());
-  }
-  if (faults.wrongStart) answer.front() = 0x13;
-  if (faults.wrongEnd) answer.back() = 0x20;
-  if (faults.shortFrames) answer.pop_back();
-  if (auto it = faults.extraAfter.find(frame[0]); it != faults.extraAfter.end())
-    answer.insert(answer.end(), it->second.begin(), it->second.end());
-  ++answered_;
-  int delayMs = faults.replyDelayMs;
-  if (auto it = faults.lateMs.find(frame[0]); it != faults.lateMs.end()) delayMs += it->second;
-  if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-  if (faults.byteDelayMs > 0) {
-    for (uint8_t b : answer) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(faults.byteDelayMs));
-      reply({b});
-    }
-  } else {
-    reply(answer);
+    model_.idle(sinceStart());
   }
 }
 
-void PedalEmulator::reply(Bytes bytes) {
+void PedalEmulator::answer(const Answer& parts) {
+  for (const ReplyPart& part : parts) {
+    if (part.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(part.delayMs));
+    reply(part.bytes);
+  }
+}
+
+void PedalEmulator::reply(const Bytes& bytes) {
   size_t done = 0;
   while (done < bytes.size() && !stop_) {
     const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
@@ -248,37 +211,42 @@ void PedalEmulator::reply(Bytes bytes) {
 
 std::vector<Bytes> PedalEmulator::received() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return received_;
+  return model_.received();
 }
 
 void PedalEmulator::clearReceived() {
   std::lock_guard<std::mutex> lock(mutex_);
-  received_.clear();
+  model_.clearReceived();
+}
+
+int PedalEmulator::answeredRequests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return model_.answeredRequests();
 }
 
 FirmwareState PedalEmulator::state() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return state_;
+  return model_.state();
 }
 
 void PedalEmulator::update(const std::function<void(FirmwareState&)>& change) {
   std::lock_guard<std::mutex> lock(mutex_);
-  change(state_);
+  change(model_.state());
 }
 
 void PedalEmulator::setFaults(const Faults& faults) {
   std::lock_guard<std::mutex> lock(mutex_);
-  faults_ = faults;
+  model_.faults() = faults;
 }
 
 void PedalEmulator::setAxes(const AxisPositions& axes) {
   std::lock_guard<std::mutex> lock(mutex_);
-  axes_ = axes;
+  model_.axes() = axes;
 }
 
 AxisPositions PedalEmulator::axes() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return axes_;
+  return model_.axes();
 }
 
 }  // namespace tkb::emu

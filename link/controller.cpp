@@ -34,17 +34,23 @@ namespace {
 constexpr auto kActionGap = std::chrono::milliseconds(300);
 }  // namespace
 
+void Controller::useTransport(Transport& transport) {
+  transport_ = &transport;
+  // Times of another clock mean nothing on this one.
+  lastQueryEnd_ = {};
+}
+
 bool Controller::send(const Bytes& frame) {
   if (frameListener_) frameListener_(frame);
-  if (link_.write(frame)) return true;
+  if (transport_->write(frame)) return true;
   ++failedWrites_;
-  if (link_.lost()) setLinkState(LinkState::Disconnected);
+  if (transport_->lost()) setLinkState(LinkState::Disconnected);
   return false;
 }
 
 bool Controller::checkLink() {
   if (linkState_ == LinkState::Disconnected) return false;
-  if (link_.checkLink()) return true;
+  if (transport_->checkLink()) return true;
   setLinkState(LinkState::Disconnected);
   return false;
 }
@@ -236,7 +242,8 @@ bool Controller::query(Query which) { return ask(which) == QueryResult::Accepted
 
 QueryResult Controller::ask(Query which) {
   const QuerySpec& spec = querySpec(which);
-  const auto now = std::chrono::steady_clock::now();
+  Clock& clock = transport_->clock();
+  const auto now = clock.now();
   if (now - lastQueryEnd_ >= kActionGap) actionFailed_ = false;
   if (actionFailed_) {
     trace("\nSin respuesta del controlador (%X) - omitida", spec.request);
@@ -248,7 +255,7 @@ QueryResult Controller::ask(Query which) {
   if (resyncPending_) {
     resync();
     const auto drained = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - now).count();
+        clock.now() - now).count();
     waitMs = std::max(queryWaitLimitMs_ - static_cast<int>(drained), queryWaitLimitMs_ / 2);
   }
   bool linkFault = true;
@@ -260,23 +267,24 @@ QueryResult Controller::ask(Query which) {
     actionFailed_ = true;
     resyncPending_ = true;
     // Whatever the failed exchange left behind must not be read as the next reply.
-    link_.discardInput();
-    if (link_.lost()) {
+    transport_->discardInput();
+    if (transport_->lost()) {
       setLinkState(LinkState::Disconnected);
     } else if (linkState_ == LinkState::Connected) {
       setLinkState(LinkState::NotAnswering);
     }
   }
-  lastQueryEnd_ = std::chrono::steady_clock::now();
+  lastQueryEnd_ = clock.now();
   return result;
 }
 
 void Controller::resync() {
-  const auto start = std::chrono::steady_clock::now();
-  int dropped = link_.discardInput();
-  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kResyncDrainMaxMs) &&
-         link_.inputWithin(kResyncQuietMs))
-    dropped += link_.discardInput();
+  Clock& clock = transport_->clock();
+  const auto start = clock.now();
+  int dropped = transport_->discardInput();
+  while (clock.now() - start < std::chrono::milliseconds(kResyncDrainMaxMs) &&
+         transport_->inputWithin(kResyncQuietMs))
+    dropped += transport_->discardInput();
   if (dropped > 0) trace("\nDescartados %d bytes llegados tarde", dropped);
 }
 
@@ -284,19 +292,20 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec, int waitMs,
   trace("%s", spec.traceLine);
   std::vector<uint8_t> reply(static_cast<size_t>(spec.replyBytes), 0);
   const uint8_t request = spec.request;
-  link_.discardInput();
-  if (!link_.write({&request, 1})) {
+  transport_->discardInput();
+  if (!transport_->write({&request, 1})) {
     ++failedWrites_;
     return QueryResult::WriteFailed;
   }
 
   // Every query, also those with an attempt limit, waits at most the wait limit: no action
   // waits more than one time-out for a controller that has stopped answering.
-  const auto start = std::chrono::steady_clock::now();
+  Clock& clock = transport_->clock();
+  const auto start = clock.now();
   int attempts = 0;
   ReadResult r;
   for (;;) {
-    r = link_.read(reply);
+    r = transport_->read(reply);
     ++attempts;
     if (!r.ok) {
       trace("wrong character");
@@ -308,7 +317,7 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec, int waitMs,
             static_cast<int8_t>(reply[1]), static_cast<int8_t>(reply[2]));
     if (r.ok && r.count >= spec.replyBytes) break;
     if (spec.attemptLimited && attempts >= kQueryReadAttempts) break;
-    if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(waitMs)) {
+    if (clock.now() - start >= std::chrono::milliseconds(waitMs)) {
       trace("\nSin respuesta del controlador (%X) - tiempo agotado", spec.request);
       break;
     }
@@ -329,7 +338,7 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec, int waitMs,
   if (r.count < spec.replyBytes) return r.count == 0 ? QueryResult::TimedOut : QueryResult::Rejected;
   // After a failed query the reply just read may be the late answer to that one, with this
   // request's own answer right behind it: such a reply is not taken.
-  if (resyncPending_ && link_.inputWithin(kResyncTrailingMs)) {
+  if (resyncPending_ && transport_->inputWithin(kResyncTrailingMs)) {
     trace("\nRespuesta seguida de mas bytes (%X) - descartada", spec.request);
     return QueryResult::Rejected;
   }

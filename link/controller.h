@@ -2,6 +2,9 @@
 // ControllerState, the command senders and the queries. Commands are fire-and-forget:
 // the controller never acknowledges them; only the queries tell what it really holds.
 // Used by the probe, the start-up sequence, every page and tkb-cli, on one thread.
+// The controller is reached only through a Transport: its own SerialPort unless another
+// transport was handed to it (useTransport), and every wait it measures runs on that
+// transport's clock.
 #pragma once
 
 #include <atomic>
@@ -13,6 +16,7 @@
 #include "link/controller_state.h"
 #include "link/protocol.h"
 #include "link/serial_port.h"
+#include "link/transport.h"
 
 namespace tkb {
 
@@ -49,7 +53,14 @@ class Controller {
  public:
   ControllerState state;
 
+  // The controller's own serial port, which the probe opens and the firmware update uses,
+  // whichever transport the queries and senders go through.
   SerialPort& link() { return link_; }
+  // Queries and senders go through `transport` from now on (it must outlive the
+  // controller or the next useTransport / useOwnPort); useOwnPort goes back to link().
+  void useTransport(Transport& transport);
+  void useOwnPort() { useTransport(link_); }
+  Transport& transport() { return *transport_; }
   // The port the probe left open, or empty.
   const std::string& portName() const { return portName_; }
   void setPortName(const std::string& name) { portName_ = name; }
@@ -129,7 +140,7 @@ class Controller {
   void beginAction();
 
   LinkState linkState() const { return linkState_.load(); }
-  // Looks at the port without waiting (see SerialPort::checkLink); a port that is gone
+  // Looks at the transport without waiting (see Transport::checkLink); a line that is gone
   // makes the link Disconnected. False while Disconnected.
   bool checkLink();
   // Called with every frame a sender writes (whether or not it left), on the sending thread.
@@ -161,6 +172,7 @@ class Controller {
   void sendProfile(uint8_t code, Field field, const ProfileName& name, const char* sender);
 
   SerialPort link_;
+  Transport* transport_ = &link_;
   std::string portName_;
   int queryWaitLimitMs_ = kQueryWaitLimitMs;
   std::atomic<LinkState> linkState_{LinkState::Connected};
@@ -169,7 +181,7 @@ class Controller {
   bool actionFailed_ = false;  // a query of the current action got no valid reply
   bool resyncPending_ = false;
   int failedWrites_ = 0;  // ...and its reply may still be on its way
-  std::chrono::steady_clock::time_point lastQueryEnd_{};
+  Clock::TimePoint lastQueryEnd_{};
 };
 
 }  // namespace tkb

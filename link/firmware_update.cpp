@@ -25,7 +25,7 @@ extern char** environ;
 namespace tkb {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 
 bool stopRequested(const FirmwareUpdateOptions& options) {
   return options.stop != nullptr && options.stop->load();
@@ -87,12 +87,12 @@ Tool startTool(const std::vector<std::string>& argv, const std::string& folder, 
 // as it arrives; a tool still running then is ended. Its exit status, -1 when it had to be
 // ended or did not exit normally.
 int finishTool(Tool& tool, int limitMs, const std::function<void(std::string_view)>& onOutput) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+  const auto deadline = WallClock::now() + std::chrono::milliseconds(limitMs);
   int status = 0;
   bool reaped = false;
   while (!reaped) {
     const int left = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - WallClock::now()).count());
     if (left <= 0) break;
     if (tool.output >= 0) {
       pollfd p{tool.output, POLLIN, 0};
@@ -208,7 +208,7 @@ std::optional<std::array<int, 3>> waitForController(Controller& controller,
                                                     const std::map<std::string, std::string>& bootloaderPorts,
                                                     const FirmwareUpdateOptions& options,
                                                     std::string& foundPort) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(options.controllerReturnMs);
+  const auto deadline = WallClock::now() + std::chrono::milliseconds(options.controllerReturnMs);
   do {
     for (const auto& [name, identity] : portIdentities()) {
       const auto before = bootloaderPorts.find(name);
@@ -223,7 +223,7 @@ std::optional<std::array<int, 3>> waitForController(Controller& controller,
       controller.closeLink();
     }
     pause(options.portPollMs);
-  } while (Clock::now() < deadline);
+  } while (WallClock::now() < deadline);
   return std::nullopt;
 }
 
@@ -377,7 +377,7 @@ std::optional<int> updateFirmware(Controller& controller, const ProbeTables& tab
   report(options, FirmwareStage::WaitingForBootloader);
   PortComparison found;
   std::string ready;  // the new port that opened at the last look
-  const auto searchEnd = Clock::now() + std::chrono::milliseconds(options.bootloaderSearchMs);
+  const auto searchEnd = WallClock::now() + std::chrono::milliseconds(options.bootloaderSearchMs);
   for (bool first = true;; first = false) {
     if (!first) pause(options.portPollMs);
     const std::vector<std::string> after = rescanPorts(first);
@@ -389,7 +389,7 @@ std::optional<int> updateFirmware(Controller& controller, const ProbeTables& tab
     if (opens && found.newPort == ready) break;
     ready = opens ? found.newPort : std::string();
     if (found.change == PortChange::OtherPortVanished || found.change == PortChange::SeveralNewPorts) break;
-    if (Clock::now() >= searchEnd) break;
+    if (WallClock::now() >= searchEnd) break;
   }
   switch (found.change) {
     case PortChange::OtherPortVanished:

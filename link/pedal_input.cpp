@@ -21,7 +21,7 @@
 namespace tkb {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 
 // A 10 ms task must not be kept busy by a flood of reports: this many reads at most.
 constexpr int kMaxReportsPerRead = 256;
@@ -229,14 +229,14 @@ std::optional<std::string> findPedalHidrawNode(const DeviceRoots& roots) {
 void HidrawPedalInput::lose() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  nextReopen_ = Clock::now() + std::chrono::milliseconds(reopenIntervalMs_);
+  nextReopen_ = WallClock::now() + std::chrono::milliseconds(reopenIntervalMs_);
 }
 
 void HidrawPedalInput::readPedalAxes() {
   if (fd_ < 0) {
-    if (Clock::now() < nextReopen_) return;
+    if (WallClock::now() < nextReopen_) return;
     if (!openQuietly(false)) {
-      nextReopen_ = Clock::now() + std::chrono::milliseconds(reopenIntervalMs_);
+      nextReopen_ = WallClock::now() + std::chrono::milliseconds(reopenIntervalMs_);
       return;
     }
     trace("\nJoystick -> %s", nodePath_.c_str());

@@ -17,7 +17,7 @@
 
 namespace tkb {
 
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 
 struct SerialPort::Settings {
   termios tio{};
@@ -30,9 +30,9 @@ std::string serialPrefix() {
   return prefix != nullptr && *prefix != '\0' ? prefix : "/dev/ttyACM";
 }
 
-int remainingMs(Clock::time_point deadline) {
+int remainingMs(WallClock::time_point deadline) {
   const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - WallClock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -194,9 +194,7 @@ bool SerialPort::write(std::span<const uint8_t> bytes) {
     lastError_ = EBADF;
     return false;
   }
-  const auto deadline = Clock::now() + std::chrono::milliseconds(
-                                           kWriteTotalConstantMs +
-                                           kWriteTotalPerByteMs * static_cast<int>(bytes.size()));
+  const auto deadline = WallClock::now() + std::chrono::milliseconds(writeTotalMs(bytes.size()));
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
@@ -225,8 +223,7 @@ bool SerialPort::write(std::span<const uint8_t> bytes) {
 ReadResult SerialPort::read(std::span<uint8_t> buffer) {
   ReadResult result;
   const int wanted = static_cast<int>(buffer.size());
-  const auto deadline =
-      Clock::now() + std::chrono::milliseconds(kReadTotalConstantMs + kReadTotalPerByteMs * wanted);
+  const auto deadline = WallClock::now() + std::chrono::milliseconds(readTotalMs(buffer.size()));
   auto fail = [&](int error) {
     // A failing read still takes its time, as the port's time-outs would, so that
     // callers retrying it never spin.

@@ -1,8 +1,9 @@
 // The POSIX serial layer under the controller link. Port "COMn" is the device
 // <prefix>n, the prefix coming from TKB_SERIAL_PREFIX (default /dev/ttyACM, the CDC-ACM
 // name of the ATmega32u4 and of its bootloader); tests point it at links to
-// pseudo-terminals. Reads and writes keep the time-outs the controller was designed for:
-// a read of N bytes returns after at most 30 + 10*N ms with whatever arrived.
+// pseudo-terminals. SerialPort is the Transport (link/transport.h) over a termios device,
+// with the time-outs the controller was designed for, on the wall clock; the configuring
+// steps, DTR and the line speed are its own, for the probe and the firmware update.
 #pragma once
 
 #include <atomic>
@@ -12,14 +13,11 @@
 #include <span>
 #include <string>
 
+#include "link/transport.h"
+
 namespace tkb {
 
 inline constexpr int kPortCount = 256;
-inline constexpr int kReadIntervalMs = 30;
-inline constexpr int kReadTotalConstantMs = 30;
-inline constexpr int kReadTotalPerByteMs = 10;
-inline constexpr int kWriteTotalConstantMs = 30;
-inline constexpr int kWriteTotalPerByteMs = 10;
 
 // "COM7"
 std::string portName(int number);
@@ -33,16 +31,10 @@ std::optional<std::string> lookUpPort(const std::string& name);
 // Empty when the name does not exist.
 std::string portIdentity(const std::string& name);
 
-struct ReadResult {
-  bool ok = false;  // false: the read call itself failed (error holds errno)
-  int count = 0;
-  int error = 0;
-};
-
-class SerialPort {
+class SerialPort final : public Transport {
  public:
   SerialPort() = default;
-  ~SerialPort();
+  ~SerialPort() override;
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
@@ -61,25 +53,22 @@ class SerialPort {
   // Changes the line speed alone (the 1200-baud touch that restarts into the bootloader).
   bool setBaud(int baud);
 
-  // The whole frame within 30 + 10*N ms.
-  bool write(std::span<const uint8_t> bytes);
-  // Up to buffer.size() bytes into the start of buffer, with the time-outs above.
-  ReadResult read(std::span<uint8_t> buffer);
-
-  // Throws away whatever input is pending, so that a stray or late byte is never read
-  // as part of the next reply. Returns how many bytes were dropped.
-  int discardInput();
-  // Whether input arrives (or is pending) within ms milliseconds; nothing is read.
-  bool inputWithin(int ms);
+  bool write(std::span<const uint8_t> bytes) override;
+  ReadResult read(std::span<uint8_t> buffer) override;
+  // tcflush and a drain of what a pseudo-terminal still had in flight.
+  int discardInput() override;
+  bool inputWithin(int ms) override;
 
   // The device went away under an open port (the cable was pulled): a read or write
   // failed with EIO, ENXIO, ENODEV or EPIPE, or the port hung up. Stays set until the next
   // open().
-  bool lost() const { return lost_.load(); }
+  bool lost() const override { return lost_.load(); }
   // Looks without waiting: a hang-up or error on the descriptor, or the node it was opened
   // by gone or standing for another device now (the pedals enumerated again). False (and
   // lost() from then on) when the link is gone; true while it is open and fine.
-  bool checkLink();
+  bool checkLink() override;
+
+  Clock& clock() override { return SteadyClock::instance(); }
 
   int lastError() const { return lastError_; }
 

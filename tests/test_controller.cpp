@@ -1,5 +1,7 @@
-// Command senders and queries against the emulated controller over a real pseudo-terminal:
-// the exact bytes on the wire, the trace lines, and what bad or missing replies do.
+// Command senders and queries against the emulated firmware through the in-memory transport:
+// the exact bytes on the wire, the trace lines, what bad or missing replies do, and how long
+// each query waits, in fake time. One test runs over a real pseudo-terminal: bytes that
+// trickle in slower than the serial port's interval time-out.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,12 +14,14 @@
 #include "app/startup_reads.h"
 #include "emulator_fixture.h"
 #include "link/controller.h"
+#include "memory_fixture.h"
 
 namespace tkb {
 namespace {
 
 using test::EmulatedPorts;
 using test::hexFrames;
+using test::MemoryController;
 using test::TraceCapture;
 
 void connectTo(Controller& controller, const std::string& path) {
@@ -29,23 +33,14 @@ void connectTo(Controller& controller, const std::string& path) {
   ASSERT_TRUE(port.setTimeouts());
 }
 
-// Waits until the emulator has seen `count` frames (commands are never acknowledged).
-std::vector<Bytes> waitForFrames(emu::PedalEmulator& emulator, size_t count) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (emulator.received().size() < count && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  return emulator.received();
-}
-
 class ControllerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    emulator_ = &ports_.add(0);
-    connectTo(controller_, emulator_->devicePath());
-  }
-  EmulatedPorts ports_;
-  emu::PedalEmulator* emulator_ = nullptr;
-  Controller controller_;
+  std::vector<Bytes> frames() { return memory_.frames(); }
+  void clearFrames() { memory_.link.model().clearReceived(); }
+  emu::FirmwareModel& firmware() { return memory_.link.model(); }
+
+  MemoryController memory_;
+  Controller& controller_ = memory_.controller;
 };
 
 struct SenderCase {
@@ -125,14 +120,13 @@ TEST_F(ControllerTest, EverySenderWritesItsExactFrameAndTrace) {
   };
   for (const SenderCase& c : cases) {
     SCOPED_TRACE(c.name);
-    emulator_->clearReceived();
+    clearFrames();
     controller_.state = ControllerState{};
     controller_.state.known = FieldSet::all();
     if (c.setup) c.setup(controller_.state);
     TraceCapture capture;
     c.send(controller_);
-    if (c.frames.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const auto frames = waitForFrames(*emulator_, c.frames.size());
+    const auto frames = this->frames();
     EXPECT_EQ(frames, c.frames) << "got " << hexFrames(frames) << " want " << hexFrames(c.frames);
     if (c.trace != nullptr) {
       EXPECT_EQ(capture.text(), c.trace);
@@ -154,23 +148,20 @@ TEST_F(ControllerTest, CalibrationPointsDependOnTheClutch) {
       {0, {{0xFF, 0xA0}, {0xFF, 0xB0}, {0xFF, 0xC0}}}, {1, {{0xFF, 0xAA}}}, {2, {{0xFF, 0xBA}}},
       {3, {{0xFF, 0xCA}}}, {4, {}}, {-1, {}}};
   controller_.state.hasClutch = true;
-  for (const auto& [step, frames] : withClutch) {
-    emulator_->clearReceived();
+  for (const auto& [step, expected] : withClutch) {
+    clearFrames();
     controller_.SetPuntosCalibracion(step);
-    controller_.query(Query::Cheto);  // a round trip: everything sent before has arrived
-    auto got = emulator_->received();
-    got.pop_back();
-    EXPECT_EQ(got, frames) << "step " << step << ": " << hexFrames(got);
+    EXPECT_EQ(frames(), expected) << "step " << step << ": " << hexFrames(frames());
   }
   controller_.state.hasClutch = false;
-  emulator_->clearReceived();
+  clearFrames();
   controller_.SetPuntosCalibracion(0);
-  const auto got = waitForFrames(*emulator_, 2);
-  EXPECT_EQ(got, (std::vector<Bytes>{{0xFF, 0xA0}, {0xFF, 0xB0}}));
+  EXPECT_EQ(frames(), (std::vector<Bytes>{{0xFF, 0xA0}, {0xFF, 0xB0}}));
 }
 
 TEST_F(ControllerTest, QueryTracesCountsBytesAndOk) {
-  emulator_->update([](emu::FirmwareState& s) { s.zones.brakeUpper = 80; s.brakeMax = 55; s.zones.brakeLower = 10; });
+  emu::FirmwareState& s = firmware().state();
+  s.zones.brakeUpper = 80, s.brakeMax = 55, s.zones.brakeLower = 10;
   TraceCapture capture;
   EXPECT_TRUE(controller_.query(Query::BrakeZones));
   EXPECT_EQ(capture.text(),
@@ -181,7 +172,8 @@ TEST_F(ControllerTest, QueryTracesCountsBytesAndOk) {
 }
 
 TEST_F(ControllerTest, StartUpReadsAndLoadDataAskInTheControllersOrder) {
-  emulator_->update([](emu::FirmwareState& s) {
+  {
+    emu::FirmwareState& s = firmware().state();
     s.languageCode = 4;
     s.configFlags = 0x0F;
     s.model = 9;
@@ -190,7 +182,7 @@ TEST_F(ControllerTest, StartUpReadsAndLoadDataAskInTheControllersOrder) {
     s.chetoActive = 1;
     s.letterMenos2 = 5;
     s.curves.brake = {0, 20, 30, 40, 50, 60, 70, 80, 90, 95, 100};
-  });
+  }
   test::TempDir base;
   std::filesystem::create_directories(base.file("opt"));
   UsageLog log(base.path().string());
@@ -198,16 +190,16 @@ TEST_F(ControllerTest, StartUpReadsAndLoadDataAskInTheControllersOrder) {
   readControllerAtStartup(controller_, &log);
 
   std::vector<uint8_t> requests;
-  for (const Bytes& f : emulator_->received())
+  for (const Bytes& f : frames())
     if (f.size() == 1) requests.push_back(f[0]);
   const std::vector<uint8_t> expected = {0x5A, 0xD4, 0xD5, 0x4A, 0xA2, 0xA3, 0xE1, 0xAC, 0xA4,
                                          0xA5, 0xA6, 0xA7, 0xA8, 0xA9, 0xD9, 0xE5, 0xAA, 0xAB,
                                          0xAD, 0xAE, 0xD3, 0xAF, 0xD1, 0xD2, 0x11, 0x21};
   EXPECT_EQ(requests, expected) << test::hex(requests);
   // Model 9 reads as 1 and is sent back at once with the colour.
-  const auto frames = emulator_->received();
-  EXPECT_NE(std::find(frames.begin(), frames.end(), Bytes{0xD6, 0x01, 0x6D}), frames.end());
-  EXPECT_NE(std::find(frames.begin(), frames.end(), Bytes{0xD7, 0x02, 0x7D}), frames.end());
+  const auto sent = frames();
+  EXPECT_NE(std::find(sent.begin(), sent.end(), Bytes{0xD6, 0x01, 0x6D}), sent.end());
+  EXPECT_NE(std::find(sent.begin(), sent.end(), Bytes{0xD7, 0x02, 0x7D}), sent.end());
 
   const ControllerState& s = controller_.state;
   EXPECT_EQ(s.language, "German");
@@ -238,20 +230,16 @@ TEST_F(ControllerTest, StartUpReadsAndLoadDataAskInTheControllersOrder) {
 TEST_F(ControllerTest, FirmwareQueryKeepsTheProbedVersionWhenTheReplyIsBad) {
   controller_.state.firmwareVersion = {7, 6, 0};
   controller_.state.markKnown(Field::FirmwareVersion);
-  emu::Faults faults;
-  faults.wrongEnd = true;
-  emulator_->setFaults(faults);
+  firmware().faults().wrongEnd = true;
   EXPECT_FALSE(readFirmwareVersion(controller_).ok());
   EXPECT_EQ(controller_.state.firmwareVersion, (std::array<int, 3>{7, 6, 0}));
 }
 
 // Each fault the controller can show, and every query kind: the state stays as it was.
 TEST_F(ControllerTest, BadRepliesLeaveTheStateUnchanged) {
-  emulator_->update([](emu::FirmwareState& s) {
-    s.zones.brakeUpper = 33;
-    s.languageCode = 3;
-    s.curves.clutch = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 100};
-  });
+  firmware().state().zones.brakeUpper = 33;
+  firmware().state().languageCode = 3;
+  firmware().state().curves.clutch = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 100};
   controller_.setQueryWaitLimitMs(300);
   struct FaultCase {
     const char* name;
@@ -270,7 +258,7 @@ TEST_F(ControllerTest, BadRepliesLeaveTheStateUnchanged) {
   cases[4].faults.silent = true;
   for (const FaultCase& c : cases) {
     SCOPED_TRACE(c.name);
-    emulator_->setFaults(c.faults);
+    firmware().faults() = c.faults;
     controller_.beginAction();
     controller_.state = ControllerState{};
     controller_.state.language = "Spanish";
@@ -280,12 +268,10 @@ TEST_F(ControllerTest, BadRepliesLeaveTheStateUnchanged) {
     EXPECT_EQ(controller_.state.brakeUpper, 0);
     EXPECT_EQ(controller_.state.language, "Spanish");
     EXPECT_EQ(controller_.state.clutchCurve, Curve{});
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  emulator_->setFaults({});
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  firmware().faults() = {};
   uint8_t drain[64];
-  controller_.link().read(drain);  // whatever the faulty replies left behind
+  controller_.transport().read(drain);  // whatever the faulty replies left behind
   controller_.beginAction();
   EXPECT_TRUE(controller_.query(Query::BrakeZones));
   EXPECT_EQ(controller_.state.brakeUpper, 33);
@@ -293,38 +279,101 @@ TEST_F(ControllerTest, BadRepliesLeaveTheStateUnchanged) {
 
 // Bytes that trickle in slower than the 30 ms interval never make a whole reply, but each
 // query still returns within its bound.
-TEST_F(ControllerTest, SlowBytesAreNotAReply) {
-  emu::Faults faults;
-  faults.byteDelayMs = 60;
-  emulator_->setFaults(faults);
-  controller_.setQueryWaitLimitMs(500);
-  EXPECT_FALSE(controller_.query(Query::BrakeZones));
-  EXPECT_EQ(controller_.state.brakeUpper, 0);
+// The in-memory link is only worth the tests above while it answers as the pseudo-terminal
+// does: the same queries against the same faults give the same results and trace lines.
+TEST(ControllerOverPseudoTerminal, InMemoryLinkAnswersAsThePseudoTerminalDoes) {
+  std::vector<emu::Faults> faults(6);
+  faults[1].extraAfter[0xA5] = {0x21};
+  faults[2].shortFrames = true;
+  faults[3].wrongEnd = true;
+  faults[4].garbage = true;
+  faults[5].silent = true;
+  auto run = [&](Controller& controller, const std::function<void(const emu::Faults&)>& setFaults) {
+    controller.setQueryWaitLimitMs(200);
+    TraceCapture capture;
+    std::string results;
+    for (const emu::Faults& f : faults) {
+      setFaults(f);
+      controller.beginAction();
+      for (Query q : {Query::BrakeZones, Query::Language, Query::ClutchCurve})
+        results += std::string(queryResultName(controller.ask(q))) + ", ";
+      results += "\n";
+    }
+    return results + capture.text();
+  };
+
+  EmulatedPorts ports;
+  emu::PedalEmulator& emulator = ports.add(0);
+  Controller overTerminal;
+  connectTo(overTerminal, emulator.devicePath());
+  const std::string terminal = run(overTerminal, [&](const emu::Faults& f) { emulator.setFaults(f); });
+  MemoryController memory;
+  const std::string inMemory = run(memory.controller, [&](const emu::Faults& f) { memory.link.model().faults() = f; });
+  EXPECT_EQ(inMemory, terminal);
+  EXPECT_EQ(memory.frames(), emulator.received());
 }
 
-// A controller that stops answering: every query, attempt-limited or not, gives up within
-// the wait limit (plus the drain of what a late reply may still bring).
-TEST_F(ControllerTest, ControllerFallingSilentNeverHangsAQuery) {
+TEST(ControllerOverPseudoTerminal, SlowBytesAreNotAReply) {
+  EmulatedPorts ports;
+  emu::PedalEmulator& emulator = ports.add(0);
+  Controller controller;
+  connectTo(controller, emulator.devicePath());
   emu::Faults faults;
-  faults.silentAfterExchanges = 2;
-  emulator_->setFaults(faults);
+  faults.byteDelayMs = 60;
+  emulator.setFaults(faults);
+  controller.setQueryWaitLimitMs(500);
+  EXPECT_FALSE(controller.query(Query::BrakeZones));
+  EXPECT_EQ(controller.state.brakeUpper, 0);
+}
+
+// A controller that stops answering: every query, attempt-limited or not, gives up after
+// one wait limit of whole reads (30 + 10 * reply length ms each); after the first, the
+// 100 ms quiet drain for a late reply comes first and counts against the wait.
+TEST_F(ControllerTest, ControllerFallingSilentNeverHangsAQuery) {
+  firmware().faults().silentAfterExchanges = 2;
   EXPECT_TRUE(controller_.query(Query::Cheto));
   EXPECT_TRUE(controller_.query(Query::Language));
-  for (Query q : {Query::Identify, Query::StartReadings, Query::Cheto, Query::ClutchCurve,
-                  Query::ProProfileName}) {
-    const QuerySpec& spec = querySpec(q);
+  const std::pair<Query, long long> cases[] = {
+      {Query::Identify, 13 * 80},             // 1040: no drain yet, 13 reads of 5 bytes
+      {Query::StartReadings, 100 + 9 * 110},  // 1090: 900 ms left, 9 reads of 8 bytes
+      {Query::Cheto, 100 + 15 * 60},          // 1000
+      {Query::ClutchCurve, 100 + 6 * 160},    // 1060
+      {Query::ProProfileName, 100 + 5 * 200}, // 1100
+  };
+  for (const auto& c : cases) {
+    const QuerySpec& spec = querySpec(c.first);
+    SCOPED_TRACE(int(spec.request));
     controller_.beginAction();
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(controller_.query(spec.query));
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::steady_clock::now() - start).count();
-    const int bound = kResyncDrainMaxMs + kQueryWaitLimitMs + 30 + 10 * spec.replyBytes;
-    EXPECT_LE(took, bound + 200) << int(spec.request);
+    bool answered = true;
+    EXPECT_EQ(memory_.msTaken([&] { answered = controller_.query(spec.query); }), c.second);
+    EXPECT_FALSE(answered);
+    EXPECT_LE(c.second, kResyncDrainMaxMs + kQueryWaitLimitMs + 30 + 10 * spec.replyBytes);
   }
 }
 
+// After a query without an answer the rest of the action is skipped; a query 300 ms or more
+// after the previous one starts a new action and is asked again.
+TEST_F(ControllerTest, ActionEndsAfterThreeHundredQuietMilliseconds) {
+  controller_.setQueryWaitLimitMs(200);
+  firmware().faults().silent = true;
+  EXPECT_EQ(controller_.ask(Query::Cheto), QueryResult::TimedOut);
+  const std::pair<int, QueryResult> cases[] = {
+      {0, QueryResult::Skipped}, {299, QueryResult::Skipped}, {300, QueryResult::TimedOut}};
+  for (const auto& [pauseMs, expected] : cases) {
+    SCOPED_TRACE(pauseMs);
+    memory_.link.clock().sleepFor(std::chrono::milliseconds(pauseMs));
+    EXPECT_EQ(controller_.ask(Query::Language), expected);
+  }
+  EXPECT_EQ(controller_.linkState(), LinkState::NotAnswering);
+  firmware().faults().silent = false;
+  controller_.beginAction();
+  EXPECT_EQ(controller_.ask(Query::Language), QueryResult::Accepted);
+  EXPECT_EQ(controller_.linkState(), LinkState::Connected);
+}
+
 TEST_F(ControllerTest, ReaplicarFrenoReadsTheBrakeZonesBackAndStoresThem) {
-  emulator_->update([](emu::FirmwareState& s) { s.zones.brakeLower = 12; s.zones.brakeUpper = 70; });
+  firmware().state().zones.brakeLower = 12;
+  firmware().state().zones.brakeUpper = 70;
   controller_.state.known = FieldSet::all();
   controller_.state.brakeRecalPoint = 77;
   int shown = 0;
@@ -337,8 +386,7 @@ TEST_F(ControllerTest, ReaplicarFrenoReadsTheBrakeZonesBackAndStoresThem) {
   });
   EXPECT_EQ(shown, 1);
   EXPECT_TRUE(controller_.state.zonesEnabled);
-  const auto frames = waitForFrames(*emulator_, 3);
-  EXPECT_EQ(frames, (std::vector<Bytes>{{0xA5}, {0xB4, 0x00, 0x4B}, {0xFF, 0xF4}})) << hexFrames(frames);
+  EXPECT_EQ(frames(), (std::vector<Bytes>{{0xA5}, {0xB4, 0x00, 0x4B}, {0xFF, 0xF4}})) << hexFrames(frames());
   const std::string text = capture.text();
   EXPECT_EQ(text.rfind("\nReaplicarFreno - Inicio", 0), 0u);
   EXPECT_NE(text.find("\nReaplicarFreno - Final"), std::string::npos);

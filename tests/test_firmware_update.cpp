@@ -31,7 +31,7 @@
 extern char** environ;
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 using tkb::PortChange;
 
 namespace {
@@ -240,9 +240,9 @@ TEST_F(FirmwareUpdateEndToEnd, FlashesOldFirmwareWithAvrdudeAndFindsTheControlle
   tkb::ProbeOptions probe;
   probe.firmwareUpdate = tkb::makeFirmwareUpdater(options());
   probe.maxPasses = 4;
-  const auto started = Clock::now();
+  const auto started = WallClock::now();
   const int result = tkb::probeController(controller, probe);
-  const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  const double seconds = std::chrono::duration<double>(WallClock::now() - started).count();
   std::printf("probe with firmware update took %.1f s\n", seconds);
 
   EXPECT_EQ(result, 1);
@@ -469,9 +469,9 @@ TEST_F(FirmwareUpdateEndToEnd, NoNewPortEndsWith8AfterTheBootloaderWait) {
   tkb::Controller controller;
   tkb::FirmwareUpdateOptions o = options();
   o.bootloaderSearchMs = 1500;
-  const auto started = Clock::now();
+  const auto started = WallClock::now();
   EXPECT_EQ(tkb::updateFirmware(controller, {{"COM7"}, "COM7", "COM7"}, o), tkb::kProbeResultUpdateFailed);
-  EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(1500));
+  EXPECT_GE(WallClock::now() - started, std::chrono::milliseconds(1500));
   ASSERT_TRUE(report_.has_value());
   EXPECT_EQ(report_->outcome, tkb::FirmwareOutcome::BootloaderNotFound);
   EXPECT_FALSE(contains(traced(), "Cargamos firmware"));
@@ -586,8 +586,8 @@ TEST_F(FirmwareUpdateEndToEnd, CliUpdateIsNotCutShortBySigterm) {
   tkb::emu::PedalEmulator pedals(oldFirmware());
   ASSERT_TRUE(pedals.start(link(7)));
   const CliResult update = runCli(dir_, {"firmware", "update", "--image", "big.hex"}, [&](pid_t pid) {
-    const auto limit = Clock::now() + std::chrono::seconds(60);
-    while (pedals.flashBlocksWritten() == 0 && Clock::now() < limit)
+    const auto limit = WallClock::now() + std::chrono::seconds(60);
+    while (pedals.flashBlocksWritten() == 0 && WallClock::now() < limit)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ::kill(pid, SIGTERM);
   });

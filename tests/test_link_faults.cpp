@@ -1,6 +1,7 @@
-// The start-up reads against a controller that misbehaves the way USB serial links do, over
-// a real pseudo-terminal: whatever the fault, the state holds only values the controller
-// really gave, and the controller receives no value that was not read.
+// The start-up reads against a controller that misbehaves the way USB serial links do,
+// through the in-memory transport (the waits pass in fake time): whatever the fault, the
+// state holds only values the controller really gave, and the controller receives no value
+// that was not read.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,18 +10,18 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/startup_reads.h"
 #include "emulator_fixture.h"
 #include "link/settings.h"
+#include "memory_fixture.h"
 
 namespace tkb {
 namespace {
 
 using emu::Bytes;
-using test::EmulatedController;
+using test::MemoryController;
 using test::hexFrames;
 
 // The zones, curves and letters differ from one another, so a reply taken for another
@@ -52,9 +53,9 @@ struct ReadRun {
 };
 
 ReadRun readWith(const emu::Faults& faults) {
-  EmulatedController link(distinctState());
+  MemoryController link(distinctState());
   EXPECT_TRUE(link.connect());
-  link.emulator.setFaults(faults);
+  link.link.model().faults() = faults;
   ReadRun run;
   test::TraceCapture quiet;
   run.report = readControllerAtStartup(link.controller, nullptr);
@@ -68,8 +69,7 @@ ReadRun readWith(const emu::Faults& faults) {
   }
   run.report.add(readConfiguration(link.controller));
   run.state = link.controller.state;
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  for (const Bytes& frame : link.emulator.received())
+  for (const Bytes& frame : link.frames())
     if (frame.size() > 1) run.commands.push_back(frame);
   return run;
 }

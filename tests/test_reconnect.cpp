@@ -12,15 +12,15 @@
 namespace tkb::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 
-long long msSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+long long msSince(WallClock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(WallClock::now() - start).count();
 }
 
 // Polls the port the way the window does between actions until it reports the link gone.
 long long msUntilLost(SerialPort& port) {
-  const auto start = Clock::now();
+  const auto start = WallClock::now();
   while (port.checkLink() && msSince(start) < 3000) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return msSince(start);
 }
@@ -98,7 +98,7 @@ TEST(Reconnector, FindsThePedalsAgainUnderTheSameNameOrAnother) {
     EXPECT_EQ(found.load(), 0);
     const int passesWhileAway = search.passes();
     EXPECT_LE(passesWhileAway, 2) << "the search waits for the folder, it does not spin";
-    const auto plugged = Clock::now();
+    const auto plugged = WallClock::now();
     ASSERT_TRUE(pedals.plugIn(*c.plugInAs ? ports.dir() + "/" + c.plugInAs : std::string()));
     while (found == 0 && msSince(plugged) < 5000) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(found.load(), 1);
