@@ -11,23 +11,19 @@
 namespace tkb {
 
 namespace {
-// The six dead zones in the order the page's columns send them: clutch, brake, throttle,
-// each upper then lower (C1, C2, C3, C5, C6, C7).
-constexpr Field kZoneOrder[6] = {Field::ClutchUpper, Field::ClutchLower, Field::BrakeUpper,
-                                 Field::BrakeLower, Field::ThrottleUpper, Field::ThrottleLower};
 constexpr int kZoneMin = 0, kZoneMax = 100;
 
 // A zone value as a spin box takes it and as its column sends it: clamped to 0..100, then
 // stored and sent. A zone that is not known is neither.
-void sendZone(Controller& c, Field field, bool known, int value, CalibrationView& view) {
+void sendZone(Controller& c, const Setting& zone, bool known, int value, CalibrationView& view) {
   if (!known) {
-    view.zoneShown(field, std::nullopt);
+    view.zoneShown(zone.field, std::nullopt);
     return;
   }
   const int shown = std::clamp(value, kZoneMin, kZoneMax);
-  setSetting(c.state, field, shown);
-  if (const Setting* row = findSetting(field); row != nullptr && row->send != nullptr) row->send(c);
-  view.zoneShown(field, shown);
+  setSetting(c.state, zone.field, shown);
+  zone.send(c);
+  view.zoneShown(zone.field, shown);
 }
 }  // namespace
 
@@ -70,8 +66,6 @@ void CalibrationWizard::zonesPro(bool on) {
   trace(on ? "\nSet zones PRO pressed - Final\n" : "\nReset zones PRO pressed - Final\n");
 }
 
-void CalibrationWizard::showZone(Field field, bool known, int value) { sendZone(c_, field, known, value, view_); }
-
 CalibrationPause CalibrationWizard::calibrate() {
   if (pending()) return {};
   trace("\nCalibrate Pro pressed - Inicio");
@@ -106,7 +100,12 @@ void CalibrationWizard::resume() {
     s.brakeUpper = s.brakeMax;
     s.markKnown(Field::BrakeUpper);
   }
-  for (Field f : kZoneOrder) showZone(f, s.isKnown(f), settingValue(s, f));
+  // Clutch, brake, throttle, each upper then lower (C1, C2, C3, C5, C6, C7).
+  for (Pedal pedal : kPedals)
+    for (bool upper : {true, false}) {
+      const Setting& zone = zoneSetting(pedal, upper);
+      sendZone(c_, zone, s.isKnown(zone.field), zone.get(s), view_);
+    }
   view_.zonesShown();
   s.proProfileActive = true;
   s.sportProfileActive = false;
@@ -174,7 +173,8 @@ void CalibrationWizard::cancel() {
   if (UsageLog* l = log()) l->calibrationCancelled();
   c_.SetPedalesRestaurar();
   view_.zoneAreaShown();
-  showZone(Field::BrakeUpper, c_.state.isKnown(Field::BrakeUpper), c_.state.brakeUpper);
+  const Setting& maxBrakePress = zoneSetting(Pedal::Brake, true);
+  sendZone(c_, maxBrakePress, c_.state.isKnown(maxBrakePress.field), c_.state.brakeUpper, view_);
   zonesPro(true);
   c_.state.zonesEnabled = true;
   state_ = State::Cancelled;
@@ -207,8 +207,8 @@ bool autocal(Controller& c, BrakeExcess& e, UsageLog* log, CalibrationView& view
     c.ReaplicarFreno([&c, &view] {
       const ControllerState& s = c.state;
       // MAX BRAKE PRESS takes the new limit, the lower zone is sent as it stands.
-      sendZone(c, Field::BrakeUpper, s.isKnown(Field::BrakeMax), s.brakeMax, view);
-      sendZone(c, Field::BrakeLower, s.isKnown(Field::BrakeLower), s.brakeLower, view);
+      sendZone(c, zoneSetting(Pedal::Brake, true), s.isKnown(Field::BrakeMax), s.brakeMax, view);
+      sendZone(c, zoneSetting(Pedal::Brake, false), s.isKnown(Field::BrakeLower), s.brakeLower, view);
       view.brakeZonesShown();
     });
   }

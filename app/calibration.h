@@ -111,7 +111,6 @@ class CalibrationWizard {
 
  private:
   void zonesPro(bool on);
-  void showZone(Field field, bool known, int value);
   UsageLog* log() const;
 
   Controller& c_;
