@@ -354,9 +354,13 @@ TEST_F(WindowTest, ProAndCustomButtonsOpenTheirContainers) {
   startEmulator();
   makeApp();
   bool proOpened = false, customOpened = false;
-  app_->hooks().proPageOpened = [&](bool calibrated) { proOpened = calibrated; };
-  app_->hooks().proZonesReadBack = [] {};
-  app_->hooks().customPageOpened = [&] { customOpened = true; };
+  // The main page's entries alone: the pages' own reactions are left out.
+  ui::MainPage& main = app_->mainPage();
+  QObject::disconnect(&main, &ui::MainPage::proPageOpened, nullptr, nullptr);
+  QObject::disconnect(&main, &ui::MainPage::proZonesReadBack, nullptr, nullptr);
+  QObject::disconnect(&main, &ui::MainPage::customPageOpened, nullptr, nullptr);
+  QObject::connect(&main, &ui::MainPage::proPageOpened, [&](bool calibrated) { proOpened = calibrated; });
+  QObject::connect(&main, &ui::MainPage::customPageOpened, [&] { customOpened = true; });
   startAndWait(Phase::Running);
   ui::MainPage& p = app_->mainPage();
   emulator_->clearReceived();
@@ -621,7 +625,7 @@ TEST_F(WindowTest, BackgroundClickClosesTheMenusAndSpinBoxClickIsNoButton) {
   ui::MainPage& p = app_->mainPage();
   p.language->click();
   ASSERT_TRUE(p.languageList->isVisible());
-  app_->event_handler(p.background, ui::UiEvent::ShortClicked);
+  static_cast<ui::ClickLabel*>(p.background)->onClick();
   EXPECT_FALSE(p.languageList->isVisible());
   EXPECT_TRUE(p.language->isVisible());
   EXPECT_TRUE(p.manual->isVisible());

@@ -20,7 +20,6 @@
 namespace tkb::ui {
 
 namespace {
-constexpr int kProfileLabelChars = 14;
 constexpr const char* kMonitorSection = "MONITOR";
 constexpr int kLinkBannerWidth = 820, kLinkBannerHeight = 56;
 constexpr int kLinkBannerY = 582;  // over the footer stripe, clear of the pages
@@ -67,7 +66,11 @@ class PageKeyActions : public KeyActions {
 }  // namespace
 
 Application::Application(Services services, ProbeOptions probeOptions)
-    : services_(std::move(services)), probeOptions_(std::move(probeOptions)) {
+    : model_(std::make_unique<ControllerModel>()),
+      controller(model_->controller),
+      operations(model_->operations),
+      services_(std::move(services)),
+      probeOptions_(std::move(probeOptions)) {
   keyActions_ = std::make_unique<PageKeyActions>(*this);
   keyHook_ = std::make_unique<KeyHook>(controller, *keyActions_);
   probeOptions_.stop = &stopProbe_;
@@ -108,10 +111,7 @@ Application::Application(Services services, ProbeOptions probeOptions)
     retryReads();
   });
   linkBanner_->hide();
-  // The controller reports from whichever thread uses it; the window reacts on its own.
-  controller.setLinkStateListener([this](LinkState state) {
-    QMetaObject::invokeMethod(this, [this, state] { linkStateChanged(state); }, Qt::QueuedConnection);
-  });
+  connect(model_.get(), &ControllerModel::linkStateChanged, this, &Application::linkStateChanged);
   controller.setFrameListener([this](const Bytes& frame) { recordFrame(frame); });
   // Between actions nothing is read or written: the port itself is looked at.
   linkWatch_ = new QTimer(this);
@@ -122,6 +122,7 @@ Application::Application(Services services, ProbeOptions probeOptions)
   });
   linkWatch_->start();
   window_->installEventFilter(this);
+  page_ = std::make_unique<MainPage>(*this, *model_, services_);
 }
 
 Application::~Application() {
@@ -336,22 +337,22 @@ void Application::probeFinished(int result) {
   removeUnfinishedWrites(basePath_ + "/opt");
   removeUnfinishedWrites(basePath_ + "/tkb");
 
-  buildBackgroundAndBox();
+  page_->buildBackgroundAndBox();
   if (!state.connected) {
     // When the pedals are there but may not be read, the box says how to allow it.
     if (auto* hidraw = dynamic_cast<HidrawPedalInput*>(services_.pedals.get());
         hidraw != nullptr && !hidraw->permissionProblem().empty()) {
-      page_.notDetectedText->setText(page_.notDetectedText->text() + "\n\n" +
+      page_->notDetectedText->setText(page_->notDetectedText->text() + "\n\n" +
                                      QString::fromStdString(hidraw->permissionProblem()));
-      page_.notDetectedText->setStyleSheet("font-size:14px;");
+      page_->notDetectedText->setStyleSheet("font-size:14px;");
     }
-    page_.notDetectedBox->show();
-    page_.notDetectedBox->raise();
+    page_->notDetectedBox->show();
+    page_->notDetectedBox->raise();
     setPhase(Phase::NotDetected);
     showPendingFirmwareBox();
     return;
   }
-  page_.notDetectedBox->hide();
+  page_->notDetectedBox->hide();
 
   if (!usageLog_) usageLog_ = std::make_unique<UsageLog>(basePath_);
   runControllerReads();
@@ -414,10 +415,10 @@ void Application::controllerReadsFinished(bool allAnswered) {
 void Application::buildPages() {
   ControllerState& state = controller.state;
   usageLog_->open(state);
-  buildPicturesAndLists();
+  page_->buildPicturesAndLists();
   usageLog_->dataLines(state);
-  buildStatusLabels();
-  create_main_page();
+  page_->buildStatusLabels();
+  page_->create_main_page();
   buildPageContainers();
   if (hooks_.Create_pro_page) hooks_.Create_pro_page(proPage_);
   if (hooks_.Create_sport_page) hooks_.Create_sport_page(customPage_);
@@ -434,7 +435,6 @@ void Application::buildPages() {
 // start-up, without asking the controller again.
 void Application::refreshPages() {
   const Action action(*this);
-  const ControllerState& state = controller.state;
   // What the pages send again here was read, not set by the driver.
   refreshing_ = true;
   trace("\nrefreshPages - Inicio");
@@ -443,15 +443,9 @@ void Application::refreshPages() {
   if (hooks_.placeProControls) hooks_.placeProControls();
   if (hooks_.showCurves) hooks_.showCurves();
   if (hooks_.showKeyLetters) hooks_.showKeyLetters();
-  if (page_.firmwareLabel)
-    page_.firmwareLabel->setText(QString::asprintf("Firmware: TKB-V%d.%d", state.firmwareVersion[0],
-                                                   state.firmwareVersion[1]));
-  if (page_.modelList && state.isKnown(Field::Model))
-    page_.modelList->setCurrentIndex(std::clamp(state.model - 1, 0, page_.modelList->count() - 1));
-  if (page_.colourList && state.isKnown(Field::Color)) page_.colourList->setCurrentIndex(state.color > 1 ? 1 : 0);
-  showModelPictures();
-  applyModeLabel();
-  refreshProfileLabel();
+  page_->showReadSettings();
+  page_->applyModeLabel();
+  page_->refreshProfileLabel();
   refreshing_ = false;
   trace("\nrefreshPages - Final");
 }
@@ -543,9 +537,22 @@ void Application::showLinkNotice(LinkNotice notice) {
 // The widgets whose use sends something to the controller.
 void Application::setSendingControlsEnabled(bool enabled) {
   for (QWidget* w : std::initializer_list<QWidget*>{
-           proPage_, customPage_, page_.pro, page_.custom, page_.activatePro, page_.activateCustom,
-           page_.modelList, page_.colourList, page_.language, page_.languageList})
+           proPage_, customPage_, page_->pro, page_->custom, page_->activatePro, page_->activateCustom,
+           page_->modelList, page_->colourList, page_->language, page_->languageList})
     if (w) w->setEnabled(enabled);
+}
+
+void Application::event_handler(QObject* object, UiEvent event) {
+  const Action action(*this);
+  for (const EventBranch& branch : branches_)
+    if (branch(object, event)) return;
+  if (event == UiEvent::ShortClicked) trace("object not found\n");
+}
+
+void Application::connectButton(QPushButton* button) {
+  connect(button, &QPushButton::pressed, this, [this, button] { event_handler(button, UiEvent::Pressed); });
+  connect(button, &QPushButton::released, this, [this, button] { event_handler(button, UiEvent::Released); });
+  connect(button, &QPushButton::clicked, this, [this, button] { event_handler(button, UiEvent::ShortClicked); });
 }
 
 void Application::pauseTasks(bool paused) {
@@ -556,58 +563,6 @@ void Application::pauseTasks(bool paused) {
       t->start();
     }
   }
-}
-
-void Application::buildBackgroundAndBox() {
-  // A new start (CONTINUE) puts a new background and box above the old ones; the old
-  // ones can never be seen again, so they go.
-  if (page_.background) page_.background->deleteLater();
-  if (page_.notDetectedBox) page_.notDetectedBox->deleteLater();
-
-  auto* background = new ClickLabel(window_.get());
-  background->setObjectName("Background");
-  background->setGeometry(0, 0, kWindowWidth, kWindowHeight);
-  background->setAttribute(Qt::WA_StyledBackground);
-  background->setStyleSheet(
-      "#Background{background:qlineargradient(x1:0,y1:0,x2:0,y2:1,stop:0 #ffffff,stop:1 #e4e4e4);}");
-  background->onClick = [this, background] { event_handler(background, UiEvent::ShortClicked); };
-  background->show();
-  page_.background = background;
-
-  auto* box = new QFrame(window_.get());
-  box->setObjectName("NotDetectedBox");
-  box->resize(500, 400);
-  box->setStyleSheet("#NotDetectedBox{background:#ffffff;border:2px solid #9a9a9a;border-radius:10px;}");
-  placeAligned(box, Align::Center, 0, 0);
-  page_.notDetectedText =
-      makeLabel(box, "PEDALS NOT DETECTED!!\n\nPLEASE PLUG IN THE PEDALS TO CALIBRATE AND RESTART", 20);
-  page_.notDetectedText->setWordWrap(true);
-  page_.notDetectedText->setAlignment(Qt::AlignCenter);
-  page_.notDetectedText->setGeometry(30, 60, 440, 200);
-  page_.continueButton = new QPushButton("CONTINUE", box);
-  page_.continueButton->resize(200, 50);
-  page_.continueButton->setFocusPolicy(Qt::NoFocus);
-  placeAligned(page_.continueButton, Align::BottomMid, 0, -50);
-  setButtonLook(page_.continueButton, ButtonLook::Normal);
-  QPushButton* cont = page_.continueButton;
-  connect(cont, &QPushButton::clicked, this, [this, cont] {
-    // NotDetectedBox handler: value changed on one of its buttons.
-    trace("Button: %s\n", cont->text().toUtf8().constData());
-    if (cont->text() == "CONTINUE") {
-      setButtonLook(cont, ButtonLook::Normal);
-      startApplication();
-    }
-  });
-  // The same diagnosis as tkb-cli doctor, with the permission fix where it applies.
-  page_.diagnoseButton = new QPushButton("DIAGNOSE", box);
-  page_.diagnoseButton->setObjectName("DiagnoseButton");
-  page_.diagnoseButton->resize(200, 34);
-  page_.diagnoseButton->setFocusPolicy(Qt::NoFocus);
-  placeAligned(page_.diagnoseButton, Align::BottomMid, 0, -10);
-  setButtonLook(page_.diagnoseButton, ButtonLook::Normal);
-  connect(page_.diagnoseButton, &QPushButton::clicked, this, &Application::showDiagnosis);
-  box->hide();
-  page_.notDetectedBox = box;
 }
 
 void Application::showDiagnosis() {
@@ -624,76 +579,6 @@ void Application::showDiagnosis() {
     if (phase_ == Phase::NotDetected) startApplication();
   });
   dialog->show();
-}
-
-void Application::buildStatusLabels() {
-  const ControllerState& state = controller.state;
-  auto status = [this](const QString& text, int x, int y) {
-    QLabel* label = makeLabel(window_.get(), text, 15);
-    label->setStyleSheet("color:rgba(0,0,0,190);");  // text opacity 190 of 255
-    label->move(x, y);
-    label->show();
-    return label;
-  };
-  page_.firmwareLabel = status(QString::asprintf("Firmware: TKB-V%d.%d", state.firmwareVersion[0],
-                                                 state.firmwareVersion[1]),
-                               20, 5);
-  page_.profileLabel = status("", 20, 25);
-  refreshProfileLabel();
-  page_.modeLabels[0] = status("Mode: PRO", 220, 15);
-  page_.modeLabels[1] = status("Mode: CUSTOM", 220, 15);
-  page_.modeLabels[2] = status("Mode: CUSTOM M", 220, 15);
-  applyModeLabel();
-}
-
-void Application::refreshProfileLabel() {
-  if (!page_.profileLabel) return;
-  const ControllerState& state = controller.state;
-  std::string name = profileNameText(state.sportProfileActive ? state.sportProfileName
-                                                              : state.proProfileName);
-  if (name.size() > kProfileLabelChars) name.resize(kProfileLabelChars);
-  page_.profileLabel->setText(QString::asprintf("Profile: %s", name.c_str()));
-  page_.profileLabel->adjustSize();
-}
-
-void Application::applyModeLabel() {
-  const ControllerState& state = controller.state;
-  const ModeLabel shown = state.proProfileActive ? ModeLabel::Pro
-                          : state.chetoActive    ? ModeLabel::CustomM
-                                                 : ModeLabel::Custom;
-  for (int i = 0; i < 3; ++i)
-    if (page_.modeLabels[i]) page_.modeLabels[i]->setVisible(i == static_cast<int>(shown));
-}
-
-void Application::styleModeButtons() {
-  ControllerState& state = controller.state;
-  if (!page_.activatePro || !page_.activateCustom) return;
-  if (!state.sportProfileActive) {
-    state.proProfileActive = true;
-    setButtonLook(page_.activatePro, ButtonLook::Highlighted);
-    setButtonLook(page_.activateCustom, ButtonLook::Normal);
-  } else if (!state.proProfileActive) {
-    setButtonLook(page_.activateCustom, ButtonLook::Highlighted);
-    setButtonLook(page_.activatePro, ButtonLook::Normal);
-  }
-}
-
-void Application::showModeButtonsAfterPage() {
-  ControllerState& state = controller.state;
-  placeMenus(false);
-  if (state.sportProfileLoaded) {
-    state.calibrated = true;
-    page_.activatePro->show();
-    page_.activateCustom->show();
-    page_.pro->show();
-    page_.custom->show();
-  } else {
-    page_.pro->show();
-    page_.activateCustom->hide();
-    page_.activatePro->setVisible(state.calibrated);
-    page_.custom->setVisible(state.calibrated);
-  }
-  styleModeButtons();
 }
 
 void Application::buildPageContainers() {
@@ -722,7 +607,7 @@ void Application::loadSettings() {
     selectLanguage(*index);
   } else {
     trace("Language not found\n");
-    closeMenus();
+    page_->closeMenus();
   }
   if (hooks_.placeProControls) hooks_.placeProControls();
 
@@ -743,26 +628,26 @@ void Application::loadSettings() {
       for (int i = 0; i < kCurvePoints; ++i) trace("\n\tDato %d -> %d", i, (*r.curve)[i]);
     }
     if (hooks_.showCurves) hooks_.showCurves();
-    page_.activateCustom->show();
+    page_->activateCustom->show();
   } else {
     state.sportProfileLoaded = false;
-    page_.activateCustom->hide();
+    page_->activateCustom->hide();
   }
   // Without a calibration there is nothing to activate and no CUSTOM page to open.
   if (!state.calibrated) {
-    page_.activatePro->hide();
-    page_.activateCustom->hide();
-    page_.custom->hide();
+    page_->activatePro->hide();
+    page_->activateCustom->hide();
+    page_->custom->hide();
   }
-  styleModeButtons();
+  page_->styleModeButtons();
   if (usageLog_) usageLog_->modeLine(state);
   if (!state.sportProfileActive) state.proProfileActive = true;
 
   for (Query q : {Query::LetterMas, Query::LetterMas2, Query::LetterMenos, Query::LetterMenos2})
     controller.query(q);
   if (hooks_.showKeyLetters) hooks_.showKeyLetters();
-  applyModeLabel();
-  refreshProfileLabel();
+  page_->applyModeLabel();
+  page_->refreshProfileLabel();
   trace("\nloadSettings - Final");
 }
 
@@ -799,7 +684,7 @@ void Application::selectLanguage(int index) {
   } else {
     trace("Language not found\n");
   }
-  closeMenus();
+  page_->closeMenus();
 }
 
 void Application::TextoPasoCalibracion(int step, QLabel* textLabel, QLabel* noteLabel) {
@@ -842,18 +727,11 @@ void Application::shutDown() {
   // The same as the CLOSE MONITOR and CLOSE VR MONITOR buttons.
   if (!MonitorProcess.empty()) {
     MonitorProcess.stop();
-    if (page_.openMonitor) {
-      page_.openMonitor->show();
-      page_.closeMonitor->hide();
-    }
+    page_->showMonitorStopped(false);
   }
   if (!VrMonitorProcess.empty()) {
-    if (vrPanel_) vrPanel_->hide();
+    page_->showMonitorStopped(true);
     VrMonitorProcess.stop();
-    if (page_.openVrMonitor) {
-      page_.openVrMonitor->show();
-      page_.closeVrMonitor->hide();
-    }
   }
   if (keyListenerInstalled_ && services_.keys) services_.keys->remove();
   keyListenerInstalled_ = false;

@@ -35,6 +35,7 @@
 #include "link/controller.h"
 #include "link/firmware_update.h"
 #include "link/probe.h"
+#include "ui/controller_model.h"
 #include "ui/diagnosis_dialog.h"
 #include "ui/localisation.h"
 #include "ui/main_page.h"
@@ -65,13 +66,6 @@ struct PageHooks {
   std::function<void()> placeProControls;
   std::function<void()> showCurves;
   std::function<void()> showKeyLetters;
-  // PRO button: as soon as the container is shown, before the mode frames; calibrated
-  // tells which way the page opens (zones on, or the wizard).
-  std::function<void(bool calibrated)> proPageOpened;
-  // PRO button, last: the three zone pairs have been read back into the state.
-  std::function<void()> proZonesReadBack;
-  // CUSTOM button: after the container is shown, before the mode frames are sent.
-  std::function<void()> customPageOpened;
   // The key actions of the keyboard hook: the same handler branches as the widgets named.
   // autocal: the Autocal (ABS) button; the steps: MAX BRAKE PRESS "-"/"+" of the PRO page,
   // the brake upper zone and brake stop "-"/"+" of the CUSTOM page (delta -1 or +1);
@@ -115,15 +109,21 @@ class Application : public QObject {
   Application(Services services, ProbeOptions probeOptions = {});
   ~Application() override;
 
-  Controller controller;
-  // The device procedures the pages run.
-  Operations operations{controller};
+ private:
+  // First of all members: the two references below point into it.
+  std::unique_ptr<ControllerModel> model_;
+
+ public:
+  // The controller and the device procedures the pages run, with what changed.
+  ControllerModel& model() { return *model_; }
+  Controller& controller;
+  Operations& operations;
 
   QWidget* window() const { return window_.get(); }
   PageHooks& hooks() { return hooks_; }
   LabelBoard& labels() { return labels_; }
-  MainPage& mainPage() { return page_; }
-  VrPanel* vrPanel() const { return vrPanel_; }
+  MainPage& mainPage() { return *page_; }
+  VrPanel* vrPanel() const { return page_->vrPanel(); }
   QWidget* proPage() const { return proPage_; }
   QWidget* customPage() const { return customPage_; }
   tkb::PedalInput* pedals() const { return services_.pedals.get(); }
@@ -187,12 +187,6 @@ class Application : public QObject {
   // Sets the wizard labels of the PRO page for a step in the current language.
   void TextoPasoCalibracion(int step, QLabel* textLabel, QLabel* noteLabel);
 
-  // The mode label rule and the mode-button rules (start-up and leaving a page).
-  void applyModeLabel();
-  void styleModeButtons();
-  void showModeButtonsAfterPage();
-  void refreshProfileLabel();
-
   // Starting and stopping the monitor in a slot (window or VR mode).
   bool startMonitor(ProcessSlot& slot, bool vrMode);
   void restartVrMonitor();
@@ -200,11 +194,6 @@ class Application : public QObject {
   // A profile file that was refused whole: the driver is told why (which key and value),
   // in the current language.
   void showProfileRefusal(const ProfileRefusal& refusal);
-
-  // The model/colour list handler (value changed on either list).
-  void modelOrColourChanged(QObject* list, int index);
-  // Shows logo and photo for the current model and colour; none when out of range.
-  void showModelPictures();
 
  signals:
   void phaseChanged(int phase);
@@ -219,10 +208,6 @@ class Application : public QObject {
   void showPendingFirmwareBox();
   // The update cannot be cut short: the driver is told, and the program ends after it.
   void quitAfterFirmwareUpdate();
-  void buildBackgroundAndBox();
-  void buildPicturesAndLists();
-  void buildStatusLabels();
-  void create_main_page();
   void buildPageContainers();
   void loadSettings();
   void startTasks();
@@ -241,16 +226,6 @@ class Application : public QObject {
   void showLinkNotice(LinkNotice notice);
   void setSendingControlsEnabled(bool enabled);
   void setPhase(Phase phase);
-  bool mainPageBranch(QObject* object);
-  void openManual();
-  void manualListClicked(const QString& entry);
-  void closeMenus();
-  // LANGUAGE, MANUAL and EXIT in their places, or in the row under the photo while the
-  // CUSTOM page is open.
-  void placeMenus(bool underPhoto);
-  void placeMenuList(QListWidget* list, QPushButton* button, int dy);
-  void hideEntriesUnderPage();
-  QPushButton* makeButton(const QString& text, int w, int h, Align align, int dx, int dy);
 
   Services services_;
   ProbeOptions probeOptions_;
@@ -258,8 +233,7 @@ class Application : public QObject {
   LabelBoard labels_;
   std::unique_ptr<QWidget> window_;
   QLabel* searching_ = nullptr;
-  MainPage page_;
-  VrPanel* vrPanel_ = nullptr;
+  std::unique_ptr<MainPage> page_;
   QWidget* proPage_ = nullptr;
   QWidget* customPage_ = nullptr;
   std::vector<EventBranch> branches_;
@@ -270,7 +244,6 @@ class Application : public QObject {
   Phase phase_ = Phase::Idle;
   bool keyListenerInstalled_ = false;
   bool pagesBuilt_ = false;
-  bool menusUnderPhoto_ = false;
   std::thread probeThread_;
   std::atomic<bool> stopProbe_{false};
   std::vector<QTimer*> tasks_;

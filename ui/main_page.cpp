@@ -1,5 +1,5 @@
-// The main page: the pictures and lists built at start-up, create_main_page(), the
-// model/colour, language and manual lists, and event_handler's main-page branches.
+#include "ui/main_page.h"
+
 #include <QDir>
 #include <QListWidget>
 #include <QUrl>
@@ -8,6 +8,8 @@
 #include "link/trace.h"
 #include "ui/addresses.h"
 #include "ui/application.h"
+#include "ui/controller_model.h"
+#include "ui/vr_panel.h"
 
 namespace tkb::ui {
 
@@ -15,6 +17,7 @@ namespace {
 constexpr int kLogoWidth = 390, kLogoHeight = 130;
 constexpr int kPhotoWidth = 410, kPhotoHeight = 260;
 constexpr int kListWidth = 150;
+constexpr int kProfileLabelChars = 14;
 constexpr int kMenuWidth = 145, kMenuEntryHeight = 40;
 // While the CUSTOM page is open: LANGUAGE, MANUAL and EXIT in a row under the pedal photo.
 constexpr int kMenuRowX = 8, kMenuRowY = 506, kMenuRowGap = 4;
@@ -41,9 +44,20 @@ std::optional<int> photoIndex(int model, int colour, bool hasClutch) {
   return index;
 }
 
-QPushButton* Application::makeButton(const QString& text, int w, int h, Align align, int dx,
+MainPage::MainPage(Application& app, ControllerModel& model, const Services& services)
+    : app_(app), model_(model), services_(services), window_(app.window()) {}
+
+template <typename F>
+void MainPage::onClick(QPushButton* button, F branch) {
+  connect(button, &QPushButton::clicked, this, [this, branch] {
+    const Application::Action action(app_);
+    (this->*branch)();
+  });
+}
+
+QPushButton* MainPage::makeButton(const QString& text, int w, int h, Align align, int dx,
                                      int dy) {
-  auto* button = new QPushButton(text, window_.get());
+  auto* button = new QPushButton(text, window_);
   QFont font = button->font();
   font.setPixelSize(16);
   font.setBold(true);
@@ -53,34 +67,27 @@ QPushButton* Application::makeButton(const QString& text, int w, int h, Align al
   button->setFocusPolicy(Qt::NoFocus);
   placeAligned(button, align, dx, dy);
   setButtonLook(button, ButtonLook::Normal);
-  connectButton(button);
   button->show();
   return button;
 }
 
-void Application::connectButton(QPushButton* button) {
-  connect(button, &QPushButton::pressed, this, [this, button] { event_handler(button, UiEvent::Pressed); });
-  connect(button, &QPushButton::released, this, [this, button] { event_handler(button, UiEvent::Released); });
-  connect(button, &QPushButton::clicked, this, [this, button] { event_handler(button, UiEvent::ShortClicked); });
-}
-
-void Application::buildPicturesAndLists() {
-  ControllerState& state = controller.state;
-  QWidget* w = window_.get();
+void MainPage::buildPicturesAndLists() {
+  ControllerState& state = model_.controller.state;
+  QWidget* w = window_;
   for (int i = 0; i < kModelCount; ++i) {
-    page_.logos[i] = new Picture(w, picture(qPrintable(QString("logo%1").arg(i + 1))), kLogoWidth, kLogoHeight);
-    page_.logos[i]->move(30, 80);
-    page_.logos[i]->hide();
+    logos[i] = new Picture(w, picture(qPrintable(QString("logo%1").arg(i + 1))), kLogoWidth, kLogoHeight);
+    logos[i]->move(30, 80);
+    logos[i]->hide();
   }
   for (int i = 0; i < kPhotoCount; ++i) {
-    page_.photos[i] = new Picture(w, picture(qPrintable(QString("photo%1").arg(i, 2, 10, QChar('0')))),
+    photos[i] = new Picture(w, picture(qPrintable(QString("photo%1").arg(i, 2, 10, QChar('0')))),
                                   kPhotoWidth, kPhotoHeight);
-    page_.photos[i]->move(20, 240);
-    page_.photos[i]->hide();
+    photos[i]->move(20, 240);
+    photos[i]->hide();
   }
-  page_.calibrationPhotos[0] = new Picture(w, picture("calibration3"), kPhotoWidth, kPhotoHeight);
-  page_.calibrationPhotos[1] = new Picture(w, picture("calibration2"), kPhotoWidth, kPhotoHeight);
-  for (QLabel* p : page_.calibrationPhotos) {
+  calibrationPhotos[0] = new Picture(w, picture("calibration3"), kPhotoWidth, kPhotoHeight);
+  calibrationPhotos[1] = new Picture(w, picture("calibration2"), kPhotoWidth, kPhotoHeight);
+  for (QLabel* p : calibrationPhotos) {
     p->move(20, 240);
     p->hide();
   }
@@ -88,30 +95,30 @@ void Application::buildPicturesAndLists() {
   if (state.hasClutch && state.model > 4) state.model = 1;
   showModelPictures();
 
-  page_.modelList = new QComboBox(w);
-  page_.modelList->setObjectName("ModelList");
-  page_.modelList->addItems(state.hasClutch ? QStringList{"Alder", "Birch"}
+  modelList = new QComboBox(w);
+  modelList->setObjectName("ModelList");
+  modelList->addItems(state.hasClutch ? QStringList{"Alder", "Birch"}
                                             : QStringList{"Alder", "Birch", "Cedar"});
-  page_.modelList->setFixedWidth(kListWidth);
-  page_.modelList->move(60, 50);
-  page_.modelList->setCurrentIndex(std::clamp(state.model == 0 ? 0 : state.model - 1, 0,
-                                              page_.modelList->count() - 1));
-  page_.colourList = new QComboBox(w);
-  page_.colourList->setObjectName("ColourList");
-  page_.colourList->addItems({"Grey", "Black"});
-  page_.colourList->setFixedWidth(kListWidth);
-  page_.colourList->move(240, 50);
-  page_.colourList->setCurrentIndex(state.color > 1 ? 1 : 0);
-  for (QComboBox* list : {page_.modelList, page_.colourList}) {
+  modelList->setFixedWidth(kListWidth);
+  modelList->move(60, 50);
+  modelList->setCurrentIndex(std::clamp(state.model == 0 ? 0 : state.model - 1, 0,
+                                              modelList->count() - 1));
+  colourList = new QComboBox(w);
+  colourList->setObjectName("ColourList");
+  colourList->addItems({"Grey", "Black"});
+  colourList->setFixedWidth(kListWidth);
+  colourList->move(240, 50);
+  colourList->setCurrentIndex(state.color > 1 ? 1 : 0);
+  for (QComboBox* list : {modelList, colourList}) {
     list->setFocusPolicy(Qt::NoFocus);
     list->show();
-    connect(list, &QComboBox::activated, this, [this, list](int index) { modelOrColourChanged(list, index); });
+    connect(list, &QComboBox::activated, this, [this, list](int index) { modelOrColourChanged(list == modelList, index); });
   }
   trace("\nmarcador 1");
 
-  page_.footer = new Picture(w, picture("stripe"), kStripeWidth, kStripeHeight);
-  placeAligned(page_.footer, Align::TopMid, 0, 590);
-  page_.footer->show();
+  footer = new Picture(w, picture("stripe"), kStripeWidth, kStripeHeight);
+  placeAligned(footer, Align::TopMid, 0, 590);
+  footer->show();
 
   auto* link = new ClickLabel(kMakerWebAddress, w);
   QFont font = link->font();
@@ -122,48 +129,48 @@ void Application::buildPicturesAndLists() {
   link->adjustSize();
   link->move(70, 556);
   link->setCursor(Qt::PointingHandCursor);
-  link->onClick = [this, link] { event_handler(link, UiEvent::ShortClicked); };
+  link->onClick = [this] { webLinkClicked(); };
   link->show();
-  page_.webLink = link;
+  webLink = link;
 }
 
-void Application::showModelPictures() {
-  const ControllerState& state = controller.state;
-  for (QLabel* logo : page_.logos) logo->hide();
-  for (QLabel* photo : page_.photos) photo->hide();
-  if (state.model >= 1 && state.model <= kModelCount) page_.logos[state.model - 1]->show();
+void MainPage::showModelPictures() {
+  const ControllerState& state = model_.controller.state;
+  for (QLabel* logo : logos) logo->hide();
+  for (QLabel* photo : photos) photo->hide();
+  if (state.model >= 1 && state.model <= kModelCount) logos[state.model - 1]->show();
   if (const auto photo = photoIndex(state.model, state.color, state.hasClutch))
-    page_.photos[*photo]->show();
+    photos[*photo]->show();
 }
 
-void Application::modelOrColourChanged(QObject* list, int index) {
-  const Action action(*this);
-  ControllerState& state = controller.state;
-  if (list == page_.modelList) {
+void MainPage::modelOrColourChanged(bool isModel, int index) {
+  const Application::Action action(app_);
+  ControllerState& state = model_.controller.state;
+  if (isModel) {
     trace("\nCambio de Modelo - Inicio");
     setSetting(state, Field::Model, index < kModelCount ? index + 1 : 1);
-    controller.MandarModelo();
+    model_.controller.MandarModelo();
     showModelPictures();
     trace("\nCambio de Modelo - Fin");
-  } else if (list == page_.colourList) {
+  } else {
     trace("\nCambio de Color - Inicio");
     setSetting(state, Field::Color, index < 2 ? index + 1 : 1);
-    controller.MandarColor();
+    model_.controller.MandarColor();
     showModelPictures();
     trace("\nCambio de Color - Fin");
   }
 }
 
-void Application::create_main_page() {
-  QWidget* w = window_.get();
-  page_.header = new Picture(w, picture("backdrop"), kBackdropWidth, kBackdropHeight);
-  page_.header->move(460, 20);
-  page_.header->show();
+void MainPage::create_main_page() {
+  QWidget* w = window_;
+  header = new Picture(w, picture("backdrop"), kBackdropWidth, kBackdropHeight);
+  header->move(460, 20);
+  header->show();
 
-  page_.language = makeButton("LANGUAGE", kMenuWidth, 40, Align::TopRight, -100, 50);
-  page_.manual = makeButton("MANUAL", kMenuWidth, 40, Align::TopRight, -100, 110);
-  labels_.add(LabelRole::Language, [b = page_.language](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
-  labels_.add(LabelRole::Manual, [b = page_.manual](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
+  language = makeButton("LANGUAGE", kMenuWidth, 40, Align::TopRight, -100, 50);
+  manual = makeButton("MANUAL", kMenuWidth, 40, Align::TopRight, -100, 110);
+  app_.labels().add(LabelRole::Language, [b = language](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
+  app_.labels().add(LabelRole::Manual, [b = manual](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
 
   // The two big entries: a title and a second line that the language changes.
   auto bigButton = [this](int dy, const char* title, const char* subtitle, QLabel*& titleLabel,
@@ -179,13 +186,13 @@ void Application::create_main_page() {
       l->setAttribute(Qt::WA_TransparentForMouseEvents);
       l->show();  // the button is already shown
     }
-    labels_.add(role, [l = subtitleLabel, b](const std::string& t) {
+    app_.labels().add(role, [l = subtitleLabel, b](const std::string& t) {
       setFittedText(l, QString::fromStdString(t), b->width() - kLabelAirPx);
       placeAligned(l, Align::Center, 0, 24);
     });
     return b;
   };
-  page_.pro = bigButton(60, "PRO", "BASIC ADJUSTMENT", page_.proTitle, page_.proSubtitle, LabelRole::ProSubtitle);
+  pro = bigButton(60, "PRO", "BASIC ADJUSTMENT", proTitle, proSubtitle, LabelRole::ProSubtitle);
 
   auto twin = [this](QPushButton*& big, QPushButton*& small, const char* text, int bigDy,
                      int smallDy, LabelRole role) {
@@ -193,21 +200,21 @@ void Application::create_main_page() {
     small = makeButton(text, 320, 30, Align::TopMid, -100, smallDy);
     small->hide();
     for (QPushButton* b : {big, small})
-      labels_.add(role, [b](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
+      app_.labels().add(role, [b](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
   };
-  twin(page_.openMonitor, page_.openMonitor2, "OPEN MONITOR", 50, 470, LabelRole::OpenMonitor);
-  twin(page_.closeMonitor, page_.closeMonitor2, "CLOSE MONITOR", 50, 470, LabelRole::CloseMonitor);
-  page_.closeMonitor->hide();
-  twin(page_.openVrMonitor, page_.openVrMonitor2, "OPEN VR MONITOR", 120, 520, LabelRole::OpenVrMonitor);
-  twin(page_.closeVrMonitor, page_.closeVrMonitor2, "CLOSE VR MONITOR", 120, 520, LabelRole::CloseVrMonitor);
+  twin(openMonitor, openMonitor2, "OPEN MONITOR", 50, 470, LabelRole::OpenMonitor);
+  twin(closeMonitor, closeMonitor2, "CLOSE MONITOR", 50, 470, LabelRole::CloseMonitor);
+  closeMonitor->hide();
+  twin(openVrMonitor, openVrMonitor2, "OPEN VR MONITOR", 120, 520, LabelRole::OpenVrMonitor);
+  twin(closeVrMonitor, closeVrMonitor2, "CLOSE VR MONITOR", 120, 520, LabelRole::CloseVrMonitor);
 
-  vrPanel_ = new VrPanel(w, *config_, labels_, [this] { restartVrMonitor(); });
+  vrPanel_ = new VrPanel(w, *app_.config(), app_.labels(), [this] { app_.restartVrMonitor(); });
   placeAligned(vrPanel_, Align::TopMid, 400, 200);
 
-  page_.custom = bigButton(350, "CUSTOM", "ADVANCED ADJUSTMENT", page_.customTitle,
-                           page_.customSubtitle, LabelRole::CustomSubtitle);
-  page_.exit = makeButton("EXIT", kMenuWidth, 40, Align::TopRight, -100, 480);
-  labels_.add(LabelRole::Exit, [b = page_.exit](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
+  custom = bigButton(350, "CUSTOM", "ADVANCED ADJUSTMENT", customTitle,
+                           customSubtitle, LabelRole::CustomSubtitle);
+  exit = makeButton("EXIT", kMenuWidth, 40, Align::TopRight, -100, 480);
+  app_.labels().add(LabelRole::Exit, [b = exit](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
 
   auto menu = [w](const QStringList& entries, int dy, const char* name) {
     auto* list = new QListWidget(w);
@@ -224,15 +231,15 @@ void Application::create_main_page() {
     list->hide();
     return list;
   };
-  page_.languageList = menu({"English", "Spanish", "Italian", "French", "German", "Portuguese"}, 50,
+  languageList = menu({"English", "Spanish", "Italian", "French", "German", "Portuguese"}, 50,
                             "LanguageList");
-  connect(page_.languageList, &QListWidget::itemClicked, this,
+  connect(languageList, &QListWidget::itemClicked, this,
           [this](QListWidgetItem* item) {
-            const Action action(*this);
-            selectLanguage(page_.languageList->row(item));
+            const Application::Action action(app_);
+            app_.selectLanguage(languageList->row(item));
           });
-  page_.manualList = menu({".PDF", "YOUTUBE"}, 120, "ManualList");
-  connect(page_.manualList, &QListWidget::itemClicked, this,
+  manualList = menu({".PDF", "YOUTUBE"}, 120, "ManualList");
+  connect(manualList, &QListWidget::itemClicked, this,
           [this](QListWidgetItem* item) { manualListClicked(item->text()); });
 
   auto modeButton = [this](int dy, const char* text, LabelRole role) {
@@ -243,45 +250,68 @@ void Application::create_main_page() {
     l->setAttribute(Qt::WA_TransparentForMouseEvents);
     l->show();
     placeAligned(l, Align::Center, -20, 0);
-    labels_.add(role, [l, b](const std::string& t) {
+    app_.labels().add(role, [l, b](const std::string& t) {
       // Shifted 20 px left: the room is the button less twice that and the border.
       setFittedText(l, QString::fromStdString(t), b->width() - 40 - kLabelAirPx);
       placeAligned(l, Align::Center, -20, 0);
     });
     return b;
   };
-  page_.activatePro = modeButton(180, "ACTIVATE PRO MODE", LabelRole::ActivatePro);
-  page_.proMark = new Picture(w, picture("mode_pro"), 75, 22);
-  placeAligned(page_.proMark, Align::TopMid, 80, 193);
-  page_.proMark->hide();
-  page_.activateCustom = modeButton(470, "ACTIVATE CUSTOM MODE", LabelRole::ActivateCustom);
-  page_.customMark = new Picture(w, picture("mode_sport"), 122, 21);
-  placeAligned(page_.customMark, Align::TopMid, 90, 484);
-  page_.customMark->hide();
+  activatePro = modeButton(180, "ACTIVATE PRO MODE", LabelRole::ActivatePro);
+  proMark = new Picture(w, picture("mode_pro"), 75, 22);
+  placeAligned(proMark, Align::TopMid, 80, 193);
+  proMark->hide();
+  activateCustom = modeButton(470, "ACTIVATE CUSTOM MODE", LabelRole::ActivateCustom);
+  customMark = new Picture(w, picture("mode_sport"), 122, 21);
+  placeAligned(customMark, Align::TopMid, 90, 484);
+  customMark->hide();
 
   vrPanel_->readSettings();
   vrPanel_->hide();
-  page_.closeVrMonitor->hide();
+  closeVrMonitor->hide();
+
+  for (QPushButton* b : {openMonitor, openMonitor2}) onClick(b, &MainPage::openMonitorClicked);
+  for (QPushButton* b : {openVrMonitor, openVrMonitor2}) onClick(b, &MainPage::openVrMonitorClicked);
+  for (QPushButton* b : {closeMonitor, closeMonitor2}) onClick(b, &MainPage::closeMonitorClicked);
+  for (QPushButton* b : {closeVrMonitor, closeVrMonitor2}) onClick(b, &MainPage::closeVrMonitorClicked);
+  onClick(language, &MainPage::languageClicked);
+  onClick(manual, &MainPage::manualClicked);
+  onClick(pro, &MainPage::proClicked);
+  onClick(custom, &MainPage::customClicked);
+  connect(activatePro, &QPushButton::clicked, this, [this] {
+    const Application::Action action(app_);
+    activateClicked(false);
+  });
+  connect(activateCustom, &QPushButton::clicked, this, [this] {
+    const Application::Action action(app_);
+    activateClicked(true);
+  });
+  connect(exit, &QPushButton::clicked, this, [this] {
+    const Application::Action action(app_);
+    trace("\nClose main pressed - Inicio\n");
+    app_.shutDown();
+    trace("\nClose main pressed - Final\n");
+  });
 }
 
-void Application::placeMenus(bool underPhoto) {
-  if (!page_.language) return;
+void MainPage::placeMenus(bool underPhoto) {
+  if (!language) return;
   menusUnderPhoto_ = underPhoto;
   if (underPhoto) {
     int x = kMenuRowX;
-    for (QPushButton* b : {page_.language, page_.manual, page_.exit}) {
+    for (QPushButton* b : {language, manual, exit}) {
       b->move(x, kMenuRowY);
       x += kMenuWidth + kMenuRowGap;
     }
     return;
   }
-  placeAligned(page_.language, Align::TopRight, -100, 50);
-  placeAligned(page_.manual, Align::TopRight, -100, 110);
-  placeAligned(page_.exit, Align::TopRight, -100, 480);
+  placeAligned(language, Align::TopRight, -100, 50);
+  placeAligned(manual, Align::TopRight, -100, 110);
+  placeAligned(exit, Align::TopRight, -100, 480);
 }
 
 // A menu opens beside its button; under the photo it opens upwards, over the photo.
-void Application::placeMenuList(QListWidget* list, QPushButton* button, int dy) {
+void MainPage::placeMenuList(QListWidget* list, QPushButton* button, int dy) {
   if (menusUnderPhoto_) {
     list->move(button->x(), button->geometry().bottom() + 1 - list->height());
   } else {
@@ -291,26 +321,26 @@ void Application::placeMenuList(QListWidget* list, QPushButton* button, int dy) 
 
 // A page covers the middle of the main page; the entries it would cut in half go while it
 // is open (showModeButtonsAfterPage brings them back).
-void Application::hideEntriesUnderPage() {
-  for (QWidget* w : std::initializer_list<QWidget*>{page_.pro, page_.custom, page_.activatePro,
-                                                    page_.activateCustom, page_.proMark, page_.customMark})
+void MainPage::hideEntriesUnderPage() {
+  for (QWidget* w : std::initializer_list<QWidget*>{pro, custom, activatePro,
+                                                    activateCustom, proMark, customMark})
     if (w) w->hide();
 }
 
-void Application::closeMenus() {
-  if (!page_.languageList) return;
-  page_.languageList->hide();
-  page_.manualList->hide();
-  page_.language->show();
-  page_.manual->show();
-  setButtonLook(page_.language, ButtonLook::Normal);
-  setButtonLook(page_.manual, ButtonLook::Normal);
+void MainPage::closeMenus() {
+  if (!languageList) return;
+  languageList->hide();
+  manualList->hide();
+  language->show();
+  manual->show();
+  setButtonLook(language, ButtonLook::Normal);
+  setButtonLook(manual, ButtonLook::Normal);
 }
 
-void Application::openManual() {
+void MainPage::openManual() {
   QString dir = services_.manualFolder.isEmpty() ? QDir::currentPath() : services_.manualFolder;
   dir.replace('\\', '/');
-  const auto file = manualFile(controller.state.language);
+  const auto file = manualFile(model_.controller.state.language);
   if (!file) {
     trace("manual not found /n");
     return;
@@ -320,7 +350,7 @@ void Application::openManual() {
   if (services_.openUrl) services_.openUrl(url);
 }
 
-void Application::manualListClicked(const QString& entry) {
+void MainPage::manualListClicked(const QString& entry) {
   trace("%s is selected\n", entry.toUtf8().constData());
   if (entry == ".PDF") {
     openManual();
@@ -329,139 +359,271 @@ void Application::manualListClicked(const QString& entry) {
   } else {
     trace("No Manual");
   }
-  page_.manualList->hide();
-  page_.manual->show();
-  setButtonLook(page_.manual, ButtonLook::Normal);
+  manualList->hide();
+  manual->show();
+  setButtonLook(manual, ButtonLook::Normal);
 }
 
-void Application::event_handler(QObject* object, UiEvent event) {
-  const Action action(*this);
-  for (const EventBranch& branch : branches_)
-    if (branch(object, event)) return;
-  if (event == UiEvent::ShortClicked) {
-    if (!mainPageBranch(object)) trace("object not found\n");
-    return;
+void MainPage::openMonitorClicked() {
+  trace("\nMonitor Button pressed - Inicio\n");
+  if (app_.startMonitor(app_.MonitorProcess, false)) {
+    openMonitor->hide();
+    closeMonitor->show();
   }
-  if (event == UiEvent::Pressed || event == UiEvent::Released) return;
-  // Any other event restores the normal look of a button.
-  if (object != page_.background && object != page_.webLink)
-    if (auto* button = qobject_cast<QPushButton*>(object)) setButtonLook(button, ButtonLook::Normal);
+  trace("\nMonitor Button pressed - Final\n");
 }
 
-bool Application::mainPageBranch(QObject* object) {
-  ControllerState& state = controller.state;
-  MainPage& p = page_;
-  if (object == nullptr) return false;
-  if (object == p.openMonitor || object == p.openMonitor2) {
-    trace("\nMonitor Button pressed - Inicio\n");
-    if (startMonitor(MonitorProcess, false)) {
-      p.openMonitor->hide();
-      p.closeMonitor->show();
-    }
-    trace("\nMonitor Button pressed - Final\n");
-  } else if (object == p.openVrMonitor || object == p.openVrMonitor2) {
-    trace("\nVR Button pressed - Inicio\n");
-    vrPanel_->show();
-    vrPanel_->raise();
-    if (startMonitor(VrMonitorProcess, true)) {
-      p.openVrMonitor->hide();
-      p.closeVrMonitor->show();
-    }
-    trace("\nVR Button pressed - Final\n");
-  } else if (object == p.closeMonitor || object == p.closeMonitor2) {
-    trace("\nMonitor OFF Button pressed - Inicio\n");
-    if (!MonitorProcess.empty()) {
-      MonitorProcess.stop();
-      p.openMonitor->show();
-      p.closeMonitor->hide();
-    }
-    trace("\nMonitor OFF Button pressed - Final\n");
-  } else if (object == p.closeVrMonitor || object == p.closeVrMonitor2) {
-    trace("\nVR Button off pressed - Inicio\n");
-    if (!VrMonitorProcess.empty()) {
-      vrPanel_->hide();
-      VrMonitorProcess.stop();
-      p.openVrMonitor->show();
-      p.closeVrMonitor->hide();
-    }
-    trace("\nVR Button off pressed - Final\n");
-  } else if (object == p.language) {
-    trace("\nLanguage Button pressed - Inicio\n");
-    p.language->hide();
-    p.manual->hide();
-    placeMenuList(p.languageList, p.language, 50);
-    p.languageList->show();
-    p.languageList->raise();
-    p.manualList->hide();
-    trace("\nLanguage Button pressed - Final\n");
-  } else if (object == p.manual) {
-    trace("\nManual Button pressed - Inicio\n");
-    p.manual->hide();
-    placeMenuList(p.manualList, p.manual, 120);
-    p.manualList->show();
-    p.manualList->raise();
-    p.languageList->hide();
-    trace("\nManual Button pressed - Final\n");
-  } else if (object == p.pro) {
-    trace("\nPro Button pressed - Inicio");
-    p.languageList->hide();
-    p.manualList->hide();
-    hideEntriesUnderPage();
-    proPage_->show();
-    proPage_->raise();
-    if (hooks_.proPageOpened) hooks_.proPageOpened(state.calibrated);
-    if (state.calibrated) {
-      operations.activateMode(false);
-      applyModeLabel();
-      setButtonLook(p.activatePro, ButtonLook::Highlighted);
-    }
-    // The page shows the zones the controller really holds.
-    operations.readZones();
-    if (hooks_.proZonesReadBack) hooks_.proZonesReadBack();
-    trace("\nPro Button pressed - Final\n");
-  } else if (object == p.custom) {
-    trace("\nSports Button pressed - Inicio");
-    p.languageList->hide();
-    p.manualList->hide();
-    hideEntriesUnderPage();
-    customPage_->show();
-    customPage_->raise();
-    placeMenus(true);
-    p.language->show();
-    p.manual->show();
-    p.exit->show();
-    p.language->raise();
-    p.manual->raise();
-    p.exit->raise();
-    if (hooks_.customPageOpened) hooks_.customPageOpened();
-    operations.openCustom();
+void MainPage::openVrMonitorClicked() {
+  trace("\nVR Button pressed - Inicio\n");
+  vrPanel_->show();
+  vrPanel_->raise();
+  if (app_.startMonitor(app_.VrMonitorProcess, true)) {
+    openVrMonitor->hide();
+    closeVrMonitor->show();
+  }
+  trace("\nVR Button pressed - Final\n");
+}
+
+void MainPage::closeMonitorClicked() {
+  trace("\nMonitor OFF Button pressed - Inicio\n");
+  if (!app_.MonitorProcess.empty()) {
+    app_.MonitorProcess.stop();
+    openMonitor->show();
+    closeMonitor->hide();
+  }
+  trace("\nMonitor OFF Button pressed - Final\n");
+}
+
+void MainPage::closeVrMonitorClicked() {
+  trace("\nVR Button off pressed - Inicio\n");
+  if (!app_.VrMonitorProcess.empty()) {
+    vrPanel_->hide();
+    app_.VrMonitorProcess.stop();
+    openVrMonitor->show();
+    closeVrMonitor->hide();
+  }
+  trace("\nVR Button off pressed - Final\n");
+}
+
+// Shut-down stopped a monitor: its buttons are as CLOSE MONITOR (CLOSE VR MONITOR) leaves them.
+void MainPage::showMonitorStopped(bool vr) {
+  if (vr && vrPanel_) vrPanel_->hide();
+  if (!openMonitor) return;
+  (vr ? openVrMonitor : openMonitor)->show();
+  (vr ? closeVrMonitor : closeMonitor)->hide();
+}
+
+void MainPage::languageClicked() {
+  trace("\nLanguage Button pressed - Inicio\n");
+  language->hide();
+  manual->hide();
+  placeMenuList(languageList, language, 50);
+  languageList->show();
+  languageList->raise();
+  manualList->hide();
+  trace("\nLanguage Button pressed - Final\n");
+}
+
+void MainPage::manualClicked() {
+  trace("\nManual Button pressed - Inicio\n");
+  manual->hide();
+  placeMenuList(manualList, manual, 120);
+  manualList->show();
+  manualList->raise();
+  languageList->hide();
+  trace("\nManual Button pressed - Final\n");
+}
+
+void MainPage::proClicked() {
+  const ControllerState& state = model_.controller.state;
+  trace("\nPro Button pressed - Inicio");
+  languageList->hide();
+  manualList->hide();
+  hideEntriesUnderPage();
+  app_.proPage()->show();
+  app_.proPage()->raise();
+  emit proPageOpened(state.calibrated);
+  if (state.calibrated) {
+    model_.operations.activateMode(false);
     applyModeLabel();
-    trace("\nSports Button pressed - Final\n");
-  } else if (object == p.activatePro || object == p.activateCustom) {
-    // The two ACTIVATE buttons: zones on, one mode in force, both flags sent.
-    const bool custom = object == p.activateCustom;
-    const char* branch = custom ? "Activar SPORT" : "Activar PRO";
-    trace("\n%s pressed - Inicio", branch);
-    operations.activateMode(custom);
-    applyModeLabel();
-    setButtonLook(p.activatePro, custom ? ButtonLook::Normal : ButtonLook::Highlighted);
-    setButtonLook(p.activateCustom, custom ? ButtonLook::Highlighted : ButtonLook::Normal);
-    trace("\n%s pressed - Final\n", branch);
-  } else if (object == p.exit) {
-    trace("\nClose main pressed - Inicio\n");
-    shutDown();
-    trace("\nClose main pressed - Final\n");
-  } else if (object == p.background) {
-    trace("\nBackground main page\n");
-    closeMenus();
-    window_->update();
-  } else if (object == p.webLink) {
-    trace("\nAbrimos web %s\n", kMakerWebAddress);
-    if (services_.openUrl) services_.openUrl(QUrl(kMakerWebAddress));
+    setButtonLook(activatePro, ButtonLook::Highlighted);
+  }
+  // The page shows the zones the controller really holds.
+  model_.operations.readZones();
+  emit proZonesReadBack();
+  trace("\nPro Button pressed - Final\n");
+}
+
+void MainPage::customClicked() {
+  trace("\nSports Button pressed - Inicio");
+  languageList->hide();
+  manualList->hide();
+  hideEntriesUnderPage();
+  app_.customPage()->show();
+  app_.customPage()->raise();
+  placeMenus(true);
+  for (QPushButton* b : {language, manual, exit}) b->show();
+  for (QPushButton* b : {language, manual, exit}) b->raise();
+  emit customPageOpened();
+  model_.operations.openCustom();
+  applyModeLabel();
+  trace("\nSports Button pressed - Final\n");
+}
+
+// The two ACTIVATE buttons: zones on, one mode in force, both flags sent.
+void MainPage::activateClicked(bool custom) {
+  const char* branch = custom ? "Activar SPORT" : "Activar PRO";
+  trace("\n%s pressed - Inicio", branch);
+  model_.operations.activateMode(custom);
+  applyModeLabel();
+  setButtonLook(activatePro, custom ? ButtonLook::Normal : ButtonLook::Highlighted);
+  setButtonLook(activateCustom, custom ? ButtonLook::Highlighted : ButtonLook::Normal);
+  trace("\n%s pressed - Final\n", branch);
+}
+
+void MainPage::backgroundClicked() {
+  const Application::Action action(app_);
+  trace("\nBackground main page\n");
+  closeMenus();
+  window_->update();
+}
+
+void MainPage::webLinkClicked() {
+  trace("\nAbrimos web %s\n", kMakerWebAddress);
+  if (services_.openUrl) services_.openUrl(QUrl(kMakerWebAddress));
+}
+
+void MainPage::buildBackgroundAndBox() {
+  // A new start (CONTINUE) puts a new background and box above the old ones; the old
+  // ones can never be seen again, so they go.
+  if (background) background->deleteLater();
+  if (notDetectedBox) notDetectedBox->deleteLater();
+
+  auto* clickable = new ClickLabel(window_);
+  clickable->setObjectName("Background");
+  clickable->setGeometry(0, 0, kWindowWidth, kWindowHeight);
+  clickable->setAttribute(Qt::WA_StyledBackground);
+  clickable->setStyleSheet(
+      "#Background{background:qlineargradient(x1:0,y1:0,x2:0,y2:1,stop:0 #ffffff,stop:1 #e4e4e4);}");
+  clickable->onClick = [this] { backgroundClicked(); };
+  clickable->show();
+  background = clickable;
+
+  auto* box = new QFrame(window_);
+  box->setObjectName("NotDetectedBox");
+  box->resize(500, 400);
+  box->setStyleSheet("#NotDetectedBox{background:#ffffff;border:2px solid #9a9a9a;border-radius:10px;}");
+  placeAligned(box, Align::Center, 0, 0);
+  notDetectedText =
+      makeLabel(box, "PEDALS NOT DETECTED!!\n\nPLEASE PLUG IN THE PEDALS TO CALIBRATE AND RESTART", 20);
+  notDetectedText->setWordWrap(true);
+  notDetectedText->setAlignment(Qt::AlignCenter);
+  notDetectedText->setGeometry(30, 60, 440, 200);
+  continueButton = new QPushButton("CONTINUE", box);
+  continueButton->resize(200, 50);
+  continueButton->setFocusPolicy(Qt::NoFocus);
+  placeAligned(continueButton, Align::BottomMid, 0, -50);
+  setButtonLook(continueButton, ButtonLook::Normal);
+  QPushButton* cont = continueButton;
+  connect(cont, &QPushButton::clicked, this, [this, cont] {
+    // NotDetectedBox handler: value changed on one of its buttons.
+    trace("Button: %s\n", cont->text().toUtf8().constData());
+    if (cont->text() == "CONTINUE") {
+      setButtonLook(cont, ButtonLook::Normal);
+      app_.startApplication();
+    }
+  });
+  // The same diagnosis as tkb-cli doctor, with the permission fix where it applies.
+  diagnoseButton = new QPushButton("DIAGNOSE", box);
+  diagnoseButton->setObjectName("DiagnoseButton");
+  diagnoseButton->resize(200, 34);
+  diagnoseButton->setFocusPolicy(Qt::NoFocus);
+  placeAligned(diagnoseButton, Align::BottomMid, 0, -10);
+  setButtonLook(diagnoseButton, ButtonLook::Normal);
+  connect(diagnoseButton, &QPushButton::clicked, &app_, &Application::showDiagnosis);
+  box->hide();
+  notDetectedBox = box;
+}
+
+void MainPage::buildStatusLabels() {
+  const ControllerState& state = model_.controller.state;
+  auto status = [this](const QString& text, int x, int y) {
+    QLabel* label = makeLabel(window_, text, 15);
+    label->setStyleSheet("color:rgba(0,0,0,190);");  // text opacity 190 of 255
+    label->move(x, y);
+    label->show();
+    return label;
+  };
+  firmwareLabel = status(QString::asprintf("Firmware: TKB-V%d.%d", state.firmwareVersion[0],
+                                           state.firmwareVersion[1]),
+                         20, 5);
+  profileLabel = status("", 20, 25);
+  refreshProfileLabel();
+  modeLabels[0] = status("Mode: PRO", 220, 15);
+  modeLabels[1] = status("Mode: CUSTOM", 220, 15);
+  modeLabels[2] = status("Mode: CUSTOM M", 220, 15);
+  applyModeLabel();
+}
+
+void MainPage::showReadSettings() {
+  const ControllerState& state = model_.controller.state;
+  if (firmwareLabel)
+    firmwareLabel->setText(QString::asprintf("Firmware: TKB-V%d.%d", state.firmwareVersion[0],
+                                             state.firmwareVersion[1]));
+  if (modelList && state.isKnown(Field::Model))
+    modelList->setCurrentIndex(std::clamp(state.model - 1, 0, modelList->count() - 1));
+  if (colourList && state.isKnown(Field::Color)) colourList->setCurrentIndex(state.color > 1 ? 1 : 0);
+  showModelPictures();
+}
+
+void MainPage::refreshProfileLabel() {
+  if (!profileLabel) return;
+  const ControllerState& state = model_.controller.state;
+  std::string name = profileNameText(state.sportProfileActive ? state.sportProfileName
+                                                              : state.proProfileName);
+  if (name.size() > kProfileLabelChars) name.resize(kProfileLabelChars);
+  profileLabel->setText(QString::asprintf("Profile: %s", name.c_str()));
+  profileLabel->adjustSize();
+}
+
+void MainPage::applyModeLabel() {
+  const ControllerState& state = model_.controller.state;
+  const ModeLabel shown = state.proProfileActive ? ModeLabel::Pro
+                          : state.chetoActive    ? ModeLabel::CustomM
+                                                 : ModeLabel::Custom;
+  for (int i = 0; i < 3; ++i)
+    if (modeLabels[i]) modeLabels[i]->setVisible(i == static_cast<int>(shown));
+}
+
+void MainPage::styleModeButtons() {
+  ControllerState& state = model_.controller.state;
+  if (!activatePro || !activateCustom) return;
+  if (!state.sportProfileActive) {
+    state.proProfileActive = true;
+    setButtonLook(activatePro, ButtonLook::Highlighted);
+    setButtonLook(activateCustom, ButtonLook::Normal);
+  } else if (!state.proProfileActive) {
+    setButtonLook(activateCustom, ButtonLook::Highlighted);
+    setButtonLook(activatePro, ButtonLook::Normal);
+  }
+}
+
+void MainPage::showModeButtonsAfterPage() {
+  ControllerState& state = model_.controller.state;
+  placeMenus(false);
+  if (state.sportProfileLoaded) {
+    state.calibrated = true;
+    activatePro->show();
+    activateCustom->show();
+    pro->show();
+    custom->show();
   } else {
-    return false;
+    pro->show();
+    activateCustom->hide();
+    activatePro->setVisible(state.calibrated);
+    custom->setVisible(state.calibrated);
   }
-  return true;
+  styleModeButtons();
 }
 
 }  // namespace tkb::ui

@@ -1,29 +1,67 @@
-// The main page's widgets: what start-up builds around the pictures (lists, status and
-// mode labels, NotDetectedBox) and what create_main_page() builds (menus, PRO/CUSTOM
-// entries, monitor buttons, mode buttons). Application holds one MainPage; event_handler
-// compares the object of an event with these references.
+// The main page: the pictures, model and colour lists, status and mode labels and the
+// "PEDALS NOT DETECTED!!" box that start-up builds, and the menus, PRO/CUSTOM entries,
+// monitor buttons and mode buttons around them. Each button is connected to what it does;
+// the Application builds the page, the PRO and CUSTOM pages open through its entries.
 #pragma once
 
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
+#include <QObject>
 #include <QPushButton>
 #include <QWidget>
 #include <array>
 
+#include "ui/widgets.h"
+
 namespace tkb::ui {
+
+class Application;
+class ControllerModel;
+class VrPanel;
+struct Services;
 
 inline constexpr int kModelCount = 6;
 inline constexpr int kPhotoCount = 20;
 
-struct MainPage {
-  // Built by startApplication.
+enum class ModeLabel { Pro = 0, Custom = 1, CustomM = 2 };
+
+class MainPage : public QObject {
+  Q_OBJECT
+
+ public:
+  MainPage(Application& app, ControllerModel& model, const Services& services);
+
+  // A new start: a new background and NotDetectedBox (the old ones go).
+  void buildBackgroundAndBox();
+  // After the start-up reads: the pictures and lists, the status labels, then the menus,
+  // entries and buttons (create_main_page).
+  void buildPicturesAndLists();
+  void buildStatusLabels();
+  void create_main_page();
+
+  // The mode label rule and the mode-button rules (start-up and leaving a page).
+  void applyModeLabel();
+  void styleModeButtons();
+  void showModeButtonsAfterPage();
+  void refreshProfileLabel();
+  // Shows logo and photo for the current model and colour; none when out of range.
+  void showModelPictures();
+  void closeMenus();
+  // The model, colour and firmware as read again (RETRY, a replug); nothing is sent.
+  void showReadSettings();
+  // A monitor's buttons once its program is stopped at shut-down.
+  void showMonitorStopped(bool vr);
+  VrPanel* vrPanel() const { return vrPanel_; }
+
+  // Built by buildBackgroundAndBox.
   QWidget* background = nullptr;
   QFrame* notDetectedBox = nullptr;
   QLabel* notDetectedText = nullptr;
   QPushButton* continueButton = nullptr;
   QPushButton* diagnoseButton = nullptr;  // shows the device doctor's report
+  // Built by buildPicturesAndLists and buildStatusLabels.
   std::array<QLabel*, kModelCount> logos{};
   std::array<QLabel*, kPhotoCount> photos{};
   std::array<QLabel*, 2> calibrationPhotos{};  // three-pedal, two-pedal
@@ -61,8 +99,44 @@ struct MainPage {
   QLabel* proMark = nullptr;
   QPushButton* activateCustom = nullptr;
   QLabel* customMark = nullptr;
-};
 
-enum class ModeLabel { Pro = 0, Custom = 1, CustomM = 2 };
+ signals:
+  // The PRO and CUSTOM entries: the container is shown, the page takes over from here.
+  void proPageOpened(bool calibrated);
+  void proZonesReadBack();
+  void customPageOpened();
+
+ private:
+  QPushButton* makeButton(const QString& text, int w, int h, Align align, int dx, int dy);
+  // Runs a branch of the page as one action of the driver.
+  template <typename F>
+  void onClick(QPushButton* button, F branch);
+  void modelOrColourChanged(bool isModel, int index);
+  void openMonitorClicked();
+  void openVrMonitorClicked();
+  void closeMonitorClicked();
+  void closeVrMonitorClicked();
+  void languageClicked();
+  void manualClicked();
+  void proClicked();
+  void customClicked();
+  void activateClicked(bool custom);
+  void backgroundClicked();
+  void webLinkClicked();
+  void openManual();
+  void manualListClicked(const QString& entry);
+  // LANGUAGE, MANUAL and EXIT in their places, or in the row under the photo while the
+  // CUSTOM page is open.
+  void placeMenus(bool underPhoto);
+  void placeMenuList(QListWidget* list, QPushButton* button, int dy);
+  void hideEntriesUnderPage();
+
+  Application& app_;
+  ControllerModel& model_;
+  const Services& services_;
+  QWidget* window_;
+  VrPanel* vrPanel_ = nullptr;
+  bool menusUnderPhoto_ = false;
+};
 
 }  // namespace tkb::ui

@@ -33,7 +33,7 @@ class SharedPages::DialogChooser : public ProfileFileChooser {
 class SharedPages::LinkedProfilePages : public ProfilePages {
  public:
   LinkedProfilePages(Application& app, PageLinks& links) : app_(app), links_(links) {}
-  void setProfileLabel(const std::string&) override { app_.refreshProfileLabel(); }
+  void setProfileLabel(const std::string&) override { app_.mainPage().refreshProfileLabel(); }
   void showLoad(ProfileKind kind, bool loaded) override {
     if (loaded && links_.pro.showLoadedZones) links_.pro.showLoadedZones();
     if (loaded && kind == ProfileKind::Sport && links_.pro.setAutoBrakeSwitch)

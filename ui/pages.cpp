@@ -1,6 +1,7 @@
 #include "ui/pages.h"
 
 #include "ui/application.h"
+#include "ui/main_page.h"
 
 namespace tkb::ui {
 
@@ -23,8 +24,9 @@ std::unique_ptr<InstalledPages> installPages(Application& app) {
     pro->showKeyLetters();
     if (customLetters) customLetters();
   };
-  h.proPageOpened = [pro](bool calibrated) { pro->pageOpened(calibrated); };
-  h.proZonesReadBack = [pro] { pro->showZonesFromState(); };
+  MainPage& main = app.mainPage();
+  QObject::connect(&main, &MainPage::proPageOpened, pro->context(), [pro](bool calibrated) { pro->pageOpened(calibrated); });
+  QObject::connect(&main, &MainPage::proZonesReadBack, pro->context(), [pro] { pro->showZonesFromState(); });
   h.autocal = [pro] { pro->autocal(); };
   h.proBrakeUpperStep = [pro](int delta) { pro->brakeUpperStep(delta); };
   auto customLed = h.autoBrakeLed;

@@ -658,7 +658,7 @@ void ProPage::stepShown(int step) {
 }
 
 void ProPage::calibrationEnding() {
-  app_.showModelPictures();
+  app_.mainPage().showModelPictures();
   for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
   showArrows(-1);
   showAutoBrakeWidgets(true);
@@ -693,7 +693,7 @@ void ProPage::zonesShown() {
   if (links_.custom.showStateZones) links_.custom.showStateZones();
 }
 
-void ProPage::modeShown() { app_.applyModeLabel(); }
+void ProPage::modeShown() { app_.mainPage().applyModeLabel(); }
 
 void ProPage::wizardClosed(bool saved) {
   if (saved) {
@@ -710,7 +710,7 @@ void ProPage::wizardClosed(bool saved) {
   wizardPanel->hide();
 }
 
-void ProPage::profileShown() { app_.refreshProfileLabel(); }
+void ProPage::profileShown() { app_.mainPage().refreshProfileLabel(); }
 
 void ProPage::brakeZonesShown() {
   const ControllerState& s = app_.controller.state;
@@ -724,7 +724,7 @@ void ProPage::exitPro() {
   cancel->hide();
   for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
   showArrows(-1);
-  app_.showModelPictures();
+  app_.mainPage().showModelPictures();
   hideConfirmations();
   wizard_.close();
   // The calibration hid the AutoBrake widgets; they belong to a calibrated set.
@@ -734,7 +734,7 @@ void ProPage::exitPro() {
   next->hide();
   saveCalibration->hide();
   wizardPanel->hide();
-  app_.showModeButtonsAfterPage();
+  app_.mainPage().showModeButtonsAfterPage();
   if (s.sportProfileLoaded) {
     for (Query q : {Query::ClutchCurve, Query::BrakeCurve, Query::ThrottleCurve}) app_.controller.query(q);
     if (links_.custom.showCurvesFromState) links_.custom.showCurvesFromState();

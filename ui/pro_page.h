@@ -75,6 +75,8 @@ class ProPage : private CalibrationView {
   int Count() const { return wizard_.count(); }
   int pCount() const { return wizard_.pCount(); }
   bool stepPending() const { return pending_; }
+  // The receiver of the page's connections: they end with the page object.
+  QObject* context() { return &timerContext_; }
 
   // The widgets (tests click them).
   QWidget* page = nullptr;

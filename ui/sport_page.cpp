@@ -8,6 +8,7 @@
 #include "ui/application.h"
 #include "ui/frame_clock.h"
 #include "ui/live_bars.h"
+#include "ui/main_page.h"
 #include "ui/page_links.h"
 #include "ui/pedal_bar.h"
 #include "ui/switch_led.h"
@@ -187,7 +188,7 @@ void SportPage::install() {
   };
   hooks.showCurves = [this] { showCurvesFromState(); };
   hooks.showKeyLetters = [this] { showKeyLetters(); };
-  hooks.customPageOpened = [this] { pageOpened(); };
+  QObject::connect(&app_.mainPage(), &MainPage::customPageOpened, &context_, [this] { pageOpened(); });
   hooks.customBrakeUpperStep = [this](int delta) {
     if (!built()) return;
     const SportPedalPanel& brake = widgets_.pedals[kBrakePedal];
@@ -549,7 +550,7 @@ void SportPage::brakeStopChanged(int value) {
   const ControllerState& state = app_.controller.state;
   app_.operations.setBrakeStop(value);
   showBrakeStopIndicator(state.chetoActive != 0);
-  app_.applyModeLabel();  // "Mode: CUSTOM M" follows the brake stop
+  app_.mainPage().applyModeLabel();  // "Mode: CUSTOM M" follows the brake stop
 }
 
 void SportPage::letterChanged(int list, int index) {
@@ -647,9 +648,9 @@ void SportPage::showCustomModeActive(bool brakeStopActive) {
   MainPage& main = app_.mainPage();
   if (main.activateCustom) setButtonLook(main.activateCustom, ButtonLook::Highlighted);
   if (main.activatePro) setButtonLook(main.activatePro, ButtonLook::Normal);
-  app_.applyModeLabel();
+  app_.mainPage().applyModeLabel();
   // The profile label names the CUSTOM profile now that CUSTOM is active.
-  app_.refreshProfileLabel();
+  app_.mainPage().refreshProfileLabel();
 }
 
 void SportPage::showBrakeStopIndicator(bool active) {
@@ -686,7 +687,7 @@ void SportPage::showLoad(ProfileKind kind, bool loaded) {
     if (state.sportProfileActive) {
       redrawBars();
       showBrakeStopIndicator(state.chetoActive != 0);
-      app_.applyModeLabel();
+      app_.mainPage().applyModeLabel();
     }
   }
   if (kind == ProfileKind::Sport) showCustomModeActive(state.chetoActive != 0);
@@ -757,7 +758,7 @@ void SportPage::closePage() {
   widgets_.page->hide();
   open_ = false;
   readCurvesBack();
-  app_.showModeButtonsAfterPage();
+  app_.mainPage().showModeButtonsAfterPage();
   if (UsageLog* log = app_.usageLog()) log->modeLine(app_.controller.state);
   trace("\nClose SPORT pressed - Final\n");
 }

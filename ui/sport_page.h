@@ -118,6 +118,8 @@ class SportPage {
   bool built() const { return widgets_.page != nullptr; }
   const SportWidgets& widgets() const { return widgets_; }
   CustomBars& bars() { return *bars_; }
+  // The receiver of the page's connections: they end with the page object.
+  QObject* context() { return &context_; }
 
  private:
   bool valueChanged(QObject* object);
@@ -157,6 +159,7 @@ class SportPage {
   SportWidgets widgets_;
   std::unique_ptr<CustomBars> bars_;
   bool open_ = false;
+  QObject context_;
 };
 
 }  // namespace tkb::ui
