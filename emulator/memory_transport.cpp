@@ -66,8 +66,9 @@ int MemoryTransport::discardInput() {
 }
 
 bool MemoryTransport::inputWithin(int ms) {
+  if (lost_) return false;  // a hung-up terminal says so at once
   const auto until = clock_.now() + milliseconds(std::max(ms, 0));
-  if (!lost_ && !input_.empty() && input_.front().first <= until) {
+  if (!input_.empty() && input_.front().first <= until) {
     clock_.advanceTo(input_.front().first);
     return true;
   }

@@ -186,6 +186,8 @@ TEST(MemoryTransport, UnpluggedLinkFailsAndEachReadTakesItsTime) {
   const auto start = link.clock().elapsed();
   EXPECT_FALSE(link.read(buffer).ok);
   EXPECT_EQ((link.clock().elapsed() - start).count(), 60);
+  EXPECT_FALSE(link.inputWithin(100));
+  EXPECT_EQ((link.clock().elapsed() - start).count(), 60);
   EXPECT_TRUE(link.lost());
   EXPECT_FALSE(link.checkLink());
   EXPECT_TRUE(link.model().received().empty());
