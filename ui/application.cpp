@@ -542,19 +542,6 @@ void Application::setSendingControlsEnabled(bool enabled) {
     if (w) w->setEnabled(enabled);
 }
 
-void Application::event_handler(QObject* object, UiEvent event) {
-  const Action action(*this);
-  for (const EventBranch& branch : branches_)
-    if (branch(object, event)) return;
-  if (event == UiEvent::ShortClicked) trace("object not found\n");
-}
-
-void Application::connectButton(QPushButton* button) {
-  connect(button, &QPushButton::pressed, this, [this, button] { event_handler(button, UiEvent::Pressed); });
-  connect(button, &QPushButton::released, this, [this, button] { event_handler(button, UiEvent::Released); });
-  connect(button, &QPushButton::clicked, this, [this, button] { event_handler(button, UiEvent::ShortClicked); });
-}
-
 void Application::pauseTasks(bool paused) {
   for (QTimer* t : tasks_) {
     if (paused) {

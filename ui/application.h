@@ -51,9 +51,6 @@ inline constexpr int kPageX = 460, kPageY = 20, kPageWidth = 820, kPageHeight = 
 inline constexpr const char* kWindowTitle = "TKB-Tunedeck V3.3.3";
 inline constexpr const char* kMonitorDirectory = "./opt/";
 
-// The event kinds the handlers act on.
-enum class UiEvent { Pressed, ShortClicked, Released, Other };
-
 // What later pages plug into the window. Every member may stay empty.
 struct PageHooks {
   // Create_pro_page / Create_sport_page: build into the given container (hidden).
@@ -165,13 +162,6 @@ class Application : public QObject {
   // EXIT: monitors stopped, key listener removed, link and logs closed, then quit.
   void shutDown();
 
-  // The main page's event handler; branches added by later pages are tried first.
-  void event_handler(QObject* object, UiEvent event);
-  using EventBranch = std::function<bool(QObject* object, UiEvent event)>;
-  void addEventBranch(EventBranch branch) { branches_.push_back(std::move(branch)); }
-  // Wires a button's pressed/clicked/released signals to event_handler.
-  void connectButton(QPushButton* button);
-
   // One key event on the main thread: the keyboard hook procedure.
   void keyboardHookProc(const KeyEvent& event);
 
@@ -231,7 +221,6 @@ class Application : public QObject {
   std::unique_ptr<MainPage> page_;
   QWidget* proPage_ = nullptr;
   QWidget* customPage_ = nullptr;
-  std::vector<EventBranch> branches_;
   std::unique_ptr<UsageLog> usageLog_;
   std::unique_ptr<AppConfig> config_;
   std::string basePath_;

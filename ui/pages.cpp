@@ -32,7 +32,6 @@ std::unique_ptr<InstalledPages> installPages(Application& app) {
   h.RefrescoBarrasPro = [pro] { pro->bars().RefrescoBarrasPro(); };
   SportPage* sport = p.sport.get();
   h.RefrescoBarrasSport = [sport] { sport->bars().RefrescoBarrasSport(); };
-  app.addEventBranch([pro](QObject* object, UiEvent event) { return pro->eventBranch(object, event); });
   return pages;
 }
 

@@ -95,7 +95,6 @@ QPushButton* ProPage::button(const QString& text, int w, int h, int x, int y, bo
   top = std::clamp(top, 0, page->height() - h);
   const int left = right ? page->width() - w + x : x;
   b->setGeometry(left, top, w, h);
-  app_.connectButton(b);
   return b;
 }
 
@@ -131,6 +130,7 @@ void ProPage::Create_pro_page(QWidget* container) {
   onText(LabelRole::ProSave, saveProfile);
   onText(LabelRole::ProLoad, loadProfile);
   onText(LabelRole::ProClose, close);
+  connectButtons();
 
   wizardPanel = new QFrame(page);
   wizardPanel->setObjectName("WizardPanel");
@@ -284,7 +284,10 @@ void ProPage::buildZoneColumn(int pedal) {
       b->setFocusPolicy(Qt::NoFocus);
       setButtonLook(b, ButtonLook::Normal);
       QObject::connect(b, &QPushButton::clicked, page,
-                       [this, b] { pro_event_handler(b, UiEvent::ShortClicked); });
+                       [this, pedal, upper, isPlus = b == plus] {
+                         const Application::Action action(app_);
+                         zoneButton(pedal, upper, isPlus);
+                       });
     }
     box->setHandler([this, pedal, upper](int v) { zoneChanged(pedal, upper, v); });
   };
@@ -299,7 +302,7 @@ void ProPage::buildBrakeExtras() {
   abs->setFocusPolicy(Qt::NoFocus);
   abs->setGeometry(35, 210 - 30 - 25, 80, 30);
   setButtonLook(abs, ButtonLook::Normal);
-  app_.connectButton(abs);
+  onClick(abs, [this] { autocal(); });
 
   absList = letterList(page, kAbsLetters, 5);
   masList = letterList(page, kMasLetters, 6);
@@ -322,20 +325,45 @@ void ProPage::buildBrakeExtras() {
   masList->setCurrentIndex(std::min<int>(state.letterMas, 5));
   menosList->setCurrentIndex(std::min<int>(state.letterMenos, 5));
   autoBrakeList->setCurrentIndex(std::min<int>(state.letterAutoBrake, 2));
-  for (QComboBox* list : {absList, masList, menosList, autoBrakeList})
-    QObject::connect(list, &QComboBox::currentIndexChanged, page,
-                     [this, list] { pro_event_handler(list, UiEvent::Other); });
+  // A list set by the page itself (settingLists_) only shows; one the driver sets sends.
+  struct ListRole {
+    QComboBox* list;
+    Field letter;
+    const char* traceLine;
+  };
+  const ListRole roles[] = {{absList, Field::LetterAbs, "Option: Letra ABS\n"},
+                            {autoBrakeList, Field::LetterAutoBrake, "Option: Letra AB\n"},
+                            {masList, Field::LetterMas, "Option: Letra mas pro\n"},
+                            {menosList, Field::LetterMenos, "Option: Lista menos PRO\n"}};
+  for (const ListRole& role : roles)
+    QObject::connect(role.list, &QComboBox::currentIndexChanged, page, [this, role](int index) {
+      const Application::Action action(app_);
+      if (settingLists_) return;
+      trace("%s", role.traceLine);
+      app_.model().setLetter(role.letter, index);
+    });
 
   // Set by the program the switch reports nothing; flipped by the user it reaches the handler.
   autoBrakeSwitch = new ToggleSwitch(page);
   autoBrakeSwitch->setOn(state.autoBrake == 1, false);
-  autoBrakeSwitch->onUserToggle = [this](bool) { pro_event_handler(autoBrakeSwitch, UiEvent::Other); };
+  autoBrakeSwitch->onUserToggle = [this](bool) {
+    const Application::Action action(app_);
+    if (settingLists_) return;
+    app_.operations.setAutoBrake(autoBrakeSwitch->isOn());
+    if (!autoBrakeSwitch->isOn() && app_.operations.endAutoBrakeTest()) setLed(100);
+  };
   autoBrakeLabel = whiteLabel(page, "Autobrake     ", 14);
   autoBrakeTest = new QPushButton("Autobrake", page);
   autoBrakeTest->setFocusPolicy(Qt::NoFocus);
   autoBrakeTest->resize(130, 30);
   setButtonLook(autoBrakeTest, ButtonLook::Normal);
-  app_.connectButton(autoBrakeTest);
+  // The test button works on press and release, not on clicks.
+  for (const bool pressed : {true, false})
+    QObject::connect(autoBrakeTest, pressed ? &QPushButton::pressed : &QPushButton::released, page, [this, pressed] {
+      const Application::Action action(app_);
+      app_.operations.testAutoBrake(pressed);
+      setLed(pressed ? 255 : 100);
+    });
   led = new Led(page);
   led->setBrightness(100);
   autoBrakeLabel->setVisible(state.hasClutch);
@@ -525,36 +553,6 @@ void ProPage::zoneButton(int pedal, bool upper, bool plus) {
                       app_.controller.state.brakeMax)) {
     ValueBox* box = upper ? z.upper : z.lower;
     box->set(box->value() + (plus ? 1 : -1));
-  }
-}
-
-void ProPage::pro_event_handler(QObject* object, UiEvent event) {
-  const Application::Action action(app_);
-  Operations& ops = app_.operations;
-  for (int p = 0; p < 3; ++p) {
-    ZoneColumn& z = zones[p];
-    if (object == z.upperMinus) return zoneButton(p, true, false);
-    if (object == z.upperPlus) return zoneButton(p, true, true);
-    if (object == z.lowerMinus) return zoneButton(p, false, false);
-    if (object == z.lowerPlus) return zoneButton(p, false, true);
-  }
-  (void)event;
-  if (settingLists_) return;
-  if (object == absList) {
-    trace("Option: Letra ABS\n");
-    ops.setLetter(Field::LetterAbs, absList->currentIndex());
-  } else if (object == autoBrakeList) {
-    trace("Option: Letra AB\n");
-    ops.setLetter(Field::LetterAutoBrake, autoBrakeList->currentIndex());
-  } else if (object == masList) {
-    trace("Option: Letra mas pro\n");
-    app_.model().setLetter(Field::LetterMas, masList->currentIndex());
-  } else if (object == menosList) {
-    trace("Option: Lista menos PRO\n");
-    app_.model().setLetter(Field::LetterMenos, menosList->currentIndex());
-  } else if (object == autoBrakeSwitch) {
-    ops.setAutoBrake(autoBrakeSwitch->isOn());
-    if (!autoBrakeSwitch->isOn() && ops.endAutoBrakeTest()) setLed(100);
   }
 }
 
@@ -769,59 +767,51 @@ void ProPage::brakeUpperStep(int delta) {
   }
 }
 
-bool ProPage::eventBranch(QObject* object, UiEvent event) {
-  if (object == nullptr || page == nullptr) return false;
-  if (object == autoBrakeTest) {
-    // The test button works on press and release, not on clicks.
-    if (event == UiEvent::Pressed) {
-      app_.operations.testAutoBrake(true);
-      setLed(255);
-    } else if (event == UiEvent::Released) {
-      app_.operations.testAutoBrake(false);
-      setLed(100);
+template <typename F>
+void ProPage::onClick(QPushButton* b, F run) {
+  QObject::connect(b, &QPushButton::clicked, page, [this, run] {
+    const Application::Action action(app_);
+    run();
+  });
+}
+
+// The wizard's buttons wait for a pending step: a click meanwhile would interleave frames.
+template <typename F>
+void ProPage::onWizardClick(QPushButton* b, F run) {
+  onClick(b, [this, run] {
+    if (pending_) {
+      trace("\nPRO wizard busy: click ignored");
+      return;
     }
-    return true;
-  }
-  const bool wizardButton = object == calibrate || object == next || object == cancel ||
-                            object == saveCalibration || object == close;
-  const bool ours = wizardButton || object == apply || object == saveProfile || object == loadProfile || object == abs;
-  if (!ours) return false;
-  if (event != UiEvent::ShortClicked) return true;
-  if (wizardButton && pending_) {
-    // A wizard step is still waiting for its pause; this click would interleave frames.
-    trace("\nPRO wizard busy: click ignored");
-    return true;
-  }
-  if (object == calibrate) {
-    afterPause(wizard_.calibrate());
-  } else if (object == next) {
-    wizard_.next();
-  } else if (object == saveCalibration) {
-    afterPause(wizard_.save());
-  } else if (object == cancel) {
-    wizard_.cancel();
-  } else if (object == close) {
-    exitPro();
-  } else if (object == apply) {
+    run();
+  });
+}
+
+void ProPage::connectButtons() {
+  onWizardClick(calibrate, [this] { afterPause(wizard_.calibrate()); });
+  onWizardClick(next, [this] { wizard_.next(); });
+  onWizardClick(saveCalibration, [this] { afterPause(wizard_.save()); });
+  onWizardClick(cancel, [this] { wizard_.cancel(); });
+  onWizardClick(close, [this] { exitPro(); });
+  onClick(apply, [this] {
     trace("\nAplicar zones PRO pressed - Inicio");
     hideConfirmations(0);
     app_.operations.storeZones();
     profiles_.recordActiveProfile(app_.basePath());
     trace("\nAplicar zones PRO pressed - Final\n");
-  } else if (object == saveProfile) {
-    // The profile operations print their own "Guardar/Cargar zones PRO pressed" lines.
+  });
+  // The profile operations print their own "Guardar/Cargar zones PRO pressed" lines.
+  onClick(saveProfile, [this] {
     hideConfirmations(1);
     profiles_.GuardarPerfilPro();
-  } else if (object == loadProfile) {
+  });
+  onClick(loadProfile, [this] {
     hideConfirmations(2);
     if (const auto refusal = profiles_.CargarPerfilPro()) {
       hideConfirmations();
       app_.showProfileRefusal(*refusal);
     }
-  } else if (object == abs) {
-    autocal();
-  }
-  return true;
+  });
 }
 
 }  // namespace tkb::ui

@@ -1,9 +1,8 @@
 // The PRO page: the calibration wizard, the dead zones with the brake limiter, APPLY,
 // the PRO profile buttons, the key letters, the AutoBrake switch / test button / LED,
 // Autocal, and the live bars (ProBars). Built into Application::proPage() by
-// Create_pro_page; its buttons run through the window's event_handler (branches added
-// with addEventBranch), its spin boxes, "-"/"+" buttons, lists and switch through
-// pro_event_handler.
+// Create_pro_page; each button, spin box, list and switch is connected to what it runs,
+// and the page shows what the ControllerModel says changed.
 //
 // The wizard itself (frames, states, pauses) is app/calibration's CalibrationWizard; the
 // page is its view: which buttons, texts, pictures and arrows show at each step. The two
@@ -55,10 +54,6 @@ class ProPage : private CalibrationView {
   void Create_pro_page(QWidget* page);
   void mostrar_controles_pro(bool show);
   void MostrarPasoCalibracion(int step);
-  // Value-changed of spin boxes, lists and the switch; clicks of "-"/"+".
-  void pro_event_handler(QObject* object, UiEvent event);
-  // The PRO branches of event_handler; false for objects that are not the page's.
-  bool eventBranch(QObject* object, UiEvent event);
 
   // The loadSettings steps and the PRO button's reaction.
   void showZonesFromState();
@@ -108,6 +103,12 @@ class ProPage : private CalibrationView {
   void buildColumn(int pedal);
   void buildZoneColumn(int pedal);
   void buildBrakeExtras();
+  // Each button runs its branch as one action of the driver.
+  template <typename F>
+  void onClick(QPushButton* b, F run);
+  template <typename F>
+  void onWizardClick(QPushButton* b, F run);
+  void connectButtons();
   QPushButton* button(const QString& text, int w, int h, int x, int y, bool bottom, bool right = false);
   void hideConfirmations(int except = -1);
   void showZoneControls(bool on);

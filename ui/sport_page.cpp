@@ -183,16 +183,8 @@ void SportPage::install() {
   PageHooks& hooks = app_.hooks();
   hooks.Create_sport_page = [this](QWidget* container) { Create_sport_page(container); };
   QObject::connect(&app_.mainPage(), &MainPage::customPageOpened, &context_, [this] { pageOpened(); });
-  hooks.customBrakeUpperStep = [this](int delta) {
-    if (!built()) return;
-    const SportPedalPanel& brake = widgets_.pedals[kBrakePedal];
-    sport_event_handler(delta < 0 ? brake.upperMinus : brake.upperPlus, SportEvent::ShortClicked);
-  };
-  hooks.customBrakeStopStep = [this](int delta) {
-    if (!built()) return;
-    sport_event_handler(delta < 0 ? widgets_.brakeStopMinus : widgets_.brakeStopPlus,
-                        SportEvent::ShortClicked);
-  };
+  hooks.customBrakeUpperStep = [this](int delta) { run([this, delta] { stepZone(kBrakePedal, true, delta); }); };
+  hooks.customBrakeStopStep = [this](int delta) { run([this, delta] { stepBrakeStop(delta); }); };
   // The LED hook serves both pages: this page takes its own calls and passes the others on.
   hooks.autoBrakeLed = [this, previous = hooks.autoBrakeLed](bool customPage, int brightness) {
     if (customPage) {
@@ -201,11 +193,6 @@ void SportPage::install() {
       previous(customPage, brightness);
     }
   };
-  app_.addEventBranch([this](QObject* object, UiEvent event) {
-    if (object == nullptr || object != widgets_.close || event != UiEvent::ShortClicked) return false;
-    closePage();
-    return true;
-  });
 
   app_.model().setChartPoints(this);
 }
@@ -315,9 +302,14 @@ void SportPage::buildPanel(int pedal, QWidget* page, bool hasClutch) {
     plus = stepButton(panel, "+", kPlusX, row.y);
     caption = label(panel, text, kRowLabelX, row.y + 5, 11);
     line(panel, kBoxX + 2, row.y + 23, kBoxW - 4, 1, "#c5712f");
-    for (QPushButton* b : {minus, plus})
-      QObject::connect(b, &QPushButton::clicked, b, [this, b] { sport_event_handler(b, SportEvent::ShortClicked); });
-    box->setHandler([this, box](int) { sport_event_handler(box, SportEvent::ValueChanged); });
+    const bool upper = &box == &p.upper;
+    onClick(minus, [this, pedal, upper] { stepZone(pedal, upper, -1); });
+    onClick(plus, [this, pedal, upper] { stepZone(pedal, upper, +1); });
+    box->setHandler([this, pedal, upper, box](int) {
+      run([this, pedal, upper, box] {
+        if (app_.controller.state.sportProfileActive) zoneChanged(pedal, upper, box->value());
+      });
+    });
   };
   zoneRow(kUpperRow, p.upperMinus, p.upper, p.upperPlus, p.upperLabel, "TOP DEAD ZONE");
   zoneRow(kLowerRow, p.lowerMinus, p.lower, p.lowerPlus, p.lowerLabel, "LOWER DEAD ZONE");
@@ -363,8 +355,7 @@ void SportPage::buildPanel(int pedal, QWidget* page, bool hasClutch) {
 
   p.defaultButton = pageButton(panel, "DEFAULT", 100, 25);
   p.defaultButton->move(50, 470);
-  QObject::connect(p.defaultButton, &QPushButton::clicked, p.defaultButton,
-                   [this, b = p.defaultButton] { sport_event_handler(b, SportEvent::ShortClicked); });
+  onClick(p.defaultButton, [this, pedal] { defaultPedal(pedal); });
   app_.labels().add(LabelRole::CustomDefault, [b = p.defaultButton](const std::string& t) { setButtonText(b, t); });
 }
 
@@ -377,10 +368,13 @@ void SportPage::buildBrakeParts(SportPedalPanel& brake) {
   widgets_.brakeStopPlus = stepButton(panel, "+", kPlusX, row.y);
   widgets_.brakeStopLabel = label(panel, "BRAKE LIMITER", kRowLabelX, row.y + 5, 11);
   line(panel, kBoxX + 2, row.y + 23, kBoxW - 4, 1, "#c5712f");
-  for (QPushButton* b : {widgets_.brakeStopMinus, widgets_.brakeStopPlus})
-    QObject::connect(b, &QPushButton::clicked, b, [this, b] { sport_event_handler(b, SportEvent::ShortClicked); });
-  widgets_.brakeStop->setHandler(
-      [this](int) { sport_event_handler(widgets_.brakeStop, SportEvent::ValueChanged); });
+  onClick(widgets_.brakeStopMinus, [this] { stepBrakeStop(-1); });
+  onClick(widgets_.brakeStopPlus, [this] { stepBrakeStop(+1); });
+  widgets_.brakeStop->setHandler([this](int) {
+    run([this] {
+      if (app_.controller.state.sportProfileActive) brakeStopChanged(widgets_.brakeStop->value());
+    });
+  });
   widgets_.brakeStop->setValue(kBrakeStopInactive);
 
   widgets_.brakeStopIndicator = label(panel, "STOP", 196, row.y + 4, 10);
@@ -422,10 +416,13 @@ void SportPage::buildPageButtons(QWidget* page) {
     buttons[i].button = b;
     app_.labels().add(buttons[i].role, [b](const std::string& t) { setButtonText(b, t); });
   }
-  // CLOSE belongs to the main page's handler; the others to this page's.
-  app_.connectButton(widgets_.close);
-  for (QPushButton* b : {widgets_.defaultAll, widgets_.load, widgets_.save, widgets_.apply})
-    QObject::connect(b, &QPushButton::clicked, b, [this, b] { sport_event_handler(b, SportEvent::ShortClicked); });
+  onClick(widgets_.close, [this] { closePage(); });
+  onClick(widgets_.defaultAll, [this] { defaultAll(); });
+  onClick(widgets_.apply, [this] { applySettings(); });
+  onClick(widgets_.load, [this] {
+    if (const auto refusal = profiles_.profiles().CargarPerfilSport()) app_.showProfileRefusal(*refusal);
+  });
+  onClick(widgets_.save, [this] { profiles_.profiles().GuardarPerfilSport(); });
 }
 
 void SportPage::buildLetterLists(QWidget* page) {
@@ -446,7 +443,11 @@ void SportPage::buildLetterLists(QWidget* page) {
     list->setFocusPolicy(Qt::NoFocus);
     list->setObjectName(QString("SportLetterList%1").arg(i));
     QObject::connect(list, &QComboBox::activated, list,
-                     [this, list](int) { sport_event_handler(list, SportEvent::ValueChanged); });
+                     [this, i, list](int) {
+                       run([this, i, list] {
+                         if (app_.controller.state.sportProfileActive) letterChanged(i, list->currentIndex());
+                       });
+                     });
     widgets_.letters[i] = list;
   }
 }
@@ -455,7 +456,9 @@ void SportPage::buildAutoBrakeGroup(QWidget* page, bool hasClutch) {
   widgets_.autoBrakeSwitch = new ToggleSwitch(page);
   placeAligned(widgets_.autoBrakeSwitch, Align::Center, -335, -70);
   widgets_.autoBrakeSwitch->onUserToggle = [this](bool) {
-    sport_event_handler(widgets_.autoBrakeSwitch, SportEvent::ValueChanged);
+    run([this] {
+      if (app_.controller.state.sportProfileActive) app_.operations.setAutoBrake(widgets_.autoBrakeSwitch->isOn());
+    });
   };
   const QPoint at = widgets_.autoBrakeSwitch->pos();
   widgets_.autoBrakeCaption = label(page, "Autobrake", at.x(), at.y() - 24, 13);
@@ -468,7 +471,7 @@ void SportPage::buildAutoBrakeGroup(QWidget* page, bool hasClutch) {
   widgets_.autoBreakList->setCurrentIndex(
       std::clamp<int>(app_.controller.state.letterAutoBrake, 0, static_cast<int>(std::size(kAutoBreakEntries)) - 1));
   QObject::connect(widgets_.autoBreakList, &QComboBox::activated, widgets_.autoBreakList,
-                   [this](int) { sport_event_handler(widgets_.autoBreakList, SportEvent::ValueChanged); });
+                   [this](int) { run([this] { autoBreakListChanged(); }); });
 
   QWidget* clutchPanel = widgets_.pedals[kClutchPedal].panel;
   widgets_.clutchAutoBrakeCaption = makeLabel(clutchPanel, "Autobrake     ", 13);
@@ -494,53 +497,26 @@ void SportPage::publishBars() {
   for (int i = 0; i < kBrakeHistoryEntries; ++i) bars.brakeHistory[i] = widgets_.brakeHistory[i];
 }
 
-// ---- sport_event_handler -------------------------------------------------------------
+// ---- What the widgets run -----------------------------------------------------------
 
-void SportPage::sport_event_handler(QObject* object, SportEvent event) {
+// One action of the driver, once the page is built.
+template <typename F>
+void SportPage::run(F action) {
   if (!built()) return;
-  const Application::Action action(app_);
-  if (event == SportEvent::ValueChanged) {
-    if (!valueChanged(object)) trace("Object not found\n");
-  } else if (event == SportEvent::ShortClicked) {
-    if (!clicked(object)) trace("Object not found\n");
-  }
+  const Application::Action driverAction(app_);
+  action();
 }
 
-bool SportPage::valueChanged(QObject* object) {
-  ControllerState& state = app_.controller.state;
-  // The AutoBreak key list is served as on the PRO page, in either mode.
-  if (object == widgets_.autoBreakList) {
-    if (widgets_.autoBreakList->currentIndex() < 0) return true;  // no entry: nothing chosen
-    trace("Option: Letra AB\n");
-    app_.operations.setLetter(Field::LetterAutoBrake, widgets_.autoBreakList->currentIndex());
-    return true;
-  }
-  int zonePedal = -1;
-  bool upper = false;
-  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
-    if (object == widgets_.pedals[pedal].upper) zonePedal = pedal, upper = true;
-    if (object == widgets_.pedals[pedal].lower) zonePedal = pedal, upper = false;
-  }
-  int list = -1;
-  for (int i = 0; i < 4; ++i)
-    if (object == widgets_.letters[i]) list = i;
-  const bool known = zonePedal >= 0 || list >= 0 || object == widgets_.brakeStop ||
-                     object == widgets_.autoBrakeSwitch;
-  if (!known) return false;
-  // Outside CUSTOM mode the page only shows; nothing reaches the controller.
-  if (!state.sportProfileActive) return true;
+template <typename F>
+void SportPage::onClick(QPushButton* b, F action) {
+  QObject::connect(b, &QPushButton::clicked, b, [this, action] { run(action); });
+}
 
-  if (zonePedal >= 0) {
-    const ValueBox* box = upper ? widgets_.pedals[zonePedal].upper : widgets_.pedals[zonePedal].lower;
-    zoneChanged(zonePedal, upper, box->value());
-  } else if (object == widgets_.brakeStop) {
-    brakeStopChanged(widgets_.brakeStop->value());
-  } else if (list >= 0) {
-    letterChanged(list, widgets_.letters[list]->currentIndex());
-  } else {
-    app_.operations.setAutoBrake(widgets_.autoBrakeSwitch->isOn());
-  }
-  return true;
+// The AutoBreak key list is served as on the PRO page, in either mode.
+void SportPage::autoBreakListChanged() {
+  if (widgets_.autoBreakList->currentIndex() < 0) return;  // no entry: nothing chosen
+  trace("Option: Letra AB\n");
+  app_.operations.setLetter(Field::LetterAutoBrake, widgets_.autoBreakList->currentIndex());
 }
 
 void SportPage::zoneChanged(int pedal, bool upper, int value) {
@@ -561,27 +537,6 @@ void SportPage::letterChanged(int list, int index) {
   // The PRO page's Mas and Menos lists show the same letters.
   app_.model().setLetter(role.known, index);
   trace("%s", role.traceLine);
-}
-
-bool SportPage::clicked(QObject* object) {
-  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
-    const SportPedalPanel& p = widgets_.pedals[pedal];
-    if (object == p.upperPlus) return stepZone(pedal, true, +1), true;
-    if (object == p.upperMinus) return stepZone(pedal, true, -1), true;
-    if (object == p.lowerPlus) return stepZone(pedal, false, +1), true;
-    if (object == p.lowerMinus) return stepZone(pedal, false, -1), true;
-    if (object == p.defaultButton) return defaultPedal(pedal), true;
-  }
-  if (object == widgets_.brakeStopPlus) return stepBrakeStop(+1), true;
-  if (object == widgets_.brakeStopMinus) return stepBrakeStop(-1), true;
-  if (object == widgets_.defaultAll) return defaultAll(), true;
-  if (object == widgets_.apply) return applySettings(), true;
-  if (object == widgets_.load) {
-    if (const auto refusal = profiles_.profiles().CargarPerfilSport()) app_.showProfileRefusal(*refusal);
-    return true;
-  }
-  if (object == widgets_.save) return profiles_.profiles().GuardarPerfilSport(), true;
-  return false;
 }
 
 // The buttons keep the lower dead zone from rising above the upper one (they may meet).

@@ -1,7 +1,7 @@
 // The CUSTOM page: one panel per pedal (curve editor, upper and lower dead zone, live
 // input and output bars, DEFAULT; the brake panel also the brake stop and its press
 // history), the four key-letter lists of CUSTOM mode, the auto-brake group and the page
-// buttons. sport_event_handler serves its widgets and sport_chart_handler its charts;
+// buttons. Each widget is connected to what it runs, sport_chart_handler serves the charts;
 // install() plugs the page into the window: its builder, opening and closing and the key
 // actions; it shows what the ControllerModel says changed.
 #pragma once
@@ -42,10 +42,6 @@ int chartLeftEdge(bool hasClutch, int pedal);
 // The marker rows of a value (panel pixels): upper dead zone and brake stop, lower dead zone.
 int upperMarkerY(int value);
 int lowerMarkerY(int value);
-
-// The events sport_event_handler acts on: value changed (spin boxes, lists, switch) and
-// short click (buttons).
-enum class SportEvent { ValueChanged, ShortClicked, Other };
 
 struct SportPedalPanel {
   QWidget* panel = nullptr;
@@ -113,7 +109,6 @@ class SportPage : private ChartPoints {
   // Builds the page into its container, hidden, with the default curves (also copied into
   // the controller state).
   void Create_sport_page(QWidget* container);
-  void sport_event_handler(QObject* object, SportEvent event);
   void sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint windowPos);
 
   bool isOpen() const { return open_; }
@@ -124,8 +119,11 @@ class SportPage : private ChartPoints {
   QObject* context() { return &context_; }
 
  private:
-  bool valueChanged(QObject* object);
-  bool clicked(QObject* object);
+  template <typename F>
+  void run(F action);
+  template <typename F>
+  void onClick(QPushButton* b, F action);
+  void autoBreakListChanged();
   void zoneChanged(int pedal, bool upper, int value);
   void brakeStopChanged(int value);
   void stepZone(int pedal, bool upper, int delta);
