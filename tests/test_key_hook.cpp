@@ -7,6 +7,7 @@
 
 #include "link/protocol.h"
 #include "recording_key_actions.h"
+#include "memory_fixture.h"
 #include "test_support.h"
 
 namespace tkb {
@@ -14,7 +15,7 @@ namespace {
 
 using test::RecordingActions;
 
-using test::EmulatedController;
+using test::MemoryController;
 using test::hex;
 using test::TraceCapture;
 
@@ -146,7 +147,7 @@ TEST(MatchKey, AutoBreakIsAHoldFunction) {
 }
 
 TEST(KeyHook, HeldAutoBreakKeySendsOneOnAndOneOff) {
-  EmulatedController link;
+  MemoryController link;
   ASSERT_TRUE(link.connect());
   link.controller.state.autoBrake = 1;
   RecordingActions actions;
@@ -160,8 +161,7 @@ TEST(KeyHook, HeldAutoBreakKeySendsOneOnAndOneOff) {
 
   const std::vector<emu::Bytes> expected = {encodeValueFrame(value::kAutoBrake2, 1),
                                             encodeValueFrame(value::kAutoBrake2, 0)};
-  const auto frames = link.frames(expected.size());
-  EXPECT_EQ(frames, expected) << hex(frames);
+  EXPECT_EQ(link.frames(), expected) << hex(link.frames());
   EXPECT_EQ(actions.calls, (std::vector<std::string>{"pro led 255", "pro led 100"}));
   EXPECT_EQ(link.controller.state.autoBrake2, 0);
   const std::string text = traces.text();
@@ -174,7 +174,7 @@ TEST(KeyHook, HeldAutoBreakKeySendsOneOnAndOneOff) {
 }
 
 TEST(KeyHook, DispatchesToThePageThatIsOpen) {
-  EmulatedController link;
+  MemoryController link;
   ASSERT_TRUE(link.connect());
   ControllerState& s = link.controller.state;
   s.autoBrake = 1;
@@ -198,12 +198,12 @@ TEST(KeyHook, DispatchesToThePageThatIsOpen) {
                                                      "custom brake upper -1", "custom brake upper 1",
                                                      "custom brake stop -1", "custom brake stop 1",
                                                      "custom led 255", "custom led 100"}));
-  EXPECT_EQ(link.frames(2).size(), 2u);
+  EXPECT_EQ(link.frames().size(), 2u);
   EXPECT_EQ(traces.text().find("CTRL + "), std::string::npos) << "the key lines are written for K only";
 }
 
 TEST(KeyHook, PassesEverythingOnUntilThePagesExist) {
-  EmulatedController link;
+  MemoryController link;
   ASSERT_TRUE(link.connect());
   link.controller.state.autoBrake = 1;
   RecordingActions actions;
@@ -214,7 +214,7 @@ TEST(KeyHook, PassesEverythingOnUntilThePagesExist) {
   hook.keyboardHookProc(down('K', true, true));
   EXPECT_TRUE(actions.calls.empty());
   EXPECT_EQ(traces.text(), "");
-  EXPECT_TRUE(link.frames(0).empty());
+  EXPECT_TRUE(link.frames().empty());
 }
 
 }  // namespace
