@@ -1,6 +1,7 @@
-// The calibration wizard and Autocal against the emulated controller: the frames of a whole
-// calibration, of a cancel at each step and of a close mid-wizard, for two- and three-pedal
-// sets, and what the controller holds afterwards.
+// The calibration wizard, Autocal and the MAX BRAKE PRESS step against the controller's
+// firmware model through the in-memory transport: the frames of a whole calibration, of a
+// cancel at each step and of a close mid-wizard, for two- and three-pedal sets, and what the
+// controller holds afterwards.
 #include <gtest/gtest.h>
 
 #include "app/app_config.h"
@@ -8,18 +9,15 @@
 #include "app/pedal_readout.h"
 #include "app/startup_reads.h"
 #include "app/usage_log.h"
-#include "emulator_fixture.h"
+#include "emulator_fixture.h"  // hexFrames
+#include "memory_fixture.h"
+#include "test_support.h"
 
 namespace tkb {
 namespace {
 
 using Frames = std::vector<emu::Bytes>;
 using State = CalibrationWizard::State;
-
-Frames settledFrames(test::EmulatedController& pedals) {
-  ::usleep(60000);
-  return pedals.emulator.received();
-}
 
 // Notes what was shown, in order.
 class RecordingView : public CalibrationView {
@@ -39,19 +37,21 @@ class CalibrationTest : public ::testing::TestWithParam<bool> {
     emu::FirmwareState initial;
     initial.modelReply = clutch ? 0x1F : 0x2F;
     initial.zones.brakeUpper = 70;
-    pedals_ = std::make_unique<test::EmulatedController>(initial);
+    pedals_ = std::make_unique<test::MemoryController>(initial);
     ASSERT_TRUE(pedals_->connect());
     ASSERT_TRUE(readConfiguration(pedals_->controller).ok());
-    log_ = std::make_unique<UsageLog>(pedals_->dir.path().string());
-    std::filesystem::create_directories(pedals_->dir.file("opt"));
+    dir_ = std::make_unique<test::TempDir>();
+    std::filesystem::create_directories(dir_->file("opt"));
+    log_ = std::make_unique<UsageLog>(dir_->path().string());
     log_->open(pedals_->controller.state);
     CalibrationHooks hooks;
     hooks.resetJoystick = [this] { ++resets_; };
     hooks.usageLog = [this] { return log_.get(); };
-    hooks.basePath = [this] { return pedals_->dir.path().string(); };
+    hooks.basePath = [this] { return dir_->path().string(); };
     wizard_ = std::make_unique<CalibrationWizard>(pedals_->controller, view_, hooks);
-    pedals_->emulator.clearReceived();
+    model().clearReceived();
   }
+  emu::FirmwareModel& model() { return pedals_->link.model(); }
   // The pauses as tkb-cli makes them; the axes as the driver holds the pedals.
   void calibrate() {
     const CalibrationPause pause = wizard_->calibrate();
@@ -60,26 +60,21 @@ class CalibrationTest : public ::testing::TestWithParam<bool> {
     wizard_->resume();
   }
   void press(int16_t emu::AxisPositions::*pedal, int16_t at) {
-    emu::AxisPositions axes;
-    axes.*pedal = at;
-    pedals_->emulator.setAxes(axes);
-    const size_t before = pedals_->emulator.received().size();
+    model().axes() = {};
+    model().axes().*pedal = at;
     wizard_->next();
-    // Commands are never acknowledged: the pedal is held until the controller has the frame.
-    frames(before + 1);
   }
   void pressAll() {
     press(&emu::AxisPositions::throttle, 32767);
     press(&emu::AxisPositions::brake, 19661);  // 80 % of the travel
     if (pedals_->controller.state.hasClutch) press(&emu::AxisPositions::clutch, 30000);
   }
-  Frames frames(size_t n) { return pedals_->frames(n); }
-  // What arrived once the link has been quiet a moment (nothing more is expected).
-  Frames settled() { return settledFrames(*pedals_); }
+  const Frames& frames() { return pedals_->frames(); }
   std::string usageLog() const { return test::readFile(log_->usagePath()); }
 
   test::TraceCapture traces_;
-  std::unique_ptr<test::EmulatedController> pedals_;
+  std::unique_ptr<test::MemoryController> pedals_;
+  std::unique_ptr<test::TempDir> dir_;
   std::unique_ptr<UsageLog> log_;
   RecordingView view_;
   std::unique_ptr<CalibrationWizard> wizard_;
@@ -110,13 +105,13 @@ TEST_P(CalibrationTest, AWholeCalibrationStoresTheNewPointsAndTheBrakeLimit) {
                                    {0xC6, 100, 0x6C}, {0xC7, 0, 0x7C},
                                    {0xB4, 0x01, 0x4B}, {0xB6, 0x00, 0x6B}, {0xB5, 0x00, 0x5B}, {0xFF, 0xF4},
                                    {0xB3, 0x01, 0x3B}});
-  const Frames all = frames(expected.size() + 2);
+  const Frames& all = frames();
   ASSERT_EQ(all.size(), expected.size() + 2) << test::hexFrames(all);
   EXPECT_EQ(Frames(all.begin(), all.end() - 2), expected) << test::hexFrames(all);
   EXPECT_EQ(all[all.size() - 2][0], 0xBD);
   EXPECT_EQ(all.back()[0], 0xBE);
 
-  const emu::FirmwareState fw = pedals_->emulator.state();
+  const emu::FirmwareState& fw = model().state();
   EXPECT_EQ(fw.brakeMax, 80);
   EXPECT_EQ(fw.calibration.throttlePressed, 32767);
   EXPECT_EQ(fw.calibration.brakePressed, 19661);
@@ -126,7 +121,7 @@ TEST_P(CalibrationTest, AWholeCalibrationStoresTheNewPointsAndTheBrakeLimit) {
   const ControllerState& s = pedals_->controller.state;
   EXPECT_TRUE(s.calibrated && s.proProfileActive && !s.sportProfileActive && s.zonesEnabled);
   EXPECT_EQ(s.brakeUpper, 80);
-  EXPECT_EQ(AppConfig(pedals_->dir.file("opt/config.ini")).readText("GENERAL", "file", "", 64), "Default");
+  EXPECT_EQ(AppConfig(dir_->file("opt/config.ini")).readText("GENERAL", "file", "", 64), "Default");
   EXPECT_EQ(resets_, 2);
 
   std::vector<std::string> shown{"started", "zones off", "opened", "step 1", "step 2"};
@@ -156,19 +151,19 @@ TEST_P(CalibrationTest, CancelOrCloseAtAnyStepRestoresTheOldPoints) {
     for (int nexts = 0; nexts < steps; ++nexts) {
       SCOPED_TRACE((closing ? "close after " : "cancel after ") + std::to_string(nexts) + " NEXT");
       start(clutch);
-      const emu::CalibrationPoints before = pedals_->emulator.state().calibration;
+      const emu::CalibrationPoints before = model().state().calibration;
       calibrate();
       for (int i = 0; i < nexts; ++i) press(&emu::AxisPositions::brake, 1000);
-      const size_t mark = frames(static_cast<size_t>(4 + (clutch ? 1 : 0) + nexts)).size();
+      const size_t mark = frames().size();
       closing ? wizard_->close() : wizard_->cancel();
       const Frames tail = closing ? Frames{{0xFF, 0xF3}, {0xB3, 0x01, 0x3B}}
                                   : Frames{{0xFF, 0xF3}, {0xC3, 70, 0x3C}, {0xB3, 0x01, 0x3B}};
-      const Frames all = frames(mark + tail.size());
+      const Frames& all = frames();
       EXPECT_EQ(Frames(all.begin() + static_cast<long>(mark), all.end()), tail) << test::hexFrames(all);
       EXPECT_EQ(wizard_->state(), State::Cancelled);
       EXPECT_EQ(wizard_->count(), 0);
       EXPECT_TRUE(pedals_->controller.state.zonesEnabled);
-      const emu::FirmwareState fw = pedals_->emulator.state();
+      const emu::FirmwareState& fw = model().state();
       EXPECT_FALSE(fw.calibrating);
       EXPECT_EQ(fw.calibration.brakePressed, before.brakePressed);
       EXPECT_EQ(fw.brakeMax, 90);
@@ -179,7 +174,7 @@ TEST_P(CalibrationTest, CancelOrCloseAtAnyStepRestoresTheOldPoints) {
       wizard_->close();
       wizard_->next();
       EXPECT_FALSE(wizard_->save());
-      EXPECT_EQ(settled().size(), mark + tail.size());
+      EXPECT_EQ(frames().size(), mark + tail.size());
     }
   }
 }
@@ -193,7 +188,7 @@ TEST_P(CalibrationTest, NothingInterleavesWithAPause) {
   wizard_->cancel();
   wizard_->close();
   EXPECT_FALSE(wizard_->save());
-  EXPECT_EQ(settled().size(), 1u);  // B3 00 3B only
+  EXPECT_EQ(frames().size(), 1u);  // B3 00 3B only
   EXPECT_EQ(wizard_->state(), State::Settling);
   wizard_->resume();
   EXPECT_EQ(wizard_->state(), State::Throttle);
@@ -219,15 +214,15 @@ TEST(Autocal, RecalibratesTheBrakeFromTheRecordedPresses) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
-    test::EmulatedController pedals;
+    test::MemoryController pedals;
     ASSERT_TRUE(pedals.connect());
     ASSERT_TRUE(readConfiguration(pedals.controller).ok());
-    pedals.emulator.clearReceived();
+    pedals.link.model().clearReceived();
     BrakeExcess excess{0, r.parcial, r.numero};
     RecordingView view;
     EXPECT_EQ(autocal(pedals.controller, excess, nullptr, view), r.numero != 0);
-    EXPECT_EQ(r.frames.empty() ? settledFrames(pedals) : pedals.frames(r.frames.size()), r.frames);
-    EXPECT_EQ(pedals.emulator.state().brakeMax, r.brakeMax);
+    EXPECT_EQ(pedals.frames(), r.frames);
+    EXPECT_EQ(pedals.link.model().state().brakeMax, r.brakeMax);
     EXPECT_EQ(pedals.controller.state.brakeUpper, r.brakeMax);
     EXPECT_EQ(excess.numero, 0);
     EXPECT_EQ(view.shown, r.frames.empty() ? std::vector<std::string>{} : std::vector<std::string>{"brake zones"});
@@ -248,7 +243,7 @@ TEST(MaxBrakePress, StepsOnlyWhereTheRuleAllows) {
       {"- onto the lower zone", 40, 40, 90, -1, true, std::nullopt},
       {"lower zone not known", 60, 0, 90, -1, false, std::nullopt},
   };
-  test::EmulatedController pedals;
+  test::MemoryController pedals;
   ASSERT_TRUE(pedals.connect());
   Operations operations(pedals.controller);
   for (const Row& r : rows) {
@@ -258,10 +253,10 @@ TEST(MaxBrakePress, StepsOnlyWhereTheRuleAllows) {
     setSetting(s, Field::BrakeUpper, r.upper);
     if (r.lowerKnown) setSetting(s, Field::BrakeLower, r.lower);
     s.brakeMax = r.brakeMax;
-    pedals.emulator.clearReceived();
+    pedals.link.model().clearReceived();
     EXPECT_EQ(stepMaxBrakePress(operations, r.delta), r.sent);
     const Frames expected = r.sent ? Frames{{0xC3, static_cast<uint8_t>(*r.sent), 0x3C}} : Frames{};
-    EXPECT_EQ(r.sent ? pedals.frames(1) : settledFrames(pedals), expected);
+    EXPECT_EQ(pedals.frames(), expected);
     EXPECT_EQ(s.brakeUpper, r.sent.value_or(r.upper));
   }
 }
