@@ -146,13 +146,20 @@ TEST(MatchKey, AutoBreakIsAHoldFunction) {
   }
 }
 
-TEST(KeyHook, HeldAutoBreakKeySendsOneOnAndOneOff) {
+// The hook over a connected controller with AutoBreak enabled.
+class KeyHookTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(link.connect());
+    link.controller.state.autoBrake = 1;
+  }
   MemoryController link;
-  ASSERT_TRUE(link.connect());
-  link.controller.state.autoBrake = 1;
   RecordingActions actions;
-  KeyHook hook(link.controller, actions);
+  KeyHook hook{link.controller, actions};
   TraceCapture traces;
+};
+
+TEST_F(KeyHookTest, HeldAutoBreakKeySendsOneOnAndOneOff) {
   hook.keyboardHookProc(down(kOtherKey));              // Ctrl
   hook.keyboardHookProc(down(kOtherKey, true));        // Shift
   for (int i = 0; i < 4; ++i) hook.keyboardHookProc(down('K', true, true));  // press and repeats
@@ -173,15 +180,8 @@ TEST(KeyHook, HeldAutoBreakKeySendsOneOnAndOneOff) {
   EXPECT_EQ(downs, 6u);
 }
 
-TEST(KeyHook, DispatchesToThePageThatIsOpen) {
-  MemoryController link;
-  ASSERT_TRUE(link.connect());
-  ControllerState& s = link.controller.state;
-  s.autoBrake = 1;
-  s.letterAutoBrake = 1;  // L
-  RecordingActions actions;
-  KeyHook hook(link.controller, actions);
-  TraceCapture traces;
+TEST_F(KeyHookTest, DispatchesToThePageThatIsOpen) {
+  link.controller.state.letterAutoBrake = 1;  // L
   hook.keyboardHookProc(down(functionKey(11)));
   hook.keyboardHookProc(down(functionKey(1)));
   hook.keyboardHookProc(down(functionKey(2)));
@@ -202,14 +202,8 @@ TEST(KeyHook, DispatchesToThePageThatIsOpen) {
   EXPECT_EQ(traces.text().find("CTRL + "), std::string::npos) << "the key lines are written for K only";
 }
 
-TEST(KeyHook, PassesEverythingOnUntilThePagesExist) {
-  MemoryController link;
-  ASSERT_TRUE(link.connect());
-  link.controller.state.autoBrake = 1;
-  RecordingActions actions;
+TEST_F(KeyHookTest, PassesEverythingOnUntilThePagesExist) {
   actions.built = false;
-  KeyHook hook(link.controller, actions);
-  TraceCapture traces;
   hook.keyboardHookProc(down(functionKey(11)));
   hook.keyboardHookProc(down('K', true, true));
   EXPECT_TRUE(actions.calls.empty());
