@@ -74,11 +74,11 @@ void timeOneRun() {
   state.proProfileActive = true;
   state.brakeUpper = 80;
   state.brakeMax = 80;
-  tkb::ui::PageLinks links;
+  tkb::PedalReadout readout;
   tkb::UsageLog log(dir);
   log.open(state);
   tkb::PedalAxes axes;
-  tkb::ui::ProBars bars(links.readout, state, [&axes] { return axes; }, [&log] { return &log; });
+  tkb::ui::ProBars bars(readout, state, [&axes] { return axes; }, [&log] { return &log; });
   QWidget host;
   host.resize(400, 300);
   for (int p = 0; p < 3; ++p) {
@@ -97,7 +97,7 @@ void timeOneRun() {
   setenv(tkb::monitor::kChannelNameVariable, channel.c_str(), 1);
   if (!monitor.bind()) std::printf("(no monitor socket: datagrams not delivered)\n");
   // The sender was made before the variable: make fresh bars with it.
-  tkb::ui::ProBars timed(links.readout, state, [&axes] { return axes; }, [&log] { return &log; });
+  tkb::ui::ProBars timed(readout, state, [&axes] { return axes; }, [&log] { return &log; });
   timed.pro = bars.pro;
 
   constexpr int kRuns = 10000;

@@ -127,7 +127,7 @@ class SportPageTest : public WindowTest {
   }
   // The file dialogs answer with this path (nothing: cancelled) and record what they showed.
   void chooseFile(std::optional<std::string> path) {
-    pages_->shared.scriptFileChooser([this, path](const FileDialogRequest& request) {
+    pages_->profiles.scriptFileChooser([this, path](const FileDialogRequest& request) {
       requests_.push_back(request);
       return path;
     });

@@ -104,7 +104,7 @@ TEST_F(KeysTest, AbsKeyRecalibratesTheBrakeFromTheRecordedPresses) {
   app_->startApplication();
   ASSERT_TRUE(waitFor([&] { return app_->phase() == ui::Application::Phase::Running; }));
   ASSERT_EQ(app_->controller.state.letterAbs, 0);
-  ui::BrakeExcess& excess = pages_->shared.links.readout.excess();
+  BrakeExcess& excess = app_->model().readout.excess();
   // Three presses beyond the limit: 75 + 80 + 77 = 232, average 77, point 78.
   excess.parcial = 232;
   excess.numero = 3;

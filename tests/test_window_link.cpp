@@ -132,9 +132,9 @@ TEST_F(WindowTest, UnknownFieldsShowBlankAndNoStepOrEditSendsThem) {
   for (Field f : {Field::BrakeUpper, Field::Cheto, Field::ThrottleCurve, Field::LetterMas})
     state.known.remove(f);
   emulator_->clearReceived();
-  app_->hooks().showZones();
-  app_->hooks().showCurves();
-  app_->hooks().showKeyLetters();
+  emit app_->model().zonesChanged();
+  emit app_->model().curvesChanged();
+  emit app_->model().lettersChanged();
   // Showing the zones sends those that were read again (the boxes always do), no other.
   for (const Frame& f : framesOnceThere(5)) EXPECT_NE(f[0], 0xC3) << hex(f);
   EXPECT_TRUE(received(emulator_->received(), Frame{0xC5, 0, 0x5C})) << hexFrames(emulator_->received());
@@ -183,7 +183,7 @@ TEST_F(WindowTest, RefusedProfileTellsTheDriverWhichKeyInHisLanguageAndSendsNoth
   std::ofstream(path) << "[ACCELERATOR]\nUPPER DEAD ZONE=97\nLOWER DEAD ZONE=1\n\n"
                          "[CLUTCH]\nUPPER DEAD ZONE=95\nLOWER DEAD ZONE=3\n\n"
                          "[BRAKE]\nUPPER DEAD ZONE=101\nBRAKE LIMITER=85\nLOWER DEAD ZONE=2\n";
-  pages_->shared.scriptFileChooser([&](const FileDialogRequest&) { return std::optional<std::string>(path); });
+  pages_->profiles.scriptFileChooser([&](const FileDialogRequest&) { return std::optional<std::string>(path); });
   app_->mainPage().pro->click();
   ui::ProPage& pro = *pages_->pro;
   ASSERT_TRUE(pro.loadProfile->isVisible());

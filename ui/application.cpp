@@ -438,11 +438,11 @@ void Application::refreshPages() {
   // What the pages send again here was read, not set by the driver.
   refreshing_ = true;
   trace("\nrefreshPages - Inicio");
-  if (hooks_.showZones) hooks_.showZones();
+  emit model_->zonesChanged();
   if (const auto index = languageIndex()) labels_.apply(*index);
   if (hooks_.placeProControls) hooks_.placeProControls();
-  if (hooks_.showCurves) hooks_.showCurves();
-  if (hooks_.showKeyLetters) hooks_.showKeyLetters();
+  emit model_->curvesChanged();
+  emit model_->lettersChanged();
   page_->showReadSettings();
   page_->applyModeLabel();
   page_->refreshProfileLabel();
@@ -600,7 +600,7 @@ void Application::loadSettings() {
   const Action action(*this);
   trace("\nloadSettings - Inicio");
   resetJoystickCalibration();
-  if (hooks_.showZones) hooks_.showZones();
+  emit model_->zonesChanged();
 
   trace("\nchar -> %s", state.language.c_str());
   if (const auto index = languageIndex()) {
@@ -627,7 +627,7 @@ void Application::loadSettings() {
       trace("%s", r.line);
       for (int i = 0; i < kCurvePoints; ++i) trace("\n\tDato %d -> %d", i, (*r.curve)[i]);
     }
-    if (hooks_.showCurves) hooks_.showCurves();
+    emit model_->curvesChanged();
     page_->activateCustom->show();
   } else {
     state.sportProfileLoaded = false;
@@ -645,7 +645,7 @@ void Application::loadSettings() {
 
   for (Query q : {Query::LetterMas, Query::LetterMas2, Query::LetterMenos, Query::LetterMenos2})
     controller.query(q);
-  if (hooks_.showKeyLetters) hooks_.showKeyLetters();
+  emit model_->lettersChanged();
   page_->applyModeLabel();
   page_->refreshProfileLabel();
   trace("\nloadSettings - Final");

@@ -59,13 +59,8 @@ struct PageHooks {
   // Create_pro_page / Create_sport_page: build into the given container (hidden).
   std::function<void(QWidget* container)> Create_pro_page;
   std::function<void(QWidget* container)> Create_sport_page;
-  // loadSettings steps that belong to the pages, in loadSettings order: zones into the
-  // spin boxes; zone and calibration controls; the re-read curves into the charts; the
-  // key letters into the lists.
-  std::function<void()> showZones;
+  // The loadSettings step of the PRO page: its zone and calibration controls.
   std::function<void()> placeProControls;
-  std::function<void()> showCurves;
-  std::function<void()> showKeyLetters;
   // The key actions of the keyboard hook: the same handler branches as the widgets named.
   // autocal: the Autocal (ABS) button; the steps: MAX BRAKE PRESS "-"/"+" of the PRO page,
   // the brake upper zone and brake stop "-"/"+" of the CUSTOM page (delta -1 or +1);

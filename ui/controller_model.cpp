@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 
+#include "link/trace.h"
+
 namespace tkb::ui {
 
 ControllerModel::ControllerModel() {
@@ -12,5 +14,20 @@ ControllerModel::ControllerModel() {
 }
 
 ControllerModel::~ControllerModel() { controller.setLinkStateListener({}); }
+
+void ControllerModel::setLetter(Field field, int index) {
+  if (operations.setLetter(field, index)) emit letterChanged(field, index);
+}
+
+void ControllerModel::showBands() {
+  emit bandsChanged();
+  trace("\nBarras actualizadas");
+}
+
+void ControllerModel::setProfileLabel(const std::string&) { emit profileChanged(); }
+
+void ControllerModel::showLoad(ProfileKind kind, bool loaded) { emit profileLoaded(kind, loaded); }
+
+Curve ControllerModel::chartPoints(Pedal pedal) const { return charts_ ? charts_->chartPoints(pedal) : Curve{}; }
 
 }  // namespace tkb::ui

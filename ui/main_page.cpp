@@ -45,7 +45,10 @@ std::optional<int> photoIndex(int model, int colour, bool hasClutch) {
 }
 
 MainPage::MainPage(Application& app, ControllerModel& model, const Services& services)
-    : app_(app), model_(model), services_(services), window_(app.window()) {}
+    : app_(app), model_(model), services_(services), window_(app.window()) {
+  connect(&model_, &ControllerModel::modeChanged, this, &MainPage::applyModeLabel);
+  connect(&model_, &ControllerModel::profileChanged, this, &MainPage::refreshProfileLabel);
+}
 
 template <typename F>
 void MainPage::onClick(QPushButton* button, F branch) {

@@ -5,25 +5,20 @@
 
 namespace tkb::ui {
 
+InstalledPages::InstalledPages(Application& app) : profiles(app, app.model()) {}
+
 std::unique_ptr<InstalledPages> installPages(Application& app) {
   auto pages = std::make_unique<InstalledPages>(app);
   // The PRO page (Create_pro_page, pro_event_handler, RefrescoBarrasPro) and the CUSTOM
   // page (Create_sport_page, sport_event_handler, RefrescoBarrasSport) register here.
-  pages->sport = std::make_unique<SportPage>(app, pages->shared);
+  pages->sport = std::make_unique<SportPage>(app, pages->profiles);
   pages->sport->install();
   InstalledPages& p = *pages;
-  p.pro = std::make_unique<ProPage>(app, p.shared.links, p.shared.profiles());
+  p.pro = std::make_unique<ProPage>(app, p.profiles.profiles());
   ProPage* pro = p.pro.get();
   PageHooks& h = app.hooks();
   h.Create_pro_page = [pro](QWidget* container) { pro->Create_pro_page(container); };
-  // The CUSTOM page's zone step fills both pages (the PRO one through its link).
-  if (!h.showZones) h.showZones = [pro] { pro->showZonesFromState(); };
   h.placeProControls = [pro] { pro->placeControls(); };
-  auto customLetters = h.showKeyLetters;
-  h.showKeyLetters = [pro, customLetters] {
-    pro->showKeyLetters();
-    if (customLetters) customLetters();
-  };
   MainPage& main = app.mainPage();
   QObject::connect(&main, &MainPage::proPageOpened, pro->context(), [pro](bool calibrated) { pro->pageOpened(calibrated); });
   QObject::connect(&main, &MainPage::proZonesReadBack, pro->context(), [pro] { pro->showZonesFromState(); });

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "ui/page_links.h"
+#include "ui/page_profiles.h"
 #include "ui/sport_page.h"
 #include "ui/pro_page.h"
 
@@ -15,8 +15,8 @@ namespace tkb::ui {
 class Application;
 
 struct InstalledPages {
-  explicit InstalledPages(Application& app) : shared(app) {}
-  SharedPages shared;
+  explicit InstalledPages(Application& app);
+  PageProfiles profiles;
   // Each page adds its object here.
   std::unique_ptr<SportPage> sport;
   std::unique_ptr<ProPage> pro;

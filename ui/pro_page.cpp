@@ -69,15 +69,14 @@ int proZoneColumnX(int pedal, bool hasClutch) {
   return kZoneColumnX[pedal] - (hasClutch ? 0 : kTwoPedalShift[pedal]);
 }
 
-ProPage::ProPage(Application& app, PageLinks& links, Profiles& profiles)
+ProPage::ProPage(Application& app, Profiles& profiles)
     : app_(app),
-      links_(links),
       profiles_(profiles),
       wizard_(app.controller, *this,
               {[] { resetJoystickCalibration(); }, [&app] { return app.usageLog(); },
                [&app] { return app.basePath(); }}) {
   bars_ = std::make_unique<ProBars>(
-      links.readout, app.controller.state,
+      app.model().readout, app.controller.state,
       [&app] { return app.pedals() ? app.pedals()->axes() : PedalAxes{}; },
       [&app] { return app.usageLog(); });
   bars_->maxBrakePress = [this] {
@@ -111,8 +110,8 @@ void ProPage::Create_pro_page(QWidget* container) {
   auto onLabel = [&board](LabelRole role, QLabel* l) {
     board.add(role, [l](const std::string& t) { setFittedText(l, QString::fromStdString(t), kNameRoomPx); });
   };
-  links_.readout.excess().parcial = 0;
-  links_.readout.excess().numero = 0;
+  app_.model().readout.excess().parcial = 0;
+  app_.model().readout.excess().numero = 0;
 
   calibrate = button("CALIBRATE", kButtonWidth, kButtonHeight, 30, -3, true);
   next = button("NEXT", kButtonWidth, kButtonHeight, 30, 310, false);
@@ -179,27 +178,36 @@ void ProPage::Create_pro_page(QWidget* container) {
   }
   moveColumns(true);
 
-  // The page's own ports to the other page and to the profile operations.
-  links_.pro.showLoadedZones = [this] { showLoadedZones(); };
-  links_.pro.showStateZones = [this] { showZonesFromState(); };
-  links_.pro.showBrakeZones = [this](int upper, int lower) {
-    const ControllerState& s = app_.controller.state;
-    showZoneBox(zones[kBrakePedal].upper, s.isKnown(Field::BrakeMax), upper);
-    showZoneBox(zones[kBrakePedal].lower, s.isKnown(Field::BrakeLower), lower);
-  };
-  links_.pro.selectLetterMas = [this](int i) {
-    settingLists_ = true;
-    masList->setCurrentIndex(i);
-    settingLists_ = false;
-  };
-  links_.pro.selectLetterMenos = [this](int i) {
-    settingLists_ = true;
-    menosList->setCurrentIndex(i);
-    settingLists_ = false;
-  };
-  links_.pro.setAutoBrakeSwitch = [this](bool on) { autoBrakeSwitch->setOn(on); };
-  links_.pro.ActualizarBarras = [this] { ActualizarBarras(); };
+  connectModel();
   trace("\nCreate_pro_page - Final");
+}
+
+void ProPage::connectModel() {
+  ControllerModel& model = app_.model();
+  QObject* context = &timerContext_;
+  QObject::connect(&model, &ControllerModel::profileLoaded, context, [this](ProfileKind kind, bool loaded) {
+    if (!loaded) return;
+    showLoadedZones();
+    if (kind == ProfileKind::Sport) autoBrakeSwitch->setOn(app_.controller.state.autoBrake != 0);
+  });
+  QObject::connect(&model, &ControllerModel::zonesChanged, context, [this] {
+    if (!showingOwnZones_) showZonesFromState();
+  });
+  QObject::connect(&model, &ControllerModel::bandsChanged, context, [this] { bars_->showBands(); });
+  QObject::connect(&model, &ControllerModel::lettersChanged, context, [this] { showKeyLetters(); });
+  QObject::connect(&model, &ControllerModel::letterChanged, context,
+                   [this](Field field, int index) { selectLetter(field, index); });
+  QObject::connect(&model, &ControllerModel::autoBrakeChanged, context,
+                   [this](bool on) { autoBrakeSwitch->setOn(on); });
+}
+
+// The Mas and Menos lists show the letter chosen on either page; nothing is sent again.
+void ProPage::selectLetter(Field field, int index) {
+  QComboBox* list = field == Field::LetterMas ? masList : field == Field::LetterMenos ? menosList : nullptr;
+  if (list == nullptr) return;
+  settingLists_ = true;
+  list->setCurrentIndex(index);
+  settingLists_ = false;
 }
 
 void ProPage::buildColumn(int pedal) {
@@ -540,12 +548,10 @@ void ProPage::pro_event_handler(QObject* object, UiEvent event) {
     ops.setLetter(Field::LetterAutoBrake, autoBrakeList->currentIndex());
   } else if (object == masList) {
     trace("Option: Letra mas pro\n");
-    ops.setLetter(Field::LetterMas, masList->currentIndex());
-    if (links_.custom.selectLetterMas) links_.custom.selectLetterMas(masList->currentIndex());
+    app_.model().setLetter(Field::LetterMas, masList->currentIndex());
   } else if (object == menosList) {
     trace("Option: Lista menos PRO\n");
-    ops.setLetter(Field::LetterMenos, menosList->currentIndex());
-    if (links_.custom.selectLetterMenos) links_.custom.selectLetterMenos(menosList->currentIndex());
+    app_.model().setLetter(Field::LetterMenos, menosList->currentIndex());
   } else if (object == autoBrakeSwitch) {
     ops.setAutoBrake(autoBrakeSwitch->isOn());
     if (!autoBrakeSwitch->isOn() && ops.endAutoBrakeTest()) setLed(100);
@@ -582,8 +588,7 @@ void ProPage::placeControls() {
 void ProPage::pageOpened(bool calibrated) {
   if (page == nullptr) return;  // the page was not built
   ControllerState& s = app_.controller.state;
-  if (links_.pro.setAutoBrakeSwitch) links_.pro.setAutoBrakeSwitch(s.autoBrake == 1);
-  if (links_.custom.setAutoBrakeSwitch) links_.custom.setAutoBrakeSwitch(s.autoBrake == 1);
+  emit app_.model().autoBrakeChanged(s.autoBrake == 1);
   next->hide();
   if (calibrated) {
     mostrar_controles_pro(true);
@@ -690,10 +695,13 @@ void ProPage::zonesShown() {
   for (auto& labels : scaleLabels)
     for (QLabel* l : labels)
       if (l) l->update();
-  if (links_.custom.showStateZones) links_.custom.showStateZones();
+  // This page shows them already; the other page shows them from the state.
+  showingOwnZones_ = true;
+  emit app_.model().zonesChanged();
+  showingOwnZones_ = false;
 }
 
-void ProPage::modeShown() { app_.mainPage().applyModeLabel(); }
+void ProPage::modeShown() { emit app_.model().modeChanged(); }
 
 void ProPage::wizardClosed(bool saved) {
   if (saved) {
@@ -710,11 +718,10 @@ void ProPage::wizardClosed(bool saved) {
   wizardPanel->hide();
 }
 
-void ProPage::profileShown() { app_.mainPage().refreshProfileLabel(); }
+void ProPage::profileShown() { emit app_.model().profileChanged(); }
 
 void ProPage::brakeZonesShown() {
-  const ControllerState& s = app_.controller.state;
-  if (links_.custom.showBrakeZones) links_.custom.showBrakeZones(s.brakeUpper, s.brakeLower);
+  emit app_.model().brakeZonesChanged();
   ActualizarBarras();
 }
 
@@ -737,22 +744,18 @@ void ProPage::exitPro() {
   app_.mainPage().showModeButtonsAfterPage();
   if (s.sportProfileLoaded) {
     for (Query q : {Query::ClutchCurve, Query::BrakeCurve, Query::ThrottleCurve}) app_.controller.query(q);
-    if (links_.custom.showCurvesFromState) links_.custom.showCurvesFromState();
+    emit app_.model().curvesChanged();
   }
   trace("\nExit Pro pressed - Final\n");
 }
 
 // The dead-zone bands of both pages' bars follow the zones (the CUSTOM page restyles its
 // own output bars).
-void ProPage::ActualizarBarras() {
-  bars_->showBands();
-  if (links_.custom.showBands) links_.custom.showBands();
-  trace("\nBarras actualizadas");
-}
+void ProPage::ActualizarBarras() { app_.model().showBands(); }
 
 void ProPage::autocal() {
   if (page == nullptr) return;  // the page was not built
-  tkb::autocal(app_.controller, links_.readout.excess(), app_.usageLog(), *this);
+  tkb::autocal(app_.controller, app_.model().readout.excess(), app_.usageLog(), *this);
 }
 
 void ProPage::brakeUpperStep(int delta) {

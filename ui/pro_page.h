@@ -22,7 +22,7 @@
 #include "app/calibration.h"
 #include "ui/application.h"
 #include "ui/live_bars.h"
-#include "ui/page_links.h"
+#include "ui/controller_model.h"
 #include "ui/switch_led.h"
 #include "ui/widgets.h"
 
@@ -49,7 +49,7 @@ struct ZoneColumn {
 
 class ProPage : private CalibrationView {
  public:
-  ProPage(Application& app, PageLinks& links, Profiles& profiles);
+  ProPage(Application& app, Profiles& profiles);
   ~ProPage();
 
   void Create_pro_page(QWidget* page);
@@ -139,15 +139,18 @@ class ProPage : private CalibrationView {
   void brakeZonesShown() override;
   // Restyles the dead-zone bands of both pages' bars from the state's zones.
   void ActualizarBarras();
+  // What the page shows of the model's changes.
+  void connectModel();
+  void selectLetter(Field field, int index);
 
   Application& app_;
-  PageLinks& links_;
   Profiles& profiles_;
   std::unique_ptr<ProBars> bars_;
   CalibrationWizard wizard_;
   bool pending_ = false;
   bool showingSent_ = false;  // a zone box shows a value the wizard has sent
   bool settingLists_ = false;
+  bool showingOwnZones_ = false;  // the wizard tells the other page of zones this one shows
   // The paused wizard steps end with this object: none runs after the page object is gone.
   QObject timerContext_;
 };

@@ -9,7 +9,7 @@
 #include "ui/frame_clock.h"
 #include "ui/live_bars.h"
 #include "ui/main_page.h"
-#include "ui/page_links.h"
+#include "ui/page_profiles.h"
 #include "ui/pedal_bar.h"
 #include "ui/switch_led.h"
 #include "ui/widgets.h"
@@ -167,27 +167,21 @@ int chartLeftEdge(bool hasClutch, int pedal) {
 int upperMarkerY(int value) { return 464 - std::clamp(value, 0, kZoneMax) * kMarkerScalePx / 100; }
 int lowerMarkerY(int value) { return 463 - std::clamp(value, 0, kZoneMax) * kMarkerScalePx / 100; }
 
-SportPage::SportPage(Application& app, SharedPages& shared)
+SportPage::SportPage(Application& app, PageProfiles& profiles)
     : app_(app),
-      shared_(shared),
-      bars_(std::make_unique<CustomBars>(shared.links.readout, app.controller.state,
+      model_(&app.model()),
+      profiles_(profiles),
+      bars_(std::make_unique<CustomBars>(app.model().readout, app.controller.state,
                                          [&app] { return app.pedals() ? app.pedals()->axes() : PedalAxes{}; })) {}
 
 SportPage::~SportPage() {
-  // The other page must not reach this one through the links once it is gone.
-  shared_.links.custom = CustomPageLinks{};
+  // A save must not read the charts once they are gone (the model may be gone first).
+  if (model_) model_->setChartPoints(nullptr);
 }
 
 void SportPage::install() {
   PageHooks& hooks = app_.hooks();
   hooks.Create_sport_page = [this](QWidget* container) { Create_sport_page(container); };
-  hooks.showZones = [this] {
-    // Both pages show the zones the controller holds; every set raises value-changed.
-    if (shared_.links.pro.showStateZones) shared_.links.pro.showStateZones();
-    showStateZones();
-  };
-  hooks.showCurves = [this] { showCurvesFromState(); };
-  hooks.showKeyLetters = [this] { showKeyLetters(); };
   QObject::connect(&app_.mainPage(), &MainPage::customPageOpened, &context_, [this] { pageOpened(); });
   hooks.customBrakeUpperStep = [this](int delta) {
     if (!built()) return;
@@ -213,35 +207,42 @@ void SportPage::install() {
     return true;
   });
 
-  CustomPageLinks& links = shared_.links.custom;
-  links.showLoad = [this](ProfileKind kind, bool loaded) { showLoad(kind, loaded); };
-  links.showStateZones = [this] {
-    if (built()) showStateZones();
-  };
-  links.showBrakeZones = [this](int upper, int lower) {
-    if (!built()) return;
-    const SportPedalPanel& brake = widgets_.pedals[kBrakePedal];
-    const ControllerState& state = app_.controller.state;
-    showBox(brake.upper, state.isKnown(Field::BrakeUpper), upper);
-    showBox(brake.lower, state.isKnown(Field::BrakeLower), lower);
-    brake.upperMarker->move(kZoneMarkerX, upperMarkerY(brake.upper->value()));
-    brake.lowerMarker->move(kZoneMarkerX, lowerMarkerY(brake.lower->value()));
-  };
-  links.selectLetterMas = [this](int index) {
-    if (built()) widgets_.letters[kListMas]->setCurrentIndex(std::clamp(index, 0, kLetterEntries - 1));
-  };
-  links.selectLetterMenos = [this](int index) {
-    if (built()) widgets_.letters[kListMenos]->setCurrentIndex(std::clamp(index, 0, kLetterEntries - 1));
-  };
-  links.setAutoBrakeSwitch = [this](bool on) {
-    if (built()) widgets_.autoBrakeSwitch->setOn(on, true);
-  };
-  links.showBands = [this] { bars_->showBands(); };
-  links.showCurvesFromState = [this] { showCurvesFromState(); };
-  links.chartPoints = [this](int pedal) {
-    return built() && pedal >= 0 && pedal < kPedalCount ? widgets_.pedals[pedal].chart->curve() : Curve{};
-  };
-  links.isOpen = [this] { return open_; };
+  app_.model().setChartPoints(this);
+}
+
+void SportPage::connectModel() {
+  ControllerModel& model = app_.model();
+  QObject::connect(&model, &ControllerModel::profileLoaded, &context_,
+                   [this](ProfileKind kind, bool loaded) { showLoad(kind, loaded); });
+  // Every box set from the state raises value-changed, as a driver's change does.
+  QObject::connect(&model, &ControllerModel::zonesChanged, &context_, [this] { showStateZones(); });
+  QObject::connect(&model, &ControllerModel::brakeZonesChanged, &context_, [this] { showBrakeZones(); });
+  QObject::connect(&model, &ControllerModel::bandsChanged, &context_, [this] { bars_->showBands(); });
+  QObject::connect(&model, &ControllerModel::curvesChanged, &context_, [this] { showCurvesFromState(); });
+  QObject::connect(&model, &ControllerModel::lettersChanged, &context_, [this] { showKeyLetters(); });
+  QObject::connect(&model, &ControllerModel::letterChanged, &context_,
+                   [this](Field field, int index) { selectLetter(field, index); });
+  QObject::connect(&model, &ControllerModel::autoBrakeChanged, &context_,
+                   [this](bool on) { widgets_.autoBrakeSwitch->setOn(on, true); });
+}
+
+Curve SportPage::chartPoints(Pedal pedal) const {
+  return built() ? widgets_.pedals[pedalIndex(pedal)].chart->curve() : Curve{};
+}
+
+void SportPage::showBrakeZones() {
+  const SportPedalPanel& brake = widgets_.pedals[kBrakePedal];
+  const ControllerState& state = app_.controller.state;
+  showBox(brake.upper, state.isKnown(Field::BrakeUpper), state.brakeUpper);
+  showBox(brake.lower, state.isKnown(Field::BrakeLower), state.brakeLower);
+  brake.upperMarker->move(kZoneMarkerX, upperMarkerY(brake.upper->value()));
+  brake.lowerMarker->move(kZoneMarkerX, lowerMarkerY(brake.lower->value()));
+}
+
+// The PRESS + and PRESS - lists show the letter chosen on either page; nothing is sent again.
+void SportPage::selectLetter(Field field, int index) {
+  const int list = field == Field::LetterMas ? kListMas : field == Field::LetterMenos ? kListMenos : -1;
+  if (list >= 0) widgets_.letters[list]->setCurrentIndex(std::clamp(index, 0, kLetterEntries - 1));
 }
 
 // ---- Building ------------------------------------------------------------------------
@@ -282,6 +283,7 @@ void SportPage::Create_sport_page(QWidget* container) {
   for (int i = 0; i < 4; ++i) widgets_.letters[i]->setCurrentIndex(letterEntry(state, kLetterLists[i]));
   widgets_.autoBrakeSwitch->setOn(state.autoBrake != 0, false);
   publishBars();
+  connectModel();
   container->hide();
   // The live markers move with the window's frames; the connection goes with the page.
   QObject::connect(&FrameClock::of(container), &FrameClock::frameStarted, container,
@@ -550,17 +552,14 @@ void SportPage::brakeStopChanged(int value) {
   const ControllerState& state = app_.controller.state;
   app_.operations.setBrakeStop(value);
   showBrakeStopIndicator(state.chetoActive != 0);
-  app_.mainPage().applyModeLabel();  // "Mode: CUSTOM M" follows the brake stop
+  emit app_.model().modeChanged();  // "Mode: CUSTOM M" follows the brake stop
 }
 
 void SportPage::letterChanged(int list, int index) {
   if (index < 0) return;
   const LetterListRole& role = kLetterLists[list];
   // The PRO page's Mas and Menos lists show the same letters.
-  ProPageLinks& pro = shared_.links.pro;
-  if (list == kListMas && pro.selectLetterMas) pro.selectLetterMas(index);
-  if (list == kListMenos && pro.selectLetterMenos) pro.selectLetterMenos(index);
-  app_.operations.setLetter(role.known, index);
+  app_.model().setLetter(role.known, index);
   trace("%s", role.traceLine);
 }
 
@@ -578,10 +577,10 @@ bool SportPage::clicked(QObject* object) {
   if (object == widgets_.defaultAll) return defaultAll(), true;
   if (object == widgets_.apply) return applySettings(), true;
   if (object == widgets_.load) {
-    if (const auto refusal = shared_.profiles().CargarPerfilSport()) app_.showProfileRefusal(*refusal);
+    if (const auto refusal = profiles_.profiles().CargarPerfilSport()) app_.showProfileRefusal(*refusal);
     return true;
   }
-  if (object == widgets_.save) return shared_.profiles().GuardarPerfilSport(), true;
+  if (object == widgets_.save) return profiles_.profiles().GuardarPerfilSport(), true;
   return false;
 }
 
@@ -639,7 +638,7 @@ void SportPage::defaultAll() {
 void SportPage::applySettings() {
   trace("\nAplicar zones SPORT pressed - Inicio");
   app_.operations.storeZonesAndCurves();
-  shared_.profiles().recordActiveProfile(app_.basePath());
+  profiles_.profiles().recordActiveProfile(app_.basePath());
   trace("\nAplicar zones SPORT pressed - Final\n");
 }
 
@@ -648,9 +647,9 @@ void SportPage::showCustomModeActive(bool brakeStopActive) {
   MainPage& main = app_.mainPage();
   if (main.activateCustom) setButtonLook(main.activateCustom, ButtonLook::Highlighted);
   if (main.activatePro) setButtonLook(main.activatePro, ButtonLook::Normal);
-  app_.mainPage().applyModeLabel();
+  emit app_.model().modeChanged();
   // The profile label names the CUSTOM profile now that CUSTOM is active.
-  app_.mainPage().refreshProfileLabel();
+  emit app_.model().profileChanged();
 }
 
 void SportPage::showBrakeStopIndicator(bool active) {
@@ -659,13 +658,7 @@ void SportPage::showBrakeStopIndicator(bool active) {
 
 // The dead-zone bands of the output bars follow the zones. The live bars restyle every
 // bar of both pages; without them this page restyles its own output bars the same way.
-void SportPage::redrawBars() {
-  if (shared_.links.pro.ActualizarBarras) {
-    shared_.links.pro.ActualizarBarras();
-    return;
-  }
-  bars_->showBands();
-}
+void SportPage::redrawBars() { app_.model().showBands(); }
 
 // ---- Showing the state ---------------------------------------------------------------
 
@@ -687,7 +680,7 @@ void SportPage::showLoad(ProfileKind kind, bool loaded) {
     if (state.sportProfileActive) {
       redrawBars();
       showBrakeStopIndicator(state.chetoActive != 0);
-      app_.mainPage().applyModeLabel();
+      emit app_.model().modeChanged();
     }
   }
   if (kind == ProfileKind::Sport) showCustomModeActive(state.chetoActive != 0);
@@ -733,9 +726,6 @@ void SportPage::showKeyLetters() {
   if (!built()) return;
   const ControllerState& state = app_.controller.state;
   for (int i = 0; i < 4; ++i) widgets_.letters[i]->setCurrentIndex(letterEntry(state, kLetterLists[i]));
-  const ProPageLinks& pro = shared_.links.pro;
-  if (pro.selectLetterMas) pro.selectLetterMas(letterEntry(state, kLetterLists[kListMas]));
-  if (pro.selectLetterMenos) pro.selectLetterMenos(letterEntry(state, kLetterLists[kListMenos]));
 }
 
 // ---- Opening and closing -------------------------------------------------------------
@@ -745,8 +735,7 @@ void SportPage::pageOpened() {
   open_ = true;
   const ControllerState& state = app_.controller.state;
   const bool autoBrakeOn = state.autoBrake != 0;
-  widgets_.autoBrakeSwitch->setOn(autoBrakeOn, true);
-  if (shared_.links.pro.setAutoBrakeSwitch) shared_.links.pro.setAutoBrakeSwitch(autoBrakeOn);
+  emit app_.model().autoBrakeChanged(autoBrakeOn);
   showStateZones();
   showCurvesFromState();
   showBrakeStopIndicator(state.chetoActive != 0);

@@ -2,27 +2,29 @@
 // input and output bars, DEFAULT; the brake panel also the brake stop and its press
 // history), the four key-letter lists of CUSTOM mode, the auto-brake group and the page
 // buttons. sport_event_handler serves its widgets and sport_chart_handler its charts;
-// install() plugs the page into the window: its builder, its loadSettings steps, opening
-// and closing, the key actions and its half of PageLinks.
+// install() plugs the page into the window: its builder, opening and closing and the key
+// actions; it shows what the ControllerModel says changed.
 #pragma once
 
 #include <QComboBox>
 #include <QLabel>
 #include <QObject>
 #include <QPoint>
+#include <QPointer>
 #include <QPushButton>
 #include <array>
 #include <memory>
 #include <optional>
 
 #include "app/profiles.h"
+#include "ui/controller_model.h"
 #include "ui/curve_chart.h"
 #include "ui/live_bars.h"
 
 namespace tkb::ui {
 
 class Application;
-class SharedPages;
+class PageProfiles;
 class PedalBar;
 class ValueBox;
 class ToggleSwitch;
@@ -97,15 +99,15 @@ struct SportWidgets {
 
 enum SportLetterList { kListMas = 0, kListMenos = 1, kListMas2 = 2, kListMenos2 = 3 };
 
-class SportPage {
+class SportPage : private ChartPoints {
  public:
-  SportPage(Application& app, SharedPages& shared);
-  ~SportPage();
+  SportPage(Application& app, PageProfiles& profiles);
+  ~SportPage() override;
   SportPage(const SportPage&) = delete;
   SportPage& operator=(const SportPage&) = delete;
 
-  // Registers the builder, the loadSettings steps, opening and CLOSE, the key actions and
-  // the CUSTOM half of the page links. Once, before startApplication().
+  // Registers the builder, opening and CLOSE and the key actions. Once, before
+  // startApplication().
   void install();
 
   // Builds the page into its container, hidden, with the default curves (also copied into
@@ -136,8 +138,12 @@ class SportPage {
   void showBrakeStopIndicator(bool active);
   void redrawBars();
 
-  // What the links and hooks do.
+  // What the page shows of the model's changes.
+  void connectModel();
+  Curve chartPoints(Pedal pedal) const override;
   void showLoad(ProfileKind kind, bool loaded);
+  void showBrakeZones();
+  void selectLetter(Field field, int index);
   void moveMarkers(const ZoneValues& zones, int brakeStop);
   void showStateZones();
   void showCurvesFromState();
@@ -155,7 +161,8 @@ class SportPage {
   void publishBars();
 
   Application& app_;
-  SharedPages& shared_;
+  QPointer<ControllerModel> model_;
+  PageProfiles& profiles_;
   SportWidgets widgets_;
   std::unique_ptr<CustomBars> bars_;
   bool open_ = false;
