@@ -42,6 +42,8 @@ class MemoryController {
     return controller.state.connected;
   }
 
+  emu::FirmwareModel& firmware() { return link.model(); }
+  // Every frame the model received since connect(), in order.
   const std::vector<Bytes>& frames() { return link.model().received(); }
   // Fake milliseconds spent by `action`.
   template <class Action>

@@ -142,7 +142,9 @@ TEST_F(CliTest, ExitStatusSaysWhetherTheControllerAnsweredEverything) {
     emulator_->clearReceived();
     const CliRun run = runCli("--passes 1 dump");
     EXPECT_EQ(run.status, c.status) << run.out;
-    if (c.status == 3) EXPECT_NE(run.out.find("\"throttleCurve\": null"), std::string::npos) << run.out;
+    if (c.status == 3) {
+      EXPECT_NE(run.out.find("\"throttleCurve\": null"), std::string::npos) << run.out;
+    }
     for (const Bytes& frame : emulator_->received()) EXPECT_EQ(frame.size(), 1u) << test::hexFrames(emulator_->received());
   }
 }

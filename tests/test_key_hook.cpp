@@ -7,6 +7,7 @@
 
 #include "link/protocol.h"
 #include "recording_key_actions.h"
+#include "memory_fixture.h"
 #include "test_support.h"
 
 namespace tkb {
@@ -14,7 +15,7 @@ namespace {
 
 using test::RecordingActions;
 
-using test::EmulatedController;
+using test::MemoryController;
 using test::hex;
 using test::TraceCapture;
 
@@ -145,13 +146,20 @@ TEST(MatchKey, AutoBreakIsAHoldFunction) {
   }
 }
 
-TEST(KeyHook, HeldAutoBreakKeySendsOneOnAndOneOff) {
-  EmulatedController link;
-  ASSERT_TRUE(link.connect());
-  link.controller.state.autoBrake = 1;
+// The hook over a connected controller with AutoBreak enabled.
+class KeyHookTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(link.connect());
+    link.controller.state.autoBrake = 1;
+  }
+  MemoryController link;
   RecordingActions actions;
-  KeyHook hook(link.controller, actions);
+  KeyHook hook{link.controller, actions};
   TraceCapture traces;
+};
+
+TEST_F(KeyHookTest, HeldAutoBreakKeySendsOneOnAndOneOff) {
   hook.keyboardHookProc(down(kOtherKey));              // Ctrl
   hook.keyboardHookProc(down(kOtherKey, true));        // Shift
   for (int i = 0; i < 4; ++i) hook.keyboardHookProc(down('K', true, true));  // press and repeats
@@ -160,8 +168,7 @@ TEST(KeyHook, HeldAutoBreakKeySendsOneOnAndOneOff) {
 
   const std::vector<emu::Bytes> expected = {encodeValueFrame(value::kAutoBrake2, 1),
                                             encodeValueFrame(value::kAutoBrake2, 0)};
-  const auto frames = link.frames(expected.size());
-  EXPECT_EQ(frames, expected) << hex(frames);
+  EXPECT_EQ(link.frames(), expected) << hex(link.frames());
   EXPECT_EQ(actions.calls, (std::vector<std::string>{"pro led 255", "pro led 100"}));
   EXPECT_EQ(link.controller.state.autoBrake2, 0);
   const std::string text = traces.text();
@@ -173,15 +180,8 @@ TEST(KeyHook, HeldAutoBreakKeySendsOneOnAndOneOff) {
   EXPECT_EQ(downs, 6u);
 }
 
-TEST(KeyHook, DispatchesToThePageThatIsOpen) {
-  EmulatedController link;
-  ASSERT_TRUE(link.connect());
-  ControllerState& s = link.controller.state;
-  s.autoBrake = 1;
-  s.letterAutoBrake = 1;  // L
-  RecordingActions actions;
-  KeyHook hook(link.controller, actions);
-  TraceCapture traces;
+TEST_F(KeyHookTest, DispatchesToThePageThatIsOpen) {
+  link.controller.state.letterAutoBrake = 1;  // L
   hook.keyboardHookProc(down(functionKey(11)));
   hook.keyboardHookProc(down(functionKey(1)));
   hook.keyboardHookProc(down(functionKey(2)));
@@ -198,23 +198,17 @@ TEST(KeyHook, DispatchesToThePageThatIsOpen) {
                                                      "custom brake upper -1", "custom brake upper 1",
                                                      "custom brake stop -1", "custom brake stop 1",
                                                      "custom led 255", "custom led 100"}));
-  EXPECT_EQ(link.frames(2).size(), 2u);
+  EXPECT_EQ(link.frames().size(), 2u);
   EXPECT_EQ(traces.text().find("CTRL + "), std::string::npos) << "the key lines are written for K only";
 }
 
-TEST(KeyHook, PassesEverythingOnUntilThePagesExist) {
-  EmulatedController link;
-  ASSERT_TRUE(link.connect());
-  link.controller.state.autoBrake = 1;
-  RecordingActions actions;
+TEST_F(KeyHookTest, PassesEverythingOnUntilThePagesExist) {
   actions.built = false;
-  KeyHook hook(link.controller, actions);
-  TraceCapture traces;
   hook.keyboardHookProc(down(functionKey(11)));
   hook.keyboardHookProc(down('K', true, true));
   EXPECT_TRUE(actions.calls.empty());
   EXPECT_EQ(traces.text(), "");
-  EXPECT_TRUE(link.frames(0).empty());
+  EXPECT_TRUE(link.frames().empty());
 }
 
 }  // namespace

@@ -85,10 +85,18 @@ void expectOnlyTrueValues(const ControllerState& got, const ControllerState& tru
       EXPECT_EQ(settingValue(got, s.field), settingValue(truth, s.field));
     }
   }
-  if (got.isKnown(Field::Language)) EXPECT_EQ(got.language, truth.language);
-  if (got.isKnown(Field::ProProfileName)) EXPECT_EQ(got.proProfileName, truth.proProfileName);
-  if (got.isKnown(Field::StartReadings)) EXPECT_EQ(got.startReadings, truth.startReadings);
-  if (got.isKnown(Field::FirmwareVersion)) EXPECT_EQ(got.firmwareVersion, truth.firmwareVersion);
+  if (got.isKnown(Field::Language)) {
+    EXPECT_EQ(got.language, truth.language);
+  }
+  if (got.isKnown(Field::ProProfileName)) {
+    EXPECT_EQ(got.proProfileName, truth.proProfileName);
+  }
+  if (got.isKnown(Field::StartReadings)) {
+    EXPECT_EQ(got.startReadings, truth.startReadings);
+  }
+  if (got.isKnown(Field::FirmwareVersion)) {
+    EXPECT_EQ(got.firmwareVersion, truth.firmwareVersion);
+  }
 }
 
 TEST(LinkFaults, StateHoldsOnlyAcceptedValuesAndNothingUnreadIsSentBack) {

@@ -1,15 +1,16 @@
-// The device procedures against the emulated controller: what each one sends and keeps,
-// and the pure step rules of the dead-zone and brake-stop buttons.
+// The device procedures against the emulated firmware through the in-memory transport: what
+// each one sends and keeps, and the pure step rules of the dead-zone and brake-stop buttons.
 #include <gtest/gtest.h>
 
 #include "app/operations.h"
 #include "link/protocol.h"
+#include "memory_fixture.h"
 #include "test_support.h"
 
 namespace tkb {
 namespace {
 
-using test::EmulatedController;
+using test::MemoryController;
 using test::hex;
 
 Bytes value(uint8_t code, int v) { return encodeValueFrame(code, v); }
@@ -80,11 +81,10 @@ class OperationsTest : public ::testing::Test {
   }
   ControllerState& state() { return link.controller.state; }
   void expectFrames(const std::vector<Bytes>& expected) {
-    const auto frames = link.frames(expected.size());
-    EXPECT_EQ(frames, expected) << hex(frames);
+    EXPECT_EQ(link.frames(), expected) << hex(link.frames());
   }
 
-  EmulatedController link;
+  MemoryController link;
   Operations ops{link.controller};
 };
 
@@ -133,7 +133,7 @@ TEST_F(OperationsTest, ModesSetTheFlagsAndSendThem) {
   expectFrames({value(value::kConfigZonas, 1), value(value::kConfigSportActivado, 0),
                 value(value::kConfigSportCargado, 1), value(value::kConfigSportActivado, 1),
                 value(value::kConfigZonas, 0)});
-  EXPECT_EQ(link.emulator.state().configFlags & 1, 1) << "CUSTOM active";
+  EXPECT_EQ(link.firmware().state().configFlags & 1, 1) << "CUSTOM active";
 }
 
 TEST_F(OperationsTest, DefaultCurveActivatesCustomWithThatCurveAlone) {
@@ -142,7 +142,7 @@ TEST_F(OperationsTest, DefaultCurveActivatesCustomWithThatCurveAlone) {
   EXPECT_TRUE(state().sportProfileActive);
   expectFrames({value(value::kConfigZonas, 1), value(value::kConfigSportActivado, 1),
                 encodeCurveFrame(block::kCurvaFreno, straightCurve())});
-  EXPECT_EQ(link.emulator.state().curves.brake, straightCurve());
+  EXPECT_EQ(link.firmware().state().curves.brake, straightCurve());
 }
 
 TEST_F(OperationsTest, AnEditedCurveGoesOutAndCustomCountsAsLoaded) {

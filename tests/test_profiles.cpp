@@ -11,15 +11,17 @@
 #include <vector>
 
 #include "link/protocol.h"
+#include "memory_fixture.h"
 #include "test_support.h"
 
 namespace tkb {
 namespace {
 
 using emu::Bytes;
-using test::EmulatedController;
+using test::MemoryController;
 using test::hex;
 using test::readFile;
+using test::TempDir;
 using test::TraceCapture;
 using test::writeFile;
 
@@ -129,13 +131,14 @@ class ProfilesTest : public ::testing::Test {
     }
     // The saves create "opt" in the current folder: run them in the test's own folder.
     previous = std::filesystem::current_path();
-    std::filesystem::current_path(link.dir.path());
+    std::filesystem::current_path(dir.path());
   }
   void TearDown() override { std::filesystem::current_path(previous); }
 
-  std::string path(const std::string& name) { return link.dir.file(name); }
+  std::string path(const std::string& name) { return dir.file(name); }
 
-  EmulatedController link;
+  TempDir dir;
+  MemoryController link;
   ScriptedChooser chooser;
   RecordingPages pages;
   Profiles profiles{link.controller, chooser, pages};
@@ -152,7 +155,7 @@ TEST_F(ProfilesTest, ProSaveWritesTheZonesAndNamesTheProfile) {
             "[CLUTCH]\nUPPER DEAD ZONE=95\nLOWER DEAD ZONE=3\n\n"
             "[BRAKE]\nUPPER DEAD ZONE=80\nBRAKE LIMITER=85\nLOWER DEAD ZONE=2\n");
   const auto expected = namingFrames("My set", "Default");
-  const auto frames = link.frames(expected.size());
+  const auto frames = link.frames();
   EXPECT_EQ(frames, expected) << hex(frames);
   EXPECT_EQ(profiles.PerfilActual(), "\\My set");
   EXPECT_EQ(pages.calls, std::vector<std::string>{"label Profile: My set"});
@@ -166,7 +169,7 @@ TEST_F(ProfilesTest, ProSaveWritesTheZonesAndNamesTheProfile) {
   const std::string text = traces.text();
   EXPECT_EQ(text.find(expectedTrace), 0u) << text;
   EXPECT_NE(text.find("\nGuardar zones PRO pressed - Final\n"), std::string::npos);
-  EXPECT_TRUE(std::filesystem::is_directory(link.dir.path() / "opt"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "opt"));
 }
 
 TEST_F(ProfilesTest, SaveToAReadOnlyFileFailsAndNamesNothing) {
@@ -178,7 +181,7 @@ TEST_F(ProfilesTest, SaveToAReadOnlyFileFailsAndNamesNothing) {
   EXPECT_FALSE(profiles.GuardarPerfilPro());
   EXPECT_EQ(readFile(path("locked.tks")), "[BRAKE]\nAUTO=0\n");
   EXPECT_NE(traces.text().find("\nProfile not saved -> " + path("locked.tks")), std::string::npos);
-  EXPECT_TRUE(link.frames(0).empty()) << "the controller is not told a name no file holds";
+  EXPECT_TRUE(link.frames().empty()) << "the controller is not told a name no file holds";
   EXPECT_TRUE(pages.calls.empty());
   EXPECT_EQ(profiles.PerfilActual(), "\\Default");
 }
@@ -193,7 +196,7 @@ TEST_F(ProfilesTest, SettingsFolderIsMadeOnTheFirstSaveOfEachKindOnly) {
             "\nGuardar zones PRO pressed - Inicio\nGuardar zones PRO pressed - Final\n"
             "\nGuardar button pressed SPORT -- Inicio\nUnable to create directory 0\n"
             "\nGuardar button pressed SPORT -- Final\n");
-  EXPECT_TRUE(link.frames(0).empty());
+  EXPECT_TRUE(link.frames().empty());
   EXPECT_TRUE(pages.calls.empty());
 }
 
@@ -220,7 +223,7 @@ TEST_F(ProfilesTest, LongNameIsCutAndTheControllerGetsItsFirst15Bytes) {
   EXPECT_EQ(profiles.currentProfileName(), std::string(48, 'L'));
   EXPECT_EQ(pages.calls.back(), "label Profile: " + std::string(48, 'L'));
   const auto expected = namingFrames(std::string(15, 'L'), "Default");
-  EXPECT_EQ(link.frames(expected.size()), expected);
+  EXPECT_EQ(link.frames(), expected);
   EXPECT_EQ(profileNameText(link.controller.state.proProfileName), std::string(15, 'L'));
 }
 
@@ -244,7 +247,7 @@ TEST_F(ProfilesTest, SportSaveWritesEveryKeyAndTakesTheCurvesFromTheCharts) {
   EXPECT_LT(text.find("BRAKE_CURVE_9="), text.find("BRAKE_CURVE_10="));
   EXPECT_EQ(link.controller.state.brakeCurve, pages.charts[1]);
   const auto expected = namingFrames("Default", "race");
-  EXPECT_EQ(link.frames(expected.size()), expected);
+  EXPECT_EQ(link.frames(), expected);
   EXPECT_EQ(profiles.PerfilActual(), "\\race");
 }
 
@@ -279,7 +282,7 @@ TEST_F(ProfilesTest, ProLoadPutsTheFileIntoStateAndSendsTheZonesAsThePageDoes) {
   // The PRO page's spin boxes send every zone; CUSTOM is not active, its page sends nothing.
   auto expected = namingFrames("Win", "Default");
   append(expected, zoneFrames(88, 0, 75, 6, 90, 4));
-  const auto frames = link.frames(expected.size());
+  const auto frames = link.frames();
   EXPECT_EQ(frames, expected) << hex(frames);
   EXPECT_EQ(profiles.PerfilActual(), "\\Win");
   EXPECT_EQ(traces.text().find("\nCargar zones PRO pressed - Inicio\nFin -> Win\nMandarPerfilPro"), 0u)
@@ -294,7 +297,7 @@ TEST_F(ProfilesTest, ProLoadShowsBrakeUpperZeroWhenTheLimiterIsZero) {
   profiles.CargarPerfilPro();
   auto expected = namingFrames("z", "Default");
   append(expected, zoneFrames(0, 0, 0, 0, 0, 0));
-  const auto frames = link.frames(expected.size());
+  const auto frames = link.frames();
   EXPECT_EQ(frames, expected) << hex(frames);
   EXPECT_EQ(link.controller.state.brakeUpper, 0);
   // A sport file opened here brings its own brake stop.
@@ -377,7 +380,7 @@ TEST_F(ProfilesTest, FilesWithAValueOutOfRangeOrDamagedAreRefusedWhole) {
     }
     EXPECT_EQ(link.controller.state, before);
   }
-  EXPECT_TRUE(link.frames(0).empty()) << hex(link.frames(0));
+  EXPECT_TRUE(link.frames().empty()) << hex(link.frames());
   EXPECT_TRUE(pages.calls.empty());
   EXPECT_EQ(profiles.PerfilActual(), "\\Default");
 }
@@ -393,7 +396,7 @@ TEST_F(ProfilesTest, SaveWithAnUnknownValueWritesNothing) {
   link.controller.state.known.remove(Field::BrakeMax);
   EXPECT_FALSE(profiles.GuardarPerfilPro());
   EXPECT_FALSE(std::filesystem::exists(path("new.tkb")));
-  EXPECT_TRUE(link.frames(0).empty());
+  EXPECT_TRUE(link.frames().empty());
 }
 
 TEST_F(ProfilesTest, SportLoadSendsAutoBrakeBrakeStopAndActivatesCustomMode) {
@@ -438,7 +441,7 @@ TEST_F(ProfilesTest, SportLoadSendsAutoBrakeBrakeStopAndActivatesCustomMode) {
   expected.push_back(encodeCurveFrame(block::kCurvaEmbrague, clutch));
   expected.push_back(encodeCurveFrame(block::kCurvaFreno, brake));
   expected.push_back(encodeCurveFrame(block::kCurvaAcelerador, throttle));
-  const auto frames = link.frames(expected.size());
+  const auto frames = link.frames();
   EXPECT_EQ(frames, expected) << hex(frames);
 
   EXPECT_EQ(pages.calls, (std::vector<std::string>{"label Profile: Race", "loaded sport"}));
@@ -465,7 +468,7 @@ TEST_F(ProfilesTest, SportLoadInCustomModeSendsTheCustomPagesZonesAndBrakeStop) 
   expected.push_back(encodeCurveFrame(block::kCurvaEmbrague, line));
   expected.push_back(encodeCurveFrame(block::kCurvaFreno, line));
   expected.push_back(encodeCurveFrame(block::kCurvaAcelerador, line));
-  const auto frames = link.frames(expected.size());
+  const auto frames = link.frames();
   EXPECT_EQ(frames, expected) << hex(frames);
   EXPECT_EQ(pages.calls.back(), "loaded sport");
   EXPECT_EQ(link.controller.state.autoBrake, 0);
@@ -481,7 +484,7 @@ TEST_F(ProfilesTest, CancelledSportLoadStillActivatesCustomModeWithTheStateCurve
                                        encodeCurveFrame(block::kCurvaEmbrague, s.clutchCurve),
                                        encodeCurveFrame(block::kCurvaFreno, s.brakeCurve),
                                        encodeCurveFrame(block::kCurvaAcelerador, s.throttleCurve)};
-  const auto frames = link.frames(expected.size());
+  const auto frames = link.frames();
   EXPECT_EQ(frames, expected) << hex(frames);
   EXPECT_EQ(pages.calls, std::vector<std::string>{"cancelled sport"});
 }
@@ -491,7 +494,7 @@ TEST_F(ProfilesTest, CancelledDialogsChangeNothing) {
   profiles.GuardarPerfilPro();
   profiles.CargarPerfilPro();
   profiles.GuardarPerfilSport();
-  EXPECT_TRUE(link.frames(0).empty());
+  EXPECT_TRUE(link.frames().empty());
   EXPECT_TRUE(pages.calls.empty());
   EXPECT_EQ(link.controller.state.brakeCurve, before.brakeCurve);
   EXPECT_EQ(profiles.PerfilActual(), "\\Default");
@@ -502,7 +505,7 @@ TEST_F(ProfilesTest, ApplyRecordsTheLastSavedOrProLoadedName) {
   profiles.GuardarPerfilPro();
   writeFile(path("Other.tks"), sportFile("AUTO=0\n"));
   profiles.CargarPerfilSport();
-  std::filesystem::create_directories(link.dir.path() / "base" / "opt");
+  std::filesystem::create_directories(dir.path() / "base" / "opt");
   TraceCapture traces;
   profiles.recordActiveProfile(path("base"));
   const AppConfig config(path("base") + "/opt/config.ini");

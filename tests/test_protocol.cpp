@@ -220,7 +220,9 @@ TEST(Replies, RandomBytesNeverCrashAndOnlyFramedRepliesApply) {
     const ReplyCheck check = decodeReply(spec.query, reply, state);
     EXPECT_EQ(check == ReplyCheck::BadFrame,
               static_cast<int>(reply.size()) != spec.replyBytes || !replyFramed(reply));
-    if (check != ReplyCheck::Applied) EXPECT_TRUE(state.known.empty());
+    if (check != ReplyCheck::Applied) {
+      EXPECT_TRUE(state.known.empty());
+    }
     EXPECT_GE(state.model, 0);
     EXPECT_LE(state.model, 6);
     EXPECT_LE(state.color, 2);

@@ -5,12 +5,13 @@
 
 #include "link/protocol.h"
 #include "link/settings.h"
+#include "memory_fixture.h"
 #include "test_support.h"
 
 namespace tkb {
 namespace {
 
-using test::EmulatedController;
+using test::MemoryController;
 using test::hex;
 
 TEST(SettingsTable, EveryValueRowStoresItsRangeAndRefusesOutside) {
@@ -66,7 +67,7 @@ TEST(SettingsTable, TheBrakeStopOfAHundredIsInactive) {
 
 // Each one-value sender writes its code and the state's value, nothing else.
 TEST(SettingsTable, EverySenderWritesItsOwnFrame) {
-  EmulatedController link;
+  MemoryController link;
   ASSERT_TRUE(link.connect());
   const struct {
     Field field;
@@ -89,8 +90,7 @@ TEST(SettingsTable, EverySenderWritesItsOwnFrame) {
     findSetting(r.field)->send(link.controller);
     expected.insert(expected.end(), r.frames.begin(), r.frames.end());
   }
-  const auto frames = link.frames(expected.size());
-  EXPECT_EQ(frames, expected) << hex(frames);
+  EXPECT_EQ(link.frames(), expected) << hex(link.frames());
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "app/usage_log.h"
-#include "emulator_fixture.h"
+#include "test_support.h"
 
 namespace tkb {
 namespace {

@@ -18,6 +18,7 @@
 #include "app/key_hook.h"
 #include "link/protocol.h"
 #include "recording_key_actions.h"
+#include "memory_fixture.h"
 #include "test_support.h"
 
 // Last: Xlib's macros (None, Bool, Status) would clash with the headers above.
@@ -31,7 +32,7 @@ namespace {
 using test::RecordingActions;
 
 using namespace std::chrono_literals;
-using test::EmulatedController;
+using test::MemoryController;
 using test::hex;
 
 void requireDisplay() {
@@ -123,7 +124,7 @@ TEST(X11KeyListener, DeliversTheControllersKeysAndConsumesNone) {
   EXPECT_GE(heldDowns, 2) << "the held key should have repeated";
 
   // The hook procedure acts on them exactly once each.
-  EmulatedController link;
+  MemoryController link;
   ASSERT_TRUE(link.connect());
   link.controller.state.autoBrake = 1;
   RecordingActions actions;
@@ -132,8 +133,7 @@ TEST(X11KeyListener, DeliversTheControllersKeysAndConsumesNone) {
   EXPECT_EQ(actions.calls, (std::vector<std::string>{"autocal", "pro led 255", "pro led 100"}));
   const std::vector<emu::Bytes> expected = {encodeValueFrame(value::kAutoBrake2, 1),
                                             encodeValueFrame(value::kAutoBrake2, 0)};
-  const auto frames = link.frames(expected.size());
-  EXPECT_EQ(frames, expected) << hex(frames);
+  EXPECT_EQ(link.frames(), expected) << hex(link.frames());
 
   // The keys still reached the focused client.
   const std::vector<KeySym> received = window.pressedKeys(500ms);
