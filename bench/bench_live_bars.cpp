@@ -204,7 +204,7 @@ void cpuShare(int seconds) {
   s.pedals = std::move(driver);
   s.quit = [] {};
   auto app = std::make_unique<tkb::ui::Application>(std::move(s));
-  auto pages = tkb::ui::installPages(*app);
+  tkb::ui::Pages* pages = &app->pages();
   app->window()->show();
   app->startApplication();
   QElapsedTimer wait;
@@ -248,7 +248,6 @@ void cpuShare(int seconds) {
   measure("window minimised, pedals moving,");
   qApp->removeEventFilter(&counter);
   app.reset();
-  pages.reset();
   kill(pedalSet, SIGTERM);
   waitpid(pedalSet, nullptr, 0);
   if (chdir("/") != 0) return;

@@ -238,7 +238,7 @@ TEST_F(ProPageTest, ZoneButtonsApplyAndKeyLettersReachTheController) {
 
   // The MAX BRAKE PRESS key steps go through the same rule.
   m = mark();
-  app_->hooks().proBrakeUpperStep(-1);
+  pages_->pro->brakeUpperStep(-1);
   EXPECT_EQ(since(m, 1), std::vector<Frame>{(Frame{0xC3, 60, 0x3C})});
 
   m = mark();
@@ -351,7 +351,6 @@ TEST_F(ProPageTest, OpeningSendsItsFramesInOrder) {
         << hexFrames(frames);
     const uint8_t zoneCodes[6] = {0xC1, 0xC2, 0xC3, 0xC5, 0xC6, 0xC7};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(frames[r.head.size() + i][0], zoneCodes[i]) << hexFrames(frames);
-    pages_.reset();
     app_.reset();
     emulator_->stop();
   }
@@ -397,7 +396,6 @@ TEST_F(ProPageTest, CloseDuringACalibrationShowsTheAutoBrakeWidgetsAgain) {
     EXPECT_EQ(p.autoBrakeLabel->isVisible(), clutch);
     for (QWidget* w : std::initializer_list<QWidget*>{p.autoBrakeTest, p.led, p.autoBrakeList})
       EXPECT_EQ(w->isVisible(), !clutch) << clutch;
-    pages_.reset();
     app_.reset();
     emulator_->stop();
   }

@@ -554,8 +554,8 @@ TEST_F(SportPageTest, PedalKeysStepTheBrakeControlsAndLightTheLed) {
   panel(kBrake).upper->set(50);
   w().brakeStop->set(100);
   clearFrames();
-  app_->hooks().customBrakeUpperStep(-1);
-  app_->hooks().customBrakeStopStep(-1);
+  pages_->sport->brakeUpperStep(-1);
+  pages_->sport->brakeStopStep(-1);
   EXPECT_EQ(panel(kBrake).upper->value(), 49);
   EXPECT_EQ(w().brakeStop->value(), 99);
   EXPECT_EQ(framesNow(3), (Frames{{0xC3, 49, 0x3C}, {0xCF, 99, 0xFC}, {0xE2, 0x01, 0x2E}}));
@@ -566,9 +566,9 @@ TEST_F(SportPageTest, PedalKeysStepTheBrakeControlsAndLightTheLed) {
   emit w().autoBreakList->activated(2);
   EXPECT_EQ(framesNow(1), (Frames{{0xE4, 0x02, 0x4E}}));
   EXPECT_EQ(state().letterAutoBrake, 2);
-  app_->hooks().autoBrakeLed(true, 255);
+  pages_->sport->setLed(255);
   EXPECT_EQ(w().autoBrakeLed->brightness(), 255);
-  app_->hooks().autoBrakeLed(false, 100);  // the PRO page's LED is not this one
+  pages_->pro->setLed(100);  // the PRO page's LED is not this one
   EXPECT_EQ(w().autoBrakeLed->brightness(), 255);
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/x11_key_listener.h"
 #include "fake_event_nodes.h"
+#include "recording_key_actions.h"
 #include "ui/key_listener.h"
 #include "window_fixture.h"
 
@@ -39,14 +40,23 @@ class KeysTest : public WindowTest {
     s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
     s.quit = [] {};
     app_ = std::make_unique<ui::Application>(std::move(s));
-    app_->hooks().autocal = [&autocals, this] {
-      ++autocals;
-      autocalThread_ = std::this_thread::get_id();
-    };
+    actions_.autocals = &autocals;
+    actions_.thread = &autocalThread_;
+    app_->setKeyActions(actions_);
     app_->startApplication();
     ASSERT_TRUE(waitFor([&] { return app_->phase() == ui::Application::Phase::Running; }));
   }
+  // The Autocal actions the keys ask for, counted with the thread they ran on.
+  struct CountingActions : RecordingActions {
+    void autocal() override {
+      ++*autocals;
+      *thread = std::this_thread::get_id();
+    }
+    int* autocals = nullptr;
+    std::thread::id* thread = nullptr;
+  };
   std::thread::id autocalThread_;
+  CountingActions actions_;  // app_ is gone before it (TearDown)
 };
 
 // With the pedals' keyboard there, it alone is heard: the X server's F11 does nothing (a
@@ -100,7 +110,7 @@ TEST_F(KeysTest, AbsKeyRecalibratesTheBrakeFromTheRecordedPresses) {
   s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
   s.quit = [] {};
   app_ = std::make_unique<ui::Application>(std::move(s));
-  pages_ = ui::installPages(*app_);
+  pages_ = &app_->pages();
   app_->startApplication();
   ASSERT_TRUE(waitFor([&] { return app_->phase() == ui::Application::Phase::Running; }));
   ASSERT_EQ(app_->controller.state.letterAbs, 0);

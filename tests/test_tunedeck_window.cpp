@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <thread>
 
+#include "recording_key_actions.h"
 #include "window_fixture.h"
 
 namespace tkb::test {
@@ -173,13 +174,8 @@ TEST_F(WindowTest, WithoutControllerTheWindowStaysGreySearchingAndClosesAtOnce) 
 TEST_F(WindowTest, GermanControllerIsRelabelledOnceAndPortugueseSelectionIsSent) {
   startEmulator([](emu::FirmwareState& s) { s.languageCode = 4; });
   makeApp();
-  QLabel* proCancel = nullptr;
-  app_->hooks().Create_pro_page = [&](QWidget* page) {
-    proCancel = new QLabel("CANCEL", page);
-    app_->labels().add(ui::LabelRole::ProCancel,
-                       [proCancel](const std::string& t) { proCancel->setText(QString::fromStdString(t)); });
-  };
   startAndWait(Phase::Running);
+  QPushButton* proCancel = pages_->pro->cancel;
   ui::MainPage& p = app_->mainPage();
   EXPECT_EQ(p.language->text(), "SPRACHE");
   EXPECT_EQ(p.manual->text(), "HANDBUCH");
@@ -666,15 +662,21 @@ namespace {
 TEST_F(WindowTest, KeyEventsFromTheListenerThreadActOnTheMainThread) {
   startEmulator();
   makeApp();
-  std::vector<std::string> actions;
-  std::vector<bool> onMainThread;
-  const auto mainThread = std::this_thread::get_id();
-  auto note = [&](std::string what) {
-    actions.push_back(std::move(what));
-    onMainThread.push_back(std::this_thread::get_id() == mainThread);
-  };
-  app_->hooks().autocal = [&] { note("autocal"); };
-  app_->hooks().proBrakeUpperStep = [&](int d) { note("pro " + std::to_string(d)); };
+  // The page actions the keys ask for, with whether each ran on the main thread.
+  struct ThreadNotingActions : RecordingActions {
+    void autocal() override {
+      RecordingActions::autocal();
+      note();
+    }
+    void proBrakeUpperStep(int delta) override {
+      RecordingActions::proBrakeUpperStep(delta);
+      note();
+    }
+    void note() { onMainThread.push_back(std::this_thread::get_id() == mainThread); }
+    const std::thread::id mainThread = std::this_thread::get_id();
+    std::vector<bool> onMainThread;
+  } actions;
+  app_->setKeyActions(actions);
   startAndWait(Phase::Running);
   ASSERT_TRUE(rec_.deliver);
   std::thread listener([&] {
@@ -685,23 +687,22 @@ TEST_F(WindowTest, KeyEventsFromTheListenerThreadActOnTheMainThread) {
     rec_.deliver(KeyEvent{KeyEventKind::Down, 'Q', false, false});  // no role
   });
   listener.join();
-  ASSERT_TRUE(waitFor([&] { return actions.size() >= 3; }, 10000));
+  ASSERT_TRUE(waitFor([&] { return actions.calls.size() >= 3; }, 10000));
   QCoreApplication::processEvents();
-  EXPECT_EQ(actions, (std::vector<std::string>{"autocal", "pro 1", "pro -1"}));
-  EXPECT_EQ(onMainThread, (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(actions.calls, (std::vector<std::string>{"autocal", "pro brake upper 1", "pro brake upper -1"}));
+  EXPECT_EQ(actions.onMainThread, (std::vector<bool>{true, true, true}));
+  app_.reset();  // before the actions it runs
 }
 
 TEST_F(WindowTest, KeysDoNothingBeforeThePagesExist) {
   startEmulator();
   makeApp(/*withJoystick=*/false);
-  int autocals = 0;
-  app_->hooks().autocal = [&] { ++autocals; };
   startAndWait(Phase::NotDetected);
   ASSERT_TRUE(rec_.deliver);
   rec_.deliver(KeyEvent{KeyEventKind::Down, functionKey(11), false, false});
   QCoreApplication::processEvents();
   QCoreApplication::processEvents();
-  EXPECT_EQ(autocals, 0);
+  EXPECT_EQ(traceText().find("Autocal Button pressed"), std::string::npos);
 }
 
 }  // namespace

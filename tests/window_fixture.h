@@ -148,7 +148,7 @@ class WindowTest : public ::testing::Test {
     ProbeOptions probe;
     probe.passPauseMs = 20;
     app_ = std::make_unique<ui::Application>(std::move(s), probe);
-    pages_ = ui::installPages(*app_);
+    pages_ = &app_->pages();
     app_->window()->show();
   }
 
@@ -189,7 +189,7 @@ class WindowTest : public ::testing::Test {
   std::unique_ptr<emu::PedalEmulator> emulator_;
   Recorder rec_;
   std::unique_ptr<ui::Application> app_;
-  std::unique_ptr<ui::InstalledPages> pages_;  // after app_: destroyed before it
+  ui::Pages* pages_ = nullptr;  // app_'s
 };
 
 }  // namespace tkb::test

@@ -1,5 +1,7 @@
 #include "ui/application.h"
 
+#include "ui/pages.h"
+
 #include <unistd.h>
 
 #include <sys/stat.h>
@@ -37,7 +39,7 @@ std::string workingDirectory() {
 
 namespace {
 
-// The keyboard hook's reactions, through the pages' hooks.
+// The keyboard hook's reactions: the pages' own actions.
 class PageKeyActions : public KeyActions {
  public:
   explicit PageKeyActions(Application& app) : app_(app) {}
@@ -47,19 +49,19 @@ class PageKeyActions : public KeyActions {
   bool customPageOpen() const override {
     return app_.customPage() != nullptr && app_.customPage()->isVisible();
   }
-  void autocal() override { run(app_.hooks().autocal); }
-  void proBrakeUpperStep(int delta) override { run(app_.hooks().proBrakeUpperStep, delta); }
-  void customBrakeUpperStep(int delta) override { run(app_.hooks().customBrakeUpperStep, delta); }
-  void customBrakeStopStep(int delta) override { run(app_.hooks().customBrakeStopStep, delta); }
+  void autocal() override { app_.pages().pro->autocal(); }
+  void proBrakeUpperStep(int delta) override { app_.pages().pro->brakeUpperStep(delta); }
+  void customBrakeUpperStep(int delta) override { app_.pages().sport->brakeUpperStep(delta); }
+  void customBrakeStopStep(int delta) override { app_.pages().sport->brakeStopStep(delta); }
   void setAutoBrakeLed(bool customPage, int brightness) override {
-    run(app_.hooks().autoBrakeLed, customPage, brightness);
+    if (customPage) {
+      app_.pages().sport->setLed(brightness);
+    } else {
+      app_.pages().pro->setLed(brightness);
+    }
   }
 
  private:
-  template <typename F, typename... A>
-  static void run(const F& f, A... args) {
-    if (f) f(args...);
-  }
   Application& app_;
 };
 
@@ -123,7 +125,10 @@ Application::Application(Services services, ProbeOptions probeOptions)
   linkWatch_->start();
   window_->installEventFilter(this);
   page_ = std::make_unique<MainPage>(*this, *model_, services_);
+  pages_ = std::make_unique<Pages>(*this);
 }
+
+void Application::setKeyActions(KeyActions& actions) { keyHook_ = std::make_unique<KeyHook>(controller, actions); }
 
 Application::~Application() {
   // Closing the window ends the program without stopping the monitors (their slots
@@ -420,8 +425,8 @@ void Application::buildPages() {
   page_->buildStatusLabels();
   page_->create_main_page();
   buildPageContainers();
-  if (hooks_.Create_pro_page) hooks_.Create_pro_page(proPage_);
-  if (hooks_.Create_sport_page) hooks_.Create_sport_page(customPage_);
+  pages_->pro->Create_pro_page(proPage_);
+  pages_->sport->Create_sport_page(customPage_);
   profileDirectory_ = workingDirectory();
   loadSettings();
   startTasks();
@@ -440,7 +445,7 @@ void Application::refreshPages() {
   trace("\nrefreshPages - Inicio");
   emit model_->zonesChanged();
   if (const auto index = languageIndex()) labels_.apply(*index);
-  if (hooks_.placeProControls) hooks_.placeProControls();
+  pages_->pro->placeControls();
   emit model_->curvesChanged();
   emit model_->lettersChanged();
   page_->showReadSettings();
@@ -596,7 +601,7 @@ void Application::loadSettings() {
     trace("Language not found\n");
     page_->closeMenus();
   }
-  if (hooks_.placeProControls) hooks_.placeProControls();
+  pages_->pro->placeControls();
 
   if (state.sportProfileLoaded) {
     struct CurveRead {
@@ -645,12 +650,8 @@ void Application::startTasks() {
       [this] {
         if (services_.pedals) services_.pedals->readPedalAxes();
       },
-      [this] {
-        if (hooks_.RefrescoBarrasPro) hooks_.RefrescoBarrasPro();
-      },
-      [this] {
-        if (hooks_.RefrescoBarrasSport) hooks_.RefrescoBarrasSport();
-      },
+      [this] { pages_->pro->bars().RefrescoBarrasPro(); },
+      [this] { pages_->sport->bars().RefrescoBarrasSport(); },
   };
   for (const auto& job : jobs) {
     auto* timer = new QTimer(this);

@@ -7,10 +7,9 @@
 // thread while the window says what it is doing, and the search for a pedal set that was
 // unplugged (app/reconnect).
 //
-// The PRO and CUSTOM pages are built into the containers proPage() and customPage()
-// (820 x 560 at (460, 20)) by the builders in PageHooks; they register their localised
-// labels with labels(), their event_handler branches with addEventBranch(), and their
-// parts of loadSettings and of the 10 ms tasks through PageHooks.
+// The PRO and CUSTOM pages (pages()) are built into the containers proPage() and
+// customPage() (820 x 560 at (460, 20)); they register their localised labels with
+// labels() and learn what changed from the ControllerModel (model()).
 #pragma once
 
 #include <QObject>
@@ -51,26 +50,7 @@ inline constexpr int kPageX = 460, kPageY = 20, kPageWidth = 820, kPageHeight = 
 inline constexpr const char* kWindowTitle = "TKB-Tunedeck V3.3.3";
 inline constexpr const char* kMonitorDirectory = "./opt/";
 
-// What later pages plug into the window. Every member may stay empty.
-struct PageHooks {
-  // Create_pro_page / Create_sport_page: build into the given container (hidden).
-  std::function<void(QWidget* container)> Create_pro_page;
-  std::function<void(QWidget* container)> Create_sport_page;
-  // The loadSettings step of the PRO page: its zone and calibration controls.
-  std::function<void()> placeProControls;
-  // The key actions of the keyboard hook: the same handler branches as the widgets named.
-  // autocal: the Autocal (ABS) button; the steps: MAX BRAKE PRESS "-"/"+" of the PRO page,
-  // the brake upper zone and brake stop "-"/"+" of the CUSTOM page (delta -1 or +1);
-  // autoBrakeLed: the AutoBrake LED of the CUSTOM page (true) or the PRO page, 255 or 100.
-  std::function<void()> autocal;
-  std::function<void(int delta)> proBrakeUpperStep;
-  std::function<void(int delta)> customBrakeUpperStep;
-  std::function<void(int delta)> customBrakeStopStep;
-  std::function<void(bool customPage, int brightness)> autoBrakeLed;
-  // The two bar refreshes of the 10 ms tasks.
-  std::function<void()> RefrescoBarrasPro;
-  std::function<void()> RefrescoBarrasSport;
-};
+struct Pages;
 
 class Application : public QObject {
   Q_OBJECT
@@ -112,10 +92,11 @@ class Application : public QObject {
   Operations& operations;
 
   QWidget* window() const { return window_.get(); }
-  PageHooks& hooks() { return hooks_; }
   LabelBoard& labels() { return labels_; }
   MainPage& mainPage() { return *page_; }
   VrPanel* vrPanel() const { return page_->vrPanel(); }
+  // The PRO and CUSTOM pages (their widgets exist once the pages are built).
+  Pages& pages() { return *pages_; }
   QWidget* proPage() const { return proPage_; }
   QWidget* customPage() const { return customPage_; }
   tkb::PedalInput* pedals() const { return services_.pedals.get(); }
@@ -164,6 +145,9 @@ class Application : public QObject {
 
   // One key event on the main thread: the keyboard hook procedure.
   void keyboardHookProc(const KeyEvent& event);
+  // What the keyboard hook runs: the pages' key actions, unless others are put in their
+  // place (a test records them). Before startApplication().
+  void setKeyActions(KeyActions& actions);
 
   // Language selection by list index (0..5), as a click on LanguageList does.
   void selectLanguage(int index);
@@ -214,7 +198,6 @@ class Application : public QObject {
 
   Services services_;
   ProbeOptions probeOptions_;
-  PageHooks hooks_;
   LabelBoard labels_;
   std::unique_ptr<QWidget> window_;
   QLabel* searching_ = nullptr;
@@ -250,6 +233,8 @@ class Application : public QObject {
   QTimer* linkWatch_ = nullptr;
   Reconnector reconnector_;
   int actionDepth_ = 0;
+  // Last: built on everything above, gone before it.
+  std::unique_ptr<Pages> pages_;
 };
 
 // The photo for a model, colour and pedal kind: with clutch m + 5 (grey) or m + 15

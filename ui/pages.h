@@ -1,27 +1,23 @@
-// Where the program plugs its PRO and CUSTOM pages into the window: installPages() fills
-// Application::hooks() (page builders, loadSettings steps, page-opening reactions, the
-// two bar refreshes, the key actions) before startApplication() runs, and returns the
-// pages with what they share. Keep it alive as long as the Application.
+// The window's PRO and CUSTOM pages with the profile operations they share. The
+// Application creates them with itself and builds their widgets once the start-up reads
+// are over; they live as long as it does.
 #pragma once
 
 #include <memory>
 
 #include "ui/page_profiles.h"
-#include "ui/sport_page.h"
 #include "ui/pro_page.h"
+#include "ui/sport_page.h"
 
 namespace tkb::ui {
 
 class Application;
 
-struct InstalledPages {
-  explicit InstalledPages(Application& app);
+struct Pages {
+  explicit Pages(Application& app);
   PageProfiles profiles;
-  // Each page adds its object here.
-  std::unique_ptr<SportPage> sport;
   std::unique_ptr<ProPage> pro;
+  std::unique_ptr<SportPage> sport;
 };
-
-std::unique_ptr<InstalledPages> installPages(Application& app);
 
 }  // namespace tkb::ui

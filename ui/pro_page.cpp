@@ -82,6 +82,10 @@ ProPage::ProPage(Application& app, Profiles& profiles)
   bars_->maxBrakePress = [this] {
     return zones[kBrakePedal].upper ? zones[kBrakePedal].upper->value() : app_.controller.state.brakeUpper;
   };
+  // The PRO entry of the main page opens this page, then shows the zones read back.
+  MainPage& main = app.mainPage();
+  QObject::connect(&main, &MainPage::proPageOpened, &timerContext_, [this](bool calibrated) { pageOpened(calibrated); });
+  QObject::connect(&main, &MainPage::proZonesReadBack, &timerContext_, [this] { showZonesFromState(); });
 }
 
 ProPage::~ProPage() = default;

@@ -172,29 +172,26 @@ SportPage::SportPage(Application& app, PageProfiles& profiles)
       model_(&app.model()),
       profiles_(profiles),
       bars_(std::make_unique<CustomBars>(app.model().readout, app.controller.state,
-                                         [&app] { return app.pedals() ? app.pedals()->axes() : PedalAxes{}; })) {}
+                                         [&app] { return app.pedals() ? app.pedals()->axes() : PedalAxes{}; })) {
+  QObject::connect(&app.mainPage(), &MainPage::customPageOpened, &context_, [this] { pageOpened(); });
+  app.model().setChartPoints(this);
+}
 
 SportPage::~SportPage() {
   // A save must not read the charts once they are gone (the model may be gone first).
   if (model_) model_->setChartPoints(nullptr);
 }
 
-void SportPage::install() {
-  PageHooks& hooks = app_.hooks();
-  hooks.Create_sport_page = [this](QWidget* container) { Create_sport_page(container); };
-  QObject::connect(&app_.mainPage(), &MainPage::customPageOpened, &context_, [this] { pageOpened(); });
-  hooks.customBrakeUpperStep = [this](int delta) { run([this, delta] { stepZone(kBrakePedal, true, delta); }); };
-  hooks.customBrakeStopStep = [this](int delta) { run([this, delta] { stepBrakeStop(delta); }); };
-  // The LED hook serves both pages: this page takes its own calls and passes the others on.
-  hooks.autoBrakeLed = [this, previous = hooks.autoBrakeLed](bool customPage, int brightness) {
-    if (customPage) {
-      if (widgets_.autoBrakeLed) widgets_.autoBrakeLed->setBrightness(brightness);
-    } else if (previous) {
-      previous(customPage, brightness);
-    }
-  };
+void SportPage::brakeUpperStep(int delta) {
+  run([this, delta] { stepZone(kBrakePedal, true, delta); });
+}
 
-  app_.model().setChartPoints(this);
+void SportPage::brakeStopStep(int delta) {
+  run([this, delta] { stepBrakeStop(delta); });
+}
+
+void SportPage::setLed(int brightness) {
+  if (widgets_.autoBrakeLed) widgets_.autoBrakeLed->setBrightness(brightness);
 }
 
 void SportPage::connectModel() {
@@ -558,7 +555,7 @@ void SportPage::stepBrakeStop(int delta) {
     trace("SPORT-EV - brake limiter not known: step ignored\n");
     return;
   }
-  widgets_.brakeStop->set(brakeStopStep(widgets_.brakeStop->value(), delta));
+  widgets_.brakeStop->set(tkb::brakeStopStep(widgets_.brakeStop->value(), delta));
   widgets_.brakeStopMarker->move(kBrakeStopMarkerX, upperMarkerY(widgets_.brakeStop->value()));
 }
 

@@ -2,8 +2,8 @@
 // input and output bars, DEFAULT; the brake panel also the brake stop and its press
 // history), the four key-letter lists of CUSTOM mode, the auto-brake group and the page
 // buttons. Each widget is connected to what it runs, sport_chart_handler serves the charts;
-// install() plugs the page into the window: its builder, opening and closing and the key
-// actions; it shows what the ControllerModel says changed.
+// the Application builds it (Create_sport_page) and runs its key actions; it shows what the
+// ControllerModel says changed.
 #pragma once
 
 #include <QComboBox>
@@ -102,9 +102,11 @@ class SportPage : private ChartPoints {
   SportPage(const SportPage&) = delete;
   SportPage& operator=(const SportPage&) = delete;
 
-  // Registers the builder, opening and CLOSE and the key actions. Once, before
-  // startApplication().
-  void install();
+  // The key actions: the brake upper zone and brake stop "-"/"+" (delta -1 or +1), the
+  // AutoBrake LED (255 full, 100 dim).
+  void brakeUpperStep(int delta);
+  void brakeStopStep(int delta);
+  void setLed(int brightness);
 
   // Builds the page into its container, hidden, with the default curves (also copied into
   // the controller state).

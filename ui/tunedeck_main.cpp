@@ -21,7 +21,6 @@
 #include "link/firmware_update.h"
 #include "ui/application.h"
 #include "ui/demo_mode.h"
-#include "ui/pages.h"
 #include "ui/key_listener.h"
 
 namespace {
@@ -99,7 +98,6 @@ int main(int argc, char** argv) {
   update.bootloaderScript = layout.bootloaderScript();
   update.avrdudeConfig = layout.avrdudeConfig();
   application.useFirmwareUpdate(update);
-  const auto pages = tkb::ui::installPages(application);
   QWidget* window = application.window();
   if (demo) {
     auto* mark = new QLabel("DEMO", window);
