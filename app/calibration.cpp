@@ -190,6 +190,18 @@ void CalibrationWizard::close() {
   c_.state.zonesEnabled = true;
 }
 
+CalibrationPause CalibrationWizard::end() {
+  switch (state_) {
+    case State::Settling:
+      zonesPro(true);
+      c_.state.zonesEnabled = true;
+      state_ = State::Cancelled;
+      return {};
+    case State::Storing: return {kCalibrationStoreMs};
+    default: close(); return {};
+  }
+}
+
 bool autocal(Controller& c, BrakeExcess& e, UsageLog* log, CalibrationView& view) {
   trace("\nAutocal Button pressed - Inicio\n");
   const bool recorded = e.numero != 0;

@@ -105,6 +105,11 @@ class CalibrationWizard {
   void close();
   // The rest of CALIBRATE or SAVE once its pause is over.
   void resume();
+  // The program ends in the middle of the wizard: the controller must not be left with its
+  // zones off and half-taken points. Settling: the zones on again (nothing else was sent);
+  // steps 1 to 4: as CLOSE (FF F3, zones on); Storing: the store is under way, so the caller
+  // waits the pause this returns and calls resume() to finish SAVE. Nothing otherwise.
+  [[nodiscard]] CalibrationPause end();
   // How many of the last SAVE's queries (readings, brake limit, zones) got no valid reply:
   // what they should have read stayed as it was.
   int failedReads() const { return failedReads_; }

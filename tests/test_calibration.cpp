@@ -194,6 +194,48 @@ TEST_P(CalibrationTest, NothingInterleavesWithAPause) {
   EXPECT_EQ(wizard_->state(), State::Throttle);
 }
 
+// The program ending at any point of the wizard leaves the controller with its zones on and
+// either its old points (before SAVE) or the new ones stored (SAVE under way).
+TEST_P(CalibrationTest, EndingTheProgramMidWizardLeavesTheZonesOnAndNoHalfTakenPoints) {
+  enum class At { BeforeStart, Settling, FirstStep, AllTaken, Storing, Saved };
+  for (At at : {At::BeforeStart, At::Settling, At::FirstStep, At::AllTaken, At::Storing, At::Saved}) {
+    SCOPED_TRACE(static_cast<int>(at));
+    start(GetParam());
+    const emu::CalibrationPoints before = model().state().calibration;
+    if (at != At::BeforeStart) {
+      if (at == At::Settling) {
+        ASSERT_TRUE(wizard_->calibrate());
+      } else {
+        calibrate();
+      }
+    }
+    if (at >= At::AllTaken) pressAll();
+    if (at >= At::Storing) {
+      ASSERT_TRUE(wizard_->save());
+    }
+    if (at == At::Saved) wizard_->resume();
+    const size_t mark = frames().size();
+
+    const CalibrationPause pause = wizard_->end();
+    EXPECT_EQ(pause.ms, at == At::Storing ? 100 : 0);
+    if (pause) wizard_->resume();
+
+    const emu::FirmwareState& fw = model().state();
+    EXPECT_FALSE(fw.calibrating);
+    EXPECT_EQ(fw.configFlags & 0x08, 0x08);  // zones on
+    const bool stored = at == At::Storing || at == At::Saved;
+    EXPECT_EQ(fw.calibration.brakePressed, stored ? 19661 : before.brakePressed);
+    EXPECT_FALSE(wizard_->pending());
+    EXPECT_EQ(wizard_->count(), 0);
+    if (at == At::BeforeStart || at == At::Saved) {
+      EXPECT_EQ(frames().size(), mark);
+    }
+    if (at == At::Settling) {
+      EXPECT_EQ(Frames(frames().begin() + static_cast<long>(mark), frames().end()), (Frames{{0xB3, 0x01, 0x3B}}));
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(PedalSets, CalibrationTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "ThreePedals" : "TwoPedals"; });
 
