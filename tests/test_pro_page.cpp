@@ -212,6 +212,21 @@ TEST_F(ProPageTest, CancelAndCloseRestoreThePreviousCalibration) {
   EXPECT_NE(usageLog().find(" Calibración cancelada [Calibrado]\n"), std::string::npos);
 }
 
+// EXIT in the middle of the wizard: the old points back and the zones on before the link
+// closes, as CLOSE does.
+TEST_F(ProPageTest, ExitDuringACalibrationRestoresThePreviousCalibration) {
+  start(true);
+  const int16_t brakePressed = emulator_->state().calibration.brakePressed;
+  openPro();
+  click(pro().calibrate);
+  click(pro().next);
+  const size_t m = mark();
+  app_->mainPage().exit->click();
+  EXPECT_EQ(since(m, 2), (std::vector<Frame>{{0xFF, 0xF3}, {0xB3, 0x01, 0x3B}}));
+  EXPECT_FALSE(emulator_->state().calibrating);
+  EXPECT_EQ(emulator_->state().calibration.brakePressed, brakePressed);
+}
+
 TEST_F(ProPageTest, ZoneButtonsApplyAndKeyLettersReachTheController) {
   start(true);
   openPro();

@@ -723,6 +723,11 @@ void Application::shutDown() {
   }
   if (keyListenerInstalled_ && services_.keys) services_.keys->remove();
   keyListenerInstalled_ = false;
+  // A calibration left in the middle would leave the pedals with their zones off.
+  if (pagesBuilt_ && controllerFree()) {
+    const Action action(*this);
+    pages_->pro->endCalibration();
+  }
   stopProbe_ = true;
   reconnector_.stop();
   if (probeThread_.joinable()) probeThread_.join();

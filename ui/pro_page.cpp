@@ -2,6 +2,8 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "app/profiles.h"
 #include "link/pedal_input.h"
@@ -619,6 +621,14 @@ void ProPage::afterPause(CalibrationPause pause) {
     const Application::Action action(app_);
     wizard_.resume();
   });
+}
+
+void ProPage::endCalibration() {
+  const CalibrationPause pause = wizard_.end();
+  if (!pause) return;
+  // The controller is storing the points: it takes this long, and then gets the rest of SAVE.
+  std::this_thread::sleep_for(std::chrono::milliseconds(pause.ms));
+  wizard_.resume();
 }
 
 // The wizard's widgets at each point of the procedure (the frames are the wizard's).

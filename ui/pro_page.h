@@ -63,6 +63,9 @@ class ProPage : private CalibrationView {
   // Key actions: the Autocal branch, MAX BRAKE PRESS steps, the AutoBrake LED.
   void autocal();
   void brakeUpperStep(int delta);
+  // The program ends: a calibration in the middle is closed on the controller (old points
+  // back, zones on), or, when SAVE is storing, finished after its pause.
+  void endCalibration();
   void setLed(int brightness);
 
   ProBars& bars() { return *bars_; }
