@@ -634,7 +634,11 @@ TEST_F(WindowTest, BackgroundClickClosesTheMenusAndSpinBoxClickIsNoButton) {
   }
   EXPECT_FALSE(p.manualList->isVisible());
   EXPECT_TRUE(p.manual->isVisible());
-  app_->vrPanel()->handleClick(app_->vrPanel()->box(3));
+  // A click on a VR spin box itself is no button of the panel.
+  QWidget* vrBox = app_->vrPanel()->box(3);
+  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), vrBox->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(vrBox, &release);
   const std::string trace = traceText();
   EXPECT_NE(trace.find("\nBackground main page\n"), std::string::npos);
   EXPECT_NE(trace.find("Obj Not Found. \n"), std::string::npos);

@@ -211,7 +211,8 @@ void MainPage::create_main_page() {
   twin(openVrMonitor, openVrMonitor2, "OPEN VR MONITOR", 120, 520, LabelRole::OpenVrMonitor);
   twin(closeVrMonitor, closeVrMonitor2, "CLOSE VR MONITOR", 120, 520, LabelRole::CloseVrMonitor);
 
-  vrPanel_ = new VrPanel(w, *app_.config(), app_.labels(), [this] { app_.restartVrMonitor(); });
+  vrPanel_ = new VrPanel(w, *app_.config(), app_.labels());
+  connect(vrPanel_, &VrPanel::applied, &app_, &Application::restartVrMonitor);
   placeAligned(vrPanel_, Align::TopMid, 400, 200);
 
   custom = bigButton(350, "CUSTOM", "ADVANCED ADJUSTMENT", customTitle,

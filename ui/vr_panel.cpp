@@ -33,9 +33,8 @@ const std::array<VrSetting, kVrSettingCount> kVrSettings = {{
     {"vr_opacity", "Oppa: %s \n", 20, 100, 80, 3, 70, -70, 38, -70, 102, -70, 58, -93, "OPACITY:"},
 }};
 
-VrPanel::VrPanel(QWidget* parent, const AppConfig& config, LabelBoard& labels,
-                 std::function<void()> restartMonitor)
-    : QWidget(parent), config_(config), restartMonitor_(std::move(restartMonitor)) {
+VrPanel::VrPanel(QWidget* parent, const AppConfig& config, LabelBoard& labels)
+    : QWidget(parent), config_(config) {
   setObjectName("VrSettingsPanel");
   resize(kPanelWidth, kPanelHeight);
   setAttribute(Qt::WA_StyledBackground);
@@ -60,10 +59,9 @@ VrPanel::VrPanel(QWidget* parent, const AppConfig& config, LabelBoard& labels,
       setFittedText(label, QString::fromStdString(text), kLabelRoomPx);
       placeAligned(label, Align::Center, labelX, labelY);
     });
-    for (QPushButton* b : {minus_[i], plus_[i]}) {
-      b->setFocusPolicy(Qt::NoFocus);
-      connect(b, &QPushButton::clicked, this, [this, b] { handleClick(b); });
-    }
+    for (QPushButton* b : {minus_[i], plus_[i]}) b->setFocusPolicy(Qt::NoFocus);
+    connect(minus_[i], &QPushButton::clicked, this, [this, i] { step(i, -1); });
+    connect(plus_[i], &QPushButton::clicked, this, [this, i] { step(i, +1); });
     boxes_[i]->installEventFilter(this);
   }
   // APPLY VR SETTINGS along the panel's bottom edge, inside it (a button hanging out of the
@@ -75,12 +73,12 @@ VrPanel::VrPanel(QWidget* parent, const AppConfig& config, LabelBoard& labels,
   setButtonLook(apply_, ButtonLook::Normal);
   labels.add(LabelRole::VrApply,
              [this](const std::string& text) { setFittedText(apply_, QString::fromStdString(text)); });
-  connect(apply_, &QPushButton::clicked, this, [this] { handleClick(apply_); });
+  connect(apply_, &QPushButton::clicked, this, &VrPanel::applySettings);
 }
 
 bool VrPanel::eventFilter(QObject* watched, QEvent* event) {
-  // A click on a spin box itself reaches the panel's handler, which knows no such button.
-  if (event->type() == QEvent::MouseButtonRelease) handleClick(watched);
+  // A click on a spin box itself is no button of the panel: it is only told.
+  if (event->type() == QEvent::MouseButtonRelease) trace("Obj Not Found. \n");
   return QWidget::eventFilter(watched, event);
 }
 
@@ -94,25 +92,16 @@ void VrPanel::readSettings() {
   }
 }
 
-void VrPanel::handleClick(QObject* object) {
-  for (int i = 0; i < kVrSettingCount; ++i) {
-    if (object == minus_[i]) {
-      boxes_[i]->set(std::max(boxes_[i]->value() - 1, boxes_[i]->minimum()));
-      return;
-    }
-    if (object == plus_[i]) {
-      boxes_[i]->set(std::min(boxes_[i]->value() + 1, boxes_[i]->maximum()));
-      return;
-    }
-  }
-  if (object == apply_) {
-    for (int i = 0; i < kVrSettingCount; ++i)
-      config_.write(kMonitorSection, kVrSettings[i].key, std::to_string(boxes_[i]->value()));
-    setButtonLook(apply_, ButtonLook::Normal);
-    if (restartMonitor_) restartMonitor_();
-    return;
-  }
-  trace("Obj Not Found. \n");
+void VrPanel::step(int setting, int delta) {
+  ValueBox* box = boxes_[setting];
+  box->set(std::clamp(box->value() + delta, box->minimum(), box->maximum()));
+}
+
+void VrPanel::applySettings() {
+  for (int i = 0; i < kVrSettingCount; ++i)
+    config_.write(kMonitorSection, kVrSettings[i].key, std::to_string(boxes_[i]->value()));
+  setButtonLook(apply_, ButtonLook::Normal);
+  emit applied();
 }
 
 }  // namespace tkb::ui

@@ -7,7 +7,6 @@
 #include <QPushButton>
 #include <QWidget>
 #include <array>
-#include <functional>
 
 #include "app/app_config.h"
 #include "ui/widgets.h"
@@ -29,15 +28,13 @@ inline constexpr int kVrSettingCount = 7;
 extern const std::array<VrSetting, kVrSettingCount> kVrSettings;
 
 class VrPanel : public QWidget {
+  Q_OBJECT
+
  public:
-  // restartMonitor: stop the VR slot and start the monitor in it again.
-  VrPanel(QWidget* parent, const AppConfig& config, LabelBoard& labels,
-          std::function<void()> restartMonitor);
+  VrPanel(QWidget* parent, const AppConfig& config, LabelBoard& labels);
 
   // Reads the seven keys (defaults as in the table) into the spin boxes.
   void readSettings();
-  // The VR panel handler: a click on a "-"/"+" button or on APPLY VR SETTINGS.
-  void handleClick(QObject* object);
 
   ValueBox* box(int i) const { return boxes_[i]; }
   QPushButton* minusButton(int i) const { return minus_[i]; }
@@ -45,12 +42,18 @@ class VrPanel : public QWidget {
   QLabel* label(int i) const { return labels_[i]; }
   QPushButton* applyButton() const { return apply_; }
 
+ signals:
+  // APPLY VR SETTINGS wrote the settings: the VR-mode monitor is to start again with them.
+  void applied();
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void step(int setting, int delta);
+  void applySettings();
+
   const AppConfig& config_;
-  std::function<void()> restartMonitor_;
   std::array<ValueBox*, kVrSettingCount> boxes_{};
   std::array<QPushButton*, kVrSettingCount> minus_{};
   std::array<QPushButton*, kVrSettingCount> plus_{};
