@@ -1,8 +1,9 @@
 // Application: the configuration program's window and everything it owns — the
-// controller (link and ControllerState), the usage logs, config.ini, the pedal input,
-// the key listener and the two monitor process slots — with the start-up sequence
-// (startApplication), the main page and its event_handler, the language, the VR panel,
-// the three 10 ms tasks and the shut-down sequence. Everything runs on the main thread
+// ControllerModel (link, ControllerState, operations), the usage logs, config.ini, the
+// pedal input, the key listener and the two monitor process slots — with the start-up
+// sequence (startApplication), the language, the firmware update, the reconnection, the
+// three 10 ms tasks and the shut-down sequence; the main page (MainPage) and the PRO and
+// CUSTOM pages are its members. Everything runs on the main thread
 // except the probe and the reads of the controller's settings, which run on a worker
 // thread while the window says what it is doing, and the search for a pedal set that was
 // unplugged (app/reconnect).
