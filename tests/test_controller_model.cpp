@@ -35,6 +35,7 @@ TEST_F(ControllerModelTest, LetterChosenOnOnePageIsShownByTheOther) {
   const Row rows[] = {{false, Field::LetterMas, 3}, {false, Field::LetterMenos, 4},
                       {true, Field::LetterMas, 1}, {true, Field::LetterMenos, 5}};
   app_->mainPage().activateCustom->click();  // the CUSTOM lists send in CUSTOM mode only
+  framesOnceThere(2);                         // B3 01, B5 01 in before the count starts
   for (const Row& r : rows) {
     const bool mas = r.field == Field::LetterMas;
     QComboBox* proList = mas ? pro().masList : pro().menosList;
