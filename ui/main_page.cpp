@@ -612,6 +612,31 @@ void MainPage::styleModeButtons() {
   }
 }
 
+void MainPage::showCalibrationPicture(bool hideLogo) {
+  QLabel* picture = calibrationPhotos[model_.controller.state.hasClutch ? 0 : 1];
+  if (picture == nullptr) return;  // the pictures are not built yet
+  if (hideLogo)
+    for (QLabel* logo : logos) logo->hide();
+  for (QLabel* photo : photos) photo->hide();
+  picture->show();
+}
+
+void MainPage::showModelPicturesAgain() {
+  for (QLabel* picture : calibrationPhotos)
+    if (picture) picture->hide();
+  showModelPictures();
+}
+
+void MainPage::markActiveMode(bool custom) {
+  if (activatePro) setButtonLook(activatePro, custom ? ButtonLook::Normal : ButtonLook::Highlighted);
+  if (activateCustom) setButtonLook(activateCustom, custom ? ButtonLook::Highlighted : ButtonLook::Normal);
+}
+
+void MainPage::hideActivateButtons() {
+  if (activatePro) activatePro->hide();
+  if (activateCustom) activateCustom->hide();
+}
+
 void MainPage::showModeButtonsAfterPage() {
   ControllerState& state = model_.controller.state;
   placeMenus(false);

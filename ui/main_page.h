@@ -49,6 +49,14 @@ class MainPage : public QObject {
   // Shows logo and photo for the current model and colour; none when out of range.
   void showModelPictures();
   void closeMenus();
+  // The calibration picture of the pedal kind in place of the model's photo (and logo).
+  void showCalibrationPicture(bool hideLogo);
+  // The model's logo and photo again in place of the calibration picture.
+  void showModelPicturesAgain();
+  // The ACTIVATE buttons mark the mode in force (the PRO wizard, the CUSTOM page).
+  void markActiveMode(bool custom);
+  // The wizard runs: there is nothing to activate until it is over.
+  void hideActivateButtons();
   // The model, colour and firmware as read again (RETRY, a replug); nothing is sent.
   void showReadSettings();
   // A monitor's buttons once its program is stopped at shut-down.

@@ -439,13 +439,7 @@ void ProPage::MostrarPasoCalibracion(int step) {
   if (page == nullptr) return;  // the page was not built
   app_.TextoPasoCalibracion(step, wizardText, wizardNote);
   // Steps 0 to 3 show the calibration picture of the pedal kind beside the wizard.
-  auto& photos = app_.mainPage().calibrationPhotos;
-  const int kind = app_.controller.state.hasClutch ? 0 : 1;
-  if (step >= 0 && step <= 3 && photos[kind]) {
-    for (QLabel* photo : app_.mainPage().photos)
-      if (photo) photo->hide();
-    photos[kind]->show();
-  }
+  if (step >= 0 && step <= 3) app_.mainPage().showCalibrationPicture(false);
   showArrows(step);
 }
 
@@ -633,11 +627,7 @@ void ProPage::endCalibration() {
 
 // The wizard's widgets at each point of the procedure (the frames are the wizard's).
 void ProPage::calibrationStarted() {
-  MainPage& m = app_.mainPage();
-  for (QLabel* l : m.logos) if (l) l->hide();
-  for (QLabel* l : m.photos) if (l) l->hide();
-  const bool clutch = app_.controller.state.hasClutch;
-  if (m.calibrationPhotos[clutch ? 0 : 1]) m.calibrationPhotos[clutch ? 0 : 1]->show();
+  app_.mainPage().showCalibrationPicture(true);
   showAutoBrakeWidgets(false);
   hideConfirmations();
 }
@@ -648,11 +638,9 @@ void ProPage::zoneControlsShown(bool on) {
 }
 
 void ProPage::wizardOpened() {
-  MainPage& mp = app_.mainPage();
   next->show();
   next->raise();
-  if (mp.activatePro) mp.activatePro->hide();
-  if (mp.activateCustom) mp.activateCustom->hide();
+  app_.mainPage().hideActivateButtons();
   saveCalibration->hide();
   cancel->show();
   cancel->raise();
@@ -665,18 +653,15 @@ void ProPage::stepShown(int step) {
     if (step == 1) wizardPanel->show();
     return;
   }
-  MainPage& mp = app_.mainPage();
   next->hide();
   saveCalibration->show();
   saveCalibration->raise();
   MostrarPasoCalibracion(4);
-  if (mp.activatePro) setButtonLook(mp.activatePro, ButtonLook::Highlighted);
-  if (mp.activateCustom) setButtonLook(mp.activateCustom, ButtonLook::Normal);
+  app_.mainPage().markActiveMode(false);
 }
 
 void ProPage::calibrationEnding() {
-  app_.mainPage().showModelPictures();
-  for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
+  app_.mainPage().showModelPicturesAgain();
   showArrows(-1);
   showAutoBrakeWidgets(true);
 }
@@ -741,9 +726,8 @@ void ProPage::exitPro() {
   trace("\nExit Pro pressed - Inicio");
   ControllerState& s = app_.controller.state;
   cancel->hide();
-  for (QLabel* p : app_.mainPage().calibrationPhotos) if (p) p->hide();
+  app_.mainPage().showModelPicturesAgain();
   showArrows(-1);
-  app_.mainPage().showModelPictures();
   hideConfirmations();
   wizard_.close();
   // The calibration hid the AutoBrake widgets; they belong to a calibrated set.

@@ -596,9 +596,7 @@ void SportPage::applySettings() {
 
 void SportPage::showCustomModeActive(bool brakeStopActive) {
   showBrakeStopIndicator(brakeStopActive);
-  MainPage& main = app_.mainPage();
-  if (main.activateCustom) setButtonLook(main.activateCustom, ButtonLook::Highlighted);
-  if (main.activatePro) setButtonLook(main.activatePro, ButtonLook::Normal);
+  app_.mainPage().markActiveMode(true);
   emit app_.model().modeChanged();
   // The profile label names the CUSTOM profile now that CUSTOM is active.
   emit app_.model().profileChanged();
