@@ -68,6 +68,24 @@ TEST(CurveEditorMapping, ValuesTruncateAndStayBetweenTheNeighbours) {
   for (const auto& r : rows) EXPECT_EQ(ui::chartPointValue(r.curve, r.point, r.y), r.value) << r.what;
 }
 
+TEST(CurveEditorMapping, KeyStepsStopNextToTheNeighboursAndTheEndsNeverMove) {
+  const Curve line = ui::defaultCurve();
+  const Curve tight = curveOf({0, 10, 11, 30, 40, 50, 60, 70, 80, 90, 100});  // point 2 may not move down
+  const Curve squeezed = curveOf({0, 10, 11, 12, 40, 50, 60, 70, 80, 90, 100});
+  const struct {
+    const char* what;
+    const Curve& curve;
+    int point, delta, value;
+  } rows[] = {
+      {"up 1", line, 5, 1, 51},           {"page up stops under point 6", line, 5, 10, 59},
+      {"page down stops over point 4", line, 5, -10, 41}, {"point 1 at the bottom", line, 1, -10, 1},
+      {"point 9 at the top", line, 9, 10, 99},            {"next to the point before", tight, 2, -1, 11},
+      {"no room either way", squeezed, 2, 1, 11},         {"point 0 never moves", line, 0, 5, 0},
+      {"point 10 never moves", line, 10, -5, 100},
+  };
+  for (const auto& r : rows) EXPECT_EQ(ui::chartPointStep(r.curve, r.point, r.delta), r.value) << r.what;
+}
+
 // ---- The page ---------------------------------------------------------------------------
 
 class SportPageTest : public WindowTest {
@@ -603,6 +621,69 @@ TEST_F(SportPageTest, OutputBarsTakeTheDeadZoneBandScaledToTheirHeight) {
   EXPECT_EQ(style.padTop, 36);
   EXPECT_EQ(style.padBottom, 18);
   EXPECT_EQ(style.radius, 0);
+}
+
+// The keyboard over the three pedals: each finished edit (a key's release, its repeats
+// included) sends one curve frame and one B6; keys it does not own reach nothing.
+TEST_F(SportPageTest, KeysStepTheSelectedPointAndEachReleaseSendsOneCurveAndOneB6) {
+  start();
+  openPage();
+  for (int pedal : {kClutch, kBrake, kThrottle}) {
+    SCOPED_TRACE(pedal);
+    ui::CurveChart* c = chart(pedal);
+    EXPECT_EQ(c->focusPolicy(), Qt::StrongFocus);
+    // A click on point 3's column at its own value selects it without moving it.
+    clearFrames();
+    QTest::mouseClick(c, Qt::LeftButton, {}, at(pedal, left(pedal) + 9 + 18 * 2 + 5, 454 - 54));
+    EXPECT_EQ(c->selectedPoint(), 3);
+    EXPECT_EQ(c->curve(), ui::defaultCurve());
+    framesNow(2);
+    const struct {
+      std::vector<Qt::Key> keys;  // pressed and released one after the other
+      int point, value;
+    } rows[] = {
+        {{Qt::Key_Up}, 3, 31},
+        {{Qt::Key_PageUp}, 3, 39},                       // stops under point 4
+        {{Qt::Key_Left, Qt::Key_Left, Qt::Key_Left, Qt::Key_PageDown}, 1, 1},  // point 0 is not selectable
+        {{Qt::Key_Right, Qt::Key_Down}, 2, 19},
+    };
+    for (const auto& r : rows) {
+      clearFrames();
+      for (Qt::Key key : r.keys) QTest::keyClick(c, key);
+      EXPECT_EQ(c->selectedPoint(), r.point);
+      EXPECT_EQ(c->curve()[r.point], r.value);
+      const Frames got = framesNow(2);
+      EXPECT_EQ(got, (Frames{curveFrame(pedal, c->curve()), kB6On})) << hexAll(got);
+      EXPECT_EQ(tkb::curveOf(state(), kPedals[pedal]), c->curve());
+    }
+    // A held key repeats; only its release sends, once.
+    c->selectPoint(9);
+    clearFrames();
+    for (bool repeat : {false, true, true}) {
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_PageUp, Qt::NoModifier, QString(), repeat);
+      QApplication::sendEvent(c, &press);
+    }
+    EXPECT_EQ(panel(pedal).readoutY->text(), "Y -> 99 %");
+    EXPECT_TRUE(framesNow().empty());
+    QTest::keyRelease(c, Qt::Key_PageUp);
+    EXPECT_EQ(panel(pedal).readoutY->text(), ui::kReadoutBlank);
+    EXPECT_EQ(framesNow(2), (Frames{curveFrame(pedal, c->curve()), kB6On}));
+    // The pedal set's keys and combinations with Ctrl are not the chart's.
+    const Curve before = c->curve();
+    clearFrames();
+    QTest::keyClick(c, Qt::Key_F2);
+    QTest::keyClick(c, Qt::Key_Up, Qt::ControlModifier | Qt::MetaModifier);
+    EXPECT_EQ(c->curve(), before);
+    EXPECT_TRUE(framesNow().empty());
+  }
+  // The window's other widgets still take no focus (a spin box's editor passes it to its
+  // box): Tab only moves between the charts.
+  for (QWidget* widget : app_->window()->findChildren<QWidget*>()) {
+    if (dynamic_cast<ui::CurveChart*>(widget) == nullptr && widget->isVisible() && widget->focusProxy() == nullptr) {
+      EXPECT_EQ(widget->focusPolicy() & Qt::TabFocus, 0) << widget->metaObject()->className();
+    }
+  }
+  EXPECT_FALSE(chart(kBrake)->toolTip().isEmpty());
 }
 
 }  // namespace

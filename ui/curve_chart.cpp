@@ -1,5 +1,6 @@
 #include "ui/curve_chart.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -13,6 +14,8 @@ namespace tkb::ui {
 namespace {
 constexpr int kDivisions = 10;  // nine lines each way
 constexpr int kCurveMax = 100;
+constexpr int kFirstInnerPoint = 1, kLastInnerPoint = kCurveLastPoint - 1;
+constexpr int kBigStep = 10;
 const QColor kDivisionColour(0xD0, 0xD0, 0xD0, 90);
 const QColor kMarkerColour(0x1E, 0x6F, 0xD9);
 }  // namespace
@@ -35,8 +38,25 @@ int chartPointValue(const Curve& points, int k, int y) {
   return value;
 }
 
+std::optional<PointRange> chartPointRange(const Curve& points, int k) {
+  if (k < kFirstInnerPoint || k > kLastInnerPoint) return std::nullopt;
+  const int low = std::max<int>(points[k - 1] + 1, 0);
+  const int high = std::min<int>(points[k + 1] - 1, kCurveMax);
+  if (low > high) return std::nullopt;
+  return PointRange{low, high};
+}
+
+int chartPointStep(const Curve& points, int k, int delta) {
+  const auto range = chartPointRange(points, k);
+  if (!range) return points[std::clamp(k, 0, kCurveLastPoint)];
+  return std::clamp(points[k] + delta, range->low, range->high);
+}
+
 CurveChart::CurveChart(QWidget* parent) : QWidget(parent) {
   setFixedSize(kChartSizePx, kChartSizePx);
+  // The only keyboard target of the window: taken by a click or Tab, never by the wheel,
+  // so keys the pedal set types reach nothing while no chart was chosen.
+  setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_OpaquePaintEvent);
   setCurve(defaultCurve());
 }
@@ -105,6 +125,11 @@ void CurveChart::paintEvent(QPaintEvent*) {
   painter.setPen(Qt::NoPen);
   painter.setBrush(series);
   for (int k = 0; k < kCurvePoints; ++k) painter.drawEllipse(pointPosition(k), 3.0, 3.0);
+  if (selected_ && hasFocus()) {
+    painter.setPen(QPen(series.darker(160), 2));
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(pointPosition(*selected_), 5.0, 5.0);
+  }
 
   if (liveInput_) {
     const QPointF marker = liveMarkerPosition();
@@ -124,8 +149,18 @@ void CurveChart::report(ChartEvent event, const QPointF& local) {
   if (onEvent) onEvent(this, event, windowPos(local));
 }
 
+void CurveChart::selectPoint(int k) {
+  const int point = std::clamp(k, kFirstInnerPoint, kLastInnerPoint);
+  if (selected_ == point) return;
+  selected_ = point;
+  update();
+}
+
 void CurveChart::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
+  // A click on an inner point's column selects it for the keyboard.
+  const int k = chartPointAt(static_cast<int>(event->position().x()), 0);
+  if (k >= kFirstInnerPoint && k <= kLastInnerPoint) selectPoint(k);
   held_ = true;
   engaged_ = true;
   report(ChartEvent::Pressing, event->position());
@@ -152,6 +187,64 @@ void CurveChart::mouseReleaseEvent(QMouseEvent* event) {
   engaged_ = false;
   report(rect().contains(event->position().toPoint()) ? ChartEvent::Clicked : ChartEvent::PressLost,
          event->position());
+}
+
+namespace {
+// The step of an editing key, none for any other key. Keys with Ctrl, Alt or Meta are
+// left to the window (the pedal set's own combinations carry them).
+std::optional<int> keyStep(const QKeyEvent* event) {
+  if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return std::nullopt;
+  switch (event->key()) {
+    case Qt::Key_Up: return 1;
+    case Qt::Key_Down: return -1;
+    case Qt::Key_PageUp: return kBigStep;
+    case Qt::Key_PageDown: return -kBigStep;
+    default: return std::nullopt;
+  }
+}
+}  // namespace
+
+void CurveChart::keyPressEvent(QKeyEvent* event) {
+  const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+  if (plain && (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
+    selectPoint(selected_.value_or(kFirstInnerPoint) + (event->key() == Qt::Key_Left ? -1 : 1));
+    event->accept();
+    return;
+  }
+  const auto step = keyStep(event);
+  if (!step || !selected_ || !hasCurve_) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  stepping_ = true;
+  if (onKeyEdit) onKeyEdit(this, {ChartKeyEdit::Step, *selected_, *step});
+}
+
+void CurveChart::keyReleaseEvent(QKeyEvent* event) {
+  if (!keyStep(event) || event->isAutoRepeat() || !stepping_) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  stepping_ = false;
+  if (onKeyEdit && selected_) onKeyEdit(this, {ChartKeyEdit::StepsDone, *selected_, 0});
+}
+
+void CurveChart::focusInEvent(QFocusEvent* event) {
+  if (!selected_ && event->reason() == Qt::TabFocusReason) selected_ = kFirstInnerPoint;
+  if (!selected_ && event->reason() == Qt::BacktabFocusReason) selected_ = kLastInnerPoint;
+  update();
+}
+
+// The release of a held key goes to whichever widget has the focus then: the edit ends
+// here instead, so that it is still sent.
+void CurveChart::focusOutEvent(QFocusEvent*) {
+  if (stepping_) {
+    stepping_ = false;
+    if (onKeyEdit && selected_) onKeyEdit(this, {ChartKeyEdit::StepsDone, *selected_, 0});
+  }
+  update();
 }
 
 }  // namespace tkb::ui

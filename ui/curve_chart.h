@@ -39,8 +39,29 @@ int chartPointAt(int x, int left);
 // Points 0 and 10 are always 0 and 100.
 int chartPointValue(const Curve& points, int k, int y);
 
+// The values point k may take without leaving the strictly increasing order: above the
+// point before it and below the point after it, within 0..100. None for the two ends,
+// which never move, and for a point squeezed between neighbours one apart.
+struct PointRange {
+  int low, high;
+};
+std::optional<PointRange> chartPointRange(const Curve& points, int k);
+
+// Point k's value after a key step of delta, kept within its range (unchanged when it has
+// none).
+int chartPointStep(const Curve& points, int k, int delta);
+
 
 enum class ChartEvent { Pressing, PressLost, Clicked };
+
+// What the keyboard asks of the selected point: a step (Up/Down 1, Page Up/Down 10, each
+// press and each repeat while held), the end of the steps (the key is released, or the
+// chart lost the focus while it was held).
+struct ChartKeyEdit {
+  enum Kind { Step, StepsDone } kind;
+  int point;
+  int amount;  // the step
+};
 
 class CurveChart : public QWidget {
  public:
@@ -67,11 +88,22 @@ class CurveChart : public QWidget {
   // in window coordinates.
   std::function<void(CurveChart*, ChartEvent, QPoint windowPos)> onEvent;
 
+  // The point the keyboard edits (1 to 9; the ends never move), drawn selected while the
+  // chart has the focus. A click on a point's column or Tab into the chart selects one;
+  // Left and Right select the neighbour.
+  std::optional<int> selectedPoint() const { return selected_; }
+  void selectPoint(int k);
+  std::function<void(CurveChart*, ChartKeyEdit)> onKeyEdit;
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   QPoint windowPos(const QPointF& local) const;
@@ -82,6 +114,8 @@ class CurveChart : public QWidget {
   bool hasCurve_ = true;
   bool held_ = false;     // the left button went down on the chart and is still down
   bool engaged_ = false;  // ... and the pointer has not left the chart since
+  std::optional<int> selected_;
+  bool stepping_ = false;  // a step key went down and its release has not come yet
 };
 
 }  // namespace tkb::ui

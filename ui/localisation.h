@@ -28,6 +28,8 @@ enum class LabelRole {
   // Captions of the key-letter lists (both pages): the key for ABS, for the brake limit
   // "+" and "-", for the brake limiter "+" and "-" and for AutoBrake.
   KeyAbs, KeyPressPlus, KeyPressMinus, KeyLimiterPlus, KeyLimiterMinus, KeyAutoBrake,
+  // The curve charts' tooltip: the keys that edit a curve.
+  CustomChartKeys,
   Count
 };
 inline constexpr int kLabelRoleCount = static_cast<int>(LabelRole::Count);

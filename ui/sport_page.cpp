@@ -324,6 +324,9 @@ void SportPage::buildPanel(int pedal, QWidget* page, bool hasClutch) {
   p.chart->onEvent = [this](CurveChart* chart, ChartEvent event, QPoint at) {
     sport_chart_handler(chart, event, at);
   };
+  p.chart->onKeyEdit = [this](CurveChart* chart, ChartKeyEdit edit) { sport_chart_key_handler(chart, edit); };
+  app_.labels().add(LabelRole::CustomChartKeys,
+                    [chart = p.chart](const std::string& t) { chart->setToolTip(QString::fromStdString(t)); });
   const int chartX = p.chart->x();
   p.readoutX = label(panel, kReadoutBlank, chartX + 10, kChartTopInPanel + 5);
   p.readoutY = label(panel, kReadoutBlank, chartX + 105, kChartTopInPanel + 155);
@@ -739,9 +742,7 @@ void SportPage::sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint 
     trace("SPORT-EV - curve not known: edit ignored\n");
     return;
   }
-  int pedal = -1;
-  for (int i = 0; i < kPedalCount; ++i)
-    if (built() && chart == widgets_.pedals[i].chart) pedal = i;
+  const int pedal = chartPedal(chart);
   ControllerState& state = app_.controller.state;
 
   if (event == ChartEvent::Pressing) {
@@ -768,10 +769,50 @@ void SportPage::sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint 
     return;
   }
   // Press lost or clicked: the edit is over.
+  finishChartEdit(pedal);
+}
+
+int SportPage::chartPedal(const CurveChart* chart) const {
+  for (int i = 0; i < kPedalCount; ++i)
+    if (built() && chart == widgets_.pedals[i].chart) return i;
+  return -1;
+}
+
+// The edit is over: blank read-outs, then the chart's curve and B6 go out.
+void SportPage::finishChartEdit(int pedal) {
   const SportPedalPanel& p = widgets_.pedals[pedal];
   p.readoutX->setText(kReadoutBlank);
   p.readoutY->setText(kReadoutBlank);
-  app_.operations.sendCurve(pedalAt(pedal), curveOf(state, pedalAt(pedal)));
+  app_.operations.sendCurve(pedalAt(pedal), curveOf(app_.controller.state, pedalAt(pedal)));
+}
+
+void SportPage::sport_chart_key_handler(CurveChart* chart, ChartKeyEdit edit) {
+  const Application::Action action(app_);
+  const int pedal = chartPedal(chart);
+  if (pedal < 0) {
+    trace("Object not found");
+    return;
+  }
+  if (!chart->hasCurve()) {
+    trace("SPORT-EV - curve not known: edit ignored\n");
+    return;
+  }
+  if (edit.kind == ChartKeyEdit::StepsDone) {
+    finishChartEdit(pedal);
+    return;
+  }
+  ControllerState& state = app_.controller.state;
+  const SportPedalPanel& p = widgets_.pedals[pedal];
+  const int k = std::clamp(edit.point, 0, kCurveLastPoint);
+  Curve points = chart->curve();
+  points[k] = chartPointStep(points, k, edit.amount);
+  chart->setCurve(points);
+  trace("SPORT-EV - curve point %d -> %d (key)\n", k, points[k]);
+  p.readoutX->setText(QString("X -> %1 %").arg(10 * k));
+  p.readoutY->setText(QString("Y -> %1 %").arg(points[k]));
+  // As for a press: the state takes the whole chart, the release sends it.
+  curveOf(state, pedalAt(pedal)) = chart->curve();
+  state.markKnown(curveField(pedal));
 }
 
 }  // namespace tkb::ui

@@ -112,6 +112,8 @@ class SportPage : private ChartPoints {
   // the controller state).
   void Create_sport_page(QWidget* container);
   void sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint windowPos);
+  // The keyboard's edits of a chart's selected point, sent as a drag is: on the key's release.
+  void sport_chart_key_handler(CurveChart* chart, ChartKeyEdit edit);
 
   bool isOpen() const { return open_; }
   bool built() const { return widgets_.page != nullptr; }
@@ -152,6 +154,8 @@ class SportPage : private ChartPoints {
   void closePage();
   void readCurvesBack();
   void followLiveInputs();
+  int chartPedal(const CurveChart* chart) const;
+  void finishChartEdit(int pedal);
 
   void buildPanel(int pedal, QWidget* page, bool hasClutch);
   void buildBrakeParts(SportPedalPanel& brake);
