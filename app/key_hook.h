@@ -56,8 +56,8 @@ enum class KeyAction {
 // A key-up acts only as the release of a held AutoBreak key.
 KeyAction matchKey(const KeyEvent& event, const KeyHookInputs& inputs);
 
-// The page reactions. Implemented by the GUI; each runs the same handler branch as the
-// widget named, on the GUI thread.
+// The page reactions. Implemented by the GUI; each runs the same operation as the widget
+// named, on the GUI thread.
 class KeyActions {
  public:
   virtual ~KeyActions() = default;
@@ -65,13 +65,13 @@ class KeyActions {
   // key is only passed on.
   virtual bool pagesBuilt() const = 0;
   virtual bool customPageOpen() const = 0;
-  // event_handler with a short click on the Autocal (ABS) button.
+  // The Autocal (ABS) button.
   virtual void autocal() = 0;
-  // pro_event_handler with a click on MAX BRAKE PRESS "-" (delta -1) or "+" (+1).
+  // MAX BRAKE PRESS "-" (delta -1) or "+" (+1) of the PRO page.
   virtual void proBrakeUpperStep(int delta) = 0;
-  // sport_event_handler with a click on the brake upper-zone "-" / "+".
+  // The brake upper-zone "-" / "+" of the CUSTOM page.
   virtual void customBrakeUpperStep(int delta) = 0;
-  // sport_event_handler with a click on the brake-stop "-" / "+".
+  // The brake-stop "-" / "+" of the CUSTOM page.
   virtual void customBrakeStopStep(int delta) = 0;
   // The AutoBrake LED of the CUSTOM page (customPage) or the PRO page: 255 full, 100 dim;
   // redrawn only when the brightness changes.

@@ -187,7 +187,7 @@ TKB_VALUE_SENDER(MandarCheto, kCheto, Cheto, state.cheto, "CF %X FC")
 void Controller::MandarChetoActivo() {
   // Brake stop 100 means "off"; the flag follows the brake stop, so that one must be known.
   if (!sendable("MandarChetoActivo", Field::Cheto, state.cheto)) return;
-  const int active = state.cheto != 100 ? 1 : 0;
+  const int active = state.cheto != kBrakeStopInactive ? 1 : 0;
   send(encodeValueFrame(value::kChetoActivo, active));
   trace("\nMandarChetoActivo() E2 %X 2E", active);
 }
