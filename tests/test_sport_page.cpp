@@ -686,5 +686,63 @@ TEST_F(SportPageTest, KeysStepTheSelectedPointAndEachReleaseSendsOneCurveAndOneB
   EXPECT_FALSE(chart(kBrake)->toolTip().isEmpty());
 }
 
+// Typing a point's value: Enter or a double-click opens the box with the values the order
+// allows, Enter sends the value (kept in the order) as one curve frame and B6, Escape
+// sends nothing.
+TEST_F(SportPageTest, EnteredValuesAreKeptInTheOrderAndEscapeSendsNothing) {
+  start();
+  openPage();
+  app_->window()->activateWindow();
+  for (int pedal : {kClutch, kBrake, kThrottle}) {
+    SCOPED_TRACE(pedal);
+    ui::CurveChart* c = chart(pedal);
+    c->selectPoint(5);
+    QTest::keyClick(c, Qt::Key_Return);
+    ASSERT_TRUE(c->entryOpen());
+    EXPECT_EQ(c->entry()->minimum(), 41);
+    EXPECT_EQ(c->entry()->maximum(), 59);
+    clearFrames();
+    QTest::keyClicks(c->entry(), "45");
+    QTest::keyClick(c->entry(), Qt::Key_Return);
+    EXPECT_FALSE(c->entryOpen());
+    EXPECT_EQ(c->curve()[5], 45);
+    EXPECT_EQ(framesNow(2), (Frames{curveFrame(pedal, c->curve()), kB6On}));
+
+    // A value the box would not offer (as from another caller) is kept between 40 and 60.
+    const struct {
+      int typed, value;
+    } rows[] = {{75, 59}, {-3, 41}, {50, 50}};
+    for (const auto& r : rows) {
+      clearFrames();
+      sport().sport_chart_key_handler(c, {ui::ChartKeyEdit::Entered, 5, r.typed});
+      EXPECT_EQ(c->curve()[5], r.value) << r.typed;
+      EXPECT_EQ(framesNow(2), (Frames{curveFrame(pedal, c->curve()), kB6On})) << r.typed;
+    }
+
+    // Escape, and a click elsewhere, close the box and send nothing.
+    const Curve before = c->curve();
+    for (bool escape : {true, false}) {
+      QTest::keyClick(c, Qt::Key_Enter);
+      ASSERT_TRUE(c->entryOpen());
+      clearFrames();
+      QTest::keyClicks(c->entry(), "42");
+      if (escape) {
+        QTest::keyClick(c->entry(), Qt::Key_Escape);
+      } else {
+        chart((pedal + 1) % 3)->setFocus(Qt::MouseFocusReason);
+      }
+      EXPECT_FALSE(c->entryOpen());
+      EXPECT_EQ(c->curve(), before);
+      EXPECT_TRUE(framesNow().empty());
+    }
+
+    // A double-click on point 7's column opens its box (its first click edits as ever).
+    QTest::mouseDClick(c, Qt::LeftButton, {}, at(pedal, left(pedal) + 9 + 18 * 6 + 5, 454 - 126));
+    EXPECT_EQ(c->selectedPoint(), 7);
+    EXPECT_TRUE(c->entryOpen());
+    QTest::keyClick(c->entry(), Qt::Key_Escape);
+  }
+}
+
 }  // namespace
 }  // namespace tkb::test

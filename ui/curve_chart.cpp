@@ -52,11 +52,43 @@ int chartPointStep(const Curve& points, int k, int delta) {
   return std::clamp(points[k] + delta, range->low, range->high);
 }
 
+// The entry box: Enter confirms, Escape cancels, and losing the focus (a click elsewhere)
+// cancels too, so that nothing is sent that the driver did not confirm.
+class PointEntry : public QSpinBox {
+ public:
+  explicit PointEntry(QWidget* parent) : QSpinBox(parent) {
+    setButtonSymbols(QAbstractSpinBox::NoButtons);
+    setAlignment(Qt::AlignCenter);
+    setSuffix(" %");
+    setFocusPolicy(Qt::StrongFocus);
+    resize(kEntryW, kEntryH);
+    hide();
+  }
+  std::function<void(bool confirmed)> onClose;
+  static constexpr int kEntryW = 56, kEntryH = 24;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
+      event->accept();
+      if (onClose) onClose(event->key() != Qt::Key_Escape);
+      return;
+    }
+    QSpinBox::keyPressEvent(event);
+  }
+  void focusOutEvent(QFocusEvent* event) override {
+    QSpinBox::focusOutEvent(event);
+    if (isVisible() && onClose) onClose(false);
+  }
+};
+
 CurveChart::CurveChart(QWidget* parent) : QWidget(parent) {
   setFixedSize(kChartSizePx, kChartSizePx);
   // The only keyboard target of the window: taken by a click or Tab, never by the wheel,
   // so keys the pedal set types reach nothing while no chart was chosen.
   setFocusPolicy(Qt::StrongFocus);
+  entry_ = new PointEntry(this);
+  entry_->onClose = [this](bool confirmed) { closeEntry(confirmed); };
   setAttribute(Qt::WA_OpaquePaintEvent);
   setCurve(defaultCurve());
 }
@@ -75,6 +107,7 @@ void CurveChart::setCurve(const Curve& points) {
 
 void CurveChart::clearCurve() {
   hasCurve_ = false;
+  if (entryOpen()) closeEntry(false);
   update();
 }
 
@@ -156,6 +189,44 @@ void CurveChart::selectPoint(int k) {
   update();
 }
 
+bool CurveChart::entryOpen() const { return entry_->isVisible(); }
+QSpinBox* CurveChart::entry() const { return entry_; }
+
+void CurveChart::openEntry() {
+  if (!selected_ || !hasCurve_) return;
+  const auto range = chartPointRange(curve(), *selected_);
+  if (!range) return;
+  entry_->setRange(range->low, range->high);
+  entry_->setValue(points_[*selected_]);
+  // Beside the point, inside the chart: above it, or below when there is no room.
+  const QPointF at = pointPosition(*selected_);
+  const int x = std::clamp(static_cast<int>(at.x()) - PointEntry::kEntryW / 2, 0, kChartSizePx - PointEntry::kEntryW);
+  int y = static_cast<int>(at.y()) - PointEntry::kEntryH - 6;
+  if (y < 0) y = static_cast<int>(at.y()) + 6;
+  entry_->move(x, std::min(y, kChartSizePx - PointEntry::kEntryH));
+  entry_->show();
+  entry_->setFocus(Qt::OtherFocusReason);
+  entry_->selectAll();
+}
+
+void CurveChart::closeEntry(bool confirmed) {
+  if (!entryOpen()) return;
+  entry_->interpretText();
+  const int value = entry_->value();
+  const bool hadFocus = entry_->hasFocus();
+  entry_->hide();
+  if (hadFocus) setFocus(Qt::OtherFocusReason);
+  if (confirmed && selected_ && onKeyEdit) onKeyEdit(this, {ChartKeyEdit::Entered, *selected_, value});
+}
+
+void CurveChart::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  const int k = chartPointAt(static_cast<int>(event->position().x()), 0);
+  if (k < kFirstInnerPoint || k > kLastInnerPoint) return;
+  selectPoint(k);
+  openEntry();
+}
+
 void CurveChart::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
   // A click on an inner point's column selects it for the keyboard.
@@ -209,6 +280,11 @@ void CurveChart::keyPressEvent(QKeyEvent* event) {
   if (plain && (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
     selectPoint(selected_.value_or(kFirstInnerPoint) + (event->key() == Qt::Key_Left ? -1 : 1));
     event->accept();
+    return;
+  }
+  if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && selected_) {
+    event->accept();
+    openEntry();
     return;
   }
   const auto step = keyStep(event);

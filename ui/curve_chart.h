@@ -6,6 +6,7 @@
 // sits where curveOutputAt (app/pedal_readout) reads the drawn line.
 #pragma once
 
+#include <QSpinBox>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -56,12 +57,15 @@ enum class ChartEvent { Pressing, PressLost, Clicked };
 
 // What the keyboard asks of the selected point: a step (Up/Down 1, Page Up/Down 10, each
 // press and each repeat while held), the end of the steps (the key is released, or the
-// chart lost the focus while it was held).
+// chart lost the focus while it was held), or a value typed into the point's entry box
+// and confirmed with Enter.
 struct ChartKeyEdit {
-  enum Kind { Step, StepsDone } kind;
+  enum Kind { Step, StepsDone, Entered } kind;
   int point;
-  int amount;  // the step
+  int amount;  // the step, or the value entered
 };
+
+class PointEntry;
 
 class CurveChart : public QWidget {
  public:
@@ -95,11 +99,19 @@ class CurveChart : public QWidget {
   void selectPoint(int k);
   std::function<void(CurveChart*, ChartKeyEdit)> onKeyEdit;
 
+  // The small box in which the selected point's value is typed (Enter or a double-click
+  // opens it): it offers only the values the order allows, Enter reports the value,
+  // Escape or leaving it reports nothing. Not opened for a point without room to move.
+  void openEntry();
+  bool entryOpen() const;
+  QSpinBox* entry() const;
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void keyReleaseEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
@@ -108,6 +120,7 @@ class CurveChart : public QWidget {
  private:
   QPoint windowPos(const QPointF& local) const;
   void report(ChartEvent event, const QPointF& local);
+  void closeEntry(bool confirmed);
 
   std::array<int16_t, kCurvePoints> points_{};
   std::optional<int> liveInput_;
@@ -116,6 +129,7 @@ class CurveChart : public QWidget {
   bool engaged_ = false;  // ... and the pointer has not left the chart since
   std::optional<int> selected_;
   bool stepping_ = false;  // a step key went down and its release has not come yet
+  PointEntry* entry_ = nullptr;
 };
 
 }  // namespace tkb::ui

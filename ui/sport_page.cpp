@@ -805,14 +805,18 @@ void SportPage::sport_chart_key_handler(CurveChart* chart, ChartKeyEdit edit) {
   const SportPedalPanel& p = widgets_.pedals[pedal];
   const int k = std::clamp(edit.point, 0, kCurveLastPoint);
   Curve points = chart->curve();
-  points[k] = chartPointStep(points, k, edit.amount);
+  const bool entered = edit.kind == ChartKeyEdit::Entered;
+  // A value typed in is kept in the order as a step would be.
+  points[k] = chartPointStep(points, k, entered ? edit.amount - points[k] : edit.amount);
   chart->setCurve(points);
-  trace("SPORT-EV - curve point %d -> %d (key)\n", k, points[k]);
+  trace("SPORT-EV - curve point %d -> %d (%s)\n", k, points[k], entered ? "entered" : "key");
   p.readoutX->setText(QString("X -> %1 %").arg(10 * k));
   p.readoutY->setText(QString("Y -> %1 %").arg(points[k]));
   // As for a press: the state takes the whole chart, the release sends it.
   curveOf(state, pedalAt(pedal)) = chart->curve();
   state.markKnown(curveField(pedal));
+  // A confirmed value is a finished edit at once.
+  if (entered) finishChartEdit(pedal);
 }
 
 }  // namespace tkb::ui
