@@ -744,5 +744,74 @@ TEST_F(SportPageTest, EnteredValuesAreKeptInTheOrderAndEscapeSendsNothing) {
   }
 }
 
+// Undo and redo over the three pedals' edits and a DEFAULT, newest first, each sending
+// the curve it puts back with one B6; the history outlives closing the page.
+TEST_F(SportPageTest, UndoAndRedoPutBackEachStepInOrderAndSendIt) {
+  start();
+  openPage();
+  app_->window()->activateWindow();
+  const Curve line = ui::defaultCurve();
+  const Curve throttleUp = curveOf({0, 10, 20, 30, 40, 51, 60, 70, 80, 90, 100});
+  const Curve brakeTyped = curveOf({0, 10, 20, 30, 40, 50, 60, 75, 80, 90, 100});
+  const Curve clutchDown = curveOf({0, 10, 20, 30, 40, 50, 60, 70, 80, 80 + 1, 100});
+  chart(kThrottle)->selectPoint(5);
+  QTest::keyClick(chart(kThrottle), Qt::Key_Up);
+  sport().sport_chart_key_handler(chart(kBrake), {ui::ChartKeyEdit::Entered, 7, 75});
+  chart(kClutch)->selectPoint(9);
+  QTest::keyClick(chart(kClutch), Qt::Key_PageDown);
+  panel(kBrake).defaultButton->click();
+  ASSERT_EQ(chart(kClutch)->curve(), clutchDown);
+  settle();
+
+  auto key = [this](Qt::Key k, Qt::KeyboardModifiers m) {
+    return [this, k, m] { QTest::keyClick(app_->window(), k, m); };
+  };
+  const auto undo = key(Qt::Key_Z, Qt::ControlModifier);
+  // The keys act only while the page is shown; closing and opening it keeps the history.
+  w().close->click();
+  clearFrames();
+  undo();
+  EXPECT_TRUE(framesNow().empty());
+  openPage();
+  struct Step {
+    const char* what;
+    std::function<void()> keys;
+    int pedal;
+    Curve curve;
+  };
+  const auto redoShift = key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  const auto redoY = key(Qt::Key_Y, Qt::ControlModifier);
+  const Step steps[] = {
+      {"undo DEFAULT", undo, kBrake, brakeTyped},  {"undo clutch", undo, kClutch, line},
+      {"redo clutch", redoShift, kClutch, clutchDown}, {"undo clutch again", undo, kClutch, line},
+      {"undo brake", undo, kBrake, line},           {"undo throttle", undo, kThrottle, line},
+      {"redo throttle", redoY, kThrottle, throttleUp}, {"redo brake", redoY, kBrake, brakeTyped},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    clearFrames();
+    s.keys();
+    EXPECT_EQ(chart(s.pedal)->curve(), s.curve);
+    EXPECT_EQ(tkb::curveOf(state(), kPedals[s.pedal]), s.curve);
+    const Frames got = framesNow(2);
+    EXPECT_EQ(got, (Frames{curveFrame(s.pedal, s.curve), kB6On})) << hexAll(got);
+  }
+  // A new edit ends what could be redone; the pedal set's Meta+Ctrl+Z is not an undo, and
+  // past the oldest step nothing happens.
+  sport().sport_chart_key_handler(chart(kThrottle), {ui::ChartKeyEdit::Entered, 1, 5});
+  clearFrames();
+  redoY();
+  key(Qt::Key_Z, Qt::ControlModifier | Qt::MetaModifier)();
+  EXPECT_TRUE(framesNow().empty());
+  EXPECT_EQ(chart(kThrottle)->curve()[1], 5);
+  for (int i = 0; i < 3; ++i) undo();
+  clearFrames();
+  undo();
+  EXPECT_TRUE(framesNow().empty());
+  EXPECT_EQ(sport().history().undoCount(), 0u);
+  EXPECT_EQ(chart(kThrottle)->curve(), line);
+  EXPECT_EQ(chart(kBrake)->curve(), line);
+}
+
 }  // namespace
 }  // namespace tkb::test

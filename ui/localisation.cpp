@@ -120,12 +120,12 @@ constexpr LabelTexts kLabelSets[kLabelRoleCount] = {
     // Key lists: AutoBrake key
     {"AUTOBRAKE", "AUTOFRENO", "AUTOFRENO", "AUTOFREIN", "AUTOBREMSE", "AUTOFREIO"},
     // CUSTOM page: curve chart tooltip
-    {"Click or Tab: choose a point\nLeft/Right: next point\nUp/Down: 1 % | Page Up/Down: 10 %\nEnter or double-click: type the value (Esc cancels)",
-     "Clic o Tab: elegir un punto\nIzquierda/Derecha: punto siguiente\nArriba/Abajo: 1 % | Re Pág/Av Pág: 10 %\nIntro o doble clic: escribir el valor (Esc cancela)",
-     "Clic o Tab: scegli un punto\nSinistra/Destra: punto successivo\nSu/Giù: 1 % | Pag Su/Pag Giù: 10 %\nInvio o doppio clic: digitare il valore (Esc annulla)",
-     "Clic ou Tab : choisir un point\nGauche/Droite : point suivant\nHaut/Bas : 1 % | Page préc./suiv. : 10 %\nEntrée ou double-clic : saisir la valeur (Échap annule)",
-     "Klick oder Tab: Punkt wählen\nLinks/Rechts: nächster Punkt\nAuf/Ab: 1 % | Bild auf/ab: 10 %\nEnter oder Doppelklick: Wert eingeben (Esc bricht ab)",
-     "Clique ou Tab: escolher um ponto\nEsquerda/Direita: ponto seguinte\nCima/Baixo: 1 % | Page Up/Down: 10 %\nEnter ou duplo clique: digitar o valor (Esc cancela)"},
+    {"Click or Tab: choose a point\nLeft/Right: next point\nUp/Down: 1 % | Page Up/Down: 10 %\nEnter or double-click: type the value (Esc cancels)\nCtrl+Z: undo | Ctrl+Y or Ctrl+Shift+Z: redo",
+     "Clic o Tab: elegir un punto\nIzquierda/Derecha: punto siguiente\nArriba/Abajo: 1 % | Re Pág/Av Pág: 10 %\nIntro o doble clic: escribir el valor (Esc cancela)\nCtrl+Z: deshacer | Ctrl+Y o Ctrl+Mayús+Z: rehacer",
+     "Clic o Tab: scegli un punto\nSinistra/Destra: punto successivo\nSu/Giù: 1 % | Pag Su/Pag Giù: 10 %\nInvio o doppio clic: digitare il valore (Esc annulla)\nCtrl+Z: annulla | Ctrl+Y o Ctrl+Maiusc+Z: ripeti",
+     "Clic ou Tab : choisir un point\nGauche/Droite : point suivant\nHaut/Bas : 1 % | Page préc./suiv. : 10 %\nEntrée ou double-clic : saisir la valeur (Échap annule)\nCtrl+Z : annuler | Ctrl+Y ou Ctrl+Maj+Z : rétablir",
+     "Klick oder Tab: Punkt wählen\nLinks/Rechts: nächster Punkt\nAuf/Ab: 1 % | Bild auf/ab: 10 %\nEnter oder Doppelklick: Wert eingeben (Esc bricht ab)\nStrg+Z: rückgängig | Strg+Y oder Strg+Umschalt+Z: wiederholen",
+     "Clique ou Tab: escolher um ponto\nEsquerda/Direita: ponto seguinte\nCima/Baixo: 1 % | Page Up/Down: 10 %\nEnter ou duplo clique: digitar o valor (Esc cancela)\nCtrl+Z: desfazer | Ctrl+Y ou Ctrl+Shift+Z: refazer"},
 };
 
 constexpr int kWizardTextCount = static_cast<int>(WizardText::Count);

@@ -1,6 +1,7 @@
 #include "ui/sport_page.h"
 
 #include <QFrame>
+#include <QShortcut>
 #include <algorithm>
 
 #include "link/settings.h"
@@ -251,6 +252,7 @@ void SportPage::Create_sport_page(QWidget* container) {
   buildPageButtons(container);
   buildLetterLists(container);
   buildAutoBrakeGroup(container, state.hasClutch);
+  buildUndoKeys(container);
 
   // Without a clutch the clutch panel only backs the auto-brake group: its curve and
   // zones would be half covered by the brake panel and edit a pedal that is not there.
@@ -485,6 +487,24 @@ void SportPage::buildAutoBrakeGroup(QWidget* page, bool hasClutch) {
   widgets_.autoBrakeSwitch->raise();
 }
 
+// The shortcuts belong to the page: they act only while it is shown. The pedal set's own
+// combinations carry Meta as well and do not match them.
+void SportPage::buildUndoKeys(QWidget* page) {
+  const struct {
+    QKeySequence keys;
+    void (SportPage::*action)();
+  } keys[] = {
+      {QKeySequence(Qt::CTRL | Qt::Key_Z), &SportPage::undoCurve},
+      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &SportPage::redoCurve},
+      {QKeySequence(Qt::CTRL | Qt::Key_Y), &SportPage::redoCurve},
+  };
+  for (const auto& k : keys) {
+    auto* shortcut = new QShortcut(k.keys, page);
+    shortcut->setContext(Qt::WindowShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, &context_, [this, action = k.action] { (this->*action)(); });
+  }
+}
+
 void SportPage::publishBars() {
   CustomBarWidgets& bars = bars_->widgets;
   for (int pedal = 0; pedal < kPedalCount; ++pedal) {
@@ -570,6 +590,9 @@ void SportPage::defaultPedal(int pedal) {
   showBox(p.lower, state.isKnown(zoneRow(pedal, false).field), zoneRow(pedal, false).get(state));
   p.upperMarker->move(kZoneMarkerX, upperMarkerY(p.upper->value()));
   p.lowerMarker->move(kZoneMarkerX, lowerMarkerY(p.lower->value()));
+  // A chart without a curve has nothing to go back to.
+  if (p.chart->hasCurve()) history_.record(pedalAt(pedal), p.chart->curve(), defaultCurve());
+  editStart_[pedal].reset();
   p.chart->setCurve(defaultCurve());
   app_.operations.defaultCurve(pedalAt(pedal));
   showCustomModeActive(state.chetoActive != 0);
@@ -753,6 +776,7 @@ void SportPage::sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint 
     }
     const SportPedalPanel& p = widgets_.pedals[pedal];
     const int k = chartPointAt(at.x(), chartLeftEdge(state.hasClutch, pedal));
+    beginChartEdit(pedal);
     Curve points = chart->curve();
     points[k] = chartPointValue(points, k, at.y());
     chart->setCurve(points);
@@ -778,12 +802,40 @@ int SportPage::chartPedal(const CurveChart* chart) const {
   return -1;
 }
 
-// The edit is over: blank read-outs, then the chart's curve and B6 go out.
+void SportPage::beginChartEdit(int pedal) {
+  if (!editStart_[pedal]) editStart_[pedal] = widgets_.pedals[pedal].chart->curve();
+}
+
+// The edit is over: blank read-outs, then the chart's curve and B6 go out, and the edit
+// becomes one step of the history.
 void SportPage::finishChartEdit(int pedal) {
   const SportPedalPanel& p = widgets_.pedals[pedal];
   p.readoutX->setText(kReadoutBlank);
   p.readoutY->setText(kReadoutBlank);
-  app_.operations.sendCurve(pedalAt(pedal), curveOf(app_.controller.state, pedalAt(pedal)));
+  const Curve& sent = curveOf(app_.controller.state, pedalAt(pedal));
+  app_.operations.sendCurve(pedalAt(pedal), sent);
+  history_.record(pedalAt(pedal), editStart_[pedal].value_or(sent), sent);
+  editStart_[pedal].reset();
+}
+
+void SportPage::undoCurve() {
+  run([this] { restoreCurve(history_.undo(), "undo"); });
+}
+
+void SportPage::redoCurve() {
+  run([this] { restoreCurve(history_.redo(), "redo"); });
+}
+
+void SportPage::restoreCurve(const std::optional<CurveHistory::Restore>& restore, const char* what) {
+  if (!restore) {
+    trace("SPORT-EV - nothing to %s\n", what);
+    return;
+  }
+  const int pedal = pedalIndex(restore->pedal);
+  editStart_[pedal].reset();  // an edit under way is replaced by what comes back
+  widgets_.pedals[pedal].chart->setCurve(restore->curve);
+  trace("SPORT-EV - %s: curve %d restored\n", what, pedal);
+  app_.operations.sendCurve(restore->pedal, restore->curve);
 }
 
 void SportPage::sport_chart_key_handler(CurveChart* chart, ChartKeyEdit edit) {
@@ -804,6 +856,7 @@ void SportPage::sport_chart_key_handler(CurveChart* chart, ChartKeyEdit edit) {
   ControllerState& state = app_.controller.state;
   const SportPedalPanel& p = widgets_.pedals[pedal];
   const int k = std::clamp(edit.point, 0, kCurveLastPoint);
+  beginChartEdit(pedal);
   Curve points = chart->curve();
   const bool entered = edit.kind == ChartKeyEdit::Entered;
   // A value typed in is kept in the order as a step would be.

@@ -19,6 +19,7 @@
 #include "app/profiles.h"
 #include "ui/controller_model.h"
 #include "ui/curve_chart.h"
+#include "ui/curve_history.h"
 #include "ui/live_bars.h"
 
 namespace tkb::ui {
@@ -114,6 +115,11 @@ class SportPage : private ChartPoints {
   void sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint windowPos);
   // The keyboard's edits of a chart's selected point, sent as a drag is: on the key's release.
   void sport_chart_key_handler(CurveChart* chart, ChartKeyEdit edit);
+  // Ctrl+Z, and Ctrl+Shift+Z or Ctrl+Y while the page is shown: the curve before (after)
+  // the last finished edit or DEFAULT goes back onto its chart and out with a B6.
+  void undoCurve();
+  void redoCurve();
+  const CurveHistory& history() const { return history_; }
 
   bool isOpen() const { return open_; }
   bool built() const { return widgets_.page != nullptr; }
@@ -155,7 +161,10 @@ class SportPage : private ChartPoints {
   void readCurvesBack();
   void followLiveInputs();
   int chartPedal(const CurveChart* chart) const;
+  void beginChartEdit(int pedal);
   void finishChartEdit(int pedal);
+  void restoreCurve(const std::optional<CurveHistory::Restore>& restore, const char* what);
+  void buildUndoKeys(QWidget* page);
 
   void buildPanel(int pedal, QWidget* page, bool hasClutch);
   void buildBrakeParts(SportPedalPanel& brake);
@@ -170,6 +179,9 @@ class SportPage : private ChartPoints {
   SportWidgets widgets_;
   std::unique_ptr<CustomBars> bars_;
   bool open_ = false;
+  CurveHistory history_;
+  // Each chart's curve as it was when the edit under way began.
+  std::array<std::optional<Curve>, kPedalCount> editStart_{};
   QObject context_;
 };
 
