@@ -32,6 +32,39 @@ Frame curveFrame(int pedal, const Curve& c) {
   return encodeCurveFrame(codes[pedal], c);
 }
 
+// ---- The presets, pure ------------------------------------------------------------------
+
+// Every preset is a curve the editor could make; the walls rise steeply and then only creep
+// to 100; a wall out of range still gives such a curve.
+TEST(CurvePresets, EachPresetIsAnAllowedCurveOfItsShape) {
+  using P = ui::CurvePreset;
+  const struct {
+    P preset;
+    Curve points;
+  } rows[] = {
+      {{P::Linear}, curveOf({0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100})},
+      {{P::Progressive}, curveOf({0, 1, 4, 9, 16, 25, 36, 49, 64, 81, 100})},
+      {{P::Aggressive}, curveOf({0, 19, 36, 51, 64, 75, 84, 91, 96, 99, 100})},
+      {{P::SCurve}, curveOf({0, 3, 10, 22, 35, 50, 65, 78, 90, 97, 100})},
+      {{P::BrakeWall, 75}, curveOf({0, 13, 27, 40, 53, 67, 80, 93, 98, 99, 100})},
+      {{P::BrakeWall, 80}, curveOf({0, 13, 25, 37, 50, 63, 75, 87, 98, 99, 100})},
+      {{P::BrakeWall, 85}, curveOf({0, 12, 24, 35, 47, 59, 71, 82, 94, 99, 100})},
+      {{P::BrakeWall, 90}, curveOf({0, 11, 22, 33, 44, 56, 67, 78, 89, 99, 100})},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.preset.kind << " " << r.preset.wall);
+    EXPECT_EQ(ui::presetCurve(r.preset), r.points);
+    EXPECT_TRUE(curveAllowed(r.points));
+  }
+  for (int wall : {-5, 0, 10, 100, 150}) EXPECT_TRUE(curveAllowed(ui::presetCurve({P::BrakeWall, wall}))) << wall;
+  // The brake alone offers the walls, after the four shapes.
+  EXPECT_EQ(ui::presetsFor(Pedal::Throttle).size(), 4u);
+  const auto brake = ui::presetsFor(Pedal::Brake);
+  ASSERT_EQ(brake.size(), 8u);
+  EXPECT_EQ(brake[4].kind, P::BrakeWall);
+  EXPECT_EQ(brake[4].wall, 75);
+}
+
 // ---- The pointer mapping, pure ---------------------------------------------------------
 
 TEST(CurveEditorMapping, ColumnsAreEighteenPixelsWithNinePixelEnds) {
@@ -811,6 +844,36 @@ TEST_F(SportPageTest, UndoAndRedoPutBackEachStepInOrderAndSendIt) {
   EXPECT_EQ(sport().history().undoCount(), 0u);
   EXPECT_EQ(chart(kThrottle)->curve(), line);
   EXPECT_EQ(chart(kBrake)->curve(), line);
+}
+
+// A preset chosen from a chart's list is one finished edit: on the chart, one curve frame
+// and one B6, the list back at its prompt; undo puts the curve before it back and sends it.
+TEST_F(SportPageTest, PresetsAreSentAsOneEditAndUndoRestoresTheCurveBefore) {
+  start();
+  openPage();
+  const struct {
+    int pedal;
+    int entry;
+  } rows[] = {{kClutch, 1}, {kBrake, 6}, {kThrottle, 3}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.pedal);
+    QComboBox* list = panel(r.pedal).presets;
+    ASSERT_TRUE(list->isVisible());
+    const Curve before = chart(r.pedal)->curve();
+    const Curve preset = ui::presetCurve(ui::presetsFor(kPedals[r.pedal])[r.entry]);
+    clearFrames();
+    emit list->activated(r.entry);
+    EXPECT_EQ(list->currentIndex(), -1);
+    EXPECT_EQ(chart(r.pedal)->curve(), preset);
+    EXPECT_EQ(tkb::curveOf(state(), kPedals[r.pedal]), preset);
+    Frames got = framesNow(2);
+    EXPECT_EQ(got, (Frames{curveFrame(r.pedal, preset), kB6On})) << hexAll(got);
+    clearFrames();
+    sport().undoCurve();
+    EXPECT_EQ(chart(r.pedal)->curve(), before);
+    got = framesNow(2);
+    EXPECT_EQ(got, (Frames{curveFrame(r.pedal, before), kB6On})) << hexAll(got);
+  }
 }
 
 }  // namespace

@@ -126,6 +126,20 @@ constexpr LabelTexts kLabelSets[kLabelRoleCount] = {
      "Clic ou Tab : choisir un point\nGauche/Droite : point suivant\nHaut/Bas : 1 % | Page préc./suiv. : 10 %\nEntrée ou double-clic : saisir la valeur (Échap annule)\nCtrl+Z : annuler | Ctrl+Y ou Ctrl+Maj+Z : rétablir",
      "Klick oder Tab: Punkt wählen\nLinks/Rechts: nächster Punkt\nAuf/Ab: 1 % | Bild auf/ab: 10 %\nEnter oder Doppelklick: Wert eingeben (Esc bricht ab)\nStrg+Z: rückgängig | Strg+Y oder Strg+Umschalt+Z: wiederholen",
      "Clique ou Tab: escolher um ponto\nEsquerda/Direita: ponto seguinte\nCima/Baixo: 1 % | Page Up/Down: 10 %\nEnter ou duplo clique: digitar o valor (Esc cancela)\nCtrl+Z: desfazer | Ctrl+Y ou Ctrl+Shift+Z: refazer"},
+    // CUSTOM page: the preset list by each chart (its prompt, the presets, its tooltip);
+    // the wall's text takes the travel as %1
+    {"CURVE PRESET", "CURVA PREDEFINIDA", "CURVA PREDEFINITA", "COURBE PRÉDÉFINIE", "KURVENVORLAGE", "CURVA PREDEFINIDA"},
+    {"Linear", "Lineal", "Lineare", "Linéaire", "Linear", "Linear"},
+    {"Progressive", "Progresiva", "Progressiva", "Progressive", "Progressiv", "Progressiva"},
+    {"Aggressive", "Agresiva", "Aggressiva", "Agressive", "Aggressiv", "Agressiva"},
+    {"S-curve", "Curva en S", "Curva a S", "Courbe en S", "S-Kurve", "Curva em S"},
+    {"Brake wall at %1 %", "Muro de freno al %1 %", "Muro del freno al %1 %", "Mur de freinage à %1 %", "Bremswand bei %1 %", "Muro de travagem a %1 %"},
+    {"Choose a preset: it replaces this pedal's curve and is sent at once\nCtrl+Z: undo",
+     "Elija una curva predefinida: sustituye la curva de este pedal y se envía al momento\nCtrl+Z: deshacer",
+     "Scegli una curva predefinita: sostituisce la curva di questo pedale e viene inviata subito\nCtrl+Z: annulla",
+     "Choisissez une courbe prédéfinie : elle remplace la courbe de cette pédale et est envoyée aussitôt\nCtrl+Z : annuler",
+     "Vorlage wählen: sie ersetzt die Kurve dieses Pedals und wird sofort gesendet\nStrg+Z: rückgängig",
+     "Escolha uma curva predefinida: substitui a curva deste pedal e é enviada de imediato\nCtrl+Z: desfazer"},
 };
 
 constexpr int kWizardTextCount = static_cast<int>(WizardText::Count);

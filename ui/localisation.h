@@ -30,6 +30,10 @@ enum class LabelRole {
   KeyAbs, KeyPressPlus, KeyPressMinus, KeyLimiterPlus, KeyLimiterMinus, KeyAutoBrake,
   // The curve charts' tooltip: the keys that edit a curve.
   CustomChartKeys,
+  // The preset list by each chart: its prompt, the presets (the wall's text takes the
+  // travel as %1) and its tooltip.
+  CustomPresetPrompt, CustomPresetLinear, CustomPresetProgressive, CustomPresetAggressive,
+  CustomPresetSCurve, CustomPresetWall, CustomPresetTip,
   Count
 };
 inline constexpr int kLabelRoleCount = static_cast<int>(LabelRole::Count);

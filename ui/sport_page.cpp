@@ -32,6 +32,8 @@ constexpr int kPanelRaisePx = 60;
 constexpr int kChartLeftWithClutch[kPedalCount] = {476, 749, 1022};
 constexpr int kChartLeftWithoutClutch[kPedalCount] = {476, 617, 961};
 constexpr int kChartTopInPanel = 285;
+// The preset list: as wide as the chart, between the zone rows and the chart.
+constexpr int kPresetListY = 248, kPresetListH = 24;
 
 // Rows of the dead-zone controls in a panel: "-", spin box, "+", label, underline.
 struct ZoneRow {
@@ -329,6 +331,7 @@ void SportPage::buildPanel(int pedal, QWidget* page, bool hasClutch) {
   p.chart->onKeyEdit = [this](CurveChart* chart, ChartKeyEdit edit) { sport_chart_key_handler(chart, edit); };
   app_.labels().add(LabelRole::CustomChartKeys,
                     [chart = p.chart](const std::string& t) { chart->setToolTip(QString::fromStdString(t)); });
+  buildPresetList(pedal, p);
   const int chartX = p.chart->x();
   p.readoutX = label(panel, kReadoutBlank, chartX + 10, kChartTopInPanel + 5);
   p.readoutY = label(panel, kReadoutBlank, chartX + 105, kChartTopInPanel + 155);
@@ -359,6 +362,42 @@ void SportPage::buildPanel(int pedal, QWidget* page, bool hasClutch) {
   p.defaultButton->move(50, 470);
   onClick(p.defaultButton, [this, pedal] { defaultPedal(pedal); });
   app_.labels().add(LabelRole::CustomDefault, [b = p.defaultButton](const std::string& t) { setButtonText(b, t); });
+}
+
+void SportPage::buildPresetList(int pedal, SportPedalPanel& p) {
+  p.presets = new QComboBox(p.panel);
+  p.presets->setObjectName(QString("SportPresetList%1").arg(pedal));
+  p.presets->setGeometry(p.chart->x(), kPresetListY, kChartSizePx, kPresetListH);
+  p.presets->setFocusPolicy(Qt::NoFocus);
+  const std::vector<CurvePreset> presets = presetsFor(pedalAt(pedal));
+  for (size_t i = 0; i < presets.size(); ++i) p.presets->addItem(QString());
+  // No entry stays chosen: the list shows its prompt, the chart what was made of the preset.
+  p.presets->setCurrentIndex(-1);
+  p.presets->setPlaceholderText("CURVE PRESET");
+  QComboBox* list = p.presets;
+  app_.labels().add(LabelRole::CustomPresetPrompt,
+                    [list](const std::string& t) { list->setPlaceholderText(QString::fromStdString(t)); });
+  app_.labels().add(LabelRole::CustomPresetTip,
+                    [list](const std::string& t) { list->setToolTip(QString::fromStdString(t)); });
+  auto relabel = [list, presets](CurvePreset::Kind kind) {
+    return [list, presets, kind](const std::string& t) {
+      for (size_t i = 0; i < presets.size(); ++i) {
+        if (presets[i].kind != kind) continue;
+        const QString text = QString::fromStdString(t);
+        list->setItemText(static_cast<int>(i), kind == CurvePreset::BrakeWall ? text.arg(presets[i].wall) : text);
+      }
+    };
+  };
+  app_.labels().add(LabelRole::CustomPresetLinear, relabel(CurvePreset::Linear));
+  app_.labels().add(LabelRole::CustomPresetProgressive, relabel(CurvePreset::Progressive));
+  app_.labels().add(LabelRole::CustomPresetAggressive, relabel(CurvePreset::Aggressive));
+  app_.labels().add(LabelRole::CustomPresetSCurve, relabel(CurvePreset::SCurve));
+  app_.labels().add(LabelRole::CustomPresetWall, relabel(CurvePreset::BrakeWall));
+  QObject::connect(list, &QComboBox::activated, list, [this, pedal, list, presets](int index) {
+    list->setCurrentIndex(-1);
+    if (index < 0 || index >= static_cast<int>(presets.size())) return;
+    run([this, pedal, preset = presets[index]] { applyPreset(pedal, preset); });
+  });
 }
 
 void SportPage::buildBrakeParts(SportPedalPanel& brake) {
@@ -824,6 +863,20 @@ void SportPage::undoCurve() {
 
 void SportPage::redoCurve() {
   run([this] { restoreCurve(history_.redo(), "redo"); });
+}
+
+void SportPage::applyPreset(int pedal, const CurvePreset& preset) {
+  if (!built() || pedal < 0 || pedal >= kPedalCount) return;
+  const Curve curve = presetCurve(preset);
+  const SportPedalPanel& p = widgets_.pedals[pedal];
+  trace("SPORT-EV - preset %d (%d) on curve %d\n", static_cast<int>(preset.kind), preset.wall, pedal);
+  // A chart without a curve has nothing to go back to: the preset is then no undo step.
+  if (p.chart->hasCurve()) beginChartEdit(pedal);
+  p.chart->setCurve(curve);
+  ControllerState& state = app_.controller.state;
+  curveOf(state, pedalAt(pedal)) = curve;
+  state.markKnown(curveField(pedal));
+  finishChartEdit(pedal);
 }
 
 void SportPage::restoreCurve(const std::optional<CurveHistory::Restore>& restore, const char* what) {

@@ -20,6 +20,7 @@
 #include "ui/controller_model.h"
 #include "ui/curve_chart.h"
 #include "ui/curve_history.h"
+#include "ui/curve_presets.h"
 #include "ui/live_bars.h"
 
 namespace tkb::ui {
@@ -65,6 +66,7 @@ struct SportPedalPanel {
   QLabel* inputValue = nullptr;
   QLabel* outputValue = nullptr;
   QPushButton* defaultButton = nullptr;
+  QComboBox* presets = nullptr;  // the ready-made curves of presetsFor(), above the chart
 };
 
 struct SportWidgets {
@@ -118,6 +120,9 @@ class SportPage : private ChartPoints {
   // Ctrl+Z, and Ctrl+Shift+Z or Ctrl+Y while the page is shown: the curve before (after)
   // the last finished edit or DEFAULT goes back onto its chart and out with a B6.
   void undoCurve();
+  // A preset goes onto the pedal's chart and out as a finished edit: curve, B6, one step
+  // of the history.
+  void applyPreset(int pedal, const CurvePreset& preset);
   void redoCurve();
   const CurveHistory& history() const { return history_; }
 
@@ -165,6 +170,7 @@ class SportPage : private ChartPoints {
   void finishChartEdit(int pedal);
   void restoreCurve(const std::optional<CurveHistory::Restore>& restore, const char* what);
   void buildUndoKeys(QWidget* page);
+  void buildPresetList(int pedal, SportPedalPanel& p);
 
   void buildPanel(int pedal, QWidget* page, bool hasClutch);
   void buildBrakeParts(SportPedalPanel& brake);
