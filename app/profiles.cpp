@@ -250,7 +250,10 @@ bool Profiles::GuardarPerfilSport() {
     // Saving brings the state's curves into line with the charts.
     for (Pedal pedal : kPedals) setCurve(controller_.state, curveSetting(pedal).field, pages_.chartPoints(pedal));
     saved = writeProfile(*path, ProfileKind::Sport);
-    if (saved) applyNaming(ProfileKind::Sport, NombreDePerfil(*path));
+    if (saved) {
+      applyNaming(ProfileKind::Sport, NombreDePerfil(*path));
+      pages_.showSaved(ProfileKind::Sport);
+    }
   }
   trace("\nGuardar button pressed SPORT -- Final\n");
   return saved;

@@ -75,6 +75,8 @@ class ProfilePages {
   virtual void showLoad(ProfileKind kind, bool loaded) = 0;
   // The eleven points of a CUSTOM page curve chart: what a sport save writes.
   virtual Curve chartPoints(Pedal pedal) const = 0;
+  // A profile file was written (nothing is told when the dialog was cancelled).
+  virtual void showSaved(ProfileKind) {}
 };
 
 // What the name of a chosen path is: the last component up to its first dot (all of it

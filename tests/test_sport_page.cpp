@@ -876,5 +876,52 @@ TEST_F(SportPageTest, PresetsAreSentAsOneEditAndUndoRestoresTheCurveBefore) {
   }
 }
 
+// Each chart's two marks follow its curve against what the controller has stored (APPLY)
+// and what the last profile holds (SAVE, LOAD; a cancelled save is none): an edit shows
+// both, undo back to the baseline clears them; the tooltips follow the language.
+TEST_F(SportPageTest, DifferenceMarksFollowTheCurveAgainstApplySaveAndLoad) {
+  start([](emu::FirmwareState& s) { s.configFlags = 0x0E; });  // curves read on connecting
+  openPage();
+  const std::string file = dir_ + "/Marks.tks";
+  for (int pedal : {kClutch, kBrake, kThrottle}) {
+    SCOPED_TRACE(pedal);
+    const ui::SportPedalPanel& p = panel(pedal);
+    auto marks = [&](bool notStored, bool notSaved) {
+      EXPECT_EQ(p.notStored->isVisible(), notStored);
+      EXPECT_EQ(p.notSaved->isVisible(), notSaved);
+      for (int other = 0; other < 3; ++other)
+        if (other != pedal) EXPECT_FALSE(panel(other).notStored->isVisible() || panel(other).notSaved->isVisible());
+    };
+    marks(false, false);
+    const int start = chart(pedal)->curve()[5];
+    sport().sport_chart_key_handler(chart(pedal), {ui::ChartKeyEdit::Entered, 5, start + 3});
+    marks(true, true);
+    sport().undoCurve();
+    marks(false, false);
+    sport().redoCurve();
+    marks(true, true);
+    w().apply->click();
+    marks(false, true);
+    chooseFile(std::nullopt);
+    w().save->click();
+    marks(false, true);
+    chooseFile(file);
+    w().save->click();
+    marks(false, false);
+    sport().undoCurve();
+    marks(true, true);
+    w().load->click();
+    EXPECT_EQ(chart(pedal)->curve()[5], start + 3);
+    marks(false, false);
+  }
+  for (int language = 0; language < 6; ++language) {
+    app_->selectLanguage(language);
+    const ui::SportPedalPanel& p = panel(kBrake);
+    EXPECT_EQ(p.chart->entry()->toolTip().toStdString(), ui::labelText(ui::LabelRole::CustomEntryKeys, language));
+    EXPECT_EQ(p.notStored->toolTip().toStdString(), ui::labelText(ui::LabelRole::CustomMarkNotStored, language));
+    EXPECT_EQ(p.notSaved->toolTip().toStdString(), ui::labelText(ui::LabelRole::CustomMarkNotSaved, language));
+  }
+}
+
 }  // namespace
 }  // namespace tkb::test

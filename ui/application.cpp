@@ -620,6 +620,7 @@ void Application::loadSettings() {
       for (int i = 0; i < kCurvePoints; ++i) trace("\n\tDato %d -> %d", i, (*r.curve)[i]);
     }
     emit model_->curvesChanged();
+    emit model_->curvesStored();
     page_->activateCustom->show();
   } else {
     state.sportProfileLoaded = false;

@@ -56,6 +56,8 @@ class ControllerModel : public QObject, private ProfilePages {
   void profileChanged();
   // A profile load is over and what it sent is in the state (see ProfilePages::showLoad).
   void profileLoaded(tkb::ProfileKind kind, bool loaded);
+  // A profile file was written.
+  void profileSaved(tkb::ProfileKind kind);
   // The state holds the controller's zones: the pages show them (their boxes' handlers run).
   void zonesChanged();
   // The brake's upper and lower zone changed (MAX BRAKE PRESS by the wizard or a key).
@@ -64,6 +66,8 @@ class ControllerModel : public QObject, private ProfilePages {
   void bandsChanged();
   // The state holds the controller's curves.
   void curvesChanged();
+  // The state's curves were read from the controller on connecting: what it has stored.
+  void curvesStored();
   // The state holds the controller's key letters, or one of them was chosen.
   void lettersChanged();
   void letterChanged(tkb::Field field, int index);
@@ -75,6 +79,7 @@ class ControllerModel : public QObject, private ProfilePages {
  private:
   void setProfileLabel(const std::string& text) override;
   void showLoad(ProfileKind kind, bool loaded) override;
+  void showSaved(ProfileKind kind) override { emit profileSaved(kind); }
   Curve chartPoints(Pedal pedal) const override;
 
   const ChartPoints* charts_ = nullptr;

@@ -103,12 +103,14 @@ void CurveChart::setCurve(const Curve& points) {
   for (int k = 0; k < kCurvePoints; ++k) points_[k] = static_cast<int16_t>(points[k]);
   hasCurve_ = true;
   update();
+  if (onCurveChanged) onCurveChanged();
 }
 
 void CurveChart::clearCurve() {
   hasCurve_ = false;
   if (entryOpen()) closeEntry(false);
   update();
+  if (onCurveChanged) onCurveChanged();
 }
 
 void CurveChart::setLiveInput(std::optional<int> percent) {

@@ -98,6 +98,8 @@ class CurveChart : public QWidget {
   std::optional<int> selectedPoint() const { return selected_; }
   void selectPoint(int k);
   std::function<void(CurveChart*, ChartKeyEdit)> onKeyEdit;
+  // After every change of the curve drawn (set, cleared), whoever made it.
+  std::function<void()> onCurveChanged;
 
   // The small box in which the selected point's value is typed (Enter or a double-click
   // opens it): it offers only the values the order allows, Enter reports the value,

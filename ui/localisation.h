@@ -34,6 +34,9 @@ enum class LabelRole {
   // travel as %1) and its tooltip.
   CustomPresetPrompt, CustomPresetLinear, CustomPresetProgressive, CustomPresetAggressive,
   CustomPresetSCurve, CustomPresetWall, CustomPresetTip,
+  // The tooltip of the box a point's value is typed in; those of each chart's two marks:
+  // its curve is not what the controller has stored, not what the last profile holds.
+  CustomEntryKeys, CustomMarkNotStored, CustomMarkNotSaved,
   Count
 };
 inline constexpr int kLabelRoleCount = static_cast<int>(LabelRole::Count);

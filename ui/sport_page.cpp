@@ -206,6 +206,21 @@ void SportPage::connectModel() {
   QObject::connect(&model, &ControllerModel::brakeZonesChanged, &context_, [this] { showBrakeZones(); });
   QObject::connect(&model, &ControllerModel::bandsChanged, &context_, [this] { bars_->showBands(); });
   QObject::connect(&model, &ControllerModel::curvesChanged, &context_, [this] { showCurvesFromState(); });
+  QObject::connect(&model, &ControllerModel::curvesStored, &context_, [this] {
+    takeBaseline(storedCurves_);
+    if (!profileBaseline_) takeBaseline(savedCurves_);
+    showMarks();
+  });
+  QObject::connect(&model, &ControllerModel::profileSaved, &context_, [this](ProfileKind kind) {
+    if (kind != ProfileKind::Sport || !built()) return;
+    // The file holds the charts' curves.
+    for (int pedal = 0; pedal < kPedalCount; ++pedal) {
+      const CurveChart* chart = widgets_.pedals[pedal].chart;
+      savedCurves_[pedal] = chart->hasCurve() ? std::optional<Curve>(chart->curve()) : std::nullopt;
+    }
+    profileBaseline_ = true;
+    showMarks();
+  });
   QObject::connect(&model, &ControllerModel::lettersChanged, &context_, [this] { showKeyLetters(); });
   QObject::connect(&model, &ControllerModel::letterChanged, &context_,
                    [this](Field field, int index) { selectLetter(field, index); });
@@ -331,7 +346,10 @@ void SportPage::buildPanel(int pedal, QWidget* page, bool hasClutch) {
   p.chart->onKeyEdit = [this](CurveChart* chart, ChartKeyEdit edit) { sport_chart_key_handler(chart, edit); };
   app_.labels().add(LabelRole::CustomChartKeys,
                     [chart = p.chart](const std::string& t) { chart->setToolTip(QString::fromStdString(t)); });
+  app_.labels().add(LabelRole::CustomEntryKeys,
+                    [entry = p.chart->entry()](const std::string& t) { entry->setToolTip(QString::fromStdString(t)); });
   buildPresetList(pedal, p);
+  buildMarks(p);
   const int chartX = p.chart->x();
   p.readoutX = label(panel, kReadoutBlank, chartX + 10, kChartTopInPanel + 5);
   p.readoutY = label(panel, kReadoutBlank, chartX + 105, kChartTopInPanel + 155);
@@ -398,6 +416,53 @@ void SportPage::buildPresetList(int pedal, SportPedalPanel& p) {
     if (index < 0 || index >= static_cast<int>(presets.size())) return;
     run([this, pedal, preset = presets[index]] { applyPreset(pedal, preset); });
   });
+}
+
+void SportPage::buildMarks(SportPedalPanel& p) {
+  constexpr int kMarkSize = 16, kMarkX = 8, kMarkGap = 4, kMarkY = 64;
+  struct Mark {
+    QLabel*& label;
+    const char* text;
+    const char* colour;
+    LabelRole tip;
+  };
+  const Mark marks[] = {{p.notStored, "!", "#e07020", LabelRole::CustomMarkNotStored},
+                        {p.notSaved, "*", "#3a78d0", LabelRole::CustomMarkNotSaved}};
+  int x = kMarkX;
+  for (const Mark& m : marks) {
+    m.label = new QLabel(m.text, p.panel);
+    m.label->setAlignment(Qt::AlignCenter);
+    m.label->setGeometry(x, kMarkY, kMarkSize, kMarkSize);
+    m.label->setStyleSheet(QString("background:%1;color:#ffffff;font-weight:bold;font-size:12px;"
+                                   "border-radius:8px;")
+                               .arg(m.colour));
+    m.label->hide();
+    app_.labels().add(m.tip, [l = m.label](const std::string& t) { l->setToolTip(QString::fromStdString(t)); });
+    x += kMarkSize + kMarkGap;
+  }
+  p.chart->onCurveChanged = [this] { showMarks(); };
+}
+
+void SportPage::showMarks() {
+  if (!built()) return;
+  for (int pedal = 0; pedal < kPedalCount; ++pedal) {
+    const SportPedalPanel& p = widgets_.pedals[pedal];
+    if (p.notStored == nullptr || p.notSaved == nullptr) continue;  // still being built
+    // A chart hidden with its panel's pedal (no clutch) or without a curve has nothing to mark.
+    const bool shown = !p.chart->isHidden() && p.chart->hasCurve();
+    auto differs = [&](const std::optional<Curve>& baseline) {
+      return shown && baseline && p.chart->curve() != *baseline;
+    };
+    p.notStored->setVisible(differs(storedCurves_[pedal]));
+    p.notSaved->setVisible(differs(savedCurves_[pedal]));
+  }
+}
+
+void SportPage::takeBaseline(std::array<std::optional<Curve>, kPedalCount>& baseline) {
+  const ControllerState& state = app_.controller.state;
+  for (int pedal = 0; pedal < kPedalCount; ++pedal)
+    baseline[pedal] = state.isKnown(curveField(pedal)) ? std::optional<Curve>(curveOf(state, pedalAt(pedal)))
+                                                       : std::nullopt;
 }
 
 void SportPage::buildBrakeParts(SportPedalPanel& brake) {
@@ -655,6 +720,9 @@ void SportPage::defaultAll() {
 void SportPage::applySettings() {
   trace("\nAplicar zones SPORT pressed - Inicio");
   app_.operations.storeZonesAndCurves();
+  // The controller stores the curves it was sent: the state's.
+  takeBaseline(storedCurves_);
+  showMarks();
   profiles_.profiles().recordActiveProfile(app_.basePath());
   trace("\nAplicar zones SPORT pressed - Final\n");
 }
@@ -684,6 +752,9 @@ void SportPage::showLoad(ProfileKind kind, bool loaded) {
     if (kind == ProfileKind::Sport) {
       widgets_.autoBrakeSwitch->setOn(state.autoBrake != 0, true);
       for (Pedal pedal : kPedals) widgets_.pedals[pedalIndex(pedal)].chart->setCurve(curveOf(state, pedal));
+      takeBaseline(savedCurves_);
+      profileBaseline_ = true;
+      showMarks();
     }
     for (Pedal pedal : kPedals) {
       const SportPedalPanel& p = widgets_.pedals[pedalIndex(pedal)];

@@ -67,6 +67,10 @@ struct SportPedalPanel {
   QLabel* outputValue = nullptr;
   QPushButton* defaultButton = nullptr;
   QComboBox* presets = nullptr;  // the ready-made curves of presetsFor(), above the chart
+  // Left of the title, shown while the chart's curve differs from what the controller
+  // has stored (APPLY clears it) and from the last profile loaded or saved.
+  QLabel* notStored = nullptr;
+  QLabel* notSaved = nullptr;
 };
 
 struct SportWidgets {
@@ -171,6 +175,12 @@ class SportPage : private ChartPoints {
   void restoreCurve(const std::optional<CurveHistory::Restore>& restore, const char* what);
   void buildUndoKeys(QWidget* page);
   void buildPresetList(int pedal, SportPedalPanel& p);
+  void buildMarks(SportPedalPanel& p);
+  // Each chart's marks, from its curve against the two baselines.
+  void showMarks();
+  // The state's known curves become the baseline (the controller's stored curves, or the
+  // profile's).
+  void takeBaseline(std::array<std::optional<Curve>, kPedalCount>& baseline);
 
   void buildPanel(int pedal, QWidget* page, bool hasClutch);
   void buildBrakeParts(SportPedalPanel& brake);
@@ -188,6 +198,11 @@ class SportPage : private ChartPoints {
   CurveHistory history_;
   // Each chart's curve as it was when the edit under way began.
   std::array<std::optional<Curve>, kPedalCount> editStart_{};
+  // What the controller has stored (read on connecting, or stored by APPLY), and what the
+  // last profile loaded or saved holds (before any, what was read on connecting).
+  std::array<std::optional<Curve>, kPedalCount> storedCurves_{};
+  std::array<std::optional<Curve>, kPedalCount> savedCurves_{};
+  bool profileBaseline_ = false;
   QObject context_;
 };
 
