@@ -171,7 +171,13 @@ QString xdotool(const QStringList& arguments) {
 // Starts the staged program in demo mode in dir and returns its standard output once
 // start-up has finished (or after 30 s).
 QByteArray startDemo(QProcess& program, const std::string& dir, const QProcessEnvironment& env) {
-  program.setProcessEnvironment(env);
+  // One program per user: a folder of its own for the control channel, or a demo of
+  // another test (or the driver's own program) would answer instead.
+  std::filesystem::create_directories(dir + "/runtime");
+  std::filesystem::permissions(dir + "/runtime", std::filesystem::perms::owner_all);
+  QProcessEnvironment own = env;
+  own.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir) + "/runtime");
+  program.setProcessEnvironment(own);
   program.setWorkingDirectory(QString::fromStdString(dir));
   program.start(TKB_TUNEDECK_PROGRAM, {"--demo"});
   if (!program.waitForStarted(10000)) return {};

@@ -1,7 +1,8 @@
 // TKB-Tunedeck: the configuration program's entry. Staged, it runs from its installation
 // folder (the working directory is BasePath); installed, it changes into the driver's data
 // folder first, so BasePath is ~/.local/share/tkb-tunedeck. "--demo" runs it on the built-in
-// emulated pedal set.
+// emulated pedal set. One program per user: a second start (the demo too) brings the running
+// window to the front and ends, before anything probes a port.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -11,15 +12,20 @@
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 #include <cstring>
 #include <functional>
 
+#include "app/control_channel.h"
 #include "app/doctor.h"
 #include "app/install_layout.h"
 #include "emulator/simulated_driver.h"
 #include "link/firmware_update.h"
 #include "ui/application.h"
+#include "ui/control_server.h"
 #include "ui/demo_mode.h"
 #include "ui/key_listener.h"
 
@@ -52,11 +58,63 @@ void quitOnSignals(QObject* owner, std::function<void()> quit) {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+// The first start binds the control channel; the instance lock stays held until the end.
+// How long a second start waits for the first to answer (it may still be binding its
+// socket, or ending).
+constexpr auto kActivateTries = std::chrono::seconds(5);
+constexpr auto kActivatePause = std::chrono::milliseconds(100);
+
+std::string environmentText(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// True: this start goes on as the one program; false: it must end (status in `status`).
+bool becomeTheInstance(tkb::control::InstanceLock& lock, int& status) {
+  const auto until = std::chrono::steady_clock::now() + kActivateTries;
+  for (;;) {
+    switch (lock.acquire()) {
+      case tkb::control::InstanceLock::Result::Acquired: return true;
+      case tkb::control::InstanceLock::Result::Failed:
+        // Without a folder of our own there is no channel; the program runs on its own.
+        std::fprintf(stderr, "TKB-Tunedeck: no control channel: %s\n", lock.problem().c_str());
+        return true;
+      case tkb::control::InstanceLock::Result::HeldElsewhere: break;
+    }
+    tkb::control::ActivateRequest activate{environmentText("XDG_ACTIVATION_TOKEN"),
+                                           environmentText("DESKTOP_STARTUP_ID")};
+    const auto answer = tkb::control::call(activate, 2000, lock.folder());
+    if (answer.outcome == tkb::control::CallResult::Outcome::Replied) {
+      std::printf("\nTKB-Tunedeck is already running: its window was brought to the front\n");
+      status = 0;
+      return false;
+    }
+    if (std::chrono::steady_clock::now() >= until) {
+      std::fprintf(stderr, "TKB-Tunedeck: another TKB-Tunedeck of this user runs but does not answer\n");
+      status = 1;
+      return false;
+    }
+    std::this_thread::sleep_for(kActivatePause);
+  }
+}
+
+// The running window to the front; the caller's token hands the focus over where the
+// desktop asks for one (Qt takes it from the environment when it activates the window).
+void bringToFront(QWidget* window, const tkb::control::ActivateRequest& request) {
+  if (!request.activationToken.empty()) qputenv("XDG_ACTIVATION_TOKEN", request.activationToken.c_str());
+  if (!request.startupId.empty()) qputenv("DESKTOP_STARTUP_ID", request.startupId.c_str());
+  window->showNormal();
+  window->raise();
+  window->activateWindow();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bool demo = false;
   for (int i = 1; i < argc; ++i) demo = demo || std::strcmp(argv[i], "--demo") == 0;
+  tkb::control::InstanceLock instanceLock;
+  if (int status = 0; !becomeTheInstance(instanceLock, status)) return status;
   QApplication qapp(argc, argv);
   QApplication::setFont(QFont("Arial"));
 
@@ -108,6 +166,12 @@ int main(int argc, char** argv) {
     mark->move(390, 8);
     QObject::connect(&application, &tkb::ui::Application::phaseChanged, mark, [mark] { mark->raise(); });
     mark->show();
+  }
+  std::unique_ptr<tkb::ui::ControlServer> control;
+  if (instanceLock.held()) {
+    control = std::make_unique<tkb::ui::ControlServer>(instanceLock, instanceLock.folder());
+    control->onActivate([window](const tkb::control::ActivateRequest& r) { bringToFront(window, r); });
+    if (!control->listen()) std::fprintf(stderr, "TKB-Tunedeck: no control channel: %s\n", control->problem().c_str());
   }
   window->show();
   QTimer::singleShot(0, &application, [&application] { application.startApplication(); });

@@ -1,0 +1,113 @@
+#include "ui/control_server.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+
+#include "link/trace.h"
+
+namespace tkb::ui {
+
+namespace {
+// A reply the client does not take within this time is dropped: the window never waits
+// on a client that stopped reading.
+constexpr int kReplyWaitMs = 2000;
+// A request that came while a command runs is taken up again after this pause.
+constexpr int kBusyRetryMs = 20;
+}  // namespace
+
+class ControlServer::Connection {
+ public:
+  Connection(ControlServer& server, int fd)
+      : fd(fd), reader(control::kMaxRequestBytes), notifier(fd, QSocketNotifier::Read) {
+    QObject::connect(&notifier, &QSocketNotifier::activated, &server, [this, &server] { readSome(server); });
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &server, [this, &server] {
+      if (!request) server.drop(this);
+    });
+    deadline.start(server.requestWaitMs_);
+  }
+  ~Connection() { ::close(fd); }
+
+  void readSome(ControlServer& server) {
+    std::uint8_t buffer[4096];
+    for (;;) {
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) return;
+      if (n <= 0) return server.drop(this);  // gone before its request was whole
+      if (reader.feed(buffer, static_cast<std::size_t>(n)) == control::MessageReader::Status::Malformed)
+        return server.drop(this);
+      if (reader.status() == control::MessageReader::Status::Complete) {
+        notifier.setEnabled(false);
+        request = control::decodeRequest(reader.payload().data(), reader.payload().size());
+        if (!request) return server.drop(this);
+        deadline.stop();
+        return server.handle(this);
+      }
+    }
+  }
+
+  int fd;
+  control::MessageReader reader;
+  QSocketNotifier notifier;
+  QTimer deadline;
+  std::optional<control::Request> request;
+};
+
+ControlServer::ControlServer(const control::InstanceLock& lock, std::string folder, uid_t expectedUid,
+                             QObject* parent)
+    : QObject(parent), lock_(lock), listener_(std::move(folder), expectedUid) {}
+
+ControlServer::~ControlServer() = default;
+
+bool ControlServer::listen() {
+  if (!listener_.listen(lock_)) return false;
+  auto* notifier = new QSocketNotifier(listener_.fd(), QSocketNotifier::Read, this);
+  connect(notifier, &QSocketNotifier::activated, this, [this] { acceptAll(); });
+  return true;
+}
+
+void ControlServer::acceptAll() {
+  for (int fd = listener_.accept(); fd >= 0; fd = listener_.accept())
+    connections_.push_back(std::make_unique<Connection>(*this, fd));
+}
+
+void ControlServer::drop(Connection* connection) {
+  // Not deleted under its own notifier's or timer's signal: later, from the event loop.
+  connection->notifier.setEnabled(false);
+  connection->deadline.stop();
+  QTimer::singleShot(0, this, [this, connection] {
+    std::erase_if(connections_, [connection](const auto& c) { return c.get() == connection; });
+  });
+}
+
+void ControlServer::handle(Connection* connection) {
+  if (const auto* activate = std::get_if<control::ActivateRequest>(&*connection->request)) {
+    trace("\nControl: activate");
+    if (activate_) activate_(*activate);
+    control::writeMessage(connection->fd, control::encodeReply({}), kReplyWaitMs);
+    return drop(connection);
+  }
+  if (!command_) return drop(connection);
+  if (busy_) {
+    // A command's modal step (a message box) runs the event loop: one command at a time.
+    QTimer::singleShot(kBusyRetryMs, this, [this, connection] {
+      if (std::any_of(connections_.begin(), connections_.end(),
+                      [connection](const auto& c) { return c.get() == connection; }))
+        handle(connection);
+    });
+    return;
+  }
+  busy_ = true;
+  const control::Reply reply = command_(std::get<control::CommandRequest>(*connection->request));
+  busy_ = false;
+  control::writeMessage(connection->fd, control::encodeReply(reply), kReplyWaitMs);
+  drop(connection);
+}
+
+}  // namespace tkb::ui
