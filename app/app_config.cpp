@@ -216,6 +216,29 @@ bool AppConfig::writeAll(std::span<const IniEntry> entries) const {
       return false;
     }
   }
+  return rewrite([&](const std::string& text) { return setIniValues(text, entries); });
+}
+
+bool AppConfig::remove(const std::string& section, const std::string& key) const {
+  return rewrite([&](const std::string& text) { return removeIniKey(text, section, key); });
+}
+
+std::vector<IniEntry> AppConfig::sectionEntries(const std::string& section) const {
+  struct stat info {};
+  if (::stat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return {};
+  FileText file;
+  {
+    const std::string target = writeTarget(path_);
+    FileLock lock(target.empty() ? path_ : target, locking_, LOCK_SH);
+    file = readWholeFile(path_);
+  }
+  if (file.status != FileRead::Ok) return {};
+  CSimpleIniA ini;
+  if (!parse(ini, file.text)) return {};
+  return iniSectionEntries(file.text, section);
+}
+
+bool AppConfig::rewrite(const std::function<std::string(const std::string&)>& edit) const {
   // A link to a settings file stays a link: its target is what gets replaced.
   const std::string target = writeTarget(path_);
   if (target.empty()) {
@@ -242,7 +265,9 @@ bool AppConfig::writeAll(std::span<const IniEntry> entries) const {
     trace("\nINI file damaged, kept as %s", kept.c_str());
     file.text.clear();
   }
-  switch (replaceFileContents(target, setIniValues(file.text, entries), file.mode)) {
+  const std::string next = edit(file.text);
+  if (next == file.text) return true;  // nothing to change: no write, no new file
+  switch (replaceFileContents(target, next, file.mode)) {
     case ReplaceResult::Replaced: return true;
     case ReplaceResult::ReadOnly: trace("\nINI file is read-only, not written -> %s", target.c_str()); break;
     case ReplaceResult::Failed: trace("\nINI file not written -> %s", target.c_str()); break;

@@ -11,9 +11,11 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "app/ini_text.h"
 
@@ -59,6 +61,12 @@ class AppConfig {
   // Writes several values in the given order in one read-modify-write: the result is the
   // same as writing them one by one, but nobody sees the file half written.
   bool writeAll(std::span<const IniEntry> entries) const;
+  // Removes a key from a section (every line of it, see removeIniKey), with the same
+  // atomic replace and refusals as a write; true when the file no longer holds the key.
+  bool remove(const std::string& section, const std::string& key) const;
+  // The keys of a section and their values, names as written, in file order (empty when
+  // the file is missing, unreadable or damaged).
+  std::vector<IniEntry> sectionEntries(const std::string& section) const;
 
   // One read of the whole file (empty when missing, unreadable or corrupt).
   IniValues load() const;
@@ -72,6 +80,10 @@ class AppConfig {
   int readInt(const std::string& section, const std::string& key, int fallback) const;
 
  private:
+  // One locked read-modify-write of the file: edit gets the text (empty for a missing
+  // file) and gives the new one.
+  bool rewrite(const std::function<std::string(const std::string&)>& edit) const;
+
   std::string path_;
   Locking locking_;
 };

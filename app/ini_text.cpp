@@ -1,5 +1,6 @@
 #include "app/ini_text.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -170,6 +171,40 @@ bool iniEntryWritable(const IniEntry& entry) {
     return false;
   if (key.empty() || key.size() != entry.key.size() || entry.key.find('=') != std::string::npos) return false;
   return key.front() != '[' && key.front() != ';' && key.front() != '#';
+}
+
+std::vector<IniEntry> iniSectionEntries(std::string_view text, std::string_view section) {
+  std::vector<IniEntry> entries;
+  bool inSection = false;
+  for (const Line& line : splitLines(text)) {
+    if (line.kind == Line::Kind::BrokenSection || line.kind == Line::Kind::Section) {
+      inSection = line.kind == Line::Kind::Section && sameName(line.name, section);
+    } else if (line.kind == Line::Kind::Key && inSection) {
+      const bool seen = std::any_of(entries.begin(), entries.end(),
+                                    [&](const IniEntry& e) { return sameName(e.key, line.name); });
+      if (!seen)
+        entries.push_back({std::string(section), std::string(line.name),
+                           std::string(text.substr(line.valueBegin, line.valueEnd - line.valueBegin))});
+    }
+  }
+  return entries;
+}
+
+std::string removeIniKey(std::string_view text, std::string_view section, std::string_view key) {
+  std::string result;
+  result.reserve(text.size());
+  bool inSection = false;
+  size_t kept = 0;  // text before this offset is in result
+  for (const Line& line : splitLines(text)) {
+    if (line.kind == Line::Kind::BrokenSection || line.kind == Line::Kind::Section) {
+      inSection = line.kind == Line::Kind::Section && sameName(line.name, section);
+    } else if (line.kind == Line::Kind::Key && inSection && sameName(line.name, key)) {
+      result.append(text.substr(kept, line.begin - kept));
+      kept = line.end;
+    }
+  }
+  result.append(text.substr(kept));
+  return result;
 }
 
 std::string setIniValues(std::string_view text, std::span<const IniEntry> entries) {

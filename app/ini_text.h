@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tkb {
 
@@ -27,5 +28,15 @@ bool iniEntryWritable(const IniEntry& entry);
 // section's first occurrence; a missing section is added at the end. Added lines end like the
 // file's lines do (LF for a new file). Entries must be iniEntryWritable.
 std::string setIniValues(std::string_view text, std::span<const IniEntry> entries);
+
+// The keys of a section as the reader sees them, in file order: every occurrence of the
+// section counts, a repeated key only the first time (its first value counts), names as
+// written.
+std::vector<IniEntry> iniSectionEntries(std::string_view text, std::string_view section);
+
+// text without the key in the section (names without regard to case): every line of it, in
+// every occurrence of the section, goes with its line break, so no later duplicate takes its
+// place. Every other byte stays as it was; a missing key leaves the text unchanged.
+std::string removeIniKey(std::string_view text, std::string_view section, std::string_view key);
 
 }  // namespace tkb

@@ -368,5 +368,39 @@ TEST(RemoveUnfinishedWrites, LeavesWritesInProgressAndOtherFilesAlone) {
   EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"config.ini.Ab3dE9", "race.tkb.tkb-partial-keep"}));
 }
 
+TEST(AppConfig, RemovesAndListsTheKeysOfASectionKeepingEveryOtherByte) {
+  TempDir dir;
+  const std::string path = dir.file("config.ini");
+  // CRLF lines, a comment, an unknown line, a key repeated in a second [GAMES] and a key of
+  // the same name in another section.
+  const std::string before =
+      "; kept\r\n[GAMES]\r\nFakeGame.exe = /p/race.tks\r\nrF2.exe=/p/rf2.tkb\r\n?? odd\r\n"
+      "[MONITOR]\r\nfakegame.exe=5\r\n[games]\r\nFAKEGAME.EXE=/p/second.tks\r\nAcc.exe=/p/acc.tks";
+  writeFile(path, before);
+  const AppConfig config(path);
+  const std::vector<IniEntry> listed = config.sectionEntries("Games");
+  ASSERT_EQ(listed.size(), 3u);
+  EXPECT_EQ(listed[0].key, "FakeGame.exe");
+  EXPECT_EQ(listed[0].value, "/p/race.tks") << "the first occurrence counts";
+  EXPECT_EQ(listed[1].key, "rF2.exe");
+  EXPECT_EQ(listed[2].key, "Acc.exe");
+
+  ASSERT_TRUE(config.remove("GAMES", "fakegame.EXE"));
+  EXPECT_EQ(readFile(path),
+            "; kept\r\n[GAMES]\r\nrF2.exe=/p/rf2.tkb\r\n?? odd\r\n"
+            "[MONITOR]\r\nfakegame.exe=5\r\n[games]\r\nAcc.exe=/p/acc.tks")
+      << "every line of the key goes, so no later one takes its place";
+  ASSERT_TRUE(config.remove("GAMES", "Acc.exe"));
+  EXPECT_EQ(readFile(path), "; kept\r\n[GAMES]\r\nrF2.exe=/p/rf2.tkb\r\n?? odd\r\n[MONITOR]\r\nfakegame.exe=5\r\n[games]\r\n");
+  EXPECT_TRUE(config.remove("GAMES", "absent.exe"));
+  EXPECT_TRUE(config.remove("OTHER", "x"));
+  EXPECT_EQ(config.sectionEntries("GAMES").size(), 1u);
+
+  const AppConfig missing(dir.file("none.ini"));
+  EXPECT_TRUE(missing.remove("GAMES", "x"));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("none.ini"))) << "removing from no file makes none";
+  EXPECT_TRUE(missing.sectionEntries("GAMES").empty());
+}
+
 }  // namespace
 }  // namespace tkb
