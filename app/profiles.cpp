@@ -115,7 +115,29 @@ void Profiles::applyNaming(ProfileKind kind, const std::string& name) {
 }
 
 bool Profiles::writeProfile(const std::string& path, ProfileKind kind) {
-  return writeProfileFile(path, kind, controller_.state);
+  if (!writeProfileFile(path, kind, controller_.state)) return false;
+  baseline_.take(controller_.state, profileFields(kind));
+  return true;
+}
+
+std::optional<ProfileKind> profileKindOfPath(const std::string& path) {
+  const size_t separator = path.find_last_of("/\\");
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return std::nullopt;
+  std::string extension = path.substr(dot + 1);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension == "tkb") return ProfileKind::Pro;
+  if (extension == "tks") return ProfileKind::Sport;
+  return std::nullopt;
+}
+
+void Profiles::setCurrentProfileName(const std::string& name) {
+  std::string kept = name;
+  std::erase_if(kept, [](unsigned char c) { return c < 0x20 || c == 0x7F; });
+  if (kept.size() > kProfileNameMaxChars) kept.resize(kProfileNameMaxChars);
+  perfilActual_ = "\\" + kept;
+  pages_.setProfileLabel("Profile: " + currentProfileName());
 }
 
 FieldSet profileFields(ProfileKind kind) {
@@ -269,8 +291,29 @@ std::optional<ProfileRefusal> refuse(const ProfileRefusal& refusal, const char* 
 
 std::optional<ProfileRefusal> Profiles::CargarPerfilPro() {
   trace("\nCargar zones PRO pressed - Inicio");
+  return loadPro(chooser_.choose(profileDialogRequest(ProfileKind::Pro, false)));
+}
+
+std::optional<ProfileRefusal> Profiles::loadFile(const std::string& path) {
+  const auto kind = profileKindOfPath(path);
+  if (!kind) {
+    ProfileRefusal refusal;
+    refusal.reason = ProfileRefusal::Reason::Unreadable;
+    refusal.path = path;
+    trace("\nNot a profile file (.tkb or .tks), not loaded -> %s", path.c_str());
+    return refusal;
+  }
+  if (*kind == ProfileKind::Pro) {
+    trace("\nCargar zones PRO pressed - Inicio");
+    return loadPro(path);
+  }
+  trace("\nCargar button pressed SPORT -- Inicio\n");
+  return loadSport(path);
+}
+
+std::optional<ProfileRefusal> Profiles::loadPro(const std::optional<std::string>& path) {
   constexpr const char* kClosing = "\nCargar zones PRO pressed - Final\n";
-  if (const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Pro, false))) {
+  if (path) {
     ControllerState& state = controller_.state;
     ControllerState loaded = state;
     if (auto refusal = readProfileFile(*path, ProfileKind::Pro, loaded)) return refuse(*refusal, kClosing);
@@ -285,6 +328,7 @@ std::optional<ProfileRefusal> Profiles::CargarPerfilPro() {
     if (state.brakeMax == 0) shown.upper(Pedal::Brake) = 0;
     ops_.setZones(ZonePage::Pro, shown.values);
     sendCustomZones();
+    baseline_.take(state, profileFields(ProfileKind::Pro));
     pages_.showLoad(ProfileKind::Pro, true);
   }
   trace("%s", kClosing);
@@ -293,9 +337,12 @@ std::optional<ProfileRefusal> Profiles::CargarPerfilPro() {
 
 std::optional<ProfileRefusal> Profiles::CargarPerfilSport() {
   trace("\nCargar button pressed SPORT -- Inicio\n");
+  return loadSport(chooser_.choose(profileDialogRequest(ProfileKind::Sport, false)));
+}
+
+std::optional<ProfileRefusal> Profiles::loadSport(const std::optional<std::string>& path) {
   constexpr const char* kClosing = "\nCargar button pressed SPORT -- Final\n";
   ControllerState& state = controller_.state;
-  const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Sport, false));
   const bool loadedFile = path.has_value();
   if (path) {
     ControllerState loaded = state;
@@ -319,6 +366,7 @@ std::optional<ProfileRefusal> Profiles::CargarPerfilSport() {
   }
   // Loaded or not, the load leaves the controller in CUSTOM mode with the curves sent.
   ops_.activateCustom();
+  if (loadedFile) baseline_.take(state);
   pages_.showLoad(ProfileKind::Sport, loadedFile);
   trace("%s", kClosing);
   return std::nullopt;

@@ -12,6 +12,7 @@
 
 #include "app/app_config.h"
 #include "app/operations.h"
+#include "app/profile_snapshot.h"
 #include "link/controller.h"
 #include "link/settings.h"
 
@@ -113,6 +114,10 @@ std::optional<ProfileRefusal> readProfileFile(const std::string& path, ProfileKi
 // The settings a profile of a kind holds; a save writes nothing while any is unknown.
 FieldSet profileFields(ProfileKind kind);
 
+// The kind of a profile file by its extension, without regard to case: ".tkb" PRO, ".tks"
+// sport; none for any other name.
+std::optional<ProfileKind> profileKindOfPath(const std::string& path);
+
 class Profiles {
  public:
   Profiles(Controller& controller, ProfileFileChooser& chooser, ProfilePages& pages)
@@ -134,6 +139,10 @@ class Profiles {
   bool GuardarPerfilSport();
   std::optional<ProfileRefusal> CargarPerfilSport();
 
+  // A file the program chose (a game's profile), loaded as the LOAD button of its kind loads
+  // the file picked in the dialog; a name that is neither .tkb nor .tks is refused unread.
+  std::optional<ProfileRefusal> loadFile(const std::string& path);
+
   // The name from a chosen path into PerfilActual, with the save operations' trace lines.
   std::string NombreDePerfil(const std::string& path, bool withTrace = true);
 
@@ -143,6 +152,13 @@ class Profiles {
   // '\' followed by the current profile name; "\Default" at start-up.
   const std::string& PerfilActual() const { return perfilActual_; }
   std::string currentProfileName() const { return perfilActual_.substr(1); }
+  // A name put back (a restored snapshot's): PerfilActual and the profile label take it.
+  void setCurrentProfileName(const std::string& name);
+
+  // The profile values of the last load or save; the front end takes it from the state once
+  // the start-up reads are in. Edits are pending while the state's values differ from it.
+  ProfileBaseline& baseline() { return baseline_; }
+  bool editsPending() const { return baseline_.pending(controller_.state); }
 
   // The apply buttons: the current profile name as [GENERAL] file (and mod = "0") in the
   // settings file at basePath + "/opt/config.ini", with their trace lines.
@@ -154,6 +170,9 @@ class Profiles {
   void sendCustomZones();
   void applyNaming(ProfileKind kind, const std::string& name);
   bool writeProfile(const std::string& path, ProfileKind kind);
+  // The loads once the file is known (none: the dialog was cancelled), to their closing trace.
+  std::optional<ProfileRefusal> loadPro(const std::optional<std::string>& path);
+  std::optional<ProfileRefusal> loadSport(const std::optional<std::string>& path);
 
   Controller& controller_;
   Operations ops_;
@@ -162,6 +181,7 @@ class Profiles {
   std::string perfilActual_ = std::string("\\") + kDefaultProfileName;
   bool firstProSave_ = true;
   bool firstSportSave_ = true;
+  ProfileBaseline baseline_;
 };
 
 // Writes the profile file of a kind from a state, as the saves do (nothing is sent); false

@@ -274,18 +274,6 @@ struct ProfileCommand {
   std::string path;
 };
 
-std::optional<tkb::ProfileKind> kindOfFile(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
-  std::string extension = path.substr(dot + 1);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
-  if (extension == "tkb") return tkb::ProfileKind::Pro;
-  if (extension == "tks") return tkb::ProfileKind::Sport;
-  return std::nullopt;
-}
-
 // Checks the arguments and the file before anything is sent (exit 2 when wrong).
 std::optional<ProfileCommand> parseProfile(const std::vector<std::string>& args) {
   if (args.size() != 2 || (args[0] != "save" && args[0] != "load")) {
@@ -295,7 +283,7 @@ std::optional<ProfileCommand> parseProfile(const std::vector<std::string>& args)
   ProfileCommand command;
   command.save = args[0] == "save";
   command.path = args[1];
-  const auto kind = kindOfFile(command.path);
+  const auto kind = tkb::profileKindOfPath(command.path);
   if (!kind) {
     std::fprintf(stderr, "tkb-cli profile %s: '%s' is neither a PRO profile (.tkb) nor a sport profile (.tks)\n",
                  args[0].c_str(), command.path.c_str());
