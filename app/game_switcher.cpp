@@ -1,6 +1,7 @@
 #include "app/game_switcher.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -188,6 +189,7 @@ std::optional<ProfileSnapshot> ProfileSwitchHost::capture() {
 bool ProfileSwitchHost::pending() { return profiles_.editsPending(); }
 
 std::optional<std::string> ProfileSwitchHost::autosave() {
+  ::mkdir(folder_.c_str(), 0755);  // the profile folder of a first run may not exist yet
   const auto path = reserveAutosavePath(folder_, clock_());
   if (!path) return std::nullopt;
   if (!writeProfileFile(*path, ProfileKind::Sport, controller_.state)) {
