@@ -25,6 +25,8 @@ namespace {
 constexpr const char* kMonitorSection = "MONITOR";
 constexpr int kLinkBannerWidth = 820, kLinkBannerHeight = 56;
 constexpr int kLinkBannerY = 582;  // over the footer stripe, clear of the pages
+// The driver's notices take the same place (above the link notice while that shows) for a while.
+constexpr int kDriverNoticeWidth = 820, kDriverNoticeMs = 10'000;
 // How often an idle link is looked at: an unplug shows within half a second.
 constexpr int kLinkWatchMs = 200;
 
@@ -113,6 +115,16 @@ Application::Application(Services services, ProbeOptions probeOptions)
     retryReads();
   });
   linkBanner_->hide();
+  driverNotice_ = makeLabel(window_.get(), "", 16);
+  driverNotice_->setObjectName("DriverNotice");
+  driverNotice_->setWordWrap(true);
+  driverNotice_->setAlignment(Qt::AlignCenter);
+  driverNotice_->setStyleSheet("color:#ffffff;background:#2c3e50;border-radius:8px;padding:4px 12px;");
+  driverNotice_->hide();
+  driverNoticeTimer_ = new QTimer(this);
+  driverNoticeTimer_->setSingleShot(true);
+  driverNoticeTimer_->setInterval(kDriverNoticeMs);
+  connect(driverNoticeTimer_, &QTimer::timeout, driverNotice_, &QWidget::hide);
   connect(model_.get(), &ControllerModel::linkStateChanged, this, &Application::linkStateChanged);
   controller.setFrameListener([this](const Bytes& frame) { recordFrame(frame); });
   // Between actions nothing is read or written: the port itself is looked at.
@@ -283,6 +295,42 @@ void Application::showProfileRefusal(const ProfileRefusal& refusal) {
   if (services_.errorBox) services_.errorBox(text, "Profile");
 }
 
+void Application::tellDriver(const QString& text) {
+  trace("\nAviso: %s\n", text.toUtf8().constData());
+  driverNotice_->setText(text);
+  const int height = std::max(driverNotice_->heightForWidth(kDriverNoticeWidth), kLinkBannerHeight);
+  driverNotice_->resize(kDriverNoticeWidth, height);
+  placeAligned(driverNotice_, Align::TopMid, 0, linkBanner_->isVisible() ? kLinkBannerY - height - 4 : kLinkBannerY);
+  driverNotice_->show();
+  driverNotice_->raise();
+  driverNoticeTimer_->start();
+}
+
+void Application::showProfileInForce() {
+  emit model_->zonesChanged();
+  emit model_->curvesChanged();
+  emit model_->autoBrakeChanged(controller.state.autoBrake != 0);
+  emit model_->modeChanged();
+  emit model_->profileChanged();
+  page_->applyModeLabel();
+  page_->styleModeButtons();
+  page_->refreshProfileLabel();
+}
+
+void Application::openGamesDialog() {
+  if (!games_ || !config_) return;
+  if (gamesDialog_) {
+    gamesDialog_->show();
+    gamesDialog_->raise();
+    return;
+  }
+  gamesDialog_ = new GamesDialog(window_.get(), *config_, games_->runningNames(),
+                                 QString::fromStdString(basePath_ + "/tkb"), languageIndex().value_or(0));
+  gamesDialog_->setAttribute(Qt::WA_DeleteOnClose);
+  connect(gamesDialog_, &GamesDialog::tableChanged, this, [this] { games_->reloadTable(); });
+  gamesDialog_->show();
+}
+
 void Application::showPendingFirmwareBox() {
   if (firmwareBoxText_.isEmpty()) return;
   const QString text = firmwareBoxText_;
@@ -429,7 +477,11 @@ void Application::buildPages() {
   pages_->sport->Create_sport_page(customPage_);
   profileDirectory_ = workingDirectory();
   loadSettings();
+  // Edits are pending from here on: the values read are the first baseline.
+  pages_->profiles.profiles().baseline().take(state);
   startTasks();
+  games_ = std::make_unique<GameProfiles>(*this);
+  games_->start();
   pagesBuilt_ = true;
   setPhase(Phase::Running);
   linkBanner_->raise();

@@ -37,6 +37,8 @@
 #include "link/probe.h"
 #include "ui/controller_model.h"
 #include "ui/diagnosis_dialog.h"
+#include "ui/game_profiles.h"
+#include "ui/games_dialog.h"
 #include "ui/localisation.h"
 #include "ui/main_page.h"
 #include "ui/services.h"
@@ -165,6 +167,20 @@ class Application : public QObject {
   // in the current language.
   void showProfileRefusal(const ProfileRefusal& refusal);
 
+  // Something the driver must hear of while maybe busy elsewhere (a game running): a trace
+  // line and a notice on the window for a few seconds. The one road for such messages.
+  void tellDriver(const QString& text);
+  QLabel* driverNotice() const { return driverNotice_; }
+  // A profile was put back into the state (a game ended): every page shows it again, as
+  // after a load.
+  void showProfileInForce();
+
+  // The per-game profiles (once the pages are built) and their dialog, opened by the main
+  // page's GAMES button; an open dialog is raised, not doubled.
+  GameProfiles* games() const { return games_.get(); }
+  void openGamesDialog();
+  GamesDialog* gamesDialog() const { return gamesDialog_; }
+
  signals:
   void phaseChanged(int phase);
   // A stage of the firmware update, as the window shows it.
@@ -234,8 +250,12 @@ class Application : public QObject {
   QTimer* linkWatch_ = nullptr;
   Reconnector reconnector_;
   int actionDepth_ = 0;
+  QLabel* driverNotice_ = nullptr;
+  QTimer* driverNoticeTimer_ = nullptr;
+  QPointer<GamesDialog> gamesDialog_;
   // Last: built on everything above, gone before it.
   std::unique_ptr<Pages> pages_;
+  std::unique_ptr<GameProfiles> games_;  // uses the pages' profiles
 };
 
 // The photo for a model, colour and pedal kind: with clutch m + 5 (grey) or m + 15

@@ -158,6 +158,26 @@ constexpr LabelTexts kLabelSets[kLabelRoleCount] = {
      "Non sauvegardée : cette courbe diffère du dernier profil chargé ou sauvegardé.\nSAVE ou LOAD efface cette marque.",
      "Nicht im Profil: Diese Kurve weicht vom zuletzt geladenen oder gespeicherten Profil ab.\nSAVE oder LOAD entfernt diese Markierung.",
      "Não gravada: esta curva difere do último perfil carregado ou gravado.\nSAVE ou LOAD retira esta marca."},
+    {"GAMES", "JUEGOS", "GIOCHI", "JEUX", "SPIELE", "JOGOS"},
+    {"Profiles per game", "Perfiles por juego", "Profili per gioco", "Profils par jeu", "Profile pro Spiel",
+     "Perfis por jogo"},
+    {"Game", "Juego", "Gioco", "Jeu", "Spiel", "Jogo"},
+    {"Profile file", "Archivo de perfil", "File del profilo", "Fichier de profil", "Profildatei",
+     "Ficheiro de perfil"},
+    {"Program (pick a running one or type its name):", "Programa (elija uno en marcha o escriba su nombre):",
+     "Programma (sceglierne uno in esecuzione o scriverne il nome):",
+     "Programme (choisissez-en un en cours ou tapez son nom) :",
+     "Programm (ein laufendes wählen oder den Namen eingeben):",
+     "Programa (escolha um em execução ou escreva o nome):"},
+    {"ADD...", "AÑADIR...", "AGGIUNGI...", "AJOUTER...", "HINZUFÜGEN...", "ADICIONAR..."},
+    {"REMOVE", "QUITAR", "RIMUOVI", "RETIRER", "ENTFERNEN", "REMOVER"},
+    {"CLOSE", "CERRAR", "CHIUDI", "FERMER", "SCHLIESSEN", "FECHAR"},
+    {"This name cannot be used: it is empty or holds = ; # [ ] or a line break.",
+     "Este nombre no se puede usar: está vacío o contiene = ; # [ ] o un salto de línea.",
+     "Questo nome non si può usare: è vuoto o contiene = ; # [ ] o un a capo.",
+     "Ce nom n'est pas utilisable : il est vide ou contient = ; # [ ] ou un saut de ligne.",
+     "Dieser Name ist nicht möglich: er ist leer oder enthält = ; # [ ] oder einen Zeilenumbruch.",
+     "Este nome não pode ser usado: está vazio ou contém = ; # [ ] ou uma quebra de linha."},
 };
 
 constexpr int kWizardTextCount = static_cast<int>(WizardText::Count);
@@ -351,6 +371,58 @@ constexpr std::array<const char*, kProfileRefusalReasons> kProfileRefusalTexts[k
 const char* profileRefusalText(int reason, int language) {
   if (reason < 0 || reason >= kProfileRefusalReasons || language < 0 || language >= kLanguageCount) return "";
   return kProfileRefusalTexts[language][reason];
+}
+
+namespace {
+constexpr std::array<const char*, kGameNoticeKinds> kGameNoticeTexts[kLanguageCount] = {
+    {"Unsaved pedal edits were saved as %2 before switching profiles for %1.",
+     "Unsaved pedal edits could not be saved (%3): the profile for %1 was not switched.",
+     "%1 started: profile %2 loaded.",
+     "%1 started: %3",
+     "%1 ended: the profile in use before it is back.",
+     "%1 ended: the profile in use before it could not be put back.",
+     "%1 started: the settings in use are not all known, so its profile was not loaded."},
+    {"Los cambios sin guardar de los pedales se han guardado como %2 antes de cambiar de perfil para %1.",
+     "Los cambios sin guardar no se han podido guardar (%3): no se ha cambiado el perfil para %1.",
+     "%1 iniciado: perfil %2 cargado.",
+     "%1 iniciado: %3",
+     "%1 terminado: vuelve el perfil que estaba en uso antes.",
+     "%1 terminado: no se ha podido volver al perfil que estaba en uso antes.",
+     "%1 iniciado: no se conocen todos los ajustes en uso, así que no se ha cargado su perfil."},
+    {"Le modifiche non salvate dei pedali sono state salvate come %2 prima di cambiare profilo per %1.",
+     "Le modifiche non salvate non si sono potute salvare (%3): il profilo per %1 non è stato cambiato.",
+     "%1 avviato: profilo %2 caricato.",
+     "%1 avviato: %3",
+     "%1 terminato: torna il profilo in uso prima.",
+     "%1 terminato: non è stato possibile tornare al profilo in uso prima.",
+     "%1 avviato: non tutte le impostazioni in uso sono note, quindi il suo profilo non è stato caricato."},
+    {"Les modifications non sauvegardées des pédales ont été sauvegardées sous %2 avant de changer de profil pour %1.",
+     "Les modifications non sauvegardées n'ont pas pu l'être (%3) : le profil de %1 n'a pas été changé.",
+     "%1 lancé : profil %2 chargé.",
+     "%1 lancé : %3",
+     "%1 terminé : le profil utilisé avant est de retour.",
+     "%1 terminé : le profil utilisé avant n'a pas pu être remis.",
+     "%1 lancé : les réglages en cours ne sont pas tous connus, son profil n'a donc pas été chargé."},
+    {"Ungespeicherte Pedaländerungen wurden als %2 gespeichert, bevor das Profil für %1 gewechselt wurde.",
+     "Ungespeicherte Änderungen konnten nicht gespeichert werden (%3): das Profil für %1 wurde nicht gewechselt.",
+     "%1 gestartet: Profil %2 geladen.",
+     "%1 gestartet: %3",
+     "%1 beendet: das vorher benutzte Profil ist zurück.",
+     "%1 beendet: das vorher benutzte Profil konnte nicht zurückgesetzt werden.",
+     "%1 gestartet: nicht alle aktuellen Einstellungen sind bekannt, daher wurde sein Profil nicht geladen."},
+    {"As alterações não gravadas dos pedais foram gravadas como %2 antes de mudar de perfil para %1.",
+     "As alterações não gravadas não puderam ser gravadas (%3): o perfil de %1 não foi mudado.",
+     "%1 iniciado: perfil %2 carregado.",
+     "%1 iniciado: %3",
+     "%1 terminado: o perfil usado antes está de volta.",
+     "%1 terminado: não foi possível repor o perfil usado antes.",
+     "%1 iniciado: nem todas as definições em uso são conhecidas, por isso o seu perfil não foi carregado."},
+};
+}  // namespace
+
+const char* gameNoticeText(int kind, int language) {
+  if (kind < 0 || kind >= kGameNoticeKinds || language < 0 || language >= kLanguageCount) return "";
+  return kGameNoticeTexts[language][kind];
 }
 
 const char* linkText(LinkText text, int language) {

@@ -37,6 +37,10 @@ enum class LabelRole {
   // The tooltip of the box a point's value is typed in; those of each chart's two marks:
   // its curve is not what the controller has stored, not what the last profile holds.
   CustomEntryKeys, CustomMarkNotStored, CustomMarkNotSaved,
+  // The main page's button to the per-game profiles, and the games dialog: its title, the
+  // table's two columns, the name box's prompt, its buttons, and why a name was refused.
+  Games, GamesTitle, GamesColumnGame, GamesColumnProfile, GamesNamePrompt, GamesAdd, GamesRemove,
+  GamesClose, GamesNameRefused,
   Count
 };
 inline constexpr int kLabelRoleCount = static_cast<int>(LabelRole::Count);
@@ -67,6 +71,11 @@ const char* firmwareText(FirmwareText text, int language);
 // a pedal set that stopped answering (with RETRY), and one that was unplugged.
 enum class LinkText { Reading, NotAnswering, Disconnected, Retry, Count };
 const char* linkText(LinkText text, int language);
+
+// What the per-game profiles tell the driver, one text per GameNotice::Kind in its order:
+// %1 the game, %2 the file, %3 the detail (in English, as the switcher gives it).
+inline constexpr int kGameNoticeKinds = 7;
+const char* gameNoticeText(int kind, int language);
 
 // Why a profile file was not loaded, one text per reason in the order of
 // ProfileRefusal::Reason (not a regular file, unreadable, damaged, a value out of range, a

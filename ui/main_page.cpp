@@ -219,6 +219,13 @@ void MainPage::create_main_page() {
                            customSubtitle, LabelRole::CustomSubtitle);
   exit = makeButton("EXIT", kMenuWidth, 40, Align::TopRight, -100, 480);
   app_.labels().add(LabelRole::Exit, [b = exit](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
+  // Under the monitor buttons, clear of the VR panel; the pages cover it as they cover those.
+  games = makeButton("GAMES", 220, 40, Align::TopMid, 250, 480);
+  app_.labels().add(LabelRole::Games, [b = games](const std::string& t) { setFittedText(b, QString::fromStdString(t)); });
+  connect(games, &QPushButton::clicked, this, [this] {
+    trace("\nGames pressed\n");
+    app_.openGamesDialog();
+  });
 
   auto menu = [w](const QStringList& entries, int dy, const char* name) {
     auto* list = new QListWidget(w);

@@ -101,6 +101,7 @@ class MainPage : public QObject {
   QLabel* customTitle = nullptr;
   QLabel* customSubtitle = nullptr;
   QPushButton* exit = nullptr;
+  QPushButton* games = nullptr;  // the per-game profiles' dialog
   QListWidget* languageList = nullptr;
   QListWidget* manualList = nullptr;
   QPushButton* activatePro = nullptr;

@@ -1,0 +1,74 @@
+#include "ui/game_profiles.h"
+
+#include "ui/application.h"
+#include "ui/localisation.h"
+#include "ui/pages.h"
+
+namespace tkb::ui {
+
+// The program's own host: its Profiles (the pages show the loads), and after a restore the
+// pages shown again from the state.
+class GameProfiles::Host : public ProfileSwitchHost {
+ public:
+  Host(Application& app)
+      : ProfileSwitchHost(app.controller, app.pages().profiles.profiles(), app.basePath() + "/tkb",
+                          [&app](const GameNotice& notice) { tellNotice(app, notice); }),
+        app_(app) {}
+
+  bool restore(const ProfileSnapshot& snapshot) override {
+    const bool ok = ProfileSwitchHost::restore(snapshot);
+    app_.showProfileInForce();
+    return ok;
+  }
+
+ private:
+  static void tellNotice(Application& app, const GameNotice& notice) {
+    const std::string fields[3] = {notice.game, notice.path, notice.detail};
+    std::string filled;
+    // One pass: a name or path holding "%2" stays as it is.
+    for (const char* c = gameNoticeText(static_cast<int>(notice.kind), app.languageIndex().value_or(0)); *c != '\0'; ++c) {
+      if (c[0] == '%' && c[1] >= '1' && c[1] <= '3') {
+        filled += fields[c[1] - '1'];
+        ++c;
+      } else {
+        filled += *c;
+      }
+    }
+    app.tellDriver(QString::fromStdString(filled));
+  }
+
+  Application& app_;
+};
+
+GameProfiles::GameProfiles(Application& app)
+    : app_(app), host_(std::make_unique<Host>(app)), switcher_(std::make_unique<GameSwitcher>(*host_)) {
+  timer_ = new QTimer(this);
+  timer_->setInterval(kGameScanPeriodMs);
+  connect(timer_, &QTimer::timeout, this, &GameProfiles::scan);
+  reloadTable();
+}
+
+GameProfiles::~GameProfiles() = default;
+
+void GameProfiles::reloadTable() {
+  if (app_.config() != nullptr) switcher_->setTable(readGameTable(*app_.config()));
+  watcher_.watch(switcher_->names());
+}
+
+void GameProfiles::start() { timer_->start(); }
+
+void GameProfiles::scan() {
+  if (app_.phase() != Application::Phase::Running || !app_.controllerFree() || app_.firmwareUpdating()) return;
+  // Nothing to watch: no scan at all.
+  if (switcher_->table().empty() && switcher_->activeGame().empty()) return;
+  const std::vector<RunningProgram>& running = watcher_.scan();
+  const Application::Action action(app_);
+  switcher_->update(running);
+}
+
+std::vector<std::string> GameProfiles::runningNames() {
+  watcher_.scan();
+  return watcher_.runningNames();
+}
+
+}  // namespace tkb::ui
