@@ -258,7 +258,10 @@ bool Profiles::GuardarPerfilPro() {
   bool saved = true;
   if (const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Pro, true))) {
     saved = writeProfile(*path, ProfileKind::Pro);
-    if (saved) applyNaming(ProfileKind::Pro, NombreDePerfil(*path));
+    if (saved) {
+      applyNaming(ProfileKind::Pro, NombreDePerfil(*path));
+      pages_.fileUsed(ProfileKind::Pro, *path);
+    }
   }
   trace("\nGuardar zones PRO pressed - Final\n");
   return saved;
@@ -275,6 +278,7 @@ bool Profiles::GuardarPerfilSport() {
     if (saved) {
       applyNaming(ProfileKind::Sport, NombreDePerfil(*path));
       pages_.showSaved(ProfileKind::Sport);
+      pages_.fileUsed(ProfileKind::Sport, *path);
     }
   }
   trace("\nGuardar button pressed SPORT -- Final\n");
@@ -291,7 +295,11 @@ std::optional<ProfileRefusal> refuse(const ProfileRefusal& refusal, const char* 
 
 std::optional<ProfileRefusal> Profiles::CargarPerfilPro() {
   trace("\nCargar zones PRO pressed - Inicio");
-  return loadPro(chooser_.choose(profileDialogRequest(ProfileKind::Pro, false)));
+  const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Pro, false));
+  auto refusal = loadPro(path);
+  // The driver's own loads make the recent profiles; a game's profile does not.
+  if (path && !refusal) pages_.fileUsed(ProfileKind::Pro, *path);
+  return refusal;
 }
 
 std::optional<ProfileRefusal> Profiles::loadFile(const std::string& path) {
@@ -337,7 +345,10 @@ std::optional<ProfileRefusal> Profiles::loadPro(const std::optional<std::string>
 
 std::optional<ProfileRefusal> Profiles::CargarPerfilSport() {
   trace("\nCargar button pressed SPORT -- Inicio\n");
-  return loadSport(chooser_.choose(profileDialogRequest(ProfileKind::Sport, false)));
+  const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Sport, false));
+  auto refusal = loadSport(path);
+  if (path && !refusal) pages_.fileUsed(ProfileKind::Sport, *path);
+  return refusal;
 }
 
 std::optional<ProfileRefusal> Profiles::loadSport(const std::optional<std::string>& path) {

@@ -78,6 +78,9 @@ class ProfilePages {
   virtual Curve chartPoints(Pedal pedal) const = 0;
   // A profile file was written (nothing is told when the dialog was cancelled).
   virtual void showSaved(ProfileKind) {}
+  // The file a save wrote or a load took, as the dialog gave it (a refused or cancelled
+  // one is not told).
+  virtual void fileUsed(ProfileKind, const std::string& /*path*/) {}
 };
 
 // What the name of a chosen path is: the last component up to its first dot (all of it
