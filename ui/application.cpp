@@ -138,6 +138,7 @@ Application::Application(Services services, ProbeOptions probeOptions)
   window_->installEventFilter(this);
   page_ = std::make_unique<MainPage>(*this, *model_, services_);
   pages_ = std::make_unique<Pages>(*this);
+  tray_ = std::make_unique<Tray>(*this, services_);
 }
 
 void Application::setKeyActions(KeyActions& actions) { keyHook_ = std::make_unique<KeyHook>(controller, actions); }
@@ -164,6 +165,7 @@ std::optional<int> Application::languageIndex() const {
 
 void Application::startApplication() {
   if (phase_ == Phase::Probing || phase_ == Phase::Running || phase_ == Phase::Stopped) return;
+  tray_->start(workingDirectory() + "/opt/config.ini");
   // The key listener is installed once per process; a failed installation is tried again
   // by the next start.
   if (!keyListenerInstalled_) {
@@ -362,9 +364,15 @@ void Application::requestQuit() {
 }
 
 bool Application::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == window_.get() && event->type() == QEvent::Close && firmwareUpdating()) {
+  if (watched != window_.get() || event->type() != QEvent::Close) return QObject::eventFilter(watched, event);
+  if (firmwareUpdating()) {
     event->ignore();
     quitAfterFirmwareUpdate();
+    return true;
+  }
+  // With the tray icon shown the window only hides; the program runs on.
+  if (tray_->hideOnClose()) {
+    event->ignore();
     return true;
   }
   return QObject::eventFilter(watched, event);
@@ -472,6 +480,7 @@ void Application::buildPages() {
   usageLog_->dataLines(state);
   page_->buildStatusLabels();
   page_->create_main_page();
+  tray_->attachSwitch(page_->traySwitch);
   buildPageContainers();
   pages_->pro->Create_pro_page(proPage_);
   pages_->sport->Create_sport_page(customPage_);

@@ -42,6 +42,7 @@
 #include "ui/localisation.h"
 #include "ui/main_page.h"
 #include "ui/services.h"
+#include "ui/tray.h"
 #include "ui/vr_panel.h"
 
 namespace tkb::ui {
@@ -100,6 +101,8 @@ class Application : public QObject {
   VrPanel* vrPanel() const { return page_->vrPanel(); }
   // The PRO and CUSTOM pages (their widgets exist once the pages are built).
   Pages& pages() { return *pages_; }
+  // The tray icon and its menu (shown only when switched on and a tray host is there).
+  Tray& tray() { return *tray_; }
   QWidget* proPage() const { return proPage_; }
   QWidget* customPage() const { return customPage_; }
   tkb::PedalInput* pedals() const { return services_.pedals.get(); }
@@ -256,6 +259,7 @@ class Application : public QObject {
   // Last: built on everything above, gone before it.
   std::unique_ptr<Pages> pages_;
   std::unique_ptr<GameProfiles> games_;  // uses the pages' profiles
+  std::unique_ptr<Tray> tray_;
 };
 
 // The photo for a model, colour and pedal kind: with clutch m + 5 (grey) or m + 15

@@ -58,6 +58,8 @@ class ControllerModel : public QObject, private ProfilePages {
   void profileLoaded(tkb::ProfileKind kind, bool loaded);
   // A profile file was written.
   void profileSaved(tkb::ProfileKind kind);
+  // The file a profile save wrote or a load took (what the recent profiles list).
+  void profileFileUsed(tkb::ProfileKind kind, const QString& path);
   // The state holds the controller's zones: the pages show them (their boxes' handlers run).
   void zonesChanged();
   // The brake's upper and lower zone changed (MAX BRAKE PRESS by the wizard or a key).
@@ -80,6 +82,9 @@ class ControllerModel : public QObject, private ProfilePages {
   void setProfileLabel(const std::string& text) override;
   void showLoad(ProfileKind kind, bool loaded) override;
   void showSaved(ProfileKind kind) override { emit profileSaved(kind); }
+  void fileUsed(ProfileKind kind, const std::string& path) override {
+    emit profileFileUsed(kind, QString::fromStdString(path));
+  }
   Curve chartPoints(Pedal pedal) const override;
 
   const ChartPoints* charts_ = nullptr;

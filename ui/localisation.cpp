@@ -178,6 +178,22 @@ constexpr LabelTexts kLabelSets[kLabelRoleCount] = {
      "Ce nom n'est pas utilisable : il est vide ou contient = ; # [ ] ou un saut de ligne.",
      "Dieser Name ist nicht möglich: er ist leer oder enthält = ; # [ ] oder einen Zeilenumbruch.",
      "Este nome não pode ser usado: está vazio ou contém = ; # [ ] ou uma quebra de linha."},
+    // Main page: the tray switch
+    {"Keep running in the tray", "Seguir en la bandeja", "Resta nell'area di notifica", "Rester dans la zone de notification", "Im Infobereich weiterlaufen", "Manter na área de notificação"},
+    // Tray menu: the profile in force (%1 the name), the recent profiles, the monitor,
+    // the window, exit
+    {"Profile: %1", "Perfil: %1", "Profilo: %1", "Profil : %1", "Profil: %1", "Perfil: %1"},
+    {"Recent profiles", "Perfiles recientes", "Profili recenti", "Profils récents", "Letzte Profile", "Perfis recentes"},
+    {"Monitor", "Monitor", "Monitor", "Moniteur", "Monitor", "Monitor"},
+    {"Show window", "Mostrar ventana", "Mostra finestra", "Afficher la fenêtre", "Fenster anzeigen", "Mostrar janela"},
+    {"Exit", "Salir", "Esci", "Quitter", "Beenden", "Sair"},
+    // Tray: the first close that leaves the program running
+    {"TKB-Tunedeck keeps running here. Choose Exit in this icon's menu to end it.",
+     "TKB-Tunedeck sigue en marcha aquí. Elija Salir en el menú de este icono para cerrarlo.",
+     "TKB-Tunedeck resta in esecuzione qui. Scegli Esci nel menu di questa icona per chiuderlo.",
+     "TKB-Tunedeck continue de fonctionner ici. Choisissez Quitter dans le menu de cette icône pour le fermer.",
+     "TKB-Tunedeck läuft hier weiter. Zum Beenden im Menü dieses Symbols Beenden wählen.",
+     "O TKB-Tunedeck continua a funcionar aqui. Escolha Sair no menu deste ícone para o fechar."},
 };
 
 constexpr int kWizardTextCount = static_cast<int>(WizardText::Count);

@@ -41,6 +41,10 @@ enum class LabelRole {
   // table's two columns, the name box's prompt, its buttons, and why a name was refused.
   Games, GamesTitle, GamesColumnGame, GamesColumnProfile, GamesNamePrompt, GamesAdd, GamesRemove,
   GamesClose, GamesNameRefused,
+  // The tray: the main page's switch for it; its menu (the profile in force, with the name
+  // as %1; the recent profiles; the monitor; the window; exit); what it says the first time
+  // closing the window leaves the program running.
+  TraySetting, TrayProfile, TrayRecent, TrayMonitor, TrayShowWindow, TrayExit, TrayStillRunning,
   Count
 };
 inline constexpr int kLabelRoleCount = static_cast<int>(LabelRole::Count);

@@ -21,6 +21,7 @@ constexpr int kProfileLabelChars = 14;
 constexpr int kMenuWidth = 145, kMenuEntryHeight = 40;
 // While the CUSTOM page is open: LANGUAGE, MANUAL and EXIT in a row under the pedal photo.
 constexpr int kMenuRowX = 8, kMenuRowY = 506, kMenuRowGap = 4;
+constexpr int kTraySwitchX = 24, kTraySwitchY = 514;
 // What a label inside a button leaves free for the button's border.
 constexpr int kLabelAirPx = 12;
 constexpr int kStripeWidth = 1299, kStripeHeight = 44;
@@ -42,6 +43,10 @@ std::optional<int> photoIndex(int model, int colour, bool hasClutch) {
   const int index = hasClutch ? (black ? model + 15 : model + 5) : (black ? model + 9 : model - 1);
   if (index < 0 || index >= kPhotoCount) return std::nullopt;
   return index;
+}
+
+std::string profileInForce(const ControllerState& state) {
+  return profileNameText(state.sportProfileActive ? state.sportProfileName : state.proProfileName);
 }
 
 MainPage::MainPage(Application& app, ControllerModel& model, const Services& services)
@@ -277,6 +282,16 @@ void MainPage::create_main_page() {
   placeAligned(customMark, Align::TopMid, 90, 484);
   customMark->hide();
 
+  // Under the pedal photo, where the menus stand while the CUSTOM page is open.
+  traySwitch = new QCheckBox(w);
+  traySwitch->setObjectName("TraySwitch");
+  traySwitch->setFocusPolicy(Qt::NoFocus);
+  QFont switchFont = traySwitch->font();
+  switchFont.setPixelSize(14);
+  traySwitch->setFont(switchFont);
+  traySwitch->move(kTraySwitchX, kTraySwitchY);
+  traySwitch->show();
+
   vrPanel_->readSettings();
   vrPanel_->hide();
   closeVrMonitor->hide();
@@ -297,17 +312,28 @@ void MainPage::create_main_page() {
     const Application::Action action(app_);
     activateClicked(true);
   });
-  connect(exit, &QPushButton::clicked, this, [this] {
-    const Application::Action action(app_);
-    trace("\nClose main pressed - Inicio\n");
-    app_.shutDown();
-    trace("\nClose main pressed - Final\n");
-  });
+  connect(exit, &QPushButton::clicked, this, &MainPage::exitClicked);
+}
+
+void MainPage::exitClicked() {
+  const Application::Action action(app_);
+  trace("\nClose main pressed - Inicio\n");
+  app_.shutDown();
+  trace("\nClose main pressed - Final\n");
+}
+
+bool MainPage::monitorOpen() const { return closeMonitor != nullptr && !closeMonitor->isHidden(); }
+
+void MainPage::setMonitorOpen(bool open) {
+  if (openMonitor == nullptr || open == monitorOpen()) return;
+  const Application::Action action(app_);
+  open ? openMonitorClicked() : closeMonitorClicked();
 }
 
 void MainPage::placeMenus(bool underPhoto) {
   if (!language) return;
   menusUnderPhoto_ = underPhoto;
+  if (traySwitch) traySwitch->setVisible(!underPhoto);
   if (underPhoto) {
     int x = kMenuRowX;
     for (QPushButton* b : {language, manual, exit}) {
@@ -380,6 +406,7 @@ void MainPage::openMonitorClicked() {
   if (app_.startMonitor(app_.MonitorProcess, false)) {
     openMonitor->hide();
     closeMonitor->show();
+    emit monitorShown(true);
   }
   trace("\nMonitor Button pressed - Final\n");
 }
@@ -401,6 +428,7 @@ void MainPage::closeMonitorClicked() {
     app_.MonitorProcess.stop();
     openMonitor->show();
     closeMonitor->hide();
+    emit monitorShown(false);
   }
   trace("\nMonitor OFF Button pressed - Final\n");
 }
@@ -422,6 +450,7 @@ void MainPage::showMonitorStopped(bool vr) {
   if (!openMonitor) return;
   (vr ? openVrMonitor : openMonitor)->show();
   (vr ? closeVrMonitor : closeMonitor)->hide();
+  if (!vr) emit monitorShown(false);
 }
 
 void MainPage::languageClicked() {
@@ -486,7 +515,7 @@ void MainPage::activateClicked(bool custom) {
   const char* branch = custom ? "Activar SPORT" : "Activar PRO";
   trace("\n%s pressed - Inicio", branch);
   model_.operations.activateMode(custom);
-  applyModeLabel();
+  emit model_.modeChanged();  // the mode label, and the tray's profile in force
   setButtonLook(activatePro, custom ? ButtonLook::Normal : ButtonLook::Highlighted);
   setButtonLook(activateCustom, custom ? ButtonLook::Highlighted : ButtonLook::Normal);
   trace("\n%s pressed - Final\n", branch);
@@ -590,8 +619,7 @@ void MainPage::showReadSettings() {
 void MainPage::refreshProfileLabel() {
   if (!profileLabel) return;
   const ControllerState& state = model_.controller.state;
-  std::string name = profileNameText(state.sportProfileActive ? state.sportProfileName
-                                                              : state.proProfileName);
+  std::string name = profileInForce(state);
   if (name.size() > kProfileLabelChars) name.resize(kProfileLabelChars);
   profileLabel->setText(QString::asprintf("Profile: %s", name.c_str()));
   profileLabel->adjustSize();

@@ -4,6 +4,7 @@
 // the Application builds the page, the PRO and CUSTOM pages open through its entries.
 #pragma once
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -12,7 +13,9 @@
 #include <QPushButton>
 #include <QWidget>
 #include <array>
+#include <string>
 
+#include "link/controller_state.h"
 #include "ui/widgets.h"
 
 namespace tkb::ui {
@@ -26,6 +29,9 @@ inline constexpr int kModelCount = 6;
 inline constexpr int kPhotoCount = 20;
 
 enum class ModeLabel { Pro = 0, Custom = 1, CustomM = 2 };
+
+// The name of the profile the mode in force uses, as the controller keeps it.
+std::string profileInForce(const ControllerState& state);
 
 class MainPage : public QObject {
   Q_OBJECT
@@ -61,6 +67,13 @@ class MainPage : public QObject {
   void showReadSettings();
   // A monitor's buttons once its program is stopped at shut-down.
   void showMonitorStopped(bool vr);
+  // The window-mode monitor as its buttons say: CLOSE MONITOR shown.
+  bool monitorOpen() const;
+  // OPEN MONITOR or CLOSE MONITOR, as a click on the one shown does (nothing when it is
+  // already as asked).
+  void setMonitorOpen(bool open);
+  // EXIT, as a click on the button does.
+  void exitClicked();
   VrPanel* vrPanel() const { return vrPanel_; }
 
   // Built by buildBackgroundAndBox.
@@ -108,12 +121,16 @@ class MainPage : public QObject {
   QLabel* proMark = nullptr;
   QPushButton* activateCustom = nullptr;
   QLabel* customMark = nullptr;
+  // Keep running in the tray when the window is closed (the Tray owns the setting).
+  QCheckBox* traySwitch = nullptr;
 
  signals:
   // The PRO and CUSTOM entries: the container is shown, the page takes over from here.
   void proPageOpened(bool calibrated);
   void proZonesReadBack();
   void customPageOpened();
+  // The OPEN/CLOSE MONITOR pair changed over (a click, the tray, the shut-down).
+  void monitorShown(bool open);
 
  private:
   QPushButton* makeButton(const QString& text, int w, int h, Align align, int dx, int dy);

@@ -13,6 +13,11 @@ class PageProfiles::DialogChooser : public ProfileFileChooser {
  public:
   explicit DialogChooser(Application& app) : app_(app) {}
   std::optional<std::string> choose(const FileDialogRequest& request) override {
+    if (given) {
+      std::optional<std::string> path = std::move(given);
+      given.reset();
+      return path;
+    }
     if (script) return script(request);
     QFileDialog dialog(app_.window());
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -26,6 +31,7 @@ class PageProfiles::DialogChooser : public ProfileFileChooser {
   }
 
   FileChooserScript script;
+  std::optional<std::string> given;  // the next dialog's answer, without a dialog
 
  private:
   Application& app_;
@@ -38,5 +44,12 @@ PageProfiles::PageProfiles(Application& app, ControllerModel& model)
 PageProfiles::~PageProfiles() = default;
 
 void PageProfiles::scriptFileChooser(FileChooserScript script) { chooser_->script = std::move(script); }
+
+std::optional<ProfileRefusal> PageProfiles::loadFile(ProfileKind kind, const std::string& path) {
+  chooser_->given = path;
+  auto refusal = kind == ProfileKind::Sport ? profiles_->CargarPerfilSport() : profiles_->CargarPerfilPro();
+  chooser_->given.reset();
+  return refusal;
+}
 
 }  // namespace tkb::ui

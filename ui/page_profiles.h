@@ -26,6 +26,11 @@ class PageProfiles {
   using FileChooserScript = std::function<std::optional<std::string>(const FileDialogRequest&)>;
   void scriptFileChooser(FileChooserScript script);
 
+  // A LOAD of a given file (a recent profile): what the page's LOAD button does with the
+  // file chosen in its dialog, with no dialog shown. The refusal, if any, is for the caller
+  // to tell as the pages tell it.
+  std::optional<ProfileRefusal> loadFile(ProfileKind kind, const std::string& path);
+
  private:
   class DialogChooser;
   std::unique_ptr<DialogChooser> chooser_;

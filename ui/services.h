@@ -42,6 +42,8 @@ struct Services {
   // program names its files under /usr.
   std::string monitorProgram = "./opt/TKB_Monitor";
   QString manualFolder;  // empty: the working directory
+  // Whether the desktop has a tray host; none: Qt's answer (QSystemTrayIcon).
+  std::function<bool()> trayAvailable;
   // What the diagnosis of the "PEDALS NOT DETECTED!!" box looks at; empty: this computer.
   std::function<DoctorSetup()> doctorSetup;
 };
