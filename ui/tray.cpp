@@ -29,11 +29,6 @@ QString entryText(const QString& text) {
 
 Tray::Tray(Application& app, const Services& services)
     : app_(app), services_(services), texts_(kRoleCount) {
-  for (int r = static_cast<int>(kFirstRole); r <= static_cast<int>(kLastRole); ++r) {
-    const auto role = static_cast<LabelRole>(r);
-    setText(role, labelText(role, 0));
-    app_.labels().add(role, [this, role](const std::string& t) { setText(role, t); });
-  }
   menu_ = std::make_unique<QMenu>();
   menu_->setObjectName("TrayMenu");
   menu_->setToolTipsVisible(true);
@@ -47,8 +42,12 @@ Tray::Tray(Application& app, const Services& services)
   showEntry_ = menu_->addAction("");
   menu_->addSeparator();
   exitEntry_ = menu_->addAction("");
-  for (int r = static_cast<int>(kFirstRole); r <= static_cast<int>(kLastRole); ++r)
-    setText(static_cast<LabelRole>(r), text(static_cast<LabelRole>(r)).toStdString());
+  // English until the language is known.
+  for (int r = static_cast<int>(kFirstRole); r <= static_cast<int>(kLastRole); ++r) {
+    const auto role = static_cast<LabelRole>(r);
+    setText(role, labelText(role, 0));
+    app_.labels().add(role, [this, role](const std::string& t) { setText(role, t); });
+  }
 
   connect(menu_.get(), &QMenu::aboutToShow, this, &Tray::refresh);
   connect(monitorEntry_, &QAction::triggered, this, [this](bool on) {
