@@ -78,8 +78,8 @@ class ProfilePages {
   virtual Curve chartPoints(Pedal pedal) const = 0;
   // A profile file was written (nothing is told when the dialog was cancelled).
   virtual void showSaved(ProfileKind) {}
-  // The file a save wrote or a load took, as the dialog gave it (a refused or cancelled
-  // one is not told).
+  // The file a save wrote or a LOAD took, as the dialog gave it (a refused or cancelled one
+  // is not told, nor a file the program loads by itself through loadFile).
   virtual void fileUsed(ProfileKind, const std::string& /*path*/) {}
 };
 
