@@ -169,5 +169,18 @@ TEST_F(TrayTest, MonitorEntryFollowsTheButtonsAndExitEndsTheProgram) {
   EXPECT_FALSE(monitor->isChecked());
 }
 
+TEST_F(TrayTest, GamesEntryOpensTheGamesDialogAndNoticesShowOnTheIcon) {
+  start(true, true);
+  app_->window()->close();
+  ASSERT_FALSE(app_->window()->isVisible());
+  messages_.clear();
+  tray().gamesEntry()->trigger();
+  EXPECT_TRUE(app_->window()->isVisible());
+  ASSERT_NE(app_->gamesDialog(), nullptr);
+  EXPECT_TRUE(app_->gamesDialog()->isVisible());
+  app_->tellDriver("Profile race loaded for FakeGame.exe");
+  EXPECT_EQ(messages_, std::vector<QString>{"Profile race loaded for FakeGame.exe"});
+}
+
 }  // namespace
 }  // namespace tkb::test

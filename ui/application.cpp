@@ -306,6 +306,8 @@ void Application::tellDriver(const QString& text) {
   driverNotice_->show();
   driverNotice_->raise();
   driverNoticeTimer_->start();
+  // The window may be hidden to the tray: the icon says it too.
+  tray_->showMessage(text);
 }
 
 void Application::showProfileInForce() {

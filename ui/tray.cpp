@@ -39,6 +39,7 @@ Tray::Tray(Application& app, const Services& services)
   menu_->addSeparator();
   monitorEntry_ = menu_->addAction("");
   monitorEntry_->setCheckable(true);
+  gamesEntry_ = menu_->addAction("");
   showEntry_ = menu_->addAction("");
   menu_->addSeparator();
   exitEntry_ = menu_->addAction("");
@@ -56,6 +57,14 @@ Tray::Tray(Application& app, const Services& services)
     monitorEntry_->setChecked(app_.mainPage().monitorOpen());  // a start that failed
   });
   connect(&app_.mainPage(), &MainPage::monitorShown, monitorEntry_, &QAction::setChecked);
+  // The games dialog is the window's: the window comes first.
+  gamesEntry_->setText(entryText(QString::fromUtf8(labelText(LabelRole::GamesTitle, 0))));
+  app_.labels().add(LabelRole::GamesTitle,
+                    [this](const std::string& t) { gamesEntry_->setText(entryText(QString::fromStdString(t))); });
+  connect(gamesEntry_, &QAction::triggered, this, [this] {
+    showWindow();
+    app_.openGamesDialog();
+  });
   connect(showEntry_, &QAction::triggered, this, &Tray::showWindow);
   connect(exitEntry_, &QAction::triggered, this, [this] {
     trace("\nTray: exit\n");
@@ -182,6 +191,7 @@ void Tray::refresh() {
   const Application::Phase phase = app_.phase();
   monitorEntry_->setEnabled(app_.mainPage().openMonitor != nullptr && phase != Application::Phase::Stopped);
   monitorEntry_->setChecked(app_.mainPage().monitorOpen());
+  gamesEntry_->setEnabled(app_.games() != nullptr && phase == Application::Phase::Running);
   if (phase == Application::Phase::Stopped) showIcon();
 }
 

@@ -2,7 +2,8 @@
 // shown while the setting is on and the desktop has a tray host. While it is shown,
 // closing the window only hides it and the program runs on. Its menu shows the profile in
 // force, the recent profiles (a click loads one as the page's LOAD does with that file),
-// the window-mode monitor on or off as OPEN/CLOSE MONITOR, the window, and EXIT.
+// the window-mode monitor on or off as OPEN/CLOSE MONITOR, the per-game profiles, the
+// window, and EXIT.
 #pragma once
 
 #include <QAction>
@@ -54,6 +55,7 @@ class Tray : public QObject {
   QAction* profileEntry() const { return profileEntry_; }
   QMenu* recentMenu() const { return recentMenu_; }
   QAction* monitorEntry() const { return monitorEntry_; }
+  QAction* gamesEntry() const { return gamesEntry_; }
   QAction* showEntry() const { return showEntry_; }
   QAction* exitEntry() const { return exitEntry_; }
   // The recent profiles as the menu lists them, most recent first.
@@ -83,6 +85,7 @@ class Tray : public QObject {
   QAction* profileEntry_ = nullptr;
   QMenu* recentMenu_ = nullptr;
   QAction* monitorEntry_ = nullptr;
+  QAction* gamesEntry_ = nullptr;
   QAction* showEntry_ = nullptr;
   QAction* exitEntry_ = nullptr;
   QPointer<QCheckBox> switch_;
