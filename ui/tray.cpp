@@ -197,10 +197,12 @@ void Tray::refresh() {
 
 void Tray::refreshProfile() {
   if (!profileEntry_) return;
-  const std::string name = app_.phase() == Application::Phase::Running
-                               ? profileInForce(app_.controller.state)
-                               : std::string();
-  profileEntry_->setText(entryText(text(LabelRole::TrayProfile).arg(QString::fromStdString(name))));
+  // Before the pedals were read there is no profile in force to name.
+  const bool running = app_.phase() == Application::Phase::Running;
+  profileEntry_->setVisible(running);
+  if (!running) return;
+  const QString name = QString::fromStdString(profileInForce(app_.controller.state));
+  profileEntry_->setText(entryText(text(LabelRole::TrayProfile).arg(name)));
 }
 
 bool Tray::recentLoadable() const {
