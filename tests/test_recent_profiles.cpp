@@ -41,10 +41,6 @@ TEST_F(RecentProfilesTest, MostRecentFirstOnceEachFiveAtMost) {
   recent_.add("./sub/../c.tkb", ProfileKind::Pro);
   EXPECT_EQ(names(recent_.files()), (std::vector<std::string>{"c.tkb", "f.tkb", "e.tks", "d.tkb", "b.tks"}));
   ASSERT_EQ(chdir("/"), 0);
-  // What other programs keep in the section stays.
-  EXPECT_TRUE(config_.write("GENERAL", "file", "Default"));
-  recent_.add(profile("g.tkb"), ProfileKind::Pro);
-  EXPECT_EQ(config_.readText("GENERAL", "file", ""), "Default");
 }
 
 TEST_F(RecentProfilesTest, FilesThatAreGoneAreLeftOutAndMakeRoom) {
@@ -88,18 +84,6 @@ TEST_F(RecentProfilesTest, DamagedEntriesAndUnwritablePathsChangeNothing) {
   const std::string text = readFile(config_.path());
   EXPECT_FALSE(recent_.add(dir_.file("bad\nname.tkb"), ProfileKind::Pro));
   EXPECT_EQ(readFile(config_.path()), text);
-}
-
-TEST(TraySetting, OffUnlessOneAndWrittenAtOnce) {
-  TempDir dir;
-  const AppConfig config(dir.file("config.ini"));
-  EXPECT_FALSE(traySetting(config));
-  writeFile(config.path(), "[GENERAL]\ntray=yes\n");
-  EXPECT_FALSE(traySetting(config));
-  EXPECT_TRUE(writeTraySetting(config, true));
-  EXPECT_TRUE(traySetting(config));
-  EXPECT_TRUE(writeTraySetting(config, false));
-  EXPECT_EQ(readFile(config.path()), "[GENERAL]\ntray=0\n");
 }
 
 }  // namespace
