@@ -200,6 +200,7 @@ std::string ProfileSnapshot::encode() const {
 }
 
 std::optional<ProfileSnapshot> ProfileSnapshot::decode(std::string_view text) {
+  const std::string_view whole = text;
   if (text.substr(0, kSnapshotHeader.size()) != kSnapshotHeader) return std::nullopt;
   text.remove_prefix(kSnapshotHeader.size());
   std::map<std::string, std::string, std::less<>> pairs;
@@ -247,6 +248,9 @@ std::optional<ProfileSnapshot> ProfileSnapshot::decode(std::string_view text) {
   setProfileName(v, Field::SportProfileName, makeProfileName(*sport));
   v.known = snapshotFields();  // setSetting(Cheto) also marked chetoActive, which capture leaves out
   snapshot.currentProfileName_ = *current;
+  // One snapshot, one text: keys in another order, "-0" or the like are not what encode()
+  // writes, and are refused like any other damage.
+  if (snapshot.encode() != whole) return std::nullopt;
   return snapshot;
 }
 

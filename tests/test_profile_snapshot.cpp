@@ -114,6 +114,8 @@ TEST(SnapshotDecode, RefusesAnythingMalformed) {
       {"missing key", replaced(" autoBrake=1", "")},
       {"out of range", replaced("brakeUpper=80", "brakeUpper=101")},
       {"negative", replaced("brakeUpper=80", "brakeUpper=-1")},
+      {"negative zero", replaced("brakeLower=2", "brakeLower=-0")},
+      {"keys in another order", replaced("zonesEnabled=1 sportProfileActive=1", "sportProfileActive=1 zonesEnabled=1")},
       {"not decimal", replaced("brakeUpper=80", "brakeUpper=8x")},
       {"leading zero", replaced("brakeUpper=80", "brakeUpper=080")},
       {"no value", replaced("brakeUpper=80", "brakeUpper=")},
