@@ -235,7 +235,11 @@ std::vector<IniEntry> AppConfig::sectionEntries(const std::string& section) cons
   if (file.status != FileRead::Ok) return {};
   CSimpleIniA ini;
   if (!parse(ini, file.text)) return {};
-  return iniSectionEntries(file.text, section);
+  // Names and order as written; each value as the reader takes it ("quoted" without quotes).
+  const IniValues values = iniValuesOf(file.text);
+  std::vector<IniEntry> entries = iniSectionEntries(file.text, section);
+  for (IniEntry& entry : entries) entry.value = values.readText(section, entry.key, entry.value);
+  return entries;
 }
 
 bool AppConfig::rewrite(const std::function<std::string(const std::string&)>& edit) const {

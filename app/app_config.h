@@ -64,8 +64,8 @@ class AppConfig {
   // Removes a key from a section (every line of it, see removeIniKey), with the same
   // atomic replace and refusals as a write; true when the file no longer holds the key.
   bool remove(const std::string& section, const std::string& key) const;
-  // The keys of a section and their values, names as written, in file order (empty when
-  // the file is missing, unreadable or damaged).
+  // The keys of a section and their values as the reader takes them, names as written, in
+  // file order (empty when the file is missing, unreadable or damaged).
   std::vector<IniEntry> sectionEntries(const std::string& section) const;
 
   // One read of the whole file (empty when missing, unreadable or corrupt).

@@ -374,7 +374,7 @@ TEST(AppConfig, RemovesAndListsTheKeysOfASectionKeepingEveryOtherByte) {
   // CRLF lines, a comment, an unknown line, a key repeated in a second [GAMES] and a key of
   // the same name in another section.
   const std::string before =
-      "; kept\r\n[GAMES]\r\nFakeGame.exe = /p/race.tks\r\nrF2.exe=/p/rf2.tkb\r\n?? odd\r\n"
+      "; kept\r\n[GAMES]\r\nFakeGame.exe = /p/race.tks\r\nrF2.exe=\"/p/rf2.tkb\"\r\n?? odd\r\n"
       "[MONITOR]\r\nfakegame.exe=5\r\n[games]\r\nFAKEGAME.EXE=/p/second.tks\r\nAcc.exe=/p/acc.tks";
   writeFile(path, before);
   const AppConfig config(path);
@@ -383,15 +383,16 @@ TEST(AppConfig, RemovesAndListsTheKeysOfASectionKeepingEveryOtherByte) {
   EXPECT_EQ(listed[0].key, "FakeGame.exe");
   EXPECT_EQ(listed[0].value, "/p/race.tks") << "the first occurrence counts";
   EXPECT_EQ(listed[1].key, "rF2.exe");
+  EXPECT_EQ(listed[1].value, "/p/rf2.tkb") << "as the reader takes it";
   EXPECT_EQ(listed[2].key, "Acc.exe");
 
   ASSERT_TRUE(config.remove("GAMES", "fakegame.EXE"));
   EXPECT_EQ(readFile(path),
-            "; kept\r\n[GAMES]\r\nrF2.exe=/p/rf2.tkb\r\n?? odd\r\n"
+            "; kept\r\n[GAMES]\r\nrF2.exe=\"/p/rf2.tkb\"\r\n?? odd\r\n"
             "[MONITOR]\r\nfakegame.exe=5\r\n[games]\r\nAcc.exe=/p/acc.tks")
       << "every line of the key goes, so no later one takes its place";
   ASSERT_TRUE(config.remove("GAMES", "Acc.exe"));
-  EXPECT_EQ(readFile(path), "; kept\r\n[GAMES]\r\nrF2.exe=/p/rf2.tkb\r\n?? odd\r\n[MONITOR]\r\nfakegame.exe=5\r\n[games]\r\n");
+  EXPECT_EQ(readFile(path), "; kept\r\n[GAMES]\r\nrF2.exe=\"/p/rf2.tkb\"\r\n?? odd\r\n[MONITOR]\r\nfakegame.exe=5\r\n[games]\r\n");
   EXPECT_TRUE(config.remove("GAMES", "absent.exe"));
   EXPECT_TRUE(config.remove("OTHER", "x"));
   EXPECT_EQ(config.sectionEntries("GAMES").size(), 1u);
