@@ -76,12 +76,18 @@ TEST_F(WindowTest, AGameLoadsItsProfileIntoTheWindowAndItsEndBringsTheOneBeforeB
   std::vector<char*> argv{const_cast<char*>(game.c_str()), const_cast<char*>("60"), nullptr};
   pid_t pid = 0;
   ASSERT_EQ(::posix_spawn(&pid, game.c_str(), nullptr, nullptr, argv.data(), environ), 0);
-  const auto scanUntil = [&](const std::string& active) {
+  const auto scanUntil = [&](const std::string& active, int limitMs = 5000) {
     return waitFor([&] {
       app_->games()->scan();
       return app_->games()->switcher().activeGame() == active;
-    }, 5000);
+    }, limitMs);
   };
+  // Mid-calibration nothing is switched; once the wizard is closed the game's profile comes.
+  app_->mainPage().pro->click();
+  pages_->pro->calibrate->click();
+  ASSERT_TRUE(waitFor([&] { return !pages_->pro->stepPending(); }));
+  EXPECT_FALSE(scanUntil("FakeGame.exe", 300));
+  pages_->pro->close->click();
   ASSERT_TRUE(scanUntil("FakeGame.exe"));
   EXPECT_EQ(app_->mainPage().profileLabel->text(), "Profile: race");
   EXPECT_TRUE(waitFor([&] { return emulator_->state().zones.brakeUpper == 66; }, 5000));

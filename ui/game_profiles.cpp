@@ -59,6 +59,10 @@ void GameProfiles::start() { timer_->start(); }
 
 void GameProfiles::scan() {
   if (app_.phase() != Application::Phase::Running || !app_.controllerFree() || app_.firmwareUpdating()) return;
+  // A calibration under way has the zones off and points half taken: a profile sent now would
+  // turn the zones on under it. The game is seen once the wizard is over.
+  const CalibrationWizard& wizard = app_.pages().pro->wizard();
+  if (wizard.pending() || wizard.count() > 0) return;
   // Nothing to watch: no scan at all.
   if (switcher_->table().empty() && switcher_->activeGame().empty()) return;
   const std::vector<RunningProgram>& running = watcher_.scan();
