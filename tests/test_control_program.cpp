@@ -11,6 +11,7 @@
 
 #include "app/control_channel.h"
 #include "ui/control_server.h"
+#include "ui/program_commands.h"
 #include "window_fixture.h"
 
 namespace tkb::test {
@@ -137,6 +138,152 @@ TEST(ControlServer, MisbehavingClientsAreDroppedWithoutBlockingTheWindow) {
   EXPECT_EQ(activations, 1);
   waitFor([] { return false; }, 700);  // past the request time of the silent ones
   for (size_t i = 0; i < clients.size(); ++i) EXPECT_TRUE(clients[i]->closedWithoutReply(100)) << i;
+}
+
+struct CliRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// The window of the test process with its control server, and the real tkb-cli run while
+// the window's event loop goes on.
+class ThroughTheProgram : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    runtime_ = makeRuntimeFolder(dir_);
+    emptyRuntime_ = makeRuntimeFolder(dir_ + "/nobody");
+  }
+  void TearDown() override {
+    server_.reset();
+    lock_.reset();
+    WindowTest::TearDown();
+  }
+
+  // The window against the emulator, its pedals held still (dump reads their positions).
+  // joystick false: the pedals' joystick is missing, the window shows PEDALS NOT DETECTED.
+  void startWindow(const std::function<void(emu::FirmwareState&)>& setUp = {}, bool joystick = true) {
+    installMonitorStub();
+    startEmulator(setUp);
+    if (joystick) {
+      makeApp(true, std::make_unique<FixedPedalInput>());
+    } else {
+      makeApp(false);
+    }
+    startAndWait(joystick ? ui::Application::Phase::Running : ui::Application::Phase::NotDetected);
+    lock_ = std::make_unique<control::InstanceLock>(runtime_ + "/tkb-tunedeck");
+    ASSERT_EQ(lock_->acquire(), control::InstanceLock::Result::Acquired);
+    server_ = std::make_unique<ui::ControlServer>(*lock_, lock_->folder());
+    server_->onCommand([this](const control::CommandRequest& r) { return ui::runProgramCommand(*app_, r); });
+    ASSERT_TRUE(server_->listen()) << server_->problem();
+  }
+
+  // tkb-cli in the test folder; throughProgram false: with a control folder where nobody
+  // listens.
+  CliRun cli(const QStringList& arguments, bool throughProgram = true, const std::string& folder = {}) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(throughProgram ? runtime_ : emptyRuntime_));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(QString::fromStdString(folder.empty() ? dir_ : folder));
+    process.start(TKB_CLI_PATH, arguments);
+    CliRun run;
+    if (!process.waitForStarted(10000)) return run;
+    waitFor([&] { return process.state() == QProcess::NotRunning; }, 60000);
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput().toStdString();
+    run.err = process.readAllStandardError().toStdString();
+    return run;
+  }
+
+  std::string runtime_, emptyRuntime_;
+  std::unique_ptr<control::InstanceLock> lock_;
+  std::unique_ptr<ui::ControlServer> server_;
+};
+
+TEST_F(ThroughTheProgram, SetGoesOutOnceAndThePagesShowIt) {
+  startWindow();
+  const std::vector<uint8_t> frame = {0xC3, 0x50, 0x3C};
+  emulator_->clearReceived();
+  const CliRun run = cli({"set", "brakeUpper", "80"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  framesOnceThere(1);
+  EXPECT_EQ(countFrames(frame), 1) << hexFrames(emulator_->received());
+  EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), 80);
+  EXPECT_EQ(pages_->sport->widgets().pedals[ui::kBrakePedal].upper->value(), 80);
+  EXPECT_EQ(app_->controller.state.brakeUpper, 80);
+  EXPECT_EQ(emulator_->state().zones.brakeUpper, 80);
+}
+
+// The program's dump is what tkb-cli prints on its own once the program has let the port
+// go, and the window keeps showing what it did.
+TEST_F(ThroughTheProgram, DumpEqualsADirectDumpAndLeavesTheWindowAsItWas) {
+  startWindow([](emu::FirmwareState& s) {
+    s.zones.throttleLower = 7;
+    s.letterMas2 = 4;
+  });
+  const ControllerState before = app_->controller.state;
+  emulator_->clearReceived();
+  const CliRun program = cli({"dump"});
+  EXPECT_EQ(program.status, 0) << program.err;
+  for (const auto& f : emulator_->received()) EXPECT_EQ(f.size(), 1u) << "dump only asks";
+  EXPECT_TRUE(app_->controller.state == before);
+  app_.reset();  // the port is free again
+  const CliRun direct = cli({"dump"}, false);
+  EXPECT_EQ(direct.status, 0) << direct.err;
+  EXPECT_EQ(program.out, direct.out);
+  EXPECT_NE(program.out.find("\"throttleLower\": 7"), std::string::npos) << program.out;
+}
+
+TEST_F(ThroughTheProgram, WindowOwnedCommandsAreRefusedAndTheOthersAnswerAsTkbCliDoes) {
+  startWindow();
+  emulator_->clearReceived();
+  for (const QStringList& args : {QStringList{"calibrate"}, QStringList{"firmware", "update"}}) {
+    const CliRun run = cli(args);
+    EXPECT_EQ(run.status, 1) << args.join(' ').toStdString();
+    EXPECT_NE(run.err.find("TKB-Tunedeck is running and holds the pedals"), std::string::npos) << run.err;
+  }
+  // Usage errors come out of the same parsing.
+  const CliRun bad = cli({"set", "brakeUpper", "101"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("'101' is not a whole number from 0 to 100"), std::string::npos) << bad.err;
+  EXPECT_TRUE(emulator_->received().empty()) << hexFrames(emulator_->received());
+  const CliRun probe = cli({"probe"});
+  EXPECT_EQ(probe.status, 0);
+  EXPECT_EQ(probe.out, "result 1\nport COM3\nfirmware 7.6.0\n");
+  // The port the program holds is not a problem of the doctor's.
+  const CliRun doctor = cli({"doctor"});
+  EXPECT_NE(doctor.out.find("ttyACM3): no USB ids (a pseudo-terminal or another driver), in use by this program"),
+            std::string::npos) << doctor.out;
+}
+
+TEST_F(ThroughTheProgram, WithoutItsPedalsTheProgramAnswersAsTkbCliFindingNone) {
+  startWindow({}, false);
+  emulator_->clearReceived();
+  for (const QStringList& args : {QStringList{"probe"}, QStringList{"set", "brakeUpper", "80"}}) {
+    const CliRun run = cli(args);
+    EXPECT_EQ(run.status, 1) << args.join(' ').toStdString();
+    EXPECT_NE(run.err.find("tkb-cli: no pedal controller answered"), std::string::npos) << run.err;
+  }
+  EXPECT_TRUE(emulator_->received().empty()) << hexFrames(emulator_->received());
+}
+
+// A relative file is the caller's, and the window shows the load as its LOAD button would.
+TEST_F(ThroughTheProgram, ProfileLoadTakesTheCallersFileAndTheWindowShowsIt) {
+  startWindow();
+  const std::string caller = dir_ + "/elsewhere";
+  std::filesystem::create_directories(caller);
+  writeFile(caller + "/race.tkb",
+            "[ACCELERATOR]\nUPPER DEAD ZONE=3\nLOWER DEAD ZONE=4\n[CLUTCH]\nUPPER DEAD ZONE=5\n"
+            "LOWER DEAD ZONE=6\n[BRAKE]\nUPPER DEAD ZONE=55\nBRAKE LIMITER=90\nLOWER DEAD ZONE=8\n");
+  const CliRun run = cli({"profile", "load", "race.tkb"}, true, caller);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "Profile: race\n");
+  EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), 55);
+  EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: race");
+  EXPECT_EQ(app_->controller.state.brakeUpper, 55);
+  EXPECT_EQ(emulator_->state().zones.brakeUpper, 55);
 }
 
 }  // namespace

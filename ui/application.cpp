@@ -622,8 +622,7 @@ void Application::pauseTasks(bool paused) {
 
 void Application::showDiagnosis() {
   trace("Button: DIAGNOSE\n");
-  DoctorSetup setup = services_.doctorSetup ? services_.doctorSetup() : DoctorSetup{};
-  setup.ownPort = controller.portName();
+  DoctorSetup setup = doctorSetup();
   if (diagnosis_) diagnosis_->close();
   auto* dialog = new DiagnosisDialog(std::move(setup), window_.get());
   dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -634,6 +633,12 @@ void Application::showDiagnosis() {
     if (phase_ == Phase::NotDetected) startApplication();
   });
   dialog->show();
+}
+
+DoctorSetup Application::doctorSetup() const {
+  DoctorSetup setup = services_.doctorSetup ? services_.doctorSetup() : DoctorSetup{};
+  setup.ownPort = controller.portName();
+  return setup;
 }
 
 void Application::buildPageContainers() {

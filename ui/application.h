@@ -146,6 +146,9 @@ class Application : public QObject {
   // NotDetectedBox's DIAGNOSE: the device doctor's report (and the permission fix).
   void showDiagnosis();
   DiagnosisDialog* diagnosis() const { return diagnosis_; }
+  // What the device doctor looks at from the running program: the port it holds itself is
+  // not a problem.
+  DoctorSetup doctorSetup() const;
   // EXIT: monitors stopped, key listener removed, link and logs closed, then quit.
   void shutDown();
 

@@ -24,7 +24,10 @@ void ControllerModel::showBands() {
   trace("\nBarras actualizadas");
 }
 
-void ControllerModel::setProfileLabel(const std::string&) { emit profileChanged(); }
+void ControllerModel::setProfileLabel(const std::string& text) {
+  if (profileLabelTap_) profileLabelTap_(text);
+  emit profileChanged();
+}
 
 void ControllerModel::showLoad(ProfileKind kind, bool loaded) { emit profileLoaded(kind, loaded); }
 

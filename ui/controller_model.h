@@ -6,6 +6,8 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
+#include <string>
 
 #include "app/operations.h"
 #include "app/pedal_readout.h"
@@ -48,6 +50,8 @@ class ControllerModel : public QObject, private ProfilePages {
   void setLetter(Field field, int index);
   // The dead-zone bands of every page's bars follow the state's zones.
   void showBands();
+  // While set, the profile label's text also goes to `tap` (tkb-cli prints it).
+  void setProfileLabelTap(std::function<void(const std::string&)> tap) { profileLabelTap_ = std::move(tap); }
 
  signals:
   // On the main thread, whichever thread the link changed on.
@@ -77,6 +81,9 @@ class ControllerModel : public QObject, private ProfilePages {
   void autoBrakeChanged(bool on);
   // PRO, CUSTOM or CUSTOM with the brake stop is in force.
   void modeChanged();
+  // A setting was written into the state and sent from outside the pages (tkb-cli through
+  // the program): the pages show the state's value and send nothing again.
+  void settingSent(tkb::Field field);
 
  private:
   void setProfileLabel(const std::string& text) override;
@@ -88,6 +95,7 @@ class ControllerModel : public QObject, private ProfilePages {
   Curve chartPoints(Pedal pedal) const override;
 
   const ChartPoints* charts_ = nullptr;
+  std::function<void(const std::string&)> profileLabelTap_;
 };
 
 }  // namespace tkb::ui

@@ -52,4 +52,6 @@ std::optional<ProfileRefusal> PageProfiles::loadFile(ProfileKind kind, const std
   return refusal;
 }
 
+void PageProfiles::answerNextDialog(std::optional<std::string> path) { chooser_->given = std::move(path); }
+
 }  // namespace tkb::ui

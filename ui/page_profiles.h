@@ -25,6 +25,9 @@ class PageProfiles {
   // a cancelled dialog); an empty script brings the QFileDialog back.
   using FileChooserScript = std::function<std::optional<std::string>(const FileDialogRequest&)>;
   void scriptFileChooser(FileChooserScript script);
+  // The next dialog is answered with `path` without being shown (tkb-cli through the
+  // program names the file itself); nothing: the dialog again.
+  void answerNextDialog(std::optional<std::string> path);
 
   // A LOAD of a given file (a recent profile): what the page's LOAD button does with the
   // file chosen in its dialog, with no dialog shown. The refusal, if any, is for the caller

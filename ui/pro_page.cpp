@@ -205,6 +205,14 @@ void ProPage::connectModel() {
                    [this](Field field, int index) { selectLetter(field, index); });
   QObject::connect(&model, &ControllerModel::autoBrakeChanged, context,
                    [this](bool on) { autoBrakeSwitch->setOn(on); });
+  // A zone sent from outside the page: shown as one the wizard sent, not sent again.
+  QObject::connect(&model, &ControllerModel::settingSent, context, [this](Field field) {
+    const ControllerState& s = app_.controller.state;
+    for (Pedal pedal : kPedals)
+      for (bool upper : {true, false})
+        if (zoneSetting(pedal, upper).field == field)
+          zoneShown(field, s.isKnown(field) ? std::optional<int>(settingValue(s, field)) : std::nullopt);
+  });
 }
 
 // The Mas and Menos lists show the letter chosen on either page; nothing is sent again.

@@ -226,6 +226,35 @@ void SportPage::connectModel() {
                    [this](Field field, int index) { selectLetter(field, index); });
   QObject::connect(&model, &ControllerModel::autoBrakeChanged, &context_,
                    [this](bool on) { widgets_.autoBrakeSwitch->setOn(on, true); });
+  QObject::connect(&model, &ControllerModel::settingSent, &context_, [this](Field field) { showSent(field); });
+}
+
+// A zone or the brake stop sent from outside the page: the box and its marker show it,
+// without the box's handler (which would send it again while CUSTOM is active).
+void SportPage::showSent(Field field) {
+  if (!built()) return;
+  const ControllerState& state = app_.controller.state;
+  auto show = [&state, field](ValueBox* box) {
+    if (state.isKnown(field)) {
+      box->showValue(settingValue(state, field));
+    } else {
+      box->showUnknown();
+    }
+  };
+  bool shown = false;
+  for (int pedal = 0; pedal < kPedalCount; ++pedal)
+    for (bool upper : {true, false})
+      if (zoneRow(pedal, upper).field == field) {
+        show(upper ? widgets_.pedals[pedal].upper : widgets_.pedals[pedal].lower);
+        shown = true;
+      }
+  if (field == Field::Cheto) {
+    show(widgets_.brakeStop);
+    shown = true;
+  }
+  if (!shown) return;
+  moveMarkers(zonesOf(state), state.cheto);
+  redrawBars();
 }
 
 Curve SportPage::chartPoints(Pedal pedal) const {

@@ -163,6 +163,7 @@ class SportPage : private ChartPoints {
   void selectLetter(Field field, int index);
   void moveMarkers(const ZoneValues& zones, int brakeStop);
   void showStateZones();
+  void showSent(Field field);
   void showCurvesFromState();
   void showKeyLetters();
   void pageOpened();

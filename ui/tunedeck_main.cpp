@@ -26,6 +26,7 @@
 #include "link/firmware_update.h"
 #include "ui/application.h"
 #include "ui/control_server.h"
+#include "ui/program_commands.h"
 #include "ui/demo_mode.h"
 #include "ui/key_listener.h"
 
@@ -171,6 +172,10 @@ int main(int argc, char** argv) {
   if (instanceLock.held()) {
     control = std::make_unique<tkb::ui::ControlServer>(instanceLock, instanceLock.folder());
     control->onActivate([window](const tkb::control::ActivateRequest& r) { bringToFront(window, r); });
+    // tkb-cli's commands while this program holds the pedals' port.
+    control->onCommand([&application](const tkb::control::CommandRequest& request) {
+      return tkb::ui::runProgramCommand(application, request);
+    });
     if (!control->listen()) std::fprintf(stderr, "TKB-Tunedeck: no control channel: %s\n", control->problem().c_str());
   }
   window->show();

@@ -1,0 +1,701 @@
+#include "cli/commands.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "app/app_config.h"
+#include "app/calibration.h"
+#include "app/firmware_settings.h"
+#include "app/install_layout.h"
+#include "app/operations.h"
+#include "link/firmware_update.h"
+#include "link/pedal_input.h"
+#include "link/probe.h"
+#include "link/trace.h"
+
+namespace tkb::cli {
+namespace {
+
+// A message of tkb-cli's own, on a line of its own: the trace lines before it end without
+// a line break.
+void message(const Io& io, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void message(const Io& io, const char* format, ...) {
+  std::fputc('\n', io.err);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(io.err, format, args);
+  va_end(args);
+  std::fputc('\n', io.err);
+}
+
+// The settings tkb-cli set can write: those of the table with a sender.
+bool settable(const Setting& s) { return s.send != nullptr; }
+
+void usage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: tkb-cli [--passes N] probe\n"
+               "       tkb-cli [--passes N] dump\n"
+               "       tkb-cli [--passes N] set FIELD VALUE...\n"
+               "       tkb-cli [--passes N] profile save|load FILE.tkb|FILE.tks\n"
+               "       tkb-cli [--passes N] calibrate\n"
+               "       tkb-cli [--passes N] firmware status\n"
+               "       tkb-cli [--passes N] firmware update [--image FILE.hex]\n"
+               "       tkb-cli doctor\n"
+               "Fields: language NAME, proProfileName TEXT, sportProfileName TEXT");
+  for (const Setting& s : settingsTable())
+    if (settable(s)) std::fprintf(out, ", %s%s", s.name, s.curve ? " V0..V10" : " N");
+  std::fprintf(out, "\nThe controller is looked for on TKB_SERIAL_PREFIX<n> (default /dev/ttyACM<n>).\n");
+}
+
+bool parseInt(const char* text, int& value) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || v < -1000000 || v > 1000000) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+// A file named on the command line, in the caller's folder when it is relative.
+std::string inFolder(const std::string& path, const std::string& folder) {
+  if (path.empty() || path[0] == '/' || folder.empty()) return path;
+  return folder + "/" + path;
+}
+
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char ch : text) {
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += static_cast<char>(ch);
+    } else if (ch < 0x20 || ch >= 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", ch);
+      out += escaped;
+    } else {
+      out += static_cast<char>(ch);
+    }
+  }
+  return out + "\"";
+}
+
+std::string jsonCurve(const Curve& c) {
+  std::string out = "[";
+  for (int i = 0; i < kCurvePoints; ++i) out += (i ? ", " : "") + std::to_string(c[i]);
+  return out + "]";
+}
+
+std::string jsonReadings(const PedalReadings& r) {
+  return "{\"clutch\": " + std::to_string(r.clutch) + ", \"brake\": " + std::to_string(r.brake) +
+         ", \"throttle\": " + std::to_string(r.throttle) + "}";
+}
+
+void printState(std::FILE* out, const ControllerState& s, const std::string& port) {
+  auto b = [](bool v) { return v ? "true" : "false"; };
+  // A value the controller did not give is null, never a made-up 0.
+  auto known = [&s](Field f, const std::string& text) { return s.isKnown(f) ? text : std::string("null"); };
+  auto num = [&](Field f, int v) { return known(f, std::to_string(v)); };
+  auto flag = [&](Field f, bool v) { return known(f, b(v)); };
+  const auto& v = s.firmwareVersion;
+  std::fprintf(out, "{\n");
+  std::fprintf(out, "  \"port\": %s,\n", jsonString(port).c_str());
+  std::fprintf(out, "  \"connected\": %s,\n  \"hasClutch\": %s,\n  \"probeResult\": %d,\n", b(s.connected),
+               b(s.hasClutch), s.probeResult);
+  std::fprintf(out, "  \"firmwareVersion\": %s,\n",
+               known(Field::FirmwareVersion, "[" + std::to_string(v[0]) + ", " + std::to_string(v[1]) + ", " +
+                                                 std::to_string(v[2]) + "]").c_str());
+  std::fprintf(out, "  \"proProfileActive\": %s,\n  \"sportProfileActive\": %s,\n",
+               flag(Field::SportProfileActive, s.proProfileActive).c_str(),
+               flag(Field::SportProfileActive, s.sportProfileActive).c_str());
+  std::fprintf(out, "  \"sportProfileLoaded\": %s,\n  \"calibrated\": %s,\n  \"zonesEnabled\": %s,\n",
+               flag(Field::SportProfileLoaded, s.sportProfileLoaded).c_str(),
+               flag(Field::Calibrated, s.calibrated).c_str(), flag(Field::ZonesEnabled, s.zonesEnabled).c_str());
+  std::fprintf(out, "  \"language\": %s,\n", known(Field::Language, jsonString(s.language)).c_str());
+  std::fprintf(out, "  \"brakeMax\": %s,\n", num(Field::BrakeMax, s.brakeMax).c_str());
+  for (Field f : {Field::ClutchUpper, Field::ClutchLower, Field::BrakeUpper, Field::BrakeLower,
+                  Field::ThrottleUpper, Field::ThrottleLower})
+    std::fprintf(out, "  \"%s\": %s,\n", findSetting(f)->name, num(f, settingValue(s, f)).c_str());
+  for (Field f : {Field::ClutchCurve, Field::BrakeCurve, Field::ThrottleCurve})
+    std::fprintf(out, "  \"%s\": %s,\n", findSetting(f)->name, known(f, jsonCurve(curveOf(s, f))).c_str());
+  for (Field f : {Field::LetterAbs, Field::LetterAutoBrake, Field::LetterMas, Field::LetterMenos,
+                  Field::LetterMas2, Field::LetterMenos2, Field::AutoBrake, Field::AutoBrake2,
+                  Field::Cheto, Field::ChetoActive})
+    std::fprintf(out, "  \"%s\": %s,\n", findSetting(f)->name, num(f, settingValue(s, f)).c_str());
+  std::fprintf(out, "  \"proProfileName\": %s,\n",
+               known(Field::ProProfileName, jsonString(profileNameText(s.proProfileName))).c_str());
+  std::fprintf(out, "  \"sportProfileName\": %s,\n",
+               known(Field::SportProfileName, jsonString(profileNameText(s.sportProfileName))).c_str());
+  std::fprintf(out, "  \"model\": %s,\n  \"color\": %s,\n", num(Field::Model, s.model).c_str(),
+               num(Field::Color, s.color).c_str());
+  std::fprintf(out, "  \"startReadings\": %s,\n", known(Field::StartReadings, jsonReadings(s.startReadings)).c_str());
+  std::fprintf(out, "  \"calibrationReadings\": %s,\n",
+               known(Field::CalibrationReadings, jsonReadings(s.calibrationReadings)).c_str());
+  std::fprintf(out, "  \"brakeRecalPoint\": %s\n", num(Field::BrakeRecalPoint, s.brakeRecalPoint).c_str());
+  std::fprintf(out, "}\n");
+}
+
+// ---- set ---------------------------------------------------------------------------------
+
+struct SetAction {
+  Field field = Field::Language;
+  std::function<void(Controller&)> run;
+};
+
+// Checks the arguments of "set" against the settings table and returns the action, or
+// prints why not (exit 2).
+std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io& io) {
+  if (args.empty()) {
+    message(io, "tkb-cli set: missing FIELD");
+    return std::nullopt;
+  }
+  const std::string& name = args[0];
+  const std::vector<std::string> values(args.begin() + 1, args.end());
+  if (name == "language") {
+    ControllerState probe;
+    if (values.size() != 1 || !setLanguage(probe, values[0])) {
+      message(io, "tkb-cli set language: expected one of English, Spanish, Italian, French, German, Portuguese");
+      return std::nullopt;
+    }
+    return SetAction{Field::Language, [v = values[0]](Controller& c) {
+                       setLanguage(c.state, v);
+                       c.MandarDatosIdioma();
+                     }};
+  }
+  if (name == "proProfileName" || name == "sportProfileName") {
+    if (values.size() != 1 || values[0].size() > kProfileNameBytes) {
+      message(io, "tkb-cli set %s: expected one name of at most %d bytes", name.c_str(), kProfileNameBytes);
+      return std::nullopt;
+    }
+    const Field field = name == "proProfileName" ? Field::ProProfileName : Field::SportProfileName;
+    return SetAction{field, [field, v = values[0]](Controller& c) {
+                       setProfileName(c.state, field, makeProfileName(v));
+                       field == Field::ProProfileName ? c.MandarPerfilPro() : c.MandarPerfilSport();
+                     }};
+  }
+  const Setting* setting = findSetting(name);
+  if (setting == nullptr || !settable(*setting)) {
+    message(io, "tkb-cli set: unknown field '%s'", name.c_str());
+    return std::nullopt;
+  }
+  const int count = setting->curve ? kCurvePoints : 1;
+  if (static_cast<int>(values.size()) != count) {
+    message(io, "tkb-cli set %s: expected %d value%s, got %zu", setting->name, count, count > 1 ? "s" : "",
+            values.size());
+    return std::nullopt;
+  }
+  Curve numbers{};
+  for (int i = 0; i < count; ++i) {
+    int v = 0;
+    if (!parseInt(values[i].c_str(), v) || v < setting->min || v > setting->max) {
+      message(io, "tkb-cli set %s: '%s' is not a whole number from %d to %d", setting->name, values[i].c_str(),
+              setting->min, setting->max);
+      return std::nullopt;
+    }
+    numbers[i] = v;
+  }
+  if (setting->curve && !curveAllowed(numbers)) {
+    message(io, "tkb-cli set %s: a curve starts at 0, ends at 100 and rises at every point", setting->name);
+    return std::nullopt;
+  }
+  return SetAction{setting->field, [setting, numbers](Controller& c) {
+                     Operations operations(c);
+                     setting->curve ? operations.set(*setting, numbers) : operations.set(*setting, numbers[0]);
+                   }};
+}
+
+// ---- profile save / load -------------------------------------------------------------
+
+// The dialog's answer is the file named on the command line.
+class GivenFile : public ProfileFileChooser {
+ public:
+  explicit GivenFile(std::string path) : path_(std::move(path)) {}
+  std::optional<std::string> choose(const FileDialogRequest&) override { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The window tkb-cli does not have: the profile label goes to standard output, the charts
+// are the state's curves. The load itself sends what the pages would.
+class TerminalPages : public ProfilePages {
+ public:
+  TerminalPages(const ControllerState& state, std::FILE* out) : state_(state), out_(out) {}
+  void setProfileLabel(const std::string& text) override { std::fprintf(out_, "%s\n", text.c_str()); }
+  void showLoad(ProfileKind, bool) override {}
+  Curve chartPoints(Pedal pedal) const override { return curveOf(state_, pedal); }
+
+ private:
+  const ControllerState& state_;
+  std::FILE* out_;
+};
+
+struct ProfileCommand {
+  bool save = false;
+  ProfileKind kind = ProfileKind::Pro;
+  std::string given;  // as written on the command line: what the messages name
+  std::string path;   // in the caller's folder
+};
+
+// Checks the arguments and the file before anything is sent (exit 2 when wrong).
+std::optional<ProfileCommand> parseProfile(const std::vector<std::string>& args, const std::string& folder,
+                                           const Io& io) {
+  if (args.size() != 2 || (args[0] != "save" && args[0] != "load")) {
+    std::fprintf(io.err, "tkb-cli profile: expected 'save FILE' or 'load FILE'\n");
+    return std::nullopt;
+  }
+  ProfileCommand command;
+  command.save = args[0] == "save";
+  command.given = args[1];
+  command.path = inFolder(args[1], folder);
+  const auto kind = profileKindOfPath(command.given);
+  if (!kind) {
+    std::fprintf(io.err, "tkb-cli profile %s: '%s' is neither a PRO profile (.tkb) nor a sport profile (.tks)\n",
+                 args[0].c_str(), command.given.c_str());
+    return std::nullopt;
+  }
+  command.kind = *kind;
+  if (command.save) {
+    const size_t slash = command.path.find_last_of('/');
+    const std::string target = slash == std::string::npos ? "." : command.path.substr(0, slash + 1);
+    const size_t givenSlash = command.given.find_last_of('/');
+    const std::string named = givenSlash == std::string::npos ? "." : command.given.substr(0, givenSlash + 1);
+    if (::access(target.c_str(), W_OK) != 0) {
+      std::fprintf(io.err, "tkb-cli profile save: cannot write into '%s': %s\n", named.c_str(), std::strerror(errno));
+      return std::nullopt;
+    }
+    return command;
+  }
+  // The whole file is checked before anything is sent; a FIFO or device is refused without
+  // being opened for reading.
+  ControllerState unused;
+  if (auto refusal = readProfileFile(command.path, command.kind, unused)) {
+    refusal->path = command.given;
+    message(io, "tkb-cli profile load: %s", refusal->message().c_str());
+    return std::nullopt;
+  }
+  return command;
+}
+
+// The exit status of a profile command once the controller was found.
+int runProfile(Host& host, const ProfileCommand& command, const Io& io) {
+  const ReadReport report = host.prepareProfile();
+  if (!report.ok()) {
+    message(io, "tkb-cli profile %s: the controller stopped answering (%s); nothing %s",
+            command.save ? "save" : "load", report.describe().c_str(), command.save ? "written" : "sent");
+    return kExitNotAnswering;
+  }
+  const bool pro = command.kind == ProfileKind::Pro;
+  return host.withProfiles(command.path, io, [&](Profiles& profiles) {
+    if (command.save) {
+      if (!(pro ? profiles.GuardarPerfilPro() : profiles.GuardarPerfilSport())) {
+        message(io, "tkb-cli profile save: '%s' was not written", command.given.c_str());
+        return kExitUsage;
+      }
+      return 0;
+    }
+    auto refusal = pro ? profiles.CargarPerfilPro() : profiles.CargarPerfilSport();
+    if (refusal) {
+      refusal->path = command.given;
+      message(io, "tkb-cli profile load: %s", refusal->message().c_str());
+      return kExitUsage;
+    }
+    return 0;
+  });
+}
+
+// ---- firmware status / update ------------------------------------------------------------
+
+std::optional<FirmwareCommand> parseFirmware(const std::vector<std::string>& args, const std::string& folder,
+                                             const Io& io) {
+  FirmwareCommand command;
+  if (args.size() == 1 && args[0] == "status") return command;
+  if (!args.empty() && args[0] == "update") {
+    command.update = true;
+    if (args.size() == 1) return command;
+    if (args.size() == 3 && args[1] == "--image") {
+      // avrdude runs in the tool folder: the image is named by its whole path.
+      command.image = inFolder(args[2], folder);
+      struct stat info {};
+      if (::stat(command.image.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+          ::access(command.image.c_str(), R_OK) != 0) {
+        std::fprintf(io.err, "tkb-cli firmware update: cannot read '%s'\n", args[2].c_str());
+        return std::nullopt;
+      }
+      return command;
+    }
+  }
+  std::fprintf(io.err, "tkb-cli firmware: expected 'status' or 'update [--image FILE]'\n");
+  return std::nullopt;
+}
+
+bool isOld(const std::string& oldPort) { return !oldPort.empty(); }
+
+std::string defaultImage(const std::string& base) { return base + "/" + kToolFolder + "/" + kFirmwareImage; }
+
+const char* stageText(FirmwareStage stage) {
+  switch (stage) {
+    case FirmwareStage::Restarting: return "Restarting the pedals into their bootloader";
+    case FirmwareStage::WaitingForBootloader: return "Waiting for the bootloader";
+    case FirmwareStage::Writing: return "Writing the new firmware";
+    case FirmwareStage::Verifying: return "Verifying the new firmware";
+    case FirmwareStage::WaitingForController: return "Waiting for the pedals to come back";
+  }
+  return "";
+}
+
+int firmwareStatus(Host& host, int passes, const Io& io) {
+  const std::string base = host.baseFolder(io);
+  int result = 0;
+  std::string oldPort;
+  Controller* controller = host.connect(passes, result, oldPort, io);
+  if (controller == nullptr) return kExitNoController;
+  const auto& v = controller->state.firmwareVersion;
+  const std::string image = defaultImage(base);
+  std::fprintf(io.out, "result %d\nport %s\nfirmware %d.%d.%d\nupdate needed %s\nimage %s %s\n", result,
+               controller->portName().c_str(), v[0], v[1], v[2], isOld(oldPort) ? "yes" : "no", image.c_str(),
+               ::access(image.c_str(), R_OK) == 0 ? "present" : "missing");
+  host.release();
+  return 0;
+}
+
+// Without an updater the probe takes old firmware as it is; `oldPort` learns where it was.
+int probe(Controller& controller, int passes, const Io& io, FirmwareUpdater updater = {},
+          std::string* oldPort = nullptr, const std::atomic<bool>* stop = nullptr) {
+  ProbeOptions options;
+  options.maxPasses = passes;
+  options.passPauseMs = 200;
+  options.stop = stop;
+  options.firmwareUpdate = updater ? std::move(updater)
+                                   : [oldPort](Controller&, const ProbeTables& tables) -> std::optional<int> {
+    if (oldPort != nullptr) *oldPort = tables.oldFirmwarePort;
+    return kFirmwareUpdateUnavailable;
+  };
+  options.probeAllPorts = probeAllPortsSetting(AppConfig(detectInstallLayout().baseFolder + "/opt/config.ini"));
+  const int result = probeController(controller, options);
+  applyProbeResult(controller.state, result);
+  if (!controller.state.connected) std::fprintf(io.err, "tkb-cli: no pedal controller answered (result %d)\n", result);
+  return result;
+}
+
+// ---- calibrate ---------------------------------------------------------------------------
+
+// The wizard's instructions on the terminal.
+class TerminalSteps : public CalibrationView {
+ public:
+  explicit TerminalSteps(std::FILE* out) : out_(out) {}
+  void stepShown(int step) override {
+    static const char* const kSteps[] = {
+        "",
+        "Press the throttle fully, hold it and press Enter.",
+        "Press the brake where you want your maximum brake to be, hold it and press Enter.",
+        "Press the clutch fully, hold it and press Enter.",
+        "The pedals are calibrated: check them, then press Enter to save the calibration.",
+    };
+    if (step >= 1 && step <= 4) say(kSteps[step]);
+  }
+  void say(const char* text) {
+    std::fprintf(out_, "%s\n", text);
+    std::fflush(out_);
+  }
+
+ private:
+  std::FILE* out_;
+};
+
+// SIGINT and SIGTERM end the wait for Enter: the calibration is cancelled as with q, so
+// the controller never stays with half-taken points.
+std::atomic<bool> gCancel{false};
+void onCancelSignal(int) { gCancel = true; }
+
+// One answer of the driver: false for q, the end of input or a stop signal.
+bool driverGoesOn() {
+  if (gCancel) return false;
+  char line[256];
+  if (std::fgets(line, sizeof line, stdin) == nullptr || gCancel) return false;
+  std::string answer(line);
+  while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) answer.pop_back();
+  return answer != "q" && answer != "Q";
+}
+
+void pauseFor(CalibrationPause pause) {
+  if (pause) std::this_thread::sleep_for(std::chrono::milliseconds(pause.ms));
+}
+
+int runCalibrate(Controller& controller, const std::function<std::string()>& baseFolder, const Io& io) {
+  // What the wizard starts from: the zones it sends back and the brake limit it replaces.
+  const ReadReport report = readConfiguration(controller);
+  if (!report.ok()) {
+    message(io, "tkb-cli calibrate: the controller stopped answering (%s); nothing sent", report.describe().c_str());
+    return kExitNotAnswering;
+  }
+  struct sigaction action {};
+  action.sa_handler = onCancelSignal;  // no SA_RESTART: the read of the answer ends
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  const std::string base = baseFolder();
+  ::mkdir((base + "/opt").c_str(), 0755);
+  TerminalSteps steps(io.out);
+  CalibrationHooks hooks;
+  hooks.resetJoystick = [] { resetJoystickCalibration(); };
+  hooks.basePath = [base] { return base; };
+  CalibrationWizard wizard(controller, steps, hooks);
+  auto cancelled = [&wizard, &steps] {
+    wizard.cancel();
+    steps.say("Calibration cancelled: the pedals keep their previous calibration.");
+    return kExitCancelled;
+  };
+
+  steps.say("Calibrating the pedals; q cancels at any step.");
+  steps.say("Do not press any pedal and press Enter.");
+  if (!driverGoesOn()) return cancelled();
+  controller.beginAction();
+  const CalibrationPause settle = wizard.calibrate();
+  pauseFor(settle);
+  wizard.resume();
+  while (wizard.state() != CalibrationWizard::State::Calibrated) {
+    if (!driverGoesOn()) return cancelled();
+    controller.beginAction();
+    wizard.next();
+  }
+  if (!driverGoesOn()) return cancelled();
+  controller.beginAction();
+  const CalibrationPause store = wizard.save();
+  pauseFor(store);
+  wizard.resume();
+  if (wizard.failedReads() > 0) {
+    message(io, "tkb-cli calibrate: the calibration was stored, but the controller stopped answering while "
+                "it was read back");
+    return kExitNotAnswering;
+  }
+  const ControllerState& s = controller.state;
+  steps.say("Calibration saved.");
+  std::fprintf(io.out, "brakeMax %d\n", s.brakeMax);
+  for (Field f : {Field::ClutchUpper, Field::ClutchLower, Field::BrakeUpper, Field::BrakeLower,
+                  Field::ThrottleUpper, Field::ThrottleLower}) {
+    if (!s.hasClutch && (f == Field::ClutchUpper || f == Field::ClutchLower)) continue;
+    std::fprintf(io.out, "%s %d\n", findSetting(f)->name, settingValue(s, f));
+  }
+  return 0;
+}
+
+// SIGINT and SIGTERM end tkb-cli before the touch; after it they only get the warning, and
+// the update ends on its own.
+std::atomic<bool> gStop{false};
+std::atomic<bool> gBusy{false};
+constexpr char kDoNotUnplug[] = "\nUpdating the pedal firmware - do not unplug the pedals\n";
+
+void onStopSignal(int) {
+  gStop = true;
+  if (gBusy) {
+    [[maybe_unused]] const auto n = ::write(STDERR_FILENO, kDoNotUnplug, sizeof kDoNotUnplug - 1);
+  }
+}
+
+// The exit status of a command that needs the controller, once it was parsed.
+int onController(Host& host, const std::string& command, const std::optional<SetAction>& set,
+                 const std::optional<ProfileCommand>& profile, int passes, const Io& io) {
+  int result = 0;
+  std::string oldPort;
+  Controller* found = host.connect(passes, result, oldPort, io);
+  if (found == nullptr) return kExitNoController;
+  Controller& controller = *found;
+  const int failedBefore = controller.failedWrites();
+  int status = 0;
+  if (command == "probe") {
+    const auto& v = controller.state.firmwareVersion;
+    std::fprintf(io.out, "result %d\nport %s\nfirmware %d.%d.%d\n", result, controller.portName().c_str(), v[0],
+                 v[1], v[2]);
+    if (isOld(oldPort)) {
+      std::fprintf(io.out, "firmware older than 7.06 on %s: update it with 'tkb-cli firmware update'\n",
+                   oldPort.c_str());
+      host.release();
+      return kExitOldFirmware;
+    }
+  } else if (command == "dump") {
+    // Read-only: the model and colour are not sent back as the start-up does.
+    host.beginDump();
+    const ReadReport report = readControllerAtStartup(controller, nullptr, false);
+    std::fflush(io.err);
+    printState(io.out, controller.state, controller.portName());
+    host.endDump();
+    if (!report.ok()) {
+      message(io, "tkb-cli dump: the controller stopped answering (%s)", report.describe().c_str());
+      status = kExitNotAnswering;
+    }
+  } else if (profile) {
+    status = runProfile(host, *profile, io);
+  } else if (set) {
+    set->run(controller);
+    host.settingSent(set->field);
+  }
+  // A frame that could not be written is an exchange that failed.
+  const int failed = controller.failedWrites() - failedBefore;
+  if (status == 0 && failed > 0) {
+    message(io, "tkb-cli: %d frame%s could not be written to the controller", failed, failed > 1 ? "s" : "");
+    status = kExitNotAnswering;
+  }
+  host.release();
+  return status;
+}
+
+int dispatch(std::vector<std::string> args, Host& host, const std::string& folder, const Io& io) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    usage(io.out);
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "doctor") {
+    const DoctorReport report = runDoctor(host.doctorSetup());
+    std::fputs(report.text().c_str(), io.out);
+    return report.problems() == 0 ? 0 : 1;
+  }
+  int passes = 2;
+  if (args.size() >= 2 && args[0] == "--passes") {
+    if (!parseInt(args[1].c_str(), passes) || passes < 1) {
+      usage(io.err);
+      return kExitUsage;
+    }
+    args.erase(args.begin(), args.begin() + 2);
+  }
+  if (args.empty()) {
+    usage(io.err);
+    return kExitUsage;
+  }
+  const std::string command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  std::optional<SetAction> set;
+  std::optional<ProfileCommand> profile;
+  if (command == "set") {
+    set = parseSet(rest, io);
+    if (!set) return kExitUsage;
+  } else if (command == "profile") {
+    profile = parseProfile(rest, folder, io);
+    if (!profile) return kExitUsage;
+  } else if (command == "firmware") {
+    const auto firmware = parseFirmware(rest, folder, io);
+    if (!firmware) return kExitUsage;
+    return firmware->update ? host.firmwareUpdate(*firmware, passes, io) : firmwareStatus(host, passes, io);
+  } else if (command == "calibrate" && rest.empty()) {
+    return host.calibrate(passes, io);
+  } else if ((command != "probe" && command != "dump") || !rest.empty()) {
+    usage(io.err);
+    return kExitUsage;
+  }
+  return onController(host, command, set, profile, passes, io);
+}
+
+}  // namespace
+
+Controller* LocalHost::connect(int passes, int& result, std::string& oldPort, const Io& io) {
+  result = probe(controller_, passes, io, {}, &oldPort);
+  return controller_.state.connected ? &controller_ : nullptr;
+}
+
+ReadReport LocalHost::prepareProfile() {
+  // The state the saves write and the loads start from (queries only, nothing is set).
+  controller_.beginAction();
+  return loadData(controller_, nullptr);
+}
+
+int LocalHost::withProfiles(const std::string& path, const Io& io, const std::function<int(Profiles&)>& run) {
+  GivenFile file(path);
+  TerminalPages pages(controller_.state, io.out);
+  Profiles profiles(controller_, file, pages);
+  profiles.skipSettingsFolder();
+  return run(profiles);
+}
+
+// The driver's folder: the working directory when staged, the XDG data folder when installed.
+std::string LocalHost::baseFolder(const Io& io) {
+  const InstallLayout layout = detectInstallLayout();
+  std::string error;
+  if (layout.installed && !makeBaseFolder(layout.baseFolder, error)) std::fprintf(io.err, "tkb-cli: %s\n", error.c_str());
+  return layout.baseFolder;
+}
+
+int LocalHost::calibrate(int passes, const Io& io) {
+  int result = 0;
+  std::string oldPort;
+  if (connect(passes, result, oldPort, io) == nullptr) return kExitNoController;
+  int status = runCalibrate(controller_, [this, &io] { return baseFolder(io); }, io);
+  if (status == 0 && controller_.failedWrites() > 0) {
+    message(io, "tkb-cli: %d frame%s could not be written to the controller", controller_.failedWrites(),
+            controller_.failedWrites() > 1 ? "s" : "");
+    status = kExitNotAnswering;
+  }
+  release();
+  return status;
+}
+
+int LocalHost::firmwareUpdate(const FirmwareCommand& command, int passes, const Io& io) {
+  const InstallLayout layout = detectInstallLayout();
+  const std::string base = baseFolder(io);
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  FirmwareUpdateOptions options;
+  options.toolFolder = base + "/" + kToolFolder;
+  options.bootloaderScript = layout.bootloaderScript();
+  options.avrdudeConfig = layout.avrdudeConfig();
+  options.image = command.image;
+  ::mkdir((base + "/opt").c_str(), 0755);
+  options.logPath = base + "/opt/" + kFlashLogName;
+  options.stop = &gStop;
+  options.busy = &gBusy;
+  options.settings = std::make_shared<ProfileSettingsKeeper>(base + "/tkb");
+  options.progress = [err = io.err](const FirmwareProgress& p) {
+    if (p.percent >= 0) {
+      std::fprintf(err, "\n%s: %d %%\n", stageText(p.stage), p.percent);
+    } else {
+      std::fprintf(err, "\n%s\n", stageText(p.stage));
+    }
+  };
+  std::optional<FirmwareReport> report;
+  options.finished = [&report](const FirmwareReport& r) { report = r; };
+  probe(controller_, passes, io, makeFirmwareUpdater(options), nullptr, &gStop);
+  if (!report && !controller_.state.connected) return gStop ? kExitUpdateFailed : kExitNoController;
+  release();
+  if (!report) {
+    const auto& v = controller_.state.firmwareVersion;
+    std::fprintf(io.out, "firmware %d.%d.%d is up to date\n", v[0], v[1], v[2]);
+    return 0;
+  }
+  std::fprintf(io.out, "%s\n", describeFirmwareReport(*report).c_str());
+  if (!report->restoredSettings.empty()) {
+    std::fprintf(io.out, "settings sent back after the update:");
+    for (const std::string& name : report->restoredSettings) std::fprintf(io.out, " %s", name.c_str());
+    std::fprintf(io.out, "\n");
+  }
+  return report->outcome == FirmwareOutcome::Updated ? 0 : kExitUpdateFailed;
+}
+
+bool worksOnThePedals(const std::vector<std::string>& args) {
+  return !(args.size() == 1 && (args[0] == "--help" || args[0] == "-h"));
+}
+
+int runCommand(const std::vector<std::string>& args, Host& host, const std::string& workingDirectory,
+               const Io& io) {
+  // The link's trace lines go to the command's standard error while it runs.
+  std::FILE* previous = setTraceSink(io.err);
+  const int status = dispatch(args, host, workingDirectory, io);
+  std::fflush(io.out);
+  std::fflush(io.err);
+  setTraceSink(previous);
+  return status;
+}
+
+}  // namespace tkb::cli

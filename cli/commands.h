@@ -1,0 +1,100 @@
+// tkb-cli's commands (probe, dump, set, profile, calibrate, firmware, doctor): the parsing,
+// the checks and the output, run against a host that reaches the controller. The local host
+// probes the ports and opens the controller itself; the running TKB-Tunedeck is the other
+// host (ui/program_commands), so a command given while the program holds the port is done by
+// the program, through the same code, with the same output and exit status.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/doctor.h"
+#include "app/profiles.h"
+#include "app/startup_reads.h"
+#include "link/controller.h"
+#include "link/settings.h"
+
+namespace tkb::cli {
+
+inline constexpr int kExitNoController = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitNotAnswering = 3;
+inline constexpr int kExitOldFirmware = 4;
+inline constexpr int kExitUpdateFailed = 5;
+inline constexpr int kExitCancelled = 6;
+
+// Where one command writes: its standard output and standard error (the link's trace lines
+// go to err while the command runs).
+struct Io {
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+};
+
+struct FirmwareCommand {
+  bool update = false;
+  std::string image;  // empty: wkf/firmcor.wkf; else an absolute path
+};
+
+// The controller a command works on, and what differs between tkb-cli on its own and the
+// running program.
+class Host {
+ public:
+  virtual ~Host() = default;
+
+  // The controller, found with at most `passes` passes over the ports or as the program
+  // holds it; nullptr after "no pedal controller answered" on err when there is none.
+  // result: the probe's result; oldPort: where firmware older than 7.06 answered.
+  virtual Controller* connect(int passes, int& result, std::string& oldPort, const Io& io) = 0;
+  // The command is over (the local port is closed).
+  virtual void release() {}
+
+  // Around dump's reads: the program keeps what its window shows.
+  virtual void beginDump() {}
+  virtual void endDump() {}
+  // A setting was written into the state and sent.
+  virtual void settingSent(Field) {}
+
+  // What the profile saves write from and the loads start from (local: read from the
+  // controller; the program holds it).
+  virtual ReadReport prepareProfile() = 0;
+  // Runs `run` with the profile operations whose file dialog answers `path`; the profile
+  // label goes to io.out.
+  virtual int withProfiles(const std::string& path, const Io& io, const std::function<int(Profiles&)>& run) = 0;
+
+  // Where the driver's files are (the firmware image under wkf/).
+  virtual std::string baseFolder(const Io& io) = 0;
+  virtual DoctorSetup doctorSetup() { return {}; }
+
+  // The two commands that need the port and the terminal for themselves.
+  virtual int calibrate(int passes, const Io& io) = 0;
+  virtual int firmwareUpdate(const FirmwareCommand& command, int passes, const Io& io) = 0;
+};
+
+// tkb-cli on its own: probes the ports and opens the controller.
+class LocalHost : public Host {
+ public:
+  Controller* connect(int passes, int& result, std::string& oldPort, const Io& io) override;
+  void release() override { controller_.closeLink(); }
+  ReadReport prepareProfile() override;
+  int withProfiles(const std::string& path, const Io& io, const std::function<int(Profiles&)>& run) override;
+  std::string baseFolder(const Io& io) override;
+  int calibrate(int passes, const Io& io) override;
+  int firmwareUpdate(const FirmwareCommand& command, int passes, const Io& io) override;
+
+ private:
+  Controller controller_;
+};
+
+// Whether a command line names a command that works on the pedals (everything but --help
+// and what is not a command): only those are handed to a running program.
+bool worksOnThePedals(const std::vector<std::string>& args);
+
+// Runs one command line (without the program name); relative file names are taken in
+// workingDirectory. The exit status.
+int runCommand(const std::vector<std::string>& args, Host& host, const std::string& workingDirectory,
+               const Io& io);
+
+}  // namespace tkb::cli
