@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -94,8 +95,9 @@ void ControlServer::handle(Connection* connection) {
     return drop(connection);
   }
   if (!command_) return drop(connection);
-  if (busy_) {
-    // A command's modal step (a message box) runs the event loop: one command at a time.
+  if (busy_ || QApplication::activeModalWidget() != nullptr) {
+    // One command at a time, and none while a modal dialog or box waits for the driver (its
+    // own event loop runs this): the page's operation behind it is not finished yet.
     QTimer::singleShot(kBusyRetryMs, this, [this, connection] {
       if (std::any_of(connections_.begin(), connections_.end(),
                       [connection](const auto& c) { return c.get() == connection; }))

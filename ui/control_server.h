@@ -47,7 +47,7 @@ class ControlServer : public QObject {
   ActivateHandler activate_;
   CommandHandler command_;
   int requestWaitMs_ = control::kRequestWaitMs;
-  bool busy_ = false;  // a command is running (it may run a nested event loop)
+  bool busy_ = false;  // a command is running
   std::vector<std::unique_ptr<Connection>> connections_;
 };
 
