@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <QDialog>
 #include <QProcess>
 #include <cstring>
 #include <thread>
@@ -214,6 +215,28 @@ TEST_F(ThroughTheProgram, SetGoesOutOnceAndThePagesShowIt) {
   EXPECT_EQ(pages_->sport->widgets().pedals[ui::kBrakePedal].upper->value(), 80);
   EXPECT_EQ(app_->controller.state.brakeUpper, 80);
   EXPECT_EQ(emulator_->state().zones.brakeUpper, 80);
+}
+
+// A modal dialog's own event loop serves the socket too: a command waits until the
+// dialog is closed, so it never runs inside the page operation that opened it.
+TEST_F(ThroughTheProgram, ACommandWaitsForAnOpenModalDialog) {
+  startWindow();
+  emulator_->clearReceived();
+  QDialog dialog(app_->window());
+  dialog.setModal(true);
+  dialog.show();
+  QProcess process;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_));
+  process.setProcessEnvironment(env);
+  process.start(TKB_CLI_PATH, {"set", "brakeUpper", "70"});
+  ASSERT_TRUE(process.waitForStarted(10000));
+  EXPECT_FALSE(waitFor([&] { return process.state() == QProcess::NotRunning; }, 500));
+  EXPECT_TRUE(emulator_->received().empty()) << hexFrames(emulator_->received());
+  dialog.close();
+  ASSERT_TRUE(waitFor([&] { return process.state() == QProcess::NotRunning; }, 20000));
+  EXPECT_EQ(process.exitCode(), 0);
+  EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), 70);
 }
 
 // The program's dump is what tkb-cli prints on its own once the program has let the port
