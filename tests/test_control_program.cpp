@@ -217,6 +217,34 @@ TEST_F(ThroughTheProgram, SetGoesOutOnceAndThePagesShowIt) {
   EXPECT_EQ(emulator_->state().zones.brakeUpper, 80);
 }
 
+// Every kind of setting the pages show goes out exactly as tkb-cli on its own sends it:
+// no page sends it again while it shows it (CUSTOM active: the CUSTOM page's boxes send too).
+TEST_F(ThroughTheProgram, EachSetSendsWhatADirectSetSendsAndNothingMore) {
+  startWindow([](emu::FirmwareState& s) { s.configFlags = 0x0F; });
+  ASSERT_TRUE(app_->controller.state.sportProfileActive);
+  const std::pair<QStringList, std::vector<emu::Bytes>> cases[] = {
+      {{"set", "language", "German"}, {{0xB2, 0x04, 0x2B}}},
+      {{"set", "cheto", "100"}, {{0xCF, 0x64, 0xFC}, {0xE2, 0x00, 0x2E}}},
+      {{"set", "brakeCurve", "0", "10", "20", "30", "40", "50", "60", "70", "80", "90", "100"},
+       {{0xBB, 0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 0xBB}}},
+      {{"set", "autoBrake", "1"}, {{0xBF, 0x01, 0xFB}}},
+      {{"set", "throttleLower", "5"}, {{0xC7, 0x05, 0x7C}}},
+  };
+  for (const auto& [args, frames] : cases) {
+    SCOPED_TRACE(args.join(' ').toStdString());
+    emulator_->clearReceived();
+    EXPECT_EQ(cli(args).status, 0);
+    framesOnceThere(frames.size());
+    std::vector<emu::Bytes> commands;
+    for (const emu::Bytes& f : emulator_->received())
+      if (f.size() > 1) commands.push_back(f);
+    EXPECT_EQ(commands, frames) << hexFrames(commands);
+  }
+  EXPECT_EQ(pages_->pro->zones[ui::kThrottlePedal].lower->value(), 5);
+  EXPECT_EQ(pages_->sport->widgets().pedals[ui::kThrottlePedal].lower->value(), 5);
+  EXPECT_TRUE(pages_->pro->autoBrakeSwitch->isOn());
+}
+
 // A modal dialog's own event loop serves the socket too: a command waits until the
 // dialog is closed, so it never runs inside the page operation that opened it.
 TEST_F(ThroughTheProgram, ACommandWaitsForAnOpenModalDialog) {
