@@ -202,6 +202,13 @@ std::optional<uid_t> peerUid(int fd) {
   return credentials.uid;
 }
 
+pid_t peerPid(int fd) {
+  ucred credentials{};
+  socklen_t length = sizeof credentials;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 || length != sizeof credentials) return 0;
+  return credentials.pid;
+}
+
 InstanceLock::InstanceLock(std::string folder) : folder_(std::move(folder)) {}
 
 InstanceLock::~InstanceLock() {

@@ -43,6 +43,8 @@ struct ActivateRequest {
 struct CommandRequest {
   std::vector<std::string> arguments;
   std::string workingDirectory;
+  // Not in the message: the program learns it from the connection (0 when unknown).
+  pid_t peerPid = 0;
 };
 using Request = std::variant<ActivateRequest, CommandRequest>;
 
@@ -85,6 +87,8 @@ class MessageReader {
 
 // The uid of the process at the other end of a connected Unix socket, none when unknown.
 std::optional<uid_t> peerUid(int fd);
+// The pid of the process at the other end, 0 when unknown.
+pid_t peerPid(int fd);
 
 // The instance lock: held for the program's whole life (the kernel drops it when the
 // process ends, however it ends), so two starts at once cannot both win.

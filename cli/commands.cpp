@@ -48,6 +48,9 @@ void usage(std::FILE* out) {
                "       tkb-cli [--passes N] dump\n"
                "       tkb-cli [--passes N] set FIELD VALUE...\n"
                "       tkb-cli [--passes N] profile save|load FILE.tkb|FILE.tks\n"
+               "       tkb-cli [--passes N] profile snapshot\n"
+               "       tkb-cli [--passes N] profile restore TEXT\n"
+               "       tkb-cli [--passes N] run --profile FILE.tkb|FILE.tks -- COMMAND [ARGS...]\n"
                "       tkb-cli [--passes N] calibrate\n"
                "       tkb-cli [--passes N] firmware status\n"
                "       tkb-cli [--passes N] firmware update [--image FILE.hex]\n"
@@ -240,21 +243,39 @@ class TerminalPages : public ProfilePages {
 };
 
 struct ProfileCommand {
+  enum class Action { Save, Load, Snapshot, Restore };
+  Action action = Action::Load;
   bool save = false;
   ProfileKind kind = ProfileKind::Pro;
   std::string given;  // as written on the command line: what the messages name
   std::string path;   // in the caller's folder
+  std::optional<ProfileSnapshot> snapshot;  // restore
 };
 
 // Checks the arguments and the file before anything is sent (exit 2 when wrong).
 std::optional<ProfileCommand> parseProfile(const std::vector<std::string>& args, const std::string& folder,
                                            const Io& io) {
+  ProfileCommand command;
+  if (args.size() == 1 && args[0] == "snapshot") {
+    command.action = ProfileCommand::Action::Snapshot;
+    return command;
+  }
+  if (args.size() == 2 && args[0] == "restore") {
+    // Checked whole before the controller is looked for: a damaged text sends nothing.
+    command.action = ProfileCommand::Action::Restore;
+    command.snapshot = ProfileSnapshot::decode(args[1]);
+    if (!command.snapshot) {
+      std::fprintf(io.err, "tkb-cli profile restore: not a snapshot printed by 'tkb-cli profile snapshot'\n");
+      return std::nullopt;
+    }
+    return command;
+  }
   if (args.size() != 2 || (args[0] != "save" && args[0] != "load")) {
-    std::fprintf(io.err, "tkb-cli profile: expected 'save FILE' or 'load FILE'\n");
+    std::fprintf(io.err, "tkb-cli profile: expected 'save FILE' or 'load FILE' (or 'snapshot', 'restore TEXT')\n");
     return std::nullopt;
   }
-  ProfileCommand command;
   command.save = args[0] == "save";
+  command.action = command.save ? ProfileCommand::Action::Save : ProfileCommand::Action::Load;
   command.given = args[1];
   command.path = inFolder(args[1], folder);
   const auto kind = profileKindOfPath(command.given);
@@ -287,8 +308,30 @@ std::optional<ProfileCommand> parseProfile(const std::vector<std::string>& args,
 }
 
 // The exit status of a profile command once the controller was found.
-int runProfile(Host& host, const ProfileCommand& command, const Io& io) {
+int runProfile(Host& host, Controller& controller, const ProfileCommand& command, const Io& io) {
+  using Action = ProfileCommand::Action;
   const ReadReport report = host.prepareProfile();
+  if (command.action == Action::Snapshot || command.action == Action::Restore) {
+    const bool snapshot = command.action == Action::Snapshot;
+    if (!report.ok()) {
+      message(io, "tkb-cli profile %s: the controller stopped answering (%s); nothing %s",
+              snapshot ? "snapshot" : "restore", report.describe().c_str(), snapshot ? "taken" : "sent");
+      return kExitNotAnswering;
+    }
+    if (!snapshot) {
+      if (host.restoreSnapshot(controller, *command.snapshot)) return 0;
+      message(io, "tkb-cli profile restore: the controller did not take the snapshot back");
+      return kExitNotAnswering;
+    }
+    const auto taken = ProfileSnapshot::capture(controller.state, host.currentProfileName());
+    if (!taken) {
+      message(io, "tkb-cli profile snapshot: the profile in force is not fully known; nothing taken");
+      return kExitNotAnswering;
+    }
+    std::fprintf(io.out, "%s\n", taken->encode().c_str());
+    host.snapshotTaken();
+    return 0;
+  }
   if (!report.ok()) {
     message(io, "tkb-cli profile %s: the controller stopped answering (%s); nothing %s",
             command.save ? "save" : "load", report.describe().c_str(), command.save ? "written" : "sent");
@@ -535,7 +578,7 @@ int onController(Host& host, const std::string& command, const std::optional<Set
       status = kExitNotAnswering;
     }
   } else if (profile) {
-    status = runProfile(host, *profile, io);
+    status = runProfile(host, controller, *profile, io);
   } else if (set) {
     set->run(controller);
     host.settingSent(set->field);
@@ -681,6 +724,15 @@ int LocalHost::firmwareUpdate(const FirmwareCommand& command, int passes, const 
     std::fprintf(io.out, "\n");
   }
   return report->outcome == FirmwareOutcome::Updated ? 0 : kExitUpdateFailed;
+}
+
+bool Host::restoreSnapshot(Controller& controller, const ProfileSnapshot& snapshot) {
+  Operations operations(controller);
+  return snapshot.restore(operations);
+}
+
+bool profileLoadable(const std::string& file, const std::string& workingDirectory, const Io& io) {
+  return parseProfile({"load", file}, workingDirectory, io).has_value();
 }
 
 bool worksOnThePedals(const std::vector<std::string>& args) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/doctor.h"
+#include "app/profile_snapshot.h"
 #include "app/profiles.h"
 #include "app/startup_reads.h"
 #include "link/controller.h"
@@ -64,6 +65,13 @@ class Host {
   // label goes to io.out.
   virtual int withProfiles(const std::string& path, const Io& io, const std::function<int(Profiles&)>& run) = 0;
 
+  // profile snapshot / restore. The name a snapshot carries (the program's current profile;
+  // tkb-cli on its own has none). snapshotTaken: the snapshot was printed (the program keeps
+  // its game switcher idle from then on, until a restore). restoreSnapshot sends it back.
+  virtual std::string currentProfileName() { return {}; }
+  virtual void snapshotTaken() {}
+  virtual bool restoreSnapshot(Controller& controller, const ProfileSnapshot& snapshot);
+
   // Where the driver's files are (the firmware image under wkf/).
   virtual std::string baseFolder(const Io& io) = 0;
   virtual DoctorSetup doctorSetup() { return {}; }
@@ -87,6 +95,10 @@ class LocalHost : public Host {
  private:
   Controller controller_;
 };
+
+// Checks the profile file of `tkb-cli run` as profile load does (the kind, then the whole
+// file); false after the message on io.err.
+bool profileLoadable(const std::string& file, const std::string& workingDirectory, const Io& io);
 
 // Whether a command line names a command that works on the pedals (everything but --help
 // and what is not a command): only those are handed to a running program.

@@ -16,6 +16,11 @@
 //   tkb-cli firmware update [--image FILE]
 //                                 the update the program makes at start-up, progress on
 //                                 standard error; status 0 only with firmware 7.06 or later
+//   tkb-cli profile snapshot      print the profile in force as one line of text
+//   tkb-cli profile restore TEXT  send such a line back (exit 2 when it is damaged)
+//   tkb-cli run --profile FILE -- COMMAND [ARGS...]
+//                                 keep the profile in force, load FILE, run the command, put
+//                                 the kept profile back; exit status: the command's
 //   tkb-cli doctor                what the pedal set needs on this computer, each problem
 //                                 with its fix; exit status 0 when nothing is wrong
 // Exit status: 0 every exchange the command needed succeeded, 1 no controller, 2 bad input
@@ -36,6 +41,7 @@
 
 #include "app/control_channel.h"
 #include "cli/commands.h"
+#include "cli/launch.h"
 
 namespace {
 
@@ -69,6 +75,8 @@ std::optional<int> throughTheProgram(const std::vector<std::string>& args, const
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const std::string folder = workingDirectory();
+  // run starts the command here, in the caller's environment; its steps go to the program.
+  if (tkb::cli::isRunCommand(args)) return tkb::cli::runLaunch(args, folder);
   if (tkb::cli::worksOnThePedals(args)) {
     if (const auto status = throughTheProgram(args, folder)) return *status;
   }

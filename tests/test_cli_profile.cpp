@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -183,6 +184,116 @@ TEST_F(CliProfile, QuietControllerLeavesTheProfileUntouchedAndExitsThree) {
   EXPECT_EQ(readFile(link.dir.file("race.tks")), good);
   EXPECT_EQ(readFile(link.dir.file("race.tkb")), good);
   for (const Bytes& frame : link.emulator.received()) EXPECT_EQ(frame.size(), 1u) << hex(link.emulator.received());
+}
+
+// The values a run's profile puts on the pedals, and the controller's before it.
+std::string wetProfile() {
+  std::string file = "[BRAKE]\r\nUPPER DEAD ZONE=81\r\nBRAKE STOP=65\r\nAUTO=1\r\n";
+  for (const char* pedal : {"BRAKE", "CLUTCH", "ACCELERATOR"}) {
+    file += std::string("[") + pedal + "]\r\n";
+    for (int i = 0; i < kCurvePoints; ++i)
+      file += std::string(pedal) + "_CURVE_" + std::to_string(i) + "=" + std::to_string(i * 10) + "\r\n";
+  }
+  return file;
+}
+
+class CliRunCommand : public CliProfile {
+ protected:
+  void SetUp() override {
+    CliProfile::SetUp();
+    link.emulator.update([](emu::FirmwareState& s) {
+      s.zones.brakeUpper = 70;
+      s.cheto = 40;
+      s.autoBrake = 0;
+      s.sportProfileName = makeProfileName("Dry");
+    });
+    before_ = link.emulator.state();
+    writeFile(link.dir.file("wet.tks"), wetProfile());
+  }
+  // The pedals hold again what they held before the run.
+  void expectPutBack() {
+    const emu::FirmwareState after = link.emulator.state();
+    EXPECT_EQ(after.zones.brakeUpper, 70);
+    EXPECT_EQ(after.cheto, 40);
+    EXPECT_EQ(after.autoBrake, 0);
+    EXPECT_EQ(profileNameText(after.sportProfileName), "Dry");
+    EXPECT_EQ(after.configFlags, before_.configFlags);
+    EXPECT_EQ(after.curves.brake, before_.curves.brake);
+  }
+  emu::FirmwareState before_;
+};
+
+// The command itself opens the port (a nested tkb-cli dump): the run's profile is on the
+// pedals while it runs, the port was released for it, and its status comes through.
+TEST_F(CliRunCommand, LoadsTheProfileForTheCommandAndPutsTheOldOneBack) {
+  const CliRun run = cli("run --profile wet.tks -- sh -c \"'" TKB_CLI_PATH "' --passes 1 dump > during.json; exit 3\"");
+  EXPECT_EQ(run.status, 3) << run.err;
+  EXPECT_EQ(run.out, "") << "the wrapper's standard output is the command's";
+  const std::string during = readFile(link.dir.file("during.json"));
+  EXPECT_NE(during.find("\"brakeUpper\": 81,"), std::string::npos) << during;
+  EXPECT_NE(during.find("\"sportProfileName\": \"wet\""), std::string::npos) << during;
+  expectPutBack();
+}
+
+TEST_F(CliRunCommand, StatusIsTheCommandsAsAShellGivesIt) {
+  const struct {
+    const char* command;
+    int status;
+  } cases[] = {
+      {"true", 0},
+      {"no-such-command-for-tkb", 127},
+      {"sh -c 'kill -TERM $$'", 128 + SIGTERM},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    link.emulator.update([](emu::FirmwareState& s) { s.zones.brakeUpper = 70; });
+    const CliRun run = cli(std::string("run --profile wet.tks -- ") + c.command);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(link.emulator.state().zones.brakeUpper, 70) << "restored even when the command failed";
+  }
+  EXPECT_NE(cli("run --profile wet.tks -- no-such-command-for-tkb").err.find("command not found"), std::string::npos);
+}
+
+TEST_F(CliRunCommand, BadArgumentsRunNothingAndSendNothing) {
+  writeFile(link.dir.file("notes.txt"), "[BRAKE]\nAUTO=1\n");
+  writeFile(link.dir.file("zone-101.tks"), "[BRAKE]\nUPPER DEAD ZONE=101\n");
+  for (const char* arguments : {"run", "run --profile wet.tks", "run --profile wet.tks -- ", "run --profile wet.tks touch ran",
+                                "run wet.tks -- touch ran", "run --profile notes.txt -- touch ran",
+                                "run --profile missing.tks -- touch ran", "run --profile zone-101.tks -- touch ran"}) {
+    const CliRun run = cli(arguments);
+    EXPECT_EQ(run.status, 2) << arguments;
+    EXPECT_FALSE(run.err.empty()) << arguments;
+  }
+  EXPECT_FALSE(std::filesystem::exists(link.dir.file("ran")));
+  EXPECT_TRUE(link.emulator.received().empty()) << hex(link.emulator.received());
+}
+
+// Without pedals the driver is told, and the game starts all the same.
+TEST(CliRunWithoutPedals, SaysSoAndStillRunsTheCommand) {
+  test::TempDir dir;
+  writeFile(dir.file("wet.tks"), wetProfile());
+  const std::string command = "cd '" + dir.path().string() + "' && TKB_SERIAL_PREFIX='" + dir.file("none") +
+                              "' '" TKB_CLI_PATH "' --passes 1 run --profile wet.tks -- sh -c 'exit 5' 2>err.txt";
+  const int raw = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 5);
+  EXPECT_NE(readFile(dir.file("err.txt")).find("is NOT loaded"), std::string::npos) << readFile(dir.file("err.txt"));
+}
+
+TEST_F(CliRunCommand, SnapshotAndRestoreRoundTrip) {
+  const CliRun taken = cli("profile snapshot");
+  ASSERT_EQ(taken.status, 0) << taken.err;
+  ASSERT_EQ(taken.out.rfind("tkb-snapshot/1 ", 0), 0u) << taken.out;
+  ASSERT_EQ(cli("profile load wet.tks").status, 0);
+  ASSERT_EQ(link.emulator.state().zones.brakeUpper, 81);
+  std::string text = taken.out;
+  text.pop_back();  // the line break
+  EXPECT_EQ(cli("profile restore '" + text + "'").status, 0);
+  expectPutBack();
+
+  link.emulator.clearReceived();
+  for (const std::string& damaged : {std::string("not-a-snapshot"), text.substr(0, text.size() - 3)})
+    EXPECT_EQ(cli("profile restore '" + damaged + "'").status, 2) << damaged;
+  EXPECT_TRUE(link.emulator.received().empty()) << hex(link.emulator.received());
 }
 
 }  // namespace

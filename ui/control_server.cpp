@@ -106,7 +106,9 @@ void ControlServer::handle(Connection* connection) {
     return;
   }
   busy_ = true;
-  const control::Reply reply = command_(std::get<control::CommandRequest>(*connection->request));
+  auto& command = std::get<control::CommandRequest>(*connection->request);
+  command.peerPid = control::peerPid(connection->fd);
+  const control::Reply reply = command_(command);
   busy_ = false;
   control::writeMessage(connection->fd, control::encodeReply(reply), kReplyWaitMs);
   drop(connection);

@@ -1,5 +1,9 @@
 #include "ui/game_profiles.h"
 
+#include <signal.h>
+
+#include <cerrno>
+
 #include "ui/application.h"
 #include "ui/localisation.h"
 #include "ui/pages.h"
@@ -63,11 +67,29 @@ void GameProfiles::scan() {
   // turn the zones on under it. The game is seen once the wizard is over.
   const CalibrationWizard& wizard = app_.pages().pro->wizard();
   if (wizard.pending() || wizard.count() > 0) return;
+  if (held()) return;
   // Nothing to watch: no scan at all.
   if (switcher_->table().empty() && switcher_->activeGame().empty()) return;
   const std::vector<RunningProgram>& running = watcher_.scan();
   const Application::Action action(app_);
   switcher_->update(running);
+}
+
+void GameProfiles::hold(pid_t holder, const ProfileBaseline& baseline) {
+  // A second snapshot of the same run keeps the baseline of the first.
+  if (!held() || holder != holder_) heldBaseline_ = baseline;
+  holder_ = holder > 0 ? holder : 0;
+}
+
+std::optional<ProfileBaseline> GameProfiles::release() {
+  if (!held()) return std::nullopt;
+  holder_ = 0;
+  return heldBaseline_;
+}
+
+bool GameProfiles::held() {
+  if (holder_ > 0 && ::kill(holder_, 0) != 0 && errno == ESRCH) holder_ = 0;
+  return holder_ > 0;
 }
 
 std::vector<std::string> GameProfiles::runningNames() {

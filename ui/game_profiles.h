@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QTimer>
 #include <memory>
+#include <optional>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,14 @@ class GameProfiles : public QObject {
   // The running programs' names, scanned now: what the dialog offers.
   std::vector<std::string> runningNames();
 
+  // While a tkb-cli run holds a profile (from its snapshot to its restore) the switcher stays
+  // idle: at the run's end the profile from before it must be in force, not a game's. The
+  // hold also ends when the tkb-cli process that took it is gone. It keeps the edits'
+  // baseline of its start, given back by release().
+  void hold(pid_t holder, const ProfileBaseline& baseline);
+  std::optional<ProfileBaseline> release();
+  bool held();
+
   QTimer* timer() const { return timer_; }
   GameSwitcher& switcher() { return *switcher_; }
   ProcessWatcher& watcher() { return watcher_; }
@@ -45,6 +55,8 @@ class GameProfiles : public QObject {
   std::unique_ptr<Host> host_;
   std::unique_ptr<GameSwitcher> switcher_;
   QTimer* timer_ = nullptr;
+  pid_t holder_ = 0;
+  ProfileBaseline heldBaseline_;
 };
 
 }  // namespace tkb::ui

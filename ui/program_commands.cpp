@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "link/probe.h"
 #include "ui/application.h"
+#include "ui/game_profiles.h"
 #include "ui/pages.h"
 
 namespace tkb::ui {
@@ -18,7 +19,7 @@ namespace {
 // result and the firmware version), the program's profile operations and pages.
 class ProgramHost : public cli::Host {
  public:
-  explicit ProgramHost(Application& app) : app_(app) {}
+  ProgramHost(Application& app, pid_t peer) : app_(app), peer_(peer) {}
 
   Controller* connect(int, int& result, std::string& oldPort, const cli::Io& io) override {
     ControllerState& state = app_.controller.state;
@@ -96,6 +97,23 @@ class ProgramHost : public cli::Host {
     return status;
   }
 
+  std::string currentProfileName() override { return app_.pages().profiles.profiles().currentProfileName(); }
+  // The game switcher stays idle from the snapshot of a run to its restore.
+  void snapshotTaken() override {
+    if (app_.games() != nullptr && peer_ > 0) app_.games()->hold(peer_, app_.pages().profiles.profiles().baseline());
+  }
+  bool restoreSnapshot(Controller& controller, const ProfileSnapshot& snapshot) override {
+    const bool ok = cli::Host::restoreSnapshot(controller, snapshot);
+    Profiles& profiles = app_.pages().profiles.profiles();
+    profiles.setCurrentProfileName(snapshot.currentProfileName());
+    // The edits that were pending before the run are pending again, and only those.
+    if (app_.games() != nullptr) {
+      if (const auto baseline = app_.games()->release()) profiles.baseline() = *baseline;
+    }
+    app_.showProfileInForce();
+    return ok;
+  }
+
   std::string baseFolder(const cli::Io&) override {
     if (!app_.basePath().empty()) return app_.basePath();
     char buffer[PATH_MAX];
@@ -117,6 +135,7 @@ class ProgramHost : public cli::Host {
 
  private:
   Application& app_;
+  pid_t peer_ = 0;
   std::optional<ControllerState> saved_;
 };
 
@@ -145,7 +164,7 @@ class MemoryStream {
 
 control::Reply runProgramCommand(Application& app, const control::CommandRequest& request) {
   MemoryStream out, err;
-  ProgramHost host(app);
+  ProgramHost host(app, request.peerPid);
   control::Reply reply;
   {
     const Application::Action action(app);
