@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/control_channel.h"
+#include "app/game_switcher.h"
 #include "ui/control_server.h"
 #include "ui/program_commands.h"
 #include "window_fixture.h"
@@ -335,6 +336,57 @@ TEST_F(ThroughTheProgram, ProfileLoadTakesTheCallersFileAndTheWindowShowsIt) {
   EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: race");
   EXPECT_EQ(app_->controller.state.brakeUpper, 55);
   EXPECT_EQ(emulator_->state().zones.brakeUpper, 55);
+}
+
+// A run through the program: its profile is in force while the game runs (a nested dump,
+// done by the program too, shows it), the window's switcher does not switch for the mapped
+// game on top of it, and at the end the profile from before is back on the pedals and in the
+// window.
+TEST_F(ThroughTheProgram, RunHoldsItsProfileWhileTheGameRunsAndPutsTheOldOneBack) {
+  startWindow();
+  ControllerState race = app_->controller.state;
+  race.brakeUpper = 66;
+  ASSERT_TRUE(writeProfileFile(dir_ + "/race.tks", ProfileKind::Sport, race));
+  ASSERT_TRUE(writeGameEntry(*app_->config(), {"FakeGame.exe", dir_ + "/race.tks"}));
+  app_->games()->reloadTable();
+  ControllerState wet = app_->controller.state;
+  wet.brakeUpper = 81;
+  ASSERT_TRUE(writeProfileFile(dir_ + "/wet.tks", ProfileKind::Sport, wet));
+  std::filesystem::copy_file("/bin/sleep", dir_ + "/FakeGame.exe");
+  const int brakeBefore = app_->controller.state.brakeUpper;
+  ASSERT_NE(brakeBefore, 81);
+
+  QProcess process;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_));
+  process.setProcessEnvironment(env);
+  process.setWorkingDirectory(QString::fromStdString(dir_));
+  process.start(TKB_CLI_PATH, {"run", "--profile", "wet.tks", "--", "sh", "-c",
+                               "'" TKB_CLI_PATH "' dump > during.json; ./FakeGame.exe 1; exit 3"});
+  ASSERT_TRUE(process.waitForStarted(10000));
+  bool held = false, switched = false;
+  waitFor([&] {
+    app_->games()->scan();
+    held = held || app_->games()->held();
+    switched = switched || !app_->games()->switcher().activeGame().empty();
+    return process.state() == QProcess::NotRunning;
+  }, 60000);
+  EXPECT_EQ(process.exitCode(), 3) << process.readAllStandardError().toStdString();
+  EXPECT_NE(readFile(dir_ + "/during.json").find("\"brakeUpper\": 81,"), std::string::npos);
+  EXPECT_TRUE(held);
+  EXPECT_FALSE(switched);
+  EXPECT_FALSE(app_->games()->held());
+  EXPECT_EQ(app_->controller.state.brakeUpper, brakeBefore);
+  EXPECT_EQ(emulator_->state().zones.brakeUpper, brakeBefore);
+  EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), brakeBefore);
+  EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: Default");
+}
+
+// A hold whose tkb-cli is gone ends by itself: the switcher is never left idle for good.
+TEST_F(ThroughTheProgram, AHoldEndsWithTheProcessThatTookIt) {
+  startWindow();
+  EXPECT_EQ(cli({"profile", "snapshot"}).status, 0);
+  EXPECT_FALSE(app_->games()->held());
 }
 
 }  // namespace
