@@ -20,6 +20,7 @@ namespace {
 enum : std::uint8_t { kActivate = 1, kCommand = 2, kReply = 3 };
 
 using Clock = std::chrono::steady_clock;
+using monitor::socketAddress;
 
 int remainingMs(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -70,15 +71,6 @@ class Reader {
   const std::uint8_t* p_;
   std::size_t left_;
 };
-
-bool socketAddress(const std::string& path, sockaddr_un& address, socklen_t& length) {
-  std::memset(&address, 0, sizeof address);
-  address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() + 1 > sizeof address.sun_path) return false;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-  return true;
-}
 
 // Reads one message of at most maxBytes until it is whole or the deadline passes.
 std::optional<std::vector<std::uint8_t>> readMessage(int fd, std::size_t maxBytes, Clock::time_point deadline) {

@@ -16,16 +16,6 @@ namespace {
 
 constexpr const char* kChannelFolderName = "tkb-tunedeck";
 
-// A socket path must fit sun_path with its terminating NUL.
-bool socketAddress(const std::string& path, sockaddr_un& address, socklen_t& length) {
-  std::memset(&address, 0, sizeof address);
-  address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() + 1 > sizeof address.sun_path) return false;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-  return true;
-}
-
 bool isFolder(const char* path) {
   struct stat info {};
   return path != nullptr && path[0] == '/' && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
@@ -46,6 +36,15 @@ std::uint8_t byteOf(std::int64_t parameter, int index) {
 }
 
 }  // namespace
+
+bool socketAddress(const std::string& path, sockaddr_un& address, socklen_t& length) {
+  std::memset(&address, 0, sizeof address);
+  address.sun_family = AF_UNIX;
+  if (path.empty() || path.size() + 1 > sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+  return true;
+}
 
 std::string monitorChannelName() {
   const char* overridden = std::getenv(kChannelNameVariable);

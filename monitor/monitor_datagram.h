@@ -7,6 +7,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <array>
@@ -36,6 +37,10 @@ std::string monitorChannelFolder();
 // else may enter. Otherwise what is wrong with it. With create, a missing folder is made (0700)
 // and one of ours that others may enter is closed to them.
 std::string checkChannelFolder(const std::string& folder, bool create);
+
+// The address of a Unix socket at path; false when the path does not fit sun_path with its
+// terminating NUL (or is empty).
+bool socketAddress(const std::string& path, sockaddr_un& address, socklen_t& length);
 
 struct MonitorDatagram {
   std::uint32_t message = 0;

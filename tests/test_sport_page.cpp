@@ -889,8 +889,11 @@ TEST_F(SportPageTest, DifferenceMarksFollowTheCurveAgainstApplySaveAndLoad) {
     auto marks = [&](bool notStored, bool notSaved) {
       EXPECT_EQ(p.notStored->isVisible(), notStored);
       EXPECT_EQ(p.notSaved->isVisible(), notSaved);
-      for (int other = 0; other < 3; ++other)
-        if (other != pedal) EXPECT_FALSE(panel(other).notStored->isVisible() || panel(other).notSaved->isVisible());
+      for (int other = 0; other < 3; ++other) {
+        if (other != pedal) {
+          EXPECT_FALSE(panel(other).notStored->isVisible() || panel(other).notSaved->isVisible());
+        }
+      }
     };
     marks(false, false);
     const int start = chart(pedal)->curve()[5];
