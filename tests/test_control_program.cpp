@@ -266,6 +266,17 @@ TEST_F(ThroughTheProgram, ACommandWaitsForAnOpenModalDialog) {
   ASSERT_TRUE(waitFor([&] { return process.state() == QProcess::NotRunning; }, 20000));
   EXPECT_EQ(process.exitCode(), 0);
   EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), 70);
+
+  // A box nobody answers: the caller is told so, and nothing is sent.
+  server_->setModalWaitMs(300);
+  dialog.setWindowTitle("Error");
+  dialog.show();
+  emulator_->clearReceived();
+  const CliRun refused = cli({"set", "brakeUpper", "60"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("waits for an answer in its window (\"Error\")"), std::string::npos) << refused.err;
+  EXPECT_TRUE(emulator_->received().empty()) << hexFrames(emulator_->received());
+  EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), 70);
 }
 
 // The program's dump is what tkb-cli prints on its own once the program has let the port

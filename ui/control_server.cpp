@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QWidget>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -48,6 +50,7 @@ class ControlServer::Connection {
         request = control::decodeRequest(reader.payload().data(), reader.payload().size());
         if (!request) return server.drop(this);
         deadline.stop();
+        waiting.start();
         return server.handle(this);
       }
     }
@@ -57,6 +60,7 @@ class ControlServer::Connection {
   control::MessageReader reader;
   QSocketNotifier notifier;
   QTimer deadline;
+  QElapsedTimer waiting;  // since the request was whole
   std::optional<control::Request> request;
 };
 
@@ -95,7 +99,19 @@ void ControlServer::handle(Connection* connection) {
     return drop(connection);
   }
   if (!command_) return drop(connection);
-  if (busy_ || QApplication::activeModalWidget() != nullptr) {
+  const QWidget* modal = QApplication::activeModalWidget();
+  if (!busy_ && modal != nullptr && connection->waiting.elapsed() >= modalWaitMs_) {
+    // Nobody may be at the window to answer it (a box shown at start-up, a dialog left
+    // open): the caller hears why now, instead of waiting on for its own time-out.
+    control::Reply reply;
+    reply.status = 1;
+    reply.err = "tkb-cli: TKB-Tunedeck waits for an answer in its window (\"" + modal->windowTitle().toStdString() +
+                "\"): answer it, then run the command again\n";
+    trace("\nControl: command refused while a dialog waits");
+    control::writeMessage(connection->fd, control::encodeReply(reply), kReplyWaitMs);
+    return drop(connection);
+  }
+  if (busy_ || modal != nullptr) {
     // One command at a time, and none while a modal dialog or box waits for the driver (its
     // own event loop runs this): the page's operation behind it is not finished yet.
     QTimer::singleShot(kBusyRetryMs, this, [this, connection] {

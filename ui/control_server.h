@@ -35,6 +35,9 @@ class ControlServer : public QObject {
   void onCommand(CommandHandler handler) { command_ = std::move(handler); }
   // How long a connected client may take to send its whole request.
   void setRequestWaitMs(int ms) { requestWaitMs_ = ms; }
+  // How long a command waits for an open modal dialog or box to be answered before the
+  // caller is told that the window waits for the driver (exit status 1).
+  void setModalWaitMs(int ms) { modalWaitMs_ = ms; }
 
  private:
   class Connection;
@@ -47,6 +50,7 @@ class ControlServer : public QObject {
   ActivateHandler activate_;
   CommandHandler command_;
   int requestWaitMs_ = control::kRequestWaitMs;
+  int modalWaitMs_ = 10'000;
   bool busy_ = false;  // a command is running
   std::vector<std::unique_ptr<Connection>> connections_;
 };
