@@ -321,6 +321,25 @@ TEST_F(ThroughTheProgram, WindowOwnedCommandsAreRefusedAndTheOthersAnswerAsTkbCl
             std::string::npos) << doctor.out;
 }
 
+// While the calibration wizard has the zones off, nothing that sends (or keeps a profile to
+// send back later) gets through; reading still does.
+TEST_F(ThroughTheProgram, MidCalibrationSettingsAndProfilesAreRefused) {
+  startWindow();
+  app_->mainPage().pro->click();
+  pages_->pro->calibrate->click();
+  ASSERT_TRUE(waitFor([&] { return !pages_->pro->stepPending(); }));
+  emulator_->clearReceived();
+  for (const QStringList& args : {QStringList{"set", "brakeUpper", "70"}, QStringList{"profile", "snapshot"}}) {
+    const CliRun run = cli(args);
+    EXPECT_EQ(run.status, 1) << args.join(' ').toStdString();
+    EXPECT_NE(run.err.find("is calibrating the pedals"), std::string::npos) << run.err;
+  }
+  EXPECT_TRUE(emulator_->received().empty()) << hexFrames(emulator_->received());
+  EXPECT_EQ(cli({"probe"}).status, 0);
+  pages_->pro->close->click();
+  EXPECT_EQ(cli({"set", "brakeUpper", "70"}).status, 0);
+}
+
 TEST_F(ThroughTheProgram, WithoutItsPedalsTheProgramAnswersAsTkbCliFindingNone) {
   startWindow({}, false);
   emulator_->clearReceived();

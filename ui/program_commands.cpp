@@ -162,7 +162,29 @@ class MemoryStream {
 
 }  // namespace
 
+namespace {
+
+// set and the profile commands send (or, for a snapshot, take what must be sent back
+// later): none of them may land while the calibration wizard has the zones off and points
+// half taken.
+bool sendsSettings(const std::vector<std::string>& arguments) {
+  std::size_t first = 0;
+  if (arguments.size() >= 2 && arguments[0] == "--passes") first = 2;
+  return first < arguments.size() && (arguments[first] == "set" || arguments[first] == "profile");
+}
+
+}  // namespace
+
 control::Reply runProgramCommand(Application& app, const control::CommandRequest& request) {
+  const CalibrationWizard& wizard = app.pages().pro->wizard();
+  if (app.phase() == Application::Phase::Running && (wizard.pending() || wizard.count() > 0) &&
+      sendsSettings(request.arguments)) {
+    control::Reply reply;
+    reply.status = cli::kExitNoController;
+    reply.err = "tkb-cli: TKB-Tunedeck is calibrating the pedals: finish or cancel the calibration in its "
+                "window, then run the command again\n";
+    return reply;
+  }
   MemoryStream out, err;
   ProgramHost host(app, request.peerPid);
   control::Reply reply;
