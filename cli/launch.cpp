@@ -19,7 +19,8 @@ extern char** environ;
 namespace tkb::cli {
 namespace {
 
-// A step waits for the running program as any command handed to it does.
+// A command in the program waits for the controller's replies (one time-out at most per
+// query), a profile file or the doctor's look around: generous, yet never for ever.
 constexpr int kProgramReplyWaitMs = 120'000;
 // As a shell reports a command it could not find or not start.
 constexpr int kExitCommandNotFound = 127;
@@ -42,15 +43,9 @@ struct StepResult {
 // to standard error; its output is returned.
 StepResult step(const Launch& launch, std::vector<std::string> args, const std::string& folder) {
   args.insert(args.begin(), launch.passes.begin(), launch.passes.end());
-  const auto answer = control::call(control::CommandRequest{args, folder}, kProgramReplyWaitMs);
-  using Outcome = control::CallResult::Outcome;
-  if (answer.outcome == Outcome::Replied) {
-    std::fwrite(answer.reply.err.data(), 1, answer.reply.err.size(), stderr);
-    return {answer.reply.status, answer.reply.out};
-  }
-  if (answer.outcome == Outcome::NoReply) {
-    std::fprintf(stderr, "tkb-cli: TKB-Tunedeck took the command but did not answer\n");
-    return {};
+  if (const auto reply = askTheProgram(args, folder)) {
+    std::fwrite(reply->err.data(), 1, reply->err.size(), stderr);
+    return {reply->status, reply->out};
   }
   char* data = nullptr;
   size_t size = 0;
@@ -145,6 +140,19 @@ int runChild(const std::vector<std::string>& command) {
 }
 
 }  // namespace
+
+std::optional<control::Reply> askTheProgram(const std::vector<std::string>& args, const std::string& folder) {
+  const auto answer = control::call(control::CommandRequest{args, folder}, kProgramReplyWaitMs);
+  using Outcome = control::CallResult::Outcome;
+  if (answer.outcome == Outcome::Nobody) return std::nullopt;
+  if (answer.outcome == Outcome::NoReply) {
+    std::fprintf(stderr, "tkb-cli: TKB-Tunedeck took the command but did not answer\n");
+    control::Reply silence;
+    silence.status = kExitNoController;
+    return silence;
+  }
+  return answer.reply;
+}
 
 bool isRunCommand(const std::vector<std::string>& args) {
   const size_t at = args.size() >= 2 && args[0] == "--passes" ? 2 : 0;

@@ -6,10 +6,19 @@
 // the command starts.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/control_channel.h"
+
 namespace tkb::cli {
+
+// A command line handed to the running TKB-Tunedeck: its reply (the status, and what the
+// command wrote), or, when the program took it but never answered, status 1 after saying so
+// on standard error (it may have done part of it: doing it again here could send it twice).
+// Nothing when no program listens.
+std::optional<control::Reply> askTheProgram(const std::vector<std::string>& args, const std::string& folder);
 
 // Whether a command line (without the program name) is a run, with or without --passes N.
 bool isRunCommand(const std::vector<std::string>& args);

@@ -39,35 +39,14 @@
 #include <string>
 #include <vector>
 
-#include "app/control_channel.h"
 #include "cli/commands.h"
 #include "cli/launch.h"
 
 namespace {
 
-// A command in the program waits for the controller's replies (one time-out at most per
-// query), a profile file or the doctor's look around: generous, yet never for ever.
-constexpr int kProgramReplyWaitMs = 120'000;
-
 std::string workingDirectory() {
   char buffer[PATH_MAX];
   return ::getcwd(buffer, sizeof buffer) != nullptr ? buffer : ".";
-}
-
-// The command done by the running program: its output and status as if done here. Nothing
-// when no program listens.
-std::optional<int> throughTheProgram(const std::vector<std::string>& args, const std::string& folder) {
-  const auto answer = tkb::control::call(tkb::control::CommandRequest{args, folder}, kProgramReplyWaitMs);
-  using Outcome = tkb::control::CallResult::Outcome;
-  if (answer.outcome == Outcome::Nobody) return std::nullopt;
-  if (answer.outcome == Outcome::NoReply) {
-    // It may have done part of the command: doing it again here could send it twice.
-    std::fprintf(stderr, "tkb-cli: TKB-Tunedeck took the command but did not answer\n");
-    return tkb::cli::kExitNoController;
-  }
-  std::fwrite(answer.reply.err.data(), 1, answer.reply.err.size(), stderr);
-  std::fwrite(answer.reply.out.data(), 1, answer.reply.out.size(), stdout);
-  return answer.reply.status;
 }
 
 }  // namespace
@@ -78,7 +57,11 @@ int main(int argc, char** argv) {
   // run starts the command here, in the caller's environment; its steps go to the program.
   if (tkb::cli::isRunCommand(args)) return tkb::cli::runLaunch(args, folder);
   if (tkb::cli::worksOnThePedals(args)) {
-    if (const auto status = throughTheProgram(args, folder)) return *status;
+    if (const auto reply = tkb::cli::askTheProgram(args, folder)) {
+      std::fwrite(reply->err.data(), 1, reply->err.size(), stderr);
+      std::fwrite(reply->out.data(), 1, reply->out.size(), stdout);
+      return reply->status;
+    }
   }
   tkb::cli::LocalHost local;
   return tkb::cli::runCommand(args, local, folder, {stdout, stderr});
