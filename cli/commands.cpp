@@ -604,8 +604,8 @@ int dispatch(std::vector<std::string> args, Host& host, const std::string& folde
     return report.problems() == 0 ? 0 : 1;
   }
   int passes = 2;
-  if (args.size() >= 2 && args[0] == "--passes") {
-    if (!parseInt(args[1].c_str(), passes) || passes < 1) {
+  if (commandIndex(args) == 2) {
+    if (!parsePasses(args[1], passes)) {
       usage(io.err);
       return kExitUsage;
     }
@@ -734,6 +734,12 @@ bool Host::restoreSnapshot(Controller& controller, const ProfileSnapshot& snapsh
 bool profileLoadable(const std::string& file, const std::string& workingDirectory, const Io& io) {
   return parseProfile({"load", file}, workingDirectory, io).has_value();
 }
+
+std::size_t commandIndex(const std::vector<std::string>& args) {
+  return args.size() >= 2 && args[0] == "--passes" ? 2 : 0;
+}
+
+bool parsePasses(const std::string& text, int& passes) { return parseInt(text.c_str(), passes) && passes >= 1; }
 
 bool worksOnThePedals(const std::vector<std::string>& args) {
   return !(args.size() == 1 && (args[0] == "--help" || args[0] == "-h"));

@@ -100,6 +100,11 @@ class LocalHost : public Host {
 // file); false after the message on io.err.
 bool profileLoadable(const std::string& file, const std::string& workingDirectory, const Io& io);
 
+// Where the command word of a command line stands: after "--passes N" when that comes first.
+std::size_t commandIndex(const std::vector<std::string>& args);
+// The N of "--passes N": a whole number from 1 on; false when it is not one.
+bool parsePasses(const std::string& text, int& passes);
+
 // Whether a command line names a command that works on the pedals (everything but --help
 // and what is not a command): only those are handed to a running program.
 bool worksOnThePedals(const std::vector<std::string>& args);

@@ -64,11 +64,9 @@ StepResult step(const Launch& launch, std::vector<std::string> args, const std::
 
 std::optional<Launch> parseLaunch(std::vector<std::string> args) {
   Launch launch;
-  if (args.size() >= 2 && args[0] == "--passes") {
+  if (commandIndex(args) == 2) {
     launch.passes = {args[0], args[1]};
-    char* end = nullptr;
-    const long n = std::strtol(args[1].c_str(), &end, 10);
-    if (end == args[1].c_str() || *end != '\0' || n < 1 || n > 1000000) return std::nullopt;
+    if (int passes = 0; !parsePasses(args[1], passes)) return std::nullopt;
     args.erase(args.begin(), args.begin() + 2);
   }
   if (args.size() < 5 || args[0] != "run" || args[1] != "--profile" || args[3] != "--") return std::nullopt;
@@ -155,7 +153,7 @@ std::optional<control::Reply> askTheProgram(const std::vector<std::string>& args
 }
 
 bool isRunCommand(const std::vector<std::string>& args) {
-  const size_t at = args.size() >= 2 && args[0] == "--passes" ? 2 : 0;
+  const size_t at = commandIndex(args);
   return args.size() > at && args[at] == "run";
 }
 

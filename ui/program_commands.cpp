@@ -168,8 +168,7 @@ namespace {
 // later): none of them may land while the calibration wizard has the zones off and points
 // half taken.
 bool sendsSettings(const std::vector<std::string>& arguments) {
-  std::size_t first = 0;
-  if (arguments.size() >= 2 && arguments[0] == "--passes") first = 2;
+  const std::size_t first = cli::commandIndex(arguments);
   return first < arguments.size() && (arguments[first] == "set" || arguments[first] == "profile");
 }
 
