@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "monitor/monitor_datagram.h"
+#include "link/local_channel.h"
 
 namespace tkb::control {
 namespace {

@@ -13,7 +13,7 @@
 #include "app/usage_log.h"
 #include "link/controller_state.h"
 #include "link/pedal_input.h"
-#include "monitor/monitor_datagram.h"
+#include "link/monitor_datagram.h"
 
 namespace tkb {
 

@@ -33,7 +33,7 @@
 #include "emulator/pedal_emulator.h"
 #include "emulator/simulated_driver.h"
 #include "link/trace.h"
-#include "monitor/monitor_datagram.h"
+#include "link/monitor_datagram.h"
 #include "ui/application.h"
 #include "ui/curve_chart.h"
 #include "ui/live_bars.h"

@@ -20,7 +20,7 @@
 
 #include "monitor/gl_context.h"
 #include "monitor/message_box.h"
-#include "monitor/monitor_datagram.h"
+#include "link/monitor_datagram.h"
 #include "monitor/monitor_picture.h"
 #include "monitor/vr_overlay.h"
 

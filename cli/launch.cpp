@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "app/control_channel.h"
-#include "cli/commands.h"
+#include "cli/local_host.h"
 
 extern char** environ;
 

@@ -39,7 +39,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
+#include "cli/local_host.h"
 #include "cli/launch.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/app_config.h"
-#include "monitor/monitor_datagram.h"
+#include "link/monitor_datagram.h"
 #include "monitor/monitor_picture.h"
 #include "monitor/monitor_settings.h"
 

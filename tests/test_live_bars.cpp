@@ -11,7 +11,7 @@
 #include <map>
 
 #include "app/usage_log.h"
-#include "monitor/monitor_datagram.h"
+#include "link/monitor_datagram.h"
 #include "ui/frame_clock.h"
 #include "ui/live_bars.h"
 #include "ui/widgets.h"

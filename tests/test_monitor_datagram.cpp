@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "monitor/monitor_datagram.h"
+#include "link/monitor_datagram.h"
 
 using namespace tkb::monitor;
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "monitor/monitor_datagram.h"
+#include "link/monitor_datagram.h"
 #include "x11_display.h"
 
 using namespace tkb::monitor;

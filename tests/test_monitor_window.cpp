@@ -23,7 +23,7 @@
 #include "fake_openvr.h"
 #include "x11_display.h"
 #include "monitor/message_box.h"
-#include "monitor/monitor_datagram.h"
+#include "link/monitor_datagram.h"
 #include "monitor/monitor_window.h"
 #include "monitor/vr_overlay.h"
 

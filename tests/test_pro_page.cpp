@@ -13,7 +13,7 @@
 #include <QTimer>
 
 #include "app/app_config.h"
-#include "monitor/monitor_datagram.h"
+#include "link/monitor_datagram.h"
 #include "ui/pro_page.h"
 #include "window_fixture.h"
 

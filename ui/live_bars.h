@@ -14,7 +14,7 @@
 #include "app/pedal_readout.h"
 #include "link/controller_state.h"
 #include "link/pedal_input.h"
-#include "monitor/monitor_datagram.h"
+#include "link/monitor_datagram.h"
 #include "ui/pedal_bar.h"
 
 namespace tkb {

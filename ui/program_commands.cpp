@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cli/commands.h"
+#include "app/commands.h"
 #include "link/probe.h"
 #include "ui/application.h"
 #include "ui/game_profiles.h"

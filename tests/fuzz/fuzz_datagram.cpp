@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "monitor/monitor_datagram.h"
+#include "link/monitor_datagram.h"
 
 using namespace tkb::monitor;
 

@@ -1,8 +1,9 @@
 // tkb-cli's commands (probe, dump, set, profile, calibrate, firmware, doctor): the parsing,
-// the checks and the output, run against a host that reaches the controller. The local host
-// probes the ports and opens the controller itself; the running TKB-Tunedeck is the other
-// host (ui/program_commands), so a command given while the program holds the port is done by
-// the program, through the same code, with the same output and exit status.
+// the checks and the output, run against a host that reaches the controller. tkb-cli's own
+// host (cli/local_host) probes the ports and opens the controller itself; the running
+// TKB-Tunedeck is the other host (ui/program_commands), so a command given while the program
+// holds the port is done by the program, through the same code, with the same output and
+// exit status. No Qt.
 #pragma once
 
 #include <cstdio>
@@ -26,6 +27,11 @@ inline constexpr int kExitNotAnswering = 3;
 inline constexpr int kExitOldFirmware = 4;
 inline constexpr int kExitUpdateFailed = 5;
 inline constexpr int kExitCancelled = 6;
+
+// A message of tkb-cli's own on io.err, on a line of its own: the trace lines before it end
+// without a line break.
+struct Io;
+void commandMessage(const Io& io, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Where one command writes: its standard output and standard error (the link's trace lines
 // go to err while the command runs).
@@ -79,21 +85,6 @@ class Host {
   // The two commands that need the port and the terminal for themselves.
   virtual int calibrate(int passes, const Io& io) = 0;
   virtual int firmwareUpdate(const FirmwareCommand& command, int passes, const Io& io) = 0;
-};
-
-// tkb-cli on its own: probes the ports and opens the controller.
-class LocalHost : public Host {
- public:
-  Controller* connect(int passes, int& result, std::string& oldPort, const Io& io) override;
-  void release() override { controller_.closeLink(); }
-  ReadReport prepareProfile() override;
-  int withProfiles(const std::string& path, const Io& io, const std::function<int(Profiles&)>& run) override;
-  std::string baseFolder(const Io& io) override;
-  int calibrate(int passes, const Io& io) override;
-  int firmwareUpdate(const FirmwareCommand& command, int passes, const Io& io) override;
-
- private:
-  Controller controller_;
 };
 
 // Checks the profile file of `tkb-cli run` as profile load does (the kind, then the whole

@@ -1,4 +1,4 @@
-#include "cli/commands.h"
+#include "app/commands.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -25,12 +25,10 @@
 #include "link/trace.h"
 
 namespace tkb::cli {
-namespace {
 
 // A message of tkb-cli's own, on a line of its own: the trace lines before it end without
 // a line break.
-void message(const Io& io, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void message(const Io& io, const char* format, ...) {
+void commandMessage(const Io& io, const char* format, ...) {
   std::fputc('\n', io.err);
   va_list args;
   va_start(args, format);
@@ -38,6 +36,8 @@ void message(const Io& io, const char* format, ...) {
   va_end(args);
   std::fputc('\n', io.err);
 }
+
+namespace {
 
 // The settings tkb-cli set can write: those of the table with a sender.
 bool settable(const Setting& s) { return s.send != nullptr; }
@@ -158,7 +158,7 @@ struct SetAction {
 // prints why not (exit 2).
 std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io& io) {
   if (args.empty()) {
-    message(io, "tkb-cli set: missing FIELD");
+    commandMessage(io, "tkb-cli set: missing FIELD");
     return std::nullopt;
   }
   const std::string& name = args[0];
@@ -166,7 +166,7 @@ std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io
   if (name == "language") {
     ControllerState probe;
     if (values.size() != 1 || !setLanguage(probe, values[0])) {
-      message(io, "tkb-cli set language: expected one of English, Spanish, Italian, French, German, Portuguese");
+      commandMessage(io, "tkb-cli set language: expected one of English, Spanish, Italian, French, German, Portuguese");
       return std::nullopt;
     }
     return SetAction{Field::Language, [v = values[0]](Controller& c) {
@@ -176,7 +176,7 @@ std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io
   }
   if (name == "proProfileName" || name == "sportProfileName") {
     if (values.size() != 1 || values[0].size() > kProfileNameBytes) {
-      message(io, "tkb-cli set %s: expected one name of at most %d bytes", name.c_str(), kProfileNameBytes);
+      commandMessage(io, "tkb-cli set %s: expected one name of at most %d bytes", name.c_str(), kProfileNameBytes);
       return std::nullopt;
     }
     const Field field = name == "proProfileName" ? Field::ProProfileName : Field::SportProfileName;
@@ -187,12 +187,12 @@ std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io
   }
   const Setting* setting = findSetting(name);
   if (setting == nullptr || !settable(*setting)) {
-    message(io, "tkb-cli set: unknown field '%s'", name.c_str());
+    commandMessage(io, "tkb-cli set: unknown field '%s'", name.c_str());
     return std::nullopt;
   }
   const int count = setting->curve ? kCurvePoints : 1;
   if (static_cast<int>(values.size()) != count) {
-    message(io, "tkb-cli set %s: expected %d value%s, got %zu", setting->name, count, count > 1 ? "s" : "",
+    commandMessage(io, "tkb-cli set %s: expected %d value%s, got %zu", setting->name, count, count > 1 ? "s" : "",
             values.size());
     return std::nullopt;
   }
@@ -200,14 +200,14 @@ std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io
   for (int i = 0; i < count; ++i) {
     int v = 0;
     if (!parseInt(values[i].c_str(), v) || v < setting->min || v > setting->max) {
-      message(io, "tkb-cli set %s: '%s' is not a whole number from %d to %d", setting->name, values[i].c_str(),
+      commandMessage(io, "tkb-cli set %s: '%s' is not a whole number from %d to %d", setting->name, values[i].c_str(),
               setting->min, setting->max);
       return std::nullopt;
     }
     numbers[i] = v;
   }
   if (setting->curve && !curveAllowed(numbers)) {
-    message(io, "tkb-cli set %s: a curve starts at 0, ends at 100 and rises at every point", setting->name);
+    commandMessage(io, "tkb-cli set %s: a curve starts at 0, ends at 100 and rises at every point", setting->name);
     return std::nullopt;
   }
   return SetAction{setting->field, [setting, numbers](Controller& c) {
@@ -217,30 +217,6 @@ std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io
 }
 
 // ---- profile save / load -------------------------------------------------------------
-
-// The dialog's answer is the file named on the command line.
-class GivenFile : public ProfileFileChooser {
- public:
-  explicit GivenFile(std::string path) : path_(std::move(path)) {}
-  std::optional<std::string> choose(const FileDialogRequest&) override { return path_; }
-
- private:
-  std::string path_;
-};
-
-// The window tkb-cli does not have: the profile label goes to standard output, the charts
-// are the state's curves. The load itself sends what the pages would.
-class TerminalPages : public ProfilePages {
- public:
-  TerminalPages(const ControllerState& state, std::FILE* out) : state_(state), out_(out) {}
-  void setProfileLabel(const std::string& text) override { std::fprintf(out_, "%s\n", text.c_str()); }
-  void showLoad(ProfileKind, bool) override {}
-  Curve chartPoints(Pedal pedal) const override { return curveOf(state_, pedal); }
-
- private:
-  const ControllerState& state_;
-  std::FILE* out_;
-};
 
 struct ProfileCommand {
   enum class Action { Save, Load, Snapshot, Restore };
@@ -301,7 +277,7 @@ std::optional<ProfileCommand> parseProfile(const std::vector<std::string>& args,
   ControllerState unused;
   if (auto refusal = readProfileFile(command.path, command.kind, unused)) {
     refusal->path = command.given;
-    message(io, "tkb-cli profile load: %s", refusal->message().c_str());
+    commandMessage(io, "tkb-cli profile load: %s", refusal->message().c_str());
     return std::nullopt;
   }
   return command;
@@ -314,18 +290,18 @@ int runProfile(Host& host, Controller& controller, const ProfileCommand& command
   if (command.action == Action::Snapshot || command.action == Action::Restore) {
     const bool snapshot = command.action == Action::Snapshot;
     if (!report.ok()) {
-      message(io, "tkb-cli profile %s: the controller stopped answering (%s); nothing %s",
+      commandMessage(io, "tkb-cli profile %s: the controller stopped answering (%s); nothing %s",
               snapshot ? "snapshot" : "restore", report.describe().c_str(), snapshot ? "taken" : "sent");
       return kExitNotAnswering;
     }
     if (!snapshot) {
       if (host.restoreSnapshot(controller, *command.snapshot)) return 0;
-      message(io, "tkb-cli profile restore: the controller did not take the snapshot back");
+      commandMessage(io, "tkb-cli profile restore: the controller did not take the snapshot back");
       return kExitNotAnswering;
     }
     const auto taken = ProfileSnapshot::capture(controller.state, host.currentProfileName());
     if (!taken) {
-      message(io, "tkb-cli profile snapshot: the profile in force is not fully known; nothing taken");
+      commandMessage(io, "tkb-cli profile snapshot: the profile in force is not fully known; nothing taken");
       return kExitNotAnswering;
     }
     std::fprintf(io.out, "%s\n", taken->encode().c_str());
@@ -333,7 +309,7 @@ int runProfile(Host& host, Controller& controller, const ProfileCommand& command
     return 0;
   }
   if (!report.ok()) {
-    message(io, "tkb-cli profile %s: the controller stopped answering (%s); nothing %s",
+    commandMessage(io, "tkb-cli profile %s: the controller stopped answering (%s); nothing %s",
             command.save ? "save" : "load", report.describe().c_str(), command.save ? "written" : "sent");
     return kExitNotAnswering;
   }
@@ -341,7 +317,7 @@ int runProfile(Host& host, Controller& controller, const ProfileCommand& command
   return host.withProfiles(command.path, io, [&](Profiles& profiles) {
     if (command.save) {
       if (!(pro ? profiles.GuardarPerfilPro() : profiles.GuardarPerfilSport())) {
-        message(io, "tkb-cli profile save: '%s' was not written", command.given.c_str());
+        commandMessage(io, "tkb-cli profile save: '%s' was not written", command.given.c_str());
         return kExitUsage;
       }
       return 0;
@@ -349,7 +325,7 @@ int runProfile(Host& host, Controller& controller, const ProfileCommand& command
     auto refusal = pro ? profiles.CargarPerfilPro() : profiles.CargarPerfilSport();
     if (refusal) {
       refusal->path = command.given;
-      message(io, "tkb-cli profile load: %s", refusal->message().c_str());
+      commandMessage(io, "tkb-cli profile load: %s", refusal->message().c_str());
       return kExitUsage;
     }
     return 0;
@@ -385,17 +361,6 @@ bool isOld(const std::string& oldPort) { return !oldPort.empty(); }
 
 std::string defaultImage(const std::string& base) { return base + "/" + kToolFolder + "/" + kFirmwareImage; }
 
-const char* stageText(FirmwareStage stage) {
-  switch (stage) {
-    case FirmwareStage::Restarting: return "Restarting the pedals into their bootloader";
-    case FirmwareStage::WaitingForBootloader: return "Waiting for the bootloader";
-    case FirmwareStage::Writing: return "Writing the new firmware";
-    case FirmwareStage::Verifying: return "Verifying the new firmware";
-    case FirmwareStage::WaitingForController: return "Waiting for the pedals to come back";
-  }
-  return "";
-}
-
 int firmwareStatus(Host& host, int passes, const Io& io) {
   const std::string base = host.baseFolder(io);
   int result = 0;
@@ -409,141 +374,6 @@ int firmwareStatus(Host& host, int passes, const Io& io) {
                ::access(image.c_str(), R_OK) == 0 ? "present" : "missing");
   host.release();
   return 0;
-}
-
-// Without an updater the probe takes old firmware as it is; `oldPort` learns where it was.
-int probe(Controller& controller, int passes, const Io& io, FirmwareUpdater updater = {},
-          std::string* oldPort = nullptr, const std::atomic<bool>* stop = nullptr) {
-  ProbeOptions options;
-  options.maxPasses = passes;
-  options.passPauseMs = 200;
-  options.stop = stop;
-  options.firmwareUpdate = updater ? std::move(updater)
-                                   : [oldPort](Controller&, const ProbeTables& tables) -> std::optional<int> {
-    if (oldPort != nullptr) *oldPort = tables.oldFirmwarePort;
-    return kFirmwareUpdateUnavailable;
-  };
-  options.probeAllPorts = probeAllPortsSetting(AppConfig(detectInstallLayout().baseFolder + "/opt/config.ini"));
-  const int result = probeController(controller, options);
-  applyProbeResult(controller.state, result);
-  if (!controller.state.connected) std::fprintf(io.err, "tkb-cli: no pedal controller answered (result %d)\n", result);
-  return result;
-}
-
-// ---- calibrate ---------------------------------------------------------------------------
-
-// The wizard's instructions on the terminal.
-class TerminalSteps : public CalibrationView {
- public:
-  explicit TerminalSteps(std::FILE* out) : out_(out) {}
-  void stepShown(int step) override {
-    static const char* const kSteps[] = {
-        "",
-        "Press the throttle fully, hold it and press Enter.",
-        "Press the brake where you want your maximum brake to be, hold it and press Enter.",
-        "Press the clutch fully, hold it and press Enter.",
-        "The pedals are calibrated: check them, then press Enter to save the calibration.",
-    };
-    if (step >= 1 && step <= 4) say(kSteps[step]);
-  }
-  void say(const char* text) {
-    std::fprintf(out_, "%s\n", text);
-    std::fflush(out_);
-  }
-
- private:
-  std::FILE* out_;
-};
-
-// SIGINT and SIGTERM end the wait for Enter: the calibration is cancelled as with q, so
-// the controller never stays with half-taken points.
-std::atomic<bool> gCancel{false};
-void onCancelSignal(int) { gCancel = true; }
-
-// One answer of the driver: false for q, the end of input or a stop signal.
-bool driverGoesOn() {
-  if (gCancel) return false;
-  char line[256];
-  if (std::fgets(line, sizeof line, stdin) == nullptr || gCancel) return false;
-  std::string answer(line);
-  while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) answer.pop_back();
-  return answer != "q" && answer != "Q";
-}
-
-void pauseFor(CalibrationPause pause) {
-  if (pause) std::this_thread::sleep_for(std::chrono::milliseconds(pause.ms));
-}
-
-int runCalibrate(Controller& controller, const std::function<std::string()>& baseFolder, const Io& io) {
-  // What the wizard starts from: the zones it sends back and the brake limit it replaces.
-  const ReadReport report = readConfiguration(controller);
-  if (!report.ok()) {
-    message(io, "tkb-cli calibrate: the controller stopped answering (%s); nothing sent", report.describe().c_str());
-    return kExitNotAnswering;
-  }
-  struct sigaction action {};
-  action.sa_handler = onCancelSignal;  // no SA_RESTART: the read of the answer ends
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-
-  const std::string base = baseFolder();
-  ::mkdir((base + "/opt").c_str(), 0755);
-  TerminalSteps steps(io.out);
-  CalibrationHooks hooks;
-  hooks.resetJoystick = [] { resetJoystickCalibration(); };
-  hooks.basePath = [base] { return base; };
-  CalibrationWizard wizard(controller, steps, hooks);
-  auto cancelled = [&wizard, &steps] {
-    wizard.cancel();
-    steps.say("Calibration cancelled: the pedals keep their previous calibration.");
-    return kExitCancelled;
-  };
-
-  steps.say("Calibrating the pedals; q cancels at any step.");
-  steps.say("Do not press any pedal and press Enter.");
-  if (!driverGoesOn()) return cancelled();
-  controller.beginAction();
-  const CalibrationPause settle = wizard.calibrate();
-  pauseFor(settle);
-  wizard.resume();
-  while (wizard.state() != CalibrationWizard::State::Calibrated) {
-    if (!driverGoesOn()) return cancelled();
-    controller.beginAction();
-    wizard.next();
-  }
-  if (!driverGoesOn()) return cancelled();
-  controller.beginAction();
-  const CalibrationPause store = wizard.save();
-  pauseFor(store);
-  wizard.resume();
-  if (wizard.failedReads() > 0) {
-    message(io, "tkb-cli calibrate: the calibration was stored, but the controller stopped answering while "
-                "it was read back");
-    return kExitNotAnswering;
-  }
-  const ControllerState& s = controller.state;
-  steps.say("Calibration saved.");
-  std::fprintf(io.out, "brakeMax %d\n", s.brakeMax);
-  for (Field f : {Field::ClutchUpper, Field::ClutchLower, Field::BrakeUpper, Field::BrakeLower,
-                  Field::ThrottleUpper, Field::ThrottleLower}) {
-    if (!s.hasClutch && (f == Field::ClutchUpper || f == Field::ClutchLower)) continue;
-    std::fprintf(io.out, "%s %d\n", findSetting(f)->name, settingValue(s, f));
-  }
-  return 0;
-}
-
-// SIGINT and SIGTERM end tkb-cli before the touch; after it they only get the warning, and
-// the update ends on its own.
-std::atomic<bool> gStop{false};
-std::atomic<bool> gBusy{false};
-constexpr char kDoNotUnplug[] = "\nUpdating the pedal firmware - do not unplug the pedals\n";
-
-void onStopSignal(int) {
-  gStop = true;
-  if (gBusy) {
-    [[maybe_unused]] const auto n = ::write(STDERR_FILENO, kDoNotUnplug, sizeof kDoNotUnplug - 1);
-  }
 }
 
 // The exit status of a command that needs the controller, once it was parsed.
@@ -574,7 +404,7 @@ int onController(Host& host, const std::string& command, const std::optional<Set
     printState(io.out, controller.state, controller.portName());
     host.endDump();
     if (!report.ok()) {
-      message(io, "tkb-cli dump: the controller stopped answering (%s)", report.describe().c_str());
+      commandMessage(io, "tkb-cli dump: the controller stopped answering (%s)", report.describe().c_str());
       status = kExitNotAnswering;
     }
   } else if (profile) {
@@ -586,7 +416,7 @@ int onController(Host& host, const std::string& command, const std::optional<Set
   // A frame that could not be written is an exchange that failed.
   const int failed = controller.failedWrites() - failedBefore;
   if (status == 0 && failed > 0) {
-    message(io, "tkb-cli: %d frame%s could not be written to the controller", failed, failed > 1 ? "s" : "");
+    commandMessage(io, "tkb-cli: %d frame%s could not be written to the controller", failed, failed > 1 ? "s" : "");
     status = kExitNotAnswering;
   }
   host.release();
@@ -639,92 +469,6 @@ int dispatch(std::vector<std::string> args, Host& host, const std::string& folde
 }
 
 }  // namespace
-
-Controller* LocalHost::connect(int passes, int& result, std::string& oldPort, const Io& io) {
-  result = probe(controller_, passes, io, {}, &oldPort);
-  return controller_.state.connected ? &controller_ : nullptr;
-}
-
-ReadReport LocalHost::prepareProfile() {
-  // The state the saves write and the loads start from (queries only, nothing is set).
-  controller_.beginAction();
-  return loadData(controller_, nullptr);
-}
-
-int LocalHost::withProfiles(const std::string& path, const Io& io, const std::function<int(Profiles&)>& run) {
-  GivenFile file(path);
-  TerminalPages pages(controller_.state, io.out);
-  Profiles profiles(controller_, file, pages);
-  profiles.skipSettingsFolder();
-  return run(profiles);
-}
-
-// The driver's folder: the working directory when staged, the XDG data folder when installed.
-std::string LocalHost::baseFolder(const Io& io) {
-  const InstallLayout layout = detectInstallLayout();
-  std::string error;
-  if (layout.installed && !makeBaseFolder(layout.baseFolder, error)) std::fprintf(io.err, "tkb-cli: %s\n", error.c_str());
-  return layout.baseFolder;
-}
-
-int LocalHost::calibrate(int passes, const Io& io) {
-  int result = 0;
-  std::string oldPort;
-  if (connect(passes, result, oldPort, io) == nullptr) return kExitNoController;
-  int status = runCalibrate(controller_, [this, &io] { return baseFolder(io); }, io);
-  if (status == 0 && controller_.failedWrites() > 0) {
-    message(io, "tkb-cli: %d frame%s could not be written to the controller", controller_.failedWrites(),
-            controller_.failedWrites() > 1 ? "s" : "");
-    status = kExitNotAnswering;
-  }
-  release();
-  return status;
-}
-
-int LocalHost::firmwareUpdate(const FirmwareCommand& command, int passes, const Io& io) {
-  const InstallLayout layout = detectInstallLayout();
-  const std::string base = baseFolder(io);
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-
-  FirmwareUpdateOptions options;
-  options.toolFolder = base + "/" + kToolFolder;
-  options.bootloaderScript = layout.bootloaderScript();
-  options.avrdudeConfig = layout.avrdudeConfig();
-  options.image = command.image;
-  ::mkdir((base + "/opt").c_str(), 0755);
-  options.logPath = base + "/opt/" + kFlashLogName;
-  options.stop = &gStop;
-  options.busy = &gBusy;
-  options.settings = std::make_shared<ProfileSettingsKeeper>(base + "/tkb");
-  options.progress = [err = io.err](const FirmwareProgress& p) {
-    if (p.percent >= 0) {
-      std::fprintf(err, "\n%s: %d %%\n", stageText(p.stage), p.percent);
-    } else {
-      std::fprintf(err, "\n%s\n", stageText(p.stage));
-    }
-  };
-  std::optional<FirmwareReport> report;
-  options.finished = [&report](const FirmwareReport& r) { report = r; };
-  probe(controller_, passes, io, makeFirmwareUpdater(options), nullptr, &gStop);
-  if (!report && !controller_.state.connected) return gStop ? kExitUpdateFailed : kExitNoController;
-  release();
-  if (!report) {
-    const auto& v = controller_.state.firmwareVersion;
-    std::fprintf(io.out, "firmware %d.%d.%d is up to date\n", v[0], v[1], v[2]);
-    return 0;
-  }
-  std::fprintf(io.out, "%s\n", describeFirmwareReport(*report).c_str());
-  if (!report->restoredSettings.empty()) {
-    std::fprintf(io.out, "settings sent back after the update:");
-    for (const std::string& name : report->restoredSettings) std::fprintf(io.out, " %s", name.c_str());
-    std::fprintf(io.out, "\n");
-  }
-  return report->outcome == FirmwareOutcome::Updated ? 0 : kExitUpdateFailed;
-}
 
 bool Host::restoreSnapshot(Controller& controller, const ProfileSnapshot& snapshot) {
   Operations operations(controller);

@@ -16,6 +16,8 @@
 #include <optional>
 #include <string>
 
+#include "link/local_channel.h"
+
 namespace tkb::monitor {
 
 // The monitor's window title, which is also the socket name the sender looks up.
@@ -28,19 +30,6 @@ inline constexpr const char* kChannelNameVariable = "TKB_MONITOR_CHANNEL";
 
 // kMonitorWindowTitle, or the value of TKB_MONITOR_CHANNEL when that is set and not empty.
 std::string monitorChannelName();
-
-// The folder that holds the user's channels: $XDG_RUNTIME_DIR/tkb-tunedeck when that variable
-// names a folder, else tkb-tunedeck-<uid> in the temporary folder ($TMPDIR or /tmp).
-std::string monitorChannelFolder();
-
-// Empty when folder is fit to hold our channels: a real folder (no link), ours, that nobody
-// else may enter. Otherwise what is wrong with it. With create, a missing folder is made (0700)
-// and one of ours that others may enter is closed to them.
-std::string checkChannelFolder(const std::string& folder, bool create);
-
-// The address of a Unix socket at path; false when the path does not fit sun_path with its
-// terminating NUL (or is empty).
-bool socketAddress(const std::string& path, sockaddr_un& address, socklen_t& length);
 
 struct MonitorDatagram {
   std::uint32_t message = 0;
