@@ -45,21 +45,29 @@ class Bar : public QWidget {
 
 }  // namespace
 
-BareWindow::BareWindow(QWidget* parent) : QWidget(parent) {
-  setFixedSize(kWidth, kHeight);
+std::string BareWindowShape::describe() const {
+  return "bare window " + std::to_string(width) + "x" + std::to_string(height) + ", " +
+         std::to_string(bars) + " bars / " + std::to_string(frameMs) + " ms";
+}
+
+BareWindow::BareWindow(const BareWindowShape& shape, QWidget* parent)
+    : QWidget(parent), shape_(shape) {
+  setFixedSize(shape.width, shape.height);
   setWindowTitle(QStringLiteral("bare window"));
-  for (int i = 0; i < kBars; ++i) {
+  // The bars side by side over the middle of the window, as wide as a gap.
+  const int slot = shape.width / (2 * shape.bars + 1);
+  for (int i = 0; i < shape.bars; ++i) {
     auto* bar = new Bar(this);
-    bar->setGeometry(100 + 200 * i, 70, 80, 500);
+    bar->setGeometry(slot * (2 * i + 1), shape.height / 10, slot, shape.height * 8 / 10);
     bars_.push_back(bar);
   }
   connect(&frame_, &QTimer::timeout, this, &BareWindow::nextFrame);
-  frame_.start(kFrameMs);
+  frame_.start(shape.frameMs);
 }
 
 void BareWindow::nextFrame() {
   ++tick_;
-  for (int i = 0; i < kBars; ++i) {
+  for (int i = 0; i < shape_.bars; ++i) {
     const int phase = (tick_ * (3 + i) + 17 * i) % 200;  // a triangle, each bar its own pace
     static_cast<Bar*>(bars_[static_cast<std::size_t>(i)])->setValue(phase <= 100 ? phase : 200 - phase);
   }
@@ -142,8 +150,12 @@ ProcessFigures measureProcess(pid_t pid, double seconds, const std::function<voi
   return figures;
 }
 
-ProcessFigures measureBareWindow(const std::string& qtPlatform, double seconds) {
-  const pid_t child = startProgram({TKB_BENCH_BARE_WINDOW, {}, {"QT_QPA_PLATFORM=" + qtPlatform}, {}});
+ProcessFigures measureBareWindow(const std::string& qtPlatform, double seconds,
+                                 const BareWindowShape& shape) {
+  const std::vector<std::string> arguments = {std::to_string(shape.width), std::to_string(shape.height),
+                                              std::to_string(shape.bars), std::to_string(shape.frameMs)};
+  const pid_t child =
+      startProgram({TKB_BENCH_BARE_WINDOW, arguments, {"QT_QPA_PLATFORM=" + qtPlatform}, {}});
   std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
   const ProcessFigures figures = measureProcess(child, seconds);
   endProgram(child);

@@ -16,18 +16,24 @@
 
 namespace tkb::bench {
 
+// What the bare window is: by default the anchor of the window figures, 1300 x 640 with six
+// bars repainted every 50 ms; a smaller shape gives the floor of a small window's repaints.
+struct BareWindowShape {
+  int width = 1300;
+  int height = 640;
+  int bars = 6;
+  int frameMs = 50;
+  std::string describe() const;  // "bare window 1300x640, 6 bars / 50 ms"
+};
+
 class BareWindow : public QWidget {
  public:
-  static constexpr int kWidth = 1300;
-  static constexpr int kHeight = 640;
-  static constexpr int kBars = 6;
-  static constexpr int kFrameMs = 50;
-
-  explicit BareWindow(QWidget* parent = nullptr);
+  explicit BareWindow(const BareWindowShape& shape = {}, QWidget* parent = nullptr);
 
  private:
   void nextFrame();
 
+  BareWindowShape shape_;
   std::vector<QWidget*> bars_;
   QTimer frame_;
   int tick_ = 0;
@@ -60,9 +66,10 @@ struct ProcessFigures {
 ProcessFigures measureProcess(pid_t pid, double seconds,
                               const std::function<void(int)>& everyTenMs = {});
 
-// Starts bench_bare_window on the Qt platform given (e.g. "xcb", "offscreen"), lets it settle,
-// measures it for the given seconds and ends it.
-ProcessFigures measureBareWindow(const std::string& qtPlatform, double seconds);
+// Starts bench_bare_window (bench_bare_window [width height bars frameMs]) on the Qt platform
+// given (e.g. "xcb", "offscreen"), lets it settle, measures it for the given seconds and ends it.
+ProcessFigures measureBareWindow(const std::string& qtPlatform, double seconds,
+                                 const BareWindowShape& shape = {});
 
 // The median of a few figures (the values are copied).
 double median(std::vector<double> values);

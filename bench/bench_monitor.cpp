@@ -3,7 +3,8 @@
 //     the VR copy of a picture (RGBA conversion and OpenGL texture upload) when X is there;
 //   - the TKB_Monitor process receiving 100 updates a second with all three pedals moving, in
 //     each view, on the offscreen platform and on X11 (xcb, when DISPLAY is set), beside the
-//     bare-window anchor (bare_window.h) measured in the same rounds, and the ratio;
+//     bare-window anchor (bare_window.h) measured in the same rounds, and the ratio; and a
+//     bare window of the monitor's size repainted every 20 ms, the floor under its figure;
 //   - its resident memory with VR off and with VR on (the tests' fake runtime), and the files
 //     the runs wrote into their home folder (anything outside the base folder lands there).
 // Usage: xvfb-run -a build/bench/bench_monitor [seconds per run (5)] [rounds (3)]
@@ -151,7 +152,7 @@ void printRows(const std::string& platform, const std::vector<Row>& rows) {
   for (const Row& row : rows) {
     const double m = tkb::bench::median(row.cpu);
     const auto [low, high] = std::minmax_element(row.cpu.begin(), row.cpu.end());
-    std::printf("  %-10s %-40s %5.2f %% (%.2f-%.2f)   %5.2fx   %5.1f MiB\n", platform.c_str(),
+    std::printf("  %-10s %-40s %5.2f %% (%.2f-%.2f)  %5.2fx  %5.1f MiB\n", platform.c_str(),
                 row.what.c_str(), m, *low, *high, anchor > 0 ? m / anchor : 0.0,
                 row.residentKiB / 1024.0);
   }
@@ -161,24 +162,28 @@ void cpuTables(Bench& bench, int rounds) {
   std::vector<std::string> platforms = {"offscreen"};
   const char* display = std::getenv("DISPLAY");
   if (display != nullptr && *display != '\0') platforms.push_back("xcb");
+  const tkb::bench::BareWindowShape anchorShape;
+  // The monitor's own shape and pace: what any Qt window of its size costs at 50 pictures a
+  // second, the floor under the monitor's figure.
+  const tkb::bench::BareWindowShape floorShape{kPictureWidth, kPictureHeight, 3, 20};
   std::printf("\nTKB_Monitor at 100 updates/s, all three pedals moving: %d rounds of %.0f s,\n"
               "median CPU of one core (lowest-highest), x the bare window of the same rounds,\n"
               "resident memory at the end of the last round:\n",
               rounds, bench.seconds);
   for (const std::string& platform : platforms) {
-    std::vector<Row> rows = {{"bare window 1300x640, 6 bars / 50 ms", {}},
+    std::vector<Row> rows = {{anchorShape.describe(), {}},
+                             {floorShape.describe(), {}},
                              {"TKB_Monitor, bars view, VR off", {}},
                              {"TKB_Monitor, trace view, VR off", {}}};
+    const auto take = [](Row& row, const ProcessFigures& figures) {
+      row.cpu.push_back(figures.cpuPercent);
+      row.residentKiB = figures.residentKiB;
+    };
     for (int round = 0; round < rounds; ++round) {
-      const ProcessFigures anchor = tkb::bench::measureBareWindow(platform, bench.seconds);
-      const ProcessFigures barsView = measureMonitor(bench, platform, "bars", "");
-      const ProcessFigures traceView = measureMonitor(bench, platform, "trace", "");
-      rows[0].cpu.push_back(anchor.cpuPercent);
-      rows[0].residentKiB = anchor.residentKiB;
-      rows[1].cpu.push_back(barsView.cpuPercent);
-      rows[1].residentKiB = barsView.residentKiB;
-      rows[2].cpu.push_back(traceView.cpuPercent);
-      rows[2].residentKiB = traceView.residentKiB;
+      take(rows[0], tkb::bench::measureBareWindow(platform, bench.seconds, anchorShape));
+      take(rows[1], tkb::bench::measureBareWindow(platform, bench.seconds, floorShape));
+      take(rows[2], measureMonitor(bench, platform, "bars", ""));
+      take(rows[3], measureMonitor(bench, platform, "trace", ""));
     }
     printRows(platform, rows);
   }
@@ -188,9 +193,8 @@ void cpuTables(Bench& bench, int rounds) {
     std::printf("\nVR on: the fake runtime was not built (configure with TKB_BUILD_TESTS=ON)\n");
     return;
   }
-  std::vector<Row> rows = {{"bare window 1300x640, 6 bars / 50 ms", {}},
-                           {"TKB_Monitor, bars view, VR on (fake)", {}}};
-  const ProcessFigures anchor = tkb::bench::measureBareWindow(platform, bench.seconds);
+  std::vector<Row> rows = {{anchorShape.describe(), {}}, {"TKB_Monitor, bars view, VR on (fake)", {}}};
+  const ProcessFigures anchor = tkb::bench::measureBareWindow(platform, bench.seconds, anchorShape);
   const ProcessFigures vrOn = measureMonitor(bench, platform, "bars", bench.fakeVr);
   rows[0].cpu.push_back(anchor.cpuPercent);
   rows[0].residentKiB = anchor.residentKiB;
@@ -202,13 +206,14 @@ void cpuTables(Bench& bench, int rounds) {
 }
 
 void filesWrittenOutside(const Bench& bench) {
-  std::vector<std::string> files;
+  std::vector<std::string> written;
   for (const auto& entry : fs::recursive_directory_iterator(bench.home)) {
-    if (entry.is_regular_file()) files.push_back(entry.path().string().substr(bench.home.size()));
+    written.push_back(entry.path().string().substr(bench.home.size()) +
+                      (entry.is_directory() ? "/" : ""));
   }
-  std::printf("\nFiles the runs wrote into their home folder (outside the base folder): %zu\n",
-              files.size());
-  for (std::size_t i = 0; i < files.size() && i < 10; ++i) std::printf("  ~%s\n", files[i].c_str());
+  std::printf("\nFiles and folders the runs made in their home folder (outside the base folder): %zu\n",
+              written.size());
+  for (std::size_t i = 0; i < written.size() && i < 10; ++i) std::printf("  ~%s\n", written[i].c_str());
 }
 
 }  // namespace

@@ -19,9 +19,6 @@ namespace {
 
 constexpr int kVrUpkeepMs = 100;
 constexpr int kBindRetryMs = 1000;
-// Updates arrive every 10 ms; the screen and the overlay need no more than 50 pictures a
-// second, and every drawing costs a repaint through the window system and a texture upload.
-constexpr int kDrawPeriodMs = 20;
 // The configuration program replaces config.ini by writing a new file and renaming it: one
 // change is several events in the folder.
 constexpr int kConfigSettleMs = 50;
@@ -97,7 +94,7 @@ void MonitorWindow::bindChannel() {
     bindRetry_.stop();
     notifier_ = new QSocketNotifier(receiver_.fd(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &MonitorWindow::readDatagrams);
-    // During a pause between drawings the updates wait in the socket (it holds ten; two come
+    // During a pause between drawings the updates wait in the socket (it holds ten; four come
     // in a pause).
     notifier_->setEnabled(!drawPause_.isActive());
     return;
