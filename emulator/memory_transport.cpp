@@ -16,11 +16,13 @@ bool MemoryTransport::write(std::span<const uint8_t> bytes) {
   if (lost_) return false;
   for (uint8_t byte : bytes) {
     // While an answer is still on its way the firmware takes no new byte.
-    Clock::TimePoint t = std::max(clock_.now(), busyUntil_);
+    Clock::TimePoint t = overtaking_ ? clock_.now() : std::max(clock_.now(), busyUntil_);
     const Answer answer = model_.receive(byte, modelTime(t));
     for (const ReplyPart& part : answer) {
       t += milliseconds(part.delayMs);
-      for (uint8_t b : part.bytes) input_.emplace_back(t, b);
+      // In time order: an answer may overtake one that is late.
+      auto at = std::find_if(input_.begin(), input_.end(), [t](const auto& in) { return in.first > t; });
+      for (uint8_t b : part.bytes) at = std::next(input_.insert(at, {t, b}));
     }
     if (!answer.empty()) busyUntil_ = t;
   }

@@ -53,6 +53,10 @@ class MemoryTransport final : public Transport {
   FirmwareModel& model() { return model_; }
   // The cable pulled: writes and reads fail as on a hung-up port, and nothing is answered.
   void unplug() { lost_ = true; }
+  // Answers no longer wait for one another: a request written while a late answer is still
+  // on its way is answered at once, and its answer may arrive before the late one (as
+  // through a USB serial adapter with buffers of its own).
+  void letRepliesOvertake() { overtaking_ = true; }
   // Bytes the model sent that nobody has read or thrown away yet (readable or not yet).
   size_t unread() const { return input_.size(); }
 
@@ -64,6 +68,7 @@ class MemoryTransport final : public Transport {
   std::deque<std::pair<Clock::TimePoint, uint8_t>> input_;  // readable from that time on
   Clock::TimePoint busyUntil_{};  // the model's last answer is out by then
   bool lost_ = false;
+  bool overtaking_ = false;
 };
 
 }  // namespace tkb::emu

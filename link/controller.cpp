@@ -38,6 +38,7 @@ void Controller::useTransport(Transport& transport) {
   transport_ = &transport;
   // Times of another clock mean nothing on this one.
   lastQueryEnd_ = {};
+  lateReplyGuardUntil_ = {};
 }
 
 bool Controller::send(const Bytes& frame) {
@@ -266,6 +267,7 @@ QueryResult Controller::ask(Query which) {
   } else if (linkFault) {
     actionFailed_ = true;
     resyncPending_ = true;
+    lateReplyGuardUntil_ = requestAt_ + std::chrono::milliseconds(queryWaitLimitMs_ + kLateReplyMarginMs);
     // Whatever the failed exchange left behind must not be read as the next reply.
     transport_->discardInput();
     if (transport_->lost()) {
@@ -293,6 +295,8 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec, int waitMs,
   std::vector<uint8_t> reply(static_cast<size_t>(spec.replyBytes), 0);
   const uint8_t request = spec.request;
   transport_->discardInput();
+  Clock& clock = transport_->clock();
+  requestAt_ = clock.now();
   if (!transport_->write({&request, 1})) {
     ++failedWrites_;
     return QueryResult::WriteFailed;
@@ -300,7 +304,6 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec, int waitMs,
 
   // Every query, also those with an attempt limit, waits at most the wait limit: no action
   // waits more than one time-out for a controller that has stopped answering.
-  Clock& clock = transport_->clock();
   const auto start = clock.now();
   int attempts = 0;
   ReadResult r;
@@ -337,8 +340,9 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec, int waitMs,
 
   if (r.count < spec.replyBytes) return r.count == 0 ? QueryResult::TimedOut : QueryResult::Rejected;
   // After a failed query the reply just read may be the late answer to that one, with this
-  // request's own answer right behind it: such a reply is not taken.
-  if (resyncPending_ && transport_->inputWithin(kResyncTrailingMs)) {
+  // request's own answer right behind it: such a reply is not taken, for as long as that late
+  // answer may still come.
+  if ((resyncPending_ || clock.now() < lateReplyGuardUntil_) && transport_->inputWithin(kResyncTrailingMs)) {
     trace("\nRespuesta seguida de mas bytes (%X) - descartada", spec.request);
     return QueryResult::Rejected;
   }

@@ -32,6 +32,10 @@ inline constexpr int kResyncQuietMs = 100;
 // next request always has that request's own reply right behind it.
 inline constexpr int kResyncDrainMaxMs = 300;
 inline constexpr int kResyncTrailingMs = 40;
+// That check stays on for every query until the failed one's reply can no longer come: its
+// wait limit plus this margin from its request on. A late reply may otherwise slip in between
+// a later request and that request's own answer and be taken for it.
+inline constexpr int kLateReplyMarginMs = 500;
 
 // What became of one query.
 enum class QueryResult {
@@ -179,8 +183,10 @@ class Controller {
   std::function<void(const Bytes&)> frameListener_;
   std::function<void(LinkState)> linkStateListener_;
   bool actionFailed_ = false;  // a query of the current action got no valid reply
-  bool resyncPending_ = false;
-  int failedWrites_ = 0;  // ...and its reply may still be on its way
+  bool resyncPending_ = false;  // ...and its reply may still be on its way
+  Clock::TimePoint lateReplyGuardUntil_{};  // until then a reply with bytes behind it is not taken
+  Clock::TimePoint requestAt_{};            // the last request byte was written then
+  int failedWrites_ = 0;
   Clock::TimePoint lastQueryEnd_{};
 };
 
