@@ -39,13 +39,27 @@ void Controller::useTransport(Transport& transport) {
   // Times of another clock mean nothing on this one.
   lastQueryEnd_ = {};
   lateReplyGuardUntil_ = {};
+  frameCut_ = false;
 }
 
 bool Controller::send(const Bytes& frame) {
   if (frameListener_) frameListener_(frame);
+  if (frameCut_) {
+    trace("\nNot sent (%02X): no answer since a frame was cut short", frame.empty() ? 0 : frame[0]);
+    ++failedWrites_;
+    return false;
+  }
   if (transport_->write(frame)) return true;
   ++failedWrites_;
-  if (transport_->lost()) setLinkState(LinkState::Disconnected);
+  const std::size_t written = transport_->lastWriteCount();
+  if (transport_->lost()) {
+    setLinkState(LinkState::Disconnected);
+  } else if (written > 0 && written < frame.size()) {
+    frameCut_ = true;
+    cutAt_ = transport_->clock().now();
+    trace("\nFrame cut short (%02X): %zu of %zu bytes written", frame[0], written, frame.size());
+    if (linkState_ == LinkState::Connected) setLinkState(LinkState::NotAnswering);
+  }
   return false;
 }
 
@@ -251,6 +265,12 @@ QueryResult Controller::ask(Query which) {
     lastQueryEnd_ = now;
     return QueryResult::Skipped;
   }
+  if (frameCut_) {
+    const auto rested = clock.now() - cutAt_;
+    if (rested < std::chrono::milliseconds(kCutFrameRestMs))
+      clock.sleepFor(std::chrono::milliseconds(kCutFrameRestMs) -
+                     std::chrono::duration_cast<std::chrono::milliseconds>(rested));
+  }
   // The drain counts against the query's own wait: an action still waits one time-out at most.
   int waitMs = queryWaitLimitMs_;
   if (resyncPending_) {
@@ -263,6 +283,7 @@ QueryResult Controller::ask(Query which) {
   const QueryResult result = exchange(which, spec, waitMs, linkFault);
   if (result == QueryResult::Accepted) {
     resyncPending_ = false;
+    frameCut_ = false;
     if (linkState_ == LinkState::NotAnswering) setLinkState(LinkState::Connected);
   } else if (linkFault) {
     actionFailed_ = true;
