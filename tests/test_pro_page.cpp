@@ -317,6 +317,17 @@ TEST_F(ProPageTest, ProfileSaveAndLoadGoThroughTheFileDialog) {
   ASSERT_TRUE(std::filesystem::exists(path.toStdString()));
   EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: Monza");
 
+  // A file that was not written (a value it would hold is unknown) is not called saved.
+  app_->controller.state.known.remove(Field::BrakeMax);
+  const QString unsaved = QString::fromStdString(dir_ + "/tkb/Unsaved.tkb");
+  answerFileDialog(app_->window(), unsaved);
+  click(p.saveProfile);
+  EXPECT_FALSE(p.confirmations[1]->isVisible());
+  EXPECT_TRUE(p.confirmations[3]->isVisible());
+  EXPECT_FALSE(std::filesystem::exists(unsaved.toStdString()));
+  EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: Monza");
+  app_->controller.state.markKnown(Field::BrakeMax);
+
   p.zones[kBrakePedal].upper->set(50);
   size_t m = mark();
   answerFileDialog(app_->window(), path);
@@ -339,7 +350,7 @@ TEST_F(ProPageTest, ProfileSaveAndLoadGoThroughTheFileDialog) {
     for (size_t at = t.find(line); at != std::string::npos; at = t.find(line, at + 1)) ++n;
     return n;
   };
-  EXPECT_EQ(count("\nGuardar zones PRO pressed - Inicio"), 1u);
+  EXPECT_EQ(count("\nGuardar zones PRO pressed - Inicio"), 2u);
   EXPECT_EQ(count("\nCargar zones PRO pressed - Final\n"), 2u);  // a load and a cancelled one
 }
 

@@ -194,6 +194,9 @@ constexpr LabelTexts kLabelSets[kLabelRoleCount] = {
      "TKB-Tunedeck continue de fonctionner ici. Choisissez Quitter dans le menu de cette icône pour le fermer.",
      "TKB-Tunedeck läuft hier weiter. Zum Beenden im Menü dieses Symbols Beenden wählen.",
      "O TKB-Tunedeck continua a funcionar aqui. Escolha Sair no menu deste ícone para o fechar."},
+    // PRO page: SAVE could not write its file
+    {"SETTINGS NOT SAVED!", "¡AJUSTES NO GUARDADOS!", "IMPOSTAZIONI NON SALVATE!", "RÉGLAGES NON ENREGISTRÉS !",
+     "EINSTELLUNGEN NICHT GESPEICHERT!", "CONFIGURAÇÕES NÃO GUARDADAS!"},
 };
 
 constexpr int kWizardTextCount = static_cast<int>(WizardText::Count);

@@ -45,6 +45,8 @@ enum class LabelRole {
   // as %1; the recent profiles; the monitor; the window; exit); what it says the first time
   // closing the window leaves the program running.
   TraySetting, TrayProfile, TrayRecent, TrayMonitor, TrayShowWindow, TrayExit, TrayStillRunning,
+  // The PRO page's SAVE whose file could not be written.
+  ProNotSaved,
   Count
 };
 inline constexpr int kLabelRoleCount = static_cast<int>(LabelRole::Count);

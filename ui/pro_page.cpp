@@ -153,11 +153,12 @@ void ProPage::Create_pro_page(QWidget* container) {
   wizardNote->setGeometry(20, 160, 720, 70);
   wizardPanel->hide();
 
-  const char* confirmTexts[3] = {"SETTINGS APPLY!", "SETTINGS SAVED!", "SETTINGS LOADED!"};
-  const LabelRole confirmRoles[3] = {LabelRole::ProApplied, LabelRole::ProSaved, LabelRole::ProLoaded};
-  for (int i = 0; i < 3; ++i) {
+  const char* confirmTexts[4] = {"SETTINGS APPLY!", "SETTINGS SAVED!", "SETTINGS LOADED!", "SETTINGS NOT SAVED!"};
+  const LabelRole confirmRoles[4] = {LabelRole::ProApplied, LabelRole::ProSaved, LabelRole::ProLoaded,
+                                     LabelRole::ProNotSaved};
+  for (int i = 0; i < 4; ++i) {
     QLabel* l = makeLabel(page, confirmTexts[i], 18);
-    l->setStyleSheet("color:#3fd16a;");
+    l->setStyleSheet(i == 3 ? "color:#e04040;" : "color:#3fd16a;");
     auto centre = [l, this] { l->move(410 - l->width() / 2, page->height() - 98 - l->height() / 2); };
     centre();
     board.add(confirmRoles[i], [l, centre, this](const std::string& t) {
@@ -465,7 +466,7 @@ void ProPage::showArrows(int step) {
 }
 
 void ProPage::hideConfirmations(int except) {
-  for (int i = 0; i < 3; ++i) confirmations[i]->setVisible(i == except);
+  for (int i = 0; i < 4; ++i) confirmations[i]->setVisible(i == except);
 }
 
 void ProPage::showAutoBrakeWidgets(bool show) {
@@ -807,9 +808,10 @@ void ProPage::connectButtons() {
     trace("\nAplicar zones PRO pressed - Final\n");
   });
   // The profile operations print their own "Guardar/Cargar zones PRO pressed" lines.
+  // As on the CUSTOM page, a file that was not written is not called saved.
   onClick(saveProfile, [this] {
     hideConfirmations(1);
-    profiles_.GuardarPerfilPro();
+    if (!profiles_.GuardarPerfilPro()) hideConfirmations(3);
   });
   onClick(loadProfile, [this] {
     hideConfirmations(2);
