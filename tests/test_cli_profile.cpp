@@ -291,6 +291,8 @@ TEST_F(CliRunCommand, SnapshotAndRestoreRoundTrip) {
   ASSERT_EQ(taken.status, 0) << taken.err;
   ASSERT_EQ(taken.out.rfind("tkb-snapshot/1 ", 0), 0u) << taken.out;
   ASSERT_EQ(cli("profile load wet.tks").status, 0);
+  // The emulator may still be reading what the finished program wrote.
+  for (int waited = 0; waited < 5000 && link.emulator.state().zones.brakeUpper != 81; waited += 10) ::usleep(10000);
   ASSERT_EQ(link.emulator.state().zones.brakeUpper, 81);
   std::string text = taken.out;
   text.pop_back();  // the line break
