@@ -148,6 +148,10 @@ std::string IniValues::readText(const std::string& section, const std::string& k
   return text;
 }
 
+bool IniValues::has(const std::string& section, const std::string& key) const {
+  return values_.count(lookupName(section, key)) != 0;
+}
+
 int IniValues::readInt(const std::string& section, const std::string& key, int fallback) const {
   const auto found = values_.find(lookupName(section, key));
   return found != values_.end() ? decimalValue(found->second) : fallback;

@@ -32,6 +32,8 @@ class IniValues {
                        const std::string& fallback, std::size_t bufferSize = 256) const;
   // The value through decimalValue; a missing key gives fallback.
   int readInt(const std::string& section, const std::string& key, int fallback) const;
+  // Whether the section holds the key (with any value, an empty one too).
+  bool has(const std::string& section, const std::string& key) const;
 
   bool empty() const { return values_.empty(); }
   // add keeps a value already there (the first occurrence counts); set replaces it.

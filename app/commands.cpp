@@ -19,6 +19,7 @@
 #include "app/firmware_settings.h"
 #include "app/install_layout.h"
 #include "app/operations.h"
+#include "app/set_command.h"
 #include "link/firmware_update.h"
 #include "link/pedal_input.h"
 #include "link/probe.h"
@@ -39,9 +40,6 @@ void commandMessage(const Io& io, const char* format, ...) {
 
 namespace {
 
-// The settings tkb-cli set can write: those of the table with a sender.
-bool settable(const Setting& s) { return s.send != nullptr; }
-
 void usage(std::FILE* out) {
   std::fprintf(out,
                "usage: tkb-cli [--passes N] probe\n"
@@ -55,18 +53,8 @@ void usage(std::FILE* out) {
                "       tkb-cli [--passes N] firmware status\n"
                "       tkb-cli [--passes N] firmware update [--image FILE.hex]\n"
                "       tkb-cli doctor\n"
-               "Fields: language NAME, proProfileName TEXT, sportProfileName TEXT");
-  for (const Setting& s : settingsTable())
-    if (settable(s)) std::fprintf(out, ", %s%s", s.name, s.curve ? " V0..V10" : " N");
+               "Fields: %s", settableFields().c_str());
   std::fprintf(out, "\nThe controller is looked for on TKB_SERIAL_PREFIX<n> (default /dev/ttyACM<n>).\n");
-}
-
-bool parseInt(const char* text, int& value) {
-  char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || v < -1000000 || v > 1000000) return false;
-  value = static_cast<int>(v);
-  return true;
 }
 
 // A file named on the command line, in the caller's folder when it is relative.
@@ -145,75 +133,6 @@ void printState(std::FILE* out, const ControllerState& s, const std::string& por
                known(Field::CalibrationReadings, jsonReadings(s.calibrationReadings)).c_str());
   std::fprintf(out, "  \"brakeRecalPoint\": %s\n", num(Field::BrakeRecalPoint, s.brakeRecalPoint).c_str());
   std::fprintf(out, "}\n");
-}
-
-// ---- set ---------------------------------------------------------------------------------
-
-struct SetAction {
-  Field field = Field::Language;
-  std::function<void(Controller&)> run;
-};
-
-// Checks the arguments of "set" against the settings table and returns the action, or
-// prints why not (exit 2).
-std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io& io) {
-  if (args.empty()) {
-    commandMessage(io, "tkb-cli set: missing FIELD");
-    return std::nullopt;
-  }
-  const std::string& name = args[0];
-  const std::vector<std::string> values(args.begin() + 1, args.end());
-  if (name == "language") {
-    ControllerState probe;
-    if (values.size() != 1 || !setLanguage(probe, values[0])) {
-      commandMessage(io, "tkb-cli set language: expected one of English, Spanish, Italian, French, German, Portuguese");
-      return std::nullopt;
-    }
-    return SetAction{Field::Language, [v = values[0]](Controller& c) {
-                       setLanguage(c.state, v);
-                       c.MandarDatosIdioma();
-                     }};
-  }
-  if (name == "proProfileName" || name == "sportProfileName") {
-    if (values.size() != 1 || values[0].size() > kProfileNameBytes) {
-      commandMessage(io, "tkb-cli set %s: expected one name of at most %d bytes", name.c_str(), kProfileNameBytes);
-      return std::nullopt;
-    }
-    const Field field = name == "proProfileName" ? Field::ProProfileName : Field::SportProfileName;
-    return SetAction{field, [field, v = values[0]](Controller& c) {
-                       setProfileName(c.state, field, makeProfileName(v));
-                       field == Field::ProProfileName ? c.MandarPerfilPro() : c.MandarPerfilSport();
-                     }};
-  }
-  const Setting* setting = findSetting(name);
-  if (setting == nullptr || !settable(*setting)) {
-    commandMessage(io, "tkb-cli set: unknown field '%s'", name.c_str());
-    return std::nullopt;
-  }
-  const int count = setting->curve ? kCurvePoints : 1;
-  if (static_cast<int>(values.size()) != count) {
-    commandMessage(io, "tkb-cli set %s: expected %d value%s, got %zu", setting->name, count, count > 1 ? "s" : "",
-            values.size());
-    return std::nullopt;
-  }
-  Curve numbers{};
-  for (int i = 0; i < count; ++i) {
-    int v = 0;
-    if (!parseInt(values[i].c_str(), v) || v < setting->min || v > setting->max) {
-      commandMessage(io, "tkb-cli set %s: '%s' is not a whole number from %d to %d", setting->name, values[i].c_str(),
-              setting->min, setting->max);
-      return std::nullopt;
-    }
-    numbers[i] = v;
-  }
-  if (setting->curve && !curveAllowed(numbers)) {
-    commandMessage(io, "tkb-cli set %s: a curve starts at 0, ends at 100 and rises at every point", setting->name);
-    return std::nullopt;
-  }
-  return SetAction{setting->field, [setting, numbers](Controller& c) {
-                     Operations operations(c);
-                     setting->curve ? operations.set(*setting, numbers) : operations.set(*setting, numbers[0]);
-                   }};
 }
 
 // ---- profile save / load -------------------------------------------------------------
@@ -410,8 +329,7 @@ int onController(Host& host, const std::string& command, const std::optional<Set
   } else if (profile) {
     status = runProfile(host, controller, *profile, io);
   } else if (set) {
-    set->run(controller);
-    host.settingSent(set->field);
+    status = runSet(host, controller, *set, io);
   }
   // A frame that could not be written is an exchange that failed.
   const int failed = controller.failedWrites() - failedBefore;

@@ -22,6 +22,7 @@
 namespace tkb::cli {
 
 inline constexpr int kExitNoController = 1;
+inline constexpr int kExitOtherValue = 1;  // set: the controller holds another value
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNotAnswering = 3;
 inline constexpr int kExitOldFirmware = 4;
@@ -95,6 +96,8 @@ bool profileLoadable(const std::string& file, const std::string& workingDirector
 std::size_t commandIndex(const std::vector<std::string>& args);
 // The N of "--passes N": a whole number from 1 on; false when it is not one.
 bool parsePasses(const std::string& text, int& passes);
+// A whole number from -1000000 to 1000000 and nothing else.
+bool parseInt(const char* text, int& value);
 
 // Whether a command line names a command that works on the pedals (everything but --help
 // and what is not a command): only those are handed to a running program.

@@ -7,10 +7,13 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstddef>
 #include <cstring>
+#include <thread>
 
 #include "link/local_channel.h"
 
@@ -257,8 +260,10 @@ bool ControlListener::listen(const InstanceLock& lock) {
   // Holding the lock, a socket file here belongs to a program that died.
   ::unlink(path.c_str());
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  // The longest queue the system allows (the kernel caps the backlog at net.core.somaxconn):
+  // a flood of connections of the same user must not turn tkb-cli's connect away.
   if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 8) != 0) {
+      ::chmod(path.c_str(), 0600) != 0 || ::listen(fd, INT_MAX) != 0) {
     problem_ = path + ": " + std::strerror(errno);
     if (fd >= 0) ::close(fd);
     return false;
@@ -308,20 +313,61 @@ bool writeMessage(int fd, const std::vector<std::uint8_t>& payload, int waitMs) 
   return true;
 }
 
+bool instanceLockHeld(const std::string& folder) {
+  const int fd = ::open((folder + "/" + kControlLockName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  // A shared lock is refused only while the program holds its exclusive one. A program that
+  // starts in this instant finds the lock taken and tries again a moment later.
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+}
+
+namespace {
+
+// A connected socket (non-blocking), -1 when nobody took the connection: retried while the
+// program runs but cannot take it yet, `busy` set when the time ran out that way.
+int connectToProgram(const std::string& folder, const sockaddr_un& address, socklen_t length, int waitMs,
+                     bool& busy) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::min(waitMs, kConnectWaitMs));
+  for (;;) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    int connected;
+    do {
+      connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
+    } while (connected != 0 && errno == EINTR);
+    if (connected == 0) return fd;
+    const int error = errno;
+    ::close(fd);
+    // A full queue means a program listens. Otherwise (no socket, or one a program that died
+    // left) nobody runs unless the instance lock is held: then the program is starting and
+    // binds its socket in a moment.
+    if (error != EAGAIN && !instanceLockHeld(folder)) return -1;
+    if (Clock::now() >= deadline) {
+      busy = true;
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryMs));
+  }
+}
+
+}  // namespace
+
 CallResult call(const Request& request, int waitMs, const std::string& folder) {
   CallResult result;
   if (!monitor::checkChannelFolder(folder, false).empty()) return result;
   sockaddr_un address;
   socklen_t length = 0;
   if (!socketAddress(folder + "/" + kControlSocketName, address, length)) return result;
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return result;
-  int connected;
-  do {
-    connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), length);
-  } while (connected != 0 && errno == EINTR);
+  bool busy = false;
+  const int fd = connectToProgram(folder, address, length, waitMs, busy);
+  if (fd < 0) {
+    if (busy) result.outcome = CallResult::Outcome::Busy;
+    return result;
+  }
   // Only a program of our own user is asked.
-  const auto uid = connected == 0 ? peerUid(fd) : std::nullopt;
+  const auto uid = peerUid(fd);
   if (!uid || *uid != ::geteuid()) {
     ::close(fd);
     return result;

@@ -28,6 +28,10 @@ inline constexpr std::size_t kMaxArguments = 256;
 // How long the program waits for a whole request once a client has connected; a client
 // that sends nothing or half a request is dropped after it.
 inline constexpr int kRequestWaitMs = 3000;
+// How long a caller keeps trying to connect while the program runs (its lock is held) but its
+// queue of connections is full or its socket not bound yet.
+inline constexpr int kConnectWaitMs = 10'000;
+inline constexpr int kConnectRetryMs = 20;
 
 // The folder of the user's channels (the monitor's too), and the two names in it.
 std::string controlFolder();
@@ -142,12 +146,18 @@ std::optional<Request> readRequest(int fd, int waitMs);
 // Writes a whole message, waiting at most waitMs for the peer to take it.
 bool writeMessage(int fd, const std::vector<std::uint8_t>& payload, int waitMs);
 
-// The caller's end. Nobody: no socket, nobody bound to it, the folder not ours or the
-// listener of another user; the caller then does the work itself. NoReply: the program took
-// the request but gave no whole reply within waitMs (it may have done part of the work, so
-// the caller must not do it again).
+// Whether a program holds the instance lock of folder (it runs); looked at without taking
+// the lock for longer than the look.
+bool instanceLockHeld(const std::string& folder);
+
+// The caller's end. Nobody: no program runs (the instance lock is free and nobody takes the
+// connection), the folder is not ours, or the listener belongs to another user; the caller
+// then does the work itself. Busy: the program runs, but took no connection within
+// min(waitMs, kConnectWaitMs) (its queue full, its socket not bound): the caller must not do
+// the work itself. NoReply: the program took the request but gave no whole reply within
+// waitMs (it may have done part of the work, so the caller must not do it again).
 struct CallResult {
-  enum class Outcome { Nobody, Replied, NoReply };
+  enum class Outcome { Nobody, Replied, NoReply, Busy };
   Outcome outcome = Outcome::Nobody;
   Reply reply;
 };

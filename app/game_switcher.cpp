@@ -20,7 +20,8 @@ bool controlByte(unsigned char c) { return c < 0x20 || c == 0x7F; }
 }  // namespace
 
 bool gameNameAllowed(const std::string& name) {
-  if (name.empty() || name.front() == ' ' || name.back() == ' ' || name.front() == '\t' || name.back() == '\t')
+  if (name.empty() || name.size() > kGameNameMaxBytes || name.front() == ' ' || name.back() == ' ' ||
+      name.front() == '\t' || name.back() == '\t')
     return false;
   return std::none_of(name.begin(), name.end(), [](unsigned char c) {
     return controlByte(c) || c == '=' || c == ';' || c == '#' || c == '[' || c == ']';

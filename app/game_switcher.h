@@ -22,6 +22,8 @@ namespace tkb {
 inline constexpr const char* kGamesSection = "GAMES";
 // How often the GUI scans the running programs.
 inline constexpr int kGameScanPeriodMs = 2000;
+// A program's file name holds at most 255 bytes; a longer name can match no game.
+inline constexpr std::size_t kGameNameMaxBytes = 255;
 
 struct GameEntry {
   std::string name;         // the executable's name as the process list shows it
@@ -30,8 +32,8 @@ struct GameEntry {
   bool operator==(const GameEntry&) const = default;
 };
 
-// A name that can be a key of [GAMES]: not empty, no blank at either end, none of '=', ';',
-// '#', '[', ']' and no control byte (line breaks included).
+// A name that can be a key of [GAMES]: not empty, at most kGameNameMaxBytes, no blank at
+// either end, none of '=', ';', '#', '[', ']' and no control byte (line breaks included).
 bool gameNameAllowed(const std::string& name);
 // A profile path for the table: a .tks or .tkb name without control bytes.
 bool gameProfileAllowed(const std::string& path);

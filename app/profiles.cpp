@@ -39,6 +39,15 @@ std::string curveKeyName(const Setting& curve, int point) {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
+// Whether decimalValue finds a number in the text: leading blanks, an optional sign, then at
+// least one digit.
+bool holdsNumber(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  return i < text.size() && text[i] >= '0' && text[i] <= '9';
+}
+
 }  // namespace
 
 ZoneValues zonesOf(const ControllerState& s) {
@@ -191,6 +200,8 @@ std::string ProfileRefusal::message() const {
     case Reason::BadCurve:
       return "profile not loaded: [" + section + "] " + key + "=" + value +
              " breaks the curve (0 first, 100 last, each point above the one before)";
+    case Reason::MissingKey: return "profile not loaded: '" + path + "' has no [" + section + "] " + key;
+    case Reason::NotANumber: return "profile not loaded: [" + section + "] " + key + "=" + value + " is not a number";
   }
   return "profile not loaded";
 }
@@ -209,31 +220,43 @@ std::optional<ProfileRefusal> readProfileFile(const std::string& path, ProfileKi
     case AppConfig::ReadStatus::Damaged: refusal.reason = ProfileRefusal::Reason::Damaged; return refusal;
   }
   ControllerState next = into;
-  auto take = [&](Field field, std::size_t buffer) {
+  // Every key the save of this kind writes is there and holds a number: the reader's 0 for a
+  // missing key or a value without digits never becomes a value the pedals are sent.
+  std::string text;
+  auto found = [&](const char* section, const std::string& key, std::size_t buffer) {
+    if (!file.has(section, key)) {
+      refusal = {ProfileRefusal::Reason::MissingKey, path, section, key, "", 0, 0};
+      return false;
+    }
+    text = file.readText(section, key, "", buffer);
+    if (holdsNumber(text)) return true;
+    refusal = {ProfileRefusal::Reason::NotANumber, path, section, key, text, 0, 0};
+    return false;
+  };
+  auto take = [&](Field field) {
     const Setting& setting = row(field);
-    const std::string text = file.readText(setting.section, setting.key, "0", buffer);
+    if (!found(setting.section, setting.key, kProfileValueBufferChars)) return false;
     if (setSetting(next, field, fromFile(field, decimalValue(text)))) return true;
     refusal = {ProfileRefusal::Reason::OutOfRange, path, setting.section, setting.key, text,
                setting.min, setting.max};
     return false;
   };
   for (Field field : kZoneKeys)
-    if (!take(field, kProfileValueBufferChars)) return refusal;
+    if (!take(field)) return refusal;
   // A PRO file holds no brake stop: the brake stop stays as it was (read as 0 it would stop
   // the brake at no travel at all in CUSTOM mode). A sport file opened here gives its own.
   const Setting& brakeStop = row(Field::Cheto);
-  if ((kind == ProfileKind::Sport || !file.readText(brakeStop.section, brakeStop.key, "").empty()) &&
-      !take(Field::Cheto, kProfileValueBufferChars))
+  if ((kind == ProfileKind::Sport || file.has(brakeStop.section, brakeStop.key)) && !take(Field::Cheto))
     return refusal;
   if (kind == ProfileKind::Sport) {
-    if (!take(Field::AutoBrake, kProfileValueBufferChars)) return refusal;
+    if (!take(Field::AutoBrake)) return refusal;
     for (Pedal pedal : kPedals) {
       const Setting& row = curveSetting(pedal);
       Curve curve{};
       for (int point = 0; point < kCurvePoints; ++point) {
         // The charts hold 16-bit points.
         const std::string name = curveKeyName(row, point);
-        const std::string text = file.readText(row.section, name, "0", kProfileCurveBufferChars);
+        if (!found(row.section, name, kProfileCurveBufferChars)) return refusal;
         curve[point] = static_cast<int16_t>(decimalValue(text));
         if (!inRange(row.field, curve[point])) {
           refusal = {ProfileRefusal::Reason::OutOfRange, path, row.section, name, text, row.min, row.max};

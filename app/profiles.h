@@ -94,15 +94,17 @@ struct ProfilePathName {
 ProfilePathName profileNameFromPath(const std::string& path);
 
 // Why a profile file was not loaded. A file is loaded whole or not at all: nothing is sent
-// for a file that is not a regular file, cannot be read, is damaged, or holds a value outside
-// its setting's range (after the file's own conversions: a brake limiter keeps its low 16
-// bits, curve points are 16-bit, a value is its leading number) or a curve the editor could
-// not have made.
+// for a file that is not a regular file, cannot be read, is damaged, lacks a key that the save
+// of its kind writes, holds a value without a number (the reading takes leading blanks, an
+// optional sign and the digits up to the first other character: "12abc" is 12, "abc" and an
+// empty value are none), or a value outside its setting's range (after the file's own
+// conversions: a brake limiter keeps its low 16 bits, curve points are 16-bit) or a curve
+// the editor could not have made.
 struct ProfileRefusal {
-  enum class Reason { NotRegularFile, Unreadable, Damaged, OutOfRange, BadCurve };
+  enum class Reason { NotRegularFile, Unreadable, Damaged, OutOfRange, BadCurve, MissingKey, NotANumber };
   Reason reason = Reason::Unreadable;
   std::string path;
-  std::string section, key, value;  // OutOfRange / BadCurve: the first key at fault, as written
+  std::string section, key, value;  // the first key at fault, the value as written
   int min = 0, max = 0;             // OutOfRange: the setting's range
   // One line in English, e.g. "profile not loaded: [BRAKE] UPPER DEAD ZONE=101 is outside
   // 0..100". The window shows its own translation built from the fields above.

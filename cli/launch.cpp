@@ -143,6 +143,14 @@ std::optional<control::Reply> askTheProgram(const std::vector<std::string>& args
   const auto answer = control::call(control::CommandRequest{args, folder}, kProgramReplyWaitMs);
   using Outcome = control::CallResult::Outcome;
   if (answer.outcome == Outcome::Nobody) return std::nullopt;
+  if (answer.outcome == Outcome::Busy) {
+    // It holds the pedals' port: tkb-cli must not open it itself.
+    std::fprintf(stderr, "tkb-cli: TKB-Tunedeck runs but took no command within %d s: try again\n",
+                 control::kConnectWaitMs / 1000);
+    control::Reply busy;
+    busy.status = kExitNoController;
+    return busy;
+  }
   if (answer.outcome == Outcome::NoReply) {
     std::fprintf(stderr, "tkb-cli: TKB-Tunedeck took the command but did not answer\n");
     control::Reply silence;

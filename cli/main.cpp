@@ -2,7 +2,7 @@
 //   tkb-cli probe                 find the controller: result code, port, firmware
 //   tkb-cli dump                  probe, the start-up reads and loadData (nothing is sent), then
 //                                 the state as JSON; what could not be read is null
-//   tkb-cli set FIELD VALUE...    send the command that writes one field
+//   tkb-cli set FIELD VALUE...    send the command that writes one field and read it back
 //   tkb-cli profile save FILE     save the controller's settings as a PRO (.tkb) or sport
 //                                 (.tks) profile, and name it on the controller
 //   tkb-cli profile load FILE     load a profile: the state, the commands and the naming of
@@ -23,7 +23,8 @@
 //                                 the kept profile back; exit status: the command's
 //   tkb-cli doctor                what the pedal set needs on this computer, each problem
 //                                 with its fix; exit status 0 when nothing is wrong
-// Exit status: 0 every exchange the command needed succeeded, 1 no controller, 2 bad input
+// Exit status: 0 every exchange the command needed succeeded, 1 no controller (set: the
+// controller holds another value than the one sent), 2 bad input
 // (arguments, a profile refused), 3 the controller stopped answering (the failed queries are
 // named), 4 old firmware (probe), 5 the firmware update failed, 6 the calibration was
 // cancelled.

@@ -13,18 +13,26 @@ FirmwareModel::Millis MemoryTransport::modelTime(Clock::TimePoint t) const {
 }
 
 bool MemoryTransport::write(std::span<const uint8_t> bytes) {
+  lastWriteCount_ = 0;
   if (lost_) return false;
-  for (uint8_t byte : bytes) {
+  const std::size_t fits = readable_ ? std::min(*readable_, bytes.size()) : bytes.size();
+  if (readable_) *readable_ -= fits;
+  for (uint8_t byte : bytes.first(fits)) {
     // While an answer is still on its way the firmware takes no new byte.
-    Clock::TimePoint t = std::max(clock_.now(), busyUntil_);
+    Clock::TimePoint t = overtaking_ ? clock_.now() : std::max(clock_.now(), busyUntil_);
     const Answer answer = model_.receive(byte, modelTime(t));
     for (const ReplyPart& part : answer) {
       t += milliseconds(part.delayMs);
-      for (uint8_t b : part.bytes) input_.emplace_back(t, b);
+      // In time order: an answer may overtake one that is late.
+      auto at = std::find_if(input_.begin(), input_.end(), [t](const auto& in) { return in.first > t; });
+      for (uint8_t b : part.bytes) at = std::next(input_.insert(at, {t, b}));
     }
     if (!answer.empty()) busyUntil_ = t;
   }
-  return true;
+  lastWriteCount_ = fits;
+  if (fits == bytes.size()) return true;
+  clock_.sleepFor(milliseconds(writeTotalMs(bytes.size())));  // the write's time-out
+  return false;
 }
 
 ReadResult MemoryTransport::read(std::span<uint8_t> buffer) {

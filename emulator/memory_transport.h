@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <deque>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -43,6 +44,7 @@ class MemoryTransport final : public Transport {
   explicit MemoryTransport(FirmwareState initial = {}) : model_(std::move(initial)) {}
 
   bool write(std::span<const uint8_t> bytes) override;
+  std::size_t lastWriteCount() const override { return lastWriteCount_; }
   ReadResult read(std::span<uint8_t> buffer) override;
   int discardInput() override;
   bool inputWithin(int ms) override;
@@ -53,6 +55,14 @@ class MemoryTransport final : public Transport {
   FirmwareModel& model() { return model_; }
   // The cable pulled: writes and reads fail as on a hung-up port, and nothing is answered.
   void unplug() { lost_ = true; }
+  // Answers no longer wait for one another: a request written while a late answer is still
+  // on its way is answered at once, and its answer may arrive before the late one (as
+  // through a USB serial adapter with buffers of its own).
+  void letRepliesOvertake() { overtaking_ = true; }
+  // The controller stops reading after `bytes` more bytes: a write that does not fit times
+  // out part-way (as the serial port's does) with what fitted written. readAgain() ends it.
+  void stopReadingAfter(std::size_t bytes) { readable_ = bytes; }
+  void readAgain() { readable_.reset(); }
   // Bytes the model sent that nobody has read or thrown away yet (readable or not yet).
   size_t unread() const { return input_.size(); }
 
@@ -64,6 +74,9 @@ class MemoryTransport final : public Transport {
   std::deque<std::pair<Clock::TimePoint, uint8_t>> input_;  // readable from that time on
   Clock::TimePoint busyUntil_{};  // the model's last answer is out by then
   bool lost_ = false;
+  bool overtaking_ = false;
+  std::optional<std::size_t> readable_;  // bytes the controller still takes, none: any
+  std::size_t lastWriteCount_ = 0;
 };
 
 }  // namespace tkb::emu

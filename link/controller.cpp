@@ -38,13 +38,28 @@ void Controller::useTransport(Transport& transport) {
   transport_ = &transport;
   // Times of another clock mean nothing on this one.
   lastQueryEnd_ = {};
+  lateReplyGuardUntil_ = {};
+  frameCut_ = false;
 }
 
 bool Controller::send(const Bytes& frame) {
   if (frameListener_) frameListener_(frame);
+  if (frameCut_) {
+    trace("\nNot sent (%02X): no answer since a frame was cut short", frame.empty() ? 0 : frame[0]);
+    ++failedWrites_;
+    return false;
+  }
   if (transport_->write(frame)) return true;
   ++failedWrites_;
-  if (transport_->lost()) setLinkState(LinkState::Disconnected);
+  const std::size_t written = transport_->lastWriteCount();
+  if (transport_->lost()) {
+    setLinkState(LinkState::Disconnected);
+  } else if (written > 0 && written < frame.size()) {
+    frameCut_ = true;
+    cutAt_ = transport_->clock().now();
+    trace("\nFrame cut short (%02X): %zu of %zu bytes written", frame[0], written, frame.size());
+    if (linkState_ == LinkState::Connected) setLinkState(LinkState::NotAnswering);
+  }
   return false;
 }
 
@@ -250,6 +265,12 @@ QueryResult Controller::ask(Query which) {
     lastQueryEnd_ = now;
     return QueryResult::Skipped;
   }
+  if (frameCut_) {
+    const auto rested = clock.now() - cutAt_;
+    if (rested < std::chrono::milliseconds(kCutFrameRestMs))
+      clock.sleepFor(std::chrono::milliseconds(kCutFrameRestMs) -
+                     std::chrono::duration_cast<std::chrono::milliseconds>(rested));
+  }
   // The drain counts against the query's own wait: an action still waits one time-out at most.
   int waitMs = queryWaitLimitMs_;
   if (resyncPending_) {
@@ -262,10 +283,12 @@ QueryResult Controller::ask(Query which) {
   const QueryResult result = exchange(which, spec, waitMs, linkFault);
   if (result == QueryResult::Accepted) {
     resyncPending_ = false;
+    frameCut_ = false;
     if (linkState_ == LinkState::NotAnswering) setLinkState(LinkState::Connected);
   } else if (linkFault) {
     actionFailed_ = true;
     resyncPending_ = true;
+    lateReplyGuardUntil_ = requestAt_ + std::chrono::milliseconds(queryWaitLimitMs_ + kLateReplyMarginMs);
     // Whatever the failed exchange left behind must not be read as the next reply.
     transport_->discardInput();
     if (transport_->lost()) {
@@ -293,6 +316,8 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec, int waitMs,
   std::vector<uint8_t> reply(static_cast<size_t>(spec.replyBytes), 0);
   const uint8_t request = spec.request;
   transport_->discardInput();
+  Clock& clock = transport_->clock();
+  requestAt_ = clock.now();
   if (!transport_->write({&request, 1})) {
     ++failedWrites_;
     return QueryResult::WriteFailed;
@@ -300,7 +325,6 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec, int waitMs,
 
   // Every query, also those with an attempt limit, waits at most the wait limit: no action
   // waits more than one time-out for a controller that has stopped answering.
-  Clock& clock = transport_->clock();
   const auto start = clock.now();
   int attempts = 0;
   ReadResult r;
@@ -337,8 +361,9 @@ QueryResult Controller::exchange(Query which, const QuerySpec& spec, int waitMs,
 
   if (r.count < spec.replyBytes) return r.count == 0 ? QueryResult::TimedOut : QueryResult::Rejected;
   // After a failed query the reply just read may be the late answer to that one, with this
-  // request's own answer right behind it: such a reply is not taken.
-  if (resyncPending_ && transport_->inputWithin(kResyncTrailingMs)) {
+  // request's own answer right behind it: such a reply is not taken, for as long as that late
+  // answer may still come.
+  if ((resyncPending_ || clock.now() < lateReplyGuardUntil_) && transport_->inputWithin(kResyncTrailingMs)) {
     trace("\nRespuesta seguida de mas bytes (%X) - descartada", spec.request);
     return QueryResult::Rejected;
   }

@@ -32,6 +32,15 @@ inline constexpr int kResyncQuietMs = 100;
 // next request always has that request's own reply right behind it.
 inline constexpr int kResyncDrainMaxMs = 300;
 inline constexpr int kResyncTrailingMs = 40;
+// That check stays on for every query until the failed one's reply can no longer come: its
+// wait limit plus this margin from its request on. A late reply may otherwise slip in between
+// a later request and that request's own answer and be taken for it.
+inline constexpr int kLateReplyMarginMs = 500;
+// A frame whose write timed out part-way leaves its start in the controller, which would take
+// the next bytes for its rest. Nothing more is sent until a query is answered again, and the
+// first request after it waits until the line has been quiet this long, so that the
+// controller has dropped the cut frame (it drops an unfinished frame after 200 ms of quiet).
+inline constexpr int kCutFrameRestMs = 250;
 
 // What became of one query.
 enum class QueryResult {
@@ -67,8 +76,12 @@ class Controller {
   void closeLink() { link_.close(); }
 
   // One write of the whole frame. False when it could not be written; the controller never
-  // acknowledges a command, so true only means the bytes left.
+  // acknowledges a command, so true only means the bytes left. A frame cut short by the
+  // write's time-out makes the link not answering, and no frame is sent from then on until
+  // a query is answered.
   bool send(const Bytes& frame);
+  // A frame was cut short and no query has been answered since.
+  bool frameCut() const { return frameCut_; }
   // How many frames (commands and requests) could not be written since the start.
   int failedWrites() const { return failedWrites_; }
 
@@ -179,8 +192,12 @@ class Controller {
   std::function<void(const Bytes&)> frameListener_;
   std::function<void(LinkState)> linkStateListener_;
   bool actionFailed_ = false;  // a query of the current action got no valid reply
-  bool resyncPending_ = false;
-  int failedWrites_ = 0;  // ...and its reply may still be on its way
+  bool resyncPending_ = false;  // ...and its reply may still be on its way
+  bool frameCut_ = false;
+  Clock::TimePoint cutAt_{};
+  Clock::TimePoint lateReplyGuardUntil_{};  // until then a reply with bytes behind it is not taken
+  Clock::TimePoint requestAt_{};            // the last request byte was written then
+  int failedWrites_ = 0;
   Clock::TimePoint lastQueryEnd_{};
 };
 

@@ -190,12 +190,13 @@ bool SerialPort::setBaud(int baud) {
 }
 
 bool SerialPort::write(std::span<const uint8_t> bytes) {
+  lastWriteCount_ = 0;
   if (fd_ < 0) {
     lastError_ = EBADF;
     return false;
   }
   const auto deadline = WallClock::now() + std::chrono::milliseconds(writeTotalMs(bytes.size()));
-  size_t done = 0;
+  size_t& done = lastWriteCount_;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
     if (n > 0) {

@@ -54,6 +54,7 @@ class SerialPort final : public Transport {
   bool setBaud(int baud);
 
   bool write(std::span<const uint8_t> bytes) override;
+  std::size_t lastWriteCount() const override { return lastWriteCount_; }
   ReadResult read(std::span<uint8_t> buffer) override;
   // tcflush and a drain of what a pseudo-terminal still had in flight.
   int discardInput() override;
@@ -77,6 +78,7 @@ class SerialPort final : public Transport {
 
   int fd_ = -1;
   int lastError_ = 0;
+  std::size_t lastWriteCount_ = 0;
   std::atomic<bool> lost_{false};
   std::string path_;           // what open() was given (a link is followed at each check)
   unsigned long device_ = 0;   // the device number behind it at open()

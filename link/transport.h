@@ -57,8 +57,12 @@ class Transport {
   virtual ~Transport() = default;
 
   // The whole frame within writeTotalMs(size). False when it could not be written (then
-  // lost() tells whether the line is gone).
+  // lost() tells whether the line is gone, lastWriteCount() how much of it left).
   virtual bool write(std::span<const uint8_t> bytes) = 0;
+  // How many bytes of the last write() went out: fewer than the frame when its time-out
+  // struck part-way (the controller stopped reading), and the controller then holds the
+  // start of a frame whose rest never came.
+  virtual std::size_t lastWriteCount() const = 0;
   // Up to buffer.size() bytes into the start of buffer, with the time-outs above. A failing
   // read still takes its time, so that callers retrying it never spin.
   virtual ReadResult read(std::span<uint8_t> buffer) = 0;

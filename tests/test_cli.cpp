@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "emulator_fixture.h"
+#include "test_support.h"
 
 namespace tkb {
 namespace {
@@ -23,8 +24,9 @@ struct CliRun {
   std::string out;
 };
 
-CliRun runCli(const std::string& arguments) {
-  const std::string command = std::string(TKB_CLI_PATH) + " " + arguments + " 2>/dev/null";
+// Standard error goes to errFile when one is named.
+CliRun runCli(const std::string& arguments, const std::string& errFile = "/dev/null") {
+  const std::string command = std::string(TKB_CLI_PATH) + " " + arguments + " 2>'" + errFile + "'";
   CliRun run{};
   if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
     std::array<char, 4096> buffer{};
@@ -94,6 +96,41 @@ TEST_F(CliTest, SetSendsTheFieldsCommand) {
   }
   EXPECT_EQ(emulator_->state().zones.brakeUpper, 80);
   EXPECT_EQ(emulator_->state().languageCode, 4);
+}
+
+// set reads the field back with its query: 0 only when the controller holds the value, 3 when
+// it did not answer, 1 when it holds another value; a field it cannot be asked for is sent
+// and said so.
+TEST_F(CliTest, SetSaysWhetherTheControllerTookTheValue) {
+  struct Case {
+    const char* args;
+    emu::Faults faults;
+    int status;
+    const char* message;
+  };
+  std::vector<Case> cases = {
+      {"set letterAbs 3", {}, 0, ""},
+      {"set brakeUpper 80", {}, 3, "did not answer when asked for it (A5 timed out)"},
+      {"set brakeUpper 80", {}, 1, "sent 80, but the controller holds 40"},
+      {"set language German", {}, 1, "sent German, but the controller holds Spanish"},
+      {"set throttleCurve 0 10 20 30 40 50 60 70 80 90 100", {}, 3, "(A9 rejected)"},
+      {"set autoBrake2 1", {}, 0, "sent; the controller cannot be asked"},
+  };
+  cases[1].faults.silentAfterExchanges = 2;  // the probe's
+  cases[2].faults.replyOverride[0xA5] = {0x12, 40, 0, 10, 0x21};
+  cases[3].faults.replyOverride[0xA2] = {0x12, 1, 0x21};
+  cases[4].faults.replyOverride[0xA9] = {0x12, 0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 0x20};  // unframed
+  cases[5].faults.silentAfterExchanges = 2;
+  const test::TempDir dir;
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    if (c.faults.silentAfterExchanges >= 0) c.faults.silentAfterExchanges += emulator_->answeredRequests();
+    emulator_->setFaults(c.faults);
+    const CliRun run = runCli(c.args, dir.file("err.txt"));
+    const std::string err = test::readFile(dir.file("err.txt"));
+    EXPECT_EQ(run.status, c.status) << err;
+    EXPECT_NE(err.find(c.message), std::string::npos) << err;
+  }
 }
 
 TEST_F(CliTest, BadArgumentsExitTwoAndSendNothing) {

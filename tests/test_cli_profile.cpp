@@ -67,7 +67,9 @@ class CliProfile : public ::testing::Test {
 TEST_F(CliProfile, RefusesFilesItCannotUseBeforeSendingAnything) {
   std::filesystem::create_directory(link.dir.file("folder.tks"));
   writeFile(link.dir.file("notes.txt"), "[BRAKE]\nAUTO=1\n");
-  writeFile(link.dir.file("zone-101.tkb"), "[BRAKE]\nUPPER DEAD ZONE=101\n");
+  writeFile(link.dir.file("zone-101.tkb"), "[ACCELERATOR]\nUPPER DEAD ZONE=97\nLOWER DEAD ZONE=1\n[CLUTCH]\n"
+                                           "UPPER DEAD ZONE=95\nLOWER DEAD ZONE=3\n[BRAKE]\nUPPER DEAD ZONE=101\n");
+  writeFile(link.dir.file("empty.tkb"), "");
   writeFile(link.dir.file("damaged.tks"), std::string("[BRAKE]\nAUTO=1\n\0\0", 17));
   ASSERT_EQ(::mkfifo(link.dir.file("fifo.tkb").c_str(), 0600), 0);
   const struct {
@@ -78,6 +80,7 @@ TEST_F(CliProfile, RefusesFilesItCannotUseBeforeSendingAnything) {
       {"profile load folder.tks", "is not a regular file"},
       {"profile load fifo.tkb", "is not a regular file"},
       {"profile load zone-101.tkb", "[BRAKE] UPPER DEAD ZONE=101 is outside 0..100"},
+      {"profile load empty.tkb", "has no [ACCELERATOR] UPPER DEAD ZONE"},
       {"profile load damaged.tks", "is damaged"},
       {"profile load notes.txt", "neither a PRO profile"},
       {"profile save nowhere/x.tkb", "cannot write"},
@@ -167,7 +170,9 @@ TEST_F(CliProfile, SaveWritesTheControllersSettings) {
 // A controller that falls quiet after the probe: the old profile stays byte for byte, and
 // the load sends nothing.
 TEST_F(CliProfile, QuietControllerLeavesTheProfileUntouchedAndExitsThree) {
-  const std::string good = "[ACCELERATOR]\r\nUPPER DEAD ZONE=97\r\n; kept\r\n[BRAKE]\r\nBRAKE LIMITER=85\r\n";
+  const std::string good = "[ACCELERATOR]\r\nUPPER DEAD ZONE=97\r\nLOWER DEAD ZONE=1\r\n; kept\r\n[CLUTCH]\r\n"
+                           "UPPER DEAD ZONE=95\r\nLOWER DEAD ZONE=3\r\n[BRAKE]\r\nUPPER DEAD ZONE=80\r\n"
+                           "BRAKE LIMITER=85\r\nLOWER DEAD ZONE=2\r\n";
   writeFile(link.dir.file("race.tks"), good);
   writeFile(link.dir.file("race.tkb"), good);
   for (const char* command : {"profile save race.tks", "profile load race.tkb"}) {
@@ -188,7 +193,9 @@ TEST_F(CliProfile, QuietControllerLeavesTheProfileUntouchedAndExitsThree) {
 
 // The values a run's profile puts on the pedals, and the controller's before it.
 std::string wetProfile() {
-  std::string file = "[BRAKE]\r\nUPPER DEAD ZONE=81\r\nBRAKE STOP=65\r\nAUTO=1\r\n";
+  std::string file = "[ACCELERATOR]\r\nUPPER DEAD ZONE=100\r\nLOWER DEAD ZONE=0\r\n[CLUTCH]\r\nUPPER DEAD ZONE=100\r\n"
+                     "LOWER DEAD ZONE=0\r\n[BRAKE]\r\nUPPER DEAD ZONE=81\r\nBRAKE LIMITER=90\r\nLOWER DEAD ZONE=0\r\n"
+                     "BRAKE STOP=65\r\nAUTO=1\r\n";
   for (const char* pedal : {"BRAKE", "CLUTCH", "ACCELERATOR"}) {
     file += std::string("[") + pedal + "]\r\n";
     for (int i = 0; i < kCurvePoints; ++i)
@@ -284,6 +291,8 @@ TEST_F(CliRunCommand, SnapshotAndRestoreRoundTrip) {
   ASSERT_EQ(taken.status, 0) << taken.err;
   ASSERT_EQ(taken.out.rfind("tkb-snapshot/1 ", 0), 0u) << taken.out;
   ASSERT_EQ(cli("profile load wet.tks").status, 0);
+  // The emulator may still be reading what the finished program wrote.
+  for (int waited = 0; waited < 5000 && link.emulator.state().zones.brakeUpper != 81; waited += 10) ::usleep(10000);
   ASSERT_EQ(link.emulator.state().zones.brakeUpper, 81);
   std::string text = taken.out;
   text.pop_back();  // the line break

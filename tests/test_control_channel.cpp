@@ -8,8 +8,12 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "test_support.h"
 
@@ -127,7 +131,9 @@ TEST_F(ControlSocketTest, TheLockHolderTakesOverTheSocketOfACrashedProgramAndAns
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ::close(fd);
   }
-  EXPECT_EQ(call(ActivateRequest{}, 1000, folder()).outcome, CallResult::Outcome::Nobody);
+  // The lock is held: the program is there and about to bind; the caller waits for it and
+  // does not take it for absent.
+  EXPECT_EQ(call(ActivateRequest{}, 300, folder()).outcome, CallResult::Outcome::Busy);
 
   ControlListener listener(folder());
   ASSERT_TRUE(listener.listen(lock)) << listener.problem();
@@ -149,6 +155,93 @@ TEST_F(ControlSocketTest, TheLockHolderTakesOverTheSocketOfACrashedProgramAndAns
   ASSERT_TRUE(received.has_value());
   EXPECT_EQ(std::get<CommandRequest>(*received).arguments, std::vector<std::string>{"probe"});
   EXPECT_EQ(std::get<CommandRequest>(*received).workingDirectory, "/w");
+}
+
+// Answers every connection waiting on `listenFd` until one brings a request, which gets
+// `reply`; connections without a request (closed) are dropped.
+std::thread serveOne(int listenFd, Reply reply) {
+  return std::thread([listenFd, reply] {
+    for (;;) {
+      pollfd p{listenFd, POLLIN, 0};
+      if (::poll(&p, 1, 5000) != 1) return;
+      const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      const bool request = readRequest(fd, 1000).has_value();
+      if (request) writeMessage(fd, encodeReply(reply), 1000);
+      ::close(fd);
+      if (request) return;
+    }
+  });
+}
+
+int connectNonBlocking(const std::string& folder) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, (folder + "/" + kControlSocketName).c_str());
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
+// A same-user flood of connections neither turns a real command away nor makes the caller
+// think no program runs: the queue is as long as the system allows, and while the program's
+// lock is held the caller keeps trying (a full queue, a socket not bound yet).
+TEST_F(ControlSocketTest, AFloodOfConnectsNeverMakesTheCallerThinkNobodyRuns) {
+  InstanceLock lock(folder());
+  ASSERT_EQ(lock.acquire(), InstanceLock::Result::Acquired);
+  ControlListener listener(folder());
+  ASSERT_TRUE(listener.listen(lock));
+  int systemMaximum = 128;
+  if (std::FILE* f = std::fopen("/proc/sys/net/core/somaxconn", "r")) {
+    if (std::fscanf(f, "%d", &systemMaximum) != 1) systemMaximum = 128;
+    std::fclose(f);
+  }
+  const int flood = std::min(systemMaximum, 512);
+  std::vector<int> flooders;
+  for (int i = 0; i < flood; ++i) flooders.push_back(connectNonBlocking(folder()));
+  EXPECT_EQ(std::count(flooders.begin(), flooders.end(), -1), 0) << "queued: the system's maximum";
+  for (int fd : flooders) ::close(fd);
+  std::thread server = serveOne(listener.fd(), {"flooded", "", 0});
+  EXPECT_EQ(call(CommandRequest{{"probe"}, "/"}, 5000, folder()).reply.out, "flooded");
+  server.join();
+
+  // A queue that stays full while the lock is held: busy, never nobody.
+  const std::string small = dir_.file("small");
+  InstanceLock smallLock(small);
+  ASSERT_EQ(smallLock.acquire(), InstanceLock::Result::Acquired);
+  const int full = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, (small + "/" + kControlSocketName).c_str());
+  ASSERT_EQ(::bind(full, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(full, 0), 0);
+  std::vector<int> queued;
+  for (int fd = connectNonBlocking(small); fd >= 0 && queued.size() < 16; fd = connectNonBlocking(small)) queued.push_back(fd);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(call(ActivateRequest{}, 400, small).outcome, CallResult::Outcome::Busy);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+  for (int fd : queued) ::close(fd);
+  ::close(full);
+
+  // The lock held, the socket bound a moment later (a program starting): the caller waits.
+  const std::string starting = dir_.file("starting");
+  InstanceLock startingLock(starting);
+  ASSERT_EQ(startingLock.acquire(), InstanceLock::Result::Acquired);
+  ControlListener late(starting);
+  std::thread binder([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (late.listen(startingLock)) serveOne(late.fd(), {"started", "", 0}).join();
+  });
+  EXPECT_EQ(call(CommandRequest{{"probe"}, "/"}, 5000, starting).reply.out, "started");
+  binder.join();
+
+  // No lock held and nobody bound: nobody runs, said at once.
+  const std::string empty = dir_.file("empty");
+  { InstanceLock ended(empty); ASSERT_EQ(ended.acquire(), InstanceLock::Result::Acquired); }
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_EQ(call(ActivateRequest{}, 5000, empty).outcome, CallResult::Outcome::Nobody);
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(200));
 }
 
 TEST_F(ControlSocketTest, AListenerServesOnlyItsOwnUser) {

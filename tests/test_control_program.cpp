@@ -222,6 +222,23 @@ TEST_F(ThroughTheProgram, SetGoesOutOnceAndThePagesShowIt) {
   EXPECT_EQ(emulator_->state().zones.brakeUpper, 80);
 }
 
+// The read-back of set runs in the program too: the window shows what the controller holds.
+TEST_F(ThroughTheProgram, SetTheControllerDidNotTakeIsReported) {
+  startWindow();
+  emu::Faults faults;
+  faults.replyOverride[0xA5] = {0x12, 40, 0, 10, 0x21};
+  emulator_->setFaults(faults);
+  const CliRun other = cli({"set", "brakeUpper", "80"});
+  EXPECT_EQ(other.status, 1) << other.err;
+  EXPECT_NE(other.err.find("sent 80, but the controller holds 40"), std::string::npos) << other.err;
+  EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), 40);
+  faults.silent = true;
+  emulator_->setFaults(faults);
+  const CliRun quiet = cli({"set", "brakeUpper", "70"});
+  EXPECT_EQ(quiet.status, 3) << quiet.err;
+  EXPECT_NE(quiet.err.find("(A5 timed out)"), std::string::npos) << quiet.err;
+}
+
 // Every kind of setting the pages show goes out exactly as tkb-cli on its own sends it:
 // no page sends it again while it shows it (CUSTOM active: the CUSTOM page's boxes send too).
 TEST_F(ThroughTheProgram, EachSetSendsWhatADirectSetSendsAndNothingMore) {

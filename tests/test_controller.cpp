@@ -392,5 +392,54 @@ TEST_F(ControllerTest, ReaplicarFrenoReadsTheBrakeZonesBackAndStoresThem) {
   EXPECT_NE(text.find("\nReaplicarFreno - Final"), std::string::npos);
 }
 
+// A controller that stops reading part-way through a frame: the write times out with the
+// frame's start on the wire. That is said, the link is not answering, and no frame follows
+// (the controller would take its bytes for the cut frame's rest) until a query was answered,
+// asked once the controller has dropped the cut start.
+TEST(ControllerCutFrames, NothingIsSentAfterAFrameCutShortUntilAQueryIsAnswered) {
+  const struct {
+    const char* name;
+    std::function<void(Controller&)> send;
+    std::size_t written;
+  } cases[] = {
+      {"zone after 1 byte", [](Controller& c) { c.MandarDatosZonaSuperiorFreno(); }, 1},
+      {"zone after 2 bytes", [](Controller& c) { c.MandarDatosZonaSuperiorFreno(); }, 2},
+      {"curve after 12 bytes", [](Controller& c) { c.MandarDatosCurvaFreno(); }, 12},
+      {"fixed command after 1 byte", [](Controller& c) { c.SetGuardarZonasPedales(); }, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryController memory;
+    ASSERT_TRUE(memory.connect());
+    Controller& controller = memory.controller;
+    setSetting(controller.state, Field::BrakeUpper, 61);
+    setSetting(controller.state, Field::ThrottleLower, 7);
+    setCurve(controller.state, Field::BrakeCurve, {0, 5, 15, 25, 40, 55, 70, 80, 90, 95, 100});
+    TraceCapture traces;
+    memory.link.stopReadingAfter(c.written);
+    c.send(controller);
+    EXPECT_TRUE(controller.frameCut());
+    EXPECT_EQ(controller.linkState(), LinkState::NotAnswering);
+    EXPECT_NE(traces.text().find("Frame cut short"), std::string::npos) << traces.text();
+
+    memory.link.readAgain();
+    const int failedBefore = controller.failedWrites();
+    controller.MandarDatosZonaInferiorAcelerador();
+    EXPECT_EQ(controller.failedWrites(), failedBefore + 1) << "a frame held back is one not written";
+    controller.beginAction();
+    EXPECT_EQ(controller.ask(Query::BrakeZones), QueryResult::Accepted);
+    EXPECT_EQ(controller.linkState(), LinkState::Connected);
+    controller.MandarDatosZonaInferiorAcelerador();
+
+    // The cut start alone, dropped by the controller; the request; the frame sent again.
+    const std::vector<Bytes>& got = memory.frames();
+    ASSERT_EQ(got.size(), 3u) << hexFrames(got);
+    EXPECT_EQ(got[0].size(), c.written) << hexFrames(got);
+    EXPECT_EQ(got[1], Bytes{0xA5});
+    EXPECT_EQ(got[2], (Bytes{0xC7, 7, 0x7C}));
+    EXPECT_EQ(memory.firmware().state().zones.throttleLower, 7);
+  }
+}
+
 }  // namespace
 }  // namespace tkb

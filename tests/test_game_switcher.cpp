@@ -29,12 +29,14 @@ using test::writeFile;
 
 TEST(GameTable, NamesThatWouldBreakTheFileAreRefusedAndEditsKeepTheRest) {
   const struct {
-    const char* name;
+    std::string name;
     bool allowed;
   } names[] = {{"FakeGame.exe", true}, {"Wheel Game (x64).exe", true}, {"", false},  {"a=b.exe", false},
                {";x", false},          {"[GAMES]", false},               {"a]", false}, {"#x", false},
-               {"line\nbreak", false}, {"cr\r", false},                  {" lead", false}};
-  for (const auto& c : names) EXPECT_EQ(gameNameAllowed(c.name), c.allowed) << c.name;
+               {"line\nbreak", false}, {"cr\r", false},                  {" lead", false},
+               // A file name holds at most 255 bytes.
+               {std::string(255, 'g'), true}, {std::string(256, 'g'), false}, {std::string(100000, 'g'), false}};
+  for (const auto& c : names) EXPECT_EQ(gameNameAllowed(c.name), c.allowed) << c.name.substr(0, 40);
   EXPECT_TRUE(gameProfileAllowed("/p/race.TKS"));
   EXPECT_FALSE(gameProfileAllowed("/p/race.ini"));
   EXPECT_FALSE(gameProfileAllowed("/p/ra\nce.tks"));

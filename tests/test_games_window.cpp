@@ -27,10 +27,21 @@ TEST_F(WindowTest, GamesDialogAddsAPickedOrTypedNameWithItsFileAndRemovesIt) {
   const std::string before = "; the driver's\r\n[MONITOR]\r\nx=5\r\n";
   writeFile(config, before);
 
+  // A running program whose name holds a line break: not offered (the table cannot hold it).
+  const std::string oddName = dir_ + "/odd\nname";
+  std::filesystem::copy_file("/bin/sleep", oddName);
+  std::vector<char*> argv{const_cast<char*>(oddName.c_str()), const_cast<char*>("60"), nullptr};
+  pid_t odd = 0;
+  ASSERT_EQ(::posix_spawn(&odd, oddName.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+
   click(app_->mainPage().games);
   ui::GamesDialog* dialog = app_->gamesDialog();
   ASSERT_NE(dialog, nullptr);
   EXPECT_GE(dialog->name->findText("test_tunedeck_window"), 0) << "the running programs are offered";
+  for (int i = 0; i < dialog->name->count(); ++i)
+    EXPECT_FALSE(dialog->name->itemText(i).contains('\n')) << dialog->name->itemText(i).toStdString();
+  ::kill(odd, SIGKILL);
+  ::waitpid(odd, nullptr, 0);
   std::vector<QString> asked;
   dialog->setFileChooser([&](const QString& game) -> std::optional<QString> {
     asked.push_back(game);

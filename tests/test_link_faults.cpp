@@ -179,5 +179,38 @@ TEST(LinkFaults, StateHoldsOnlyAcceptedValuesAndNothingUnreadIsSentBack) {
   }
 }
 
+// A reply late by more than the wait limit (up to the limit plus kLateReplyMarginMs) may
+// arrive after a later request was written but before that request's own reply (replies
+// overtake one another here). Whatever the timing, it is never stored as the later query's
+// answer: the throttle zones never take the clutch's.
+TEST(LinkFaults, ALateReplyIsNeverTakenForALaterQuerysAnswer) {
+  const Query asked[] = {Query::BrakeZones, Query::ThrottleZones, Query::ClutchCurve, Query::Language};
+  auto run = [&](int lateMs, int ownDelayMs) {
+    MemoryController link(distinctState());
+    EXPECT_TRUE(link.connect());
+    link.link.letRepliesOvertake();
+    if (lateMs > 0) {
+      link.firmware().faults().lateMs[0xA4] = lateMs;
+      link.firmware().faults().lateMs[0xA6] = ownDelayMs;
+    }
+    test::TraceCapture quiet;
+    link.controller.beginAction();
+    link.controller.ask(Query::ClutchZones);
+    for (const Query query : asked) {
+      link.controller.beginAction();
+      link.controller.ask(query);
+    }
+    return link.controller.state;
+  };
+  const ControllerState truth = run(0, 0);
+  ASSERT_TRUE(truth.isKnown(Field::ThrottleUpper));
+  for (int lateMs = kQueryWaitLimitMs + 100; lateMs <= kQueryWaitLimitMs + kLateReplyMarginMs; lateMs += 10) {
+    for (int ownDelayMs : {0, 5, 15, 30}) {
+      SCOPED_TRACE("late by " + std::to_string(lateMs) + " ms, own reply after " + std::to_string(ownDelayMs) + " ms");
+      expectOnlyTrueValues(run(lateMs, ownDelayMs), truth);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tkb

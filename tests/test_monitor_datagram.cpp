@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -17,6 +18,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "link/monitor_datagram.h"
 
@@ -98,6 +101,13 @@ class OtherUser {
     if (::write(ready_[1], &byte, 1) != 1 || ::read(go_[0], &byte, 1) != 1) ::_exit(101);
     ::_exit(body());
   }
+  // A test that stopped early does not leave the child waiting for ever.
+  ~OtherUser() {
+    if (child_ > 0) {
+      ::kill(child_, SIGKILL);
+      ::waitpid(child_, nullptr, 0);
+    }
+  }
   bool waitReady() {
     char byte;
     return child_ > 0 && ::read(ready_[0], &byte, 1) == 1;
@@ -107,7 +117,9 @@ class OtherUser {
     const char byte = 'g';
     if (::write(go_[1], &byte, 1) != 1) return -1;
     int status = 0;
-    if (::waitpid(child_, &status, 0) != child_ || !WIFEXITED(status)) return -1;
+    const pid_t reaped = ::waitpid(child_, &status, 0);
+    child_ = -1;
+    if (reaped <= 0 || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
   }
 
@@ -264,6 +276,10 @@ TEST(MonitorChannel, AnotherUserCanNeitherTakeNorReachOurChannel) {
   OtherUser other(
       [&] {
         ::unsetenv("XDG_RUNTIME_DIR");
+        ::unsetenv("XDG_CACHE_HOME");
+        const std::string home = shared.path + "/home-of-nobody";
+        ::mkdir(home.c_str(), 0700);
+        ::setenv("HOME", home.c_str(), 1);
         ::setenv("TMPDIR", shared.path.c_str(), 1);
         theirs = std::make_unique<MonitorReceiver>(name);
         if (!theirs->bind()) ::_exit(102);
@@ -283,6 +299,52 @@ TEST(MonitorChannel, AnotherUserCanNeitherTakeNorReachOurChannel) {
   EXPECT_EQ(received->wParam, 5);
   EXPECT_EQ(other.finish(), 0);
   EXPECT_FALSE(receiveWithin(ours, 100));
+}
+
+// The environment variables a test changes, put back as they were.
+class SavedEnvironment {
+ public:
+  explicit SavedEnvironment(std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+      const char* value = std::getenv(name);
+      saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+  }
+  ~SavedEnvironment() {
+    for (const auto& [name, value] : saved_) value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+  }
+
+ private:
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+// Without XDG_RUNTIME_DIR another user may make our old folder in the shared temporary folder
+// first; the channels live in our own home instead, where the monitor still gets its updates.
+TEST(MonitorChannel, AFolderSquattedInTheTemporaryFolderDoesNotDenyUsTheChannel) {
+  SavedEnvironment saved{"XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "HOME", "TMPDIR"};
+  SharedTempDir shared;
+  TempFolder home;
+  ::unsetenv("XDG_RUNTIME_DIR");
+  ::unsetenv("XDG_CACHE_HOME");
+  ::setenv("HOME", home.path.c_str(), 1);
+  ::setenv("TMPDIR", shared.path.c_str(), 1);
+  const std::string name = uniqueName("squatted");
+  const std::string squatted = shared.path + "/tkb-tunedeck-" + std::to_string(::geteuid());
+  OtherUser other(
+      [&] {
+        ::mkdir(squatted.c_str(), 0777);
+        ::mkdir((home.path + "/.cache").c_str(), 0777);  // refused: the home is ours alone
+      },
+      [] { return 0; });
+  ASSERT_TRUE(other.waitReady());
+  ASSERT_TRUE(std::filesystem::exists(squatted));
+  ASSERT_FALSE(std::filesystem::exists(home.path + "/.cache"));
+  MonitorReceiver receiver(name);
+  ASSERT_TRUE(receiver.bind()) << receiver.problem();
+  EXPECT_EQ(receiver.path().rfind(home.path + "/.cache/tkb-tunedeck-", 0), 0u) << receiver.path();
+  ASSERT_TRUE(MonitorSender(name).send(MonitorDatagram{kPedalUpdateMessage, 9, 9}));
+  EXPECT_TRUE(receiveWithin(receiver));
+  EXPECT_EQ(other.finish(), 0);
 }
 
 TEST(MonitorChannel, AFolderAnotherUserMadeFirstIsNeverUsed) {

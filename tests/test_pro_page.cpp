@@ -329,6 +329,18 @@ TEST_F(ProPageTest, ProfileSaveAndLoadGoThroughTheFileDialog) {
   ASSERT_TRUE(std::filesystem::exists(path.toStdString()));
   EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: Monza");
 
+  // A file that was not written (a read-only one is refused) is not called saved.
+  const std::string unsaved = dir_ + "/tkb/Unsaved.tkb";
+  writeFile(unsaved, "kept\n");
+  std::filesystem::permissions(unsaved, std::filesystem::perms::owner_read);
+  pages_->dialogs.scriptFileChooser([&](const FileDialogRequest&) { return std::optional<std::string>(unsaved); });
+  click(p.saveProfile);
+  pages_->dialogs.scriptFileChooser({});
+  EXPECT_FALSE(p.confirmations[1]->isVisible());
+  EXPECT_TRUE(p.confirmations[3]->isVisible());
+  EXPECT_EQ(readFile(unsaved), "kept\n");
+  EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: Monza");
+
   setZone(kBrakePedal, true, 50);
   size_t m = mark();
   answerFileDialog(app_->window(), path);
@@ -351,7 +363,7 @@ TEST_F(ProPageTest, ProfileSaveAndLoadGoThroughTheFileDialog) {
     for (size_t at = t.find(line); at != std::string::npos; at = t.find(line, at + 1)) ++n;
     return n;
   };
-  EXPECT_EQ(count("\nGuardar zones PRO pressed - Inicio"), 1u);
+  EXPECT_EQ(count("\nGuardar zones PRO pressed - Inicio"), 2u);
   EXPECT_EQ(count("\nCargar zones PRO pressed - Final\n"), 2u);  // a load and a cancelled one
 }
 

@@ -258,11 +258,22 @@ TEST_F(ProfilesTest, BrakeLimiterIsWrittenUnsigned) {
   EXPECT_EQ(AppConfig(path("u.tkb")).readInt("BRAKE", "BRAKE LIMITER", 0), 65535);
 }
 
+std::string sportFile(const std::string& values,
+                      const std::string& clutchCurve = "0,10,20,30,40,50,60,70,80,90,100");
+
+// A PRO file with all seven keys at 0 after `first` (a key's first occurrence counts).
+std::string proFile(const std::string& first = "") {
+  return first +
+         "[ACCELERATOR]\nUPPER DEAD ZONE=0\nLOWER DEAD ZONE=0\n[CLUTCH]\nUPPER DEAD ZONE=0\nLOWER DEAD ZONE=0\n"
+         "[BRAKE]\nUPPER DEAD ZONE=0\nBRAKE LIMITER=0\nLOWER DEAD ZONE=0\n";
+}
+
 TEST_F(ProfilesTest, ProLoadPutsTheFileIntoStateAndSendsTheZonesAsThePageDoes) {
-  // As written by the Windows program, with a limiter beyond 16 bits and a missing key.
+  // As written by the Windows program or by hand, with a limiter beyond 16 bits and values
+  // read by their leading number (quotes taken off as the Windows reader does).
   writeFile(path("Win.tkb"),
-            "[accelerator]\r\nupper dead zone = 90\r\nLOWER DEAD ZONE=4\r\n"
-            "[Clutch]\r\nUpper Dead Zone=88\r\n"
+            "[accelerator]\r\nupper dead zone = 90\r\nLOWER DEAD ZONE=\"4\"\r\n"
+            "[Clutch]\r\nUpper Dead Zone=88\r\nLower Dead Zone=0x40\r\n"
             "[BRAKE]\r\nUPPER DEAD ZONE=75\r\nBRAKE LIMITER=65621\r\nLOWER DEAD ZONE=6junk\r\n");
   TraceCapture traces;
   chooser.answers = {path("Win.tkb")};
@@ -273,7 +284,7 @@ TEST_F(ProfilesTest, ProLoadPutsTheFileIntoStateAndSendsTheZonesAsThePageDoes) {
   EXPECT_EQ(s.throttleUpper, 90);
   EXPECT_EQ(s.throttleLower, 4);
   EXPECT_EQ(s.clutchUpper, 88);
-  EXPECT_EQ(s.clutchLower, 0);  // missing
+  EXPECT_EQ(s.clutchLower, 0);  // 0x40
   EXPECT_EQ(s.brakeUpper, 75);
   EXPECT_EQ(s.brakeMax, 85);  // low 16 bits of 65621
   EXPECT_EQ(s.brakeLower, 6);
@@ -292,7 +303,7 @@ TEST_F(ProfilesTest, ProLoadPutsTheFileIntoStateAndSendsTheZonesAsThePageDoes) {
 }
 
 TEST_F(ProfilesTest, ProLoadShowsBrakeUpperZeroWhenTheLimiterIsZero) {
-  writeFile(path("z.tkb"), "[BRAKE]\nUPPER DEAD ZONE=75\nBRAKE LIMITER=0\n");
+  writeFile(path("z.tkb"), proFile("[BRAKE]\nUPPER DEAD ZONE=75\n"));
   chooser.answers = {path("z.tkb")};
   profiles.CargarPerfilPro();
   auto expected = namingFrames("z", "Default");
@@ -301,15 +312,16 @@ TEST_F(ProfilesTest, ProLoadShowsBrakeUpperZeroWhenTheLimiterIsZero) {
   EXPECT_EQ(frames, expected) << hex(frames);
   EXPECT_EQ(link.controller.state.brakeUpper, 0);
   // A sport file opened here brings its own brake stop.
-  writeFile(path("s.tks"), "[BRAKE]\nBRAKE STOP=40\n");
+  writeFile(path("s.tks"), sportFile("BRAKE STOP=40\n"));
   chooser.answers = {path("s.tks")};
   profiles.CargarPerfilPro();
   EXPECT_EQ(link.controller.state.cheto, 40);
 }
 
-// A sport file with every key; the clutch curve given as text (11 points).
+// A sport file with every key: `values` under [BRAKE] first (they may open other sections),
+// the curves (the clutch curve given as text, 11 points), then every value key not given at 0.
 std::string sportFile(const std::string& values,
-                      const std::string& clutchCurve = "0,10,20,30,40,50,60,70,80,90,100") {
+                      const std::string& clutchCurve) {
   std::string file = "[BRAKE]\n" + values;
   const char* keys[] = {"CLUTCH_CURVE_", "BRAKE_CURVE_", "ACCELERATOR_CURVE_"};
   const char* sections[] = {"CLUTCH", "BRAKE", "ACCELERATOR"};
@@ -322,14 +334,14 @@ std::string sportFile(const std::string& values,
       points = comma == std::string::npos ? "" : points.substr(comma + 1);
     }
   }
-  return file;
+  return proFile(file + "[BRAKE]\nBRAKE STOP=0\nAUTO=0\n");
 }
 
 TEST_F(ProfilesTest, ValuesAreReadThroughTheirBuffers) {
   // Value keys: 19 characters; curve keys: 9 characters.
   writeFile(path("long.tks"),
-            sportFile("AUTO=1\n", "0,0000000042,50,60,70,75,80,85,90,95,100") +
-                "[CLUTCH]\nUPPER DEAD ZONE=0000000000000000042\nLOWER DEAD ZONE=00000000000000000042\n");
+            sportFile("AUTO=1\n[CLUTCH]\nUPPER DEAD ZONE=0000000000000000042\nLOWER DEAD ZONE=00000000000000000042\n",
+                      "0,0000000042,50,60,70,75,80,85,90,95,100"));
   chooser.answers = {path("long.tks")};
   EXPECT_FALSE(profiles.CargarPerfilSport());
   EXPECT_EQ(link.controller.state.clutchUpper, 42);
@@ -338,34 +350,51 @@ TEST_F(ProfilesTest, ValuesAreReadThroughTheirBuffers) {
 }
 
 // A file is loaded whole or not at all: nothing sent, nothing named, the state as it was.
-TEST_F(ProfilesTest, FilesWithAValueOutOfRangeOrDamagedAreRefusedWhole) {
+// Each key the save of the file's kind writes must be there and hold a number: the reader's
+// 0 for anything else would reach the pedals as a dead zone of 0.
+TEST_F(ProfilesTest, FilesIncompleteDamagedOrOutOfRangeAreRefusedWhole) {
   using Reason = ProfileRefusal::Reason;
   const std::string data = std::string(std::getenv("TKB_TEST_DATA")) + "/profiles/";
-  writeFile(path("zone-101.tkb"), "[BRAKE]\nUPPER DEAD ZONE=101\n");
+  writeFile(path("zone-101.tkb"), proFile("[BRAKE]\nUPPER DEAD ZONE=101\n"));
   writeFile(path("curve-falls.tks"), sportFile("AUTO=0\n", "0,10,20,30,25,50,60,70,80,90,100"));
+  std::string pointMissing = sportFile("AUTO=0\n", "0,10,20,30,40,50,60,70,80,90");
+  pointMissing.erase(pointMissing.find("CLUTCH_CURVE_10=\n"), 17);
+  writeFile(path("curve-point-missing.tks"), pointMissing);
   writeFile(path("auto-2.tks"), sportFile("AUTO=2\n"));
+  writeFile(path("auto-empty.tks"), sportFile("AUTO=\n"));
   std::filesystem::create_directory(path("folder.tkb"));
   ASSERT_EQ(::mkfifo(path("fifo.tks").c_str(), 0600), 0);
   const struct {
     std::string file;
     bool sport;
     Reason reason;
-    const char* key;  // the key named, or empty
+    const char* section;  // the key named, or empty
+    const char* key;
   } cases[] = {
-      {path("zone-101.tkb"), false, Reason::OutOfRange, "UPPER DEAD ZONE"},
-      {data + "zone-minus-one-sent-as-ff.tkb", false, Reason::OutOfRange, "LOWER DEAD ZONE"},
-      {data + "brake-limiter-70000.tks", true, Reason::OutOfRange, "BRAKE LIMITER"},
-      {data + "brake-limiter-70000.tks", false, Reason::OutOfRange, "BRAKE LIMITER"},
-      {data + "curve-points-out-of-range.tks", true, Reason::OutOfRange, "BRAKE STOP"},
-      {data + "numbers-beyond-int-range.tks", true, Reason::OutOfRange, "UPPER DEAD ZONE"},
-      {data + "binary-garbage-with-zero-bytes.tks", true, Reason::Damaged, ""},
-      // A PRO file has no curves: loaded as a sport profile it would send three flat curves.
-      {data + "pro-file-opened-as-sport.tkb", true, Reason::BadCurve, "CLUTCH_CURVE_1"},
-      {path("curve-falls.tks"), true, Reason::BadCurve, "CLUTCH_CURVE_4"},
-      {path("auto-2.tks"), true, Reason::OutOfRange, "AUTO"},
-      {path("folder.tkb"), false, Reason::NotRegularFile, ""},
-      {path("fifo.tks"), true, Reason::NotRegularFile, ""},
-      {path("missing.tkb"), false, Reason::Unreadable, ""},
+      {path("zone-101.tkb"), false, Reason::OutOfRange, "BRAKE", "UPPER DEAD ZONE"},
+      {data + "zone-minus-one-sent-as-ff.tkb", false, Reason::OutOfRange, "CLUTCH", "LOWER DEAD ZONE"},
+      {data + "brake-limiter-70000.tks", true, Reason::OutOfRange, "BRAKE", "BRAKE LIMITER"},
+      {data + "brake-limiter-70000.tks", false, Reason::OutOfRange, "BRAKE", "BRAKE LIMITER"},
+      {data + "curve-points-out-of-range.tks", true, Reason::OutOfRange, "BRAKE", "BRAKE STOP"},
+      {data + "numbers-beyond-int-range.tks", true, Reason::OutOfRange, "ACCELERATOR", "UPPER DEAD ZONE"},
+      {data + "binary-garbage-with-zero-bytes.tks", true, Reason::Damaged, "", ""},
+      {data + "empty-file-sent-as-zero-zones.tkb", false, Reason::MissingKey, "ACCELERATOR", "UPPER DEAD ZONE"},
+      {data + "random-bytes-sent-as-zero-zones.tkb", false, Reason::MissingKey, "ACCELERATOR", "UPPER DEAD ZONE"},
+      {data + "keys-without-a-section.tkb", false, Reason::MissingKey, "ACCELERATOR", "UPPER DEAD ZONE"},
+      {data + "unclosed-brake-section.tkb", false, Reason::MissingKey, "BRAKE", "UPPER DEAD ZONE"},
+      {data + "brake-upper-abc.tkb", false, Reason::NotANumber, "BRAKE", "UPPER DEAD ZONE"},
+      {data + "brake-lower-empty.tkb", false, Reason::NotANumber, "BRAKE", "LOWER DEAD ZONE"},
+      {data + "brake-stop-without-digits.tkb", false, Reason::NotANumber, "BRAKE", "BRAKE STOP"},
+      // A PRO file has no brake stop, auto-brake nor curves: as a sport profile it would send
+      // three flat curves.
+      {data + "pro-file-opened-as-sport.tkb", true, Reason::MissingKey, "BRAKE", "BRAKE STOP"},
+      {path("curve-falls.tks"), true, Reason::BadCurve, "CLUTCH", "CLUTCH_CURVE_4"},
+      {path("curve-point-missing.tks"), true, Reason::MissingKey, "CLUTCH", "CLUTCH_CURVE_10"},
+      {path("auto-2.tks"), true, Reason::OutOfRange, "BRAKE", "AUTO"},
+      {path("auto-empty.tks"), true, Reason::NotANumber, "BRAKE", "AUTO"},
+      {path("folder.tkb"), false, Reason::NotRegularFile, "", ""},
+      {path("fifo.tks"), true, Reason::NotRegularFile, "", ""},
+      {path("missing.tkb"), false, Reason::Unreadable, "", ""},
   };
   const ControllerState before = link.controller.state;
   for (const auto& c : cases) {
@@ -374,9 +403,13 @@ TEST_F(ProfilesTest, FilesWithAValueOutOfRangeOrDamagedAreRefusedWhole) {
     const auto refusal = c.sport ? profiles.CargarPerfilSport() : profiles.CargarPerfilPro();
     ASSERT_TRUE(refusal.has_value());
     EXPECT_EQ(refusal->reason, c.reason);
+    EXPECT_EQ(refusal->section, c.section);
     EXPECT_EQ(refusal->key, c.key);
     if (*c.key != '\0') {
-      EXPECT_NE(refusal->message().find(std::string(c.key) + "=" + refusal->value), std::string::npos);
+      const std::string named = c.reason == Reason::MissingKey
+                                    ? "[" + std::string(c.section) + "] " + c.key
+                                    : std::string(c.key) + "=" + refusal->value;
+      EXPECT_NE(refusal->message().find(named), std::string::npos) << refusal->message();
     }
     EXPECT_EQ(link.controller.state, before);
   }
@@ -458,7 +491,7 @@ TEST_F(ProfilesTest, SportLoadInCustomModeSendsTheCustomPagesZonesAndBrakeStop) 
   profiles.CargarPerfilSport();
   const Curve line{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
   std::vector<Bytes> expected = namingFrames("Default", "s");
-  expected.push_back(value(value::kAutoBrake, 0));  // AUTO missing: off
+  expected.push_back(value(value::kAutoBrake, 0));
   append(expected, zoneFrames(0, 0, 0, 5, 0, 0));   // the CUSTOM page's, then its brake stop
   expected.push_back(value(value::kCheto, 100));
   expected.push_back(value(value::kChetoActivo, 0));

@@ -467,7 +467,7 @@ TEST_F(SportPageTest, SportProfileWithoutCurvesIsRefusedAndNothingIsSent) {
   writeProfile("Wet Monza.tks",
                "[ACCELERATOR]\nUPPER DEAD ZONE=95\nLOWER DEAD ZONE=4\n[CLUTCH]\nUPPER DEAD ZONE=88\n"
                "LOWER DEAD ZONE=6\n[BRAKE]\nUPPER DEAD ZONE=70\nBRAKE LIMITER=70\nLOWER DEAD ZONE=2\n"
-               "BRAKE STOP=60\n");
+               "BRAKE STOP=60\nAUTO=0\n");
   chooseFile(dir_ + "/tkb/Wet Monza.tks");
   const QString label = app_->mainPage().profileLabel->text();
   clearFrames();

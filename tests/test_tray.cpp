@@ -90,7 +90,8 @@ TEST_F(TrayTest, RecentProfilesLoadAsTheirPagesLoadThemAndTheProfileEntryFollows
   const std::string race = profile("race.tkb",
                                    "[ACCELERATOR]\nUPPER DEAD ZONE=97\nLOWER DEAD ZONE=1\n[CLUTCH]\nUPPER DEAD ZONE=95\n"
                                    "LOWER DEAD ZONE=3\n[BRAKE]\nUPPER DEAD ZONE=90\nBRAKE LIMITER=85\nLOWER DEAD ZONE=2\n");
-  std::string sport = "[ACCELERATOR]\nUPPER DEAD ZONE=96\n[BRAKE]\nUPPER DEAD ZONE=80\nBRAKE LIMITER=80\nAUTO=0\n"
+  std::string sport = "[ACCELERATOR]\nUPPER DEAD ZONE=96\nLOWER DEAD ZONE=1\n[CLUTCH]\nUPPER DEAD ZONE=95\n"
+                      "LOWER DEAD ZONE=3\n[BRAKE]\nUPPER DEAD ZONE=80\nBRAKE LIMITER=80\nLOWER DEAD ZONE=2\nAUTO=0\n"
                       "BRAKE STOP=100\n";
   for (const char* pedal : {"CLUTCH", "BRAKE", "ACCELERATOR"}) {
     sport += std::string("[") + pedal + "]\n";

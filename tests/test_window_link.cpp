@@ -189,6 +189,12 @@ TEST_F(WindowTest, RefusedProfileTellsTheDriverWhichKeyInHisLanguageAndSendsNoth
   EXPECT_EQ(rec_.boxes[0].first.toStdString(),
             "Profil nicht geladen: [BRAKE] UPPER DEAD ZONE=101 liegt außerhalb von 0..100. "
             "An die Pedale wurde nichts gesendet.");
+  // A key the file lacks is named alone.
+  std::ofstream(path) << "[ACCELERATOR]\nUPPER DEAD ZONE=97\nLOWER DEAD ZONE=1\n";
+  click(pro.loadProfile);
+  ASSERT_EQ(rec_.boxes.size(), 2u);
+  EXPECT_EQ(rec_.boxes[1].first.toStdString(),
+            "Profil nicht geladen: in " + path + " fehlt [CLUTCH] UPPER DEAD ZONE. An die Pedale wurde nichts gesendet.");
   EXPECT_FALSE(pro.confirmations[2]->isVisible());
   EXPECT_TRUE(emulator_->received().empty()) << hexFrames(emulator_->received());
 }

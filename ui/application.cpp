@@ -253,11 +253,12 @@ void Application::firmwareFinished(const FirmwareReport& report, int language) {
 void Application::showProfileRefusal(const ProfileRefusal& refusal) {
   const int language = languageIndex().value_or(0);
   // One pass over the text: a file name or value holding "%2" stays as it is.
-  const std::string fields[4] = {refusal.path, "[" + refusal.section + "] " + refusal.key + "=" + refusal.value,
-                                 std::to_string(refusal.min), std::to_string(refusal.max)};
+  const std::string fields[5] = {refusal.path, "[" + refusal.section + "] " + refusal.key + "=" + refusal.value,
+                                 std::to_string(refusal.min), std::to_string(refusal.max),
+                                 "[" + refusal.section + "] " + refusal.key};
   std::string filled;
   for (const char* c = profileRefusalText(static_cast<int>(refusal.reason), language); *c != '\0'; ++c) {
-    if (c[0] == '%' && c[1] >= '1' && c[1] <= '4') {
+    if (c[0] == '%' && c[1] >= '1' && c[1] <= '5') {
       filled += fields[c[1] - '1'];
       ++c;
     } else {

@@ -35,7 +35,9 @@ GamesDialog::GamesDialog(QWidget* parent, const AppConfig& config, const std::ve
   name = new QComboBox(this);
   name->setEditable(true);
   name->setInsertPolicy(QComboBox::NoInsert);
-  for (const std::string& program : running) name->addItem(QString::fromStdString(program));
+  // A name the table cannot hold (a line break in it, too long) is not offered.
+  for (const std::string& program : running)
+    if (gameNameAllowed(program)) name->addItem(QString::fromStdString(program));
   name->setCurrentText("");
 
   add = new QPushButton(text(LabelRole::GamesAdd, language), this);

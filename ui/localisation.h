@@ -45,6 +45,8 @@ enum class LabelRole {
   // as %1; the recent profiles; the monitor; the window; exit); what it says the first time
   // closing the window leaves the program running.
   TraySetting, TrayProfile, TrayRecent, TrayMonitor, TrayShowWindow, TrayExit, TrayStillRunning,
+  // The PRO page's SAVE whose file could not be written.
+  ProNotSaved,
   Count
 };
 inline constexpr int kLabelRoleCount = static_cast<int>(LabelRole::Count);
@@ -83,9 +85,10 @@ const char* gameNoticeText(int kind, int language);
 
 // Why a profile file was not loaded, one text per reason in the order of
 // ProfileRefusal::Reason (not a regular file, unreadable, damaged, a value out of range, a
-// curve the editor could not make). %1 is the file, %2 the key and value at fault as
-// "[SECTION] KEY=VALUE", %3 and %4 the range.
-inline constexpr int kProfileRefusalReasons = 5;
+// curve the editor could not make, a key missing, a value that is no number). %1 is the
+// file, %2 the key and value at fault as "[SECTION] KEY=VALUE", %3 and %4 the range, %5 the
+// key alone as "[SECTION] KEY".
+inline constexpr int kProfileRefusalReasons = 7;
 const char* profileRefusalText(int reason, int language);
 
 // The language index of a name ("English" 0 ... "Portuguese" 5), compared exactly.

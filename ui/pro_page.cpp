@@ -113,6 +113,10 @@ void ProPage::connectModel() {
     showZonesFromState();
     if (kind == ProfileKind::Sport) autoBrakeSwitch->setOn(model_.state().autoBrake != 0);
   });
+  // As on the CUSTOM page, a file that was not written is not called saved.
+  connect(&m, &ControllerModel::profileNotSaved, this, [this](ProfileKind kind) {
+    if (kind == ProfileKind::Pro) hideConfirmations(3);
+  });
   connect(&m, &ControllerModel::profileRefused, this, [this] {
     if (loadAsked_) hideConfirmations();
     loadAsked_ = false;
@@ -217,7 +221,7 @@ void ProPage::showArrows(int step) {
 }
 
 void ProPage::hideConfirmations(int except) {
-  for (int i = 0; i < 3; ++i) confirmations[i]->setVisible(i == except);
+  for (int i = 0; i < 4; ++i) confirmations[i]->setVisible(i == except);
 }
 
 void ProPage::showAutoBrakeWidgets(bool show) {

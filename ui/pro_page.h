@@ -73,7 +73,7 @@ class ProPage : public QObject {
   QPushButton *apply = nullptr, *saveProfile = nullptr, *loadProfile = nullptr, *close = nullptr;
   QFrame* wizardPanel = nullptr;
   QLabel *wizardText = nullptr, *wizardNote = nullptr;
-  std::array<QLabel*, 3> confirmations{};  // applied, saved, loaded
+  std::array<QLabel*, 4> confirmations{};  // applied, saved, loaded, not saved
   std::array<QLabel*, 3> names{};
   std::array<QFrame*, 3> barColumns{};
   std::array<QFrame*, 3> valueBoxes{};

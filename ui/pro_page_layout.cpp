@@ -109,11 +109,12 @@ void ProPage::Create_pro_page(QWidget* container) {
   wizardNote->setGeometry(20, 160, 720, 70);
   wizardPanel->hide();
 
-  const char* confirmTexts[3] = {"SETTINGS APPLY!", "SETTINGS SAVED!", "SETTINGS LOADED!"};
-  const LabelRole confirmRoles[3] = {LabelRole::ProApplied, LabelRole::ProSaved, LabelRole::ProLoaded};
-  for (int i = 0; i < 3; ++i) {
+  const char* confirmTexts[4] = {"SETTINGS APPLY!", "SETTINGS SAVED!", "SETTINGS LOADED!", "SETTINGS NOT SAVED!"};
+  const LabelRole confirmRoles[4] = {LabelRole::ProApplied, LabelRole::ProSaved, LabelRole::ProLoaded,
+                                     LabelRole::ProNotSaved};
+  for (int i = 0; i < 4; ++i) {
     QLabel* l = makeLabel(page, confirmTexts[i], 18);
-    l->setStyleSheet("color:#3fd16a;");
+    l->setStyleSheet(i == 3 ? "color:#e04040;" : "color:#3fd16a;");
     auto centre = [l, this] { l->move(410 - l->width() / 2, page->height() - 98 - l->height() / 2); };
     centre();
     labels_.add(confirmRoles[i], [l, centre, this](const std::string& t) {
