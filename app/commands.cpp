@@ -19,6 +19,7 @@
 #include "app/firmware_settings.h"
 #include "app/install_layout.h"
 #include "app/operations.h"
+#include "app/pedal_commands.h"
 #include "link/firmware_update.h"
 #include "link/pedal_input.h"
 #include "link/probe.h"
@@ -46,7 +47,7 @@ void usage(std::FILE* out) {
   std::fprintf(out,
                "usage: tkb-cli [--passes N] probe\n"
                "       tkb-cli [--passes N] dump\n"
-               "       tkb-cli [--passes N] set FIELD VALUE...\n"
+               "       tkb-cli [--passes N] set FIELD VALUE... [FIELD VALUE...]\n"
                "       tkb-cli [--passes N] profile save|load FILE.tkb|FILE.tks\n"
                "       tkb-cli [--passes N] profile snapshot\n"
                "       tkb-cli [--passes N] profile restore TEXT\n"
@@ -55,6 +56,8 @@ void usage(std::FILE* out) {
                "       tkb-cli [--passes N] firmware status\n"
                "       tkb-cli [--passes N] firmware update [--image FILE.hex]\n"
                "       tkb-cli doctor\n"
+               "       tkb-cli record FILE.csv [--seconds N]\n"
+               "       tkb-cli [--passes N] pedal-check [--apply]\n"
                "Fields: language NAME, proProfileName TEXT, sportProfileName TEXT");
   for (const Setting& s : settingsTable())
     if (settable(s)) std::fprintf(out, ", %s%s", s.name, s.curve ? " V0..V10" : " N");
@@ -154,15 +157,10 @@ struct SetAction {
   std::function<void(Controller&)> run;
 };
 
-// Checks the arguments of "set" against the settings table and returns the action, or
-// prints why not (exit 2).
-std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io& io) {
-  if (args.empty()) {
-    commandMessage(io, "tkb-cli set: missing FIELD");
-    return std::nullopt;
-  }
-  const std::string& name = args[0];
-  const std::vector<std::string> values(args.begin() + 1, args.end());
+// Checks one field of "set" and its values against the settings table and returns the
+// action, or prints why not (exit 2).
+std::optional<SetAction> parseSetField(const std::string& name, const std::vector<std::string>& values,
+                                       const Io& io) {
   if (name == "language") {
     ControllerState probe;
     if (values.size() != 1 || !setLanguage(probe, values[0])) {
@@ -214,6 +212,39 @@ std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io
                      Operations operations(c);
                      setting->curve ? operations.set(*setting, numbers) : operations.set(*setting, numbers[0]);
                    }};
+}
+
+// The names "set" takes; a name (language, profile name) takes exactly one word, since a
+// profile may be named like a field.
+bool takesOneWord(const std::string& name) {
+  return name == "language" || name == "proProfileName" || name == "sportProfileName";
+}
+bool isFieldName(const std::string& word) {
+  const Setting* setting = findSetting(word);
+  return takesOneWord(word) || (setting != nullptr && settable(*setting));
+}
+
+// "set FIELD VALUE... [FIELD VALUE...]": each field takes the values up to the next field
+// name. Every field is checked before anything is sent.
+std::optional<std::vector<SetAction>> parseSet(const std::vector<std::string>& args, const Io& io) {
+  if (args.empty()) {
+    commandMessage(io, "tkb-cli set: missing FIELD");
+    return std::nullopt;
+  }
+  std::vector<SetAction> actions;
+  for (std::size_t i = 0; i < args.size();) {
+    const std::string& name = args[i++];
+    std::vector<std::string> values;
+    if (takesOneWord(name)) {
+      if (i < args.size()) values.push_back(args[i++]);
+    } else {
+      while (i < args.size() && !isFieldName(args[i])) values.push_back(args[i++]);
+    }
+    auto action = parseSetField(name, values, io);
+    if (!action) return std::nullopt;
+    actions.push_back(std::move(*action));
+  }
+  return actions;
 }
 
 // ---- profile save / load -------------------------------------------------------------
@@ -377,7 +408,7 @@ int firmwareStatus(Host& host, int passes, const Io& io) {
 }
 
 // The exit status of a command that needs the controller, once it was parsed.
-int onController(Host& host, const std::string& command, const std::optional<SetAction>& set,
+int onController(Host& host, const std::string& command, const std::optional<std::vector<SetAction>>& set,
                  const std::optional<ProfileCommand>& profile, int passes, const Io& io) {
   int result = 0;
   std::string oldPort;
@@ -410,8 +441,10 @@ int onController(Host& host, const std::string& command, const std::optional<Set
   } else if (profile) {
     status = runProfile(host, controller, *profile, io);
   } else if (set) {
-    set->run(controller);
-    host.settingSent(set->field);
+    for (const SetAction& action : *set) {
+      action.run(controller);
+      host.settingSent(action.field);
+    }
   }
   // A frame that could not be written is an exchange that failed.
   const int failed = controller.failedWrites() - failedBefore;
@@ -447,7 +480,7 @@ int dispatch(std::vector<std::string> args, Host& host, const std::string& folde
   }
   const std::string command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
-  std::optional<SetAction> set;
+  std::optional<std::vector<SetAction>> set;
   std::optional<ProfileCommand> profile;
   if (command == "set") {
     set = parseSet(rest, io);
@@ -459,6 +492,8 @@ int dispatch(std::vector<std::string> args, Host& host, const std::string& folde
     const auto firmware = parseFirmware(rest, folder, io);
     if (!firmware) return kExitUsage;
     return firmware->update ? host.firmwareUpdate(*firmware, passes, io) : firmwareStatus(host, passes, io);
+  } else if (isPedalCommand(command)) {
+    return runPedalCommand(command, rest, host, passes, folder, io);
   } else if (command == "calibrate" && rest.empty()) {
     return host.calibrate(passes, io);
   } else if ((command != "probe" && command != "dump") || !rest.empty()) {
@@ -486,7 +521,13 @@ std::size_t commandIndex(const std::vector<std::string>& args) {
 bool parsePasses(const std::string& text, int& passes) { return parseInt(text.c_str(), passes) && passes >= 1; }
 
 bool worksOnThePedals(const std::vector<std::string>& args) {
-  return !(args.size() == 1 && (args[0] == "--help" || args[0] == "-h"));
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return false;
+  const std::size_t at = commandIndex(args);
+  return !(at < args.size() && isPedalCommand(args[at]));
+}
+
+int Host::runCommandLine(const std::vector<std::string>& args, const std::string& workingDirectory, const Io& io) {
+  return runCommand(args, *this, workingDirectory, io);
 }
 
 int runCommand(const std::vector<std::string>& args, Host& host, const std::string& workingDirectory,
