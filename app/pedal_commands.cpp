@@ -1,6 +1,7 @@
 #include "app/pedal_commands.h"
 
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,8 @@ namespace {
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // The longest single wait: the stop signals and the deadlines are looked at this often at least.
 constexpr int kLongestWaitMs = 250;
+// A wait longer than this waited for the reports it returns: they came as it ended.
+constexpr int64_t kRecordWaitedUs = 1000;
 
 int64_t nowUs() {
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -132,6 +135,9 @@ int record(const std::vector<std::string>& args, const std::string& folder, cons
     std::fflush(io.err);
   };
   std::fputc('\n', io.err);  // the trace line of the search ends without one
+  std::vector<PedalAxes> batch;
+  batch.reserve(256);
+  int64_t previousRead = start;
   while (!signals.stopped() && !refused) {
     const int64_t now = nowUs();
     if (now >= deadline) break;
@@ -140,15 +146,29 @@ int record(const std::vector<std::string>& args, const std::string& folder, cons
       nextProgress += kRecordProgressMs * 1000;
     }
     const int64_t wait = std::min({deadline - now, nextProgress - now, int64_t{kLongestWaitMs} * 1000});
+    batch.clear();
     const auto got = pedals->waitForReports(
-        static_cast<int>((wait + 999) / 1000),
-        [&](const PedalAxes& axes) {
-          if (!writer.add(static_cast<double>(nowUs() - start) / 1000.0, axes)) refused = true;
-        },
+        static_cast<int>((wait + 999) / 1000), [&batch](const PedalAxes& axes) { batch.push_back(axes); },
         signals.waitMask());
+    const int64_t readAt = nowUs();
+    // Reports that were there when the wait began came in since the previous read: spread
+    // them over that time; a wait that had to wait ended when they came.
+    const int64_t from = readAt - now > kRecordWaitedUs ? readAt : previousRead;
+    const auto count = static_cast<int64_t>(batch.size());
+    for (int64_t i = 0; i < count && !refused; ++i) {
+      const int64_t at = from + (readAt - from) * (i + 1) / count;
+      if (!writer.add(at - start, batch[static_cast<std::size_t>(i)])) refused = true;
+    }
+    previousRead = readAt;
     if (got == HidrawPedalInput::Wait::Lost) {
       lost = true;
       break;
+    }
+    // One read per interval at most: what comes meanwhile waits in the node.
+    if (count > 0) {
+      const int64_t until = readAt + int64_t{kRecordReadIntervalMs} * 1000;
+      const timespec wake{static_cast<time_t>(until / 1'000'000), static_cast<long>(until % 1'000'000) * 1000};
+      ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
     }
   }
   const int64_t end = nowUs();

@@ -16,6 +16,11 @@ namespace tkb::cli {
 inline constexpr int kRecordMaxSeconds = 86'400;
 // How often the progress line is refreshed.
 inline constexpr int kRecordProgressMs = 1000;
+// record reads the node at most this often: at the pedals' rate a wake-up per report would
+// cost more than the rows. The node keeps 64 reports meanwhile; the reports of one read are
+// spread evenly over the time since the previous one, so a row's time is that of its report
+// to within this interval.
+inline constexpr int kRecordReadIntervalMs = 10;
 
 // Whether the command word is one of the two.
 bool isPedalCommand(const std::string& word);

@@ -1,11 +1,10 @@
 #include "app/pedal_record.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#include "app/pedal_readout.h"
 
 namespace tkb {
 namespace {
@@ -13,15 +12,42 @@ namespace {
 // Rows go to the disk in pieces of about this size: a few a second at the pedals' rate.
 constexpr std::size_t kFlushBytes = 32 * 1024;
 
-float recordPercent(int16_t raw) { return std::clamp(proPercent(raw), 0.0f, 100.0f); }
+// Whole numbers with a fixed count of decimals: "<whole>.<fraction>".
+char* fixed(char* at, char* end, int64_t value, int64_t scale, int digits) {
+  if (value < 0) {
+    *at++ = '-';
+    value = -value;
+  }
+  at = std::to_chars(at, end, value / scale).ptr;
+  *at++ = '.';
+  int64_t fraction = value % scale;
+  for (int d = digits - 1; d >= 0; --d) {
+    at[d] = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  return at + digits;
+}
 
 }  // namespace
 
-std::size_t formatRecordRow(char* out, double timeMs, const PedalAxes& axes) {
-  const int n = std::snprintf(out, kPedalRecordRowMax, "%.3f,%d,%d,%d,%d,%.2f,%.2f,%.2f\n", timeMs, axes.axis1,
-                              axes.axis2, axes.axis3, axes.axis4, recordPercent(axes.axis1),
-                              recordPercent(axes.axis2), recordPercent(axes.axis3));
-  return n < 0 ? 0 : std::min(static_cast<std::size_t>(n), kPedalRecordRowMax - 1);
+int recordPercentHundredths(int16_t raw) {
+  const int64_t scaled = (int64_t{raw} + 32767) * 10000;
+  return static_cast<int>(std::clamp<int64_t>((scaled + 32767) / 65534, 0, 10000));
+}
+
+std::size_t formatRecordRow(char* out, int64_t timeUs, const PedalAxes& axes) {
+  char* const end = out + kPedalRecordRowMax;
+  char* at = fixed(out, end, timeUs, 1000, 3);
+  for (int16_t raw : {axes.axis1, axes.axis2, axes.axis3, axes.axis4}) {
+    *at++ = ',';
+    at = std::to_chars(at, end, raw).ptr;
+  }
+  for (int16_t raw : {axes.axis1, axes.axis2, axes.axis3}) {
+    *at++ = ',';
+    at = fixed(at, end, recordPercentHundredths(raw), 100, 2);
+  }
+  *at++ = '\n';
+  return static_cast<std::size_t>(at - out);
 }
 
 bool PedalRecordWriter::open(const std::string& path, std::string& error) {
@@ -37,10 +63,10 @@ bool PedalRecordWriter::open(const std::string& path, std::string& error) {
   return true;
 }
 
-bool PedalRecordWriter::add(double timeMs, const PedalAxes& axes) {
+bool PedalRecordWriter::add(int64_t timeUs, const PedalAxes& axes) {
   if (!file_.active()) return false;
   char row[kPedalRecordRowMax];
-  buffer_.append(row, formatRecordRow(row, timeMs, axes));
+  buffer_.append(row, formatRecordRow(row, timeUs, axes));
   ++rows_;
   return buffer_.size() < kFlushBytes || flush();
 }

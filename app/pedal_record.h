@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "app/file_replace.h"
@@ -21,9 +22,12 @@ inline constexpr std::size_t kPedalRecordRowMax = 96;
 
 // Pure. One row: the time in milliseconds (three decimals) since the recording started, the
 // four raw axes in report order (throttle, brake, clutch, brake total), then the throttle,
-// brake and clutch percentages with two decimals. Returns the row's length; out holds at
-// least kPedalRecordRowMax bytes.
-std::size_t formatRecordRow(char* out, double timeMs, const PedalAxes& axes);
+// brake and clutch percentages rounded to two decimals. Returns the row's length; out holds
+// at least kPedalRecordRowMax bytes. Whole numbers only: a row costs well under a
+// microsecond, a thousand of them a second.
+std::size_t formatRecordRow(char* out, int64_t timeUs, const PedalAxes& axes);
+// Pure. A percentage of the row in hundredths: the PRO bars' conversion, rounded, 0..10000.
+int recordPercentHundredths(int16_t raw);
 
 class PedalRecordWriter {
  public:
@@ -31,7 +35,7 @@ class PedalRecordWriter {
   bool open(const std::string& path, std::string& error);
   // One report's row. Rows are buffered and written whole; false once the disk refused
   // one (the recording then cannot be finished).
-  bool add(double timeMs, const PedalAxes& axes);
+  bool add(int64_t timeUs, const PedalAxes& axes);
   // Writes what is left and puts the file in place: every row complete. False with why.
   bool finish(std::string& error);
   // Drops the recording; a file of that name stays as it was.
