@@ -62,7 +62,16 @@ class StopSignals {
   StopSignals& operator=(const StopSignals&) = delete;
 
   const sigset_t* waitMask() const { return &waitMask_; }
-  bool stopped() const { return gStop; }
+  // Also a signal still pending: a wait that finds reports there returns them without
+  // letting the signal in.
+  bool stopped() const {
+    if (gStop) return true;
+    sigset_t pending;
+    if (sigpending(&pending) != 0) return false;
+    for (int s : kStopSignals)
+      if (sigismember(&pending, s) == 1 && sigismember(&waitMask_, s) == 0) return true;
+    return false;
+  }
 
  private:
   sigset_t savedMask_{};
