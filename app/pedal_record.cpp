@@ -1,10 +1,11 @@
 #include "app/pedal_record.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cerrno>
 #include <cstring>
-
 
 namespace tkb {
 namespace {
@@ -54,6 +55,12 @@ bool PedalRecordWriter::open(const std::string& path, std::string& error) {
   rows_ = 0;
   buffer_.clear();
   buffer_.reserve(kFlushBytes + kPedalRecordRowMax);
+  // A folder or a device would refuse the finished file only at the end, with every row.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    error = "not a regular file";
+    return false;
+  }
   switch (file_.begin(path)) {
     case ReplaceResult::Replaced: break;
     case ReplaceResult::ReadOnly: error = "the file is read-only"; return false;

@@ -144,7 +144,7 @@ class PedalCommands : public ::testing::Test {
 // Report n carries n on the throttle axis (so that order and completeness show) and one of
 // four brake positions whose percentages are known.
 constexpr int16_t kBrakeRaw[] = {-32768, -32767, 0, 32767};
-const char* const kBrakePercent[] = {"0.00", "0.00", "50.00", "100.00"};
+constexpr float kBrakePercent[] = {0, 0, 50, 100};
 PedalAxes numbered(long n) {
   return {static_cast<int16_t>(n), kBrakeRaw[n % 4], static_cast<int16_t>(-n), static_cast<int16_t>(2 * n)};
 }
@@ -183,26 +183,14 @@ TEST_F(PedalCommands, RecordWritesEveryReportReadAsAWholeRowUntilItEnds) {
     double previous = 0;
     for (std::size_t i = 0; i < rows.size(); ++i) {
       ASSERT_EQ(rows[i].axes, numbered(static_cast<long>(i))) << "row " << i;
+      ASSERT_EQ(rows[i].brakePercent, kBrakePercent[i % 4]) << "row " << i;
       ASSERT_GE(rows[i].timeMs, previous) << "row " << i;
       previous = rows[i].timeMs;
     }
     EXPECT_LT(previous, end == End::Seconds ? 2000 : 1600);
-    std::istringstream lines(csv);
-    std::string line;
-    std::getline(lines, line);
-    for (int i = 0; i < 8 && std::getline(lines, line); ++i) {
-      std::vector<std::string> fields;
-      std::istringstream cells(line);
-      for (std::string cell; std::getline(cells, cell, ',');) fields.push_back(cell);
-      ASSERT_EQ(fields.size(), 8u) << line;
-      EXPECT_EQ(fields[6], kBrakePercent[i % 4]) << line;
-    }
     // Nothing half-written left behind, and the progress on standard error.
-    int files = 0;
-    for (const auto& entry : fs::directory_iterator(dir_.path())) files += entry.path().extension() == ".csv" ? 1 : 0;
     for (const auto& entry : fs::directory_iterator(dir_.path()))
       EXPECT_EQ(entry.path().filename().string().find("partial"), std::string::npos) << entry.path();
-    EXPECT_EQ(files, 1);
     EXPECT_TRUE(outputHas("err.txt", "recording out.csv: 1 s,")) << output("err.txt");
   }
 }
@@ -215,6 +203,7 @@ TEST_F(PedalCommands, RecordRefusesWhatItCannotDoAndWritesNothing) {
       {{"record", "out.csv", "--seconds", "two"}, 2},
       {{"record", "out.csv", "extra.csv"}, 2},
       {{"record", "missing/out.csv", "--seconds", "1"}, 2},
+      {{"record", "empty", "--seconds", "1"}, 2},  // a folder
   };
   for (const auto& [args, status] : cases) {
     SCOPED_TRACE(::testing::PrintToString(args));
