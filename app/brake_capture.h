@@ -109,7 +109,8 @@ inline constexpr const char* kTraceSection = "TRACE";
 inline constexpr const char* kBrakeReferenceKey = "brake_reference";
 // At most this many points are kept (10 s at 10 ms; a longer one is kept at a coarser step),
 // and a value longer than kBrakeReferenceMaxChars is not one of ours: read it through a
-// buffer of kBrakeReferenceMaxChars + 1 (AppConfig::readText).
+// buffer of kBrakeReferenceMaxChars + 2 (AppConfig::readText), so that a longer one is seen
+// as such and not cut to a length that decodes.
 inline constexpr int kBrakeReferenceMaxPoints = 1000;
 inline constexpr std::size_t kBrakeReferenceMaxChars = 8192;
 
