@@ -138,6 +138,7 @@ int record(const std::vector<std::string>& args, const std::string& folder, cons
   const int64_t deadline = seconds > 0 ? start + int64_t{seconds} * 1'000'000 : INT64_MAX;
   int64_t nextProgress = start + kRecordProgressMs * 1000;
   bool lost = false, refused = false;
+  long fullReads = 0;
   auto progress = [&](int64_t now, const char* end) {
     std::fprintf(io.err, "%srecording %s: %.0f s, %ld reports%s", terminal ? "\r" : "", file.c_str(),
                  static_cast<double>(now - start) / 1e6, writer.rows(), end);
@@ -164,6 +165,7 @@ int record(const std::vector<std::string>& args, const std::string& folder, cons
     // them over that time; a wait that had to wait ended when they came.
     const int64_t from = readAt - now > kRecordWaitedUs ? readAt : previousRead;
     const auto count = static_cast<int64_t>(batch.size());
+    if (count >= kHidrawQueueReports - 1) ++fullReads;
     for (int64_t i = 0; i < count && !refused; ++i) {
       const int64_t at = from + (readAt - from) * (i + 1) / count;
       if (!writer.add(at - start, batch[static_cast<std::size_t>(i)])) refused = true;
@@ -188,6 +190,9 @@ int record(const std::vector<std::string>& args, const std::string& folder, cons
     commandMessage(io, "tkb-cli record: '%s' could not be written: %s", file.c_str(), error.c_str());
     return kExitUsage;
   }
+  if (fullReads > 0)
+    commandMessage(io, "tkb-cli record: %ld read%s found the pedals' queue full: reports may be missing there",
+                   fullReads, fullReads > 1 ? "s" : "");
   if (lost) {
     commandMessage(io, "tkb-cli record: the pedals were unplugged after %.1f s: %ld reports kept in '%s'",
                    static_cast<double>(end - start) / 1e6, writer.rows(), file.c_str());

@@ -17,10 +17,12 @@ inline constexpr int kRecordMaxSeconds = 86'400;
 // How often the progress line is refreshed.
 inline constexpr int kRecordProgressMs = 1000;
 // record reads the node at most this often: at the pedals' rate a wake-up per report would
-// cost more than the rows. The node keeps 64 reports meanwhile; the reports of one read are
-// spread evenly over the time since the previous one, so a row's time is that of its report
-// to within this interval.
-inline constexpr int kRecordReadIntervalMs = 10;
+// cost more than the rows. The reports of one read are spread evenly over the time since the
+// previous one, so a row's time is that of its report to within this interval. The kernel
+// keeps kHidrawQueueReports reports for each reader meanwhile: at 1000 a second a read may
+// come 40 ms late before any is lost, and a read that finds the queue full is reported.
+inline constexpr int kRecordReadIntervalMs = 20;
+inline constexpr int kHidrawQueueReports = 64;
 
 // Whether the command word is one of the two.
 bool isPedalCommand(const std::string& word);
