@@ -533,11 +533,11 @@ int Host::runCommandLine(const std::vector<std::string>& args, const std::string
 int runCommand(const std::vector<std::string>& args, Host& host, const std::string& workingDirectory,
                const Io& io) {
   // The link's trace lines go to the command's standard error while it runs.
-  std::FILE* previous = setTraceSink(io.err);
+  std::FILE* previous = setThreadTraceSink(io.err);
   const int status = dispatch(args, host, workingDirectory, io);
   std::fflush(io.out);
   std::fflush(io.err);
-  setTraceSink(previous);
+  setThreadTraceSink(previous);
   return status;
 }
 

@@ -1,7 +1,7 @@
 // bench_live_bars: the cost of the live bars.
-//   - time of one RefrescoBarrasPro run on real widgets (median and worst of 10,000 runs),
-//     with the pedals following the simulated driver's pattern, a monitor bound to the
-//     channel, and the usage and brake logs written;
+//   - time of one step of the session's 10 ms feed with the PRO page open (median and worst
+//     of 10,000 steps), with the pedals following the simulated driver's pattern, a monitor
+//     bound to the channel, and the usage and brake logs written;
 //   - CPU share of the whole program (window and the 10 ms tasks; the emulated pedal set
 //     runs in a child process), whole process and main thread, over N seconds each: PRO page with the simulated driver
 //     pressing the pedals, CUSTOM page likewise, PRO page with the pedals at rest, and the
@@ -35,6 +35,7 @@
 #include "link/trace.h"
 #include "link/monitor_datagram.h"
 #include "ui/application.h"
+#include "ui/main_page.h"
 #include "ui/curve_chart.h"
 #include "ui/live_bars.h"
 #include "ui/pages.h"
@@ -67,47 +68,19 @@ std::string makeFolder(const char* tag) {
   return pattern;
 }
 
-void timeOneRun() {
-  const std::string dir = makeFolder("bars");
-  tkb::ControllerState state;
-  state.hasClutch = true;
-  state.proProfileActive = true;
-  state.brakeUpper = 80;
-  state.brakeMax = 80;
-  tkb::PedalReadout readout;
-  tkb::UsageLog log(dir);
-  log.open(state);
-  tkb::PedalAxes axes;
-  tkb::ui::ProBars bars(readout, state, [&axes] { return axes; }, [&log] { return &log; });
-  QWidget host;
-  host.resize(400, 300);
-  for (int p = 0; p < 3; ++p) {
-    bars.pro.bar[p] = new tkb::ui::PedalBar(&host, 30, 202);
-    bars.pro.bar[p]->move(p * 100, 0);
-    bars.pro.value[p] = new QLabel("     0 %", &host);
-    bars.pro.value[p]->move(p * 100, 210);
-    for (int i = 0; i < tkb::ui::kProHistoryEntries; ++i) {
-      bars.pro.history[p][i] = new QLabel(tkb::ui::kEmptyHistoryEntry, &host);
-      bars.pro.history[p][i]->move(p * 100 + 40, i * 15);
-    }
-  }
-  host.show();
+// One 10 ms step of the session's feed (joystick read, readout, monitor datagram, the open
+// page's live widgets told), 10,000 times, with a monitor bound to the channel.
+void timeFeed(tkb::ui::ControllerModel& model) {
   const std::string channel = "tkb-bench-bars-" + std::to_string(getpid());
   tkb::monitor::MonitorReceiver monitor(channel);
-  setenv(tkb::monitor::kChannelNameVariable, channel.c_str(), 1);
   if (!monitor.bind()) std::printf("(no monitor socket: datagrams not delivered)\n");
-  // The sender was made before the variable: make fresh bars with it.
-  tkb::ui::ProBars timed(readout, state, [&axes] { return axes; }, [&log] { return &log; });
-  timed.pro = bars.pro;
-
   constexpr int kRuns = 10000;
   std::vector<double> us;
   us.reserve(kRuns);
+  const long sentBefore = model.sentDatagrams();
   for (int i = 0; i < kRuns; ++i) {
-    // 10 ms of the driver's pattern per run, as the 10 ms task sees it.
-    axes = tkb::emu::SimulatedDriver::axesAt(static_cast<int64_t>(i) * 10, 80, true);
     const auto t0 = std::chrono::steady_clock::now();
-    timed.RefrescoBarrasPro();
+    model.feedTick();
     const auto t1 = std::chrono::steady_clock::now();
     us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
     while (monitor.receive()) {
@@ -115,13 +88,9 @@ void timeOneRun() {
     if (i % 50 == 0) QCoreApplication::processEvents();
   }
   std::sort(us.begin(), us.end());
-  std::printf("RefrescoBarrasPro, %d runs: median %.2f us, 99th percentile %.2f us, worst %.2f us "
+  std::printf("one feed step (PRO page open), %d runs: median %.2f us, 99th percentile %.2f us, worst %.2f us "
               "(datagrams sent %ld)\n",
-              kRuns, us[kRuns / 2], us[kRuns * 99 / 100], us.back(), timed.sentDatagrams());
-  log.close();
-  unsetenv(tkb::monitor::kChannelNameVariable);
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
+              kRuns, us[kRuns / 2], us[kRuns * 99 / 100], us.back(), model.sentDatagrams() - sentBefore);
 }
 
 // Paint events per widget while a scenario runs, and the frames they came in (a frame: the
@@ -216,6 +185,11 @@ void cpuShare(int seconds) {
     kill(pedalSet, SIGTERM);
     return;
   }
+  app->mainPage().pro->click();
+  processEventsFor(1000);
+  timeFeed(app->model());
+  pages->pro->close->click();
+  processEventsFor(1000);
   PaintCounter counter;
   qApp->installEventFilter(&counter);
   auto measure = [&](const char* what) {
@@ -234,13 +208,18 @@ void cpuShare(int seconds) {
     counter.report(elapsed);
     std::fflush(stdout);
   };
-  app->mainPage().pro->click();
+  // Each click waits for the action before it to be through (a busy window ignores clicks).
+  auto click = [](QPushButton* button) {
+    button->click();
+    processEventsFor(500);
+  };
+  click(app->mainPage().pro);
   measure("PRO page open, pedals moving,");
-  pages->pro->close->click();
-  app->mainPage().custom->click();
+  click(pages->pro->close);
+  click(app->mainPage().custom);
   measure("CUSTOM page open, pedals moving,");
-  pages->sport->widgets().close->click();
-  app->mainPage().pro->click();
+  click(pages->sport->widgets().close);
+  click(app->mainPage().pro);
   atRest = true;
   measure("PRO page open, pedals at rest,");
   atRest = false;
@@ -263,7 +242,8 @@ int main(int argc, char** argv) {
   QApplication qt(argc, argv);
   std::FILE* devnull = std::fopen("/dev/null", "w");
   tkb::setTraceSink(devnull);  // the traces are not what is measured
-  timeOneRun();
+  // The monitor channel the feed sends to (set before the window's sender is made).
+  setenv(tkb::monitor::kChannelNameVariable, ("tkb-bench-bars-" + std::to_string(getpid())).c_str(), 1);
   cpuShare(seconds);
   tkb::setTraceSink(nullptr);
   std::fclose(devnull);

@@ -13,6 +13,10 @@ void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Redirects trace lines (nullptr restores standard output). Returns the previous sink.
 std::FILE* setTraceSink(std::FILE* sink);
 
+// Redirects the calling thread's trace lines only (nullptr: the thread follows the common
+// sink again), e.g. while one command runs on it. Returns the thread's previous sink.
+std::FILE* setThreadTraceSink(std::FILE* sink);
+
 // Turns trace output off entirely (the benchmarks use it so printing is not measured).
 void setTraceEnabled(bool enabled);
 

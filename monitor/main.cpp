@@ -42,14 +42,17 @@ bool installTerminationHandler() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  const tkb::monitor::MonitorPlatform platform =
-      tkb::monitor::monitorPlatform(tkb::monitor::SessionEnvironment::fromEnvironment());
-  if (!platform.qtPlatform.empty()) ::setenv("QT_QPA_PLATFORM", platform.qtPlatform.c_str(), 1);
-  if (platform.compositorPlaces) {
+  const std::string platform =
+      tkb::monitor::monitorQtPlatform(tkb::monitor::SessionEnvironment::fromEnvironment());
+  if (!platform.empty()) ::setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
+  // With VR on, Mesa would keep a shader cache under ~/.cache for the one texture the overlay
+  // needs: the monitor writes nothing outside its base folder. A driver's own setting is kept.
+  ::setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
+  QApplication application(argc, argv);
+  if (tkb::monitor::compositorPlaces(QGuiApplication::platformName().toStdString())) {
     std::fputs(tkb::monitor::kCompositorPlacesNotice, stdout);
     std::fflush(stdout);
   }
-  QApplication application(argc, argv);
   tkb::monitor::MonitorOptions options;
   const QStringList arguments = QApplication::arguments();
   for (int i = 1; i < arguments.size(); ++i) {

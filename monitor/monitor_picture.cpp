@@ -4,6 +4,9 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cstring>
+
+#include "monitor/pedal_trace.h"
 
 namespace tkb::monitor {
 namespace {
@@ -20,6 +23,16 @@ constexpr int kBarTopY = 40;    // 100 %
 constexpr int kFrameTop = 39;
 constexpr int kFrameBottom = 91;
 constexpr int kMaxTextLength = 100;  // longer texts are not drawn
+
+// The trace view: a white frame around the plot, dim lines at 25, 50 and 75 %, the held
+// brake application in grey under the live lines.
+constexpr QRgb kHeldGrey = qRgb(128, 128, 128);
+constexpr QRgb kGridGrey = qRgb(48, 48, 48);
+constexpr int kTraceFrameLeft = kTraceLeftX - 1;
+constexpr int kTraceFrameRight = kTraceRightX + 1;
+constexpr int kTraceFrameTop = 21;
+constexpr int kTraceFrameBottom = 100;
+static_assert(kTraceRightX - kTraceLeftX + 1 == kTraceColumns);
 
 // Bold "Arial" whose character cell (ascent plus descent) is cellHeight pixels high, the way
 // the picture's fonts were always specified; the glyphs' em size is somewhat smaller.
@@ -46,6 +59,43 @@ BarLayout barLayout(unsigned mode) {
   return {{18, 33, 0}, 2};
 }
 
+// The trace view's pixels, written straight into the picture: a few hundred one-pixel
+// rectangles through a painter would cost more than the whole bars view.
+class TracePixels {
+ public:
+  explicit TracePixels(QImage& image) : bits_(image.bits()), stride_(image.bytesPerLine()) {}
+
+  void clear(int left, int top, int right, int bottom) {  // right and bottom exclusive
+    for (int y = top; y < bottom; ++y) {
+      std::memset(bits_ + y * stride_ + 3 * left, 0, static_cast<std::size_t>(3 * (right - left)));
+    }
+  }
+  void row(int left, int right, int y, QRgb colour) {  // right inclusive
+    for (int x = left; x <= right; ++x) set(x, y, colour);
+  }
+  // One column of a line: from where the previous column ended to every level this one saw,
+  // so that the columns join into an unbroken line.
+  void span(int x, const TraceSpan& span, const TraceSpan* previous, QRgb colour) {
+    int low = span.low, high = span.high;
+    if (previous != nullptr) {
+      low = std::min<int>(low, previous->last);
+      high = std::max<int>(high, previous->last);
+    }
+    for (int y = traceRow(high); y <= traceRow(low); ++y) set(x, y, colour);
+  }
+
+ private:
+  void set(int x, int y, QRgb colour) {
+    uchar* pixel = bits_ + y * stride_ + 3 * x;  // RGB888: red, green, blue
+    pixel[0] = static_cast<uchar>(qRed(colour));
+    pixel[1] = static_cast<uchar>(qGreen(colour));
+    pixel[2] = static_cast<uchar>(qBlue(colour));
+  }
+
+  uchar* bits_;
+  qsizetype stride_;
+};
+
 }  // namespace
 
 int barTop(int percent) {
@@ -55,6 +105,8 @@ int barTop(int percent) {
   const int level = std::clamp(percent, 0, 100) / 2;
   return kBarFloorY - level;
 }
+
+int traceRow(int percent) { return 98 - std::clamp(percent, 0, 100) * 3 / 4; }
 
 QImage headerPicture() {
   QImage header(kHeaderWidth, kHeaderHeight, QImage::Format_RGB888);
@@ -173,6 +225,53 @@ void MonitorPicture::draw(const PictureValues& values, bool fullBackground) {
     drawText(painter, QString::number(values.cutNumber), 106, 40, 144, 90, numberFont_);
   } else {
     drawText(painter, QString::number(values.maxNumber), 78, 40, 126, 90, numberFont_);
+  }
+}
+
+void MonitorPicture::drawTraceBackground() {
+  QPainter painter(&image_);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  fill(painter, 0, 0, 150, 102, kBlack);
+  painter.drawImage(0, 0, header_);
+  const int left = kTraceFrameLeft, right = kTraceFrameRight + 1;
+  const int top = kTraceFrameTop, bottom = kTraceFrameBottom + 1;
+  fill(painter, left, top, right, top + 1, kWhite);
+  fill(painter, left, bottom - 1, right, bottom, kWhite);
+  fill(painter, left, top, left + 1, bottom, kWhite);
+  fill(painter, right - 1, top, right, bottom, kWhite);
+  // Scale left of the frame: long marks at 0, 50 and 100 %, short ones at 25 and 75 %.
+  for (int percent : {0, 50, 100}) fill(painter, left - 3, traceRow(percent), left, traceRow(percent) + 1, kWhite);
+  for (int percent : {25, 75}) fill(painter, left - 2, traceRow(percent), left, traceRow(percent) + 1, kWhite);
+}
+
+void MonitorPicture::drawTrace(const PedalTrace& trace, unsigned mode, bool fullBackground) {
+  if (fullBackground) drawTraceBackground();
+  TracePixels pixels(image_);
+  pixels.clear(kTraceLeftX, kTraceFrameTop + 1, kTraceRightX + 1, kTraceFrameBottom);
+  for (int percent : {25, 50, 75}) pixels.row(kTraceLeftX, kTraceRightX, traceRow(percent), kGridGrey);
+
+  const std::vector<TraceSpan>& held = trace.heldBrake();
+  const std::size_t width = static_cast<std::size_t>(kTraceRightX - kTraceLeftX + 1);
+  for (std::size_t i = 0; i < held.size() && i < width; ++i) {
+    pixels.span(kTraceLeftX + static_cast<int>(i), held[i], i > 0 ? &held[i - 1] : nullptr, kHeldGrey);
+  }
+
+  struct Line {
+    TracePedal pedal;
+    QRgb colour;
+  };
+  // The brake last, on top: it is what the view is for.
+  const Line lines[] = {{TracePedal::Clutch, kClutchBlue},
+                        {TracePedal::Throttle, kThrottleGreen},
+                        {TracePedal::Brake, kBrakeRed}};
+  const int count = trace.columnCount();
+  const int firstX = kTraceRightX - count + 1;
+  for (const Line& line : lines) {
+    if (line.pedal == TracePedal::Clutch && !(mode & kModeClutchBar)) continue;
+    for (int i = 0; i < count; ++i) {
+      pixels.span(firstX + i, trace.column(i)[line.pedal],
+                  i > 0 ? &trace.column(i - 1)[line.pedal] : nullptr, line.colour);
+    }
   }
 }
 

@@ -24,8 +24,9 @@ constexpr VrKey kVrKeys[] = {
 
 }  // namespace
 
-VrSettings readVrSettings(const AppConfig& config) {
-  const IniValues file = config.load();
+VrSettings readVrSettings(const AppConfig& config) { return readVrSettings(config.load()); }
+
+VrSettings readVrSettings(const IniValues& file) {
   VrSettings s;
   s.enableVr = file.readInt(kMonitorSection, "enable_vr", s.enableVr);
   for (const VrKey& key : kVrKeys) {
@@ -38,6 +39,11 @@ VrSettings readVrSettings(const AppConfig& config) {
   }
   s.timeoutMs = file.readInt(kMonitorSection, "vr_timeout", s.timeoutMs);
   return s;
+}
+
+MonitorView readMonitorView(const IniValues& file) {
+  return file.readText(kMonitorSection, kViewKey, "bars") == "trace" ? MonitorView::Trace
+                                                                     : MonitorView::Bars;
 }
 
 }  // namespace tkb::monitor

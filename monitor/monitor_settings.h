@@ -23,5 +23,12 @@ struct VrSettings {
 };
 
 VrSettings readVrSettings(const AppConfig& config);
+VrSettings readVrSettings(const IniValues& file);
+
+// What the picture shows: view=bars (the default) or view=trace; any other value reads as
+// bars. The configuration program writes the key; the monitor follows it while it runs.
+enum class MonitorView { Bars, Trace };
+inline constexpr const char* kViewKey = "view";
+MonitorView readMonitorView(const IniValues& file);
 
 }  // namespace tkb::monitor

@@ -1,5 +1,7 @@
 #include "monitor/monitor_window.h"
 
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -17,65 +19,84 @@ namespace {
 
 constexpr int kVrUpkeepMs = 100;
 constexpr int kBindRetryMs = 1000;
-// Updates arrive every 10 ms; the screen needs no more than 50 pictures a second, and every
-// repaint costs a trip through the window system.
-constexpr int kRepaintPeriodMs = 20;
+// The configuration program replaces config.ini by writing a new file and renaming it: one
+// change is several events in the folder.
+constexpr int kConfigSettleMs = 50;
 
 }  // namespace
 
 MonitorWindow::MonitorWindow(const MonitorOptions& options, QWidget* parent)
     : QWidget(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool),
       config_(options.configPath),
-      vrSettings_(readVrSettings(config_)),
+      messages_(options.messages),
+      openVrLibrary_(options.openVrLibrary.empty() ? defaultOpenVrLibrary() : options.openVrLibrary),
       receiver_(options.channelName),
       snapshotPath_(options.snapshotPath) {
-  mode_ = static_cast<unsigned>(config_.readInt(kMonitorSection, "last_mode", 0)) & 0xFFu;
+  const IniValues file = config_.load();
+  vrSettings_ = readVrSettings(file);
+  view_ = readMonitorView(file);
+  mode_ = static_cast<unsigned>(file.readInt(kMonitorSection, "last_mode", 0)) & 0xFFu;
   values_.mode = mode_;
   setAttribute(Qt::WA_OpaquePaintEvent);
   setFixedSize(kPictureWidth, kPictureHeight);
 
-  gl_ = std::make_unique<GlContext>(*options.messages);
-  vr_ = std::make_unique<VrOverlay>(
-      vrSettings_, gl_.get(),
-      options.openVrLibrary.empty() ? defaultOpenVrLibrary() : options.openVrLibrary);
-  vr_->startVrOverlay(shown_);
-
-  const int x = config_.readInt(kMonitorSection, "x", -1);
-  const int y = config_.readInt(kMonitorSection, "y", -1);
-  if (x > 0 && y > 0) move(x, y);
-  setWindowTitle(QString::fromLatin1(kMonitorWindowTitle));
-  drawMonitor(true);
-
   vrTimeout_.setSingleShot(true);
   connect(&vrTimeout_, &QTimer::timeout, this, &MonitorWindow::vrTimeout);
   connect(&vrUpkeep_, &QTimer::timeout, this, &MonitorWindow::vrUpkeep);
-  if (vr_->enabled()) vrUpkeep_.start(kVrUpkeepMs);
+  vr_ = std::make_unique<VrOverlay>(vrSettings_, nullptr, openVrLibrary_);
+  setVrEnabled(vrSettings_.enableVr == 1);
 
-  repaintPause_.setSingleShot(true);
-  connect(&repaintPause_, &QTimer::timeout, this, [this] {
-    if (!repaintPending_) return;
-    repaintPending_ = false;
-    update();
-    repaintPause_.start(kRepaintPeriodMs);
-  });
+  const int x = file.readInt(kMonitorSection, "x", -1);
+  const int y = file.readInt(kMonitorSection, "y", -1);
+  if (x > 0 && y > 0) move(x, y);
+  setWindowTitle(QString::fromLatin1(kMonitorWindowTitle));
+
+  drawPause_.setSingleShot(true);
+  connect(&drawPause_, &QTimer::timeout, this, &MonitorWindow::endDrawPause);
+  drawMonitor();
+
+  configSettle_.setSingleShot(true);
+  connect(&configSettle_, &QTimer::timeout, this, &MonitorWindow::followView);
+  watchConfig();
 
   connect(&bindRetry_, &QTimer::timeout, this, &MonitorWindow::bindChannel);
   bindChannel();
 }
 
-MonitorWindow::~MonitorWindow() {
-  vr_->shutdown();
-  vr_.reset();
-  gl_.reset();
-}
+MonitorWindow::~MonitorWindow() { setVrEnabled(false); }
 
-bool MonitorWindow::glReady() const { return gl_->ready(); }
+bool MonitorWindow::glReady() const { return gl_ != nullptr && gl_->ready(); }
+
+void MonitorWindow::setVrEnabled(bool on) {
+  if (on == vr_->enabled()) return;
+  vrUpkeep_.stop();
+  // The overlay and the runtime go before the context their textures live in.
+  vr_ = std::make_unique<VrOverlay>(vrSettings_, nullptr, openVrLibrary_);
+  gl_.reset();
+  if (!on) return;
+
+  gl_ = std::make_unique<GlContext>(*messages_);
+  if (!gl_->ready()) {  // said so already; without a context the overlay cannot be fed
+    gl_.reset();
+    return;
+  }
+  vr_ = std::make_unique<VrOverlay>(vrSettings_, gl_.get(), openVrLibrary_);
+  vr_->startVrOverlay(shown_);
+  if (shown_) {
+    vr_->pushVrPicture(picture_.image());
+    vr_->setVrOpacity(vrSettings_.opacity / 100.0f);
+  }
+  vrUpkeep_.start(kVrUpkeepMs);
+}
 
 void MonitorWindow::bindChannel() {
   if (receiver_.bind()) {
     bindRetry_.stop();
     notifier_ = new QSocketNotifier(receiver_.fd(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &MonitorWindow::readDatagrams);
+    // During a pause between drawings the updates wait in the socket (it holds ten; four come
+    // in a pause).
+    notifier_->setEnabled(!drawPause_.isActive());
     return;
   }
   // Another monitor holds the name (the configuration program can run two); take it over
@@ -92,18 +113,49 @@ void MonitorWindow::bindChannel() {
   }
 }
 
-void MonitorWindow::readDatagrams() {
-  while (auto datagram = receiver_.receive()) {
-    if (auto update = pedalUpdateOf(*datagram)) handlePedalUpdate(*update);
+void MonitorWindow::watchConfig() {
+  // The folder, not the file: the file is replaced by a rename, which would end a watch on it.
+  const QString folder = QFileInfo(QString::fromStdString(config_.path())).absolutePath();
+  configWatcher_ = new QFileSystemWatcher(this);
+  if (!configWatcher_->addPath(folder)) {
+    std::fprintf(stderr, "TKB_Monitor: cannot watch %s: a change of view needs a restart\n",
+                 qPrintable(folder));
+    std::fflush(stderr);
+    return;
   }
+  connect(configWatcher_, &QFileSystemWatcher::directoryChanged, this,
+          [this] { configSettle_.start(kConfigSettleMs); });
+}
+
+void MonitorWindow::followView() {
+  const MonitorView view = readMonitorView(config_.load());
+  if (view == view_) return;
+  view_ = view;
+  backgroundPending_ = true;
+  requestDrawing();
+}
+
+void MonitorWindow::readDatagrams() {
+  bool taken = false;
+  while (auto datagram = receiver_.receive()) {
+    if (auto update = pedalUpdateOf(*datagram)) {
+      takePedalUpdate(*update);
+      taken = true;
+    }
+  }
+  if (taken) requestDrawing();
 }
 
 void MonitorWindow::handlePedalUpdate(const PedalUpdate& update) {
-  bool fullBackground = false;
+  takePedalUpdate(update);
+  requestDrawing();
+}
+
+void MonitorWindow::takePedalUpdate(const PedalUpdate& update) {
   if (update.mode != mode_) {
     mode_ = update.mode;
     config_.write(kMonitorSection, "last_mode", std::to_string(mode_));
-    fullBackground = true;
+    backgroundPending_ = true;
   }
   values_.mode = mode_;
   values_.throttle = update.throttle;
@@ -111,27 +163,55 @@ void MonitorWindow::handlePedalUpdate(const PedalUpdate& update) {
   values_.clutch = update.clutch;
   values_.maxNumber = update.maxNumber;
   values_.cutNumber = update.cutNumber;
-  drawMonitor(fullBackground);
+  trace_.add(update.throttle, update.brake, update.clutch);
 }
 
-void MonitorWindow::drawMonitor(bool fullBackground) {
-  picture_.draw(values_, fullBackground);
+void MonitorWindow::requestDrawing() {
+  if (drawPause_.isActive()) {
+    drawPending_ = true;
+  } else {
+    drawMonitor();
+  }
+}
+
+void MonitorWindow::endDrawPause() {
+  if (notifier_ != nullptr) notifier_->setEnabled(true);
+  readDatagrams();  // what came during the pause; draws when there was any
+  if (drawPending_ && !drawPause_.isActive()) drawMonitor();
+}
+
+void MonitorWindow::drawMonitor() {
+  const bool fullBackground = backgroundPending_;
+  backgroundPending_ = false;
+  drawPending_ = false;
+  const bool wasShown = shown_;
   shown_ = true;
   if (vrSettings_.timeoutMs > 0) vrTimeout_.start(vrSettings_.timeoutMs);
-  if (repaintPause_.isActive()) {
-    repaintPending_ = true;
-  } else {
+  // Pedals at rest on a straight send the same values 100 times a second: the bars they would
+  // draw are there already, in the window and in the overlay.
+  const bool unchanged = !fullBackground && view_ == MonitorView::Bars && values_ == drawnValues_;
+  if (!unchanged) {
+    if (view_ == MonitorView::Trace) {
+      picture_.drawTrace(trace_, mode_, fullBackground);
+    } else {
+      picture_.draw(values_, fullBackground);
+      drawnValues_ = values_;
+    }
+    ++drawings_;
     update();
-    repaintPause_.start(kRepaintPeriodMs);
+    vr_->pushVrPicture(picture_.image());
   }
-  vr_->pushVrPicture(picture_.image());
-  vr_->setVrOpacity(vrSettings_.opacity / 100.0f);
+  if (!unchanged || !wasShown) vr_->setVrOpacity(vrSettings_.opacity / 100.0f);
   if (!snapshotPath_.isEmpty()) {
     if (!savePicture(snapshotPath_)) {
       std::fprintf(stderr, "TKB_Monitor: cannot write %s\n", qPrintable(snapshotPath_));
     }
     snapshotPath_.clear();
   }
+  // Until the pause ends the updates wait in the socket: one wake-up per drawing instead of
+  // one per update.
+  if (notifier_ != nullptr) notifier_->setEnabled(false);
+  drawPause_.start(kDrawPeriodMs);
 }
 
 bool MonitorWindow::savePicture(const QString& path) const {

@@ -118,7 +118,7 @@ bool VrRuntimeLibrary::load() {
 VrOverlay::VrOverlay(const VrSettings& settings, GlContext* gl, std::string libraryPath)
     : settings_(settings),
       gl_(gl),
-      enabled_(settings.enableVr == 1 && gl != nullptr && gl->ready()),
+      enabled_(gl != nullptr && gl->ready()),
       library_(std::make_unique<VrRuntimeLibrary>(std::move(libraryPath))),
       rgba_(static_cast<std::size_t>(kPictureWidth) * kPictureHeight * kBytesPerPixel) {
   // Until the first picture arrives the overlay shows plain red.

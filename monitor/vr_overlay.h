@@ -59,8 +59,9 @@ std::string defaultOpenVrLibrary();
 
 class VrOverlay {
  public:
-  // VR stays off when enable_vr is not 1 or the OpenGL start failed (gl null or not ready):
-  // without a context the overlay cannot be fed.
+  // Enabled with a ready OpenGL context; without one (gl null: VR is off, or the OpenGL start
+  // failed) it does nothing, since the overlay could not be fed. The library is loaded at the
+  // first start and unloaded with the object.
   VrOverlay(const VrSettings& settings, GlContext* gl, std::string libraryPath);
   ~VrOverlay();
   VrOverlay(const VrOverlay&) = delete;

@@ -166,7 +166,8 @@ class ThroughTheProgram : public WindowTest {
   // joystick false: the pedals' joystick is missing, the window shows PEDALS NOT DETECTED.
   void startWindow(const std::function<void(emu::FirmwareState&)>& setUp = {}, bool joystick = true) {
     installMonitorStub();
-    startEmulator(setUp);
+    // On a real terminal: tkb-cli names the port, and after the window a direct tkb-cli opens it.
+    startEmulatorOnTerminal(setUp);
     if (joystick) {
       makeApp(true, std::make_unique<FixedPedalInput>());
     } else {
@@ -176,7 +177,9 @@ class ThroughTheProgram : public WindowTest {
     lock_ = std::make_unique<control::InstanceLock>(runtime_ + "/tkb-tunedeck");
     ASSERT_EQ(lock_->acquire(), control::InstanceLock::Result::Acquired);
     server_ = std::make_unique<ui::ControlServer>(*lock_, lock_->folder());
-    server_->onCommand([this](const control::CommandRequest& r) { return ui::runProgramCommand(*app_, r); });
+    server_->onCommand([this](const control::CommandRequest& r, ui::ControlServer::Reply reply) {
+      ui::runProgramCommand(*app_, r, std::move(reply));
+    });
     ASSERT_TRUE(server_->listen()) << server_->problem();
   }
 
@@ -195,6 +198,7 @@ class ThroughTheProgram : public WindowTest {
     run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.out = process.readAllStandardOutput().toStdString();
     run.err = process.readAllStandardError().toStdString();
+    settle();
     return run;
   }
 
@@ -214,7 +218,7 @@ TEST_F(ThroughTheProgram, SetGoesOutOnceAndThePagesShowIt) {
   EXPECT_EQ(countFrames(frame), 1) << hexFrames(emulator_->received());
   EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), 80);
   EXPECT_EQ(pages_->sport->widgets().pedals[ui::kBrakePedal].upper->value(), 80);
-  EXPECT_EQ(app_->controller.state.brakeUpper, 80);
+  EXPECT_EQ(state().brakeUpper, 80);
   EXPECT_EQ(emulator_->state().zones.brakeUpper, 80);
 }
 
@@ -222,7 +226,7 @@ TEST_F(ThroughTheProgram, SetGoesOutOnceAndThePagesShowIt) {
 // no page sends it again while it shows it (CUSTOM active: the CUSTOM page's boxes send too).
 TEST_F(ThroughTheProgram, EachSetSendsWhatADirectSetSendsAndNothingMore) {
   startWindow([](emu::FirmwareState& s) { s.configFlags = 0x0F; });
-  ASSERT_TRUE(app_->controller.state.sportProfileActive);
+  ASSERT_TRUE(state().sportProfileActive);
   const std::pair<QStringList, std::vector<emu::Bytes>> cases[] = {
       {{"set", "language", "German"}, {{0xB2, 0x04, 0x2B}}},
       {{"set", "cheto", "100"}, {{0xCF, 0x64, 0xFC}, {0xE2, 0x00, 0x2E}}},
@@ -264,6 +268,7 @@ TEST_F(ThroughTheProgram, ACommandWaitsForAnOpenModalDialog) {
   EXPECT_TRUE(emulator_->received().empty()) << hexFrames(emulator_->received());
   dialog.close();
   ASSERT_TRUE(waitFor([&] { return process.state() == QProcess::NotRunning; }, 20000));
+  settle();
   EXPECT_EQ(process.exitCode(), 0);
   EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), 70);
 
@@ -286,12 +291,12 @@ TEST_F(ThroughTheProgram, DumpEqualsADirectDumpAndLeavesTheWindowAsItWas) {
     s.zones.throttleLower = 7;
     s.letterMas2 = 4;
   });
-  const ControllerState before = app_->controller.state;
+  const ControllerState before = state();
   emulator_->clearReceived();
   const CliRun program = cli({"dump"});
   EXPECT_EQ(program.status, 0) << program.err;
   for (const auto& f : emulator_->received()) EXPECT_EQ(f.size(), 1u) << "dump only asks";
-  EXPECT_TRUE(app_->controller.state == before);
+  EXPECT_TRUE(state() == before);
   app_.reset();  // the port is free again
   const CliRun direct = cli({"dump"}, false);
   EXPECT_EQ(direct.status, 0) << direct.err;
@@ -325,8 +330,8 @@ TEST_F(ThroughTheProgram, WindowOwnedCommandsAreRefusedAndTheOthersAnswerAsTkbCl
 // send back later) gets through; reading still does.
 TEST_F(ThroughTheProgram, MidCalibrationSettingsAndProfilesAreRefused) {
   startWindow();
-  app_->mainPage().pro->click();
-  pages_->pro->calibrate->click();
+  click(app_->mainPage().pro);
+  click(pages_->pro->calibrate);
   ASSERT_TRUE(waitFor([&] { return !pages_->pro->stepPending(); }));
   emulator_->clearReceived();
   for (const QStringList& args : {QStringList{"set", "brakeUpper", "70"}, QStringList{"profile", "snapshot"}}) {
@@ -336,7 +341,7 @@ TEST_F(ThroughTheProgram, MidCalibrationSettingsAndProfilesAreRefused) {
   }
   EXPECT_TRUE(emulator_->received().empty()) << hexFrames(emulator_->received());
   EXPECT_EQ(cli({"probe"}).status, 0);
-  pages_->pro->close->click();
+  click(pages_->pro->close);
   EXPECT_EQ(cli({"set", "brakeUpper", "70"}).status, 0);
 }
 
@@ -364,7 +369,7 @@ TEST_F(ThroughTheProgram, ProfileLoadTakesTheCallersFileAndTheWindowShowsIt) {
   EXPECT_EQ(run.out, "Profile: race\n");
   EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), 55);
   EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: race");
-  EXPECT_EQ(app_->controller.state.brakeUpper, 55);
+  EXPECT_EQ(state().brakeUpper, 55);
   EXPECT_EQ(emulator_->state().zones.brakeUpper, 55);
 }
 
@@ -374,16 +379,16 @@ TEST_F(ThroughTheProgram, ProfileLoadTakesTheCallersFileAndTheWindowShowsIt) {
 // window.
 TEST_F(ThroughTheProgram, RunHoldsItsProfileWhileTheGameRunsAndPutsTheOldOneBack) {
   startWindow();
-  ControllerState race = app_->controller.state;
+  ControllerState race = state();
   race.brakeUpper = 66;
   ASSERT_TRUE(writeProfileFile(dir_ + "/race.tks", ProfileKind::Sport, race));
   ASSERT_TRUE(writeGameEntry(*app_->config(), {"FakeGame.exe", dir_ + "/race.tks"}));
   app_->games()->reloadTable();
-  ControllerState wet = app_->controller.state;
+  ControllerState wet = state();
   wet.brakeUpper = 81;
   ASSERT_TRUE(writeProfileFile(dir_ + "/wet.tks", ProfileKind::Sport, wet));
   std::filesystem::copy_file("/bin/sleep", dir_ + "/FakeGame.exe");
-  const int brakeBefore = app_->controller.state.brakeUpper;
+  const int brakeBefore = state().brakeUpper;
   ASSERT_NE(brakeBefore, 81);
 
   QProcess process;
@@ -398,15 +403,16 @@ TEST_F(ThroughTheProgram, RunHoldsItsProfileWhileTheGameRunsAndPutsTheOldOneBack
   waitFor([&] {
     app_->games()->scan();
     held = held || app_->games()->held();
-    switched = switched || !app_->games()->switcher().activeGame().empty();
+    switched = switched || !app_->games()->activeGame().empty();
     return process.state() == QProcess::NotRunning;
   }, 60000);
+  settle();
   EXPECT_EQ(process.exitCode(), 3) << process.readAllStandardError().toStdString();
   EXPECT_NE(readFile(dir_ + "/during.json").find("\"brakeUpper\": 81,"), std::string::npos);
   EXPECT_TRUE(held);
   EXPECT_FALSE(switched);
   EXPECT_FALSE(app_->games()->held());
-  EXPECT_EQ(app_->controller.state.brakeUpper, brakeBefore);
+  EXPECT_EQ(state().brakeUpper, brakeBefore);
   EXPECT_EQ(emulator_->state().zones.brakeUpper, brakeBefore);
   EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), brakeBefore);
   EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: Default");

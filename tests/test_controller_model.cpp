@@ -1,6 +1,6 @@
 // The pages show what the ControllerModel says changed, and what one page changes reaches
 // the other through the model: each page's widgets against the real window on the
-// emulated pedal set.
+// emulated pedal set (in memory).
 #include <QComboBox>
 
 #include "link/settings.h"
@@ -20,7 +20,6 @@ class ControllerModelTest : public WindowTest {
     makeApp();
     startAndWait(Phase::Running);
   }
-  ControllerState& state() { return app_->controller.state; }
   ui::ProPage& pro() { return *pages_->pro; }
   const ui::SportWidgets& custom() { return pages_->sport->widgets(); }
 };
@@ -34,8 +33,7 @@ TEST_F(ControllerModelTest, LetterChosenOnOnePageIsShownByTheOther) {
   };
   const Row rows[] = {{false, Field::LetterMas, 3}, {false, Field::LetterMenos, 4},
                       {true, Field::LetterMas, 1}, {true, Field::LetterMenos, 5}};
-  app_->mainPage().activateCustom->click();  // the CUSTOM lists send in CUSTOM mode only
-  framesOnceThere(2);                         // B3 01, B5 01 in before the count starts
+  click(app_->mainPage().activateCustom);  // the CUSTOM lists send in CUSTOM mode only
   for (const Row& r : rows) {
     const bool mas = r.field == Field::LetterMas;
     QComboBox* proList = mas ? pro().masList : pro().menosList;
@@ -47,6 +45,7 @@ TEST_F(ControllerModelTest, LetterChosenOnOnePageIsShownByTheOther) {
     } else {
       proList->setCurrentIndex(r.index);
     }
+    settle();
     EXPECT_EQ(framesOnceThere(1).size(), 1u) << r.onCustom << mas;
     EXPECT_EQ(mas ? state().letterMas : state().letterMenos, r.index) << r.onCustom << mas;
     EXPECT_EQ(proList->currentIndex(), r.index) << r.onCustom << mas;
@@ -54,31 +53,40 @@ TEST_F(ControllerModelTest, LetterChosenOnOnePageIsShownByTheOther) {
   }
 }
 
-// What the model announces, both pages show.
-TEST_F(ControllerModelTest, BothPagesShowWhatTheModelAnnounces) {
-  ui::ControllerModel& model = app_->model();
-  for (const bool on : {true, false}) {
-    emit model.autoBrakeChanged(on);
-    EXPECT_EQ(pro().autoBrakeSwitch->isOn(), on);
-    EXPECT_EQ(custom().autoBrakeSwitch->isOn(), on);
+// A setting sent from outside the pages (as tkb-cli through the program sends one): both
+// pages show it, and nothing is sent again.
+TEST_F(ControllerModelTest, BothPagesShowASettingSentFromOutside) {
+  ui::ControllerModel& m = model();
+  auto sendFromOutside = [&](Field field, int value) {
+    m.runAction([&m, field, value](ui::LinkSession& session) {
+      session.operations.set(*findSetting(field), value);
+      m.tellSettingSent(field);
+    });
+    settle();
+  };
+  for (const int on : {1, 0}) {
+    sendFromOutside(Field::AutoBrake, on);
+    EXPECT_EQ(pro().autoBrakeSwitch->isOn(), on == 1);
+    EXPECT_EQ(custom().autoBrakeSwitch->isOn(), on == 1);
   }
-  state().throttleUpper = 83;
-  state().clutchLower = 7;
-  emit model.zonesChanged();
+  sendFromOutside(Field::ThrottleUpper, 83);
+  sendFromOutside(Field::ClutchLower, 7);
   EXPECT_EQ(pro().zones[ui::kThrottlePedal].upper->value(), 83);
   EXPECT_EQ(custom().pedals[ui::kThrottlePedal].upper->value(), 83);
   EXPECT_EQ(pro().zones[ui::kClutchPedal].lower->value(), 7);
   EXPECT_EQ(custom().pedals[ui::kClutchPedal].lower->value(), 7);
-  state().letterMas = 2;
-  state().letterMenos = 1;
-  emit model.lettersChanged();
+  sendFromOutside(Field::LetterMas, 2);
+  sendFromOutside(Field::LetterMenos, 1);
   EXPECT_EQ(pro().masList->currentIndex(), 2);
   EXPECT_EQ(custom().letters[ui::kListMas]->currentIndex(), 2);
   EXPECT_EQ(pro().menosList->currentIndex(), 1);
   EXPECT_EQ(custom().letters[ui::kListMenos]->currentIndex(), 1);
-  state().proProfileActive = false;
-  state().chetoActive = 1;
-  emit model.modeChanged();
+  // Each went out once.
+  EXPECT_EQ(countFrames({0xC6, 83, 0x6C}), 1);
+  EXPECT_EQ(countFrames({0xCA, 2, 0xAC}), 1);
+  click(app_->mainPage().activateCustom);
+  m.setBrakeStop(40);
+  settle();
   EXPECT_TRUE(app_->mainPage().modeLabels[static_cast<int>(ui::ModeLabel::CustomM)]->isVisible());
 }
 

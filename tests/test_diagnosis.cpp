@@ -44,7 +44,7 @@ class DiagnosisTest : public WindowTest {
 };
 
 TEST_F(DiagnosisTest, BoxShowsTheDoctorsReport) {
-  startEmulator();
+  startEmulatorOnTerminal();
   makeApp(false);  // no joystick node at all
   startAndWait(ui::Application::Phase::NotDetected);
   ASSERT_TRUE(app_->mainPage().diagnoseButton->isVisible());

@@ -22,8 +22,8 @@ class FirmwareWindowTest : public WindowTest {
 
 TEST_F(FirmwareWindowTest, ClosingTheWindowWaitsForTheUpdateThatShowsItsStages) {
   const std::vector<uint8_t> image = stageTools();
-  startEmulator([](emu::FirmwareState& s) { s.versionMinor = 5; });
-  emulator_->setVersionAfterFlash(7, 6);
+  startEmulatorOnTerminal([](emu::FirmwareState& s) { s.versionMinor = 5; });
+  emulator_->terminal()->setVersionAfterFlash(7, 6);
   makeApp();
   app_->useFirmwareUpdate();
   std::set<std::string> shown;
@@ -31,7 +31,7 @@ TEST_F(FirmwareWindowTest, ClosingTheWindowWaitsForTheUpdateThatShowsItsStages) 
                    [&](const QString& text) { shown.insert(text.toStdString()); });
   app_->startApplication();
 
-  ASSERT_TRUE(waitFor([&] { return emulator_->flashBlocksWritten() > 0; }, 60000)) << "avrdude never wrote";
+  ASSERT_TRUE(waitFor([&] { return emulator_->terminal()->flashBlocksWritten() > 0; }, 60000)) << "avrdude never wrote";
   EXPECT_TRUE(app_->firmwareUpdating());
   EXPECT_FALSE(app_->window()->close()) << "the window closed during the update";
   EXPECT_TRUE(app_->firmwareNotice()->isVisible());
@@ -41,7 +41,7 @@ TEST_F(FirmwareWindowTest, ClosingTheWindowWaitsForTheUpdateThatShowsItsStages) 
   ASSERT_TRUE(waitFor([&] { return rec_.quits > 0; }, 60000)) << "the program did not end after the update";
   EXPECT_EQ(rec_.quits, 1);
   EXPECT_FALSE(app_->firmwareUpdating());
-  const std::vector<uint8_t> flash = emulator_->flash();
+  const std::vector<uint8_t> flash = emulator_->terminal()->flash();
   EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin())) << "flash differs from image";
   EXPECT_EQ(shown.count("Restarting the pedals for the firmware update..."), 1u);
   EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](const std::string& t) {
@@ -59,14 +59,14 @@ TEST_F(FirmwareWindowTest, FailedUpdateIsToldWithItsLogAndThePedalsAreUsedAsThey
   std::filesystem::create_symlink(TKB_TOOL_STUB, bin + "/avrdude");
   const std::string path = std::getenv("PATH");
   setenv("PATH", (bin + ":" + path).c_str(), 1);
-  startEmulator([](emu::FirmwareState& s) { s.versionMinor = 5; });
+  startEmulatorOnTerminal([](emu::FirmwareState& s) { s.versionMinor = 5; });
   makeApp();
   app_->useFirmwareUpdate();
   startAndWait(ui::Application::Phase::Running);
   setenv("PATH", path.c_str(), 1);
 
-  EXPECT_EQ(emulator_->bootloaderSessions(), 1);
-  EXPECT_EQ(app_->controller.state.firmwareVersion[1], 5);
+  EXPECT_EQ(emulator_->terminal()->bootloaderSessions(), 1);
+  EXPECT_EQ(state().firmwareVersion[1], 5);
   ASSERT_EQ(rec_.boxes.size(), 1u);
   EXPECT_TRUE(rec_.boxes[0].first.startsWith("avrdude could not write the new firmware."));
   EXPECT_TRUE(rec_.boxes[0].first.contains(QString::fromStdString(dir_ + "/opt/avrdude.log")));

@@ -27,7 +27,7 @@ TEST_F(WindowTest, GamesDialogAddsAPickedOrTypedNameWithItsFileAndRemovesIt) {
   const std::string before = "; the driver's\r\n[MONITOR]\r\nx=5\r\n";
   writeFile(config, before);
 
-  app_->mainPage().games->click();
+  click(app_->mainPage().games);
   ui::GamesDialog* dialog = app_->gamesDialog();
   ASSERT_NE(dialog, nullptr);
   EXPECT_GE(dialog->name->findText("test_tunedeck_window"), 0) << "the running programs are offered";
@@ -48,13 +48,14 @@ TEST_F(WindowTest, GamesDialogAddsAPickedOrTypedNameWithItsFileAndRemovesIt) {
   EXPECT_EQ(readFile(config), before + "\r\n[GAMES]\r\nFakeGame.exe=" + dir_ + "/tkb/race.tks\r\n");
   ASSERT_EQ(dialog->table->rowCount(), 1);
   EXPECT_EQ(dialog->table->item(0, 0)->text(), "FakeGame.exe");
-  EXPECT_EQ(app_->games()->switcher().names(), std::vector<std::string>{"FakeGame.exe"}) << "the switcher has it at once";
+  ASSERT_EQ(app_->games()->table().size(), 1u) << "the switcher has it at once";
+  EXPECT_EQ(app_->games()->table()[0].name, "FakeGame.exe");
 
   dialog->table->selectRow(0);
   dialog->remove->click();
   EXPECT_EQ(dialog->table->rowCount(), 0);
   EXPECT_EQ(readFile(config), before + "\r\n[GAMES]\r\n");
-  EXPECT_TRUE(app_->games()->switcher().names().empty());
+  EXPECT_TRUE(app_->games()->table().empty());
 }
 
 TEST_F(WindowTest, AGameLoadsItsProfileIntoTheWindowAndItsEndBringsTheOneBeforeBack) {
@@ -62,12 +63,12 @@ TEST_F(WindowTest, AGameLoadsItsProfileIntoTheWindowAndItsEndBringsTheOneBeforeB
   makeApp();
   startAndWait(ui::Application::Phase::Running);
   std::filesystem::create_directories(dir_ + "/tkb");
-  ControllerState race = app_->controller.state;
+  ControllerState race = state();
   race.brakeUpper = 66;
   ASSERT_TRUE(writeProfileFile(dir_ + "/tkb/race.tks", ProfileKind::Sport, race));
   ASSERT_TRUE(writeGameEntry(*app_->config(), {"FakeGame.exe", dir_ + "/tkb/race.tks"}));
   app_->games()->reloadTable();
-  const int brakeBefore = app_->controller.state.brakeUpper;
+  const int brakeBefore = state().brakeUpper;
   EXPECT_TRUE(app_->games()->timer()->isActive());
   EXPECT_EQ(app_->games()->timer()->interval(), kGameScanPeriodMs);
 
@@ -79,15 +80,16 @@ TEST_F(WindowTest, AGameLoadsItsProfileIntoTheWindowAndItsEndBringsTheOneBeforeB
   const auto scanUntil = [&](const std::string& active, int limitMs = 5000) {
     return waitFor([&] {
       app_->games()->scan();
-      return app_->games()->switcher().activeGame() == active;
+      settle();
+      return app_->games()->activeGame() == active;
     }, limitMs);
   };
   // Mid-calibration nothing is switched; once the wizard is closed the game's profile comes.
-  app_->mainPage().pro->click();
-  pages_->pro->calibrate->click();
+  click(app_->mainPage().pro);
+  click(pages_->pro->calibrate);
   ASSERT_TRUE(waitFor([&] { return !pages_->pro->stepPending(); }));
   EXPECT_FALSE(scanUntil("FakeGame.exe", 300));
-  pages_->pro->close->click();
+  click(pages_->pro->close);
   ASSERT_TRUE(scanUntil("FakeGame.exe"));
   EXPECT_EQ(app_->mainPage().profileLabel->text(), "Profile: race");
   EXPECT_TRUE(waitFor([&] { return emulator_->state().zones.brakeUpper == 66; }, 5000));
@@ -98,7 +100,7 @@ TEST_F(WindowTest, AGameLoadsItsProfileIntoTheWindowAndItsEndBringsTheOneBeforeB
   ::waitpid(pid, nullptr, 0);
   ASSERT_TRUE(scanUntil(""));
   EXPECT_EQ(app_->mainPage().profileLabel->text(), "Profile: Default");
-  EXPECT_EQ(app_->controller.state.brakeUpper, brakeBefore);
+  EXPECT_EQ(state().brakeUpper, brakeBefore);
   EXPECT_TRUE(waitFor([&] { return emulator_->state().zones.brakeUpper == brakeBefore; }, 5000));
   const std::string trace = traceText();
   const size_t refused = trace.find("Not sent");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "monitor/monitor_picture.h"
+#include "monitor/pedal_trace.h"
 
 using namespace tkb::monitor;
 
@@ -277,4 +278,38 @@ TEST_F(PictureTest, ModeChangeRedrawsTheWholeLayout) {
   picture.draw(PictureValues{0, 0, 0, 5, 9, 2}, true);
   EXPECT_EQ(mismatches(picture.image(), {127, 39, 150, 102}, kBlack), "") << "CUT panel removed";
   EXPECT_EQ(mismatches(picture.image(), {77, 39, 127, 40}, kOrange), "");
+}
+
+TEST_F(PictureTest, TraceViewDrawsTheLinesOverTheHeldBrakeApplication) {
+  const QRgb grey = qRgb(128, 128, 128);
+  const QRgb grid = qRgb(48, 48, 48);
+  PedalTrace trace;
+  for (int i = 0; i < 10; ++i) trace.add(0, 0, 0);
+  for (int brake : {20, 50, 80, 80, 80, 80, 50, 20, 0, 0, 0, 0}) trace.add(0, brake, 0);
+  for (int i = 0; i < 8; ++i) trace.add(50, 20, 30);  // 30 updates: 8 columns, x = 131..138
+  ASSERT_EQ(trace.heldBrake().size(), 3u);              // 0, 20, 50, 80 | 80, 80, 80, 50 | 20, 0
+
+  for (unsigned mode : {0u, 2u}) {
+    MonitorPicture fresh;
+    fresh.image().fill(QColor(kMarker));
+    fresh.drawTrace(trace, mode, true);
+    const std::string where = "mode " + std::to_string(mode);
+    expectAll(fresh.image(),
+              {{{13, 21, 140, 22}, kWhite, "frame top"}, {{13, 100, 140, 101}, kWhite, "frame bottom"},
+               {{13, 21, 14, 101}, kWhite, "frame left"}, {{139, 21, 140, 101}, kWhite, "frame right"},
+               {{10, 23, 13, 24}, kWhite, "long mark 100 %"}, {{10, 98, 13, 99}, kWhite, "long mark 0 %"},
+               {{14, 38, 16, 39}, grey, "held peak 80 % at y = 38, from the left edge"},
+               {{14, 39, 15, 99}, grey, "held rise from 0 %"},
+               {{16, 61, 17, 99}, grey, "held release joined from 50 % down to 0 %"},
+               {{16, 43, 17, 61}, kBlack, "above the release"},
+               {{30, 80, 131, 81}, grid, "25 % line"}, {{30, 50, 131, 60}, kBlack, "empty plot"},
+               {{137, 83, 139, 84}, kRed, "live brake 20 % at y = 83, newest on the right"},
+               {{137, 61, 139, 62}, kGreen, "live throttle 50 % on the 50 % line"},
+               {{131, 98, 133, 99}, kRed, "the brake at rest 5 s ago, on top of the throttle"},
+               {{140, 18, 150, 102}, kBlack, "right of the frame"}},
+              where);
+    EXPECT_EQ(fresh.image().copy(0, 0, 150, 18), headerPicture().convertToFormat(QImage::Format_RGB888))
+        << where << ": header";
+    EXPECT_EQ(fresh.image().pixel(138, 76), mode == 2 ? kBlue : kBlack) << where << ": clutch 30 %";
+  }
 }

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -100,4 +101,37 @@ TEST(MonitorProgram, RunsInItsFolderAndEndsCleanlyOnSigterm) {
   ASSERT_GE(log.size(), ending.size());
   EXPECT_EQ(log.substr(log.size() - ending.size()), ending) << "VR shut down on the way out";
   EXPECT_FALSE(sender.send(update)) << "the name is free again";
+}
+
+TEST(MonitorProgram, RunsOnTheXDisplayWhenTheSessionExportsWayland) {
+  QTemporaryDir dir;
+  const std::string folder = dir.path().toStdString();
+  const std::string snapshot = folder + "/first.png";
+  const std::string output = folder + "/stdout.txt";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::chdir(folder.c_str()) != 0 || !std::freopen(output.c_str(), "w", stdout)) ::_exit(126);
+    // A Wayland session as the desktop gives it, with a compositor that is not there: only
+    // the X display (the test run's) can show the window.
+    ::setenv("QT_QPA_PLATFORM", "wayland", 1);
+    ::setenv("XDG_SESSION_TYPE", "wayland", 1);
+    ::setenv("WAYLAND_DISPLAY", "tkb-no-such-compositor", 1);
+    const std::string channel = "tkb-monitor-platform-" + std::to_string(::getpid());
+    ::setenv("TKB_MONITOR_CHANNEL", channel.c_str(), 1);
+    ::execl(TKB_MONITOR_PATH, TKB_MONITOR_PATH, "--snapshot", snapshot.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const bool started =
+      waitFor([&] { return QImage(QString::fromStdString(snapshot)).width() == 152; });
+  ::kill(child, SIGTERM);
+  int status = waitForExit(child, 15000);
+  if (status == -1) {
+    ::kill(child, SIGKILL);
+    status = waitForExit(child, 5000);
+  }
+  EXPECT_TRUE(started) << "the monitor did not come up on X11";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_EQ(readFile(output).find("without XWayland"), std::string::npos) << readFile(output);
 }

@@ -464,3 +464,75 @@ TEST_F(MonitorTest, OpenGlFailureShowsItsMessageAndKeepsVrOff) {
   ASSERT_TRUE(send({0, 10, 0, 0, 40, 0}));
   EXPECT_TRUE(waitFor([&] { return window->picture().pixel(19, 85) == rgb(255, 0, 0); }));
 }
+
+TEST_F(MonitorTest, ViewFollowsTheConfigFileWhileRunning) {
+  writeConfig("view=trace\n");
+  auto window = makeWindow();
+  EXPECT_EQ(window->view(), MonitorView::Trace);
+  EXPECT_EQ(window->picture().pixel(139, 100), rgb(255, 255, 255)) << "trace frame corner";
+  ASSERT_TRUE(send({0, 10, 0, 0, 50, 0}));
+  ASSERT_TRUE(waitFor([&] { return window->picture().pixel(138, 61) == rgb(255, 0, 0); }))
+      << "brake 50 % in the newest column";
+
+  const tkb::AppConfig config(configPath());
+  const std::pair<const char*, MonitorView> changes[] = {
+      {"bars", MonitorView::Bars}, {"trace", MonitorView::Trace}, {"sideways", MonitorView::Bars}};
+  for (const auto& [value, view] : changes) {
+    ASSERT_TRUE(config.write("MONITOR", "view", value));
+    ASSERT_TRUE(waitFor([&] { return window->view() == view; })) << value;
+    const bool bars = view == MonitorView::Bars;
+    EXPECT_TRUE(waitFor([&] {
+      return (window->picture().pixel(77, 39) == rgb(221, 102, 40)) == bars &&
+             (window->picture().pixel(139, 100) == rgb(255, 255, 255)) == !bars;
+    })) << value << ": the picture follows";
+  }
+}
+
+TEST_F(MonitorTest, UpdatesAreAllTakenButDrawnAtMostOncePerDrawPeriod) {
+  auto window = makeWindow();
+  runEventsFor(50);
+  const int drawingsBefore = window->drawings();
+  const auto start = std::chrono::steady_clock::now();
+  MonitorSender sender(channel_);
+  // Bursts of 8 (the socket holds 10 while the window waits for its next drawing).
+  for (int i = 1; i <= 40; ++i) {
+    ASSERT_TRUE(sender.send(pedalUpdateDatagram({0, 10, 0, 0, static_cast<std::uint8_t>(i), 0})));
+    if (i % 8 == 0) runEventsFor(MonitorWindow::kDrawPeriodMs + 5);
+  }
+  ASSERT_TRUE(waitFor([&] { return window->picture().pixel(19, 70) == rgb(255, 0, 0); }))
+      << "the last update (brake 40 %) is drawn";
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  EXPECT_EQ(window->trace().columnCount(), 10) << "every update reached the trace";
+  // One drawing now and then one per period at most (a timer may fire a millisecond early).
+  EXPECT_LE(window->drawings() - drawingsBefore, 2 + elapsed.count() / (MonitorWindow::kDrawPeriodMs - 1));
+
+  // The same values again: nothing new to draw, but the update still counts for the trace.
+  const int drawingsAfter = window->drawings();
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(sender.send(pedalUpdateDatagram({0, 10, 0, 0, 40, 0})));
+  ASSERT_TRUE(waitFor([&] { return window->trace().column(10)[TracePedal::Brake].last == 40; }));
+  runEventsFor(50);
+  EXPECT_EQ(window->drawings(), drawingsAfter);
+}
+
+TEST_F(MonitorTest, VrIsReleasedWhenSwitchedOffAndStartedAgainWhenSwitchedOn) {
+  writeConfig("enable_vr=1\n");
+  auto window = makeWindow();
+  ASSERT_TRUE(window->vr().runtimeUp());
+  ASSERT_TRUE(window->glReady());
+
+  window->setVrEnabled(false);
+  EXPECT_FALSE(window->glReady()) << "no OpenGL context while VR is off";
+  EXPECT_FALSE(window->vr().enabled());
+  const FakeVrState& vr = fakeVr();
+  EXPECT_EQ(vr.calls[vr.calls.size() - 2].name, "DestroyOverlay");
+  EXPECT_EQ(vr.calls.back().name, "VR_Shutdown");
+  runEventsFor(250);
+  EXPECT_EQ(vr.count("VR_Init"), 1) << "no restarts while off";
+
+  window->setVrEnabled(true);
+  ASSERT_TRUE(window->vr().runtimeUp());
+  EXPECT_EQ(vr.count("VR_Init"), 2);
+  EXPECT_EQ(vr.count("SetOverlayTexture"), 2) << "the picture shown goes to the new overlay at once";
+  EXPECT_FLOAT_EQ(vr.calls.back().alpha, 0.8f);
+}

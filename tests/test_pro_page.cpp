@@ -38,8 +38,13 @@ class ProPageTest : public WindowTest {
     startAndWait(ui::Application::Phase::Running);
   }
   void openPro() {
-    app_->mainPage().pro->click();
+    WindowTest::click(app_->mainPage().pro);
     ASSERT_TRUE(pro().page->isVisible());
+  }
+  using Page = ui::ControllerModel::Page;
+  void setZone(int pedal, bool upper, int value) {
+    model().setZone(Page::Pro, static_cast<Pedal>(pedal), upper, value);
+    settle();
   }
   // Clicks and lets a paused step finish.
   // A left click released on the switch, as the user flips it.
@@ -52,7 +57,8 @@ class ProPageTest : public WindowTest {
 
   void click(QPushButton* b) {
     b->click();
-    ASSERT_TRUE(waitFor([&] { return !pro().stepPending(); }));
+    ASSERT_TRUE(waitFor([&] { return !pro().stepPending() && model().idle(); }));
+    settle();
   }
   size_t mark() {
     framesOnceThere(0);
@@ -117,7 +123,7 @@ TEST_F(ProPageTest, ThreePedalCalibrationSendsEveryStepAndSaves) {
   EXPECT_EQ(frames[18][0], 0xBD);
   EXPECT_EQ(frames[19][0], 0xBE);
 
-  const ControllerState& s = app_->controller.state;
+  const ControllerState& s = state();
   EXPECT_EQ(s.brakeUpper, s.brakeMax);
   EXPECT_EQ(p.zones[kBrakePedal].upper->value(), s.brakeMax);
   EXPECT_TRUE(s.calibrated && s.proProfileActive && !s.sportProfileActive && s.zonesEnabled);
@@ -166,9 +172,11 @@ TEST_F(ProPageTest, TwoPedalCalibrationEndsAfterTheBrake) {
 
   // The test button: pressed lights the LED, released puts it out.
   m = mark();
-  p.autoBrakeTest->pressed();
+  emit p.autoBrakeTest->pressed();
+  settle();
   EXPECT_EQ(p.ledBrightness(), 255);
-  p.autoBrakeTest->released();
+  emit p.autoBrakeTest->released();
+  settle();
   EXPECT_EQ(p.ledBrightness(), 100);
   EXPECT_EQ(since(m, 2), (std::vector<Frame>{{0xE3, 0x01, 0x3E}, {0xE3, 0x00, 0x3E}}));
   saveScreenshot("pro_page_two_pedals.png");
@@ -193,7 +201,7 @@ TEST_F(ProPageTest, CancelAndCloseRestoreThePreviousCalibration) {
   click(p.close);
   EXPECT_EQ(since(m, 2), (std::vector<Frame>{{0xFF, 0xF3}, {0xB3, 0x01, 0x3B}}));
   EXPECT_EQ(p.pCount(), 0);
-  EXPECT_TRUE(app_->controller.state.zonesEnabled);
+  EXPECT_TRUE(state().zonesEnabled);
   EXPECT_FALSE(app_->mainPage().calibrationPhotos[0]->isVisible());
 
   // CANCEL: FF F3, the MAX BRAKE PRESS value again, zones on.
@@ -201,7 +209,7 @@ TEST_F(ProPageTest, CancelAndCloseRestoreThePreviousCalibration) {
   click(p.calibrate);
   m = mark();
   click(p.cancel);
-  const int brakeUpper = app_->controller.state.brakeUpper;
+  const int brakeUpper = state().brakeUpper;
   EXPECT_EQ(since(m, 3), (std::vector<Frame>{{0xFF, 0xF3},
                                              {0xC3, static_cast<uint8_t>(brakeUpper), 0x3C},
                                              {0xB3, 0x01, 0x3B}}));
@@ -232,20 +240,20 @@ TEST_F(ProPageTest, ZoneButtonsApplyAndKeyLettersReachTheController) {
   openPro();
   ui::ProPage& p = pro();
   ui::ZoneColumn& brake = p.zones[kBrakePedal];
-  brake.upper->set(60);
-  brake.lower->set(10);
+  setZone(kBrakePedal, true, 60);
+  setZone(kBrakePedal, false, 10);
   size_t m = mark();
   click(brake.upperPlus);
   click(brake.lowerMinus);
   EXPECT_EQ(since(m, 2), (std::vector<Frame>{{0xC3, 61, 0x3C}, {0xC5, 9, 0x5C}}));
-  EXPECT_EQ(app_->controller.state.brakeUpper, 61);
+  EXPECT_EQ(state().brakeUpper, 61);
   EXPECT_EQ(brake.upperMarker->y(), 4 + 202 - 1 - 122);
   EXPECT_EQ(p.bars().pro.bar[kBrakePedal]->indicatorStyle().padTop, 201 - 122);
 
   // The clutch at 40/40 cannot cross itself.
   ui::ZoneColumn& clutch = p.zones[kClutchPedal];
-  clutch.upper->set(40);
-  clutch.lower->set(40);
+  setZone(kClutchPedal, true, 40);
+  setZone(kClutchPedal, false, 40);
   m = mark();
   click(clutch.upperMinus);
   click(clutch.lowerPlus);
@@ -253,7 +261,8 @@ TEST_F(ProPageTest, ZoneButtonsApplyAndKeyLettersReachTheController) {
 
   // The MAX BRAKE PRESS key steps go through the same rule.
   m = mark();
-  pages_->pro->brakeUpperStep(-1);
+  model().stepZone(Page::Pro, Pedal::Brake, true, -1);
+  settle();
   EXPECT_EQ(since(m, 1), std::vector<Frame>{(Frame{0xC3, 60, 0x3C})});
 
   m = mark();
@@ -266,11 +275,14 @@ TEST_F(ProPageTest, ZoneButtonsApplyAndKeyLettersReachTheController) {
   EXPECT_FALSE(p.confirmations[0]->isVisible());
 
   m = mark();
-  p.masList->setCurrentIndex(3);
-  p.menosList->setCurrentIndex(5);
-  p.absList->setCurrentIndex(1);
+  for (auto [list, index] : {std::pair{p.masList, 3}, {p.menosList, 5}, {p.absList, 1}}) {
+    list->setCurrentIndex(index);
+    settle();
+  }
   flip(p.autoBrakeSwitch);
+  settle();
   flip(p.autoBrakeSwitch);
+  settle();
   const auto frames = since(m, 5);
   ASSERT_EQ(frames.size(), 5u);
   EXPECT_EQ(frames[0], (Frame{0xCA, 3, 0xAC}));
@@ -279,8 +291,8 @@ TEST_F(ProPageTest, ZoneButtonsApplyAndKeyLettersReachTheController) {
   EXPECT_EQ(frames[3][0], 0xBF);
   EXPECT_EQ(frames[4][0], 0xBF);
   EXPECT_NE(frames[3][1], frames[4][1]);
-  EXPECT_EQ(app_->controller.state.letterMas, 3);
-  EXPECT_EQ(app_->controller.state.letterMenos, 5);
+  EXPECT_EQ(state().letterMas, 3);
+  EXPECT_EQ(state().letterMenos, 5);
 }
 
 // Answers the next modal file dialog (a real QFileDialog) with a path, or cancels it
@@ -309,7 +321,7 @@ TEST_F(ProPageTest, ProfileSaveAndLoadGoThroughTheFileDialog) {
   ui::ProPage& p = pro();
   std::filesystem::create_directories(dir_ + "/tkb");
   const QString path = QString::fromStdString(dir_ + "/tkb/Monza.tkb");
-  p.zones[kBrakePedal].upper->set(61);
+  setZone(kBrakePedal, true, 61);
   answerFileDialog(app_->window(), path);
   click(p.saveProfile);
   EXPECT_TRUE(p.confirmations[1]->isVisible());
@@ -317,7 +329,7 @@ TEST_F(ProPageTest, ProfileSaveAndLoadGoThroughTheFileDialog) {
   ASSERT_TRUE(std::filesystem::exists(path.toStdString()));
   EXPECT_EQ(app_->mainPage().profileLabel->text().toStdString(), "Profile: Monza");
 
-  p.zones[kBrakePedal].upper->set(50);
+  setZone(kBrakePedal, true, 50);
   size_t m = mark();
   answerFileDialog(app_->window(), path);
   click(p.loadProfile);
@@ -431,14 +443,14 @@ TEST_F(ProPageTest, LiveBarsFollowThePedalsAndFeedTheMonitor) {
   // throttle 80 %, brake at full scale, clutch 64.9 %, brake total 73.4 %.
   input->set({20661, 32767, 9765, 14968});
   ASSERT_TRUE(waitFor([&] { return p.bars().pro.value[kClutchPedal]->text() == "     64 %"; }));
-  ASSERT_TRUE(waitFor([&] { return p.bars().proHistory(kBrakePedal)[0] == "#ff0000      73#"; }));
+  ASSERT_TRUE(waitFor([&] { return model().readout().proHistory(kBrakePedal)[0] == "#ff0000      73#"; }));
   EXPECT_EQ(p.bars().pro.bar[kBrakePedal]->value(), 100);
   // Full brake fills the dead-zone band: 2 px per percent up to MAX BRAKE PRESS.
-  EXPECT_EQ(p.bars().pro.bar[kBrakePedal]->indicatorRect().height(), 2 * app_->controller.state.brakeUpper);
+  EXPECT_EQ(p.bars().pro.bar[kBrakePedal]->indicatorRect().height(), 2 * state().brakeUpper);
   EXPECT_EQ(p.bars().pro.value[kThrottlePedal]->text().toStdString(), "     81 %");
   EXPECT_EQ(p.bars().pro.value[kBrakePedal]->text().toStdString(), "     100 %");
 
-  const ControllerState& s = app_->controller.state;
+  const ControllerState& s = state();
   Frame last;
   ASSERT_TRUE(waitFor([&] {
     uint8_t buf[64];

@@ -133,34 +133,30 @@ class SportPageTest : public WindowTest {
   const ui::SportWidgets& w() { return sport().widgets(); }
   const ui::SportPedalPanel& panel(int pedal) { return w().pedals[pedal]; }
   ui::CurveChart* chart(int pedal) { return panel(pedal).chart; }
-  ControllerState& state() { return app_->controller.state; }
-
+  using Page = ui::ControllerModel::Page;
   void openPage() {
-    app_->mainPage().custom->click();
+    click(app_->mainPage().custom);
     ASSERT_TRUE(w().page->isVisible());
   }
-  void proMode() { app_->mainPage().activatePro->click(); }
-  void customMode() { app_->mainPage().activateCustom->click(); }
-
-  // Waits until nothing more arrives for a while (commands reach the emulator's thread a
-  // little after they are written).
-  void settle() {
-    size_t seen = emulator_->received().size();
-    for (int quiet = 0; quiet < 3;) {
-      usleep(50'000);
-      const size_t now = emulator_->received().size();
-      quiet = now == seen ? quiet + 1 : 0;
-      seen = now;
-    }
+  void proMode() { click(app_->mainPage().activatePro); }
+  void customMode() { click(app_->mainPage().activateCustom); }
+  // A value as a CUSTOM box takes it (sent only while CUSTOM is active).
+  void setZone(int pedal, bool upper, int value) {
+    model().setZone(Page::Custom, kPedals[pedal], upper, value);
+    settle();
   }
+  void setBrakeStop(int value) {
+    model().setBrakeStop(value);
+    settle();
+  }
+
   // Lets what was sent arrive, then forgets it.
   void clearFrames() {
     settle();
     emulator_->clearReceived();
   }
-  // What arrived after an action: at least `expected` frames (generous wait), then settled.
-  Frames framesNow(size_t expected = 0) {
-    waitFor([&] { return emulator_->received().size() >= expected; }, 10000);
+  // What arrived after an action, once it is through.
+  Frames framesNow(size_t = 0) {
     settle();
     return emulator_->received();
   }
@@ -169,7 +165,11 @@ class SportPageTest : public WindowTest {
   QPoint at(int pedal, int x, int y) { return chart(pedal)->mapFrom(app_->window(), QPoint(x, y)); }
   void press(int pedal, int x, int y) { QTest::mousePress(chart(pedal), Qt::LeftButton, {}, at(pedal, x, y)); }
   void move(int pedal, int x, int y) { QTest::mouseMove(chart(pedal), at(pedal, x, y)); }
-  void release(int pedal, int x, int y) { QTest::mouseRelease(chart(pedal), Qt::LeftButton, {}, at(pedal, x, y)); }
+  void release(int pedal, int x, int y) {
+    QTest::mouseRelease(chart(pedal), Qt::LeftButton, {}, at(pedal, x, y));
+    settle();
+    settle();
+  }
   int left(int pedal) { return ui::chartLeftEdge(state().hasClutch, pedal); }
 
   void writeProfile(const std::string& name, const std::string& text) {
@@ -178,7 +178,7 @@ class SportPageTest : public WindowTest {
   }
   // The file dialogs answer with this path (nothing: cancelled) and record what they showed.
   void chooseFile(std::optional<std::string> path) {
-    pages_->profiles.scriptFileChooser([this, path](const FileDialogRequest& request) {
+    pages_->dialogs.scriptFileChooser([this, path](const FileDialogRequest& request) {
       requests_.push_back(request);
       return path;
     });
@@ -226,6 +226,7 @@ TEST_F(SportPageTest, ThreePedalLayoutPutsTheChartsOnTheirWindowScale) {
   EXPECT_EQ(w().defaultAll->text(), "DEFAULT ALL");
   saveScreenshot("custom_page_three_pedals.png");
   app_->selectLanguage(1);
+  settle();
   EXPECT_EQ(panel(kBrake).lowerLabel->text(), "ZONA MUERTA INFERIOR");
   saveScreenshot("custom_page_three_pedals_es.png");
 }
@@ -317,42 +318,42 @@ TEST_F(SportPageTest, ZoneButtonsKeepTheLowerZoneAtMostTheUpperAndMoveTheMarkers
   start();
   openPage();  // CUSTOM is active from here on
   const ui::SportPedalPanel& brake = panel(kBrake);
-  brake.upper->set(40);
-  brake.lower->set(39);
+  setZone(kBrake, true, 40);
+  setZone(kBrake, false, 39);
   clearFrames();
-  brake.lowerPlus->click();
+  click(brake.lowerPlus);
   EXPECT_EQ(brake.lower->value(), 40);
   EXPECT_EQ(brake.upper->value(), 40);
   EXPECT_EQ(brake.upperMarker->pos(), QPoint(197, 464 - 40 * 178 / 100));
   EXPECT_EQ(brake.lowerMarker->pos(), QPoint(197, 463 - 40 * 178 / 100));
   EXPECT_EQ(framesNow(1), (Frames{{0xC5, 40, 0x5C}}));
   clearFrames();
-  brake.lowerPlus->click();
-  brake.upperMinus->click();
+  click(brake.lowerPlus);
+  click(brake.upperMinus);
   EXPECT_EQ(brake.lower->value(), 40);
   EXPECT_EQ(brake.upper->value(), 40);
   EXPECT_TRUE(framesNow().empty());
 
   // The ends of the scale: upper "+" at 100 and lower "-" at 0 do nothing.
   const ui::SportPedalPanel& throttle = panel(kThrottle);
-  throttle.upper->set(100);
-  throttle.lower->set(0);
+  setZone(kThrottle, true, 100);
+  setZone(kThrottle, false, 0);
   clearFrames();
-  throttle.upperPlus->click();
-  throttle.lowerMinus->click();
+  click(throttle.upperPlus);
+  click(throttle.lowerMinus);
   EXPECT_TRUE(framesNow().empty());
 
   // The brake stop steps within 0..100; below 100 it is active, its indicator shows and
   // the mode reads "CUSTOM M".
-  w().brakeStop->set(100);
+  setBrakeStop(100);
   clearFrames();
-  w().brakeStopMinus->click();
+  click(w().brakeStopMinus);
   EXPECT_EQ(w().brakeStop->value(), 99);
   EXPECT_EQ(w().brakeStopMarker->pos(), QPoint(222, 464 - 99 * 178 / 100));
   EXPECT_EQ(framesNow(2), (Frames{{0xCF, 99, 0xFC}, {0xE2, 0x01, 0x2E}}));
   EXPECT_TRUE(w().brakeStopIndicator->isVisible());
   EXPECT_TRUE(app_->mainPage().modeLabels[2]->isVisible());
-  w().brakeStopPlus->click();
+  click(w().brakeStopPlus);
   EXPECT_FALSE(w().brakeStopIndicator->isVisible());
   EXPECT_EQ(state().chetoActive, 0);
 }
@@ -371,21 +372,21 @@ TEST_F(SportPageTest, ValueChangesAreSentOnlyWhileCustomIsTheActiveMode) {
     emit w().letters[list]->activated(index);  // as when the user picks the entry
   };
   const Row rows[] = {
-      {"clutch upper", [&] { panel(kClutch).upper->set(80); }, {{0xC1, 80, 0x1C}},
+      {"clutch upper", [&] { setZone(kClutch, true, 80); }, {{0xC1, 80, 0x1C}},
        [&] { return state().clutchUpper == 80; }},
-      {"clutch lower", [&] { panel(kClutch).lower->set(5); }, {{0xC2, 5, 0x2C}},
+      {"clutch lower", [&] { setZone(kClutch, false, 5); }, {{0xC2, 5, 0x2C}},
        [&] { return state().clutchLower == 5; }},
-      {"brake upper", [&] { panel(kBrake).upper->set(70); }, {{0xC3, 70, 0x3C}},
+      {"brake upper", [&] { setZone(kBrake, true, 70); }, {{0xC3, 70, 0x3C}},
        [&] { return state().brakeUpper == 70; }},
-      {"brake lower", [&] { panel(kBrake).lower->set(3); }, {{0xC5, 3, 0x5C}},
+      {"brake lower", [&] { setZone(kBrake, false, 3); }, {{0xC5, 3, 0x5C}},
        [&] { return state().brakeLower == 3; }},
-      {"throttle upper", [&] { panel(kThrottle).upper->set(90); }, {{0xC6, 90, 0x6C}},
+      {"throttle upper", [&] { setZone(kThrottle, true, 90); }, {{0xC6, 90, 0x6C}},
        [&] { return state().throttleUpper == 90; }},
-      {"throttle lower", [&] { panel(kThrottle).lower->set(2); }, {{0xC7, 2, 0x7C}},
+      {"throttle lower", [&] { setZone(kThrottle, false, 2); }, {{0xC7, 2, 0x7C}},
        [&] { return state().throttleLower == 2; }},
-      {"brake stop 40", [&] { w().brakeStop->set(40); }, {{0xCF, 40, 0xFC}, {0xE2, 0x01, 0x2E}},
+      {"brake stop 40", [&] { setBrakeStop(40); }, {{0xCF, 40, 0xFC}, {0xE2, 0x01, 0x2E}},
        [&] { return state().cheto == 40 && state().chetoActive == 1; }},
-      {"brake stop 100", [&] { w().brakeStop->set(100); }, {{0xCF, 100, 0xFC}, {0xE2, 0x00, 0x2E}},
+      {"brake stop 100", [&] { setBrakeStop(100); }, {{0xCF, 100, 0xFC}, {0xE2, 0x00, 0x2E}},
        [&] { return state().cheto == 100 && state().chetoActive == 0; }},
       {"Mas list", [&] { pick(ui::kListMas, 2); }, {{0xCA, 2, 0xAC}}, [&] { return state().letterMas == 2; }},
       {"Menos list", [&] { pick(ui::kListMenos, 3); }, {{0xCB, 3, 0xBC}}, [&] { return state().letterMenos == 3; }},
@@ -396,6 +397,7 @@ TEST_F(SportPageTest, ValueChangesAreSentOnlyWhileCustomIsTheActiveMode) {
        [&] {
          w().autoBrakeSwitch->setOn(false, false);
          QTest::mouseClick(w().autoBrakeSwitch, Qt::LeftButton);
+         settle();
        },
        {{0xBF, 0x01, 0xFB}}, [&] { return state().autoBrake == 1; }},
   };
@@ -424,7 +426,7 @@ TEST_F(SportPageTest, DefaultOnTheBrakeActivatesCustomAndSendsOnlyTheBrakeCurve)
   ASSERT_NE(chart(kBrake)->curve(), ui::defaultCurve());
   proMode();
   clearFrames();
-  panel(kBrake).defaultButton->click();
+  click(panel(kBrake).defaultButton);
   const Frames got = framesNow(3);
   EXPECT_EQ(got, (Frames{{0xB3, 0x01, 0x3B}, {0xB5, 0x01, 0x5B}, curveFrame(kBrake, ui::defaultCurve())}))
       << hexAll(got);
@@ -446,7 +448,7 @@ TEST_F(SportPageTest, DefaultAllInProModeSendsNothingUntilAChartIsReleased) {
   ASSERT_NE(edited, ui::defaultCurve());
   proMode();
   clearFrames();
-  w().defaultAll->click();
+  click(w().defaultAll);
   EXPECT_TRUE(framesNow().empty());
   for (int pedal = 0; pedal < 3; ++pedal) EXPECT_EQ(chart(pedal)->curve(), ui::defaultCurve());
   EXPECT_EQ(state().throttleCurve, edited);  // the state waits for an edit
@@ -469,7 +471,7 @@ TEST_F(SportPageTest, SportProfileWithoutCurvesIsRefusedAndNothingIsSent) {
   chooseFile(dir_ + "/tkb/Wet Monza.tks");
   const QString label = app_->mainPage().profileLabel->text();
   clearFrames();
-  w().load->click();
+  click(w().load);
   EXPECT_TRUE(framesNow().empty()) << hexAll(framesNow());
   EXPECT_TRUE(w().autoBrakeSwitch->isOn());
   EXPECT_NE(w().brakeStop->value(), 60);
@@ -482,7 +484,7 @@ TEST_F(SportPageTest, CancelledSportLoadStillActivatesCustomWithTheThreeCurves) 
   proMode();
   chooseFile(std::nullopt);
   clearFrames();
-  w().load->click();
+  click(w().load);
   const Frames got = framesNow(5);
   EXPECT_EQ(got, (Frames{{0xB3, 0x01, 0x3B}, {0xB5, 0x01, 0x5B}, curveFrame(kClutch, state().clutchCurve),
                          curveFrame(kBrake, state().brakeCurve), curveFrame(kThrottle, state().throttleCurve)}))
@@ -499,10 +501,10 @@ TEST_F(SportPageTest, SavingBringsTheStateCurvesInLineWithTheCharts) {
   });
   ASSERT_EQ(state().brakeCurve, bent);
   openPage();
-  w().defaultAll->click();  // the charts are straight again, the state is not
+  click(w().defaultAll);  // the charts are straight again, the state is not
   ASSERT_EQ(state().brakeCurve, bent);
   chooseFile(dir_ + "/Track.day.tks");
-  w().save->click();
+  click(w().save);
   EXPECT_EQ(state().brakeCurve, ui::defaultCurve());
   const std::string file = readFile(dir_ + "/Track.day.tks");
   EXPECT_NE(file.find("BRAKE_CURVE_1=10"), std::string::npos) << file;
@@ -514,7 +516,7 @@ TEST_F(SportPageTest, SavingBringsTheStateCurvesInLineWithTheCharts) {
 
   // APPLY makes the controller store zones and curves and records the profile saved last.
   clearFrames();
-  w().apply->click();
+  click(w().apply);
   EXPECT_EQ(framesNow(2), (Frames{{0xFF, 0xF4}, {0xFF, 0xF7}}));
   const std::string config = readFile(dir_ + "/opt/config.ini");
   EXPECT_NE(config.find("file=Track"), std::string::npos) << config;
@@ -573,9 +575,10 @@ TEST_F(SportPageTest, ClosingReadsTheCurvesBackAndGivesTheMainPageItsButtons) {
     EXPECT_TRUE(b->isVisible());
     EXPECT_FALSE(b->geometry().intersects(w().page->geometry())) << b->geometry().x();
   }
-  p.language->click();
+  click(p.language);
   EXPECT_EQ(p.languageList->geometry().bottomLeft(), p.language->geometry().bottomLeft());
   app_->selectLanguage(0);
+  settle();
   press(kBrake, left(kBrake) + 60, 360);
   release(kBrake, left(kBrake) + 60, 360);
   settle();  // the edited curve has reached the controller
@@ -583,7 +586,7 @@ TEST_F(SportPageTest, ClosingReadsTheCurvesBackAndGivesTheMainPageItsButtons) {
   const Curve held = curveOf({0, 11, 21, 31, 41, 51, 61, 71, 81, 91, 100});
   emulator_->update([&](emu::FirmwareState& s) { s.curves.brake = held; });
   clearFrames();
-  w().close->click();
+  click(w().close);
   EXPECT_FALSE(w().page->isVisible());
   EXPECT_FALSE(sport().isOpen());
   EXPECT_EQ(framesNow(3), (Frames{{0xA7}, {0xA8}, {0xA9}}));
@@ -600,27 +603,39 @@ TEST_F(SportPageTest, ClosingReadsTheCurvesBackAndGivesTheMainPageItsButtons) {
 }
 
 TEST_F(SportPageTest, PedalKeysStepTheBrakeControlsAndLightTheLed) {
-  start([](emu::FirmwareState& s) { s.modelReply = 0x2F; });
+  start([](emu::FirmwareState& s) {
+    s.modelReply = 0x2F;
+    s.autoBrake = 1;
+  });
   openPage();
-  panel(kBrake).upper->set(50);
-  w().brakeStop->set(100);
+  setZone(kBrake, true, 50);
+  setBrakeStop(100);
   clearFrames();
-  pages_->sport->brakeUpperStep(-1);
-  pages_->sport->brakeStopStep(-1);
+  // The pedal set's Menos and Menos 2 keys (F1 and F5 by default) on the CUSTOM page.
+  for (int key : {0x70, 0x74}) {
+    model().keyEvent({KeyEventKind::Down, key, false, false});
+    settle();
+  }
   EXPECT_EQ(panel(kBrake).upper->value(), 49);
   EXPECT_EQ(w().brakeStop->value(), 99);
   EXPECT_EQ(framesNow(3), (Frames{{0xC3, 49, 0x3C}, {0xCF, 99, 0xFC}, {0xE2, 0x01, 0x2E}}));
   // The AutoBreak key list of two-pedal sets is served in either mode.
   proMode();
+  customMode();
   clearFrames();
   w().autoBreakList->setCurrentIndex(2);
   emit w().autoBreakList->activated(2);
+  settle();
   EXPECT_EQ(framesNow(1), (Frames{{0xE4, 0x02, 0x4E}}));
   EXPECT_EQ(state().letterAutoBrake, 2);
-  pages_->sport->setLed(255);
+  // Its key held lights this page's LED, released puts it out; the PRO page's LED is not this one.
+  model().keyEvent({KeyEventKind::Down, 'P', true, true});
+  settle();
   EXPECT_EQ(w().autoBrakeLed->brightness(), 255);
-  pages_->pro->setLed(100);  // the PRO page's LED is not this one
-  EXPECT_EQ(w().autoBrakeLed->brightness(), 255);
+  EXPECT_EQ(pages_->pro->ledBrightness(), 100);
+  model().keyEvent({KeyEventKind::Up, 'P', true, true});
+  settle();
+  EXPECT_EQ(w().autoBrakeLed->brightness(), 100);
 }
 
 TEST_F(SportPageTest, ChartsMarkTheLiveInputOnTheCurveAndBarsArePublished) {
@@ -639,7 +654,7 @@ TEST_F(SportPageTest, ChartsMarkTheLiveInputOnTheCurveAndBarsArePublished) {
   EXPECT_NEAR(marker.x(), input * 179 / 100.0, 0.01);
   EXPECT_NEAR(marker.y(), 179 * (1 - curveOutputAt(chart(kBrake)->curve(), input) / 100.0), 0.01);
   // With the page closed the markers stop following.
-  w().close->click();
+  click(w().close);
   const auto frozen = chart(kThrottle)->liveInput();
   QTest::qWait(300);
   EXPECT_EQ(chart(kThrottle)->liveInput(), frozen);
@@ -648,8 +663,8 @@ TEST_F(SportPageTest, ChartsMarkTheLiveInputOnTheCurveAndBarsArePublished) {
 TEST_F(SportPageTest, OutputBarsTakeTheDeadZoneBandScaledToTheirHeight) {
   start();
   openPage();
-  panel(kThrottle).upper->set(80);
-  panel(kThrottle).lower->set(10);
+  setZone(kThrottle, true, 80);
+  setZone(kThrottle, false, 10);
   const ui::PedalBar::Style& style = panel(kThrottle).output->indicatorStyle();
   EXPECT_EQ(style.padTop, 36);
   EXPECT_EQ(style.padBottom, 18);
@@ -668,6 +683,7 @@ TEST_F(SportPageTest, KeysStepTheSelectedPointAndEachReleaseSendsOneCurveAndOneB
     // A click on point 3's column at its own value selects it without moving it.
     clearFrames();
     QTest::mouseClick(c, Qt::LeftButton, {}, at(pedal, left(pedal) + 9 + 18 * 2 + 5, 454 - 54));
+    settle();
     EXPECT_EQ(c->selectedPoint(), 3);
     EXPECT_EQ(c->curve(), ui::defaultCurve());
     framesNow(2);
@@ -699,13 +715,16 @@ TEST_F(SportPageTest, KeysStepTheSelectedPointAndEachReleaseSendsOneCurveAndOneB
     EXPECT_EQ(panel(pedal).readoutY->text(), "Y -> 99 %");
     EXPECT_TRUE(framesNow().empty());
     QTest::keyRelease(c, Qt::Key_PageUp);
+    settle();
     EXPECT_EQ(panel(pedal).readoutY->text(), ui::kReadoutBlank);
     EXPECT_EQ(framesNow(2), (Frames{curveFrame(pedal, c->curve()), kB6On}));
     // The pedal set's keys and combinations with Ctrl are not the chart's.
     const Curve before = c->curve();
     clearFrames();
     QTest::keyClick(c, Qt::Key_F2);
+    settle();
     QTest::keyClick(c, Qt::Key_Up, Qt::ControlModifier | Qt::MetaModifier);
+    settle();
     EXPECT_EQ(c->curve(), before);
     EXPECT_TRUE(framesNow().empty());
   }
@@ -731,12 +750,15 @@ TEST_F(SportPageTest, EnteredValuesAreKeptInTheOrderAndEscapeSendsNothing) {
     ui::CurveChart* c = chart(pedal);
     c->selectPoint(5);
     QTest::keyClick(c, Qt::Key_Return);
+    settle();
     ASSERT_TRUE(c->entryOpen());
     EXPECT_EQ(c->entry()->minimum(), 41);
     EXPECT_EQ(c->entry()->maximum(), 59);
     clearFrames();
     QTest::keyClicks(c->entry(), "45");
+    settle();
     QTest::keyClick(c->entry(), Qt::Key_Return);
+    settle();
     EXPECT_FALSE(c->entryOpen());
     EXPECT_EQ(c->curve()[5], 45);
     EXPECT_EQ(framesNow(2), (Frames{curveFrame(pedal, c->curve()), kB6On}));
@@ -748,6 +770,7 @@ TEST_F(SportPageTest, EnteredValuesAreKeptInTheOrderAndEscapeSendsNothing) {
     for (const auto& r : rows) {
       clearFrames();
       sport().sport_chart_key_handler(c, {ui::ChartKeyEdit::Entered, 5, r.typed});
+      settle();
       EXPECT_EQ(c->curve()[5], r.value) << r.typed;
       EXPECT_EQ(framesNow(2), (Frames{curveFrame(pedal, c->curve()), kB6On})) << r.typed;
     }
@@ -756,11 +779,14 @@ TEST_F(SportPageTest, EnteredValuesAreKeptInTheOrderAndEscapeSendsNothing) {
     const Curve before = c->curve();
     for (bool escape : {true, false}) {
       QTest::keyClick(c, Qt::Key_Enter);
+      settle();
       ASSERT_TRUE(c->entryOpen());
       clearFrames();
       QTest::keyClicks(c->entry(), "42");
+      settle();
       if (escape) {
         QTest::keyClick(c->entry(), Qt::Key_Escape);
+        settle();
       } else {
         chart((pedal + 1) % 3)->setFocus(Qt::MouseFocusReason);
       }
@@ -771,9 +797,11 @@ TEST_F(SportPageTest, EnteredValuesAreKeptInTheOrderAndEscapeSendsNothing) {
 
     // A double-click on point 7's column opens its box (its first click edits as ever).
     QTest::mouseDClick(c, Qt::LeftButton, {}, at(pedal, left(pedal) + 9 + 18 * 6 + 5, 454 - 126));
+    settle();
     EXPECT_EQ(c->selectedPoint(), 7);
     EXPECT_TRUE(c->entryOpen());
     QTest::keyClick(c->entry(), Qt::Key_Escape);
+    settle();
   }
 }
 
@@ -789,10 +817,13 @@ TEST_F(SportPageTest, UndoAndRedoPutBackEachStepInOrderAndSendIt) {
   const Curve clutchDown = curveOf({0, 10, 20, 30, 40, 50, 60, 70, 80, 80 + 1, 100});
   chart(kThrottle)->selectPoint(5);
   QTest::keyClick(chart(kThrottle), Qt::Key_Up);
+  settle();
   sport().sport_chart_key_handler(chart(kBrake), {ui::ChartKeyEdit::Entered, 7, 75});
+  settle();
   chart(kClutch)->selectPoint(9);
   QTest::keyClick(chart(kClutch), Qt::Key_PageDown);
-  panel(kBrake).defaultButton->click();
+  settle();
+  click(panel(kBrake).defaultButton);
   ASSERT_EQ(chart(kClutch)->curve(), clutchDown);
   settle();
 
@@ -801,9 +832,10 @@ TEST_F(SportPageTest, UndoAndRedoPutBackEachStepInOrderAndSendIt) {
   };
   const auto undo = key(Qt::Key_Z, Qt::ControlModifier);
   // The keys act only while the page is shown; closing and opening it keeps the history.
-  w().close->click();
+  click(w().close);
   clearFrames();
   undo();
+  settle();
   EXPECT_TRUE(framesNow().empty());
   openPage();
   struct Step {
@@ -824,6 +856,7 @@ TEST_F(SportPageTest, UndoAndRedoPutBackEachStepInOrderAndSendIt) {
     SCOPED_TRACE(s.what);
     clearFrames();
     s.keys();
+    settle();
     EXPECT_EQ(chart(s.pedal)->curve(), s.curve);
     EXPECT_EQ(tkb::curveOf(state(), kPedals[s.pedal]), s.curve);
     const Frames got = framesNow(2);
@@ -832,14 +865,21 @@ TEST_F(SportPageTest, UndoAndRedoPutBackEachStepInOrderAndSendIt) {
   // A new edit ends what could be redone; the pedal set's Meta+Ctrl+Z is not an undo, and
   // past the oldest step nothing happens.
   sport().sport_chart_key_handler(chart(kThrottle), {ui::ChartKeyEdit::Entered, 1, 5});
+  settle();
   clearFrames();
   redoY();
+  settle();
   key(Qt::Key_Z, Qt::ControlModifier | Qt::MetaModifier)();
+  settle();
   EXPECT_TRUE(framesNow().empty());
   EXPECT_EQ(chart(kThrottle)->curve()[1], 5);
-  for (int i = 0; i < 3; ++i) undo();
+  for (int i = 0; i < 3; ++i) {
+    undo();
+    settle();
+  }
   clearFrames();
   undo();
+  settle();
   EXPECT_TRUE(framesNow().empty());
   EXPECT_EQ(sport().history().undoCount(), 0u);
   EXPECT_EQ(chart(kThrottle)->curve(), line);
@@ -863,6 +903,7 @@ TEST_F(SportPageTest, PresetsAreSentAsOneEditAndUndoRestoresTheCurveBefore) {
     const Curve preset = ui::presetCurve(ui::presetsFor(kPedals[r.pedal])[r.entry]);
     clearFrames();
     emit list->activated(r.entry);
+    settle();
     EXPECT_EQ(list->currentIndex(), -1);
     EXPECT_EQ(chart(r.pedal)->curve(), preset);
     EXPECT_EQ(tkb::curveOf(state(), kPedals[r.pedal]), preset);
@@ -870,6 +911,7 @@ TEST_F(SportPageTest, PresetsAreSentAsOneEditAndUndoRestoresTheCurveBefore) {
     EXPECT_EQ(got, (Frames{curveFrame(r.pedal, preset), kB6On})) << hexAll(got);
     clearFrames();
     sport().undoCurve();
+    settle();
     EXPECT_EQ(chart(r.pedal)->curve(), before);
     got = framesNow(2);
     EXPECT_EQ(got, (Frames{curveFrame(r.pedal, before), kB6On})) << hexAll(got);
@@ -898,27 +940,32 @@ TEST_F(SportPageTest, DifferenceMarksFollowTheCurveAgainstApplySaveAndLoad) {
     marks(false, false);
     const int start = chart(pedal)->curve()[5];
     sport().sport_chart_key_handler(chart(pedal), {ui::ChartKeyEdit::Entered, 5, start + 3});
+    settle();
     marks(true, true);
     sport().undoCurve();
+    settle();
     marks(false, false);
     sport().redoCurve();
+    settle();
     marks(true, true);
-    w().apply->click();
+    click(w().apply);
     marks(false, true);
     chooseFile(std::nullopt);
-    w().save->click();
+    click(w().save);
     marks(false, true);
     chooseFile(file);
-    w().save->click();
+    click(w().save);
     marks(false, false);
     sport().undoCurve();
+    settle();
     marks(true, true);
-    w().load->click();
+    click(w().load);
     EXPECT_EQ(chart(pedal)->curve()[5], start + 3);
     marks(false, false);
   }
   for (int language = 0; language < 6; ++language) {
     app_->selectLanguage(language);
+    settle();
     const ui::SportPedalPanel& p = panel(kBrake);
     EXPECT_EQ(p.chart->entry()->toolTip().toStdString(), ui::labelText(ui::LabelRole::CustomEntryKeys, language));
     EXPECT_EQ(p.notStored->toolTip().toStdString(), ui::labelText(ui::LabelRole::CustomMarkNotStored, language));

@@ -2,6 +2,7 @@
 // writes, and a controller connected to the emulator over a real pseudo-terminal.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -64,7 +65,11 @@ inline std::string hex(const std::vector<emu::Bytes>& frames) {
 // Trace lines go to a temporary file for the life of the object.
 class TraceCapture {
  public:
-  TraceCapture() : file_(std::tmpfile()) { previous_ = setTraceSink(file_); }
+  // Appending: a line traced on another thread while text() reads lands at the end.
+  TraceCapture() : file_(std::tmpfile()) {
+    ::fcntl(::fileno(file_), F_SETFL, O_APPEND);
+    previous_ = setTraceSink(file_);
+  }
   ~TraceCapture() {
     setTraceSink(previous_);
     std::fclose(file_);

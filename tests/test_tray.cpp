@@ -97,46 +97,45 @@ TEST_F(TrayTest, RecentProfilesLoadAsTheirPagesLoadThemAndTheProfileEntryFollows
     for (int k = 0; k <= 10; ++k) sport += std::string(pedal) + "_CURVE_" + std::to_string(k) + "=" + std::to_string(k * 10) + "\n";
   }
   const std::string street = profile("street.tks", sport);
-  // Loaded through the pages' operations: listed, most recent first.
-  ui::PageProfiles& profiles = pages_->profiles;
-  profiles.scriptFileChooser([&](const FileDialogRequest& r) { return std::optional<std::string>(r.pattern == "*.tkb" ? race : street); });
-  ASSERT_FALSE(profiles.profiles().CargarPerfilPro());
-  ASSERT_FALSE(profiles.profiles().CargarPerfilSport());
+  // Loaded through the pages' LOAD: listed, most recent first.
+  model().loadProfile(ProfileKind::Pro, race);
+  model().loadProfile(ProfileKind::Sport, street);
+  settle();
   ASSERT_EQ(tray().recent().size(), 2u);
   EXPECT_EQ(tray().recent()[0].path, street);
   EXPECT_EQ(tray().profileEntry()->text().toStdString(), "Profile: street");
 
-  profiles.scriptFileChooser([](const FileDialogRequest&) -> std::optional<std::string> {
+  pages_->dialogs.scriptFileChooser([](const FileDialogRequest&) -> std::optional<std::string> {
     ADD_FAILURE() << "a recent profile opened a dialog";
     return std::nullopt;
   });
-  usleep(100'000);
   emulator_->clearReceived();
   QAction* raceEntry = recentEntry("race.tkb");
   ASSERT_NE(raceEntry, nullptr);
   raceEntry->trigger();
+  settle();
   const auto frames = framesOnceThere(1);
   EXPECT_NE(std::find(frames.begin(), frames.end(), Bytes{0xC6, 97, 0x6C}), frames.end()) << hex(frames);
   EXPECT_EQ(tray().recent()[0].path, race);
   // The profile in force is CUSTOM's until PRO is activated.
   EXPECT_EQ(tray().profileEntry()->text().toStdString(), "Profile: Default");
-  app_->mainPage().activatePro->click();
+  click(app_->mainPage().activatePro);
   EXPECT_EQ(tray().profileEntry()->text().toStdString(), "Profile: race");
 
   // A .tks loads as the CUSTOM page's LOAD: CUSTOM in force afterwards.
   recentEntry("street.tks")->trigger();
-  EXPECT_TRUE(app_->controller.state.sportProfileActive);
+  settle();
+  EXPECT_TRUE(state().sportProfileActive);
   EXPECT_EQ(tray().profileEntry()->text().toStdString(), "Profile: street");
 
   // A file that went wrong is told as the pages tell it and sends nothing; one that is gone
   // leaves the list.
   profile("street.tks", "[BRAKE]\nUPPER DEAD ZONE=101\n");
-  usleep(100'000);
   emulator_->clearReceived();
   recentEntry("street.tks")->trigger();
+  settle();
   ASSERT_EQ(rec_.boxes.size(), 1u);
   EXPECT_EQ(rec_.boxes[0].second, "Profile");
-  usleep(100'000);
   EXPECT_TRUE(emulator_->received().empty()) << hex(emulator_->received());
   std::filesystem::remove(race);
   EXPECT_EQ(recentEntry("race.tkb"), nullptr);

@@ -1,13 +1,12 @@
 // End to end on a real X server (run under xvfb-run, as scripts/test does): the window's
 // start-up installs the real key source once (the X11 listener, or the pedals' keyboard
-// event node when there is one), a key reaches the page action on the main thread, and EXIT
-// removes the source.
+// event node when there is one), a key reaches the session's action, and EXIT removes the
+// source.
 #include <cstdlib>
 #include <thread>
 
 #include "app/x11_key_listener.h"
 #include "fake_event_nodes.h"
-#include "recording_key_actions.h"
 #include "ui/key_listener.h"
 #include "window_fixture.h"
 
@@ -30,68 +29,57 @@ class KeysTest : public WindowTest {
     unsetenv("TKB_DEV_ROOT");
   }
 
-  // The window on the emulated pedals with the real key source; autocals counts the
-  // Autocal actions.
-  void startWindow(int& autocals) {
+  // The window on the emulated pedals with the real key source.
+  void startWindow(std::unique_ptr<PedalInput> pedals = nullptr) {
     startEmulator();
-    ui::Services s;
-    s.pedals = std::make_unique<emu::SimulatedDriver>(emulator_.get());
-    s.keys = ui::createSystemKeyListener();
-    s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
-    s.quit = [] {};
-    app_ = std::make_unique<ui::Application>(std::move(s));
-    actions_.autocals = &autocals;
-    actions_.thread = &autocalThread_;
-    app_->setKeyActions(actions_);
-    app_->startApplication();
-    ASSERT_TRUE(waitFor([&] { return app_->phase() == ui::Application::Phase::Running; }));
+    adjustServices_ = [&pedals](ui::Services& s) {
+      if (pedals) s.pedals = std::move(pedals);
+      s.keys = ui::createSystemKeyListener();
+    };
+    makeApp();
+    startAndWait(ui::Application::Phase::Running);
   }
-  // The Autocal actions the keys ask for, counted with the thread they ran on.
-  struct CountingActions : RecordingActions {
-    void autocal() override {
-      ++*autocals;
-      *thread = std::this_thread::get_id();
-    }
-    int* autocals = nullptr;
-    std::thread::id* thread = nullptr;
-  };
-  std::thread::id autocalThread_;
-  CountingActions actions_;  // app_ is gone before it (TearDown)
+  // How many times Autocal ran (its closing line), once the keys are through.
+  int autocals() {
+    settle();
+    const std::string t = traceText();
+    int n = 0;
+    for (size_t at = t.find("Autocal Button pressed - Final"); at != std::string::npos;
+         at = t.find("Autocal Button pressed - Final", at + 1))
+      ++n;
+    return n;
+  }
 };
 
 // With the pedals' keyboard there, it alone is heard: the X server's F11 does nothing (a
-// key would otherwise act twice), the pedals' F11 runs Autocal on the main thread.
+// key would otherwise act twice), the pedals' F11 runs Autocal.
 TEST_F(KeysTest, PedalsKeyboardIsTheOnlySourceWhenItCanBeRead) {
   FakeEventNodes nodes(dir_);
   nodes.plug("event3");
-  int autocals = 0;
-  ASSERT_NO_FATAL_FAILURE(startWindow(autocals));
+  ASSERT_NO_FATAL_FAILURE(startWindow());
   EXPECT_EQ(installedKeySource(), KeySourceKind::Evdev);
   EXPECT_NE(traceText().find("\nKey source -> evdev " + nodes.nodePath("event3") + "\n"),
             std::string::npos);
 
   ASSERT_EQ(std::system("xdotool key F11"), 0);
   nodes.sendKeys("event3", {{KEY_F11, 1}, {KEY_F11, 0}});
-  EXPECT_TRUE(waitFor([&] { return autocals == 1; }, 10000));
-  waitFor([&] { return autocals > 1; }, 500);
-  EXPECT_EQ(autocals, 1);
-  EXPECT_EQ(autocalThread_, std::this_thread::get_id());
+  EXPECT_TRUE(waitFor([&] { return autocals() == 1; }, 10000));
+  waitFor([&] { return autocals() > 1; }, 500);
+  EXPECT_EQ(autocals(), 1);
 
   app_->mainPage().exit->click();
   EXPECT_FALSE(keyboardHookInstalled());
 }
 
 TEST_F(KeysTest, TypedAbsKeyRunsAutocalAndExitRemovesTheListener) {
-  int autocals = 0;
-  ASSERT_NO_FATAL_FAILURE(startWindow(autocals));
+  ASSERT_NO_FATAL_FAILURE(startWindow());
   ASSERT_TRUE(rec_.boxes.empty()) << rec_.boxes[0].first.toStdString();
   EXPECT_TRUE(app_->keyListenerInstalled());
   EXPECT_TRUE(keyboardHookInstalled());
 
   ASSERT_EQ(std::system("xdotool key F11"), 0);  // letterAbs 0: F11
-  EXPECT_TRUE(waitFor([&] { return autocals == 1; }, 10000));
-  QCoreApplication::processEvents();
-  EXPECT_EQ(autocals, 1);
+  EXPECT_TRUE(waitFor([&] { return autocals() == 1; }, 10000));
+  EXPECT_EQ(autocals(), 1);
 
   app_->mainPage().exit->click();
   EXPECT_FALSE(keyboardHookInstalled());
@@ -100,30 +88,20 @@ TEST_F(KeysTest, TypedAbsKeyRunsAutocalAndExitRemovesTheListener) {
 // The ABS key (F11 with letterAbs 0) runs Autocal on the PRO page's statistics: C8 with
 // the average + 1, the brake zones read back (A5), the brake zones sent again, B4, FF F4.
 TEST_F(KeysTest, AbsKeyRecalibratesTheBrakeFromTheRecordedPresses) {
-  startEmulator();
-  ui::Services s;
   // Pedals at rest: no press of their own adds to the statistics.
   auto pedals = std::make_unique<FixedPedalInput>();
   pedals->set({-32767, -32767, -32767, -32767});
-  s.pedals = std::move(pedals);
-  s.keys = ui::createSystemKeyListener();
-  s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
-  s.quit = [] {};
-  app_ = std::make_unique<ui::Application>(std::move(s));
-  pages_ = &app_->pages();
-  app_->startApplication();
-  ASSERT_TRUE(waitFor([&] { return app_->phase() == ui::Application::Phase::Running; }));
-  ASSERT_EQ(app_->controller.state.letterAbs, 0);
-  BrakeExcess& excess = app_->model().readout.excess();
+  ASSERT_NO_FATAL_FAILURE(startWindow(std::move(pedals)));
+  ASSERT_EQ(state().letterAbs, 0);
+  BrakeExcess& excess = model().readout().excess();
   // Three presses beyond the limit: 75 + 80 + 77 = 232, average 77, point 78.
   excess.parcial = 232;
   excess.numero = 3;
-  framesOnceThere(0);
   const size_t mark = emulator_->received().size();
 
   ASSERT_EQ(std::system("xdotool key F11"), 0);
-  ASSERT_TRUE(waitFor([&] { return excess.numero == 0; }, 10000));
-  const auto all = framesOnceThere(mark + 6);
+  ASSERT_TRUE(waitFor([&] { return excess.numero == 0 && autocals() == 1; }, 10000));
+  const auto all = emulator_->received();
   const std::vector<std::vector<uint8_t>> frames(all.begin() + static_cast<long>(mark), all.end());
   ASSERT_EQ(frames.size(), 6u) << hex(frames.back());
   EXPECT_EQ(frames[0], (std::vector<uint8_t>{0xC8, 78, 0x8C}));
@@ -133,23 +111,16 @@ TEST_F(KeysTest, AbsKeyRecalibratesTheBrakeFromTheRecordedPresses) {
   EXPECT_EQ(frames[4], (std::vector<uint8_t>{0xB4, 0x01, 0x4B}));
   EXPECT_EQ(frames[5], (std::vector<uint8_t>{0xFF, 0xF4}));
   EXPECT_EQ(excess.parcial, 0);
-  EXPECT_EQ(app_->controller.state.brakeUpper, 78);
-  EXPECT_EQ(app_->controller.state.brakeMax, 78);
+  EXPECT_EQ(state().brakeUpper, 78);
+  EXPECT_EQ(state().brakeMax, 78);
   EXPECT_EQ(pages_->pro->zones[ui::kBrakePedal].upper->value(), 78);
   EXPECT_NE(readFile(dir_ + "/opt/uselog.sr0").find(" 78 [Set ABS]\n"), std::string::npos);
 
   // With nothing recorded the key does nothing but its trace lines.
   const size_t after = emulator_->received().size();
   ASSERT_EQ(std::system("xdotool key F11"), 0);
-  ASSERT_TRUE(waitFor([&] {
-    const std::string t = traceText();
-    size_t n = 0;
-    for (size_t at = t.find("Autocal Button pressed - Final"); at != std::string::npos;
-         at = t.find("Autocal Button pressed - Final", at + 1))
-      ++n;
-    return n == 2;
-  }, 10000));
-  EXPECT_EQ(framesOnceThere(after).size(), after);
+  ASSERT_TRUE(waitFor([&] { return autocals() == 2; }, 10000));
+  EXPECT_EQ(emulator_->received().size(), after);
   app_->mainPage().exit->click();
 }
 

@@ -1,6 +1,8 @@
-// Shared set-up of the window tests: a private folder as the working directory (with
-// opt/ and the monitor stub as opt/TKB_Monitor), the emulated pedal set on a real
-// pseudo-terminal found by the real probe, and the Application with recording services.
+// Shared set-up of the window tests: a private folder as the working directory (with opt/
+// and the monitor stub as opt/TKB_Monitor), the emulated pedal set, and the Application with
+// recording services. The pedal set is the emulator's firmware model behind the in-memory
+// transport (no terminal, no probe: a quiet controller costs fake time only) unless a test
+// asks for it on a real pseudo-terminal found by the real probe (startEmulatorOnTerminal).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,19 +10,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "emulator/memory_transport.h"
 #include "emulator/pedal_emulator.h"
+#include "emulator/simulated_driver.h"
 #include "emulator_fixture.h"
+#include "link/pedal_input.h"
 #include "link/trace.h"
 #include "ui/application.h"
+#include "ui/diagnosis_dialog.h"
+#include "ui/game_profiles.h"
+#include "ui/main_page.h"
 #include "ui/pages.h"
-#include "emulator/simulated_driver.h"
-#include "link/pedal_input.h"
+#include "ui/tray.h"
+#include "ui/vr_panel.h"
 
 namespace tkb::test {
 
@@ -82,6 +91,75 @@ class FixedPedalInput : public PedalInput {
   bool open() override { return true; }
 };
 
+// The emulated pedal set as the tests look at it, in memory or on a terminal. What it
+// received and holds is read while the session is idle (the link thread is the only other
+// user of the in-memory one).
+class TestPedalSet {
+ public:
+  explicit TestPedalSet(emu::FirmwareState state) : memory_(std::make_unique<emu::MemoryTransport>(std::move(state))) {}
+  explicit TestPedalSet(std::unique_ptr<emu::PedalEmulator> terminal) : terminal_(std::move(terminal)) {}
+
+  emu::MemoryTransport* memory() { return memory_.get(); }
+  emu::PedalEmulator* terminal() { return terminal_.get(); }
+
+  std::vector<emu::Bytes> received() const {
+    return memory_ ? memory_->model().received() : terminal_->received();
+  }
+  void clearReceived() { memory_ ? memory_->model().clearReceived() : terminal_->clearReceived(); }
+  emu::FirmwareState state() const { return memory_ ? memory_->model().state() : terminal_->state(); }
+  void update(const std::function<void(emu::FirmwareState&)>& change) {
+    if (memory_) {
+      change(memory_->model().state());
+    } else {
+      terminal_->update(change);
+    }
+  }
+  void setFaults(const emu::Faults& faults) {
+    if (memory_) {
+      memory_->model().faults() = faults;
+    } else {
+      terminal_->setFaults(faults);
+    }
+  }
+  void setAxes(const emu::AxisPositions& axes) {
+    if (memory_) {
+      memory_->model().axes() = axes;
+    } else {
+      terminal_->setAxes(axes);
+    }
+  }
+  int answeredRequests() const { return memory_ ? memory_->model().answeredRequests() : terminal_->answeredRequests(); }
+  void stop() {
+    if (terminal_) terminal_->stop();
+  }
+
+ private:
+  std::unique_ptr<emu::MemoryTransport> memory_;
+  std::unique_ptr<emu::PedalEmulator> terminal_;
+};
+
+// What the probe finds on the in-memory controller: its identification and model exchanges,
+// answered by the firmware model, as the real probe makes them on a port.
+inline int memoryProbe(Controller& c) {
+  auto exchange = [&c](uint8_t request, int replyBytes) {
+    Bytes reply(static_cast<size_t>(replyBytes), 0);
+    c.transport().discardInput();
+    c.transport().write({&request, 1});
+    c.transport().read(reply);
+    return reply;
+  };
+  const Bytes id = exchange(kIdentifyRequest, kIdentifyReplyBytes);
+  if (id[0] != kReplyStart || id[4] != kReplyEnd) return 0;
+  c.state.firmwareVersion = {static_cast<int8_t>(id[1]), static_cast<int8_t>(id[2]), static_cast<int8_t>(id[3])};
+  c.state.markKnown(Field::FirmwareVersion);
+  const Bytes model = exchange(kModelRequest, kModelReplyBytes);
+  if (model[0] != kReplyStart || model[2] != kReplyEnd) return 0;
+  if (model[1] == kModelClutch || model[1] == kModelClutchAlt) return 1;
+  if (model[1] == kModelNoClutch) return 2;
+  if (model[1] == kModelNoClutchAlt) return 3;
+  return 0;
+}
+
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -99,22 +177,28 @@ class WindowTest : public ::testing::Test {
   void TearDown() override {
     app_.reset();
     if (emulator_) emulator_->stop();
+    emulator_.reset();
     trace_.reset();
     if (chdir("/") != 0) ADD_FAILURE() << "chdir /";
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
 
-  void installMonitorStub() {
-    std::filesystem::copy_file(TKB_MONITOR_STUB, dir_ + "/opt/TKB_Monitor");
-  }
+  void installMonitorStub() { std::filesystem::copy_file(TKB_MONITOR_STUB, dir_ + "/opt/TKB_Monitor"); }
 
-  // The emulator on COM3 with the given firmware state.
+  // The emulated pedal set with the given firmware state, in memory.
   void startEmulator(const std::function<void(emu::FirmwareState&)>& setUp = {}) {
     emu::FirmwareState state;
     if (setUp) setUp(state);
-    emulator_ = std::make_unique<emu::PedalEmulator>(state);
-    ASSERT_TRUE(emulator_->start(dir_ + "/ports/ttyACM3"));
+    emulator_ = std::make_unique<TestPedalSet>(std::move(state));
+  }
+  // ... or on COM3, a real pseudo-terminal that the real probe finds.
+  void startEmulatorOnTerminal(const std::function<void(emu::FirmwareState&)>& setUp = {}) {
+    emu::FirmwareState state;
+    if (setUp) setUp(state);
+    auto terminal = std::make_unique<emu::PedalEmulator>(state);
+    ASSERT_TRUE(terminal->start(dir_ + "/ports/ttyACM3"));
+    emulator_ = std::make_unique<TestPedalSet>(std::move(terminal));
   }
 
   // The pedals' joystick as the hidraw reader finds it: a device tree under the test
@@ -136,7 +220,7 @@ class WindowTest : public ::testing::Test {
     if (pedals) {
       s.pedals = std::move(pedals);
     } else if (withJoystick) {
-      s.pedals = std::make_unique<emu::SimulatedDriver>(emulator_.get());
+      s.pedals = std::make_unique<emu::SimulatedDriver>(emulator_ ? emulator_->terminal() : nullptr);
     } else {
       s.pedals = std::make_unique<HidrawPedalInput>(deviceRoots());
     }
@@ -148,16 +232,33 @@ class WindowTest : public ::testing::Test {
     ProbeOptions probe;
     probe.passPauseMs = 20;
     app_ = std::make_unique<ui::Application>(std::move(s), probe);
+    if (emulator_ && emulator_->memory()) app_->model().useTransport(*emulator_->memory(), memoryProbe);
     pages_ = &app_->pages();
     app_->window()->show();
+  }
+
+  ui::ControllerModel& model() { return app_->model(); }
+  const ControllerState& state() { return app_->model().state(); }
+
+  // Everything asked of the session is through and shown.
+  void settle() {
+    if (!app_) return;
+    ASSERT_TRUE(waitFor([&] { return model().idle(); })) << "the session did not come to rest";
+    QCoreApplication::processEvents();
+  }
+  // A click as the driver makes it, then what it asked is through.
+  void click(QAbstractButton* b) {
+    b->click();
+    settle();
   }
 
   void startAndWait(ui::Application::Phase expected) {
     app_->startApplication();
     ASSERT_TRUE(waitFor([&] {
-      return app_->phase() != ui::Application::Phase::Probing &&
-             app_->phase() != ui::Application::Phase::Idle;
+      return app_->phase() != ui::Application::Phase::Probing && app_->phase() != ui::Application::Phase::Idle &&
+             model().idle();
     })) << "start-up did not finish";
+    settle();
     ASSERT_EQ(static_cast<int>(app_->phase()), static_cast<int>(expected));
   }
 
@@ -166,8 +267,8 @@ class WindowTest : public ::testing::Test {
   // The frames received once at least n have arrived (commands reach the emulator's
   // thread a little after they are written), plus anything that follows at once.
   std::vector<std::vector<uint8_t>> framesOnceThere(size_t n) {
-    waitFor([&] { return emulator_->received().size() >= n; }, 10000);
-    usleep(50'000);
+    waitFor([&] { return model().idle() && emulator_->received().size() >= n; }, 10000);
+    if (emulator_->terminal()) usleep(50'000);
     return emulator_->received();
   }
 
@@ -186,7 +287,7 @@ class WindowTest : public ::testing::Test {
   std::string dir_;
   std::function<void(ui::Services&)> adjustServices_;  // before the Application is made
   std::unique_ptr<TraceCapture> trace_;
-  std::unique_ptr<emu::PedalEmulator> emulator_;
+  std::unique_ptr<TestPedalSet> emulator_;
   Recorder rec_;
   std::unique_ptr<ui::Application> app_;
   ui::Pages* pages_ = nullptr;  // app_'s

@@ -1,23 +1,24 @@
 #include "ui/application.h"
 
-#include "ui/pages.h"
-
 #include <unistd.h>
-
-#include <sys/stat.h>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFrame>
 #include <QIcon>
+#include <QLabel>
 #include <QMetaObject>
+#include <QPushButton>
 #include <climits>
 #include <cstdio>
 
-#include "app/firmware_settings.h"
-#include "app/file_replace.h"
-#include "app/startup_reads.h"
-#include "link/settings.h"
 #include "link/trace.h"
+#include "ui/game_profiles.h"
+#include "ui/main_page.h"
+#include "ui/pages.h"
+#include "ui/tray.h"
+#include "ui/vr_panel.h"
+#include "ui/widgets.h"
 
 namespace tkb::ui {
 
@@ -27,11 +28,9 @@ constexpr int kLinkBannerWidth = 820, kLinkBannerHeight = 56;
 constexpr int kLinkBannerY = 582;  // over the footer stripe, clear of the pages
 // The driver's notices take the same place (above the link notice while that shows) for a while.
 constexpr int kDriverNoticeWidth = 820, kDriverNoticeMs = 10'000;
-// How often an idle link is looked at: an unplug shows within half a second.
-constexpr int kLinkWatchMs = 200;
+// An action that takes longer than this shows the busy mark.
+constexpr int kBusyMarkMs = 150;
 
-// The whole working directory: a path cut to a fixed length would name another folder
-// and the logs and settings would go astray.
 std::string workingDirectory() {
   char buffer[PATH_MAX];
   if (getcwd(buffer, sizeof buffer) == nullptr) return ".";
@@ -39,45 +38,9 @@ std::string workingDirectory() {
 }
 }  // namespace
 
-namespace {
-
-// The keyboard hook's reactions: the pages' own actions.
-class PageKeyActions : public KeyActions {
- public:
-  explicit PageKeyActions(Application& app) : app_(app) {}
-  bool pagesBuilt() const override {
-    return app_.phase() == Application::Phase::Running && app_.controllerFree();
-  }
-  bool customPageOpen() const override {
-    return app_.customPage() != nullptr && app_.customPage()->isVisible();
-  }
-  void autocal() override { app_.pages().pro->autocal(); }
-  void proBrakeUpperStep(int delta) override { app_.pages().pro->brakeUpperStep(delta); }
-  void customBrakeUpperStep(int delta) override { app_.pages().sport->brakeUpperStep(delta); }
-  void customBrakeStopStep(int delta) override { app_.pages().sport->brakeStopStep(delta); }
-  void setAutoBrakeLed(bool customPage, int brightness) override {
-    if (customPage) {
-      app_.pages().sport->setLed(brightness);
-    } else {
-      app_.pages().pro->setLed(brightness);
-    }
-  }
-
- private:
-  Application& app_;
-};
-
-}  // namespace
-
 Application::Application(Services services, ProbeOptions probeOptions)
-    : model_(std::make_unique<ControllerModel>()),
-      controller(model_->controller),
-      operations(model_->operations),
-      services_(std::move(services)),
-      probeOptions_(std::move(probeOptions)) {
-  keyActions_ = std::make_unique<PageKeyActions>(*this);
-  keyHook_ = std::make_unique<KeyHook>(controller, *keyActions_);
-  probeOptions_.stop = &stopProbe_;
+    : services_(std::move(services)),
+      model_(std::make_unique<ControllerModel>(std::move(services_.pedals), std::move(probeOptions))) {
   window_ = std::make_unique<QWidget>();
   window_->setWindowTitle(kWindowTitle);
   window_->setWindowIcon(QIcon(":/pictures/icon.svg"));
@@ -112,7 +75,7 @@ Application::Application(Services services, ProbeOptions probeOptions)
   setButtonLook(retryButton_, ButtonLook::Normal);
   connect(retryButton_, &QPushButton::clicked, this, [this] {
     trace("Button: RETRY\n");
-    retryReads();
+    model_->retryReads();
   });
   linkBanner_->hide();
   driverNotice_ = makeLabel(window_.get(), "", 16);
@@ -125,46 +88,77 @@ Application::Application(Services services, ProbeOptions probeOptions)
   driverNoticeTimer_->setSingleShot(true);
   driverNoticeTimer_->setInterval(kDriverNoticeMs);
   connect(driverNoticeTimer_, &QTimer::timeout, driverNotice_, &QWidget::hide);
-  connect(model_.get(), &ControllerModel::linkStateChanged, this, &Application::linkStateChanged);
-  controller.setFrameListener([this](const Bytes& frame) { recordFrame(frame); });
-  // Between actions nothing is read or written: the port itself is looked at.
-  linkWatch_ = new QTimer(this);
-  linkWatch_->setInterval(kLinkWatchMs);
-  connect(linkWatch_, &QTimer::timeout, this, [this] {
-    const bool watched = phase_ == Phase::Running || phase_ == Phase::ReadFailed;
-    if (watched && controllerFree() && !firmwareUpdating()) controller.checkLink();
-  });
-  linkWatch_->start();
+  busyMark_ = makeLabel(window_.get(), "", 14);
+  busyMark_->setObjectName("BusyMark");
+  busyMark_->setStyleSheet("color:#ffffff;background:#3a4048;border-radius:6px;padding:3px 10px;");
+  busyMark_->hide();
+  busyTimer_ = new QTimer(this);
+  busyTimer_->setSingleShot(true);
+  busyTimer_->setInterval(kBusyMarkMs);
+  connect(busyTimer_, &QTimer::timeout, this, [this] { showBusy(true); });
   window_->installEventFilter(this);
   page_ = std::make_unique<MainPage>(*this, *model_, services_);
-  pages_ = std::make_unique<Pages>(*this);
+  pages_ = std::make_unique<Pages>(*model_, labels_, window_.get());
   tray_ = std::make_unique<Tray>(*this, services_);
+  connectModel();
 }
-
-void Application::setKeyActions(KeyActions& actions) { keyHook_ = std::make_unique<KeyHook>(controller, actions); }
 
 Application::~Application() {
-  // Closing the window ends the program without stopping the monitors (their slots
-  // keep them running); the probe is told to give up.
-  stopProbe_ = true;
-  reconnector_.stop();
-  if (probeThread_.joinable()) probeThread_.join();
-  for (QTimer* t : tasks_) t->stop();
+  // Closing the window ends the program without stopping the monitors (their slots keep
+  // them running); the probe is told to give up.
+  model_->stopSearching();
   // The listener's thread hands events to this object: it must not outlive it.
   if (keyListenerInstalled_ && services_.keys) services_.keys->remove();
+  // The actions still queued run; then the pages and dialogs go before the session they show.
+  model_->stopLink();
+  tray_.reset();
+  games_.reset();
+  pages_.reset();
 }
 
-void Application::setPhase(Phase phase) {
-  phase_ = phase;
-  emit phaseChanged(static_cast<int>(phase));
+VrPanel* Application::vrPanel() const { return page_->vrPanel(); }
+
+void Application::connectModel() {
+  ControllerModel& m = *model_;
+  connect(&m, &ControllerModel::phaseChanged, this, &Application::phaseShown);
+  connect(&m, &ControllerModel::searchEnded, this, &Application::searchEnded);
+  connect(&m, &ControllerModel::firstReadsDone, this, &Application::buildPages);
+  connect(&m, &ControllerModel::linkNoticeChanged, this, &Application::showLinkNotice);
+  connect(&m, &ControllerModel::firmwareStage, this, &Application::showFirmwareStage);
+  connect(&m, &ControllerModel::firmwareFinished, this, &Application::firmwareFinished);
+  connect(&m, &ControllerModel::profileRefused, this, &Application::showProfileRefusal);
+  connect(&m, &ControllerModel::driverNotice, this, &Application::tellDriver);
+  connect(&m, &ControllerModel::languageChanged, this, [this](int index) {
+    if (index >= 0) labels_.apply(index);
+    page_->closeMenus();
+  });
+  connect(&m, &ControllerModel::busyChanged, this, [this](bool busy) {
+    if (busy) {
+      busyTimer_->start();
+    } else {
+      busyTimer_->stop();
+      showBusy(false);
+    }
+  });
+  connect(&m, &ControllerModel::readsRefreshed, this, [this] {
+    if (const auto index = languageIndex()) labels_.apply(*index);
+  });
 }
 
-std::optional<int> Application::languageIndex() const {
-  return ui::languageIndex(controller.state.language);
+void Application::phaseShown(int phase) {
+  if (phase == static_cast<int>(Phase::Running)) {
+    linkBanner_->raise();
+    setSendingControlsEnabled(model_->linkFree());
+    showPendingFirmwareBox();
+  }
+  emit phaseChanged(phase);
 }
+
+std::optional<int> Application::languageIndex() const { return ui::languageIndex(model_->state().language); }
 
 void Application::startApplication() {
-  if (phase_ == Phase::Probing || phase_ == Phase::Running || phase_ == Phase::Stopped) return;
+  const Phase phase = model_->phase();
+  if (phase == Phase::Probing || phase == Phase::Running || phase == Phase::Stopped) return;
   tray_->start(workingDirectory() + "/opt/config.ini");
   // The key listener is installed once per process; a failed installation is tried again
   // by the next start.
@@ -181,48 +175,26 @@ void Application::startApplication() {
       services_.errorBox("Failed to install hook!", "Error");
     }
   }
-  // The probe may scan for ever: it runs on a worker thread and the window stays
-  // responsive, saying what it is doing.
-  probeOptions_.probeAllPorts =
-      probeAllPortsSetting(AppConfig(workingDirectory() + "/opt/config.ini"));
   searching_->show();
   searching_->raise();
-  setPhase(Phase::Probing);
-  if (probeThread_.joinable()) probeThread_.join();
-  probeThread_ = std::thread([this] {
-    const int result = probeController(controller, probeOptions_);
-    QMetaObject::invokeMethod(this, [this, result] { probeFinished(result); },
-                              Qt::QueuedConnection);
-  });
+  model_->start();
 }
 
-void Application::keyboardHookProc(const KeyEvent& event) {
-  const Action action(*this);
-  keyHook_->keyboardHookProc(event);
-}
-
-void Application::useFirmwareUpdate(FirmwareUpdateOptions options) {
-  const std::string base = workingDirectory();
-  if (options.logPath.empty()) {
-    ::mkdir((base + "/opt").c_str(), 0755);
-    options.logPath = base + "/opt/" + kFlashLogName;
+void Application::searchEnded(bool found, const QString& permissionProblem) {
+  searching_->hide();
+  if (!config_) config_ = std::make_unique<AppConfig>(model_->basePath() + "/opt/config.ini");
+  page_->buildBackgroundAndBox();
+  if (found) {
+    page_->notDetectedBox->hide();
+    return;
   }
-  if (!options.settings) options.settings = std::make_shared<ProfileSettingsKeeper>(base + "/tkb");
-  options.stop = &stopProbe_;
-  options.busy = &firmwareBusy_;
-  // Both run on the probe's thread, which owns the controller meanwhile: the language read
-  // before the touch is taken there and handed over with the news.
-  options.progress = [this](const FirmwareProgress& progress) {
-    const int language = ui::languageIndex(controller.state.language).value_or(0);
-    QMetaObject::invokeMethod(this, [this, progress, language] { showFirmwareStage(progress, language); },
-                              Qt::QueuedConnection);
-  };
-  options.finished = [this](const FirmwareReport& report) {
-    const int language = ui::languageIndex(controller.state.language).value_or(0);
-    QMetaObject::invokeMethod(this, [this, report, language] { firmwareFinished(report, language); },
-                              Qt::QueuedConnection);
-  };
-  setFirmwareUpdater(makeFirmwareUpdater(std::move(options)));
+  if (!permissionProblem.isEmpty()) {
+    page_->notDetectedText->setText(page_->notDetectedText->text() + "\n\n" + permissionProblem);
+    page_->notDetectedText->setStyleSheet("font-size:14px;");
+  }
+  page_->notDetectedBox->show();
+  page_->notDetectedBox->raise();
+  showPendingFirmwareBox();
 }
 
 void Application::showFirmwareStage(const FirmwareProgress& progress, int language) {
@@ -273,7 +245,7 @@ void Application::firmwareFinished(const FirmwareReport& report, int language) {
     firmwareBoxText_ = firmwareBoxText_.isEmpty() ? restored : firmwareBoxText_ + "\n\n" + restored;
   }
   if (quitAfterUpdate_) {
-    stopProbe_ = true;
+    model_->stopSearching();
     if (services_.quit) services_.quit();
   }
 }
@@ -310,17 +282,6 @@ void Application::tellDriver(const QString& text) {
   tray_->showMessage(text);
 }
 
-void Application::showProfileInForce() {
-  emit model_->zonesChanged();
-  emit model_->curvesChanged();
-  emit model_->autoBrakeChanged(controller.state.autoBrake != 0);
-  emit model_->modeChanged();
-  emit model_->profileChanged();
-  page_->applyModeLabel();
-  page_->styleModeButtons();
-  page_->refreshProfileLabel();
-}
-
 void Application::openGamesDialog() {
   if (!games_ || !config_) return;
   if (gamesDialog_) {
@@ -329,7 +290,7 @@ void Application::openGamesDialog() {
     return;
   }
   gamesDialog_ = new GamesDialog(window_.get(), *config_, games_->runningNames(),
-                                 QString::fromStdString(basePath_ + "/tkb"), languageIndex().value_or(0));
+                                 QString::fromStdString(model_->basePath() + "/tkb"), languageIndex().value_or(0));
   gamesDialog_->setAttribute(Qt::WA_DeleteOnClose);
   connect(gamesDialog_, &GamesDialog::tableChanged, this, [this] { games_->reloadTable(); });
   gamesDialog_->show();
@@ -346,7 +307,7 @@ void Application::showPendingFirmwareBox() {
 
 void Application::quitAfterFirmwareUpdate() {
   quitAfterUpdate_ = true;
-  const int language = ui::languageIndex(controller.state.language).value_or(0);
+  const int language = languageIndex().value_or(0);
   const char* text = firmwareText(FirmwareText::DoNotUnplug, language);
   std::fprintf(stderr, "\n%s\n", text);
   trace("\n%s\n", text);
@@ -380,204 +341,28 @@ bool Application::eventFilter(QObject* watched, QEvent* event) {
   return QObject::eventFilter(watched, event);
 }
 
-void Application::probeFinished(int result) {
-  if (probeThread_.joinable()) probeThread_.join();
-  searching_->hide();
-  if (phase_ == Phase::Stopped) return;
-  ControllerState& state = controller.state;
-  applyProbeResult(state, result);
-  // A missing joystick interface clears connected: only NotDetectedBox is shown.
-  if (services_.pedals == nullptr) {
-    state.connected = false;
-  } else {
-    services_.pedals->findJoystick(state);
-  }
-
-  basePath_ = workingDirectory();
-  trace("\nPath guardado -> %s", basePath_.c_str());
-  if (!config_) config_ = std::make_unique<AppConfig>(basePath_ + "/opt/config.ini");
-  // What writes killed half-way (a crash, a power cut) left in the folders we write.
-  removeUnfinishedWrites(basePath_ + "/opt");
-  removeUnfinishedWrites(basePath_ + "/tkb");
-
-  page_->buildBackgroundAndBox();
-  if (!state.connected) {
-    // When the pedals are there but may not be read, the box says how to allow it.
-    if (auto* hidraw = dynamic_cast<HidrawPedalInput*>(services_.pedals.get());
-        hidraw != nullptr && !hidraw->permissionProblem().empty()) {
-      page_->notDetectedText->setText(page_->notDetectedText->text() + "\n\n" +
-                                     QString::fromStdString(hidraw->permissionProblem()));
-      page_->notDetectedText->setStyleSheet("font-size:14px;");
-    }
-    page_->notDetectedBox->show();
-    page_->notDetectedBox->raise();
-    setPhase(Phase::NotDetected);
-    showPendingFirmwareBox();
-    return;
-  }
-  page_->notDetectedBox->hide();
-
-  if (!usageLog_) usageLog_ = std::make_unique<UsageLog>(basePath_);
-  runControllerReads();
-}
-
-void Application::runControllerReads(bool resendDriverFrames) {
-  if (readsRunning_) return;
-  readsRunning_ = true;
-  showLinkNotice(LinkNotice::Reading);
-  if (pagesBuilt_) {
-    // The worker owns the controller until the reads are over: nothing is sent meanwhile
-    // and the 10 ms tasks do not look at a state that is being filled.
-    setSendingControlsEnabled(false);
-    pauseTasks(true);
-  }
-  if (probeThread_.joinable()) probeThread_.join();
-  std::vector<Bytes> frames;
-  if (resendDriverFrames) frames = driverFrames_;
-  probeThread_ = std::thread([this, frames = std::move(frames)] {
-    // The pedals may have come back with other values (a power cycle restores what they
-    // had stored): what the driver set goes to them again before anything is read.
-    for (const Bytes& frame : frames) {
-      trace("\nReenviamos %X (%d bytes)", frame[0], static_cast<int>(frame.size()));
-      controller.send(frame);
-    }
-    const ReadReport report = readControllerAtStartup(controller, nullptr);
-    // Every query answered: a reply whose value is out of its range leaves that one field
-    // unknown (its widget blank), it does not stop the pages.
-    const bool allAnswered = controller.linkState() == LinkState::Connected;
-    if (!report.ok()) trace("\nLecturas fallidas: %s", report.describe().c_str());
-    QMetaObject::invokeMethod(this, [this, allAnswered] { controllerReadsFinished(allAnswered); },
-                              Qt::QueuedConnection);
-  });
-}
-
-void Application::controllerReadsFinished(bool allAnswered) {
-  if (probeThread_.joinable()) probeThread_.join();
-  readsRunning_ = false;
-  if (phase_ == Phase::Stopped) return;
-  if (pagesBuilt_) {
-    pauseTasks(false);
-    setSendingControlsEnabled(controller.linkState() != LinkState::Disconnected);
-  }
-  if (!allAnswered) {
-    trace("\nLectura del controlador incompleta: %s", linkStateName(controller.linkState()));
-    if (controller.linkState() == LinkState::Disconnected) return pedalsUnplugged();
-    showLinkNotice(controller.linkState() == LinkState::Disconnected ? LinkNotice::Disconnected
-                                                                     : LinkNotice::NotAnswering);
-    if (!pagesBuilt_) setPhase(Phase::ReadFailed);
-    return;
-  }
-  showLinkNotice(LinkNotice::None);
-  if (pagesBuilt_) {
-    refreshPages();
-    return;
-  }
-  buildPages();
-}
-
 void Application::buildPages() {
-  ControllerState& state = controller.state;
-  usageLog_->open(state);
+  if (!config_) config_ = std::make_unique<AppConfig>(model_->basePath() + "/opt/config.ini");
   page_->buildPicturesAndLists();
-  usageLog_->dataLines(state);
   page_->buildStatusLabels();
   page_->create_main_page();
   tray_->attachSwitch(page_->traySwitch);
   buildPageContainers();
   pages_->pro->Create_pro_page(proPage_);
   pages_->sport->Create_sport_page(customPage_);
-  profileDirectory_ = workingDirectory();
-  loadSettings();
-  // Edits are pending from here on: the values read are the first baseline.
-  pages_->profiles.profiles().baseline().take(state);
-  startTasks();
-  games_ = std::make_unique<GameProfiles>(*this);
+  games_ = std::make_unique<GameProfiles>(*model_, *config_, [this](const QString& text) { tellDriver(text); });
   games_->start();
   pagesBuilt_ = true;
-  setPhase(Phase::Running);
+  // What the model says from here on: the link's state enables the sending controls.
+  connect(model_.get(), &ControllerModel::linkNoticeChanged, this,
+          [this] { setSendingControlsEnabled(model_->linkFree()); });
+  connect(model_.get(), &ControllerModel::linkStateChanged, this,
+          [this] { setSendingControlsEnabled(model_->linkFree()); });
   linkBanner_->raise();
-  showPendingFirmwareBox();
 }
 
-// After RETRY or a replug: every page shows what was read, as loadSettings shows it at
-// start-up, without asking the controller again.
-void Application::refreshPages() {
-  const Action action(*this);
-  // What the pages send again here was read, not set by the driver.
-  refreshing_ = true;
-  trace("\nrefreshPages - Inicio");
-  emit model_->zonesChanged();
-  if (const auto index = languageIndex()) labels_.apply(*index);
-  pages_->pro->placeControls();
-  emit model_->curvesChanged();
-  emit model_->lettersChanged();
-  page_->showReadSettings();
-  page_->applyModeLabel();
-  page_->refreshProfileLabel();
-  refreshing_ = false;
-  trace("\nrefreshPages - Final");
-}
-
-void Application::retryReads() {
-  if (readsRunning_ || phase_ == Phase::Stopped) return;
-  if (phase_ != Phase::Running && phase_ != Phase::ReadFailed) return;
-  // An unplugged pedal set is looked for by the reconnection; RETRY has nothing to ask.
-  if (controller.linkState() == LinkState::Disconnected) return;
-  runControllerReads();
-}
-
-void Application::linkStateChanged(LinkState state) {
-  if (readsRunning_ || phase_ == Phase::Stopped) return;  // the reads report when they end
-  switch (state) {
-    case LinkState::Connected:
-      if (linkNotice_ == LinkNotice::NotAnswering) showLinkNotice(LinkNotice::None);
-      break;
-    case LinkState::NotAnswering:
-      if (phase_ == Phase::Running) showLinkNotice(LinkNotice::NotAnswering);
-      break;
-    case LinkState::Disconnected:
-      pedalsUnplugged();
-      break;
-  }
-}
-
-void Application::recordFrame(const Bytes& frame) {
-  // Only the driver's own changes count: not what the start-up, the reads or a refresh
-  // send back, and not the fixed commands (calibration steps, store), which are steps of a
-  // procedure rather than settings.
-  if (std::this_thread::get_id() != mainThread_) return;  // the reads, the firmware update
-  if (readsRunning_ || refreshing_ || phase_ != Phase::Running) return;
-  if (frame.empty() || frame[0] == 0xFF) return;
-  std::erase_if(driverFrames_, [&](const Bytes& f) { return f[0] == frame[0]; });
-  driverFrames_.push_back(frame);
-}
-
-void Application::pedalsUnplugged() {
-  if (reconnector_.running() || phase_ == Phase::Stopped) return;
-  trace("\nPedales desconectados - esperando a que vuelvan");
-  showLinkNotice(LinkNotice::Disconnected);
-  setSendingControlsEnabled(false);
-  controller.closeLink();
-  ProbeOptions options;
-  options.probeAllPorts = probeOptions_.probeAllPorts;
-  reconnector_.start(controller, options, [this](int result) {
-    QMetaObject::invokeMethod(this, [this, result] { pedalsBack(result); }, Qt::QueuedConnection);
-  });
-}
-
-void Application::pedalsBack(int probeResult) {
-  reconnector_.stop();
-  if (phase_ == Phase::Stopped) return;
-  ControllerState& state = controller.state;
-  if ((probeResult == 1) != state.hasClutch)
-    trace("\nReconexion: otro modelo de pedales (%d); las paginas siguen como estaban", probeResult);
-  state.probeResult = probeResult;
-  controller.setLinkState(LinkState::Connected);
-  runControllerReads(true);
-}
-
-void Application::showLinkNotice(LinkNotice notice) {
-  linkNotice_ = notice;
+void Application::showLinkNotice() {
+  const LinkNotice notice = model_->linkNotice();
   if (notice == LinkNotice::None) {
     linkBanner_->hide();
     return;
@@ -604,20 +389,25 @@ void Application::showLinkNotice(LinkNotice notice) {
 
 // The widgets whose use sends something to the controller.
 void Application::setSendingControlsEnabled(bool enabled) {
+  if (!pagesBuilt_) return;
   for (QWidget* w : std::initializer_list<QWidget*>{
            proPage_, customPage_, page_->pro, page_->custom, page_->activatePro, page_->activateCustom,
            page_->modelList, page_->colourList, page_->language, page_->languageList})
     if (w) w->setEnabled(enabled);
 }
 
-void Application::pauseTasks(bool paused) {
-  for (QTimer* t : tasks_) {
-    if (paused) {
-      t->stop();
-    } else if (!t->isActive()) {
-      t->start();
-    }
+void Application::showBusy(bool busy) {
+  if (!busy) {
+    busyMark_->hide();
+    window_->unsetCursor();
+    return;
   }
+  busyMark_->setText(QString::fromUtf8(linkText(LinkText::Busy, languageIndex().value_or(0))));
+  busyMark_->adjustSize();
+  busyMark_->move(kWindowWidth - busyMark_->width() - 12, 8);
+  busyMark_->show();
+  busyMark_->raise();
+  window_->setCursor(Qt::BusyCursor);
 }
 
 void Application::showDiagnosis() {
@@ -630,14 +420,14 @@ void Application::showDiagnosis() {
   // The pedals can be opened again after the rule and a replug: start as CONTINUE does.
   connect(dialog, &DiagnosisDialog::accessRestored, this, [this, dialog] {
     dialog->close();
-    if (phase_ == Phase::NotDetected) startApplication();
+    if (model_->phase() == Phase::NotDetected) startApplication();
   });
   dialog->show();
 }
 
 DoctorSetup Application::doctorSetup() const {
   DoctorSetup setup = services_.doctorSetup ? services_.doctorSetup() : DoctorSetup{};
-  setup.ownPort = controller.portName();
+  setup.ownPort = model_->portName();
   return setup;
 }
 
@@ -655,110 +445,8 @@ void Application::buildPageContainers() {
   customPage_ = container("CustomPage");
 }
 
-void Application::loadSettings() {
-  ControllerState& state = controller.state;
-  const Action action(*this);
-  trace("\nloadSettings - Inicio");
-  resetJoystickCalibration();
-  emit model_->zonesChanged();
-
-  trace("\nchar -> %s", state.language.c_str());
-  if (const auto index = languageIndex()) {
-    selectLanguage(*index);
-  } else {
-    trace("Language not found\n");
-    page_->closeMenus();
-  }
-  pages_->pro->placeControls();
-
-  if (state.sportProfileLoaded) {
-    struct CurveRead {
-      Query query;
-      const char* line;
-      const Curve* curve;
-    };
-    const CurveRead reads[] = {
-        {Query::ClutchCurve, "\nLeemos curvas Embrague -> ", &state.clutchCurve},
-        {Query::BrakeCurve, "\nLeemos curvas Freno -> ", &state.brakeCurve},
-        {Query::ThrottleCurve, "\nLeemos curvas Acelerador -> ", &state.throttleCurve},
-    };
-    for (const CurveRead& r : reads) {
-      controller.query(r.query);
-      trace("%s", r.line);
-      for (int i = 0; i < kCurvePoints; ++i) trace("\n\tDato %d -> %d", i, (*r.curve)[i]);
-    }
-    emit model_->curvesChanged();
-    emit model_->curvesStored();
-    page_->activateCustom->show();
-  } else {
-    state.sportProfileLoaded = false;
-    page_->activateCustom->hide();
-  }
-  // Without a calibration there is nothing to activate and no CUSTOM page to open.
-  if (!state.calibrated) {
-    page_->activatePro->hide();
-    page_->activateCustom->hide();
-    page_->custom->hide();
-  }
-  page_->styleModeButtons();
-  if (usageLog_) usageLog_->modeLine(state);
-  if (!state.sportProfileActive) state.proProfileActive = true;
-
-  for (Query q : {Query::LetterMas, Query::LetterMas2, Query::LetterMenos, Query::LetterMenos2})
-    controller.query(q);
-  emit model_->lettersChanged();
-  page_->applyModeLabel();
-  page_->refreshProfileLabel();
-  trace("\nloadSettings - Final");
-}
-
-void Application::startTasks() {
-  // Three 10 ms tasks in this order: the joystick read and the two bar refreshes. Each
-  // samples every period; widgets repaint only when what they show changes.
-  const std::function<void()> jobs[] = {
-      [this] {
-        if (services_.pedals) services_.pedals->readPedalAxes();
-      },
-      [this] { pages_->pro->bars().RefrescoBarrasPro(); },
-      [this] { pages_->sport->bars().RefrescoBarrasSport(); },
-  };
-  for (const auto& job : jobs) {
-    auto* timer = new QTimer(this);
-    timer->setTimerType(Qt::PreciseTimer);
-    timer->setInterval(kTaskPeriodMs);
-    connect(timer, &QTimer::timeout, this, job);
-    timer->start();
-    tasks_.push_back(timer);
-  }
-}
-
-void Application::selectLanguage(int index) {
-  if (index >= 0 && index < kLanguageCount) {
-    trace("\nLanguage selected is %s\n", kLanguageNames[index]);
-    setLanguage(controller.state, kLanguageNames[index]);  // the driver's choice, or the one read
-    controller.MandarDatosIdioma();
-    labels_.apply(index);
-  } else {
-    trace("Language not found\n");
-  }
-  page_->closeMenus();
-}
-
 void Application::TextoPasoCalibracion(int step, QLabel* textLabel, QLabel* noteLabel) {
-  const auto language = languageIndex();
-  if (!language) {
-    trace("Language not found\n");
-    return;
-  }
-  static constexpr WizardText kSteps[] = {WizardText::Start, WizardText::Throttle,
-                                          WizardText::Brake, WizardText::Clutch,
-                                          WizardText::Calibrated};
-  if (step >= 0 && step <= 4) {
-    if (textLabel) setRecolouredText(textLabel, wizardText(kSteps[step], *language));
-    return;
-  }
-  if (textLabel) setRecolouredText(textLabel, wizardText(WizardText::Saved, *language));
-  if (noteLabel) setRecolouredText(noteLabel, wizardText(WizardText::Note, *language));
+  showWizardStep(languageIndex(), step, textLabel, noteLabel);
 }
 
 bool Application::startMonitor(ProcessSlot& slot, bool vrMode) {
@@ -776,7 +464,7 @@ void Application::restartVrMonitor() {
 }
 
 void Application::shutDown() {
-  if (phase_ == Phase::Stopped) return;
+  if (model_->phase() == Phase::Stopped) return;
   if (firmwareUpdating()) {
     quitAfterFirmwareUpdate();
     return;
@@ -792,18 +480,8 @@ void Application::shutDown() {
   }
   if (keyListenerInstalled_ && services_.keys) services_.keys->remove();
   keyListenerInstalled_ = false;
-  // A calibration left in the middle would leave the pedals with their zones off.
-  if (pagesBuilt_ && controllerFree()) {
-    const Action action(*this);
-    pages_->pro->endCalibration();
-  }
-  stopProbe_ = true;
-  reconnector_.stop();
-  if (probeThread_.joinable()) probeThread_.join();
-  controller.closeLink();
-  if (usageLog_) usageLog_->close();
-  for (QTimer* t : tasks_) t->stop();
-  setPhase(Phase::Stopped);
+  if (games_) games_->stop();
+  model_->shutDown();
   if (services_.quit) services_.quit();
 }
 

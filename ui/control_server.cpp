@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -124,10 +125,13 @@ void ControlServer::handle(Connection* connection) {
   busy_ = true;
   auto& command = std::get<control::CommandRequest>(*connection->request);
   command.peerPid = control::peerPid(connection->fd);
-  const control::Reply reply = command_(command);
-  busy_ = false;
-  control::writeMessage(connection->fd, control::encodeReply(reply), kReplyWaitMs);
-  drop(connection);
+  QPointer<ControlServer> server(this);
+  command_(command, [server, connection](control::Reply reply) {
+    if (!server) return;  // the program is ending
+    server->busy_ = false;
+    control::writeMessage(connection->fd, control::encodeReply(reply), kReplyWaitMs);
+    server->drop(connection);
+  });
 }
 
 }  // namespace tkb::ui

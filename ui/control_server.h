@@ -1,7 +1,8 @@
 // The running program's end of the control channel (app/control_channel): a second start
 // asks it to come to the front, and tkb-cli hands it its commands. Everything runs on the
 // main thread from the event loop: a client is read without blocking, and one that sends
-// nothing, half a request or garbage within a few seconds is dropped without a reply.
+// nothing, half a request or garbage within a few seconds is dropped without a reply. A
+// command is handed on and answered when its handler says it is done; one at a time.
 #pragma once
 
 #include <QObject>
@@ -19,7 +20,9 @@ class ControlServer : public QObject {
 
  public:
   using ActivateHandler = std::function<void(const control::ActivateRequest&)>;
-  using CommandHandler = std::function<control::Reply(const control::CommandRequest&)>;
+  // A command's reply is handed to `reply` once the command is done (later, from the event loop).
+  using Reply = std::function<void(control::Reply)>;
+  using CommandHandler = std::function<void(const control::CommandRequest&, Reply reply)>;
 
   // The lock must be held (InstanceLock::acquire) and outlive the server.
   explicit ControlServer(const control::InstanceLock& lock, std::string folder = control::controlFolder(),

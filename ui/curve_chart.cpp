@@ -103,14 +103,14 @@ void CurveChart::setCurve(const Curve& points) {
   for (int k = 0; k < kCurvePoints; ++k) points_[k] = static_cast<int16_t>(points[k]);
   hasCurve_ = true;
   update();
-  if (onCurveChanged) onCurveChanged();
+  emit curveChanged();
 }
 
 void CurveChart::clearCurve() {
   hasCurve_ = false;
   if (entryOpen()) closeEntry(false);
   update();
-  if (onCurveChanged) onCurveChanged();
+  emit curveChanged();
 }
 
 void CurveChart::setLiveInput(std::optional<int> percent) {
@@ -181,7 +181,7 @@ QPoint CurveChart::windowPos(const QPointF& local) const {
 }
 
 void CurveChart::report(ChartEvent event, const QPointF& local) {
-  if (onEvent) onEvent(this, event, windowPos(local));
+  emit pointerEvent(event, windowPos(local));
 }
 
 void CurveChart::selectPoint(int k) {
@@ -218,7 +218,7 @@ void CurveChart::closeEntry(bool confirmed) {
   const bool hadFocus = entry_->hasFocus();
   entry_->hide();
   if (hadFocus) setFocus(Qt::OtherFocusReason);
-  if (confirmed && selected_ && onKeyEdit) onKeyEdit(this, {ChartKeyEdit::Entered, *selected_, value});
+  if (confirmed && selected_) emit keyEdit({ChartKeyEdit::Entered, *selected_, value});
 }
 
 void CurveChart::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -296,7 +296,7 @@ void CurveChart::keyPressEvent(QKeyEvent* event) {
   }
   event->accept();
   stepping_ = true;
-  if (onKeyEdit) onKeyEdit(this, {ChartKeyEdit::Step, *selected_, *step});
+  emit keyEdit({ChartKeyEdit::Step, *selected_, *step});
 }
 
 void CurveChart::keyReleaseEvent(QKeyEvent* event) {
@@ -306,7 +306,7 @@ void CurveChart::keyReleaseEvent(QKeyEvent* event) {
   }
   event->accept();
   stepping_ = false;
-  if (onKeyEdit && selected_) onKeyEdit(this, {ChartKeyEdit::StepsDone, *selected_, 0});
+  if (selected_) emit keyEdit({ChartKeyEdit::StepsDone, *selected_, 0});
 }
 
 void CurveChart::focusInEvent(QFocusEvent* event) {
@@ -320,7 +320,7 @@ void CurveChart::focusInEvent(QFocusEvent* event) {
 void CurveChart::focusOutEvent(QFocusEvent*) {
   if (stepping_) {
     stepping_ = false;
-    if (onKeyEdit && selected_) onKeyEdit(this, {ChartKeyEdit::StepsDone, *selected_, 0});
+    if (selected_) emit keyEdit({ChartKeyEdit::StepsDone, *selected_, 0});
   }
   update();
 }

@@ -68,6 +68,8 @@ struct ChartKeyEdit {
 class PointEntry;
 
 class CurveChart : public QWidget {
+  Q_OBJECT
+
  public:
   explicit CurveChart(QWidget* parent);
 
@@ -87,19 +89,12 @@ class CurveChart : public QWidget {
   // Where point k is drawn, in chart pixels.
   QPointF pointPosition(int k) const;
 
-  // Pressing (on press and on every move while held over the chart), PressLost (the held
-  // pointer left the chart) and Clicked (released over the chart), each with the pointer
-  // in window coordinates.
-  std::function<void(CurveChart*, ChartEvent, QPoint windowPos)> onEvent;
 
   // The point the keyboard edits (1 to 9; the ends never move), drawn selected while the
   // chart has the focus. A click on a point's column or Tab into the chart selects one;
   // Left and Right select the neighbour.
   std::optional<int> selectedPoint() const { return selected_; }
   void selectPoint(int k);
-  std::function<void(CurveChart*, ChartKeyEdit)> onKeyEdit;
-  // After every change of the curve drawn (set, cleared), whoever made it.
-  std::function<void()> onCurveChanged;
 
   // The small box in which the selected point's value is typed (Enter or a double-click
   // opens it): it offers only the values the order allows, Enter reports the value,
@@ -107,6 +102,16 @@ class CurveChart : public QWidget {
   void openEntry();
   bool entryOpen() const;
   QSpinBox* entry() const;
+
+ signals:
+  // Pressing (on press and on every move while held over the chart), PressLost (the held
+  // pointer left the chart) and Clicked (released over the chart), each with the pointer
+  // in window coordinates.
+  void pointerEvent(tkb::ui::ChartEvent event, QPoint windowPos);
+  // What the keyboard asks of the selected point.
+  void keyEdit(tkb::ui::ChartKeyEdit edit);
+  // After every change of the curve drawn (set, cleared), whoever made it.
+  void curveChanged();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "app/usage_log.h"
 #include "ui/frame_clock.h"
 #include "ui/widgets.h"
 
@@ -16,33 +15,27 @@ void setBar(PedalBar* bar, int value) {
   if (bar && bar->value() != std::clamp(value, 0, kBarMaximum)) bar->setValue(value);
 }
 
-// The monitor is looked up by its name on every send; none bound means none running.
-void sendToMonitor(monitor::MonitorSender& sender, const std::optional<monitor::MonitorDatagram>& d, long& sent) {
-  if (d && sender.send(*d)) ++sent;
-}
+bool shown(const QWidget* page) { return page != nullptr && page->isVisible(); }
 }  // namespace
 
 void showText(QLabel* label, const QString& text) {
   if (label) FrameClock::of(label).setText(label, text);
 }
 
-ProBars::ProBars(PedalReadout& readout, const ControllerState& state, AxesSource axes, LogSource log)
-    : readout_(readout), state_(state), axes_(std::move(axes)), log_(std::move(log)) {
-  for (int p = 0; p < 3; ++p) shown_[p] = readout_.proHistory(p);
+ProBars::ProBars(ControllerModel& model) : model_(model) {
+  for (int p = 0; p < 3; ++p) shown_[p] = model_.readout().proHistory(p);
 }
 
 void ProBars::RefrescoBarrasPro() {
-  const PedalAxes axes = axes_ ? axes_() : PedalAxes{};
-  const int maxBrake = maxBrakePress ? maxBrakePress() : state_.brakeUpper;
-  const ProReadout r = readout_.pro(state_, axes, maxBrake, log_ ? log_() : nullptr);
+  if (!shown(pro.page)) return;
+  const ProReadout& r = model_.lastPro();
   for (int p = 0; p < 3; ++p) {
     if (p == kClutch && !r.hasClutch) continue;
     setBar(pro.bar[p], r.percent[p]);
     showText(pro.value[p], QString::fromStdString(r.valueText[p]));
   }
-  sendToMonitor(sender_, r.datagram, sent_);
   for (int p = 0; p < 3; ++p) {
-    const auto& column = readout_.proHistory(p);
+    const auto& column = model_.readout().proHistory(p);
     for (int i = 0; i < kProHistoryEntries; ++i) {
       if (shown_[p][i] == column[i]) continue;
       shown_[p][i] = column[i];
@@ -60,7 +53,7 @@ void ProBars::RefrescoBarrasPro() {
 }
 
 void ProBars::showBands() {
-  const auto bands = deadZoneBands(state_);
+  const auto bands = deadZoneBands(model_.state());
   for (int p = 0; p < 3; ++p) {
     if (!pro.bar[p]) continue;
     PedalBar::Style style;
@@ -76,12 +69,11 @@ void ProBars::plainProBars() {
     if (bar) bar->setIndicatorStyle(PedalBar::Style{});
 }
 
-CustomBars::CustomBars(PedalReadout& readout, const ControllerState& state, AxesSource axes)
-    : readout_(readout), state_(state), axes_(std::move(axes)), shown_(readout.customHistory()) {}
+CustomBars::CustomBars(ControllerModel& model) : model_(model), shown_(model.readout().customHistory()) {}
 
 void CustomBars::RefrescoBarrasSport() {
-  const PedalAxes axes = axes_ ? axes_() : PedalAxes{};
-  const CustomReadout r = readout_.custom(state_, axes);
+  if (!shown(widgets.page)) return;
+  const CustomReadout& r = model_.lastCustom();
   CustomBarWidgets& w = widgets;
   for (int p = 0; p < 3; ++p) {
     if (p == kClutch && !r.hasClutch) continue;
@@ -90,8 +82,7 @@ void CustomBars::RefrescoBarrasSport() {
     showText(w.outputLabel[p], QString::number(r.output[p]) + ' ');
     showText(w.inputLabel[p], QString::number(r.input[p]) + ' ');
   }
-  sendToMonitor(sender_, r.datagram, sent_);
-  const auto& column = readout_.customHistory();
+  const auto& column = model_.readout().customHistory();
   for (int i = 0; i < kCustomHistoryEntries; ++i) {
     if (shown_[i] == column[i]) continue;
     shown_[i] = column[i];
@@ -100,7 +91,7 @@ void CustomBars::RefrescoBarrasSport() {
 }
 
 void CustomBars::showBands() {
-  const auto bands = deadZoneBands(state_);
+  const auto bands = deadZoneBands(model_.state());
   for (int p = 0; p < 3; ++p) {
     if (!widgets.output[p]) continue;
     const DeadZoneBand band = outputBarBand(bands[p]);

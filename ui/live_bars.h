@@ -1,25 +1,19 @@
-// The live pedal bars of the PRO and CUSTOM pages: two thin views over the PedalReadout
-// (app/pedal_readout), which computes what they show. ProBars is the PRO page's (the 10 ms
-// refresh RefrescoBarrasPro, the dead-zone bands of its bars), CustomBars the CUSTOM page's
-// (RefrescoBarrasSport, the bands of its output bars). Each sends the readout's pedal
-// update to the monitor. Every refresh computes; a widget is only told to change when what
-// it shows changes, and it repaints at the window's next frame.
+// The live pedal bars of the PRO and CUSTOM pages: two thin views over what the session's
+// 10 ms feed computed (ControllerModel::lastPro / lastCustom and the readout's history
+// columns). ProBars is the PRO page's (its bars, values and history columns, the dead-zone
+// bands of its bars), CustomBars the CUSTOM page's (input and output bars and values, the
+// brake history, the bands of its output bars). A view tells its widgets only while its page
+// is shown and only what changed; they repaint at the window's next frame.
 #pragma once
 
 #include <QLabel>
+#include <QObject>
 #include <array>
-#include <functional>
 #include <string>
 
 #include "app/pedal_readout.h"
-#include "link/controller_state.h"
-#include "link/pedal_input.h"
-#include "link/monitor_datagram.h"
+#include "ui/controller_model.h"
 #include "ui/pedal_bar.h"
-
-namespace tkb {
-class UsageLog;
-}
 
 namespace tkb::ui {
 
@@ -27,10 +21,9 @@ using tkb::kCustomHistoryEntries;
 using tkb::kEmptyHistoryEntry;
 using tkb::kProHistoryEntries;
 
-using AxesSource = std::function<PedalAxes()>;
-
 // The PRO page's live widgets (built by the PRO page; null entries are skipped).
 struct ProBarWidgets {
+  QWidget* page = nullptr;  // told only while this is shown
   PedalBar* bar[3] = {};
   QLabel* value[3] = {};
   QLabel* history[3][kProHistoryEntries] = {};
@@ -39,6 +32,7 @@ struct ProBarWidgets {
 // The CUSTOM page's live widgets (built by the CUSTOM page; null entries are skipped, the
 // clutch entries stay unused without a clutch).
 struct CustomBarWidgets {
+  QWidget* page = nullptr;
   PedalBar* input[3] = {};
   PedalBar* output[3] = {};
   QLabel* inputLabel[3] = {};
@@ -48,40 +42,26 @@ struct CustomBarWidgets {
 
 class ProBars {
  public:
-  using LogSource = std::function<UsageLog*()>;
-  ProBars(PedalReadout& readout, const ControllerState& state, AxesSource axes, LogSource log);
+  explicit ProBars(ControllerModel& model);
 
   ProBarWidgets pro;
-  // The MAX BRAKE PRESS spin box's value (the brake upper zone when there is no page).
-  std::function<int()> maxBrakePress;
 
+  // The widgets show the feed's last PRO readout (when the page is shown).
   void RefrescoBarrasPro();
   // The bars' dead-zone bands from the state's zones.
   void showBands();
   // The bars use their whole height again ("Reset zones PRO").
   void plainProBars();
 
-  const std::array<std::string, kProHistoryEntries>& proHistory(int pedal) const {
-    return readout_.proHistory(pedal);
-  }
-  const PressTracker& proTracker(int pedal) const { return readout_.proTracker(pedal); }
-  // The datagrams sent so far (for the benchmark: the count).
-  long sentDatagrams() const { return sent_; }
-
  private:
-  PedalReadout& readout_;
-  const ControllerState& state_;
-  AxesSource axes_;
-  LogSource log_;
-  monitor::MonitorSender sender_;
-  long sent_ = 0;
+  ControllerModel& model_;
   // What each history label was given last.
   std::array<std::array<std::string, kProHistoryEntries>, 3> shown_;
 };
 
 class CustomBars {
  public:
-  CustomBars(PedalReadout& readout, const ControllerState& state, AxesSource axes);
+  explicit CustomBars(ControllerModel& model);
 
   CustomBarWidgets widgets;
 
@@ -89,15 +69,8 @@ class CustomBars {
   // The output bars' dead-zone bands from the state's zones, scaled to their height.
   void showBands();
 
-  const std::array<std::string, kCustomHistoryEntries>& customHistory() const { return readout_.customHistory(); }
-  long sentDatagrams() const { return sent_; }
-
  private:
-  PedalReadout& readout_;
-  const ControllerState& state_;
-  AxesSource axes_;
-  monitor::MonitorSender sender_;
-  long sent_ = 0;
+  ControllerModel& model_;
   std::array<std::string, kCustomHistoryEntries> shown_;
 };
 

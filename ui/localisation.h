@@ -73,7 +73,7 @@ const char* firmwareText(FirmwareText text, int language);
 
 // What the window says about the link to the pedal set: the start-up reads under way,
 // a pedal set that stopped answering (with RETRY), and one that was unplugged.
-enum class LinkText { Reading, NotAnswering, Disconnected, Retry, Count };
+enum class LinkText { Reading, NotAnswering, Disconnected, Retry, Busy, Count };
 const char* linkText(LinkText text, int language);
 
 // What the per-game profiles tell the driver, one text per GameNotice::Kind in its order:

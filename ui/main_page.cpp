@@ -51,16 +51,79 @@ std::string profileInForce(const ControllerState& state) {
 
 MainPage::MainPage(Application& app, ControllerModel& model, const Services& services)
     : app_(app), model_(model), services_(services), window_(app.window()) {
-  connect(&model_, &ControllerModel::modeChanged, this, &MainPage::applyModeLabel);
-  connect(&model_, &ControllerModel::profileChanged, this, &MainPage::refreshProfileLabel);
+  connectModel();
 }
 
 template <typename F>
 void MainPage::onClick(QPushButton* button, F branch) {
-  connect(button, &QPushButton::clicked, this, [this, branch] {
-    const Application::Action action(app_);
-    (this->*branch)();
+  connect(button, &QPushButton::clicked, this, [this, branch] { (this->*branch)(); });
+}
+
+// A click that would send: ignored while an action runs.
+bool MainPage::ignoredWhileBusy() const {
+  if (!model_.busy()) return false;
+  trace("\nMain page busy: click ignored");
+  return true;
+}
+
+void MainPage::connectModel() {
+  ControllerModel& m = model_;
+  connect(&m, &ControllerModel::modeChanged, this, &MainPage::applyModeLabel);
+  connect(&m, &ControllerModel::profileChanged, this, &MainPage::refreshProfileLabel);
+  connect(&m, &ControllerModel::modelColourChanged, this, &MainPage::showReadSettings);
+  connect(&m, &ControllerModel::settingsShown, this, [this] {
+    const ControllerState& state = model_.state();
+    if (!activatePro || !activateCustom) return;
+    activateCustom->setVisible(state.sportProfileLoaded);
+    // Without a calibration there is nothing to activate and no CUSTOM page to open.
+    if (!state.calibrated) {
+      activatePro->hide();
+      activateCustom->hide();
+      custom->hide();
+    }
+    styleModeButtons();
   });
+  connect(&m, &ControllerModel::proPageOpened, this, [this](bool calibrated) {
+    languageList->hide();
+    manualList->hide();
+    hideEntriesUnderPage();
+    // The wizard starts on the calibration picture.
+    if (!calibrated) showCalibrationPicture(false);
+  });
+  connect(&m, &ControllerModel::modeChanged, this, [this] {
+    // PRO put in force by its page: its ACTIVATE button marked.
+    if (model_.openPage() == ControllerModel::Page::Pro && model_.state().proProfileActive && activatePro)
+      setButtonLook(activatePro, ButtonLook::Highlighted);
+  });
+  connect(&m, &ControllerModel::customPageOpened, this, [this] {
+    languageList->hide();
+    manualList->hide();
+    hideEntriesUnderPage();
+    placeMenus(true);
+    for (QPushButton* b : {language, manual, exit}) b->show();
+    for (QPushButton* b : {language, manual, exit}) b->raise();
+  });
+  connect(&m, &ControllerModel::proPageClosed, this, [this] {
+    showModelPicturesAgain();
+    showModeButtonsAfterPage();
+  });
+  connect(&m, &ControllerModel::customPageClosed, this, &MainPage::showModeButtonsAfterPage);
+  // The calibration wizard: its picture, its arrows' place, and no ACTIVATE meanwhile.
+  connect(&m, &ControllerModel::calibrationStarted, this, [this] { showCalibrationPicture(true); });
+  connect(&m, &ControllerModel::wizardOpened, this, &MainPage::hideActivateButtons);
+  connect(&m, &ControllerModel::calibrationStepShown, this, [this](int step) {
+    if (step < 4) {
+      showCalibrationPicture(false);
+    } else {
+      markActiveMode(false);
+    }
+  });
+  connect(&m, &ControllerModel::calibrationEnding, this, &MainPage::showModelPicturesAgain);
+  // A sport profile loaded, a curve set back to DEFAULT: CUSTOM is in force.
+  connect(&m, &ControllerModel::profileLoaded, this, [this](ProfileKind kind) {
+    if (kind == ProfileKind::Sport) markActiveMode(true);
+  });
+  connect(&m, &ControllerModel::customModeShown, this, [this] { markActiveMode(true); });
 }
 
 QPushButton* MainPage::makeButton(const QString& text, int w, int h, Align align, int dx,
@@ -80,7 +143,7 @@ QPushButton* MainPage::makeButton(const QString& text, int w, int h, Align align
 }
 
 void MainPage::buildPicturesAndLists() {
-  ControllerState& state = model_.controller.state;
+  const ControllerState& state = model_.state();
   QWidget* w = window_;
   for (int i = 0; i < kModelCount; ++i) {
     logos[i] = new Picture(w, picture(qPrintable(QString("logo%1").arg(i + 1))), kLogoWidth, kLogoHeight);
@@ -99,8 +162,6 @@ void MainPage::buildPicturesAndLists() {
     p->move(20, 240);
     p->hide();
   }
-  // Sets with a clutch only come as models 1 to 4.
-  if (state.hasClutch && state.model > 4) state.model = 1;
   showModelPictures();
 
   modelList = new QComboBox(w);
@@ -120,9 +181,11 @@ void MainPage::buildPicturesAndLists() {
   for (QComboBox* list : {modelList, colourList}) {
     list->setFocusPolicy(Qt::NoFocus);
     list->show();
-    connect(list, &QComboBox::activated, this, [this, list](int index) { modelOrColourChanged(list == modelList, index); });
+    connect(list, &QComboBox::activated, this, [this, list](int index) {
+      if (ignoredWhileBusy()) return showReadSettings();
+      list == modelList ? model_.setModel(index) : model_.setColour(index);
+    });
   }
-  trace("\nmarcador 1");
 
   footer = new Picture(w, picture("stripe"), kStripeWidth, kStripeHeight);
   placeAligned(footer, Align::TopMid, 0, 590);
@@ -137,36 +200,18 @@ void MainPage::buildPicturesAndLists() {
   link->adjustSize();
   link->move(70, 556);
   link->setCursor(Qt::PointingHandCursor);
-  link->onClick = [this] { webLinkClicked(); };
+  connect(link, &ClickLabel::clicked, this, &MainPage::webLinkClicked);
   link->show();
   webLink = link;
 }
 
 void MainPage::showModelPictures() {
-  const ControllerState& state = model_.controller.state;
+  const ControllerState& state = model_.state();
   for (QLabel* logo : logos) logo->hide();
   for (QLabel* photo : photos) photo->hide();
   if (state.model >= 1 && state.model <= kModelCount) logos[state.model - 1]->show();
   if (const auto photo = photoIndex(state.model, state.color, state.hasClutch))
     photos[*photo]->show();
-}
-
-void MainPage::modelOrColourChanged(bool isModel, int index) {
-  const Application::Action action(app_);
-  ControllerState& state = model_.controller.state;
-  if (isModel) {
-    trace("\nCambio de Modelo - Inicio");
-    setSetting(state, Field::Model, index < kModelCount ? index + 1 : 1);
-    model_.controller.MandarModelo();
-    showModelPictures();
-    trace("\nCambio de Modelo - Fin");
-  } else {
-    trace("\nCambio de Color - Inicio");
-    setSetting(state, Field::Color, index < 2 ? index + 1 : 1);
-    model_.controller.MandarColor();
-    showModelPictures();
-    trace("\nCambio de Color - Fin");
-  }
 }
 
 void MainPage::create_main_page() {
@@ -249,11 +294,10 @@ void MainPage::create_main_page() {
   };
   languageList = menu({"English", "Spanish", "Italian", "French", "German", "Portuguese"}, 50,
                             "LanguageList");
-  connect(languageList, &QListWidget::itemClicked, this,
-          [this](QListWidgetItem* item) {
-            const Application::Action action(app_);
-            app_.selectLanguage(languageList->row(item));
-          });
+  connect(languageList, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    if (ignoredWhileBusy()) return;
+    model_.selectLanguage(languageList->row(item));
+  });
   manualList = menu({".PDF", "YOUTUBE"}, 120, "ManualList");
   connect(manualList, &QListWidget::itemClicked, this,
           [this](QListWidgetItem* item) { manualListClicked(item->text()); });
@@ -304,19 +348,12 @@ void MainPage::create_main_page() {
   onClick(manual, &MainPage::manualClicked);
   onClick(pro, &MainPage::proClicked);
   onClick(custom, &MainPage::customClicked);
-  connect(activatePro, &QPushButton::clicked, this, [this] {
-    const Application::Action action(app_);
-    activateClicked(false);
-  });
-  connect(activateCustom, &QPushButton::clicked, this, [this] {
-    const Application::Action action(app_);
-    activateClicked(true);
-  });
+  connect(activatePro, &QPushButton::clicked, this, [this] { activateClicked(false); });
+  connect(activateCustom, &QPushButton::clicked, this, [this] { activateClicked(true); });
   connect(exit, &QPushButton::clicked, this, &MainPage::exitClicked);
 }
 
 void MainPage::exitClicked() {
-  const Application::Action action(app_);
   trace("\nClose main pressed - Inicio\n");
   app_.shutDown();
   trace("\nClose main pressed - Final\n");
@@ -326,7 +363,6 @@ bool MainPage::monitorOpen() const { return closeMonitor != nullptr && !closeMon
 
 void MainPage::setMonitorOpen(bool open) {
   if (openMonitor == nullptr || open == monitorOpen()) return;
-  const Application::Action action(app_);
   open ? openMonitorClicked() : closeMonitorClicked();
 }
 
@@ -377,7 +413,7 @@ void MainPage::closeMenus() {
 void MainPage::openManual() {
   QString dir = services_.manualFolder.isEmpty() ? QDir::currentPath() : services_.manualFolder;
   dir.replace('\\', '/');
-  const auto file = manualFile(model_.controller.state.language);
+  const auto file = manualFile(model_.state().language);
   if (!file) {
     trace("manual not found /n");
     return;
@@ -475,54 +511,24 @@ void MainPage::manualClicked() {
 }
 
 void MainPage::proClicked() {
-  const ControllerState& state = model_.controller.state;
-  trace("\nPro Button pressed - Inicio");
-  languageList->hide();
-  manualList->hide();
-  hideEntriesUnderPage();
-  app_.proPage()->show();
-  app_.proPage()->raise();
-  emit proPageOpened(state.calibrated);
-  if (state.calibrated) {
-    model_.operations.activateMode(false);
-    applyModeLabel();
-    setButtonLook(activatePro, ButtonLook::Highlighted);
-  }
-  // The page shows the zones the controller really holds.
-  model_.operations.readZones();
-  emit proZonesReadBack();
-  trace("\nPro Button pressed - Final\n");
+  if (ignoredWhileBusy()) return;
+  model_.openProPage();
 }
 
 void MainPage::customClicked() {
-  trace("\nSports Button pressed - Inicio");
-  languageList->hide();
-  manualList->hide();
-  hideEntriesUnderPage();
-  app_.customPage()->show();
-  app_.customPage()->raise();
-  placeMenus(true);
-  for (QPushButton* b : {language, manual, exit}) b->show();
-  for (QPushButton* b : {language, manual, exit}) b->raise();
-  emit customPageOpened();
-  model_.operations.openCustom();
-  applyModeLabel();
-  trace("\nSports Button pressed - Final\n");
+  if (ignoredWhileBusy()) return;
+  model_.openCustomPage();
 }
 
 // The two ACTIVATE buttons: zones on, one mode in force, both flags sent.
 void MainPage::activateClicked(bool custom) {
-  const char* branch = custom ? "Activar SPORT" : "Activar PRO";
-  trace("\n%s pressed - Inicio", branch);
-  model_.operations.activateMode(custom);
-  emit model_.modeChanged();  // the mode label, and the tray's profile in force
+  if (ignoredWhileBusy()) return;
   setButtonLook(activatePro, custom ? ButtonLook::Normal : ButtonLook::Highlighted);
   setButtonLook(activateCustom, custom ? ButtonLook::Highlighted : ButtonLook::Normal);
-  trace("\n%s pressed - Final\n", branch);
+  model_.activateMode(custom);
 }
 
 void MainPage::backgroundClicked() {
-  const Application::Action action(app_);
   trace("\nBackground main page\n");
   closeMenus();
   window_->update();
@@ -545,7 +551,7 @@ void MainPage::buildBackgroundAndBox() {
   clickable->setAttribute(Qt::WA_StyledBackground);
   clickable->setStyleSheet(
       "#Background{background:qlineargradient(x1:0,y1:0,x2:0,y2:1,stop:0 #ffffff,stop:1 #e4e4e4);}");
-  clickable->onClick = [this] { backgroundClicked(); };
+  connect(clickable, &ClickLabel::clicked, this, &MainPage::backgroundClicked);
   clickable->show();
   background = clickable;
 
@@ -586,7 +592,7 @@ void MainPage::buildBackgroundAndBox() {
 }
 
 void MainPage::buildStatusLabels() {
-  const ControllerState& state = model_.controller.state;
+  const ControllerState& state = model_.state();
   auto status = [this](const QString& text, int x, int y) {
     QLabel* label = makeLabel(window_, text, 15);
     label->setStyleSheet("color:rgba(0,0,0,190);");  // text opacity 190 of 255
@@ -606,7 +612,7 @@ void MainPage::buildStatusLabels() {
 }
 
 void MainPage::showReadSettings() {
-  const ControllerState& state = model_.controller.state;
+  const ControllerState& state = model_.state();
   if (firmwareLabel)
     firmwareLabel->setText(QString::asprintf("Firmware: TKB-V%d.%d", state.firmwareVersion[0],
                                              state.firmwareVersion[1]));
@@ -618,7 +624,7 @@ void MainPage::showReadSettings() {
 
 void MainPage::refreshProfileLabel() {
   if (!profileLabel) return;
-  const ControllerState& state = model_.controller.state;
+  const ControllerState& state = model_.state();
   std::string name = profileInForce(state);
   if (name.size() > kProfileLabelChars) name.resize(kProfileLabelChars);
   profileLabel->setText(QString::asprintf("Profile: %s", name.c_str()));
@@ -626,7 +632,7 @@ void MainPage::refreshProfileLabel() {
 }
 
 void MainPage::applyModeLabel() {
-  const ControllerState& state = model_.controller.state;
+  const ControllerState& state = model_.state();
   const ModeLabel shown = state.proProfileActive ? ModeLabel::Pro
                           : state.chetoActive    ? ModeLabel::CustomM
                                                  : ModeLabel::Custom;
@@ -635,10 +641,9 @@ void MainPage::applyModeLabel() {
 }
 
 void MainPage::styleModeButtons() {
-  ControllerState& state = model_.controller.state;
+  const ControllerState& state = model_.state();
   if (!activatePro || !activateCustom) return;
   if (!state.sportProfileActive) {
-    state.proProfileActive = true;
     setButtonLook(activatePro, ButtonLook::Highlighted);
     setButtonLook(activateCustom, ButtonLook::Normal);
   } else if (!state.proProfileActive) {
@@ -648,7 +653,7 @@ void MainPage::styleModeButtons() {
 }
 
 void MainPage::showCalibrationPicture(bool hideLogo) {
-  QLabel* picture = calibrationPhotos[model_.controller.state.hasClutch ? 0 : 1];
+  QLabel* picture = calibrationPhotos[model_.state().hasClutch ? 0 : 1];
   if (picture == nullptr) return;  // the pictures are not built yet
   if (hideLogo)
     for (QLabel* logo : logos) logo->hide();
@@ -673,10 +678,9 @@ void MainPage::hideActivateButtons() {
 }
 
 void MainPage::showModeButtonsAfterPage() {
-  ControllerState& state = model_.controller.state;
+  const ControllerState& state = model_.state();
   placeMenus(false);
   if (state.sportProfileLoaded) {
-    state.calibrated = true;
     activatePro->show();
     activateCustom->show();
     pro->show();

@@ -1,7 +1,9 @@
 // The main page: the pictures, model and colour lists, status and mode labels and the
 // "PEDALS NOT DETECTED!!" box that start-up builds, and the menus, PRO/CUSTOM entries,
-// monitor buttons and mode buttons around them. Each button is connected to what it does;
-// the Application builds the page, the PRO and CUSTOM pages open through its entries.
+// monitor buttons and mode buttons around them. Each button asks the session
+// (ControllerModel) or the window for what it does, and the page shows what the session's
+// signals say; the Application builds the page, the PRO and CUSTOM pages open through its
+// entries.
 #pragma once
 
 #include <QCheckBox>
@@ -125,10 +127,6 @@ class MainPage : public QObject {
   QCheckBox* traySwitch = nullptr;
 
  signals:
-  // The PRO and CUSTOM entries: the container is shown, the page takes over from here.
-  void proPageOpened(bool calibrated);
-  void proZonesReadBack();
-  void customPageOpened();
   // The OPEN/CLOSE MONITOR pair changed over (a click, the tray, the shut-down).
   void monitorShown(bool open);
 
@@ -137,7 +135,8 @@ class MainPage : public QObject {
   // Runs a branch of the page as one action of the driver.
   template <typename F>
   void onClick(QPushButton* button, F branch);
-  void modelOrColourChanged(bool isModel, int index);
+  void connectModel();
+  bool ignoredWhileBusy() const;
   void openMonitorClicked();
   void openVrMonitorClicked();
   void closeMonitorClicked();

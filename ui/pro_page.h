@@ -1,36 +1,40 @@
-// The PRO page: the calibration wizard, the dead zones with the brake limiter, APPLY,
-// the PRO profile buttons, the key letters, the AutoBrake switch / test button / LED,
-// Autocal, and the live bars (ProBars). Built into Application::proPage() by
-// Create_pro_page; each button, spin box, list and switch is connected to what it runs,
-// and the page shows what the ControllerModel says changed.
+// The PRO page: the calibration wizard, the dead zones with the brake limiter, APPLY, the
+// PRO profile buttons, the key letters, the AutoBrake switch / test button / LED, Autocal,
+// and the live bars (ProBars). Built into its container by Create_pro_page (its layout in
+// pro_page_layout.cpp); each button, list and switch asks the session (ControllerModel) for
+// its action, and the page shows what the session's signals say.
 //
-// The wizard itself (frames, states, pauses) is app/calibration's CalibrationWizard; the
-// page is its view: which buttons, texts, pictures and arrows show at each step. The two
-// pauses (450 ms after the joystick calibration reset, 100 ms after the controller stored
-// the points) do not block the window: the wizard resumes from a single-shot timer. While
-// one is pending, the wizard's buttons (CALIBRATE, NEXT, SAVE, CANCEL, CLOSE) are ignored.
+// The wizard itself (frames, states, pauses) is the session's; the page is its view: which
+// buttons, texts, pictures and arrows show at each step. While an action or one of the
+// wizard's pauses runs, the wizard's buttons are ignored.
 #pragma once
 
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
+#include <QObject>
 #include <QPushButton>
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 
-#include "app/calibration.h"
-#include "ui/application.h"
-#include "ui/live_bars.h"
 #include "ui/controller_model.h"
+#include "ui/live_bars.h"
+#include "ui/localisation.h"
+#include "ui/profile_dialogs.h"
 #include "ui/switch_led.h"
 #include "ui/widgets.h"
 
 namespace tkb::ui {
 
-
 // Where a pedal's columns stand: the bar column x for (zones enabled, three pedals).
 int proColumnX(int pedal, bool zonesEnabled, bool hasClutch);
 int proZoneColumnX(int pedal, bool hasClutch);
+
+// The wizard's texts for a step (0 start, 1-3 the pedals, 4 calibrated, above: saved with
+// its note) in a language; nothing while no language is known.
+void showWizardStep(std::optional<int> language, int step, QLabel* textLabel, QLabel* noteLabel);
 
 struct ZoneColumn {
   QFrame* column = nullptr;
@@ -46,35 +50,22 @@ struct ZoneColumn {
   QFrame* lowerMarker = nullptr;
 };
 
-class ProPage : private CalibrationView {
+class ProPage : public QObject {
+  Q_OBJECT
+
  public:
-  ProPage(Application& app, Profiles& profiles);
-  ~ProPage();
+  ProPage(ControllerModel& model, LabelBoard& labels, ProfileDialogs& dialogs, QWidget* window);
+  ~ProPage() override;
 
   void Create_pro_page(QWidget* page);
   void mostrar_controles_pro(bool show);
   void MostrarPasoCalibracion(int step);
 
-  // The loadSettings steps and the PRO button's reaction.
-  void showZonesFromState();
-  void placeControls();
-  void showKeyLetters();
-  void pageOpened(bool calibrated);
-  // Key actions: the Autocal branch, MAX BRAKE PRESS steps, the AutoBrake LED.
-  void autocal();
-  void brakeUpperStep(int delta);
-  // The program ends: a calibration in the middle is closed on the controller (old points
-  // back, zones on), or, when SAVE is storing, finished after its pause.
-  void endCalibration();
-  void setLed(int brightness);
-
   ProBars& bars() { return *bars_; }
-  const CalibrationWizard& wizard() const { return wizard_; }
-  int Count() const { return wizard_.count(); }
-  int pCount() const { return wizard_.pCount(); }
-  bool stepPending() const { return pending_; }
-  // The receiver of the page's connections: they end with the page object.
-  QObject* context() { return &timerContext_; }
+  int Count() const { return model_.wizardStep(); }
+  int pCount() const { return model_.wizardStep(); }
+  // A wizard step or its pause is under way: the wizard's buttons wait.
+  bool stepPending() const { return model_.wizardPending() || model_.busy(); }
 
   // The widgets (tests click them).
   QWidget* page = nullptr;
@@ -103,60 +94,46 @@ class ProPage : private CalibrationView {
   int ledBrightness() const { return led != nullptr ? led->brightness() : 0; }
 
  private:
+  // Layout (pro_page_layout.cpp).
+  QPushButton* button(const QString& text, int w, int h, int x, int y, bool bottom, bool right = false);
   void buildColumn(int pedal);
   void buildZoneColumn(int pedal);
   void buildBrakeExtras();
-  // Each button runs its branch as one action of the driver.
-  template <typename F>
-  void onClick(QPushButton* b, F run);
-  template <typename F>
-  void onWizardClick(QPushButton* b, F run);
+  void buildWizardArrows();
+  void moveColumns(bool zonesEnabled);
+
+  // What the widgets ask of the session.
   void connectButtons();
-  QPushButton* button(const QString& text, int w, int h, int x, int y, bool bottom, bool right = false);
+  // A sending control's click, unless an action runs (then ignored and said so).
+  void onClick(QPushButton* b, std::function<void()> run);
+  void onWizardClick(QPushButton* b, std::function<void()> run);
+  bool ignoredWhileBusy(const char* what) const;
+
+  // What the page shows of the session's signals.
+  void connectModel();
+  void pageOpened(bool calibrated);
+  void pageClosed();
   void hideConfirmations(int except = -1);
   void showZoneControls(bool on);
-  // Zones on (the zone controls shown) or off, on the controller and the page.
-  void switchZones(bool on);
-  // The state's zones on the boxes and markers, without sending them again.
-  void showLoadedZones();
+  void showZonesFromState();
+  void showZone(Field field);
   void moveMarker(int pedal, bool upper, int value);
-  void zoneChanged(int pedal, bool upper, int value);
-  void zoneButton(int pedal, bool upper, bool plus);
-  void moveColumns(bool zonesEnabled);
   void showAutoBrakeWidgets(bool show);
   void showArrows(int step);
-  void exitPro();
-  // Runs the wizard's pause on a timer, then resumes it.
-  void afterPause(CalibrationPause pause);
-  // CalibrationView: the widgets of each point of the wizard and of Autocal.
-  void calibrationStarted() override;
-  void zoneControlsShown(bool on) override;
-  void wizardOpened() override;
-  void stepShown(int step) override;
-  void calibrationEnding() override;
-  void zoneAreaShown() override;
-  void zoneShown(Field field, std::optional<int> value) override;
-  void zonesShown() override;
-  void modeShown() override;
-  void wizardClosed(bool saved) override;
-  void profileShown() override;
-  void brakeZonesShown() override;
-  // Restyles the dead-zone bands of both pages' bars from the state's zones.
-  void ActualizarBarras();
-  // What the page shows of the model's changes.
-  void connectModel();
+  void showKeyLetters();
   void selectLetter(Field field, int index);
+  void placeControls();
+  void stepShown(int step);
+  void wizardClosed(bool saved);
+  void updateScaleLabels();
 
-  Application& app_;
-  Profiles& profiles_;
+  ControllerModel& model_;
+  LabelBoard& labels_;
+  ProfileDialogs& dialogs_;
+  QWidget* window_;
   std::unique_ptr<ProBars> bars_;
-  CalibrationWizard wizard_;
-  bool pending_ = false;
-  bool showingSent_ = false;  // a zone box shows a value the wizard has sent
   bool settingLists_ = false;
-  bool showingOwnZones_ = false;  // the wizard tells the other page of zones this one shows
-  // The paused wizard steps end with this object: none runs after the page object is gone.
-  QObject timerContext_;
+  bool loadAsked_ = false;  // this page's LOAD is under way: a refusal takes its confirmation
 };
 
 }  // namespace tkb::ui

@@ -5,36 +5,46 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "app/commands.h"
 #include "link/probe.h"
 #include "ui/application.h"
 #include "ui/game_profiles.h"
-#include "ui/pages.h"
 
 namespace tkb::ui {
 namespace {
 
-// The running program as tkb-cli's host: no probe (the program holds the port, the probe
-// result and the firmware version), the program's profile operations and pages.
+// What the host takes from the window when the command is handed over (main thread).
+struct ProgramView {
+  bool running = false;  // the pages run on a free link
+  std::string baseFolder;
+  DoctorSetup doctor;
+  GameProfiles* games = nullptr;
+  pid_t peer = 0;
+};
+
+// The running program as tkb-cli's host, on the link thread: no probe (the program holds the
+// port, the probe result and the firmware version), the session's profile operations.
 class ProgramHost : public cli::Host {
  public:
-  ProgramHost(Application& app, pid_t peer) : app_(app), peer_(peer) {}
+  ProgramHost(ControllerModel& model, LinkSession& session, ProgramView view)
+      : model_(model), session_(session), view_(std::move(view)) {}
 
   Controller* connect(int, int& result, std::string& oldPort, const cli::Io& io) override {
-    ControllerState& state = app_.controller.state;
+    Controller& controller = session_.controller;
+    const ControllerState& state = controller.state;
     result = state.probeResult;
     // Searching, reading, unplugged or updating: as tkb-cli finds no controller on its own.
-    const bool usable = (app_.phase() == Application::Phase::Running || app_.phase() == Application::Phase::ReadFailed) &&
-                        state.connected && app_.controllerFree() && !app_.firmwareUpdating();
+    const bool usable = view_.running && state.connected && controller.linkState() != LinkState::Disconnected;
     if (!usable) {
       std::fprintf(io.err, "tkb-cli: no pedal controller answered (result %d)\n", result);
       return nullptr;
     }
     const auto& v = state.firmwareVersion;
     if (state.isKnown(Field::FirmwareVersion) && v[0] * 100 + v[1] < kMinimumFirmware)
-      oldPort = app_.controller.portName();
-    return &app_.controller;
+      oldPort = controller.portName();
+    return &controller;
   }
 
   // dump reads into a state of its own, as a direct dump after the probe would, and the
@@ -42,7 +52,7 @@ class ProgramHost : public cli::Host {
   // same as the state's, and a reply that fails half-way must not take the pages' values
   // (the brake limiter is preset for the read) away from them.
   void beginDump() override {
-    ControllerState& state = app_.controller.state;
+    ControllerState& state = session_.controller.state;
     saved_ = state;
     ControllerState fresh;
     fresh.connected = state.connected;
@@ -53,73 +63,43 @@ class ProgramHost : public cli::Host {
     state = fresh;
   }
   void endDump() override {
-    if (saved_) app_.controller.state = *saved_;
+    if (saved_) session_.controller.state = *saved_;
     saved_.reset();
   }
 
-  void settingSent(Field field) override {
-    ControllerModel& model = app_.model();
-    const ControllerState& state = app_.controller.state;
-    emit model.settingSent(field);
-    switch (field) {
-      case Field::ClutchUpper: case Field::ClutchLower: case Field::BrakeUpper: case Field::BrakeLower:
-      case Field::ThrottleUpper: case Field::ThrottleLower: case Field::BrakeMax:
-        model.showBands();
-        break;
-      case Field::Cheto: case Field::ChetoActive: emit model.modeChanged(); break;
-      case Field::ClutchCurve: case Field::BrakeCurve: case Field::ThrottleCurve: emit model.curvesChanged(); break;
-      case Field::LetterAbs: case Field::LetterAutoBrake: case Field::LetterMas: case Field::LetterMenos:
-      case Field::LetterMas2: case Field::LetterMenos2:
-        emit model.lettersChanged();
-        break;
-      case Field::AutoBrake: emit model.autoBrakeChanged(state.autoBrake != 0); break;
-      case Field::Language:
-        if (const auto index = app_.languageIndex()) app_.labels().apply(*index);
-        break;
-      case Field::Model: case Field::Color:
-        if (app_.phase() == Application::Phase::Running) app_.mainPage().showReadSettings();
-        break;
-      case Field::ProProfileName: case Field::SportProfileName: emit model.profileChanged(); break;
-      default: break;
-    }
-  }
+  void settingSent(Field field) override { model_.tellSettingSent(field); }
 
   // The program holds the state the pages show: the saves write it (the curves from the
   // CUSTOM page's charts), the loads start from it.
   ReadReport prepareProfile() override { return {}; }
   int withProfiles(const std::string& path, const cli::Io& io, const std::function<int(Profiles&)>& run) override {
-    PageProfiles& pageProfiles = app_.pages().profiles;
-    pageProfiles.answerNextDialog(path);
-    app_.model().setProfileLabelTap([out = io.out](const std::string& text) { std::fprintf(out, "%s\n", text.c_str()); });
-    const int status = run(pageProfiles.profiles());
-    app_.model().setProfileLabelTap({});
-    pageProfiles.answerNextDialog(std::nullopt);
+    model_.answerProfileDialog(path);
+    model_.setProfileLabelTap([out = io.out](const std::string& text) { std::fprintf(out, "%s\n", text.c_str()); });
+    const int status = run(session_.profiles);
+    model_.setProfileLabelTap({});
+    model_.answerProfileDialog(std::nullopt);
     return status;
   }
 
-  std::string currentProfileName() override { return app_.pages().profiles.profiles().currentProfileName(); }
+  std::string currentProfileName() override { return session_.profiles.currentProfileName(); }
   // The game switcher stays idle from the snapshot of a run to its restore.
   void snapshotTaken() override {
-    if (app_.games() != nullptr && peer_ > 0) app_.games()->hold(peer_, app_.pages().profiles.profiles().baseline());
+    if (view_.games != nullptr && view_.peer > 0) view_.games->hold(view_.peer, session_.profiles.baseline());
   }
   bool restoreSnapshot(Controller& controller, const ProfileSnapshot& snapshot) override {
     const bool ok = cli::Host::restoreSnapshot(controller, snapshot);
-    Profiles& profiles = app_.pages().profiles.profiles();
+    Profiles& profiles = session_.profiles;
     profiles.setCurrentProfileName(snapshot.currentProfileName());
     // The edits that were pending before the run are pending again, and only those.
-    if (app_.games() != nullptr) {
-      if (const auto baseline = app_.games()->release()) profiles.baseline() = *baseline;
+    if (view_.games != nullptr) {
+      if (const auto baseline = view_.games->release()) profiles.baseline() = *baseline;
     }
-    app_.showProfileInForce();
+    model_.showProfileInForce();
     return ok;
   }
 
-  std::string baseFolder(const cli::Io&) override {
-    if (!app_.basePath().empty()) return app_.basePath();
-    char buffer[PATH_MAX];
-    return ::getcwd(buffer, sizeof buffer) != nullptr ? buffer : ".";
-  }
-  DoctorSetup doctorSetup() override { return app_.doctorSetup(); }
+  std::string baseFolder(const cli::Io&) override { return view_.baseFolder; }
+  DoctorSetup doctorSetup() override { return view_.doctor; }
 
   // Both need the driver at the pedals and the port for the whole time: the window has them.
   int calibrate(int, const cli::Io& io) override {
@@ -134,8 +114,9 @@ class ProgramHost : public cli::Host {
   }
 
  private:
-  Application& app_;
-  pid_t peer_ = 0;
+  ControllerModel& model_;
+  LinkSession& session_;
+  ProgramView view_;
   std::optional<ControllerState> saved_;
 };
 
@@ -160,10 +141,6 @@ class MemoryStream {
   std::FILE* file_ = nullptr;
 };
 
-}  // namespace
-
-namespace {
-
 // set and the profile commands send (or, for a snapshot, take what must be sent back
 // later): none of them may land while the calibration wizard has the zones off and points
 // half taken.
@@ -172,28 +149,42 @@ bool sendsSettings(const std::vector<std::string>& arguments) {
   return first < arguments.size() && (arguments[first] == "set" || arguments[first] == "profile");
 }
 
+std::string workingDirectory() {
+  char buffer[PATH_MAX];
+  return ::getcwd(buffer, sizeof buffer) != nullptr ? buffer : ".";
+}
+
 }  // namespace
 
-control::Reply runProgramCommand(Application& app, const control::CommandRequest& request) {
-  const CalibrationWizard& wizard = app.pages().pro->wizard();
-  if (app.phase() == Application::Phase::Running && (wizard.pending() || wizard.count() > 0) &&
+void runProgramCommand(Application& app, const control::CommandRequest& request,
+                       std::function<void(control::Reply)> done) {
+  ControllerModel& model = app.model();
+  if (model.phase() == ControllerModel::Phase::Running && model.calibrationUnderWay() &&
       sendsSettings(request.arguments)) {
     control::Reply reply;
     reply.status = cli::kExitNoController;
     reply.err = "tkb-cli: TKB-Tunedeck is calibrating the pedals: finish or cancel the calibration in its "
                 "window, then run the command again\n";
-    return reply;
+    return done(std::move(reply));
   }
-  MemoryStream out, err;
-  ProgramHost host(app, request.peerPid);
-  control::Reply reply;
-  {
-    const Application::Action action(app);
-    reply.status = cli::runCommand(request.arguments, host, request.workingDirectory, {out.file(), err.file()});
-  }
-  reply.out = out.take();
-  reply.err = err.take();
-  return reply;
+  ProgramView view;
+  view.running = (model.phase() == ControllerModel::Phase::Running ||
+                  model.phase() == ControllerModel::Phase::ReadFailed) &&
+                 model.linkFree();
+  view.baseFolder = model.basePath().empty() ? workingDirectory() : model.basePath();
+  view.doctor = app.doctorSetup();
+  view.games = app.games();
+  view.peer = request.peerPid;
+  auto reply = std::make_shared<control::Reply>();
+  model.runAction(
+      [&model, request, view, reply](LinkSession& session) {
+        MemoryStream out, err;
+        ProgramHost host(model, session, view);
+        reply->status = cli::runCommand(request.arguments, host, request.workingDirectory, {out.file(), err.file()});
+        reply->out = out.take();
+        reply->err = err.take();
+      },
+      [reply, done = std::move(done)] { done(std::move(*reply)); });
 }
 
 }  // namespace tkb::ui

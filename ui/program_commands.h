@@ -1,8 +1,11 @@
 // tkb-cli's commands done by the running program: the control server hands them here while
-// the window holds the pedals' port. They run on the main thread as one action of the
-// driver, through the same command code as tkb-cli on its own, on the program's controller,
-// state and pages, so the window shows at once what a command changed.
+// the window holds the pedals' port. Each runs on the link thread as one action, through
+// the same command code as tkb-cli on its own, on the session's controller and profile
+// operations, so the window shows at once what a command changed; the reply is handed to
+// `done` on the main thread.
 #pragma once
+
+#include <functional>
 
 #include "app/control_channel.h"
 
@@ -10,6 +13,7 @@ namespace tkb::ui {
 
 class Application;
 
-control::Reply runProgramCommand(Application& app, const control::CommandRequest& request);
+void runProgramCommand(Application& app, const control::CommandRequest& request,
+                       std::function<void(control::Reply)> done);
 
 }  // namespace tkb::ui

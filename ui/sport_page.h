@@ -1,18 +1,18 @@
-// The CUSTOM page: one panel per pedal (curve editor, upper and lower dead zone, live
-// input and output bars, DEFAULT; the brake panel also the brake stop and its press
-// history), the four key-letter lists of CUSTOM mode, the auto-brake group and the page
-// buttons. Each widget is connected to what it runs, sport_chart_handler serves the charts;
-// the Application builds it (Create_sport_page) and runs its key actions; it shows what the
-// ControllerModel says changed.
+// The CUSTOM page: one panel per pedal (curve editor, upper and lower dead zone, live input
+// and output bars, DEFAULT; the brake panel also the brake stop and its press history), the
+// four key-letter lists of CUSTOM mode, the auto-brake group and the page buttons. Built into
+// its container by Create_sport_page (its layout in sport_page_layout.cpp); each widget asks
+// the session (ControllerModel) for its action, the charts are edited here and sent when an
+// edit ends, and the page shows what the session's signals say.
 #pragma once
 
 #include <QComboBox>
 #include <QLabel>
 #include <QObject>
 #include <QPoint>
-#include <QPointer>
 #include <QPushButton>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -22,11 +22,11 @@
 #include "ui/curve_history.h"
 #include "ui/curve_presets.h"
 #include "ui/live_bars.h"
+#include "ui/localisation.h"
+#include "ui/profile_dialogs.h"
 
 namespace tkb::ui {
 
-class Application;
-class PageProfiles;
 class PedalBar;
 class ValueBox;
 class ToggleSwitch;
@@ -102,21 +102,16 @@ struct SportWidgets {
 
 enum SportLetterList { kListMas = 0, kListMenos = 1, kListMas2 = 2, kListMenos2 = 3 };
 
-class SportPage : private ChartPoints {
+class SportPage : public QObject, private ChartPoints {
+  Q_OBJECT
+
  public:
-  SportPage(Application& app, PageProfiles& profiles);
+  SportPage(ControllerModel& model, LabelBoard& labels, ProfileDialogs& dialogs);
   ~SportPage() override;
   SportPage(const SportPage&) = delete;
   SportPage& operator=(const SportPage&) = delete;
 
-  // The key actions: the brake upper zone and brake stop "-"/"+" (delta -1 or +1), the
-  // AutoBrake LED (255 full, 100 dim).
-  void brakeUpperStep(int delta);
-  void brakeStopStep(int delta);
-  void setLed(int brightness);
-
-  // Builds the page into its container, hidden, with the default curves (also copied into
-  // the controller state).
+  // Builds the page into its container, hidden, with straight curves on its charts.
   void Create_sport_page(QWidget* container);
   void sport_chart_handler(CurveChart* chart, ChartEvent event, QPoint windowPos);
   // The keyboard's edits of a chart's selected point, sent as a drag is: on the key's release.
@@ -124,75 +119,63 @@ class SportPage : private ChartPoints {
   // Ctrl+Z, and Ctrl+Shift+Z or Ctrl+Y while the page is shown: the curve before (after)
   // the last finished edit or DEFAULT goes back onto its chart and out with a B6.
   void undoCurve();
+  void redoCurve();
   // A preset goes onto the pedal's chart and out as a finished edit: curve, B6, one step
   // of the history.
   void applyPreset(int pedal, const CurvePreset& preset);
-  void redoCurve();
   const CurveHistory& history() const { return history_; }
 
   bool isOpen() const { return open_; }
   bool built() const { return widgets_.page != nullptr; }
   const SportWidgets& widgets() const { return widgets_; }
   CustomBars& bars() { return *bars_; }
-  // The receiver of the page's connections: they end with the page object.
-  QObject* context() { return &context_; }
 
  private:
-  template <typename F>
-  void run(F action);
-  template <typename F>
-  void onClick(QPushButton* b, F action);
-  void autoBreakListChanged();
-  void zoneChanged(int pedal, bool upper, int value);
-  void brakeStopChanged(int value);
-  void stepZone(int pedal, bool upper, int delta);
-  void stepBrakeStop(int delta);
-  void letterChanged(int list, int index);
+  // Layout (sport_page_layout.cpp).
+  void buildPanel(int pedal, QWidget* page, bool hasClutch);
+  void buildBrakeParts(SportPedalPanel& brake);
+  void buildPageButtons(QWidget* page);
+  void buildLetterLists(QWidget* page);
+  void buildAutoBrakeGroup(QWidget* page, bool hasClutch);
+  void buildUndoKeys(QWidget* page);
+  void buildPresetList(int pedal, SportPedalPanel& p);
+  void buildMarks(SportPedalPanel& p);
+  void publishBars();
+
+  // What the widgets ask of the session.
+  void onClick(QPushButton* b, std::function<void()> action);
+  bool ignoredWhileBusy() const;
   void defaultPedal(int pedal);
   void defaultAll();
-  void applySettings();
-  void showCustomModeActive(bool brakeStopActive);
-  void showBrakeStopIndicator(bool active);
-  void redrawBars();
 
-  // What the page shows of the model's changes.
+  // What the page shows of the session's signals.
   void connectModel();
   Curve chartPoints(Pedal pedal) const override;
   void showLoad(ProfileKind kind, bool loaded);
   void showBrakeZones();
   void selectLetter(Field field, int index);
-  void moveMarkers(const ZoneValues& zones, int brakeStop);
+  void moveMarkers();
   void showStateZones();
   void showSent(Field field);
   void showCurvesFromState();
   void showKeyLetters();
+  void showBrakeStopIndicator();
   void pageOpened();
-  void closePage();
-  void readCurvesBack();
+  void pageClosed();
   void followLiveInputs();
   int chartPedal(const CurveChart* chart) const;
   void beginChartEdit(int pedal);
   void finishChartEdit(int pedal);
   void restoreCurve(const std::optional<CurveHistory::Restore>& restore, const char* what);
-  void buildUndoKeys(QWidget* page);
-  void buildPresetList(int pedal, SportPedalPanel& p);
-  void buildMarks(SportPedalPanel& p);
   // Each chart's marks, from its curve against the two baselines.
   void showMarks();
   // The state's known curves become the baseline (the controller's stored curves, or the
   // profile's).
   void takeBaseline(std::array<std::optional<Curve>, kPedalCount>& baseline);
 
-  void buildPanel(int pedal, QWidget* page, bool hasClutch);
-  void buildBrakeParts(SportPedalPanel& brake);
-  void buildPageButtons(QWidget* page);
-  void buildLetterLists(QWidget* page);
-  void buildAutoBrakeGroup(QWidget* page, bool hasClutch);
-  void publishBars();
-
-  Application& app_;
-  QPointer<ControllerModel> model_;
-  PageProfiles& profiles_;
+  ControllerModel& model_;
+  LabelBoard& labels_;
+  ProfileDialogs& dialogs_;
   SportWidgets widgets_;
   std::unique_ptr<CustomBars> bars_;
   bool open_ = false;
@@ -204,7 +187,6 @@ class SportPage : private ChartPoints {
   std::array<std::optional<Curve>, kPedalCount> storedCurves_{};
   std::array<std::optional<Curve>, kPedalCount> savedCurves_{};
   bool profileBaseline_ = false;
-  QObject context_;
 };
 
 }  // namespace tkb::ui

@@ -40,7 +40,7 @@ void ToggleSwitch::setOn(bool on, bool animated) {
 void ToggleSwitch::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint())) return;
   setOn(!on_);
-  if (onUserToggle) onUserToggle(on_);
+  emit userToggled(on_);
 }
 
 void ToggleSwitch::paintEvent(QPaintEvent*) {

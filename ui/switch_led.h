@@ -10,6 +10,8 @@
 namespace tkb::ui {
 
 class ToggleSwitch : public QWidget {
+  Q_OBJECT
+
  public:
   ToggleSwitch(QWidget* parent, int width = 50, int height = 25);
 
@@ -18,8 +20,10 @@ class ToggleSwitch : public QWidget {
   int knobPosition() const { return knob_; }
   // Set by the program: no report, the knob slides when animated.
   void setOn(bool on, bool animated = true);
-  // Called when the user flips the switch with the pointer.
-  std::function<void(bool on)> onUserToggle;
+
+ signals:
+  // The user flipped the switch with the pointer (the program's setOn reports nothing).
+  void userToggled(bool on);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -8,7 +8,6 @@
 #include "link/trace.h"
 #include "ui/application.h"
 #include "ui/main_page.h"
-#include "ui/pages.h"
 
 namespace tkb::ui {
 
@@ -201,17 +200,13 @@ void Tray::refreshProfile() {
   const bool running = app_.phase() == Application::Phase::Running;
   profileEntry_->setVisible(running);
   if (!running) return;
-  const QString name = QString::fromStdString(profileInForce(app_.controller.state));
+  const QString name = QString::fromStdString(profileInForce(app_.model().state()));
   profileEntry_->setText(entryText(text(LabelRole::TrayProfile).arg(name)));
 }
 
-bool Tray::recentLoadable() const {
-  if (app_.phase() != Application::Phase::Running || !app_.controllerFree() || app_.firmwareUpdating())
-    return false;
-  // A profile must not land in the middle of a calibration: the pedals have their zones off.
-  const CalibrationWizard& wizard = app_.pages().pro->wizard();
-  return !wizard.pending() && wizard.count() == 0;
-}
+// A profile must not land in the middle of a calibration (the pedals have their zones off),
+// nor while the pedals are being read or are away.
+bool Tray::recentLoadable() const { return app_.model().canSendSettings(); }
 
 void Tray::refreshRecent() {
   if (!recentMenu_) return;
@@ -233,10 +228,10 @@ void Tray::refreshRecent() {
 }
 
 void Tray::loadRecent(const RecentProfile& entry) {
-  if (!recentLoadable()) return;
-  const Application::Action action(app_);
+  if (!recentLoadable() || app_.model().busy()) return;
   trace("\nTray: recent profile %s\n", entry.path.c_str());
-  if (const auto refusal = app_.pages().profiles.loadFile(entry.kind, entry.path)) app_.showProfileRefusal(*refusal);
+  // A refused file is told by the window, as the pages' LOAD tells it.
+  app_.model().loadProfileFile(entry.kind, entry.path);
   refresh();
 }
 

@@ -173,8 +173,9 @@ int main(int argc, char** argv) {
     control = std::make_unique<tkb::ui::ControlServer>(instanceLock, instanceLock.folder());
     control->onActivate([window](const tkb::control::ActivateRequest& r) { bringToFront(window, r); });
     // tkb-cli's commands while this program holds the pedals' port.
-    control->onCommand([&application](const tkb::control::CommandRequest& request) {
-      return tkb::ui::runProgramCommand(application, request);
+    control->onCommand([&application](const tkb::control::CommandRequest& request,
+                                       tkb::ui::ControlServer::Reply reply) {
+      tkb::ui::runProgramCommand(application, request, std::move(reply));
     });
     if (!control->listen()) std::fprintf(stderr, "TKB-Tunedeck: no control channel: %s\n", control->problem().c_str());
   }

@@ -88,13 +88,13 @@ void VrPanel::readSettings() {
     const std::string text =
         config_.readText(kMonitorSection, s.key, std::to_string(s.fallback), kVrReadBuffer);
     trace(s.traceFormat, text.c_str());
-    boxes_[i]->set(decimalValue(text));  // the box limits it to its range
+    boxes_[i]->showValue(decimalValue(text));  // the box limits it to its range
   }
 }
 
 void VrPanel::step(int setting, int delta) {
   ValueBox* box = boxes_[setting];
-  box->set(std::clamp(box->value() + delta, box->minimum(), box->maximum()));
+  box->showValue(std::clamp(box->value() + delta, box->minimum(), box->maximum()));
 }
 
 void VrPanel::applySettings() {

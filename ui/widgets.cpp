@@ -115,21 +115,12 @@ ValueBox::ValueBox(QWidget* parent, int minimum, int maximum) : QSpinBox(parent)
   setFocusPolicy(Qt::NoFocus);
 }
 
-void ValueBox::set(int value) {
-  showValue(value);
-  if (handler_) handler_(this->value());
-}
-
 void ValueBox::showValue(int value) {
   const QSignalBlocker block(this);
   const bool wasUnknown = !known_;
   known_ = true;
   setValue(value);
   if (wasUnknown) lineEdit()->setText(textFromValue(this->value()));
-}
-
-void ValueBox::stepBy(int steps) {
-  if (known_) set(value() + steps * singleStep());
 }
 
 void ValueBox::showUnknown() {
@@ -198,8 +189,7 @@ namespace tkb::ui {
 
 void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
   QLabel::mouseReleaseEvent(event);
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && onClick)
-    onClick();
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
 }
 
 Picture::Picture(QWidget* parent, QString resource, int width, int height)

@@ -33,27 +33,23 @@ QString recolourToRichText(const std::string& markup);
 // Sets a label's text from recolour markup.
 void setRecolouredText(QLabel* label, const std::string& markup);
 
-// A spin box without its own arrows and without typing: pages change it through their
-// "-" and "+" buttons and set(). set() always runs the handler, also when the value does
-// not change, because pages rely on it to send the value to the controller again.
+// A spin box without its own arrows and without typing: it shows what the state holds; the
+// pages change a value through their "-" and "+" buttons, which ask the session.
 class ValueBox : public QSpinBox {
  public:
   ValueBox(QWidget* parent, int minimum, int maximum);
-  void setHandler(std::function<void(int)> handler) { handler_ = std::move(handler); }
-  void set(int value);
-  // Shows a value without running the handler: what the state already holds.
+  // Shows a value (within the box's range).
   void showValue(int value);
-  void stepBy(int steps) override;
-  // Blank: the controller's value is not known. Runs no handler (nothing is sent); the
-  // next set() shows a value again.
+  // Blank: the controller's value is not known; the next showValue shows one again.
   void showUnknown();
   bool known() const { return known_; }
+  // The box only shows: its own steps (wheel, keys) change nothing.
+  void stepBy(int) override {}
 
  protected:
   QString textFromValue(int value) const override;
 
  private:
-  std::function<void(int)> handler_;
   bool known_ = true;
 };
 
@@ -76,9 +72,13 @@ namespace tkb::ui {
 
 // A label that reports clicks (the background object, the web link).
 class ClickLabel : public QLabel {
+  Q_OBJECT
+
  public:
   using QLabel::QLabel;
-  std::function<void()> onClick;
+
+ signals:
+  void clicked();
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
