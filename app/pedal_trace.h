@@ -1,7 +1,6 @@
-// The last seconds of the three pedals for the trace views: the window's 10 ms feed appends
-// one point per run (input and output percent of each pedal), the trace panel draws from it.
-// A ring of fixed size: appending never allocates. No Qt, no other module: the monitor's
-// trace view may keep one too.
+// The last seconds of the three pedals for the window's trace panel: the 10 ms feed appends
+// one point per run (input and output percent of each pedal), the panel draws from it. A
+// ring of fixed size: appending never allocates. No Qt, no other module.
 #pragma once
 
 #include <array>
@@ -20,10 +19,10 @@ struct PedalTracePoint {
   std::array<float, kTracePedals> output{};  // what the game gets, in percent
 };
 
-class PedalTrace {
+class PedalTraceRing {
  public:
   // Room for `seconds` of points `sampleMs` apart (one more, so that a full span has both ends).
-  explicit PedalTrace(int seconds = 10, int sampleMs = 10)
+  explicit PedalTraceRing(int seconds = 10, int sampleMs = 10)
       : points_(static_cast<std::size_t>(seconds > 0 && sampleMs > 0 ? seconds * 1000 / sampleMs + 1 : 1)) {}
 
   void append(const PedalTracePoint& point) {

@@ -164,8 +164,8 @@ TEST(BrakeReference, ADamagedValueGivesNoReference) {
   for (const auto& [what, text] : damaged) EXPECT_FALSE(decodeBrakeReference(text).has_value()) << what;
 }
 
-TEST(PedalTrace, KeepsTheLastSecondsWithoutGrowing) {
-  PedalTrace trace(1, 10);
+TEST(PedalTraceRing, KeepsTheLastSecondsWithoutGrowing) {
+  PedalTraceRing trace(1, 10);
   ASSERT_EQ(trace.capacity(), 101u);
   const PedalTracePoint* room = &trace.at(0);
   for (int i = 0; i < 250; ++i) trace.append({i * 10, {float(i), 0, 0}, {0, 0, float(i)}});
