@@ -19,6 +19,7 @@
 #include "app/firmware_settings.h"
 #include "app/install_layout.h"
 #include "app/operations.h"
+#include "app/pedal_commands.h"
 #include "app/set_command.h"
 #include "link/firmware_update.h"
 #include "link/pedal_input.h"
@@ -44,7 +45,7 @@ void usage(std::FILE* out) {
   std::fprintf(out,
                "usage: tkb-cli [--passes N] probe\n"
                "       tkb-cli [--passes N] dump\n"
-               "       tkb-cli [--passes N] set FIELD VALUE...\n"
+               "       tkb-cli [--passes N] set FIELD VALUE... [FIELD VALUE...]\n"
                "       tkb-cli [--passes N] profile save|load FILE.tkb|FILE.tks\n"
                "       tkb-cli [--passes N] profile snapshot\n"
                "       tkb-cli [--passes N] profile restore TEXT\n"
@@ -53,6 +54,8 @@ void usage(std::FILE* out) {
                "       tkb-cli [--passes N] firmware status\n"
                "       tkb-cli [--passes N] firmware update [--image FILE.hex]\n"
                "       tkb-cli doctor\n"
+               "       tkb-cli record FILE.csv [--seconds N]\n"
+               "       tkb-cli [--passes N] pedal-check [--apply]\n"
                "Fields: %s", settableFields().c_str());
   std::fprintf(out, "\nThe controller is looked for on TKB_SERIAL_PREFIX<n> (default /dev/ttyACM<n>).\n");
 }
@@ -296,7 +299,7 @@ int firmwareStatus(Host& host, int passes, const Io& io) {
 }
 
 // The exit status of a command that needs the controller, once it was parsed.
-int onController(Host& host, const std::string& command, const std::optional<SetAction>& set,
+int onController(Host& host, const std::string& command, const std::optional<std::vector<SetAction>>& set,
                  const std::optional<ProfileCommand>& profile, int passes, const Io& io) {
   int result = 0;
   std::string oldPort;
@@ -365,7 +368,7 @@ int dispatch(std::vector<std::string> args, Host& host, const std::string& folde
   }
   const std::string command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
-  std::optional<SetAction> set;
+  std::optional<std::vector<SetAction>> set;
   std::optional<ProfileCommand> profile;
   if (command == "set") {
     set = parseSet(rest, io);
@@ -377,6 +380,8 @@ int dispatch(std::vector<std::string> args, Host& host, const std::string& folde
     const auto firmware = parseFirmware(rest, folder, io);
     if (!firmware) return kExitUsage;
     return firmware->update ? host.firmwareUpdate(*firmware, passes, io) : firmwareStatus(host, passes, io);
+  } else if (isPedalCommand(command)) {
+    return runPedalCommand(command, rest, host, passes, folder, io);
   } else if (command == "calibrate" && rest.empty()) {
     return host.calibrate(passes, io);
   } else if ((command != "probe" && command != "dump") || !rest.empty()) {
@@ -404,7 +409,13 @@ std::size_t commandIndex(const std::vector<std::string>& args) {
 bool parsePasses(const std::string& text, int& passes) { return parseInt(text.c_str(), passes) && passes >= 1; }
 
 bool worksOnThePedals(const std::vector<std::string>& args) {
-  return !(args.size() == 1 && (args[0] == "--help" || args[0] == "-h"));
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return false;
+  const std::size_t at = commandIndex(args);
+  return !(at < args.size() && isPedalCommand(args[at]));
+}
+
+int Host::runCommandLine(const std::vector<std::string>& args, const std::string& workingDirectory, const Io& io) {
+  return runCommand(args, *this, workingDirectory, io);
 }
 
 int runCommand(const std::vector<std::string>& args, Host& host, const std::string& workingDirectory,

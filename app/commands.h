@@ -1,4 +1,5 @@
-// tkb-cli's commands (probe, dump, set, profile, calibrate, firmware, doctor): the parsing,
+// tkb-cli's commands (probe, dump, set, profile, calibrate, firmware, doctor; record and
+// pedal-check are in app/pedal_commands): the parsing,
 // the checks and the output, run against a host that reaches the controller. tkb-cli's own
 // host (cli/local_host) probes the ports and opens the controller itself; the running
 // TKB-Tunedeck is the other host (ui/program_commands), so a command given while the program
@@ -86,6 +87,14 @@ class Host {
   // The two commands that need the port and the terminal for themselves.
   virtual int calibrate(int passes, const Io& io) = 0;
   virtual int firmwareUpdate(const FirmwareCommand& command, int passes, const Io& io) = 0;
+
+  // record and pedal-check read the pedals' joystick node here and take as long as the
+  // driver does: only tkb-cli's own host runs them (the running program would be held).
+  virtual bool mayReadThePedals() const { return false; }
+  // Runs another command line where a command of its own would run (pedal-check --apply's
+  // set): tkb-cli's own host hands it to the running program when one listens.
+  virtual int runCommandLine(const std::vector<std::string>& args, const std::string& workingDirectory,
+                             const Io& io);
 };
 
 // Checks the profile file of `tkb-cli run` as profile load does (the kind, then the whole
@@ -99,8 +108,9 @@ bool parsePasses(const std::string& text, int& passes);
 // A whole number from -1000000 to 1000000 and nothing else.
 bool parseInt(const char* text, int& value);
 
-// Whether a command line names a command that works on the pedals (everything but --help
-// and what is not a command): only those are handed to a running program.
+// Whether a command line is handed to a running program: everything but --help (and what is
+// not a command) works on the pedal controller, which the program holds; record and
+// pedal-check read the joystick node, which tkb-cli may read beside the program.
 bool worksOnThePedals(const std::vector<std::string>& args);
 
 // Runs one command line (without the program name); relative file names are taken in

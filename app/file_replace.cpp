@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <string_view>
 
 namespace tkb {
 namespace {
@@ -45,7 +46,7 @@ int createPartialFile(const std::string& target, std::string& partial) {
   return -1;
 }
 
-bool writeAll(int fd, const std::string& text) {
+bool writeAll(int fd, std::string_view text) {
   size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -116,6 +117,60 @@ ReplaceResult replaceFileContents(const std::string& target, const std::string& 
     if (!ok || renameError != ENOENT) return ReplaceResult::Failed;
   }
   return ReplaceResult::Failed;
+}
+
+ReplaceResult StreamedReplacement::begin(const std::string& path, unsigned mode) {
+  abandon();
+  target_ = writeTarget(path);
+  if (target_.empty()) return ReplaceResult::Failed;
+  if (isReadOnlyFile(target_)) return ReplaceResult::ReadOnly;
+  struct stat old {};
+  const bool exists = ::stat(target_.c_str(), &old) == 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int fd = createPartialFile(target_, partial_);
+    if (fd < 0) return ReplaceResult::Failed;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // a cleaner holds it and removes it
+      ::close(fd);
+      continue;
+    }
+    bool ok = ::fchmod(fd, exists ? (old.st_mode & 07777) : mode) == 0;
+    if (ok && exists && ::geteuid() == 0) ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+    if (!ok) {
+      ::close(fd);
+      ::unlink(partial_.c_str());
+      return ReplaceResult::Failed;
+    }
+    fd_ = fd;
+    failed_ = false;
+    return ReplaceResult::Replaced;
+  }
+  return ReplaceResult::Failed;
+}
+
+bool StreamedReplacement::write(const char* bytes, std::size_t count) {
+  if (fd_ < 0 || failed_) return false;
+  if (!writeAll(fd_, std::string_view(bytes, count))) failed_ = true;
+  return !failed_;
+}
+
+ReplaceResult StreamedReplacement::commit() {
+  if (fd_ < 0) return ReplaceResult::Failed;
+  const bool renamed = !failed_ && ::fsync(fd_) == 0 && std::rename(partial_.c_str(), target_.c_str()) == 0;
+  ::close(fd_);  // releases the lock, after the rename
+  fd_ = -1;
+  if (!renamed) {
+    ::unlink(partial_.c_str());
+    return ReplaceResult::Failed;
+  }
+  syncFolder(folderOf(target_));
+  return ReplaceResult::Replaced;
+}
+
+void StreamedReplacement::abandon() {
+  if (fd_ < 0) return;
+  ::unlink(partial_.c_str());
+  ::close(fd_);
+  fd_ = -1;
 }
 
 void removeUnfinishedWrites(const std::string& folder) {

@@ -4,6 +4,7 @@
 // file without write permission is left alone. Used by AppConfig (config.ini and profiles).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace tkb {
@@ -28,6 +29,34 @@ bool isReadOnlyFile(const std::string& target);
 // leftover from a write in progress.
 ReplaceResult replaceFileContents(const std::string& target, const std::string& text,
                                   unsigned mode = 0644);
+
+// The same replacement written piece by piece, for a file that grows for minutes (a pedal
+// recording): the pieces go into the locked temporary file, and the target appears, whole,
+// only with commit(). Until then (and after abandon(), or when the writer dies) the old file
+// stays as it was. Not copyable; abandons what was not committed when destroyed.
+class StreamedReplacement {
+ public:
+  StreamedReplacement() = default;
+  ~StreamedReplacement() { abandon(); }
+  StreamedReplacement(const StreamedReplacement&) = delete;
+  StreamedReplacement& operator=(const StreamedReplacement&) = delete;
+
+  // Starts the replacement of path (followed through symbolic links as writeTarget does).
+  ReplaceResult begin(const std::string& path, unsigned mode = 0644);
+  // Appends bytes; false once a write failed (the disk is full): commit then fails too.
+  bool write(const char* bytes, std::size_t count);
+  // Flushes the file to the disk and renames it over the target.
+  ReplaceResult commit();
+  // Removes the temporary file; the target is left as it was.
+  void abandon();
+  bool active() const { return fd_ >= 0; }
+
+ private:
+  std::string target_;
+  std::string partial_;
+  int fd_ = -1;
+  bool failed_ = false;
+};
 
 // Removes the temporary files of writes in folder that were killed before their rename (a
 // crash, a power cut, SIGKILL). Writes still running are left alone. Run at start-up for the

@@ -55,13 +55,12 @@ std::string settableFields() {
   return fields;
 }
 
-std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io& io) {
-  if (args.empty()) {
-    commandMessage(io, "tkb-cli set: missing FIELD");
-    return std::nullopt;
-  }
-  const std::string& name = args[0];
-  const std::vector<std::string> values(args.begin() + 1, args.end());
+namespace {
+
+// One field of "set" and its values against the settings table: the action, or why not
+// on io.err (exit 2).
+std::optional<SetAction> parseSetField(const std::string& name, const std::vector<std::string>& values,
+                                       const Io& io) {
   if (name == "language") {
     ControllerState probe;
     if (values.size() != 1 || !setLanguage(probe, values[0])) {
@@ -115,7 +114,42 @@ std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io
                    }};
 }
 
-int runSet(Host& host, Controller& controller, const SetAction& set, const Io& io) {
+// A name (language, profile name) takes exactly one word, since a profile may be named like
+// a field.
+bool takesOneWord(const std::string& name) {
+  return name == "language" || name == "proProfileName" || name == "sportProfileName";
+}
+bool isFieldName(const std::string& word) {
+  const Setting* setting = findSetting(word);
+  return takesOneWord(word) || (setting != nullptr && settable(*setting));
+}
+
+}  // namespace
+
+std::optional<std::vector<SetAction>> parseSet(const std::vector<std::string>& args, const Io& io) {
+  if (args.empty()) {
+    commandMessage(io, "tkb-cli set: missing FIELD");
+    return std::nullopt;
+  }
+  std::vector<SetAction> actions;
+  for (std::size_t i = 0; i < args.size();) {
+    const std::string& name = args[i++];
+    std::vector<std::string> values;
+    if (takesOneWord(name)) {
+      if (i < args.size()) values.push_back(args[i++]);
+    } else {
+      while (i < args.size() && !isFieldName(args[i])) values.push_back(args[i++]);
+    }
+    auto action = parseSetField(name, values, io);
+    if (!action) return std::nullopt;
+    actions.push_back(std::move(*action));
+  }
+  return actions;
+}
+
+namespace {
+
+int runOne(Host& host, Controller& controller, const SetAction& set, const Io& io) {
   const char* name = set.name.c_str();
   const int failedBefore = controller.failedWrites();
   set.run(controller);
@@ -142,6 +176,18 @@ int runSet(Host& host, Controller& controller, const SetAction& set, const Io& i
     return kExitOtherValue;
   }
   return 0;
+}
+
+}  // namespace
+
+int runSet(Host& host, Controller& controller, const std::vector<SetAction>& actions, const Io& io) {
+  // In the order given; the first field the controller did not take decides the status.
+  int status = 0;
+  for (const SetAction& set : actions) {
+    const int one = runOne(host, controller, set, io);
+    if (status == 0) status = one;
+  }
+  return status;
 }
 
 }  // namespace tkb::cli

@@ -19,14 +19,17 @@ struct SetAction {
   std::function<void(Controller&)> run;
 };
 
-// The action of "set FIELD VALUE...", or nothing after saying why on io.err (exit 2).
-std::optional<SetAction> parseSet(const std::vector<std::string>& args, const Io& io);
+// The actions of "set FIELD VALUE... [FIELD VALUE...]" (each field takes the values up to
+// the next field name; every field is checked before anything is sent), or nothing after
+// saying why on io.err (exit 2).
+std::optional<std::vector<SetAction>> parseSet(const std::vector<std::string>& args, const Io& io);
 
-// Sends the field and reads it back. 0 when the controller holds the value (or cannot be
-// asked for it: said on io.err), kExitNotAnswering when the read-back got no answer (the
-// query named), kExitOtherValue when it holds another value (both named). A frame that could
-// not be written is not read back: the caller reports it.
-int runSet(Host& host, Controller& controller, const SetAction& set, const Io& io);
+// Sends each field in order and reads it back. 0 when the controller holds every value (or
+// cannot be asked for one: said on io.err), kExitNotAnswering when a read-back got no answer
+// (the query named), kExitOtherValue when it holds another value (both named); the first
+// field that failed decides. A frame that could not be written is not read back: the caller
+// reports it.
+int runSet(Host& host, Controller& controller, const std::vector<SetAction>& actions, const Io& io);
 
 // The names tkb-cli set takes, with what each wants, for the usage text.
 std::string settableFields();

@@ -13,6 +13,7 @@
 #include "app/calibration.h"
 #include "app/firmware_settings.h"
 #include "app/install_layout.h"
+#include "cli/launch.h"
 #include "link/firmware_update.h"
 #include "link/pedal_input.h"
 #include "link/probe.h"
@@ -217,6 +218,16 @@ std::string LocalHost::baseFolder(const Io& io) {
   std::string error;
   if (layout.installed && !makeBaseFolder(layout.baseFolder, error)) std::fprintf(io.err, "tkb-cli: %s\n", error.c_str());
   return layout.baseFolder;
+}
+
+int LocalHost::runCommandLine(const std::vector<std::string>& args, const std::string& workingDirectory,
+                              const Io& io) {
+  if (const auto reply = askTheProgram(args, workingDirectory)) {
+    std::fwrite(reply->err.data(), 1, reply->err.size(), io.err);
+    std::fwrite(reply->out.data(), 1, reply->out.size(), io.out);
+    return reply->status;
+  }
+  return runCommand(args, *this, workingDirectory, io);
 }
 
 int LocalHost::calibrate(int passes, const Io& io) {

@@ -3,6 +3,8 @@
 //   tkb-cli dump                  probe, the start-up reads and loadData (nothing is sent), then
 //                                 the state as JSON; what could not be read is null
 //   tkb-cli set FIELD VALUE...    send the command that writes one field and read it back
+//                                 (several fields in one go: set brakeLower 3 throttleLower 2;
+//                                 all checked first)
 //   tkb-cli profile save FILE     save the controller's settings as a PRO (.tkb) or sport
 //                                 (.tks) profile, and name it on the controller
 //   tkb-cli profile load FILE     load a profile: the state, the commands and the naming of
@@ -23,15 +25,25 @@
 //                                 the kept profile back; exit status: the command's
 //   tkb-cli doctor                what the pedal set needs on this computer, each problem
 //                                 with its fix; exit status 0 when nothing is wrong
-// Exit status: 0 every exchange the command needed succeeded, 1 no controller (set: the
-// controller holds another value than the one sent), 2 bad input
-// (arguments, a profile refused), 3 the controller stopped answering (the failed queries are
-// named), 4 old firmware (probe), 5 the firmware update failed, 6 the calibration was
-// cancelled.
+//   tkb-cli record FILE.csv [--seconds N]
+//                                 one CSV row per joystick report (time, raw axes, the PRO
+//                                 bars' percentages) until Ctrl-C, SIGTERM or N seconds; the
+//                                 file appears complete when it ends
+//   tkb-cli pedal-check [--apply] 5 s feet off (rest bands, report rate), then each pedal
+//                                 pressed once (reachable tops): suggested dead zones with
+//                                 their reasons; --apply sends them as set does
+// Exit status: 0 every exchange the command needed succeeded, 1 no controller (record and
+// pedal-check: no pedals, or they were unplugged; set: the controller holds another value
+// than the one sent), 2 bad input (arguments, a profile refused,
+// a recording that could not be written), 3 the controller stopped answering (the failed
+// queries are named), 4 old firmware (probe), 5 the firmware update failed, 6 the
+// calibration or the pedal check was cancelled.
 // While TKB-Tunedeck runs it holds the pedals' port: every command is then handed to it
 // through its control socket and done there, with the same output and status (calibrate
 // and firmware update are refused: they belong to the window). Without a running program
-// tkb-cli opens the port itself.
+// tkb-cli opens the port itself. record and pedal-check read the pedals' joystick node
+// themselves, beside a running program (a hidraw node may be read by several programs);
+// only the set of pedal-check --apply goes to the program.
 // Trace lines of the link go to standard error so that standard output stays parseable.
 #include <unistd.h>
 

@@ -5,6 +5,7 @@
 #include <linux/hidraw.h>
 #include <linux/input.h>
 #include <linux/joystick.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -241,17 +242,40 @@ void HidrawPedalInput::readPedalAxes() {
     }
     trace("\nJoystick -> %s", nodePath_.c_str());
   }
-  // hidraw hands out one report per read: read until nothing is left and keep the newest
-  // axes report. Reports of other ids are not the axes; an axes report of another length
-  // than the descriptor declares is dropped (traced once), and the values stay as they were.
   std::optional<PedalAxes> newest;
+  drainReports([&newest](const PedalAxes& axes) { newest = axes; });
+  if (newest) axes_ = *newest;
+}
+
+HidrawPedalInput::Wait HidrawPedalInput::waitForReports(
+    int timeoutMs, const std::function<void(const PedalAxes&)>& report, const sigset_t* waitMask) {
+  if (fd_ < 0) return Wait::Lost;
+  pollfd node{fd_, POLLIN, 0};
+  const timespec timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1'000'000L};
+  const int ready = ::ppoll(&node, 1, timeoutMs < 0 ? nullptr : &timeout, waitMask);
+  if (ready < 0) return errno == EINTR ? Wait::Interrupted : Wait::Lost;
+  if (ready == 0) return Wait::Quiet;
+  bool any = false;
+  const bool kept = drainReports([&](const PedalAxes& axes) {
+    any = true;
+    axes_ = axes;
+    report(axes);
+  });
+  if (!kept) return any ? Wait::Reports : Wait::Lost;
+  return any ? Wait::Reports : Wait::Quiet;
+}
+
+bool HidrawPedalInput::drainReports(const std::function<void(const PedalAxes&)>& each) {
+  // hidraw hands out one report per read: read until nothing is left. Reports of other ids
+  // are not the axes; an axes report of another length than the descriptor declares is
+  // dropped (traced once), and the values stay as they were.
   for (int n = 0; n < kMaxReportsPerRead; ++n) {
     const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
     if (got > 0) {
       const PedalReport report =
           decodePedalReport({buffer_.data(), static_cast<size_t>(got)}, layout_);
       if (report.kind == PedalReport::Kind::Axes) {
-        newest = report.axes;
+        each(report.axes);
       } else if (report.kind == PedalReport::Kind::UnexpectedLength && !lengthTraced_) {
         lengthTraced_ = true;
         trace("\nJoystick: informe de %d bytes ignorado (se esperaban %d) -> %s",
@@ -264,9 +288,9 @@ void HidrawPedalInput::readPedalAxes() {
     // End of file or an error: the pedals were unplugged.
     trace("\nJoystick perdido -> %s", nodePath_.c_str());
     lose();
-    break;
+    return false;
   }
-  if (newest) axes_ = *newest;
+  return true;
 }
 
 bool resetJoystickCalibration() { return resetJoystickCalibration(DeviceRoots::fromEnvironment()); }

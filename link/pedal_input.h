@@ -5,8 +5,11 @@
 // Also the best-effort reset of the system's joystick correction before a calibration.
 #pragma once
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -115,6 +118,16 @@ class HidrawPedalInput : public PedalInput {
 
   void readPedalAxes() override;
 
+  // For a reader that wants every report rather than the newest (tkb-cli record and
+  // pedal-check), on a thread of its own: waits at most timeoutMs for the node to deliver,
+  // then hands each axes report that is there to `report`, in arrival order (axes() ends as
+  // the newest). waitMask, when given, is the signal mask during the wait (as ppoll takes
+  // it): the caller blocks its stop signals and lets them in only here, so that none is
+  // missed between its check and the wait. The node is not looked for again once lost.
+  enum class Wait { Reports, Quiet, Interrupted, Lost };
+  Wait waitForReports(int timeoutMs, const std::function<void(const PedalAxes&)>& report,
+                      const sigset_t* waitMask = nullptr);
+
   bool isOpen() const { return fd_ >= 0; }
   const std::string& nodePath() const { return nodePath_; }
   int reportLength() const { return layout_.length; }
@@ -130,6 +143,8 @@ class HidrawPedalInput : public PedalInput {
  private:
   bool openQuietly(bool traceCount);
   void lose();
+  // Reads what the node holds, each axes report to `report`; false when the node was lost.
+  bool drainReports(const std::function<void(const PedalAxes&)>& report);
 
   DeviceRoots roots_;
   std::string accessFix_;

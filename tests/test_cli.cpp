@@ -78,6 +78,10 @@ TEST_F(CliTest, SetSendsTheFieldsCommand) {
        {{0xBB, 0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 0xBB}}},
       {"set sportProfileName Monza", {{0xBE, 'M', 'o', 'n', 'z', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xEB}}},
       {"set autoBrake 1", {{0xBF, 0x01, 0xFB}}},
+      // Several fields in one go, in order; a name may be spelled like a field.
+      {"set brakeLower 3 throttleUpper 96", {{0xC5, 0x03, 0x5C}, {0xC6, 0x60, 0x6C}}},
+      {"set sportProfileName brakeUpper brakeUpper 80",
+       {{0xBE, 'b', 'r', 'a', 'k', 'e', 'U', 'p', 'p', 'e', 'r', 0, 0, 0, 0, 0, 0xEB}, {0xC3, 0x50, 0x3C}}},
   };
   for (const auto& [args, frames] : cases) {
     SCOPED_TRACE(args);
@@ -139,7 +143,8 @@ TEST_F(CliTest, BadArgumentsExitTwoAndSendNothing) {
         "set brakeUpper 8x", "set brakeCurve 1 2 3", "set brakeCurve 0 10 20 30 40 50 60 70 80 90 101",
         "set language Klingon", "set letterAbs 5", "set proProfileName ThisNameIsTooLongForIt",
         "set model 7", "set color 3", "set brakeMax 50",
-        "set clutchCurve 0 10 20 30 40 35 60 70 80 90 100", "frobnicate", ""}) {
+        "set clutchCurve 0 10 20 30 40 35 60 70 80 90 100", "set brakeUpper 80 90",
+        "set brakeLower 3 throttleUpper 101", "frobnicate", ""}) {
     SCOPED_TRACE(args);
     EXPECT_EQ(runCli(args).status, 2);
   }
