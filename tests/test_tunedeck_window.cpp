@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "recording_key_actions.h"
+#include "ui/help_texts.h"
 #include "window_fixture.h"
 
 namespace tkb::test {
@@ -398,6 +399,7 @@ class MonitorSlotTest : public WindowTest {
     startEmulator();
     makeApp();
     startAndWait(Phase::Running);
+    ::setenv("TKB_OPENVR_LIBRARY", FAKE_OPENVR_PATH, 1);  // a VR runtime is there
   }
   // The stub writes its working directory into started-<pid> in that directory.
   bool startedIn(pid_t pid, const std::string& directory) {
@@ -412,6 +414,7 @@ class MonitorSlotTest : public WindowTest {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
       }
+    ::unsetenv("TKB_OPENVR_LIBRARY");
     WindowTest::TearDown();
   }
 };
@@ -499,7 +502,31 @@ TEST_F(MonitorSlotTest, ApplyVrSettingsWritesThemAndStartsTheVrMonitorWithoutTou
   EXPECT_TRUE(alive(app_->VrMonitorProcess.pid()));
 }
 
+// OPEN VR MONITOR and APPLY VR SETTINGS without a VR runtime say why, in the driver's
+// language, and start nothing: the monitor would only open its desktop window.
+TEST_F(MonitorSlotTest, VrMonitorWithoutRuntimeSaysWhy) {
+  const std::string missing = dir_ + "/libopenvr_api.so";
+  ::setenv("TKB_OPENVR_LIBRARY", missing.c_str(), 1);
+  ui::MainPage& p = app_->mainPage();
+  app_->selectLanguage(3);
+  p.openVrMonitor->click();
+  EXPECT_TRUE(app_->VrMonitorProcess.empty());
+  EXPECT_TRUE(p.openVrMonitor->isVisible());
+  ASSERT_EQ(rec_.boxes.size(), 1u);
+  EXPECT_EQ(rec_.boxes[0].first,
+            QString::fromUtf8(ui::helpText(ui::HelpText::VrRuntimeMissing, 3)).arg(QString::fromStdString(missing)));
+  EXPECT_EQ(rec_.boxes[0].second, "MONITEUR VR");
+  app_->vrPanel()->applyButton()->click();
+  EXPECT_TRUE(app_->VrMonitorProcess.empty());
+  EXPECT_EQ(rec_.boxes.size(), 2u);
+  ::setenv("TKB_OPENVR_LIBRARY", FAKE_OPENVR_PATH, 1);
+  p.openVrMonitor->click();
+  EXPECT_TRUE(alive(app_->VrMonitorProcess.pid()));
+  EXPECT_EQ(rec_.boxes.size(), 2u);
+}
+
 TEST_F(WindowTest, MonitorThatCannotStartChangesNothing) {
+  ::setenv("TKB_OPENVR_LIBRARY", FAKE_OPENVR_PATH, 1);
   startEmulator();
   makeApp();  // no opt/TKB_Monitor
   startAndWait(Phase::Running);
@@ -512,6 +539,7 @@ TEST_F(WindowTest, MonitorThatCannotStartChangesNothing) {
   EXPECT_TRUE(p.openVrMonitor->isVisible());
   p.closeVrMonitor2->click();                 // empty slot: the panel stays
   EXPECT_TRUE(app_->vrPanel()->isVisible());
+  ::unsetenv("TKB_OPENVR_LIBRARY");
 }
 
 TEST_F(WindowTest, VrSpinBoxesReadConfigAndKeepTheirRanges) {

@@ -18,6 +18,8 @@
 #include "app/startup_reads.h"
 #include "link/settings.h"
 #include "link/trace.h"
+#include "ui/help_texts.h"
+#include "ui/search_help.h"
 
 namespace tkb::ui {
 
@@ -90,6 +92,18 @@ Application::Application(Services services, ProbeOptions probeOptions)
   searching_->setStyleSheet("color:#e0e0e0;");
   placeAligned(searching_, Align::Center, 0, 0);
   searching_->hide();
+  // What the search sees, after a while without pedals, and what the driver may do.
+  searchHelp_ = new SearchHelp(window_.get(), searching_);
+  probeOptions_.passSeen = searchHelp_->passListener();
+  connect(searchHelp_, &SearchHelp::diagnoseClicked, this, &Application::showDiagnosis);
+  connect(searchHelp_, &SearchHelp::allowAccessClicked, this, [this] {
+    showDiagnosis();
+    diagnosis_->allowAccess();
+  });
+  connect(searchHelp_, &SearchHelp::demoClicked, this, [this] {
+    if (services_.restartInDemo) services_.restartInDemo();
+  });
+  connect(this, &Application::firmwareStageShown, searchHelp_, &SearchHelp::searchEnded);
   firmwareNotice_ = makeLabel(window_.get(), "", 22);
   firmwareNotice_->setObjectName("FirmwareNotice");
   firmwareNotice_->setStyleSheet("color:#ffffff;background:#c0392b;font-weight:bold;padding:6px 14px;");
@@ -163,6 +177,8 @@ std::optional<int> Application::languageIndex() const {
   return ui::languageIndex(controller.state.language);
 }
 
+int Application::driverLanguage() const { return languageIndex().value_or(desktopLanguage()); }
+
 void Application::startApplication() {
   if (phase_ == Phase::Probing || phase_ == Phase::Running || phase_ == Phase::Stopped) return;
   tray_->start(workingDirectory() + "/opt/config.ini");
@@ -187,10 +203,21 @@ void Application::startApplication() {
       probeAllPortsSetting(AppConfig(workingDirectory() + "/opt/config.ini"));
   searching_->show();
   searching_->raise();
+  searchHelp_->searchStarted(driverLanguage());
   setPhase(Phase::Probing);
   if (probeThread_.joinable()) probeThread_.join();
   probeThread_ = std::thread([this] {
     const int result = probeController(controller, probeOptions_);
+    ControllerState& state = controller.state;
+    applyProbeResult(state, result);
+    // A missing joystick interface clears connected: only NotDetectedBox is shown, in the
+    // controller's language, which is asked for while the port is still this thread's.
+    if (services_.pedals == nullptr) {
+      state.connected = false;
+    } else {
+      services_.pedals->findJoystick(state);
+    }
+    if (!state.connected && result >= 1 && result <= 3) controller.query(Query::Language);
     QMetaObject::invokeMethod(this, [this, result] { probeFinished(result); },
                               Qt::QueuedConnection);
   });
@@ -246,7 +273,7 @@ void Application::showFirmwareStage(const FirmwareProgress& progress, int langua
 
 void Application::firmwareFinished(const FirmwareReport& report, int language) {
   firmwareNotice_->hide();
-  searching_->setText("Searching for the pedal set...");
+  searching_->setText(QString::fromUtf8(helpText(HelpText::Searching, language)));
   searching_->adjustSize();
   placeAligned(searching_, Align::Center, 0, 0);
   firmwareBoxIsError_ = false;
@@ -383,15 +410,9 @@ bool Application::eventFilter(QObject* watched, QEvent* event) {
 void Application::probeFinished(int result) {
   if (probeThread_.joinable()) probeThread_.join();
   searching_->hide();
+  searchHelp_->searchEnded();
   if (phase_ == Phase::Stopped) return;
   ControllerState& state = controller.state;
-  applyProbeResult(state, result);
-  // A missing joystick interface clears connected: only NotDetectedBox is shown.
-  if (services_.pedals == nullptr) {
-    state.connected = false;
-  } else {
-    services_.pedals->findJoystick(state);
-  }
 
   basePath_ = workingDirectory();
   trace("\nPath guardado -> %s", basePath_.c_str());
@@ -402,13 +423,16 @@ void Application::probeFinished(int result) {
 
   page_->buildBackgroundAndBox();
   if (!state.connected) {
-    // When the pedals are there but may not be read, the box says how to allow it.
+    // Which part answers and which is missing; refused pedals: how to allow them.
+    PartsSeen parts;
+    if (result >= 1 && result <= 3) parts.port = controller.portName() + " (" + portPath(controller.portName()) + ")";
     if (auto* hidraw = dynamic_cast<HidrawPedalInput*>(services_.pedals.get());
         hidraw != nullptr && !hidraw->permissionProblem().empty()) {
-      page_->notDetectedText->setText(page_->notDetectedText->text() + "\n\n" +
-                                     QString::fromStdString(hidraw->permissionProblem()));
-      page_->notDetectedText->setStyleSheet("font-size:14px;");
+      const DoctorSetup setup = doctorSetup();
+      parts.joystickNode = findPedalHidrawNode(setup.roots).value_or("");
+      parts.accessFix = accessFixCommand(setup);
     }
+    explainNotDetected(page_->notDetectedText, page_->diagnoseButton, parts, driverLanguage());
     page_->notDetectedBox->show();
     page_->notDetectedBox->raise();
     setPhase(Phase::NotDetected);
@@ -624,7 +648,7 @@ void Application::showDiagnosis() {
   trace("Button: DIAGNOSE\n");
   DoctorSetup setup = doctorSetup();
   if (diagnosis_) diagnosis_->close();
-  auto* dialog = new DiagnosisDialog(std::move(setup), window_.get());
+  auto* dialog = new DiagnosisDialog(std::move(setup), driverLanguage(), window_.get());
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   diagnosis_ = dialog;
   // The pedals can be opened again after the rule and a replug: start as CONTINUE does.
@@ -637,7 +661,10 @@ void Application::showDiagnosis() {
 
 DoctorSetup Application::doctorSetup() const {
   DoctorSetup setup = services_.doctorSetup ? services_.doctorSetup() : DoctorSetup{};
-  setup.ownPort = controller.portName();
+  // While the probe runs it owns the controller (and the port name); a port it holds for a
+  // moment is not another program's.
+  setup.searching = phase_ == Phase::Probing;
+  if (!setup.searching) setup.ownPort = controller.portName();
   return setup;
 }
 
@@ -762,6 +789,7 @@ void Application::TextoPasoCalibracion(int step, QLabel* textLabel, QLabel* note
 }
 
 bool Application::startMonitor(ProcessSlot& slot, bool vrMode) {
+  if (vrMode && !vrRuntimeOrTell(services_.errorBox, driverLanguage())) return false;
   if (config_) {
     config_->write(kMonitorSection, "enable_window", vrMode ? "0" : "1");
     config_->write(kMonitorSection, "enable_vr", vrMode ? "1" : "0");
@@ -771,6 +799,7 @@ bool Application::startMonitor(ProcessSlot& slot, bool vrMode) {
 
 void Application::restartVrMonitor() {
   // The monitor starts again in the mode last written; the buttons stay as they are.
+  if (!vrRuntimeOrTell(services_.errorBox, driverLanguage())) return;
   VrMonitorProcess.stop();
   VrMonitorProcess.start(services_.monitorProgram, kMonitorDirectory);
 }

@@ -55,6 +55,7 @@ inline constexpr const char* kWindowTitle = "TKB-Tunedeck V3.3.3";
 inline constexpr const char* kMonitorDirectory = "./opt/";
 
 struct Pages;
+class SearchHelp;
 
 class Application : public QObject {
   Q_OBJECT
@@ -119,6 +120,8 @@ class Application : public QObject {
   void requestQuit();
   QLabel* firmwareNotice() const { return firmwareNotice_; }
   QLabel* statusText() const { return searching_; }
+  // The start screen's help while the search finds nothing.
+  SearchHelp* searchHelp() const { return searchHelp_; }
   const std::atomic<bool>* probeStopFlag() const { return &stopProbe_; }
   UsageLog* usageLog() const { return usageLog_.get(); }
   const AppConfig* config() const { return config_.get(); }
@@ -162,6 +165,8 @@ class Application : public QObject {
   void selectLanguage(int index);
   // The current language index, none while no valid language is known.
   std::optional<int> languageIndex() const;
+  // The controller's language, or the desktop's before the controller has told it.
+  int driverLanguage() const;
   // Sets the wizard labels of the PRO page for a step in the current language.
   void TextoPasoCalibracion(int step, QLabel* textLabel, QLabel* noteLabel);
 
@@ -224,6 +229,7 @@ class Application : public QObject {
   LabelBoard labels_;
   std::unique_ptr<QWidget> window_;
   QLabel* searching_ = nullptr;
+  SearchHelp* searchHelp_ = nullptr;
   std::unique_ptr<MainPage> page_;
   QWidget* proPage_ = nullptr;
   QWidget* customPage_ = nullptr;
