@@ -2,6 +2,8 @@
 // devices are never opened, and "nothing is wrong" only when that is so.
 #include <gtest/gtest.h>
 #include <grp.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -180,6 +182,29 @@ TEST_F(DoctorTest, PedalsNotPluggedInIsOneProblem) {
   EXPECT_NE(text.find("[follows] Key source: none: the pedals' keys are not heard (follows from: Serial ports)\n"),
             std::string::npos)
       << text;
+}
+
+// A port another program holds exclusively is a problem, unless this program is searching:
+// its own probe holds each port for a moment, and it is no one else's doing.
+TEST_F(DoctorTest, APortInUseIsAnotherProgramsUnlessOurSearchRuns) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+  fs::create_symlink(::ptsname(master), root_ / "dev/ttyACM1");
+  const int held = ::open((root_ / "dev/ttyACM1").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::ioctl(held, TIOCEXCL), 0);
+  tkb::test::WithoutCapability noAdmin(1u << CAP_SYS_ADMIN);  // TIOCEXCL binds all but root
+  ASSERT_TRUE(noAdmin.dropped());
+  for (const bool searching : {false, true}) {
+    setup_.searching = searching;
+    const tkb::Finding* port = find(tkb::runDoctor(setup_), "Serial port COM1");
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(port->verdict, searching ? tkb::Verdict::Note : tkb::Verdict::Problem) << port->detailText();
+    EXPECT_EQ(port->fix.empty(), searching);
+  }
+  ::close(held);
+  ::close(master);
 }
 
 // ModemManager grabs ttyACM ports unless udev marked them; the check reads udev's database
