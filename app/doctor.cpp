@@ -26,8 +26,11 @@
 namespace tkb {
 namespace {
 
-constexpr const char* kReplug = " (then unplug the pedals and plug them in again)";
-constexpr const char* kPlugIn = "plug the pedal set in (USB); 'sudo dmesg | tail' shows whether the kernel sees it";
+using D = DoctorText;
+
+Phrase say(DoctorText text, std::vector<std::string> args = {}) { return {text, std::move(args)}; }
+
+std::vector<FixStep> plugIn() { return {{say(D::FixPlugIn), "sudo dmesg | tail"}}; }
 
 std::string readAll(const std::string& path) {
   std::ifstream file(path);
@@ -101,20 +104,35 @@ bool modemManagerIgnores(const DoctorSetup& setup, const std::string& path) {
   return readAll(db).find("E:ID_MM_DEVICE_IGNORE=1") != std::string::npos;
 }
 
-Finding problem(std::string topic, std::string detail, std::string fix, bool access = false) {
-  return {std::move(topic), Verdict::Problem, std::move(detail), std::move(fix), access};
+Finding finding(Phrase topic, Verdict verdict, std::vector<Phrase> detail, std::vector<FixStep> fix) {
+  Finding f;
+  f.topic = std::move(topic);
+  f.verdict = verdict;
+  f.detail = std::move(detail);
+  f.fix = std::move(fix);
+  return f;
 }
-Finding ok(std::string topic, std::string detail) {
-  return {std::move(topic), Verdict::Ok, std::move(detail), {}, false};
+Finding problem(Phrase topic, std::vector<Phrase> detail, std::vector<FixStep> fix, Cause cause = Cause::Own) {
+  Finding f = finding(std::move(topic), Verdict::Problem, std::move(detail), std::move(fix));
+  f.cause = cause;
+  f.accessDenied = cause == Cause::NoAccess;
+  return f;
 }
-Finding note(std::string topic, std::string detail, std::string fix = {}) {
-  return {std::move(topic), Verdict::Note, std::move(detail), std::move(fix), false};
+Finding ok(Phrase topic, std::vector<Phrase> detail) {
+  return finding(std::move(topic), Verdict::Ok, std::move(detail), {});
+}
+Finding note(Phrase topic, std::vector<Phrase> detail, std::vector<FixStep> fix = {}) {
+  return finding(std::move(topic), Verdict::Note, std::move(detail), std::move(fix));
 }
 
 struct PortFacts {
   std::string name, path;
   std::optional<UsbIds> ids;
 };
+
+std::vector<FixStep> accessFix(const DoctorSetup& setup) {
+  return {{say(D::FixAccess), accessFixCommand(setup)}};
+}
 
 // One finding per existing port; the pedal set's ports are also returned.
 std::vector<PortFacts> checkPorts(const DoctorSetup& setup, DoctorReport& report) {
@@ -126,124 +144,108 @@ std::vector<PortFacts> checkPorts(const DoctorSetup& setup, DoctorReport& report
     ++seen;
     const std::string path = portPath(name);
     const std::optional<UsbIds> ids = portUsbIds(name);
-    const std::string topic = "Serial port " + name + " (" + path + ")";
-    std::string idText = ids ? "USB " + hex4(ids->vendor) + ":" + hex4(ids->product) : "no USB ids";
+    const Phrase topic = say(D::TopicSerialPort, {name, path});
+    const std::string idText = ids ? hex4(ids->vendor) + ":" + hex4(ids->product) : std::string();
     if (ids && !mayBePedalSet(*ids)) {
       // Another maker's device: opening it would pulse DTR (an Arduino would reset).
-      report.findings.push_back(ok(topic, idText + ", another device: left alone, not opened"));
+      report.findings.push_back(ok(topic, {say(D::UsbIds, {idText}), say(D::OtherDevice)}));
       continue;
     }
+    Phrase which = say(D::NoUsbIds);
     if (ids) {
-      idText += ids->product == kPedalProductId ? " (the pedal set)" : " (the pedal set's bootloader)";
+      which = say(ids->product == kPedalProductId ? D::UsbPedalSet : D::UsbBootloader, {idText});
       pedalPorts.push_back({name, path, ids});
-    } else {
-      idText += " (a pseudo-terminal or another driver)";
     }
     if (name == setup.ownPort) {
-      report.findings.push_back(ok(topic, idText + ", in use by this program"));
+      report.findings.push_back(ok(topic, {which, say(D::InUseByUs)}));
       continue;
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
       ::close(fd);
-      report.findings.push_back(ok(topic, idText + ", can be opened"));
+      report.findings.push_back(ok(topic, {which, say(D::CanBeOpened)}));
     } else if (errno == EACCES || errno == EPERM) {
       const std::string group = groupOf(path);
-      std::string fix = accessFixCommand(setup) + kReplug;
+      std::vector<FixStep> fix = accessFix(setup);
       if (!group.empty() && group != "root")
-        fix += "\nor: sudo usermod -aG " + group + " $USER (then log out and in again)";
+        fix.push_back({say(D::FixJoinGroup, {group}), "sudo usermod -aG " + group + " $USER"});
       report.findings.push_back(
-          problem(topic, idText + ", no permission to open it (group " + group + ")", fix, true));
+          problem(topic, {which, say(D::NoPermissionGroup, {group})}, std::move(fix), Cause::NoAccess));
+    } else if (errno == EBUSY && setup.searching) {
+      report.findings.push_back(note(topic, {which, say(D::InUseMaybeSearch)}));
     } else if (errno == EBUSY) {
-      report.findings.push_back(problem(topic, idText + ", in use by another program",
-                                        "close the other program that holds " + path +
-                                            " (another TKB-Tunedeck, a serial terminal)"));
+      report.findings.push_back(problem(topic, {which, say(D::InUseByOther)}, {{say(D::FixCloseHolder, {path}), {}}}));
     } else {
       report.findings.push_back(
-          problem(topic, idText + ", cannot be opened: " + std::strerror(errno), kPlugIn));
+          problem(topic, {which, say(D::CannotOpen, {std::strerror(errno)})}, plugIn(), Cause::PedalsAbsent));
     }
   }
-  if (seen == 0)
-    report.findings.push_back(problem("Serial ports", "no serial port " + portPath("COM0").substr(0, portPath("COM0").size() - 1) + "<n> at all", kPlugIn));
+  if (seen == 0) {
+    const std::string prefix = portPath("COM0");
+    report.findings.push_back(problem(say(D::TopicSerialPorts), {say(D::NoSerialPort, {prefix.substr(0, prefix.size() - 1)})},
+                                      plugIn(), Cause::PedalsAbsent));
+  }
   return pedalPorts;
 }
 
-void checkHidraw(const DoctorSetup& setup, DoctorReport& report) {
-  const std::string topic = "Raw HID node (pedal axes)";
-  const std::optional<std::string> node = findPedalHidrawNode(setup.roots);
-  if (!node) {
-    report.findings.push_back(problem(topic, "no hidraw device of the pedal set (16d0:0f53)", kPlugIn));
-    return;
-  }
-  const int fd = ::open(node->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) {
-    ::close(fd);
-    report.findings.push_back(ok(topic, *node + " found, readable"));
-  } else if (errno == EACCES || errno == EPERM) {
-    report.findings.push_back(problem(topic, *node + " found, no permission to read it",
-                                      accessFixCommand(setup) + kReplug, true));
-  } else {
-    report.findings.push_back(problem(topic, *node + " found, cannot be read: " + std::strerror(errno), kPlugIn));
-  }
-}
-
-// The pedals' keyboard node; true when it is there but refused.
-bool checkKeyboardNode(const DoctorSetup& setup, DoctorReport& report) {
-  const std::string topic = "Keyboard event node (key functions)";
-  const std::optional<std::string> node = findPedalKeyboardNode(setup.roots);
-  if (!node) {
-    report.findings.push_back(problem(topic, "no keyboard event device of the pedal set (16d0:0f53)", kPlugIn));
-    return false;
-  }
+// A node of the pedal set: there and readable, refused, or failing otherwise.
+Finding checkNode(const DoctorSetup& setup, DoctorText topic, DoctorText missing,
+                  const std::optional<std::string>& node) {
+  if (!node) return problem(say(topic), {say(missing)}, plugIn(), Cause::PedalsAbsent);
   if (const int fd = ::open(node->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) {
     ::close(fd);
-    report.findings.push_back(ok(topic, *node + " found, readable"));
-    return false;
+    return ok(say(topic), {say(D::NodeReadable, {*node})});
   }
-  const bool refused = errno == EACCES || errno == EPERM;
-  report.findings.push_back(problem(topic, *node + " found, cannot be read: " + std::strerror(errno),
-                                    refused ? accessFixCommand(setup) + kReplug : kPlugIn, refused));
-  return refused;
+  if (errno == EACCES || errno == EPERM)
+    return problem(say(topic), {say(D::NodeNoPermission, {*node})}, accessFix(setup), Cause::NoAccess);
+  return problem(say(topic), {say(D::NodeCannotRead, {*node, std::strerror(errno)})}, plugIn(), Cause::PedalsAbsent);
 }
 
 // Which key source the program would use now (it may connect to the X server to tell).
-void checkKeySource(const DoctorSetup& setup, bool nodeRefused, DoctorReport& report) {
+// Without one, the keyboard node's cause is its cause too.
+void checkKeySource(const DoctorSetup& setup, const Finding& keyboardNode, DoctorReport& report) {
+  const Phrase topic = say(D::TopicKeySource);
   const KeySourceChoice choice = chooseKeySource(setup.roots);
-  if (choice.kind != KeySourceKind::None) {
-    report.findings.push_back(ok("Key source", describeKeySource(choice)));
-    return;
+  if (choice.kind == KeySourceKind::Evdev) {
+    report.findings.push_back(ok(topic, {say(D::KeysEvdev, {choice.evdevNode})}));
+  } else if (choice.kind == KeySourceKind::X11Record) {
+    report.findings.push_back(ok(topic, {say(D::KeysX11)}));
+  } else if (keyboardNode.verdict == Verdict::Problem) {
+    report.findings.push_back(problem(topic, {say(D::KeysNone)}, keyboardNode.fix, keyboardNode.cause));
+  } else {
+    report.findings.push_back(problem(topic, {say(D::KeysNone), say(D::Value, {choice.evdevProblem})}, {}));
   }
-  report.findings.push_back(problem("Key source", describeKeySource(choice),
-                                    nodeRefused ? accessFixCommand(setup) + kReplug : std::string(kPlugIn)));
 }
 
 void checkRuleAndModemManager(const DoctorSetup& setup, const std::vector<PortFacts>& pedalPorts,
                               DoctorReport& report) {
   const std::string rule = installedRule(setup);
+  const std::vector<FixStep> installRule = {{say(D::FixInstallRule), accessFixCommand(setup)}};
   if (rule.empty()) {
-    report.findings.push_back(note("udev rule", "not installed: the pedals are reachable only through group rights",
-                                   accessFixCommand(setup)));
+    report.findings.push_back(note(say(D::TopicUdevRule), {say(D::RuleMissing)}, installRule));
   } else {
-    report.findings.push_back(ok("udev rule", rule));
+    report.findings.push_back(ok(say(D::TopicUdevRule), {say(D::Value, {rule})}));
   }
-  const std::string topic = "ModemManager";
+  const Phrase topic = say(D::TopicModemManager);
   if (!processRuns(setup, "ModemManager")) {
-    report.findings.push_back(ok(topic, "not running"));
+    report.findings.push_back(ok(topic, {say(D::MmNotRunning)}));
     return;
   }
   if (pedalPorts.empty()) {
-    report.findings.push_back(note(topic, rule.empty() ? "running; without the udev rule it may take the pedal port"
-                                                       : "running; the udev rule keeps it away from the pedal port",
-                                   rule.empty() ? accessFixCommand(setup) : std::string()));
+    if (rule.empty()) {
+      report.findings.push_back(note(topic, {say(D::MmNoRule)}, installRule));
+    } else {
+      report.findings.push_back(note(topic, {say(D::MmRuleKeepsAway)}));
+    }
     return;
   }
   for (const PortFacts& port : pedalPorts) {
     if (modemManagerIgnores(setup, port.path)) {
-      report.findings.push_back(ok(topic, "running, kept away from " + port.name + " by the udev rule"));
+      report.findings.push_back(ok(topic, {say(D::MmKeptAwayFrom, {port.name})}));
     } else {
-      report.findings.push_back(problem(topic, "running and may probe " + port.name + " (the udev rule does not cover it)",
-                                        accessFixCommand(setup) + kReplug +
-                                            "\nor: sudo systemctl disable --now ModemManager"));
+      std::vector<FixStep> fix = accessFix(setup);
+      fix.push_back({say(D::FixStopModemManager), "sudo systemctl disable --now ModemManager"});
+      report.findings.push_back(problem(topic, {say(D::MmMayProbe, {port.name})}, std::move(fix)));
     }
   }
 }
@@ -253,35 +255,31 @@ void checkSession(DoctorReport& report) {
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   const char* x11 = std::getenv("DISPLAY");
   const bool hasX = x11 != nullptr && *x11 != '\0';
-  std::string detail;
+  const Phrase topic = say(D::TopicSession);
   if ((wayland != nullptr && *wayland != '\0') || (type != nullptr && std::strcmp(type, "wayland") == 0)) {
-    detail = std::string("Wayland") + (hasX ? std::string(", XWayland on ") + x11 : ", no XWayland");
+    report.findings.push_back(ok(topic, {hasX ? say(D::SessionWaylandX, {x11}) : say(D::SessionWaylandOnly)}));
   } else if (hasX) {
-    detail = std::string("X11 on ") + x11;
+    report.findings.push_back(ok(topic, {say(D::SessionX11, {x11})}));
   } else {
-    report.findings.push_back(note("Desktop session", "no graphical session (DISPLAY and WAYLAND_DISPLAY unset)"));
-    return;
+    report.findings.push_back(note(topic, {say(D::SessionNone)}));
   }
-  report.findings.push_back(ok("Desktop session", detail));
 }
 
 void checkVrRuntime(DoctorReport& report) {
   const std::string library = openVrLibrary();
-  void* handle = ::dlopen(library.c_str(), RTLD_LAZY | RTLD_LOCAL);
-  if (handle != nullptr) {
-    ::dlclose(handle);
-    report.findings.push_back(ok("VR runtime", library + " found"));
+  if (vrRuntimeLoads()) {
+    report.findings.push_back(ok(say(D::TopicVrRuntime), {say(D::Found, {library})}));
     return;
   }
-  report.findings.push_back(note("VR runtime", library + " not found: OPEN VR MONITOR shows the window only",
-                                 "install SteamVR; its libopenvr_api.so must be on the library path (LD_LIBRARY_PATH)"));
+  report.findings.push_back(note(say(D::TopicVrRuntime), {say(D::VrMissing, {library})}, {{say(D::FixInstallVr), {}}}));
 }
 
 void checkFirmwareTools(const DoctorSetup& setup, DoctorReport& report) {
   const InstallLayout& layout = setup.layout;
   const std::string avrdude = programOnPath("avrdude");
   if (avrdude.empty()) {
-    report.findings.push_back(problem("avrdude", "not found on PATH", "sudo apt install avrdude"));
+    report.findings.push_back(
+        problem(say(D::TopicAvrdude), {say(D::NotOnPath)}, {{say(D::FixInstallAvrdude), "sudo apt install avrdude"}}));
   } else {
     std::string version;
     if (std::FILE* out = ::popen(("'" + avrdude + "' -? 2>&1").c_str(), "r")) {
@@ -294,29 +292,32 @@ void checkFirmwareTools(const DoctorSetup& setup, DoctorReport& report) {
     // "avrdude version 7.1, URL: <...>": the version alone.
     const size_t at = version.find("version");
     version = at == std::string::npos ? std::string() : version.substr(at, version.find(',', at) - at);
-    report.findings.push_back(ok("avrdude", avrdude + (version.empty() ? "" : ", " + version)));
+    std::vector<Phrase> detail = {say(D::Value, {avrdude})};
+    if (!version.empty()) detail.push_back(say(D::Value, {version}));
+    report.findings.push_back(ok(say(D::TopicAvrdude), std::move(detail)));
   }
   const std::string wkf = layout.baseFolder + "/" + kToolFolder;
   std::string config = layout.avrdudeConfig();
   if (config[0] != '/') config = wkf + "/" + config;
   if (!exists(config))
-    report.findings.push_back(problem("avrdude.conf", config + " not found",
-                                      layout.installed ? "sudo apt install --reinstall avrdude"
-                                                       : "sudo apt install avrdude, then build again (cmake --build build)"));
+    report.findings.push_back(problem(say(D::TopicAvrdudeConfig), {say(D::NotFound, {config})},
+                                      {layout.installed ? FixStep{say(D::FixReinstallAvrdude), "sudo apt install --reinstall avrdude"}
+                                                        : FixStep{say(D::FixInstallAvrdudeAndBuild),
+                                                                  "sudo apt install avrdude && cmake --build build"}}));
   const std::string image = wkf + "/" + kFirmwareImage;
   if (exists(image)) {
-    report.findings.push_back(ok("Firmware image", image));
+    report.findings.push_back(ok(say(D::TopicFirmwareImage), {say(D::Value, {image})}));
   } else {
-    report.findings.push_back(note("Firmware image", image + " not there: needed only to update firmware older than 7.06",
-                                   "put the pedal maker's " + std::string(kFirmwareImage) + " into " + wkf + "/"));
+    report.findings.push_back(note(say(D::TopicFirmwareImage), {say(D::ImageMissing, {image})},
+                                   {{say(D::FixPutImage, {kFirmwareImage, wkf + "/"}), {}}}));
   }
 }
 
 void checkBaseFolder(const DoctorSetup& setup, DoctorReport& report) {
   const std::string& base = setup.layout.baseFolder;
-  const std::string topic = "Base folder";
+  const Phrase topic = say(D::TopicBaseFolder);
   if (base.empty()) {
-    report.findings.push_back(problem(topic, "no home folder known", "set HOME (or XDG_DATA_HOME)"));
+    report.findings.push_back(problem(topic, {say(D::NoHome)}, {{say(D::FixSetHome), {}}}));
     return;
   }
   // The folder, or the nearest existing folder above it (it is made on first start).
@@ -324,17 +325,50 @@ void checkBaseFolder(const DoctorSetup& setup, DoctorReport& report) {
   while (!exists(existing) && existing.find('/') != std::string::npos && existing != "/")
     existing = existing.substr(0, std::max<size_t>(1, existing.find_last_of('/')));
   if (!isFolder(existing)) {
-    report.findings.push_back(problem(topic, existing + " is not a folder",
-                                      "mv '" + existing + "' '" + existing + ".old'"));
+    report.findings.push_back(problem(topic, {say(D::NotAFolder, {existing})},
+                                      {{say(D::FixMoveAway), "mv '" + existing + "' '" + existing + ".old'"}}));
   } else if (::access(existing.c_str(), W_OK | X_OK) != 0) {
-    report.findings.push_back(problem(topic, existing + " is not writable",
-                                      "sudo chown -R \"$USER\": '" + existing + "'"));
+    report.findings.push_back(problem(topic, {say(D::NotWritable, {existing})},
+                                      {{say(D::FixTakeOwnership), "sudo chown -R \"$USER\": '" + existing + "'"}}));
   } else {
-    report.findings.push_back(ok(topic, base + (existing == base ? ", writable" : ", made on first start")));
+    report.findings.push_back(ok(topic, {say(existing == base ? D::Writable : D::MadeOnFirstStart, {base})}));
+  }
+}
+
+// The second and later problems of one cause follow from the first, which names it.
+void nameEachCauseOnce(DoctorReport& report) {
+  for (size_t i = 0; i < report.findings.size(); ++i) {
+    Finding& f = report.findings[i];
+    if (f.verdict != Verdict::Problem || f.cause == Cause::Own) continue;
+    for (size_t first = 0; first < i; ++first) {
+      const Finding& earlier = report.findings[first];
+      if (earlier.verdict != Verdict::Problem || earlier.cause != f.cause) continue;
+      f.verdict = Verdict::Follows;
+      f.followsFrom = static_cast<int>(first);
+      f.fix.clear();
+      break;
+    }
   }
 }
 
 }  // namespace
+
+std::string Finding::topicText() const { return english(topic); }
+
+std::string Finding::detailText() const {
+  std::string out;
+  for (const Phrase& part : detail) out += (out.empty() ? "" : ", ") + english(part);
+  return out;
+}
+
+std::string Finding::fixText() const {
+  std::string out;
+  for (const FixStep& step : fix) {
+    out += (out.empty() ? "" : "\n") + english(step.what);
+    if (!step.command.empty()) out += "\n  " + step.command;
+  }
+  return out;
+}
 
 int DoctorReport::problems() const {
   int n = 0;
@@ -351,21 +385,32 @@ bool DoctorReport::accessDenied() const {
 std::string DoctorReport::text() const {
   std::string out;
   for (const Finding& f : findings) {
-    const char* mark = f.verdict == Verdict::Ok ? "[ok]      " : f.verdict == Verdict::Note ? "[note]    " : "[PROBLEM] ";
-    out += mark + f.topic + ": " + f.detail + "\n";
-    if (!f.fix.empty()) {
-      std::istringstream lines(f.fix);
-      std::string line;
-      bool first = true;
-      while (std::getline(lines, line)) {
-        out += (first ? "          fix: " : "               ") + line + "\n";
-        first = false;
-      }
+    const char* mark = f.verdict == Verdict::Ok        ? "[ok]      "
+                       : f.verdict == Verdict::Note    ? "[note]    "
+                       : f.verdict == Verdict::Problem ? "[PROBLEM] "
+                                                       : "[follows] ";
+    out += mark + f.topicText() + ": " + f.detailText();
+    if (f.followsFrom >= 0 && f.followsFrom < static_cast<int>(findings.size()))
+      out += " (" + english({DoctorText::FollowsFrom, {findings[static_cast<size_t>(f.followsFrom)].topicText()}}) + ")";
+    out += "\n";
+    std::istringstream lines(f.fixText());
+    std::string line;
+    bool first = true;
+    while (std::getline(lines, line)) {
+      out += (first ? "          fix: " : "               ") + line + "\n";
+      first = false;
     }
   }
   const int n = problems();
   out += n == 0 ? "Nothing is wrong.\n" : std::to_string(n) + (n == 1 ? " problem" : " problems") + " found.\n";
   return out;
+}
+
+bool vrRuntimeLoads() {
+  void* handle = ::dlopen(openVrLibrary().c_str(), RTLD_LAZY | RTLD_LOCAL);
+  if (handle == nullptr) return false;
+  ::dlclose(handle);
+  return true;
 }
 
 std::string installedRule(const DoctorSetup& setup) {
@@ -392,8 +437,8 @@ std::vector<std::string> pkexecAccessFix(const DoctorSetup& setup) {
 DoctorReport runAccessChecks(const DoctorSetup& setup) {
   DoctorReport report;
   checkPorts(setup, report);
-  checkHidraw(setup, report);
-  checkKeyboardNode(setup, report);
+  report.findings.push_back(checkNode(setup, D::TopicRawHid, D::NoHidraw, findPedalHidrawNode(setup.roots)));
+  report.findings.push_back(checkNode(setup, D::TopicKeyboard, D::NoKeyboardNode, findPedalKeyboardNode(setup.roots)));
   return report;
 }
 
@@ -401,13 +446,15 @@ DoctorReport runDoctor(const DoctorSetup& setup) {
   DoctorReport report;
   const std::vector<PortFacts> pedalPorts = checkPorts(setup, report);
   checkRuleAndModemManager(setup, pedalPorts, report);
-  checkHidraw(setup, report);
-  const bool keysRefused = checkKeyboardNode(setup, report);
+  report.findings.push_back(checkNode(setup, D::TopicRawHid, D::NoHidraw, findPedalHidrawNode(setup.roots)));
+  const Finding keyboard = checkNode(setup, D::TopicKeyboard, D::NoKeyboardNode, findPedalKeyboardNode(setup.roots));
+  report.findings.push_back(keyboard);
   checkSession(report);
-  checkKeySource(setup, keysRefused, report);
+  checkKeySource(setup, keyboard, report);
   checkVrRuntime(report);
   checkFirmwareTools(setup, report);
   checkBaseFolder(setup, report);
+  nameEachCauseOnce(report);
   return report;
 }
 

@@ -38,8 +38,10 @@ void readIdentification(SerialPort& port, uint8_t (&id)[kIdentifyReplyBytes], in
 
 // Steps 4 to 6: open exclusively, 9600 8N1 with the time-outs, then a DTR pulse. Each
 // failing call prints its own line; the probe goes on and its exchanges then fail.
-void openAndConfigure(SerialPort& port, const std::string& path) {
+int openAndConfigure(SerialPort& port, const std::string& path) {
+  int openError = 0;
   if (!port.open(path)) {
+    openError = port.lastError();
     trace("--> Invalid Handle\n");
     if (port.lastError() == EACCES)
       trace("\nSin permiso para abrir %s: add your user to the 'dialout' group or install "
@@ -59,6 +61,7 @@ void openAndConfigure(SerialPort& port, const std::string& path) {
   if (!port.clearDtr()) trace("Error clearing DTR\n");
   std::this_thread::sleep_for(std::chrono::milliseconds(kDtrPulseMs));
   if (!port.setDtr()) trace("Error setting DTR\n");
+  return openError;
 }
 
 std::optional<std::array<int, 3>> identifyController(SerialPort& port) {
@@ -75,11 +78,16 @@ namespace {
 // A port whose USB ids are known and are not the pedal set's is left alone: opening it
 // pulses DTR, which resets an Arduino or a 3D printer mid-job. It still counts as seen, so
 // the firmware update's before-and-after comparison is the same.
-bool isOtherMakersPort(const std::string& name) {
-  const std::optional<UsbIds> ids = portUsbIds(name);
+bool isOtherMakersPort(const std::string& name, const std::optional<UsbIds>& ids) {
   if (!ids || mayBePedalSet(*ids)) return false;
   trace("\n%s: USB %04x:%04x, not the pedal set: not opened", name.c_str(), ids->vendor, ids->product);
   return true;
+}
+
+PortOutcome openOutcome(int error) {
+  if (error == EACCES || error == EPERM) return PortOutcome::NoPermission;
+  if (error == EBUSY) return PortOutcome::InUse;
+  return PortOutcome::NotOpened;
 }
 
 }  // namespace
@@ -96,6 +104,7 @@ int probeController(Controller& controller, const ProbeOptions& options) {
   // The pass that follows the update does not count against maxPasses.
   int updatePasses = 0;
   for (int pass = 0; options.maxPasses == 0 || pass < options.maxPasses + updatePasses; ++pass) {
+    ProbePass seen{pass + 1, {}};
     tables.portsSeen.clear();
     tables.oldFirmwarePort.clear();
     for (int number = 0; number < kPortCount; ++number) {
@@ -107,10 +116,20 @@ int probeController(Controller& controller, const ProbeOptions& options) {
       const std::string path = portPath(name);
       trace("\nSerial -> %s", path.c_str());
       tables.portsSeen.push_back(name);
-      if (!options.probeAllPorts && isOtherMakersPort(name)) continue;
+      PortSighting& sighting = seen.ports.emplace_back();
+      sighting.name = name;
+      sighting.path = path;
+      sighting.ids = portUsbIds(name);
+      if (!options.probeAllPorts && isOtherMakersPort(name, sighting.ids)) {
+        sighting.outcome = PortOutcome::OtherMaker;
+        continue;
+      }
 
       port.close();
-      openAndConfigure(port, path);
+      if (const int error = openAndConfigure(port, path); error != 0) {
+        sighting.error = error;
+        sighting.outcome = openOutcome(error);
+      }
 
       uint8_t id[kIdentifyReplyBytes] = {};
       readIdentification(port, id, readAttempts);
@@ -162,6 +181,7 @@ int probeController(Controller& controller, const ProbeOptions& options) {
       continue;
     }
     port.close();
+    if (options.passSeen) options.passSeen(seen);
     sleepUnlessStopped(options.passPauseMs, options);
   }
   return 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/controller.h"
+#include "link/usb_port.h"
 
 namespace tkb {
 
@@ -44,6 +45,31 @@ struct ProbeTables {
 // again from port 0.
 using FirmwareUpdater = std::function<std::optional<int>(Controller&, const ProbeTables&)>;
 
+// Why a pass of the search passed over a port that exists.
+enum class PortOutcome {
+  OtherMaker,    // USB ids of another maker's device: left alone, never opened
+  NoPermission,  // the open was refused (EACCES, EPERM)
+  InUse,         // another program holds it exclusively (EBUSY)
+  NotOpened,     // the open failed otherwise (error says why)
+  NotAnswering,  // opened, but no reply of the pedal set to the identification and model
+};
+
+// What one pass saw of a port.
+struct PortSighting {
+  std::string name;  // "COM3"
+  std::string path;  // "/dev/ttyACM3"
+  std::optional<UsbIds> ids;
+  PortOutcome outcome = PortOutcome::NotAnswering;
+  int error = 0;  // errno of a failed open
+};
+
+// One full pass without a controller: its number (1 for the first) and every existing port
+// in probing order.
+struct ProbePass {
+  int number = 0;
+  std::vector<PortSighting> ports;
+};
+
 struct ProbeOptions {
   // Empty: a controller with old firmware is taken as it is. The updater is asked at most
   // once per probe; afterwards the controller is taken with whatever firmware it reports.
@@ -53,6 +79,9 @@ struct ProbeOptions {
   int maxPasses = 0;      // 0: for ever (tests bound it)
   // Also open ports whose USB ids name another maker's device (config.ini switch).
   bool probeAllPorts = false;
+  // Called on the probe's own thread after each pass that found no controller, before the
+  // pause; whoever shows it elsewhere takes a copy.
+  std::function<void(const ProbePass&)> passSeen;
 };
 
 // 1: controller with clutch; 2, 3: controller without clutch; 8: update failed;
@@ -60,8 +89,9 @@ struct ProbeOptions {
 int probeController(Controller& controller, const ProbeOptions& options = {});
 
 // Opens a port exclusively, sets 9600 8N1 with the time-outs and pulses DTR, each failing
-// call printing its own line, as the probe does for every port.
-void openAndConfigure(SerialPort& port, const std::string& path);
+// call printing its own line, as the probe does for every port. Returns the open's errno, 0
+// when the port is open.
+int openAndConfigure(SerialPort& port, const std::string& path);
 // The identification exchange alone (0x4A, up to 30 reads): the three version numbers
 // when the reply passes its frame check.
 std::optional<std::array<int, 3>> identifyController(SerialPort& port);

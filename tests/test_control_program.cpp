@@ -76,6 +76,33 @@ TEST(SingleInstance, ASecondStartBringsTheFirstToTheFrontAndProbesNothing) {
   EXPECT_EQ(first.exitCode(), 0);
 }
 
+// A demo that cannot start its emulated pedal set (no temporary folder here) says why in a
+// box that waits for the driver, instead of ending without a word.
+TEST(DemoStart, AFailedDemoSaysWhyInABox) {
+  TempDir dir;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("XDG_RUNTIME_DIR", QString::fromStdString(makeRuntimeFolder(dir.path().string())));
+  env.insert("TMPDIR", QString::fromStdString(dir.file("missing")));
+  QProcess program;
+  program.setProcessEnvironment(env);
+  program.setWorkingDirectory(QString::fromStdString(dir.path().string()));
+  program.start(TKB_TUNEDECK_PROGRAM, {"--demo"});
+  ASSERT_TRUE(program.waitForStarted(10000));
+  QByteArray err;
+  QElapsedTimer timer;
+  timer.start();
+  while (!err.contains("\n") && timer.elapsed() < 20000) {
+    program.waitForReadyRead(200);
+    err += program.readAllStandardError();
+  }
+  EXPECT_TRUE(err.contains("TKB-Tunedeck --demo: temporary folder " + QByteArray(dir.file("missing").c_str())))
+      << err.toStdString();
+  EXPECT_FALSE(program.waitForFinished(1000)) << "ended without waiting for the box";
+  program.kill();
+  program.waitForFinished(5000);
+}
+
 // Connects to the control socket and sends `bytes` (possibly nothing), keeping the
 // connection open until the object goes.
 class RawClient {

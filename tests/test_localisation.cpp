@@ -4,6 +4,7 @@
 #include <cstring>
 #include <set>
 
+#include "ui/help_texts.h"
 #include "ui/localisation.h"
 #include "ui/widgets.h"
 
@@ -60,6 +61,47 @@ TEST(Localisation, LanguageNamesAndManuals) {
     EXPECT_EQ(languageIndex(other), std::nullopt) << other;
     EXPECT_EQ(manualFile(other), std::nullopt) << other;
   }
+}
+
+// The texts for a driver whose pedals do not work yet and the doctor's findings: in every
+// language, each taking the values its English takes, and the buttons named in a sentence as
+// those buttons read in that language.
+TEST(Localisation, HelpAndDoctorTextsInEveryLanguage) {
+  auto values = [](const std::string& text) {
+    std::multiset<std::string> found;
+    for (size_t i = 0; i + 1 < text.size(); ++i)
+      if (text[i] == '%' && text[i + 1] >= '1' && text[i + 1] <= '9') found.insert(text.substr(i, 2));
+    return found;
+  };
+  for (int l = 0; l < kLanguageCount; ++l) {
+    for (int t = 0; t < kHelpTextCount; ++t) {
+      const std::string text = helpText(static_cast<HelpText>(t), l);
+      EXPECT_FALSE(text.empty()) << t << "/" << l;
+      EXPECT_EQ(values(text), values(helpText(static_cast<HelpText>(t), 0))) << text;
+    }
+    for (int t = 0; t < kDoctorTextCount; ++t) {
+      const std::string text = doctorText(static_cast<DoctorText>(t), l);
+      EXPECT_FALSE(text.empty()) << t << "/" << l;
+      EXPECT_EQ(values(text), values(englishDoctorText(static_cast<DoctorText>(t)))) << text;
+    }
+    const std::pair<HelpText, std::string> named[] = {
+        {HelpText::SearchAdvice, helpText(HelpText::Diagnose, l)},
+        {HelpText::SearchAdvice, helpText(HelpText::Demo, l)},
+        {HelpText::SearchAccessAdvice, helpText(HelpText::AllowAccess, l)},
+        {HelpText::JoystickRefused, helpText(HelpText::Diagnose, l)},
+        {HelpText::JoystickRefused, helpText(HelpText::AllowAccess, l)},
+        {HelpText::VrRuntimeMissing, labelText(LabelRole::OpenMonitor, l)}};
+    for (const auto& [text, button] : named)
+      EXPECT_NE(std::string(helpText(text, l)).find(button), std::string::npos) << button << " in " << helpText(text, l);
+  }
+  EXPECT_STREQ(helpText(HelpText::Count, 0), "");
+  EXPECT_STREQ(doctorText(DoctorText::Count, 1), "");
+}
+
+TEST(Localisation, DesktopLocaleChoosesTheLanguage) {
+  const std::pair<const char*, int> rows[] = {{"en_GB", 0}, {"es_MX", 1}, {"it_CH", 2}, {"fr_CA", 3},
+                                              {"de_AT", 4}, {"pt_BR", 5}, {"nl_NL", 0}, {"C", 0}};
+  for (const auto& [name, language] : rows) EXPECT_EQ(desktopLanguage(QLocale(name)), language) << name;
 }
 
 TEST(Localisation, LabelBoardReachesEveryRegisteredLabel) {

@@ -7,6 +7,10 @@
 #include <sys/inotify.h>
 #include <termios.h>
 
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include "dac_override.h"
 #include "emulator_fixture.h"
 #include "link/probe.h"
 #include "link/usb_port.h"
@@ -309,6 +313,74 @@ TEST(Probe, SkippedPortsStillCountAsSeen) {
   EXPECT_EQ(probeController(controller, options), 8);
   EXPECT_TRUE(ports.at(1).received().empty());
   ::unsetenv("TKB_SYSFS_ROOT");
+}
+
+// Each pass without a controller tells what it saw of every port and why it passed it over,
+// so that the window can show it while the search goes on.
+TEST(Probe, EachPassSaysWhyEveryPortWasPassedOver) {
+  EmulatedPorts ports;
+  test::TempDir sysfs;
+  auto pty = [&](int number) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    EXPECT_GE(master, 0);
+    EXPECT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+    const std::string link = ports.dir() + "/ttyACM" + std::to_string(number);
+    EXPECT_EQ(::symlink(::ptsname(master), link.c_str()), 0);
+    return master;
+  };
+  const int arduino = pty(1);
+  giveUsbIds(sysfs.path(), ports.dir() + "/ttyACM1", "2341", "0043");
+  emu::Faults silent;
+  silent.ignoredRequests = {0x4A, 0x3A};
+  ports.add(2).setFaults(silent);
+  ASSERT_EQ(::mkfifo((ports.dir() + "/ttyACM3").c_str(), 0), 0);  // refuses us
+  const int heldMaster = pty(4);
+  const int held = ::open((ports.dir() + "/ttyACM4").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::ioctl(held, TIOCEXCL), 0);  // another program holds it
+  std::filesystem::create_directory(ports.dir() + "/ttyACM5");
+  ::setenv("TKB_SYSFS_ROOT", sysfs.path().c_str(), 1);
+
+  std::vector<ProbePass> passes;
+  ProbeOptions options;
+  options.maxPasses = 2;
+  options.passPauseMs = 0;
+  options.passSeen = [&](const ProbePass& pass) { passes.push_back(pass); };
+  Controller controller;
+  {
+    // Root opens everything: the refusals need the kernel's own checks.
+    test::WithoutDacOverride asUser;
+    ASSERT_TRUE(asUser.dropped());
+    test::WithoutCapability noAdmin(1u << CAP_SYS_ADMIN);  // TIOCEXCL binds all but root
+    setTraceEnabled(false);
+    EXPECT_EQ(probeController(controller, options), 0);
+    setTraceEnabled(true);
+  }
+  ASSERT_EQ(passes.size(), 2u);
+  EXPECT_EQ(passes[0].number, 1);
+  EXPECT_EQ(passes[1].number, 2);
+  struct Expected {
+    const char* name;
+    PortOutcome outcome;
+    int error;
+  };
+  const Expected expected[] = {{"COM1", PortOutcome::OtherMaker, 0},  {"COM2", PortOutcome::NotAnswering, 0},
+                               {"COM3", PortOutcome::NoPermission, EACCES}, {"COM4", PortOutcome::InUse, EBUSY},
+                               {"COM5", PortOutcome::NotOpened, EISDIR}};
+  for (const ProbePass& pass : passes) {
+    ASSERT_EQ(pass.ports.size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+      SCOPED_TRACE(expected[i].name);
+      EXPECT_EQ(pass.ports[i].name, expected[i].name);
+      EXPECT_EQ(pass.ports[i].path, ports.dir() + "/ttyACM" + std::to_string(i + 1));
+      EXPECT_EQ(pass.ports[i].outcome, expected[i].outcome);
+      EXPECT_EQ(pass.ports[i].error, expected[i].error);
+    }
+  }
+  EXPECT_EQ(passes[0].ports[0].ids, (UsbIds{0x2341, 0x0043}));
+  EXPECT_EQ(passes[0].ports[1].ids, std::nullopt);
+  ::unsetenv("TKB_SYSFS_ROOT");
+  for (int fd : {held, heldMaster, arduino}) ::close(fd);
 }
 
 TEST(Probe, StopFlagEndsAnEndlessSearch) {

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <thread>
 
+#include "ui/help_texts.h"
 #include "window_fixture.h"
 
 namespace tkb::test {
@@ -118,12 +119,14 @@ TEST_F(WindowTest, MissingJoystickShowsOnlyTheBoxUntilContinueFindsIt) {
   startAndWait(Phase::NotDetected);
   ui::MainPage& p = app_->mainPage();
   EXPECT_TRUE(p.notDetectedBox->isVisible());
-  EXPECT_EQ(p.notDetectedText->text(),
-            "PEDALS NOT DETECTED!!\n\nPLEASE PLUG IN THE PEDALS TO CALIBRATE AND RESTART");
+  // The box's own words first (then ours on which part is missing).
+  EXPECT_TRUE(p.notDetectedText->text().startsWith(
+      "PEDALS NOT DETECTED!!<br><br>PLEASE PLUG IN THE PEDALS TO CALIBRATE AND RESTART<p"))
+      << p.notDetectedText->text().toStdString();
   EXPECT_EQ(p.pro, nullptr);
   EXPECT_EQ(app_->proPage(), nullptr);
-  // Nothing but the probe reached the controller.
-  EXPECT_EQ(framesOnceThere(2), (std::vector<Frame>{{0x4A}, {0x3A}}));
+  // Nothing but the probe and the language question (for the box) reached the controller.
+  EXPECT_EQ(framesOnceThere(3), (std::vector<Frame>{{0x4A}, {0x3A}, {0xA2}}));
 
   // CONTINUE with the joystick still missing: the box again, no second key listener.
   click(p.continueButton);
@@ -394,6 +397,7 @@ class MonitorSlotTest : public WindowTest {
     startEmulator();
     makeApp();
     startAndWait(Phase::Running);
+    ::setenv("TKB_OPENVR_LIBRARY", FAKE_OPENVR_PATH, 1);  // a VR runtime is there
   }
   // The stub writes its working directory into started-<pid> in that directory.
   bool startedIn(pid_t pid, const std::string& directory) {
@@ -408,6 +412,7 @@ class MonitorSlotTest : public WindowTest {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
       }
+    ::unsetenv("TKB_OPENVR_LIBRARY");
     WindowTest::TearDown();
   }
 };
@@ -495,7 +500,32 @@ TEST_F(MonitorSlotTest, ApplyVrSettingsWritesThemAndStartsTheVrMonitorWithoutTou
   EXPECT_TRUE(alive(app_->VrMonitorProcess.pid()));
 }
 
+// OPEN VR MONITOR and APPLY VR SETTINGS without a VR runtime say why, in the driver's
+// language, and start nothing: the monitor would only open its desktop window.
+TEST_F(MonitorSlotTest, VrMonitorWithoutRuntimeSaysWhy) {
+  const std::string missing = dir_ + "/libopenvr_api.so";
+  ::setenv("TKB_OPENVR_LIBRARY", missing.c_str(), 1);
+  ui::MainPage& p = app_->mainPage();
+  app_->selectLanguage(3);
+  settle();
+  p.openVrMonitor->click();
+  EXPECT_TRUE(app_->VrMonitorProcess.empty());
+  EXPECT_TRUE(p.openVrMonitor->isVisible());
+  ASSERT_EQ(rec_.boxes.size(), 1u);
+  EXPECT_EQ(rec_.boxes[0].first,
+            QString::fromUtf8(ui::helpText(ui::HelpText::VrRuntimeMissing, 3)).arg(QString::fromStdString(missing)));
+  EXPECT_EQ(rec_.boxes[0].second, "MONITEUR VR");
+  app_->vrPanel()->applyButton()->click();
+  EXPECT_TRUE(app_->VrMonitorProcess.empty());
+  EXPECT_EQ(rec_.boxes.size(), 2u);
+  ::setenv("TKB_OPENVR_LIBRARY", FAKE_OPENVR_PATH, 1);
+  p.openVrMonitor->click();
+  EXPECT_TRUE(alive(app_->VrMonitorProcess.pid()));
+  EXPECT_EQ(rec_.boxes.size(), 2u);
+}
+
 TEST_F(WindowTest, MonitorThatCannotStartChangesNothing) {
+  ::setenv("TKB_OPENVR_LIBRARY", FAKE_OPENVR_PATH, 1);
   startEmulator();
   makeApp();  // no opt/TKB_Monitor
   startAndWait(Phase::Running);
@@ -508,6 +538,7 @@ TEST_F(WindowTest, MonitorThatCannotStartChangesNothing) {
   EXPECT_TRUE(p.openVrMonitor->isVisible());
   click(p.closeVrMonitor2);                 // empty slot: the panel stays
   EXPECT_TRUE(app_->vrPanel()->isVisible());
+  ::unsetenv("TKB_OPENVR_LIBRARY");
 }
 
 TEST_F(WindowTest, VrSpinBoxesReadConfigAndKeepTheirRanges) {

@@ -14,6 +14,8 @@
 
 #include "link/trace.h"
 #include "ui/game_profiles.h"
+#include "ui/help_texts.h"
+#include "ui/search_help.h"
 #include "ui/main_page.h"
 #include "ui/pages.h"
 #include "ui/tray.h"
@@ -53,6 +55,18 @@ Application::Application(Services services, ProbeOptions probeOptions)
   searching_->setStyleSheet("color:#e0e0e0;");
   placeAligned(searching_, Align::Center, 0, 0);
   searching_->hide();
+  // What the search sees, after a while without pedals, and what the driver may do.
+  searchHelp_ = new SearchHelp(window_.get(), searching_);
+  model_->setProbePassListener(searchHelp_->passListener());
+  connect(searchHelp_, &SearchHelp::diagnoseClicked, this, &Application::showDiagnosis);
+  connect(searchHelp_, &SearchHelp::allowAccessClicked, this, [this] {
+    showDiagnosis();
+    diagnosis_->allowAccess();
+  });
+  connect(searchHelp_, &SearchHelp::demoClicked, this, [this] {
+    if (services_.restartInDemo) services_.restartInDemo();
+  });
+  connect(this, &Application::firmwareStageShown, searchHelp_, &SearchHelp::searchEnded);
   firmwareNotice_ = makeLabel(window_.get(), "", 22);
   firmwareNotice_->setObjectName("FirmwareNotice");
   firmwareNotice_->setStyleSheet("color:#ffffff;background:#c0392b;font-weight:bold;padding:6px 14px;");
@@ -156,6 +170,8 @@ void Application::phaseShown(int phase) {
 
 std::optional<int> Application::languageIndex() const { return ui::languageIndex(model_->state().language); }
 
+int Application::driverLanguage() const { return languageIndex().value_or(desktopLanguage()); }
+
 void Application::startApplication() {
   const Phase phase = model_->phase();
   if (phase == Phase::Probing || phase == Phase::Running || phase == Phase::Stopped) return;
@@ -177,21 +193,29 @@ void Application::startApplication() {
   }
   searching_->show();
   searching_->raise();
+  searchHelp_->searchStarted(driverLanguage());
   model_->start();
 }
 
 void Application::searchEnded(bool found, const QString& permissionProblem) {
   searching_->hide();
+  searchHelp_->searchEnded();
   if (!config_) config_ = std::make_unique<AppConfig>(model_->basePath() + "/opt/config.ini");
   page_->buildBackgroundAndBox();
   if (found) {
     page_->notDetectedBox->hide();
     return;
   }
+  // Which part answers and which is missing; refused pedals: how to allow them.
+  PartsSeen parts;
+  const int result = model_->probeResult();
+  if (result >= 1 && result <= 3) parts.port = model_->portName() + " (" + portPath(model_->portName()) + ")";
   if (!permissionProblem.isEmpty()) {
-    page_->notDetectedText->setText(page_->notDetectedText->text() + "\n\n" + permissionProblem);
-    page_->notDetectedText->setStyleSheet("font-size:14px;");
+    const DoctorSetup setup = doctorSetup();
+    parts.joystickNode = findPedalHidrawNode(setup.roots).value_or("");
+    parts.accessFix = accessFixCommand(setup);
   }
+  explainNotDetected(page_->notDetectedText, page_->diagnoseButton, parts, driverLanguage());
   page_->notDetectedBox->show();
   page_->notDetectedBox->raise();
   showPendingFirmwareBox();
@@ -218,7 +242,7 @@ void Application::showFirmwareStage(const FirmwareProgress& progress, int langua
 
 void Application::firmwareFinished(const FirmwareReport& report, int language) {
   firmwareNotice_->hide();
-  searching_->setText("Searching for the pedal set...");
+  searching_->setText(QString::fromUtf8(helpText(HelpText::Searching, language)));
   searching_->adjustSize();
   placeAligned(searching_, Align::Center, 0, 0);
   firmwareBoxIsError_ = false;
@@ -415,7 +439,7 @@ void Application::showDiagnosis() {
   trace("Button: DIAGNOSE\n");
   DoctorSetup setup = doctorSetup();
   if (diagnosis_) diagnosis_->close();
-  auto* dialog = new DiagnosisDialog(std::move(setup), window_.get());
+  auto* dialog = new DiagnosisDialog(std::move(setup), driverLanguage(), window_.get());
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   diagnosis_ = dialog;
   // The pedals can be opened again after the rule and a replug: start as CONTINUE does.
@@ -428,7 +452,9 @@ void Application::showDiagnosis() {
 
 DoctorSetup Application::doctorSetup() const {
   DoctorSetup setup = services_.doctorSetup ? services_.doctorSetup() : DoctorSetup{};
-  setup.ownPort = model_->portName();
+  // While the probe runs it holds ports for a moment; one of them is not another program's.
+  setup.searching = model_->phase() == Phase::Probing;
+  if (!setup.searching) setup.ownPort = model_->portName();
   return setup;
 }
 
@@ -451,6 +477,7 @@ void Application::TextoPasoCalibracion(int step, QLabel* textLabel, QLabel* note
 }
 
 bool Application::startMonitor(ProcessSlot& slot, bool vrMode) {
+  if (vrMode && !vrRuntimeOrTell(services_.errorBox, driverLanguage())) return false;
   if (config_) {
     config_->write(kMonitorSection, "enable_window", vrMode ? "0" : "1");
     config_->write(kMonitorSection, "enable_vr", vrMode ? "1" : "0");
@@ -460,6 +487,7 @@ bool Application::startMonitor(ProcessSlot& slot, bool vrMode) {
 
 void Application::restartVrMonitor() {
   // The monitor starts again in the mode last written; the buttons stay as they are.
+  if (!vrRuntimeOrTell(services_.errorBox, driverLanguage())) return;
   VrMonitorProcess.stop();
   VrMonitorProcess.start(services_.monitorProgram, kMonitorDirectory);
 }

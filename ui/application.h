@@ -33,6 +33,7 @@ class QPushButton;
 namespace tkb::ui {
 
 class MainPage;
+class SearchHelp;
 class VrPanel;
 class Tray;
 class GameProfiles;
@@ -70,6 +71,8 @@ class Application : public QObject {
   void requestQuit();
   QLabel* firmwareNotice() const { return firmwareNotice_; }
   QLabel* statusText() const { return searching_; }
+  // The start screen's help while the search finds nothing.
+  SearchHelp* searchHelp() const { return searchHelp_; }
   UsageLog* usageLog() const { return model_->usageLog(); }
   const AppConfig* config() const { return config_.get(); }
   const std::string& basePath() const { return model_->basePath(); }
@@ -101,6 +104,8 @@ class Application : public QObject {
   // Language selection by list index (0..5), as a click on LanguageList does.
   void selectLanguage(int index) { model_->selectLanguage(index); }
   std::optional<int> languageIndex() const;
+  // The controller's language, or the desktop's before the controller has told it.
+  int driverLanguage() const;
   // Sets the wizard labels of the PRO page for a step in the current language.
   void TextoPasoCalibracion(int step, QLabel* textLabel, QLabel* noteLabel);
 
@@ -149,6 +154,7 @@ class Application : public QObject {
   LabelBoard labels_;
   std::unique_ptr<QWidget> window_;
   QLabel* searching_ = nullptr;
+  SearchHelp* searchHelp_ = nullptr;
   std::unique_ptr<MainPage> page_;
   QWidget* proPage_ = nullptr;
   QWidget* customPage_ = nullptr;

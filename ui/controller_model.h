@@ -121,6 +121,10 @@ class ControllerModel : public QObject {
   void setChartPoints(const ChartPoints* charts) { charts_ = charts; }
 
   // ---- The link's life ----------------------------------------------------------------
+  // What each pass of the probe saw (called on the link thread); before start().
+  void setProbePassListener(std::function<void(const ProbePass&)> listener) { probe_.passSeen = std::move(listener); }
+  // The last probe's result (1 with clutch, 2 or 3 without, 0 none, 8 update failed).
+  int probeResult() const { return probeResult_; }
   // The hook the probe runs for firmware older than 7.06; its waits end with the probe's.
   void setFirmwareUpdater(FirmwareUpdater updater) { probe_.firmwareUpdate = std::move(updater); }
   // The firmware update as the program makes it: its stages told (firmwareStage), the
@@ -355,6 +359,7 @@ class ControllerModel : public QObject {
   Phase phase_ = Phase::Idle;
   LinkNotice linkNotice_ = LinkNotice::None;
   Page openPage_ = Page::None;
+  int probeResult_ = 0;
   int pendingActions_ = 0;
   bool reading_ = false;
   bool pagesBuilt_ = false;

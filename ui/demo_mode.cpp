@@ -3,7 +3,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 namespace tkb::ui {
@@ -18,15 +19,18 @@ DemoPedalSet::~DemoPedalSet() {
   }
 }
 
-bool DemoPedalSet::start() {
+bool DemoPedalSet::start(std::string& error) {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tkb-demo-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
-    std::perror("TKB-Tunedeck --demo: temporary folder");
+    error = "temporary folder " + pattern + ": " + std::strerror(errno);
     return false;
   }
   folder_ = pattern;
-  if (!emulator_->start(folder_ + "/ttyACM0")) return false;
+  if (!emulator_->start(folder_ + "/ttyACM0")) {
+    error = "no pseudo-terminal for the emulated pedals in " + folder_ + ": " + std::strerror(errno);
+    return false;
+  }
   setenv("TKB_SERIAL_PREFIX", (folder_ + "/ttyACM").c_str(), 1);
   return true;
 }

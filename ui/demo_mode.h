@@ -18,8 +18,8 @@ class DemoPedalSet {
   DemoPedalSet& operator=(const DemoPedalSet&) = delete;
 
   // Creates the folder, starts the emulator as COM0 in it and sets TKB_SERIAL_PREFIX
-  // (before the probe runs). False with a message on standard error.
-  bool start();
+  // (before the probe runs). False with the reason.
+  bool start(std::string& error);
   emu::PedalEmulator& emulator() { return *emulator_; }
   const std::string& folder() const { return folder_; }
 

@@ -46,6 +46,8 @@ struct Services {
   std::function<bool()> trayAvailable;
   // What the diagnosis of the "PEDALS NOT DETECTED!!" box looks at; empty: this computer.
   std::function<DoctorSetup()> doctorSetup;
+  // DEMO of the search help: the program on its emulated pedal set instead (none: nothing).
+  std::function<void()> restartInDemo;
 };
 
 }  // namespace tkb::ui

@@ -73,6 +73,7 @@ void ControllerModel::start() {
         applyProbeResult(controller_.state, result);
         publish([this, result, port = controller_.portName()] {
           portName_ = port;
+          probeResult_ = result;
           probeFinished(result);
         });
       },
@@ -94,14 +95,21 @@ void ControllerModel::probeFinished(int result) {
   removeUnfinishedWrites(basePath_ + "/opt");
   removeUnfinishedWrites(basePath_ + "/tkb");
   if (!probed.connected) {
-    shown_.connected = false;
-    post([this] { controller_.state.connected = false; }, false);
-    setPhase(Phase::NotDetected);
     // When the pedals are there but may not be read, the box says how to allow it.
     QString permission;
     if (auto* hidraw = dynamic_cast<HidrawPedalInput*>(pedals_.get()); hidraw != nullptr)
       permission = QString::fromStdString(hidraw->permissionProblem());
-    emit searchEnded(false, permission);
+    // The box speaks the controller's language when its serial port answered.
+    post(
+        [this, result, permission] {
+          controller_.state.connected = false;
+          if (result >= 1 && result <= 3) controller_.query(Query::Language);
+          publish([this, permission] {
+            setPhase(Phase::NotDetected);
+            emit searchEnded(false, permission);
+          });
+        },
+        false);
     return;
   }
   (void)result;

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QProcess>
 #include <QSocketNotifier>
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -28,6 +30,7 @@
 #include "ui/control_server.h"
 #include "ui/program_commands.h"
 #include "ui/demo_mode.h"
+#include "ui/help_texts.h"
 #include "ui/key_listener.h"
 
 namespace {
@@ -129,10 +132,19 @@ int main(int argc, char** argv) {
   }
 
   std::unique_ptr<tkb::ui::DemoPedalSet> demoSet;
+  std::unique_ptr<tkb::ui::ControlServer> control;
   tkb::ui::Services services;
   if (demo) {
     demoSet = std::make_unique<tkb::ui::DemoPedalSet>();
-    if (!demoSet->start()) return 1;
+    if (std::string error; !demoSet->start(error)) {
+      // Started from the menu or the search help, nobody reads standard error.
+      std::fprintf(stderr, "TKB-Tunedeck --demo: %s\n", error.c_str());
+      const int language = tkb::ui::desktopLanguage();
+      QMessageBox::critical(nullptr, "TKB-Tunedeck",
+                            QString::fromUtf8(tkb::ui::helpText(tkb::ui::HelpText::DemoFailed, language))
+                                .arg(QString::fromStdString(error)));
+      return 1;
+    }
     // The simulated driver presses the emulated pedals by itself.
     services.pedals = std::make_unique<tkb::emu::SimulatedDriver>(&demoSet->emulator());
   } else {
@@ -149,6 +161,18 @@ int main(int argc, char** argv) {
   };
   services.quit = [] { QCoreApplication::exit(0); };
   services.monitorProgram = layout.monitorProgram();
+  // DEMO of the search help: a new start on the emulated pedal set takes this one's place.
+  // The control channel closes first, so that the new start does not find this one answering
+  // and end; it waits (5 s) for the instance lock, which this one gives up when it has ended.
+  services.restartInDemo = [&control] {
+    control.reset();
+    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), {"--demo"}, QDir::currentPath())) {
+      std::fprintf(stderr, "TKB-Tunedeck: the demo could not be started\n");
+      return;
+    }
+    std::printf("\nDemo: TKB-Tunedeck --demo takes over\n");
+    QCoreApplication::exit(0);
+  };
   if (layout.installed) services.manualFolder = QString::fromStdString(layout.manualFolder());
 
   tkb::ui::Application application(std::move(services));
@@ -168,7 +192,6 @@ int main(int argc, char** argv) {
     QObject::connect(&application, &tkb::ui::Application::phaseChanged, mark, [mark] { mark->raise(); });
     mark->show();
   }
-  std::unique_ptr<tkb::ui::ControlServer> control;
   if (instanceLock.held()) {
     control = std::make_unique<tkb::ui::ControlServer>(instanceLock, instanceLock.folder());
     control->onActivate([window](const tkb::control::ActivateRequest& r) { bringToFront(window, r); });

@@ -3,7 +3,9 @@
 #include <QEvent>
 #include <string>
 
+#include "app/doctor.h"
 #include "link/trace.h"
+#include "ui/help_texts.h"
 #include "ui/localisation.h"
 
 namespace tkb::ui {
@@ -102,6 +104,16 @@ void VrPanel::applySettings() {
     config_.write(kMonitorSection, kVrSettings[i].key, std::to_string(boxes_[i]->value()));
   setButtonLook(apply_, ButtonLook::Normal);
   emit applied();
+}
+
+bool vrRuntimeOrTell(const std::function<void(const QString&, const QString&)>& box, int language) {
+  if (vrRuntimeLoads()) return true;
+  const std::string library = openVrLibrary();
+  trace("\nSin runtime VR (%s): el monitor VR no arranca\n", library.c_str());
+  if (box)
+    box(QString::fromUtf8(helpText(HelpText::VrRuntimeMissing, language)).arg(QString::fromStdString(library)),
+        QString::fromUtf8(helpText(HelpText::VrMonitorTitle, language)));
+  return false;
 }
 
 }  // namespace tkb::ui

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QWidget>
 #include <array>
+#include <functional>
 
 #include "app/app_config.h"
 #include "ui/widgets.h"
@@ -60,5 +61,10 @@ class VrPanel : public QWidget {
   std::array<QLabel*, kVrSettingCount> labels_{};
   QPushButton* apply_ = nullptr;
 };
+
+// Whether the VR monitor can show anything in a headset: the VR runtime it loads is there.
+// Without it the monitor would only open its desktop window, so the driver is told why
+// (in `language`, through `box`: text, title) and nothing is started.
+bool vrRuntimeOrTell(const std::function<void(const QString&, const QString&)>& box, int language);
 
 }  // namespace tkb::ui

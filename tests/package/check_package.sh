@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks of the Debian package, run by CTest after cpack made it:
 #   check_package.sh contents  DEB      file list, links, control fields, maintainer scripts
-#   check_package.sh lint      DEB      lintian (no errors), appstreamcli, desktop-file-validate
+#   check_package.sh lint      DEB      lintian (no errors); the desktop entry and the AppStream
+#                                       metainfo without a single remark (appstreamcli --pedantic,
+#                                       desktop-file-validate)
 #   check_package.sh cli       DEB EMU  unpacked into a temporary root: tkb-cli --help, probe
 #   check_package.sh gui       DEB EMU  the unpacked GUI against the emulator with a temporary
 #                                       HOME writes nothing outside HOME/.local/share/tkb-tunedeck
@@ -57,14 +59,13 @@ contents)
     /usr/lib/tkb-tunedeck/tkb-cli
     /usr/lib/tkb-tunedeck/tkb-pedal-emulator
     /usr/lib/udev/rules.d/70-tkb-pedals.rules
-    /usr/share/applications/example.tkb_tunedeck.Monitor.desktop
-    /usr/share/applications/example.tkb_tunedeck.Tunedeck.desktop
+    /usr/share/applications/org.example.tkb_tunedeck.tunedeck.desktop
     /usr/share/doc/tkb-tunedeck/changelog.gz
     /usr/share/doc/tkb-tunedeck/copyright
-    /usr/share/icons/hicolor/scalable/apps/example.tkb_tunedeck.Tunedeck.svg
+    /usr/share/icons/hicolor/scalable/apps/org.example.tkb_tunedeck.tunedeck.svg
     /usr/share/man/man1/tkb-cli.1.gz
     /usr/share/man/man1/tkb-tunedeck.1.gz
-    /usr/share/metainfo/example.tkb_tunedeck.Tunedeck.metainfo.xml
+    /usr/share/metainfo/org.example.tkb_tunedeck.tunedeck.metainfo.xml
     /usr/share/tkb-tunedeck/modo.sh
   )
   for lang in de en es fr it po; do expected+=("/usr/share/tkb-tunedeck/doc/$lang.pdf"); done
@@ -91,17 +92,52 @@ contents)
   grep -q 'udevadm control --reload' "$scratch/control/postinst" || fail "postinst does not reload udev"
   grep -q 'udevadm trigger' "$scratch/control/postinst" || fail "postinst does not trigger udev"
   sh -n "$scratch/control/postinst" && sh -n "$scratch/control/postrm"
-  # The desktop entry for the monitor names the installed program.
-  grep -qx 'Exec=/usr/lib/tkb-tunedeck/TKB_Monitor' \
-    "$scratch/root/usr/share/applications/example.tkb_tunedeck.Monitor.desktop" || fail "monitor Exec"
+  # Without a running udev (a container, a chroot: here, unless the host runs one) the
+  # maintainer scripts say nothing and leave udevadm alone; with one, they reload it.
+  mkdir -p "$scratch/fakebin"
+  printf '#!/bin/sh\necho "udevadm $*" >>"%s/udevadm.calls"\necho "Failed to send reload request" >&2\nexit 1\n' \
+    "$scratch" >"$scratch/fakebin/udevadm"
+  chmod +x "$scratch/fakebin/udevadm"
+  for script in "postinst configure" "postrm remove"; do
+    rm -f "$scratch/udevadm.calls"
+    # shellcheck disable=SC2086
+    out=$(PATH="$scratch/fakebin:$PATH" sh "$scratch/control/"$script 2>&1) || fail "$script failed: $out"
+    if [ -S /run/udev/control ]; then
+      [ -s "$scratch/udevadm.calls" ] || fail "$script does not reload the running udev"
+    else
+      [ -z "$out" ] || fail "$script is not quiet without udev: $out"
+      [ ! -e "$scratch/udevadm.calls" ] || fail "$script runs udevadm without udev: $(cat "$scratch/udevadm.calls")"
+    fi
+  done
+  # One menu entry: the program. The monitor is started by it, never alone from the menu.
+  entries=$(find "$scratch/root/usr/share/applications" -name '*.desktop' | wc -l)
+  [ "$entries" -eq 1 ] || fail "$entries desktop entries"
+  grep -qx 'Exec=tkb-tunedeck' "$scratch/root/usr/share/applications/org.example.tkb_tunedeck.tunedeck.desktop" ||
+    fail "desktop entry Exec"
+  # The installed rule says where it is, not where it lies in the source tree.
+  rule=$scratch/root/usr/lib/udev/rules.d/70-tkb-pedals.rules
+  grep -q '^# Installed by the tkb-tunedeck package as /usr/lib/udev/rules.d/70-tkb-pedals.rules' "$rule" ||
+    fail "the installed rule does not name its place: $(head -5 "$rule")"
+  ! grep -q 'packaging/' "$rule" || fail "the installed rule names packaging/"
+  grep -q 'TAG+="uaccess"' "$rule" || fail "the installed rule lost its lines"
   ;;
 lint)
   # lintian exits non-zero on errors only; its warnings are printed for the log.
   lintian --fail-on error --tag-display-limit 0 "$deb" | tee "$scratch/lintian"
   ! grep -q '^E:' "$scratch/lintian" || fail "lintian reports errors"
   unpack
-  appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
-  for entry in "$root"/usr/share/applications/*.desktop; do desktop-file-validate "$entry"; done
+  # Not a single error, warning, info or pedantic remark, for the metainfo alone and for the
+  # installed tree (the launchable desktop entry and the icon it names).
+  for check in "validate --pedantic --no-net $root/usr/share/metainfo/org.example.tkb_tunedeck.tunedeck.metainfo.xml" \
+    "validate-tree --pedantic --no-net $root"; do
+    # shellcheck disable=SC2086
+    report=$(appstreamcli $check 2>&1) || fail "appstreamcli $check: $report"
+    ! grep -qE '^[EWIP]: ' <<<"$report" || fail "appstreamcli $check: $report"
+  done
+  for entry in "$root"/usr/share/applications/*.desktop; do
+    report=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $report"
+    [ -z "$report" ] || fail "desktop-file-validate: $report"
+  done
   ;;
 cli)
   unpack
