@@ -235,16 +235,15 @@ int runProfile(Host& host, Controller& controller, const ProfileCommand& command
             command.save ? "save" : "load", report.describe().c_str(), command.save ? "written" : "sent");
     return kExitNotAnswering;
   }
-  const bool pro = command.kind == ProfileKind::Pro;
-  return host.withProfiles(command.path, io, [&](Profiles& profiles) {
+  return host.withProfiles(io, [&](Profiles& profiles) {
     if (command.save) {
-      if (!(pro ? profiles.GuardarPerfilPro() : profiles.GuardarPerfilSport())) {
+      if (!profiles.save(command.kind, command.path)) {
         commandMessage(io, "tkb-cli profile save: '%s' was not written", command.given.c_str());
         return kExitUsage;
       }
       return 0;
     }
-    auto refusal = pro ? profiles.CargarPerfilPro() : profiles.CargarPerfilSport();
+    auto refusal = profiles.load(command.kind, command.path);
     if (refusal) {
       refusal->path = command.given;
       commandMessage(io, "tkb-cli profile load: %s", refusal->message().c_str());

@@ -71,7 +71,7 @@ class Host {
   virtual ReadReport prepareProfile() = 0;
   // Runs `run` with the profile operations whose file dialog answers `path`; the profile
   // label goes to io.out.
-  virtual int withProfiles(const std::string& path, const Io& io, const std::function<int(Profiles&)>& run) = 0;
+  virtual int withProfiles(const Io& io, const std::function<int(Profiles&)>& run) = 0;
 
   // profile snapshot / restore. The name a snapshot carries (the program's current profile;
   // tkb-cli on its own has none). snapshotTaken: the snapshot was printed (the program keeps

@@ -275,36 +275,23 @@ std::optional<ProfileRefusal> readProfileFile(const std::string& path, ProfileKi
   return std::nullopt;
 }
 
-bool Profiles::GuardarPerfilPro() {
-  trace("\nGuardar zones PRO pressed - Inicio");
-  ensureSettingsFolder(firstProSave_);
+bool Profiles::save(ProfileKind kind, const std::optional<std::string>& path) {
+  const bool sport = kind == ProfileKind::Sport;
+  trace(sport ? "\nGuardar button pressed SPORT -- Inicio\n" : "\nGuardar zones PRO pressed - Inicio");
+  ensureSettingsFolder(sport ? firstSportSave_ : firstProSave_);
   bool saved = true;
-  if (const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Pro, true))) {
-    saved = writeProfile(*path, ProfileKind::Pro);
-    if (saved) {
-      applyNaming(ProfileKind::Pro, NombreDePerfil(*path));
-      pages_.fileUsed(ProfileKind::Pro, *path);
-    }
-  }
-  trace("\nGuardar zones PRO pressed - Final\n");
-  return saved;
-}
-
-bool Profiles::GuardarPerfilSport() {
-  trace("\nGuardar button pressed SPORT -- Inicio\n");
-  ensureSettingsFolder(firstSportSave_);
-  bool saved = true;
-  if (const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Sport, true))) {
+  if (path) {
     // Saving brings the state's curves into line with the charts.
-    for (Pedal pedal : kPedals) setCurve(controller_.state, curveSetting(pedal).field, pages_.chartPoints(pedal));
-    saved = writeProfile(*path, ProfileKind::Sport);
+    if (sport)
+      for (Pedal pedal : kPedals) setCurve(controller_.state, curveSetting(pedal).field, pages_.chartPoints(pedal));
+    saved = writeProfile(*path, kind);
     if (saved) {
-      applyNaming(ProfileKind::Sport, NombreDePerfil(*path));
-      pages_.showSaved(ProfileKind::Sport);
-      pages_.fileUsed(ProfileKind::Sport, *path);
+      applyNaming(kind, NombreDePerfil(*path));
+      if (sport) pages_.showSaved(kind);
+      pages_.fileUsed(kind, *path);
     }
   }
-  trace("\nGuardar button pressed SPORT -- Final\n");
+  trace(sport ? "\nGuardar button pressed SPORT -- Final\n" : "\nGuardar zones PRO pressed - Final\n");
   return saved;
 }
 
@@ -316,12 +303,13 @@ std::optional<ProfileRefusal> refuse(const ProfileRefusal& refusal, const char* 
 }
 }  // namespace
 
-std::optional<ProfileRefusal> Profiles::CargarPerfilPro() {
-  trace("\nCargar zones PRO pressed - Inicio");
-  const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Pro, false));
-  auto refusal = loadPro(path);
+std::optional<ProfileRefusal> Profiles::load(ProfileKind kind, std::optional<std::string> path, bool askDialog) {
+  const bool sport = kind == ProfileKind::Sport;
+  trace(sport ? "\nCargar button pressed SPORT -- Inicio\n" : "\nCargar zones PRO pressed - Inicio");
+  if (askDialog) path = chooser_.choose(profileDialogRequest(kind, false));
+  auto refusal = sport ? loadSport(path) : loadPro(path);
   // The driver's own loads make the recent profiles; a game's profile does not.
-  if (path && !refusal) pages_.fileUsed(ProfileKind::Pro, *path);
+  if (path && !refusal) pages_.fileUsed(kind, *path);
   return refusal;
 }
 
@@ -364,14 +352,6 @@ std::optional<ProfileRefusal> Profiles::loadPro(const std::optional<std::string>
   }
   trace("%s", kClosing);
   return std::nullopt;
-}
-
-std::optional<ProfileRefusal> Profiles::CargarPerfilSport() {
-  trace("\nCargar button pressed SPORT -- Inicio\n");
-  const auto path = chooser_.choose(profileDialogRequest(ProfileKind::Sport, false));
-  auto refusal = loadSport(path);
-  if (path && !refusal) pages_.fileUsed(ProfileKind::Sport, *path);
-  return refusal;
 }
 
 std::optional<ProfileRefusal> Profiles::loadSport(const std::optional<std::string>& path) {

@@ -50,6 +50,13 @@ class ProfileFileChooser {
   virtual std::optional<std::string> choose(const FileDialogRequest& request) = 0;
 };
 
+// For front ends that choose the file before the operation (tkb-cli names it, the window asks
+// its dialog before the action): the operations ask no dialog of their own.
+class NoProfileDialog : public ProfileFileChooser {
+ public:
+  std::optional<std::string> choose(const FileDialogRequest&) override { return std::nullopt; }
+};
+
 // The six dead zones, by pedal (0 clutch, 1 brake, 2 throttle): upper, lower.
 struct ZoneValues {
   std::array<std::array<int, 2>, kPedalCount> values{};
@@ -139,10 +146,19 @@ class Profiles {
   // when the dialog was cancelled. A load returns why it refused the chosen file: nothing
   // was sent (not even the CUSTOM activation of the sport load), nothing named, the state
   // is as it was.
-  bool GuardarPerfilPro();
-  std::optional<ProfileRefusal> CargarPerfilPro();
-  bool GuardarPerfilSport();
-  std::optional<ProfileRefusal> CargarPerfilSport();
+  bool GuardarPerfilPro() { return save(ProfileKind::Pro, chooser_.choose(profileDialogRequest(ProfileKind::Pro, true))); }
+  std::optional<ProfileRefusal> CargarPerfilPro() { return load(ProfileKind::Pro, std::nullopt, true); }
+  bool GuardarPerfilSport() {
+    return save(ProfileKind::Sport, chooser_.choose(profileDialogRequest(ProfileKind::Sport, true)));
+  }
+  std::optional<ProfileRefusal> CargarPerfilSport() { return load(ProfileKind::Sport, std::nullopt, true); }
+
+  // The same with the file already chosen (nothing: the dialog was cancelled), as the window
+  // asks its dialog before the action and tkb-cli names the file.
+  bool save(ProfileKind kind, const std::optional<std::string>& path);
+  std::optional<ProfileRefusal> load(ProfileKind kind, const std::optional<std::string>& path) {
+    return load(kind, path, false);
+  }
 
   // A file the program chose (a game's profile), loaded as the LOAD button of its kind loads
   // the file picked in the dialog; a name that is neither .tkb nor .tks is refused unread.
@@ -178,6 +194,9 @@ class Profiles {
   // The loads once the file is known (none: the dialog was cancelled), to their closing trace.
   std::optional<ProfileRefusal> loadPro(const std::optional<std::string>& path);
   std::optional<ProfileRefusal> loadSport(const std::optional<std::string>& path);
+  // LOAD of a kind: the file chosen (askDialog: by the dialog, asked here once its trace
+  // line is out), to its closing trace line; the driver's own loads make the recent files.
+  std::optional<ProfileRefusal> load(ProfileKind kind, std::optional<std::string> path, bool askDialog);
 
   Controller& controller_;
   Operations ops_;

@@ -21,16 +21,6 @@
 namespace tkb::cli {
 namespace {
 
-// The dialog's answer is the file named on the command line.
-class GivenFile : public ProfileFileChooser {
- public:
-  explicit GivenFile(std::string path) : path_(std::move(path)) {}
-  std::optional<std::string> choose(const FileDialogRequest&) override { return path_; }
-
- private:
-  std::string path_;
-};
-
 // The window tkb-cli does not have: the profile label goes to standard output, the charts
 // are the state's curves. The load itself sends what the pages would.
 class TerminalPages : public ProfilePages {
@@ -204,10 +194,10 @@ ReadReport LocalHost::prepareProfile() {
   return loadData(controller_, nullptr);
 }
 
-int LocalHost::withProfiles(const std::string& path, const Io& io, const std::function<int(Profiles&)>& run) {
-  GivenFile file(path);
+int LocalHost::withProfiles(const Io& io, const std::function<int(Profiles&)>& run) {
+  NoProfileDialog noDialog;
   TerminalPages pages(controller_.state, io.out);
-  Profiles profiles(controller_, file, pages);
+  Profiles profiles(controller_, noDialog, pages);
   profiles.skipSettingsFolder();
   return run(profiles);
 }

@@ -13,7 +13,7 @@ class LocalHost : public Host {
   Controller* connect(int passes, int& result, std::string& oldPort, const Io& io) override;
   void release() override { controller_.closeLink(); }
   ReadReport prepareProfile() override;
-  int withProfiles(const std::string& path, const Io& io, const std::function<int(Profiles&)>& run) override;
+  int withProfiles(const Io& io, const std::function<int(Profiles&)>& run) override;
   std::string baseFolder(const Io& io) override;
   int calibrate(int passes, const Io& io) override;
   int firmwareUpdate(const FirmwareCommand& command, int passes, const Io& io) override;

@@ -205,7 +205,7 @@ class ThroughTheProgram : public WindowTest {
     ASSERT_EQ(lock_->acquire(), control::InstanceLock::Result::Acquired);
     server_ = std::make_unique<ui::ControlServer>(*lock_, lock_->folder());
     server_->onCommand([this](const control::CommandRequest& r, ui::ControlServer::Reply reply) {
-      ui::runProgramCommand(*app_, r, std::move(reply));
+      ui::runProgramCommand(app_->model(), {app_->games(), app_->doctorSetup()}, r, std::move(reply));
     });
     ASSERT_TRUE(server_->listen()) << server_->problem();
   }

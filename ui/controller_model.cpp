@@ -8,17 +8,11 @@
 
 namespace tkb::ui {
 
-// What the profile operations tell the pages, told on the main thread in order; the profile
-// file dialogs were answered before the action was posted.
-class ControllerModel::ProfileView : public ProfilePages, public ProfileFileChooser {
+// What the profile operations tell the pages, told on the main thread in order.
+class ControllerModel::ProfileView : public ProfilePages {
  public:
   explicit ProfileView(ControllerModel& model) : m_(model) {}
 
-  std::optional<std::string> choose(const FileDialogRequest&) override {
-    std::optional<std::string> path = std::move(answer);
-    answer.reset();
-    return path;
-  }
   void setProfileLabel(const std::string& text) override {
     if (m_.profileLabelTap_) m_.profileLabelTap_(text);
     m_.publish([&m = m_] { emit m.profileChanged(); });
@@ -44,8 +38,6 @@ class ControllerModel::ProfileView : public ProfilePages, public ProfileFileChoo
   void fileUsed(ProfileKind kind, const std::string& path) override {
     m_.publish([&m = m_, kind, file = QString::fromStdString(path)] { emit m.profileFileUsed(kind, file); });
   }
-
-  std::optional<std::string> answer;  // the next dialog's answer
 
  private:
   ControllerModel& m_;
@@ -108,7 +100,7 @@ ControllerModel::ControllerModel(std::unique_ptr<PedalInput> pedals, ProbeOption
       profileView_(std::make_unique<ProfileView>(*this)),
       wizardView_(std::make_unique<WizardView>(*this)) {
   probe_.stop = &stopProbe_;
-  profiles_ = std::make_unique<Profiles>(controller_, *profileView_, *profileView_);
+  profiles_ = std::make_unique<Profiles>(controller_, noDialog_, *profileView_);
   CalibrationHooks hooks;
   hooks.resetJoystick = [] { resetJoystickCalibration(); };
   hooks.usageLog = [this] { return usageLog_.get(); };
@@ -212,7 +204,6 @@ void ControllerModel::tellMain(std::function<void()> onMain) { publish(std::move
 
 CalibrationView& ControllerModel::calibrationView() { return *wizardView_; }
 
-void ControllerModel::answerProfileDialog(std::optional<std::string> path) { profileView_->answer = std::move(path); }
 
 void ControllerModel::runAction(std::function<void(LinkSession&)> action, std::function<void()> done) {
   post([this, action = std::move(action), done = std::move(done)] {

@@ -194,7 +194,8 @@ class ControllerModel : public QObject {
   void defaultAllCurves();
   // The end of a chart edit (or an undo, redo or preset): the curve as drawn goes out.
   void sendCurve(Pedal pedal, const Curve& curve);
-  // The profile buttons once their dialog answered (nothing: the dialog was cancelled).
+  // The profile buttons once their dialog answered (nothing: the dialog was cancelled): the
+  // path goes to the profile operations as it is.
   void saveProfile(ProfileKind kind, std::optional<std::string> path);
   void loadProfile(ProfileKind kind, std::optional<std::string> path);
   // A profile file chosen by the program (a recent profile, a game's), loaded as LOAD does.
@@ -217,8 +218,6 @@ class ControllerModel : public QObject {
   void tellMain(std::function<void()> onMain);
   // While set, the profile label's text also goes to `tap` (tkb-cli prints it).
   void setProfileLabelTap(std::function<void(const std::string&)> tap) { profileLabelTap_ = std::move(tap); }
-  // The next profile file dialog of the profile operations is answered with `path`.
-  void answerProfileDialog(std::optional<std::string> path);
   // The controller and the profile operations, for what runs on the link thread for good
   // (the game switcher's host).
   LinkSession linkSession() { return {controller_, operations_, *profiles_}; }
@@ -340,6 +339,7 @@ class ControllerModel : public QObject {
   Controller controller_;
   Operations operations_{controller_};
   std::unique_ptr<ProfileView> profileView_;
+  NoProfileDialog noDialog_;  // the pages ask their dialogs before the action
   std::unique_ptr<WizardView> wizardView_;
   std::unique_ptr<Profiles> profiles_;
   std::unique_ptr<CalibrationWizard> wizard_;

@@ -29,6 +29,12 @@ struct Services;
 
 inline constexpr int kModelCount = 6;
 inline constexpr int kPhotoCount = 20;
+// The menus (LANGUAGE, MANUAL, EXIT) and their lists: while the CUSTOM page is open they
+// stand in a row under the pedal photo.
+inline constexpr int kMenuWidth = 145, kMenuEntryHeight = 40;
+inline constexpr int kMenuRowX = 8, kMenuRowY = 506, kMenuRowGap = 4;
+// The profile label shows this much of the name.
+inline constexpr int kProfileLabelChars = 14;
 
 enum class ModeLabel { Pro = 0, Custom = 1, CustomM = 2 };
 
@@ -132,9 +138,8 @@ class MainPage : public QObject {
 
  private:
   QPushButton* makeButton(const QString& text, int w, int h, Align align, int dx, int dy);
-  // Runs a branch of the page as one action of the driver.
-  template <typename F>
-  void onClick(QPushButton* button, F branch);
+  // Connects a button to a branch of the page.
+  void onClick(QPushButton* button, void (MainPage::*branch)());
   void connectModel();
   bool ignoredWhileBusy() const;
   void openMonitorClicked();

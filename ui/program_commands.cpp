@@ -9,7 +9,7 @@
 
 #include "app/commands.h"
 #include "link/probe.h"
-#include "ui/application.h"
+#include "ui/controller_model.h"
 #include "ui/game_profiles.h"
 
 namespace tkb::ui {
@@ -72,12 +72,10 @@ class ProgramHost : public cli::Host {
   // The program holds the state the pages show: the saves write it (the curves from the
   // CUSTOM page's charts), the loads start from it.
   ReadReport prepareProfile() override { return {}; }
-  int withProfiles(const std::string& path, const cli::Io& io, const std::function<int(Profiles&)>& run) override {
-    model_.answerProfileDialog(path);
+  int withProfiles(const cli::Io& io, const std::function<int(Profiles&)>& run) override {
     model_.setProfileLabelTap([out = io.out](const std::string& text) { std::fprintf(out, "%s\n", text.c_str()); });
     const int status = run(session_.profiles);
     model_.setProfileLabelTap({});
-    model_.answerProfileDialog(std::nullopt);
     return status;
   }
 
@@ -156,9 +154,8 @@ std::string workingDirectory() {
 
 }  // namespace
 
-void runProgramCommand(Application& app, const control::CommandRequest& request,
+void runProgramCommand(ControllerModel& model, const ProgramWindow& window, const control::CommandRequest& request,
                        std::function<void(control::Reply)> done) {
-  ControllerModel& model = app.model();
   if (model.phase() == ControllerModel::Phase::Running && model.calibrationUnderWay() &&
       sendsSettings(request.arguments)) {
     control::Reply reply;
@@ -172,8 +169,8 @@ void runProgramCommand(Application& app, const control::CommandRequest& request,
                   model.phase() == ControllerModel::Phase::ReadFailed) &&
                  model.linkFree();
   view.baseFolder = model.basePath().empty() ? workingDirectory() : model.basePath();
-  view.doctor = app.doctorSetup();
-  view.games = app.games();
+  view.doctor = window.doctor;
+  view.games = window.games;
   view.peer = request.peerPid;
   auto reply = std::make_shared<control::Reply>();
   model.runAction(

@@ -8,12 +8,21 @@
 #include <functional>
 
 #include "app/control_channel.h"
+#include "app/doctor.h"
 
 namespace tkb::ui {
 
-class Application;
+class ControllerModel;
+class GameProfiles;
 
-void runProgramCommand(Application& app, const control::CommandRequest& request,
+// What the window lends a command besides the session: the per-game profiles (none before
+// the pages exist) and what its doctor looks at.
+struct ProgramWindow {
+  GameProfiles* games = nullptr;
+  DoctorSetup doctor;
+};
+
+void runProgramCommand(ControllerModel& model, const ProgramWindow& window, const control::CommandRequest& request,
                        std::function<void(control::Reply)> done);
 
 }  // namespace tkb::ui

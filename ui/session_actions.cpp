@@ -396,16 +396,14 @@ void ControllerModel::sendCurve(Pedal pedal, const Curve& curve) {
 
 void ControllerModel::saveProfile(ProfileKind kind, std::optional<std::string> path) {
   post([this, kind, path = std::move(path)] {
-    answerProfileDialog(path);
-    const bool saved = kind == ProfileKind::Pro ? profiles_->GuardarPerfilPro() : profiles_->GuardarPerfilSport();
+    const bool saved = profiles_->save(kind, path);
     if (!saved) publish([this, kind] { emit profileNotSaved(kind); });
   });
 }
 
 void ControllerModel::loadProfile(ProfileKind kind, std::optional<std::string> path) {
   post([this, kind, path = std::move(path)] {
-    answerProfileDialog(path);
-    const auto refusal = kind == ProfileKind::Pro ? profiles_->CargarPerfilPro() : profiles_->CargarPerfilSport();
+    const auto refusal = profiles_->load(kind, path);
     if (refusal) publish([this, refusal = *refusal] { emit profileRefused(refusal); });
   });
 }

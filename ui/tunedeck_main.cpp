@@ -198,7 +198,8 @@ int main(int argc, char** argv) {
     // tkb-cli's commands while this program holds the pedals' port.
     control->onCommand([&application](const tkb::control::CommandRequest& request,
                                        tkb::ui::ControlServer::Reply reply) {
-      tkb::ui::runProgramCommand(application, request, std::move(reply));
+      tkb::ui::runProgramCommand(application.model(), {application.games(), application.doctorSetup()}, request,
+                                 std::move(reply));
     });
     if (!control->listen()) std::fprintf(stderr, "TKB-Tunedeck: no control channel: %s\n", control->problem().c_str());
   }
