@@ -107,47 +107,33 @@ PedalReadout::PedalReadout() {
   proTrackers_[kThrottle] = {12, 11};
 }
 
-ProReadout PedalReadout::pro(const ControllerState& state, const PedalAxes& axes, int maxBrakePress, UsageLog* log) {
-  ProReadout r;
-  r.hasClutch = state.hasClutch;
-  if (state.hasClutch) r.percent[kClutch] = barPercent(proPercent(axes.axis3));
-  r.valueText[kClutch] = valueText(r.percent[kClutch]);
-
+MonitorUpdates PedalReadout::sample(const ControllerState& state, const PedalAxes& axes, int maxBrakePress,
+                                    UsageLog* log) {
+  axes_ = axes;
+  MonitorUpdates updates;
+  const float limit = static_cast<float>(kBarMaximum);
+  const float clutch = state.hasClutch ? std::min(proPercent(axes.axis3), limit) : 0.0f;
   const float brakeUnlimited = proPercent(axes.axis2);
-  const bool atLimit = brakeUnlimited >= static_cast<float>(kBarMaximum);
-  const float brake = std::min(brakeUnlimited, static_cast<float>(kBarMaximum));
+  const bool atLimit = brakeUnlimited >= limit;
+  const float brake = std::min(brakeUnlimited, limit);
   const float total = brakeTotalPercent(axes.axis4);
-  const int totalInt = static_cast<int>(total);
-  r.percent[kBrake] = static_cast<int>(brake);
-  r.valueText[kBrake] = valueText(r.percent[kBrake]);
-  std::string brakeEntry;
-  if (atLimit) {
-    // The colour markup shows the total in red on the history column.
-    brakeEntry = "#ff0000      " + std::to_string(totalInt) + "#";
-    trace("\nFreno %f -> total:%d", static_cast<double>(brake), totalInt);
-  } else {
-    brakeEntry = "     " + std::to_string(totalInt);
-  }
-
-  const float throttle = std::min(proPercent(axes.axis1), static_cast<float>(kBarMaximum));
-  r.percent[kThrottle] = static_cast<int>(throttle);
-  r.valueText[kThrottle] = valueText(r.percent[kThrottle]);
+  const float throttle = std::min(proPercent(axes.axis1), limit);
+  if (atLimit) trace("\nFreno %f -> total:%d", static_cast<double>(brake), static_cast<int>(total));
 
   // The monitor shows the brake settings as values: unknown ones are never sent to it.
   if (state.proProfileActive && state.isKnown(Field::BrakeMax) && state.isKnown(Field::BrakeUpper)) {
-    r.datagram = pageUpdate(state, state.hasClutch ? 2 : 0, state.brakeMax, r.percent[kClutch],
-                            r.percent[kBrake], r.percent[kThrottle]);
+    updates.pro = pageUpdate(state, state.hasClutch ? 2 : 0, state.brakeMax, static_cast<int>(clutch),
+                             static_cast<int>(brake), static_cast<int>(throttle));
   }
-
-  const float clutch = state.hasClutch ? std::min(proPercent(axes.axis3), static_cast<float>(kBarMaximum)) : 0.0f;
-  runProTracker(kClutch, clutch, clutch, r.valueText[kClutch], 0, false, maxBrakePress, log);
-  runProTracker(kBrake, brake, total, brakeEntry, totalInt, atLimit, maxBrakePress, log);
-  runProTracker(kThrottle, throttle, throttle, r.valueText[kThrottle], 0, false, maxBrakePress, log);
-  return r;
+  runProTracker(kClutch, clutch, clutch, 0, false, maxBrakePress, log);
+  runProTracker(kBrake, brake, total, static_cast<int>(total), atLimit, maxBrakePress, log);
+  runProTracker(kThrottle, throttle, throttle, 0, false, maxBrakePress, log);
+  sampleCustom(state, updates);
+  return updates;
 }
 
-void PedalReadout::runProTracker(int pedal, float value, float tracked, const std::string& text, int brakeTotal,
-                                 bool atLimit, int maxBrakePress, UsageLog* log) {
+void PedalReadout::runProTracker(int pedal, float value, float tracked, int brakeTotal, bool atLimit,
+                                 int maxBrakePress, UsageLog* log) {
   PressTracker& t = proTrackers_[pedal];
   auto& column = proHistory_[pedal];
   if (!t.tracking) {
@@ -156,7 +142,15 @@ void PedalReadout::runProTracker(int pedal, float value, float tracked, const st
   }
   if (tracked > static_cast<float>(t.maximum)) {
     t.maximum = static_cast<int>(tracked);
-    column[0] = text;
+    // The entry is what the value label shows; the brake's is the total, in red (colour
+    // markup) while the brake stands at its limit.
+    if (pedal != kBrake) {
+      column[0] = valueText(static_cast<int>(value));
+    } else if (atLimit) {
+      column[0] = "#ff0000      " + std::to_string(brakeTotal) + "#";
+    } else {
+      column[0] = "     " + std::to_string(brakeTotal);
+    }
     if (pedal == kBrake && tracked > static_cast<float>(maxBrakePress)) excess_.total = brakeTotal;
     return;
   }
@@ -182,32 +176,47 @@ void PedalReadout::runProTracker(int pedal, float value, float tracked, const st
   column[0] = kEmptyHistoryEntry;
 }
 
-CustomReadout PedalReadout::custom(const ControllerState& state, const PedalAxes& axes) {
-  CustomReadout r;
-  r.hasClutch = state.hasClutch;
-  const int16_t raws[kReadoutPedals] = {axes.axis3, axes.axis2, axes.axis1};
-  for (int p = 0; p < kReadoutPedals; ++p) {
-    if (p == kClutch && !state.hasClutch) continue;
-    r.input[p] = barPercent(customPercent(raws[p]));
-    r.output[p] = curveOutput(state, p, r.input[p]);
-  }
+void PedalReadout::sampleCustom(const ControllerState& state, MonitorUpdates& updates) {
+  const int brake = barPercent(customPercent(axes_.axis2));
   if (state.sportProfileActive && state.isKnown(Field::Cheto) && state.isKnown(Field::BrakeUpper)) {
-    r.datagram = pageUpdate(state, state.hasClutch ? 3 : 1, state.cheto, r.input[kClutch],
-                            AplicarCurva(state, kBrakeOnStop, r.input[kBrake]), r.input[kThrottle]);
+    const int clutch = state.hasClutch ? barPercent(customPercent(axes_.axis3)) : 0;
+    updates.custom = pageUpdate(state, state.hasClutch ? 3 : 1, state.cheto, clutch,
+                                AplicarCurva(state, kBrakeOnStop, brake), barPercent(customPercent(axes_.axis1)));
   }
-
   PressTracker& t = customBrake_;
-  const float v = static_cast<float>(r.input[kBrake]);
+  const float v = static_cast<float>(brake);
   if (!t.tracking) {
     if (v > t.start) t.tracking = true;
   } else if (v > static_cast<float>(t.maximum)) {
-    t.maximum = r.input[kBrake];
-    customHistory_[0] = std::to_string(r.output[kBrake]) + " ";
+    t.maximum = brake;
+    // The entry is what the brake's OUT label shows.
+    customHistory_[0] = std::to_string(curveOutput(state, kBrake, brake)) + " ";
   } else if (v < t.end) {
     t.tracking = false;
     t.maximum = 0;
     std::shift_right(customHistory_.begin(), customHistory_.end(), 1);
     customHistory_[0] = kEmptyHistoryEntry;
+  }
+}
+
+ProReadout PedalReadout::pro(const ControllerState& state) const {
+  ProReadout r;
+  r.hasClutch = state.hasClutch;
+  if (state.hasClutch) r.percent[kClutch] = barPercent(proPercent(axes_.axis3));
+  r.percent[kBrake] = barPercent(proPercent(axes_.axis2));
+  r.percent[kThrottle] = barPercent(proPercent(axes_.axis1));
+  for (int p = 0; p < kReadoutPedals; ++p) r.valueText[p] = valueText(r.percent[p]);
+  return r;
+}
+
+CustomReadout PedalReadout::custom(const ControllerState& state) const {
+  CustomReadout r;
+  r.hasClutch = state.hasClutch;
+  const int16_t raws[kReadoutPedals] = {axes_.axis3, axes_.axis2, axes_.axis1};
+  for (int p = 0; p < kReadoutPedals; ++p) {
+    if (p == kClutch && !state.hasClutch) continue;
+    r.input[p] = barPercent(customPercent(raws[p]));
+    r.output[p] = curveOutput(state, p, r.input[p]);
   }
   return r;
 }

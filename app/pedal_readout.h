@@ -1,8 +1,10 @@
 // What the live pedal bars show, computed without widgets: the percent conversions of the
 // PRO and CUSTOM pages, the response-curve mapping, the dead-zone bands, the per-press
 // trackers with their history columns and usage-log lines, the brake-excess statistics
-// that Autocal averages, and the pedal update for the monitor. The views in ui/live_bars
-// put the results on the widgets; tests and benchmarks drive it directly.
+// that Autocal averages, and the pedal update for the monitor. The sampling (trackers,
+// statistics, monitor updates) runs every 10 ms whatever is shown; what a page shows is
+// computed only when its view asks. The views in ui/live_bars put it on the widgets; tests
+// and benchmarks drive it directly.
 #pragma once
 
 #include <array>
@@ -82,33 +84,41 @@ struct BrakeExcess {
   int numero = 0;
 };
 
-// What one PRO refresh computed.
+// What the PRO page shows of the last sample.
 struct ProReadout {
   bool hasClutch = false;               // without a clutch its bar and label are left alone
   std::array<int, kReadoutPedals> percent{};
   std::array<std::string, kReadoutPedals> valueText{};  // "     64 %"
-  // The monitor's pedal update, when the PRO mode is active and the brake settings known.
-  std::optional<monitor::MonitorDatagram> datagram;
 };
 
-// What one CUSTOM refresh computed.
+// What the CUSTOM page shows of the last sample.
 struct CustomReadout {
   bool hasClutch = false;
   std::array<int, kReadoutPedals> input{};
   std::array<int, kReadoutPedals> output{};
-  std::optional<monitor::MonitorDatagram> datagram;
+};
+
+// The monitor's pedal updates of one sample: the PRO page's while PRO is in force, the CUSTOM
+// page's while CUSTOM is, each only when its brake settings are known (the monitor shows them
+// as values).
+struct MonitorUpdates {
+  std::optional<monitor::MonitorDatagram> pro;
+  std::optional<monitor::MonitorDatagram> custom;
 };
 
 class PedalReadout {
  public:
   PedalReadout();
 
-  // One PRO refresh: percents and texts, the monitor update, then the three trackers
-  // (history entries, usage-log lines, brake statistics). maxBrakePress: the value of the
-  // MAX BRAKE PRESS spin box. log may be null.
-  ProReadout pro(const ControllerState& state, const PedalAxes& axes, int maxBrakePress, UsageLog* log);
-  // One CUSTOM refresh: input and output percents, the monitor update, the brake tracker.
-  CustomReadout custom(const ControllerState& state, const PedalAxes& axes);
+  // The 10 ms sampling, which goes on whatever is shown and while the window is away: the
+  // three PRO trackers (history entries, usage-log lines, brake statistics) and the CUSTOM
+  // brake tracker, and the monitor's updates. maxBrakePress: the value of the MAX BRAKE PRESS
+  // spin box. log may be null.
+  MonitorUpdates sample(const ControllerState& state, const PedalAxes& axes, int maxBrakePress, UsageLog* log);
+
+  // What each page shows of the last sample, computed only when a shown page asks.
+  ProReadout pro(const ControllerState& state) const;
+  CustomReadout custom(const ControllerState& state) const;
 
   // The texts of the history columns (the PRO brake one with its colour markup), entry 0 first.
   const std::array<std::string, kProHistoryEntries>& proHistory(int pedal) const { return proHistory_[pedal]; }
@@ -119,9 +129,11 @@ class PedalReadout {
   const BrakeExcess& excess() const { return excess_; }
 
  private:
-  void runProTracker(int pedal, float value, float tracked, const std::string& text, int brakeTotal,
-                     bool atLimit, int maxBrakePress, UsageLog* log);
+  void sampleCustom(const ControllerState& state, MonitorUpdates& updates);
+  void runProTracker(int pedal, float value, float tracked, int brakeTotal, bool atLimit, int maxBrakePress,
+                     UsageLog* log);
 
+  PedalAxes axes_;  // the last sample's
   std::array<std::array<std::string, kProHistoryEntries>, kReadoutPedals> proHistory_;
   std::array<std::string, kCustomHistoryEntries> customHistory_;
   std::array<PressTracker, kReadoutPedals> proTrackers_;

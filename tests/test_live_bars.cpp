@@ -2,8 +2,10 @@
 // with the pedals held at fixed axis values: the open page's widgets show what the readout
 // computed, the dead-zone bands land on the bars, the feed's pedal update reaches a test
 // socket named like the monitor byte for byte, and a widget repaints only when what it shows
-// changes, at most once per frame; nothing repaints while the window is away, and the feed
-// goes on.
+// changes, at most once per frame and alone (the window's full-size layers never repaint for
+// a live change, and the live labels show the same pixels as drawn over them); a chart's
+// live marker repaints its old and new place only; nothing repaints while the window is away,
+// and the feed goes on.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -12,8 +14,13 @@
 #include <cmath>
 #include <map>
 
+#include <QPaintEvent>
+#include <QScreen>
+
 #include "link/monitor_datagram.h"
+#include "ui/curve_chart.h"
 #include "ui/frame_clock.h"
+#include "ui/live_background.h"
 #include "ui/live_bars.h"
 #include "ui/widgets.h"
 #include "window_fixture.h"
@@ -216,8 +223,9 @@ class PaintCount : public QObject {
 class LiveBarsFrameTest : public LiveBarsTest {
  protected:
   // The feed every 10 ms, as the program runs it, for `runs` steps: the brake and the
-  // throttle take a new value on every step, the clutch stays at 30 %. afterRun: what the
-  // monitor does between two steps.
+  // throttle take a new value on every step (the brake from 1 %, so that its press ends and a
+  // new one starts), the clutch stays at 30 %. afterRun: what the monitor does between two
+  // steps.
   void drive(int runs, const std::function<void()>& afterRun = {}) {
     int done = 0;
     QTimer task;
@@ -225,7 +233,7 @@ class LiveBarsFrameTest : public LiveBarsTest {
     task.setInterval(10);
     QObject::connect(&task, &QTimer::timeout, [&] {
       ++done;
-      run(30, 20 + done % 60, 21 + done % 60, 10 + done % 80);
+      run(30, done % 60, 1 + done % 60, 10 + done % 80);
       if (afterRun) afterRun();
     });
     task.start();
@@ -243,35 +251,104 @@ class LiveBarsFrameTest : public LiveBarsTest {
   }
 };
 
-TEST_F(LiveBarsFrameTest, EachWidgetRepaintsAtMostOncePerFrameAndAnUnchangedOneNever) {
-  start();
-  click(app_->mainPage().pro);
-  settleWindow();
-  PaintCount count(app_->window());
-  QElapsedTimer wall;
-  wall.start();
-  drive(40);
-  pass(150);  // the last frame's paints
-  const auto elapsed = wall.elapsed();
+// The window (1300 x 640), its background, the page containers and the backdrop (820 x 560).
+std::vector<QWidget*> fullSizeLayers(QWidget* window) {
+  std::vector<QWidget*> layers{window};
+  for (QWidget* w : window->findChildren<QWidget*>())
+    if (w->width() >= 820 && w->height() >= 560) layers.push_back(w);
+  return layers;
+}
 
-  // Frames are a period apart; the values changed four or five times per frame.
-  EXPECT_GE(count.frames, 2);
-  EXPECT_LE(count.frames, elapsed / ui::kFramePeriodMs + 1);
-  const std::vector<std::pair<const char*, QWidget*>> moving = {
-      {"PRO brake bar", pro().bar[1]},     {"PRO throttle bar", pro().bar[2]},
-      {"PRO brake value", pro().value[1]}, {"PRO throttle value", pro().value[2]},
+TEST_F(LiveBarsFrameTest, EachWidgetRepaintsAloneAtMostOncePerFrameAndAnUnchangedOneNever) {
+  start();
+  struct Row {
+    const char* page;
+    QPushButton *open, *close;
+    std::vector<std::pair<const char*, QWidget*>> moving;
+    std::vector<QWidget*> still;  // the clutch did not move; the other page is not shown
   };
-  for (const auto& [what, widget] : moving) {
-    SCOPED_TRACE(what);
-    EXPECT_GE(count.of(widget), 1);
-    EXPECT_LE(count.of(widget), count.frames);
+  const Row rows[] = {
+      {"PRO", app_->mainPage().pro, pages_->pro->close,
+       {{"PRO brake bar", pro().bar[1]},
+        {"PRO throttle bar", pro().bar[2]},
+        {"PRO brake value", pro().value[1]},
+        {"PRO throttle value", pro().value[2]},
+        {"PRO brake history", pro().history[1][0]}},
+       {pro().bar[0], pro().value[0], custom().input[1], custom().outputLabel[2]}},
+      {"CUSTOM", app_->mainPage().custom, pages_->sport->widgets().close,
+       {{"CUSTOM brake IN bar", custom().input[1]},
+        {"CUSTOM throttle OUT bar", custom().output[2]},
+        {"CUSTOM brake IN value", custom().inputLabel[1]},
+        {"CUSTOM throttle OUT value", custom().outputLabel[2]},
+        {"CUSTOM brake history", custom().brakeHistory[0]}},
+       {custom().input[0], custom().outputLabel[0], pro().bar[1], pro().value[2]}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.page);
+    click(r.open);
+    settleWindow();
+    PaintCount count(app_->window());
+    QElapsedTimer wall;
+    wall.start();
+    drive(40);
+    pass(150);  // the last frame's paints
+    const auto elapsed = wall.elapsed();
+
+    // Frames are a period apart; the values changed four or five times per frame.
+    EXPECT_GE(count.frames, 2);
+    EXPECT_LE(count.frames, elapsed / ui::kFramePeriodMs + 1);
+    for (const auto& [what, widget] : r.moving) {
+      SCOPED_TRACE(what);
+      EXPECT_GE(count.of(widget), 1);
+      EXPECT_LE(count.of(widget), count.frames);
+    }
+    for (const QWidget* still : r.still) EXPECT_EQ(count.of(still), 0) << still->metaObject()->className();
+    // Whatever moved, the layers under the live widgets were left alone.
+    const auto layers = fullSizeLayers(app_->window());
+    EXPECT_GE(layers.size(), 5u);
+    for (const QWidget* layer : layers)
+      EXPECT_EQ(count.of(layer), 0) << layer->metaObject()->className() << " " << layer->objectName().toStdString();
+    click(r.close);
   }
-  // The clutch did not move: its bar and label were neither set nor repainted; the CUSTOM
-  // page is not shown: none of its live widgets was told anything.
-  for (const QWidget* still : std::initializer_list<const QWidget*>{pro().bar[0], pro().value[0], custom().input[1],
-                                                                   custom().outputLabel[2]})
-    EXPECT_EQ(count.of(still), 0) << still->metaObject()->className();
   EXPECT_EQ(pro().value[0]->text().toStdString(), "     30 %");
+}
+
+// The live labels over their own copy of what lies under them show what the window showed
+// with them drawn over the layers below, on the screen (the window's backing store, repainted
+// in parts frame after frame) as in a full grab.
+TEST_F(LiveBarsFrameTest, LiveLabelsShowTheSamePixelsOverTheirOwnBackground) {
+  start();
+  std::vector<QLabel*> proLabels, customLabels;
+  for (const auto& column : pro().history) proLabels.insert(proLabels.end(), std::begin(column), std::end(column));
+  proLabels.insert(proLabels.end(), std::begin(pro().value), std::end(pro().value));
+  for (QLabel* const* labels : {custom().inputLabel, custom().outputLabel})
+    customLabels.insert(customLabels.end(), labels, labels + 3);
+  customLabels.insert(customLabels.end(), std::begin(custom().brakeHistory), std::end(custom().brakeHistory));
+  auto screen = [this] {
+    return QGuiApplication::primaryScreen()->grabWindow(app_->window()->winId()).toImage();
+  };
+  const struct {
+    QPushButton *open, *close;
+    std::vector<QLabel*>& labels;
+  } pages[] = {{app_->mainPage().pro, pages_->pro->close, proLabels},
+               {app_->mainPage().custom, pages_->sport->widgets().close, customLabels}};
+  for (const auto& [open, close, labels] : pages) {
+    click(open);
+    settleWindow();
+    drive(30);  // presses start and peak: the history columns and the values change
+    run(64.9, 100, 73.4, 80);
+    pass(150);
+    for (QLabel* label : labels) ASSERT_TRUE(ui::paintsOwnBackground(label));
+    const QImage own = screen(), ownGrab = app_->window()->grab().toImage();
+    for (QLabel* label : labels) ui::stopPaintingOwnBackground(label);
+    pass(150);
+    EXPECT_TRUE(screen() == own);
+    EXPECT_TRUE(app_->window()->grab().toImage() == ownGrab);
+    for (QLabel* label : labels) ui::paintOwnBackground(label);
+    pass(150);
+    EXPECT_TRUE(screen() == own);
+    click(close);
+  }
 }
 
 TEST_F(LiveBarsFrameTest, NothingRepaintsWhileMinimisedOrHiddenAndTheFeedGoesOn) {
@@ -300,11 +377,56 @@ TEST_F(LiveBarsFrameTest, NothingRepaintsWhileMinimisedOrHiddenAndTheFeedGoesOn)
     EXPECT_EQ(count.frames, 0);
     // The trackers went on (a throttle press started and peaked); the labels wait.
     EXPECT_TRUE(model().readout().proTracker(2).tracking);
+    // Back, the next step shows where the pedals are.
     (app_->window()->*r.back)();
-    run(30, 20, 21, 10);
-    EXPECT_TRUE(waitFor([&] { return pro().value[2]->text().toStdString() == "     10 %"; }, 5000));
+    run(30, 20, 21, 55);
+    EXPECT_TRUE(waitFor([&] { return pro().value[2]->text().toStdString() == "     55 %"; }, 5000));
     EXPECT_TRUE(waitFor([&] { return count.of(pro().bar[2]) > 0; }, 5000));
   }
+}
+
+// A chart's live marker repaints its old and its new place and nothing else, and leaves no
+// trail: the screen (the window's backing store, repainted in parts) shows what a chart drawn
+// afresh shows. A change of the curve repaints the whole chart.
+TEST(LiveChartMarker, RepaintsItsOldAndNewPlaceOnlyAndLeavesNoTrail) {
+  qtApp();
+  QWidget window;
+  window.resize(200, 200);
+  auto* chart = new ui::CurveChart(&window);
+  chart->move(10, 10);
+  chart->setCurve(Curve{0, 5, 12, 20, 30, 42, 55, 68, 80, 91, 100});
+  chart->setLiveInput(20);
+  QRegion painted;
+  struct Regions : QObject {
+    QRegion* into;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint) *into += static_cast<QPaintEvent*>(event)->region();
+      return false;
+    }
+  } regions;
+  regions.into = &painted;
+  chart->installEventFilter(&regions);
+  window.show();
+  ASSERT_TRUE(waitFor([&] { return !painted.isEmpty(); }));
+  auto screen = [&] { return QGuiApplication::primaryScreen()->grabWindow(window.winId()).toImage(); };
+  const std::optional<int> inputs[] = {35, 36, 80, std::nullopt, 50, 0, 100, 99};
+  for (const std::optional<int>& input : inputs) {
+    SCOPED_TRACE(input.value_or(-1));
+    const QRegion before = chart->liveMarkerRegion();
+    painted = QRegion();
+    chart->setLiveInput(input);
+    ASSERT_TRUE(waitFor([&] { return !painted.isEmpty(); }));
+    EXPECT_TRUE((painted - before - chart->liveMarkerRegion()).isEmpty());
+    int area = 0;
+    for (const QRect& r : painted) area += r.width() * r.height();
+    EXPECT_LT(area, ui::kChartSizePx * ui::kChartSizePx / 8);
+  }
+  EXPECT_TRUE(screen() == window.grab().toImage());
+  painted = QRegion();
+  chart->setCurve(ui::defaultCurve());
+  ASSERT_TRUE(waitFor([&] { return !painted.isEmpty(); }));
+  EXPECT_EQ(painted.boundingRect(), chart->rect());
+  EXPECT_TRUE(screen() == window.grab().toImage());
 }
 
 }  // namespace

@@ -170,12 +170,11 @@ class PedalReadoutTest : public ::testing::Test {
     std::filesystem::remove_all(dir_, ignored);
   }
 
+  // One 10 ms sample, and what the PRO page shows of it.
   ProReadout run(double clutch, double brake, double total, double throttle = 0) {
-    const PedalAxes axes{rawFor(throttle), rawFor(brake), rawFor(clutch), totalRawFor(total)};
-    return readout_.pro(state_, axes, state_.brakeUpper, log_.get());
-  }
-  CustomReadout sport(double clutch, double brake, double throttle = 0) {
-    return readout_.custom(state_, {rawFor(throttle), rawFor(brake), rawFor(clutch), 0});
+    updates_ = readout_.sample(state_, {rawFor(throttle), rawFor(brake), rawFor(clutch), totalRawFor(total)},
+                               state_.brakeUpper, log_.get());
+    return readout_.pro(state_);
   }
   std::string file(const std::string& path) {
     log_->close();
@@ -209,6 +208,7 @@ class PedalReadoutTest : public ::testing::Test {
   ControllerState state_;
   std::unique_ptr<UsageLog> log_;
   PedalReadout readout_;
+  MonitorUpdates updates_;  // the last sample's
 };
 
 TEST_F(PedalReadoutTest, BrakeAtFullScaleListsTheTotalInRed) {
@@ -237,8 +237,8 @@ TEST_F(PedalReadoutTest, ClutchPressIsListedLoggedAndShifted) {
   EXPECT_EQ(count(atRest, "     -- [Freno Max]"), 1);
   EXPECT_EQ(count(atRest, "     -- [Acelerador Max]"), 1);
 
-  readout_.pro(state_, {rawFor(0), rawFor(0), static_cast<int16_t>(7864 - 32767), totalRawFor(0)}, 60,
-               log_.get());  // 11.9999 %: no press
+  readout_.sample(state_, {rawFor(0), rawFor(0), static_cast<int16_t>(7864 - 32767), totalRawFor(0)}, 60,
+                  log_.get());  // 11.9999 %: no press
   EXPECT_FALSE(readout_.proTracker(kClutch).tracking);
   run(12.5, 0, 0);
   EXPECT_TRUE(readout_.proTracker(kClutch).tracking);
@@ -293,17 +293,17 @@ TEST_F(PedalReadoutTest, BrakePressEndsBelowTwentyAndFeedsTheStatistics) {
   EXPECT_EQ(count(brake, "     35\n"), 1);
 }
 
-TEST_F(PedalReadoutTest, CustomBrakeColumnListsOutputPeaksWithoutLogging) {
+TEST_F(PedalReadoutTest, CustomBrakeColumnListsOutputPeaks) {
   state_.brakeCurve = kSteep;
-  sport(0, 0);  // the start-up "press" ends: one shift without a log line
-  sport(0, 10);
-  sport(0, 10.5);  // shown as 10: 10 % does not start a press
-  for (double v : {30.0, 47.0, 20.0}) sport(0, v);
+  run(0, 0, 0);  // the start-up "press" ends: one shift
+  run(0, 10, 0);
+  run(0, 10.5, 0);  // shown as 10: 10 % does not start a press
+  for (double v : {30.0, 47.0, 20.0}) run(0, v, 0);
   EXPECT_EQ(readout_.customHistory()[0], "87 ");  // the OUT value at the 47 % peak
-  sport(0, 8);
+  EXPECT_EQ(readout_.custom(state_).output[kBrake], 60);  // what the OUT label shows now, at 20 %
+  run(0, 8, 0);
   EXPECT_EQ(readout_.customHistory()[0], kEmptyHistoryEntry);
   EXPECT_EQ(readout_.customHistory()[1], "87 ");
-  EXPECT_EQ(count(usage(), "[Freno Max]"), 0);
 }
 
 TEST_F(PedalReadoutTest, PedalUpdateCarriesEachPagesValues) {
@@ -341,10 +341,9 @@ TEST_F(PedalReadoutTest, PedalUpdateCarriesEachPagesValues) {
     state_.known = FieldSet::all();
     if (r.unknown) state_.known.remove(*r.unknown);
     // Only the active mode's page sends.
-    const auto proSent = run(r.clutch, r.brake, r.total, r.throttle).datagram;
-    const auto customSent = sport(r.clutch, r.brake, r.throttle).datagram;
-    const auto& sent = r.pro ? proSent : customSent;
-    EXPECT_FALSE(r.pro ? customSent : proSent);
+    run(r.clutch, r.brake, r.total, r.throttle);
+    const auto& sent = r.pro ? updates_.pro : updates_.custom;
+    EXPECT_FALSE(r.pro ? updates_.custom : updates_.pro);
     ASSERT_EQ(sent.has_value(), r.sent.has_value());
     if (!sent) continue;
     EXPECT_EQ(sent->message, monitor::kPedalUpdateMessage);

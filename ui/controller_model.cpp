@@ -192,11 +192,11 @@ void ControllerModel::feedTick() {
   if (pedals_) pedals_->readPedalAxes();
   const PedalAxes axes = pedals_ ? pedals_->axes() : PedalAxes{};
   // The MAX BRAKE PRESS box shows the brake's upper zone.
-  lastPro_ = readout_.pro(shown_, axes, shown_.brakeUpper, usageLog_.get());
+  const MonitorUpdates updates = readout_.sample(shown_, axes, shown_.brakeUpper, usageLog_.get());
   // The monitor is looked up by its name on every send; none bound means none running.
-  if (lastPro_.datagram && monitorSender_.send(*lastPro_.datagram)) ++sentDatagrams_;
-  lastCustom_ = readout_.custom(shown_, axes);
-  if (lastCustom_.datagram && monitorSender_.send(*lastCustom_.datagram)) ++sentDatagrams_;
+  for (const auto* update : {&updates.pro, &updates.custom})
+    if (*update && monitorSender_.send(**update)) ++sentDatagrams_;
+  // The shown page's view computes what it shows.
   emit pedalsSampled();
 }
 

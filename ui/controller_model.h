@@ -106,8 +106,6 @@ class ControllerModel : public QObject {
   // The pedals' joystick and what the 10 ms feed computed of it.
   PedalInput* pedals() const { return pedals_.get(); }
   PedalReadout& readout() { return readout_; }
-  const ProReadout& lastPro() const { return lastPro_; }
-  const CustomReadout& lastCustom() const { return lastCustom_; }
   // The monitor datagrams the feed sent so far (for the benchmark: the count).
   long sentDatagrams() const { return sentDatagrams_; }
   const std::string& basePath() const { return basePath_; }
@@ -149,7 +147,8 @@ class ControllerModel : public QObject {
   // the end of the window, before what the queued actions use goes.
   void stopLink();
   const std::atomic<bool>* probeStopFlag() const { return &stopProbe_; }
-  // 10 ms: the joystick read, the readout, the monitor datagram. Started with the pages.
+  // 10 ms: the joystick read, the readout's sampling, the monitor datagram. Started with the
+  // pages; runs while the window is hidden or minimised too.
   void setFeedRunning(bool on);
   // One step of that feed (its timer runs it; the benchmark times it).
   void feedTick();
@@ -238,8 +237,8 @@ class ControllerModel : public QObject {
   // A stage of the firmware update, and its end, with the language read before the touch.
   void firmwareStage(const tkb::FirmwareProgress& progress, int language);
   void firmwareFinished(const tkb::FirmwareReport& report, int language);
-  // The 10 ms feed read the pedals: the live widgets that are shown take lastPro() and
-  // lastCustom().
+  // The 10 ms feed read the pedals and sampled them: the view of the page that is shown, in a
+  // window that is shown, takes what it shows from readout().
   void pedalsSampled();
   void linkStateChanged(tkb::LinkState state);
   // The language in force (an index into the six), after a choice or a read.
@@ -371,8 +370,6 @@ class ControllerModel : public QObject {
   QTimer* feed_ = nullptr;
   QTimer* linkWatch_ = nullptr;
   monitor::MonitorSender monitorSender_;
-  ProReadout lastPro_;
-  CustomReadout lastCustom_;
   long sentDatagrams_ = 0;
 
   // Link thread.

@@ -18,6 +18,7 @@ constexpr int kFirstInnerPoint = 1, kLastInnerPoint = kCurveLastPoint - 1;
 constexpr int kBigStep = 10;
 const QColor kDivisionColour(0xD0, 0xD0, 0xD0, 90);
 const QColor kMarkerColour(0x1E, 0x6F, 0xD9);
+constexpr qreal kMarkerRadius = 5.0, kMarkerOutline = 1.5;
 }  // namespace
 
 Curve defaultCurve() { return straightCurve(); }
@@ -102,21 +103,41 @@ Curve CurveChart::curve() const {
 void CurveChart::setCurve(const Curve& points) {
   for (int k = 0; k < kCurvePoints; ++k) points_[k] = static_cast<int16_t>(points[k]);
   hasCurve_ = true;
-  update();
+  redrawCurve();
   emit curveChanged();
 }
 
 void CurveChart::clearCurve() {
   hasCurve_ = false;
   if (entryOpen()) closeEntry(false);
-  update();
+  redrawCurve();
   emit curveChanged();
+}
+
+void CurveChart::redrawCurve() {
+  curveDrawn_ = false;
+  update();
 }
 
 void CurveChart::setLiveInput(std::optional<int> percent) {
   if (percent == liveInput_) return;
+  // Only the marker's old and new places: the curve under them comes from its picture.
+  QRegion changed = liveMarkerRegion();
   liveInput_ = percent;
-  update();
+  changed += liveMarkerRegion();
+  update(changed);
+}
+
+QRegion CurveChart::liveMarkerRegion() const {
+  if (!liveInput_ || !hasCurve_) return {};
+  const QPointF marker = liveMarkerPosition();
+  // The dot's outline reaches kMarkerRadius + half its pen; antialiasing touches one pixel more.
+  const int reach = static_cast<int>(std::ceil(kMarkerRadius + kMarkerOutline / 2)) + 1;
+  const QPoint centre(static_cast<int>(std::floor(marker.x())), static_cast<int>(std::floor(marker.y())));
+  QRegion region(QRect(centre - QPoint(reach, reach), centre + QPoint(reach + 1, reach + 1)));
+  // The dashed line down to the input's place on the bottom edge.
+  region += QRect(QPoint(centre.x() - 1, centre.y()), QPoint(centre.x() + 2, kChartSizePx - 1));
+  return region & rect();
 }
 
 // The drawing keeps the whole scale inside the 180 pixels: 0 on the bottom row, 100 on
@@ -133,8 +154,33 @@ QPointF CurveChart::liveMarkerPosition() const {
   return {input * (kChartSizePx - 1) / 100.0, (kChartSizePx - 1) * (1.0 - output / 100.0)};
 }
 
-void CurveChart::paintEvent(QPaintEvent*) {
+void CurveChart::paintEvent(QPaintEvent* event) {
+  const qreal ratio = devicePixelRatioF();
+  if (!curveDrawn_ || curvePicture_.devicePixelRatio() != ratio) {
+    curvePicture_ = QPixmap(size() * ratio);
+    curvePicture_.setDevicePixelRatio(ratio);
+    QPainter picture(&curvePicture_);
+    drawCurve(picture);
+    curveDrawn_ = true;
+  }
   QPainter painter(this);
+  const QRect area = event->rect();
+  painter.drawPixmap(area, curvePicture_, QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
+  if (liveInput_ && hasCurve_) {
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setClipRect(rect());
+    const QPointF marker = liveMarkerPosition();
+    painter.setPen(QPen(kMarkerColour, 1, Qt::DashLine));
+    painter.drawLine(QPointF(marker.x(), kChartSizePx - 1), marker);
+    painter.setPen(QPen(Qt::white, kMarkerOutline));
+    painter.setBrush(kMarkerColour);
+    painter.drawEllipse(marker, kMarkerRadius, kMarkerRadius);
+  }
+}
+
+// Everything but the live marker: the grid, the frame, the curve with its points and the
+// selected point.
+void CurveChart::drawCurve(QPainter& painter) const {
   painter.fillRect(rect(), Qt::white);
   // The grid as one-pixel rectangles: a solid fill is one blit, where a pen line of the
   // chart's height goes out as a span per row (and through Qt's fill threads) on every
@@ -165,15 +211,6 @@ void CurveChart::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::white);
     painter.drawEllipse(pointPosition(*selected_), 5.0, 5.0);
   }
-
-  if (liveInput_) {
-    const QPointF marker = liveMarkerPosition();
-    painter.setPen(QPen(kMarkerColour, 1, Qt::DashLine));
-    painter.drawLine(QPointF(marker.x(), kChartSizePx - 1), marker);
-    painter.setPen(QPen(Qt::white, 1.5));
-    painter.setBrush(kMarkerColour);
-    painter.drawEllipse(marker, 5.0, 5.0);
-  }
 }
 
 QPoint CurveChart::windowPos(const QPointF& local) const {
@@ -188,7 +225,7 @@ void CurveChart::selectPoint(int k) {
   const int point = std::clamp(k, kFirstInnerPoint, kLastInnerPoint);
   if (selected_ == point) return;
   selected_ = point;
-  update();
+  redrawCurve();
 }
 
 bool CurveChart::entryOpen() const { return entry_->isVisible(); }
@@ -312,7 +349,7 @@ void CurveChart::keyReleaseEvent(QKeyEvent* event) {
 void CurveChart::focusInEvent(QFocusEvent* event) {
   if (!selected_ && event->reason() == Qt::TabFocusReason) selected_ = kFirstInnerPoint;
   if (!selected_ && event->reason() == Qt::BacktabFocusReason) selected_ = kLastInnerPoint;
-  update();
+  redrawCurve();
 }
 
 // The release of a held key goes to whichever widget has the focus then: the edit ends
@@ -322,7 +359,7 @@ void CurveChart::focusOutEvent(QFocusEvent*) {
     stepping_ = false;
     if (selected_) emit keyEdit({ChartKeyEdit::StepsDone, *selected_, 0});
   }
-  update();
+  redrawCurve();
 }
 
 }  // namespace tkb::ui

@@ -3,9 +3,13 @@
 // a marker where the pedal's live input sits on the curve. The chart only reports pointer
 // events in window coordinates; the CUSTOM page's sport_chart_handler decides what they
 // do, with the pure mapping below (columns and value scale in window pixels). The marker
-// sits where curveOutputAt (app/pedal_readout) reads the drawn line.
+// sits where curveOutputAt (app/pedal_readout) reads the drawn line. The curve is drawn once
+// into a picture and again only when it changes; the marker moves over that picture, and
+// only its old and new places are repainted.
 #pragma once
 
+#include <QPixmap>
+#include <QRegion>
 #include <QSpinBox>
 #include <QWidget>
 #include <array>
@@ -15,6 +19,8 @@
 
 #include "app/pedal_readout.h"
 #include "link/controller_state.h"
+
+class QPainter;
 
 namespace tkb::ui {
 
@@ -80,12 +86,15 @@ class CurveChart : public QWidget {
   void clearCurve();
   bool hasCurve() const { return hasCurve_; }
 
-  // The pedal's live input (percent), or none to hide the marker. Repaints only when the
-  // marker moves.
+  // The pedal's live input (percent), or none to hide the marker. When the marker moves, its
+  // old and new places are repainted, nothing else.
   void setLiveInput(std::optional<int> percent);
   std::optional<int> liveInput() const { return liveInput_; }
   // Where the marker is drawn, in chart pixels (for tests and painting).
   QPointF liveMarkerPosition() const;
+  // The pixels the marker (its dot and its line down to the bottom edge) may touch; empty
+  // while none is drawn.
+  QRegion liveMarkerRegion() const;
   // Where point k is drawn, in chart pixels.
   QPointF pointPosition(int k) const;
 
@@ -126,12 +135,17 @@ class CurveChart : public QWidget {
 
  private:
   QPoint windowPos(const QPointF& local) const;
+  // The curve's picture is drawn again at the next paint, and the whole chart repainted.
+  void redrawCurve();
+  void drawCurve(QPainter& painter) const;
   void report(ChartEvent event, const QPointF& local);
   void closeEntry(bool confirmed);
 
   std::array<int16_t, kCurvePoints> points_{};
   std::optional<int> liveInput_;
   bool hasCurve_ = true;
+  QPixmap curvePicture_;  // everything but the live marker
+  bool curveDrawn_ = false;
   bool held_ = false;     // the left button went down on the chart and is still down
   bool engaged_ = false;  // ... and the pointer has not left the chart since
   std::optional<int> selected_;

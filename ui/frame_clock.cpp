@@ -6,7 +6,7 @@
 namespace tkb::ui {
 
 FrameClock::FrameClock(QWidget* window) : QObject(window), window_(window) {
-  timer_.setInterval(kFramePeriodMs);
+  timer_.setInterval(kFramePeriodMs + kFeedStepMs);
   connect(&timer_, &QTimer::timeout, this, &FrameClock::frame);
   window_->installEventFilter(this);
 }
@@ -39,10 +39,18 @@ void FrameClock::setText(QLabel* label, const QString& text) {
 
 bool FrameClock::windowShown() const { return window_->isVisible() && !window_->isMinimized(); }
 
-// The first frame comes one period after the request, so frames stay a period apart. A
-// minimised or hidden window keeps its requests until it shows again.
+// The first frame comes one period after the request, so frames stay a period apart: at the
+// feed's first step after it, or by the timer when no step comes. A minimised or hidden window
+// keeps its requests until it shows again.
 void FrameClock::wake() {
-  if (!timer_.isActive() && windowShown()) timer_.start();
+  if (!timer_.isActive() && windowShown()) {
+    timer_.start();
+    sinceFrame_.start();
+  }
+}
+
+void FrameClock::feedStep() {
+  if (timer_.isActive() && sinceFrame_.elapsed() >= kFramePeriodMs) frame();
 }
 
 bool FrameClock::eventFilter(QObject* watched, QEvent* event) {
@@ -62,11 +70,19 @@ void FrameClock::frame() {
     timer_.stop();
     return;
   }
+  // The next frame a period from now, whatever ran this one.
+  timer_.start();
+  sinceFrame_.start();
   // Taken out first: a widget set now may ask again before the next frame.
   auto texts = std::move(texts_);
   texts_.clear();
-  for (auto& [label, text] : texts)
-    if (label && label->text() != text) label->setText(text);
+  for (auto& [label, text] : texts) {
+    if (!label || label->text() == text) continue;
+    label->setText(text);
+    // A rich-text label lays its text out only when it paints, and that asks for a second
+    // repaint from inside the first: laid out now, it repaints once, with this frame.
+    if (label->textFormat() == Qt::RichText) label->sizeHint();
+  }
   auto dirty = std::move(dirty_);
   dirty_.clear();
   for (const QPointer<QWidget>& widget : dirty)

@@ -4,10 +4,13 @@
 // that asked, so the window repaints what changed at most once per frame. While the window
 // is minimised or hidden nothing is set or repainted; what waits goes out at the first
 // frame after it shows again. The clock only ticks while something waits, so a window at
-// rest costs nothing; the 10 ms tasks behind the values go on all the time.
+// rest costs nothing; the 10 ms tasks behind the values go on all the time. While the live
+// views run they tell the clock each 10 ms step (feedStep): a frame that is due then runs in
+// that step, so the frames cost the window no wake-ups of their own.
 #pragma once
 
 #include <QLabel>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -19,6 +22,8 @@
 namespace tkb::ui {
 
 inline constexpr int kFramePeriodMs = 50;
+// The feed's step: a frame left to the timer comes this much after its period.
+inline constexpr int kFeedStepMs = 10;
 
 class FrameClock : public QObject {
   Q_OBJECT
@@ -35,6 +40,9 @@ class FrameClock : public QObject {
   // Runs one frame now (the clock's timer calls it). Does nothing while the window is
   // minimised or hidden.
   void frame();
+  // A 10 ms step of the feed has told the live widgets: the frame runs now when a period has
+  // passed since the last one. The timer stays as the fallback, one step later.
+  void feedStep();
   bool windowShown() const;
   bool ticking() const { return timer_.isActive(); }
 
@@ -52,6 +60,7 @@ class FrameClock : public QObject {
 
   QWidget* window_;
   QTimer timer_;
+  QElapsedTimer sinceFrame_;  // since the timer was started
   std::vector<QPointer<QWidget>> dirty_;
   std::vector<std::pair<QPointer<QLabel>, QString>> texts_;
 };

@@ -1,8 +1,10 @@
 #include "ui/live_bars.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "ui/frame_clock.h"
+#include "ui/live_background.h"
 #include "ui/widgets.h"
 
 namespace tkb::ui {
@@ -15,7 +17,15 @@ void setBar(PedalBar* bar, int value) {
   if (bar && bar->value() != std::clamp(value, 0, kBarMaximum)) bar->setValue(value);
 }
 
-bool shown(const QWidget* page) { return page != nullptr && page->isVisible(); }
+// A page's live widgets are told only while the page is shown in a window that is shown.
+bool shown(const QWidget* page) { return page != nullptr && page->isVisible() && !page->window()->isMinimized(); }
+
+// The live widgets change at every frame: each repaints alone, nothing under it.
+template <typename Widgets>
+void repaintAlone(const Widgets& widgets, QWidget* page) {
+  for (QWidget* widget : widgets)
+    if (widget) ui::repaintAlone(widget, page);
+}
 }  // namespace
 
 void showText(QLabel* label, const QString& text) {
@@ -28,11 +38,18 @@ ProBars::ProBars(ControllerModel& model) : model_(model) {
 
 void ProBars::RefrescoBarrasPro() {
   if (!shown(pro.page)) return;
-  const ProReadout& r = model_.lastPro();
+  if (!alone_) {
+    alone_ = true;
+    repaintAlone(pro.bar, pro.page);
+    repaintAlone(pro.value, pro.page);
+    for (const auto& column : pro.history) repaintAlone(column, pro.page);
+  }
+  const ProReadout r = model_.readout().pro(model_.state());
   for (int p = 0; p < 3; ++p) {
     if (p == kClutch && !r.hasClutch) continue;
     setBar(pro.bar[p], r.percent[p]);
-    showText(pro.value[p], QString::fromStdString(r.valueText[p]));
+    if (std::exchange(toldValue_[p], r.percent[p]) != r.percent[p])
+      showText(pro.value[p], QString::fromStdString(r.valueText[p]));
   }
   for (int p = 0; p < 3; ++p) {
     const auto& column = model_.readout().proHistory(p);
@@ -50,6 +67,7 @@ void ProBars::RefrescoBarrasPro() {
       }
     }
   }
+  FrameClock::of(pro.page).feedStep();
 }
 
 void ProBars::showBands() {
@@ -73,14 +91,24 @@ CustomBars::CustomBars(ControllerModel& model) : model_(model), shown_(model.rea
 
 void CustomBars::RefrescoBarrasSport() {
   if (!shown(widgets.page)) return;
-  const CustomReadout& r = model_.lastCustom();
   CustomBarWidgets& w = widgets;
+  if (!alone_) {
+    alone_ = true;
+    repaintAlone(w.input, w.page);
+    repaintAlone(w.output, w.page);
+    repaintAlone(w.inputLabel, w.page);
+    repaintAlone(w.outputLabel, w.page);
+    repaintAlone(w.brakeHistory, w.page);
+  }
+  const CustomReadout r = model_.readout().custom(model_.state());
   for (int p = 0; p < 3; ++p) {
     if (p == kClutch && !r.hasClutch) continue;
     setBar(w.output[p], r.output[p]);
     setBar(w.input[p], r.input[p]);
-    showText(w.outputLabel[p], QString::number(r.output[p]) + ' ');
-    showText(w.inputLabel[p], QString::number(r.input[p]) + ' ');
+    if (std::exchange(toldOutput_[p], r.output[p]) != r.output[p])
+      showText(w.outputLabel[p], QString::number(r.output[p]) + ' ');
+    if (std::exchange(toldInput_[p], r.input[p]) != r.input[p])
+      showText(w.inputLabel[p], QString::number(r.input[p]) + ' ');
   }
   const auto& column = model_.readout().customHistory();
   for (int i = 0; i < kCustomHistoryEntries; ++i) {
@@ -88,6 +116,7 @@ void CustomBars::RefrescoBarrasSport() {
     shown_[i] = column[i];
     showText(w.brakeHistory[i], QString::fromStdString(column[i]));
   }
+  FrameClock::of(w.page).feedStep();
 }
 
 void CustomBars::showBands() {

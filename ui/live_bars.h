@@ -1,9 +1,10 @@
 // The live pedal bars of the PRO and CUSTOM pages: two thin views over what the session's
-// 10 ms feed computed (ControllerModel::lastPro / lastCustom and the readout's history
-// columns). ProBars is the PRO page's (its bars, values and history columns, the dead-zone
-// bands of its bars), CustomBars the CUSTOM page's (input and output bars and values, the
-// brake history, the bands of its output bars). A view tells its widgets only while its page
-// is shown and only what changed; they repaint at the window's next frame.
+// 10 ms feed sampled (the readout of ControllerModel, with its history columns). ProBars is
+// the PRO page's (its bars, values and history columns, the dead-zone bands of its bars),
+// CustomBars the CUSTOM page's (input and output bars and values, the brake history, the
+// bands of its output bars). A view computes what its page shows only while the page is shown
+// in a window that is shown, and tells its widgets only what changed; they repaint at the
+// window's next frame, each alone (the labels paint their own background).
 #pragma once
 
 #include <QLabel>
@@ -57,6 +58,8 @@ class ProBars {
   ControllerModel& model_;
   // What each history label was given last.
   std::array<std::array<std::string, kProHistoryEntries>, 3> shown_;
+  std::array<int, 3> toldValue_{-1, -1, -1};  // the percent each value label was given last
+  bool alone_ = false;  // the live widgets were made to repaint alone
 };
 
 class CustomBars {
@@ -72,6 +75,8 @@ class CustomBars {
  private:
   ControllerModel& model_;
   std::array<std::string, kCustomHistoryEntries> shown_;
+  std::array<int, 3> toldInput_{-1, -1, -1}, toldOutput_{-1, -1, -1};
+  bool alone_ = false;  // the live widgets were made to repaint alone
 };
 
 // The label shows text from its window's next frame on; it is not set when it shows that
