@@ -216,7 +216,7 @@ TEST(StagedProgram, ExitClickedOnTheRealWindowEndsWithStatusZero) {
     xdotool({"mousemove", "--window", window, "1127", "500", "click", "1"});
     program.waitForFinished(2000);
   }
-  ASSERT_TRUE(program.waitForFinished(20000));
+  ASSERT_EQ(program.state(), QProcess::NotRunning);
   out += program.readAllStandardOutput();
   EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(program.exitCode(), 0);
