@@ -124,7 +124,8 @@ int runWindow(const std::string& mode, const std::string& readyFile, int argc, c
   shown.start();
   QCoreApplication::exec();
   if (const tkb::ui::TracePanel* panel = app->tracePanel())
-    std::fprintf(stderr, "    (trace panel: %.1f frames/s drawn)\n", panel->plot->paints() * 1000.0 / std::max<qint64>(1, shown.elapsed()));
+    std::fprintf(stderr, "    (trace panel: %.1f frames/s drawn)\n",
+                 panel->plot->paints() * 1000.0 / std::max<qint64>(1, shown.elapsed()));
   app.reset();
   kill(pedalSet, SIGTERM);
   waitpid(pedalSet, nullptr, 0);

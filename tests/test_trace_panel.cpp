@@ -106,10 +106,12 @@ class TracePanelTest : public WindowTest {
 TEST_F(TracePanelTest, FeedCapturesWithNoPanelAndTheWindowMinimised) {
   start();
   app_->window()->showMinimized();
+  ASSERT_TRUE(waitFor([&] { return app_->window()->isMinimized(); }));
   const long before = feed().samples();
   brakeOnce(70);
+  EXPECT_TRUE(app_->window()->isMinimized());
   EXPECT_EQ(app_->tracePanel(), nullptr);  // nothing drew: the feed alone took it
-  EXPECT_GT(feed().samples() - before, 20);
+  EXPECT_GT(feed().samples() - before, 5);
   EXPECT_NEAR(feed().capture().last().figures.peakPercent, 70, 0.1);
   EXPECT_GT(feed().capture().last().figures.heldMs, 150);
   EXPECT_NEAR(feed().ring().newest().input[pedalIndex(Pedal::Brake)], 0, 0.01);

@@ -27,7 +27,8 @@ float traceOutputPercent(const ControllerState& state, Pedal pedal, float input)
   float v = std::clamp(input, 0.0f, 100.0f);
   if (state.zonesEnabled) v = deadZoned(v, zoneValue(state, pedal, false), zoneValue(state, pedal, true));
   if (!state.sportProfileActive) return v;
-  if (pedal == Pedal::Brake) v = state.cheto <= 0 ? 100.0f : std::min(100.0f, v * 100.0f / static_cast<float>(state.cheto));
+  if (pedal == Pedal::Brake)
+    v = state.cheto <= 0 ? 100.0f : std::min(100.0f, v * 100.0f / static_cast<float>(state.cheto));
   return static_cast<float>(std::clamp(curveOutputAt(curveOf(state, pedal), v), 0.0, 100.0));
 }
 

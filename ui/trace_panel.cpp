@@ -27,7 +27,8 @@ std::string newRecordingPath(const std::string& basePath) {
   std::filesystem::create_directories(folder, ignored);
   const std::string stamp = QDateTime::currentDateTime().toString("yyyy-MM-dd_HH-mm-ss").toStdString();
   std::filesystem::path path = folder / (stamp + ".csv");
-  for (int n = 2; std::filesystem::exists(path, ignored); ++n) path = folder / (stamp + "_" + std::to_string(n) + ".csv");
+  for (int n = 2; std::filesystem::exists(path, ignored); ++n)
+    path = folder / (stamp + "_" + std::to_string(n) + ".csv");
   return path.string();
 }
 
@@ -40,6 +41,8 @@ TracePanel::TracePanel(QWidget* parent, ControllerModel& model, const AppConfig&
   reference_ = decodeBrakeReference(
       config_.readText(kTraceSection, kBrakeReferenceKey, "", kBrakeReferenceMaxChars + 2));
   build();
+  // The panel's own frames (it is a window of its own); they live as long as it does.
+  clock_ = &FrameClock::of(this);
   connect(&model_, &ControllerModel::pedalsSampled, this, &TracePanel::sampled);
   followLanguage(this, model_, [this](int language) { setLanguage(language); });
 }
@@ -78,7 +81,7 @@ void TracePanel::setLanguage(int language) {
 
 void TracePanel::sampled() {
   if (!isVisible() || isMinimized()) return;
-  FrameClock::of(plot).repaint(plot);
+  clock_->repaint(plot);
   if (feed_.capture().kept() != shownKept_) {
     shownKept_ = feed_.capture().kept();
     plot->heldChanged();
@@ -90,10 +93,12 @@ void TracePanel::sampled() {
     plot->setHasClutch(clutch);
     QString text;
     auto entry = [&text](const QColor& colour, const QString& name) {
-      text += QString("<span style='color:%1'>&#9632;</span>&nbsp;%2&nbsp;&nbsp;&nbsp; ").arg(colour.name(), name.toHtmlEscaped());
+      text += QString("<span style='color:%1'>&#9632;</span>&nbsp;%2&nbsp;&nbsp;&nbsp; ")
+                  .arg(colour.name(), name.toHtmlEscaped());
     };
     for (Pedal pedal : kPedals)
-      if (pedal != Pedal::Clutch || clutch) entry(TracePlot::kPedalColours[pedalIndex(pedal)], pedalName(pedal, language_));
+      if (pedal != Pedal::Clutch || clutch)
+        entry(TracePlot::kPedalColours[pedalIndex(pedal)], pedalName(pedal, language_));
     entry(TracePlot::kLastColour, traceText(TraceText::LastBraking, language_));
     entry(TracePlot::kReferenceColour, traceText(TraceText::Reference, language_));
     legend->setText(text.trimmed());
@@ -133,8 +138,8 @@ void TracePanel::showRecording() {
   setButtonLook(recordButton, on ? ButtonLook::Highlighted : ButtonLook::Normal);
   if (on) {
     const auto seconds = static_cast<int>(feed_.recordedUs() / 1'000'000);
-    FrameClock::of(recordStatus)
-        .setText(recordStatus, traceText(TraceText::Recording, language_).arg(fileNameOf(feed_.recordingPath())).arg(seconds));
+    const QString file = fileNameOf(feed_.recordingPath());
+    clock_->setText(recordStatus, traceText(TraceText::Recording, language_).arg(file).arg(seconds));
     return;
   }
   QString note;
@@ -162,7 +167,7 @@ void TracePanel::showCheck() {
   if (phase != PedalCheck::Phase::Done) {
     const double left = std::max<double>(0, static_cast<double>(check->phaseEndsUs() - feed_.nowUs()) / 1e6);
     const TraceText what = phase == PedalCheck::Phase::Rest ? TraceText::CheckRest : TraceText::CheckPress;
-    FrameClock::of(checkText).setText(checkText, traceText(what, language_).arg(static_cast<int>(std::ceil(left))));
+    clock_->setText(checkText, traceText(what, language_).arg(static_cast<int>(std::ceil(left))));
     applyButton->hide();
     shownPhase_ = phase;
     return;
@@ -178,7 +183,8 @@ void TracePanel::showCheck() {
   }
   if (checkSent_) {
     if (sentCount_ > 0) lines << traceText(TraceText::Sent, language_);
-    for (Pedal pedal : refused_) lines << traceText(TraceText::PedalLeftAlone, language_).arg(pedalName(pedal, language_));
+    for (Pedal pedal : refused_)
+      lines << traceText(TraceText::PedalLeftAlone, language_).arg(pedalName(pedal, language_));
   }
   checkText->setText(lines.join('\n'));
   applyButton->setVisible(zones && !checkSent_);

@@ -22,6 +22,7 @@
 namespace tkb::ui {
 
 class ControllerModel;
+class FrameClock;
 class PedalTraceFeed;
 class TracePlot;
 
@@ -75,6 +76,7 @@ class TracePanel : public QDialog {
 
   ControllerModel& model_;
   PedalTraceFeed& feed_;
+  FrameClock* clock_ = nullptr;
   const AppConfig& config_;
   int language_ = 0;
   std::optional<BrakeApplication> reference_;

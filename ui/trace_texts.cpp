@@ -200,7 +200,8 @@ QStringList checkFindings(const PedalCheckResult& r, int language) {
     out << text(TraceText::CheckNoSamples, language);
     return out;
   }
-  out << text(TraceText::CheckTiming, language).arg(number(r.timing.perSecond), QString::number(r.timing.jitterMs, 'f', 2));
+  out << text(TraceText::CheckTiming, language)
+             .arg(number(r.timing.perSecond), QString::number(r.timing.jitterMs, 'f', 2));
   for (Pedal pedal : kPedals) {
     if (pedal == Pedal::Clutch && !r.hasClutch) continue;
     const PedalFinding& f = r.pedals[pedalIndex(pedal)];
