@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include "app/suggested_zones.h"
 #include "link/trace.h"
 #include "ui/localisation.h"
 
@@ -196,8 +197,22 @@ void ControllerModel::feedTick() {
   // The monitor is looked up by its name on every send; none bound means none running.
   for (const auto* update : {&updates.pro, &updates.custom})
     if (*update && monitorSender_.send(**update)) ++sentDatagrams_;
+  traceFeed_.sample(axes, shown_);
   // The shown page's view computes what it shows.
   emit pedalsSampled();
+}
+
+void ControllerModel::applyZones(std::vector<std::pair<Field, int>> zones) {
+  post([this, zones = std::move(zones)] {
+    const ZonePlan plan = planSuggestedZones(controller_.state, zones);
+    trace("\nPedal check: %zu dead zones to send\n", plan.send.size());
+    for (const auto& [field, value] : plan.send) {
+      const Setting& row = *findSetting(field);
+      if (!operations_.setZone(ZonePage::Pro, *row.pedal, row.role == Role::UpperZone, value)) continue;
+      traceBands();
+      publish([this, field] { emit zoneSent(field); });
+    }
+  });
 }
 
 void ControllerModel::tellMain(std::function<void()> onMain) { publish(std::move(onMain)); }

@@ -35,6 +35,7 @@
 #include "link/pedal_input.h"
 #include "link/probe.h"
 #include "link/settings.h"
+#include "ui/pedal_trace_feed.h"
 
 namespace tkb::ui {
 
@@ -106,6 +107,8 @@ class ControllerModel : public QObject {
   // The pedals' joystick and what the 10 ms feed computed of it.
   PedalInput* pedals() const { return pedals_.get(); }
   PedalReadout& readout() { return readout_; }
+  // The trace panel's samples, recording and pedal check (taken by the feed).
+  PedalTraceFeed& traceFeed() { return traceFeed_; }
   // The monitor datagrams the feed sent so far (for the benchmark: the count).
   long sentDatagrams() const { return sentDatagrams_; }
   const std::string& basePath() const { return basePath_; }
@@ -172,6 +175,9 @@ class ControllerModel : public QObject {
   // the CUSTOM page's only while CUSTOM is active).
   void setZone(Page page, Pedal pedal, bool upper, int value);
   void setBrakeStop(int value);
+  // Several dead zones as one action (the pedal check's suggestions): what
+  // planSuggestedZones lets through is sent, each as its page's box sends it.
+  void applyZones(std::vector<std::pair<Field, int>> zones);
   // A dead zone's "-" / "+" (delta -1 / +1) on a page, by that page's rules.
   void stepZone(Page page, Pedal pedal, bool upper, int delta);
   // The CUSTOM page's brake stop "-" / "+".
@@ -371,6 +377,7 @@ class ControllerModel : public QObject {
   QTimer* linkWatch_ = nullptr;
   monitor::MonitorSender monitorSender_;
   long sentDatagrams_ = 0;
+  PedalTraceFeed traceFeed_;
 
   // Link thread.
   bool driverAction_ = false;
