@@ -94,20 +94,41 @@ bool MonitorSender::send(const MonitorDatagram& datagram) {
 }
 
 bool MonitorSender::sendBytes(const std::uint8_t* bytes, std::size_t length) {
+  if (fd_ < 0) return false;
+  auto sendOnce = [&] {
+    ssize_t sent;
+    do {
+      sent = ::send(fd_, bytes, length, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(length);
+  };
+  // Connected to the monitor's socket, a send neither looks the name up nor checks the folder:
+  // both were checked when the monitor was found, and the connection stays with that monitor
+  // whatever becomes of the folder. EAGAIN: its queue is full; the next update follows in
+  // 10 ms anyway. Any other failure (ECONNREFUSED once the monitor ended): the name is looked
+  // up again at once, so the update reaches a monitor started since.
+  if (connected_) {
+    if (sendOnce()) return true;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+    connected_ = false;
+  }
+  return connectToMonitor() && sendOnce();
+}
+
+bool MonitorSender::connectToMonitor() {
   sockaddr_un address;
   socklen_t addressLength = 0;
-  if (fd_ < 0 || !socketAddress(folder_ + "/" + name_, address, addressLength)) return false;
-  // Checked on every send: the folder may appear (or be replaced) at any time before our
-  // monitor makes it, and a lstat costs nothing next to the 10 ms rhythm.
+  if (!socketAddress(folder_ + "/" + name_, address, addressLength)) return false;
+  // The folder may appear (or be replaced) at any time before our monitor makes it: checked
+  // before every look-up of the name.
   if (!checkChannelFolder(folder_, false).empty()) return false;
-  ssize_t sent;
+  int result;
   do {
-    sent = ::sendto(fd_, bytes, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
-                    addressLength);
-  } while (sent < 0 && errno == EINTR);
-  // ECONNREFUSED: nobody bound to the name. EAGAIN: the monitor's queue is full; the next
-  // update follows in 10 ms anyway.
-  return sent == static_cast<ssize_t>(length);
+    result = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), addressLength);
+  } while (result < 0 && errno == EINTR);
+  // ENOENT, ECONNREFUSED: nobody bound to the name.
+  connected_ = result == 0;
+  return connected_;
 }
 
 MonitorReceiver::MonitorReceiver(std::string name, uid_t expectedUid, std::string folder)

@@ -63,7 +63,8 @@ MonitorDatagram pedalUpdateDatagram(const PedalUpdate& update);
 
 // Sends datagrams to the monitor by name. send() returns false when no monitor is bound to the
 // name (or the datagram could not be queued, or the channel folder is not ours); that simply
-// means "no monitor" to the caller.
+// means "no monitor" to the caller. The name is looked up when no monitor has been found yet or
+// the one found has gone; in between, the updates go straight to the monitor found.
 class MonitorSender {
  public:
   explicit MonitorSender(std::string name = monitorChannelName(),
@@ -77,9 +78,14 @@ class MonitorSender {
   bool sendBytes(const std::uint8_t* bytes, std::size_t length);
 
  private:
+  // Looks the name up (after checking the folder) and connects the socket to the monitor bound
+  // to it.
+  bool connectToMonitor();
+
   std::string name_;
   std::string folder_;
   int fd_ = -1;
+  bool connected_ = false;  // to the monitor found by the last look-up
 };
 
 // The monitor's end: a non-blocking socket bound to the name, passing the sender's credentials.

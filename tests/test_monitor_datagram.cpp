@@ -228,6 +228,26 @@ TEST(MonitorChannel, ReceiverPassesOnlyWellFormedDatagrams) {
   EXPECT_FALSE(receiver.receive()) << "the malformed ones were dropped, not queued";
 }
 
+// One sender for the program's life: each monitor started in turn gets the updates from its
+// first one on, and none goes anywhere while none runs.
+TEST(MonitorChannel, OneSenderReachesEachMonitorStartedInTurn) {
+  const std::string name = uniqueName("restart");
+  MonitorSender sender(name);
+  EXPECT_FALSE(sender.send(MonitorDatagram{kPedalUpdateMessage, 0, 0}));
+  for (int run = 1; run <= 2; ++run) {
+    MonitorReceiver receiver(name);
+    ASSERT_TRUE(receiver.bind());
+    for (int update = 0; update < 2; ++update) {
+      ASSERT_TRUE(sender.send(MonitorDatagram{kPedalUpdateMessage, run, update}));
+      const auto received = receiveWithin(receiver);
+      ASSERT_TRUE(received);
+      EXPECT_EQ(received->wParam, run);
+      EXPECT_EQ(received->lParam, update);
+    }
+  }
+  EXPECT_FALSE(sender.send(MonitorDatagram{kPedalUpdateMessage, 3, 3}));
+}
+
 TEST(MonitorChannel, DatagramsFromAnotherUserAreDropped) {
   // The kernel stamps every datagram with the sender's credentials; a receiver that belongs to
   // another user must drop ours.
