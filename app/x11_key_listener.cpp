@@ -14,6 +14,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -40,6 +42,25 @@ KeycodeInfo identify(KeySym sym) {
 
 }  // namespace
 
+namespace {
+// How long start() waits for the server to begin recording.
+constexpr int kRecordStartWaitMs = 5000;
+// A busy X server may refuse a connection for a moment (its queue of connections waiting to
+// be taken is short): the connection is tried again for this long.
+constexpr int kConnectTriesMs = 3000, kConnectPauseMs = 50;
+
+Display* openDisplay(const char* name) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTriesMs);
+  for (;;) {
+    if (Display* display = XOpenDisplay(name)) return display;
+    // Without a display name there is nothing to wait for.
+    if (name == nullptr && std::getenv("DISPLAY") == nullptr) return nullptr;
+    if (std::chrono::steady_clock::now() >= until) return nullptr;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kConnectPauseMs));
+  }
+}
+}  // namespace
+
 struct X11KeyListener::Impl {
   // Requests (mapping, context creation and removal) and the mapping-change events. Used
   // by the listener thread while it runs, by the starting and stopping thread otherwise.
@@ -52,6 +73,7 @@ struct X11KeyListener::Impl {
   Deliver deliver;
   int wakePipe[2] = {-1, -1};
   std::thread thread;
+  bool recording = false;  // the server's first reply (start of data) has come
 
   bool modifierHeld(Modifier m) const {
     for (int code = 0; code < 256; ++code)
@@ -72,6 +94,7 @@ struct X11KeyListener::Impl {
 
   static void record(XPointer closure, XRecordInterceptData* intercepted) {
     auto* self = reinterpret_cast<Impl*>(closure);
+    if (intercepted->category == XRecordStartOfData) self->recording = true;
     if (intercepted->category == XRecordFromServer && intercepted->data != nullptr &&
         intercepted->data_len * 4 >= sizeof(xEvent)) {
       const auto* bytes = reinterpret_cast<const unsigned char*>(intercepted->data);
@@ -157,9 +180,9 @@ bool X11KeyListener::start(Deliver deliver, std::string* error) {
     s.close();
     return false;
   };
-  s.control = XOpenDisplay(nullptr);
+  s.control = openDisplay(nullptr);
   if (s.control == nullptr) return fail("no X11 display");
-  s.data = XOpenDisplay(DisplayString(s.control));
+  s.data = openDisplay(DisplayString(s.control));
   if (s.data == nullptr) return fail("no second connection to the X11 display");
   int major = 0, minor = 0;
   if (!XRecordQueryVersion(s.control, &major, &minor)) return fail("the X server has no RECORD extension");
@@ -189,6 +212,16 @@ bool X11KeyListener::start(Deliver deliver, std::string* error) {
   if (!XRecordEnableContextAsync(s.data, s.context, &Impl::record, reinterpret_cast<XPointer>(&s)))
     return fail("recording could not be enabled");
   XFlush(s.data);
+  // A key typed between the enabling request and the server taking it would never be heard:
+  // start() returns once the server says that recording has begun.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRecordStartWaitMs);
+  while (!s.recording && std::chrono::steady_clock::now() < until) {
+    XRecordProcessReplies(s.data);
+    if (s.recording) break;
+    pollfd fd{ConnectionNumber(s.data), POLLIN, 0};
+    ::poll(&fd, 1, 50);
+  }
+  if (!s.recording) return fail("the X server did not start recording");
   s.thread = std::thread([&s] { s.run(); });
   return true;
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QPainter>
+#include <QPolygon>
 
 #include <algorithm>
 #include <chrono>
@@ -43,17 +44,61 @@ class Bar : public QWidget {
   int value_ = -1;
 };
 
+// Lines of kBareLinePoints points across the widget, drawn as a trace view draws its pedals:
+// opaque, 2 px, not antialiased, the whole widget each frame.
+class Lines : public QWidget {
+ public:
+  Lines(QWidget* parent, int lines) : QWidget(parent), polylines_(static_cast<std::size_t>(lines)) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    for (QPolygon& line : polylines_) line.resize(kBareLinePoints);
+  }
+  void advance() {
+    ++tick_;
+    update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(30, 34, 41));
+    for (std::size_t l = 0; l < polylines_.size(); ++l) {
+      QPolygon& line = polylines_[l];
+      for (int i = 0; i < kBareLinePoints; ++i) {
+        const int phase = (i + tick_ * 5 + static_cast<int>(l) * 97) % 400;  // a triangle per line
+        const int value = phase <= 200 ? phase : 400 - phase;
+        line[i] = QPoint(i * width() / kBareLinePoints, height() - 1 - value * (height() - 1) / 200);
+      }
+      painter.setPen(QPen(QColor(60 + 70 * static_cast<int>(l), 200, 90), 2));
+      painter.drawPolyline(line);
+    }
+  }
+
+ private:
+  std::vector<QPolygon> polylines_;
+  int tick_ = 0;
+};
+
 }  // namespace
 
 std::string BareWindowShape::describe() const {
   return "bare window " + std::to_string(width) + "x" + std::to_string(height) + ", " +
-         std::to_string(bars) + " bars / " + std::to_string(frameMs) + " ms";
+         (lines > 0 ? std::to_string(lines) + " lines of " + std::to_string(kBareLinePoints) + " points"
+                    : std::to_string(bars) + " bars") +
+         " / " + std::to_string(frameMs) + " ms";
 }
 
 BareWindow::BareWindow(const BareWindowShape& shape, QWidget* parent)
     : QWidget(parent), shape_(shape) {
   setFixedSize(shape.width, shape.height);
   setWindowTitle(QStringLiteral("bare window"));
+  if (shape.lines > 0) {
+    auto* lines = new Lines(this, shape.lines);
+    lines->setGeometry(16, 12, shape.width - 32, shape.height * 4 / 10);
+    bars_.push_back(lines);
+    connect(&frame_, &QTimer::timeout, lines, &Lines::advance);
+    frame_.start(shape.frameMs);
+    return;
+  }
   // The bars side by side over the middle of the window, as wide as a gap.
   const int slot = shape.width / (2 * shape.bars + 1);
   for (int i = 0; i < shape.bars; ++i) {
@@ -152,8 +197,9 @@ ProcessFigures measureProcess(pid_t pid, double seconds, const std::function<voi
 
 ProcessFigures measureBareWindow(const std::string& qtPlatform, double seconds,
                                  const BareWindowShape& shape) {
-  const std::vector<std::string> arguments = {std::to_string(shape.width), std::to_string(shape.height),
-                                              std::to_string(shape.bars), std::to_string(shape.frameMs)};
+  std::vector<std::string> arguments = {std::to_string(shape.width), std::to_string(shape.height),
+                                        std::to_string(shape.bars), std::to_string(shape.frameMs)};
+  if (shape.lines > 0) arguments.push_back(std::to_string(shape.lines));
   const pid_t child =
       startProgram({TKB_BENCH_BARE_WINDOW, arguments, {"QT_QPA_PLATFORM=" + qtPlatform}, {}});
   std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));

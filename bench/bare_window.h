@@ -2,7 +2,7 @@
 // with six bars repainted every 50 ms (BareWindow), run as its own program (bench_bare_window)
 // and measured from outside, as the program under test is, in the same run. Also the few
 // helpers that measure a process from outside: start it, its CPU time and resident memory.
-// Used by bench_monitor and bench_live_bars.
+// Used by bench_monitor, bench_live_bars and bench_trace.
 #pragma once
 
 #include <sys/types.h>
@@ -18,11 +18,16 @@ namespace tkb::bench {
 
 // What the bare window is: by default the anchor of the window figures, 1300 x 640 with six
 // bars repainted every 50 ms; a smaller shape gives the floor of a small window's repaints.
+inline constexpr int kBareLinePoints = 1000;
+
 struct BareWindowShape {
   int width = 1300;
   int height = 640;
   int bars = 6;
   int frameMs = 50;
+  // When above 0: instead of the bars, this many lines of kBareLinePoints points each, moving
+  // across one opaque widget (the floor of a trace view's repaints).
+  int lines = 0;
   std::string describe() const;  // "bare window 1300x640, 6 bars / 50 ms"
 };
 
@@ -66,7 +71,7 @@ struct ProcessFigures {
 ProcessFigures measureProcess(pid_t pid, double seconds,
                               const std::function<void(int)>& everyTenMs = {});
 
-// Starts bench_bare_window (bench_bare_window [width height bars frameMs]) on the Qt platform
+// Starts bench_bare_window (bench_bare_window [width height bars frameMs [lines]]) on the Qt platform
 // given (e.g. "xcb", "offscreen"), lets it settle, measures it for the given seconds and ends it.
 ProcessFigures measureBareWindow(const std::string& qtPlatform, double seconds,
                                  const BareWindowShape& shape = {});

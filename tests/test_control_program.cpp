@@ -422,16 +422,18 @@ TEST_F(ThroughTheProgram, ProfileLoadTakesTheCallersFileAndTheWindowShowsIt) {
 // game on top of it, and at the end the profile from before is back on the pedals and in the
 // window.
 TEST_F(ThroughTheProgram, RunHoldsItsProfileWhileTheGameRunsAndPutsTheOldOneBack) {
+  // A name of this test process's own: the watcher sees every program of the machine.
+  const std::string name = "FakeGame" + std::to_string(::getpid()) + ".exe";
   startWindow();
   ControllerState race = state();
   race.brakeUpper = 66;
   ASSERT_TRUE(writeProfileFile(dir_ + "/race.tks", ProfileKind::Sport, race));
-  ASSERT_TRUE(writeGameEntry(*app_->config(), {"FakeGame.exe", dir_ + "/race.tks"}));
+  ASSERT_TRUE(writeGameEntry(*app_->config(), {name, dir_ + "/race.tks"}));
   app_->games()->reloadTable();
   ControllerState wet = state();
   wet.brakeUpper = 81;
   ASSERT_TRUE(writeProfileFile(dir_ + "/wet.tks", ProfileKind::Sport, wet));
-  std::filesystem::copy_file("/bin/sleep", dir_ + "/FakeGame.exe");
+  std::filesystem::copy_file("/bin/sleep", dir_ + "/" + name);
   const int brakeBefore = state().brakeUpper;
   ASSERT_NE(brakeBefore, 81);
 
@@ -441,7 +443,7 @@ TEST_F(ThroughTheProgram, RunHoldsItsProfileWhileTheGameRunsAndPutsTheOldOneBack
   process.setProcessEnvironment(env);
   process.setWorkingDirectory(QString::fromStdString(dir_));
   process.start(TKB_CLI_PATH, {"run", "--profile", "wet.tks", "--", "sh", "-c",
-                               "'" TKB_CLI_PATH "' dump > during.json; ./FakeGame.exe 1; exit 3"});
+                               QString::fromStdString("'" TKB_CLI_PATH "' dump > during.json; ./" + name + " 1; exit 3")});
   ASSERT_TRUE(process.waitForStarted(10000));
   bool held = false, switched = false;
   waitFor([&] {

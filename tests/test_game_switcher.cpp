@@ -194,7 +194,7 @@ class GameProfilesTest : public ::testing::Test {
     race.brakeUpper = 66, race.throttleLower = 7;
     race.throttleCurve = {0, 2, 6, 12, 20, 30, 42, 56, 72, 88, 100};
     ASSERT_TRUE(writeProfileFile(dir.file("race.tks"), ProfileKind::Sport, race));
-    switcher.setTable({{"FakeGame.exe", dir.file("race.tks")}, {"ALongerGameName.exe", dir.file("race.tks")}});
+    switcher.setTable({{game, dir.file("race.tks")}, {longGame, dir.file("race.tks")}});
     watcher.watch(switcher.names());
   }
 
@@ -209,6 +209,10 @@ class GameProfilesTest : public ::testing::Test {
     return false;
   }
 
+  // Names of this test process's own: the watcher sees every program of the machine, and
+  // another run of these tests may have its fake game running at the same time.
+  const std::string game = "FakeGame" + std::to_string(::getpid()) + ".exe";
+  const std::string longGame = "ALongerGameName" + std::to_string(::getpid()) + ".exe";
   TempDir dir;
   MemoryController link;
   class NoDialog : public ProfileFileChooser {
@@ -228,8 +232,8 @@ class GameProfilesTest : public ::testing::Test {
 };
 
 TEST_F(GameProfilesTest, LoadsTheGamesProfileWhileItRunsAndPutsTheOneBeforeBack) {
-  FakeGame game(copyOfSleep(dir, "FakeGame.exe"), dir.file("FakeGame.exe"));
-  ASSERT_TRUE(scanUntilActive("FakeGame.exe"));
+  FakeGame fake(copyOfSleep(dir, game), dir.file(game));
+  ASSERT_TRUE(scanUntilActive(game));
   const emu::FirmwareState& fw = link.firmware().state();
   EXPECT_EQ(fw.zones.brakeUpper, 66);
   EXPECT_EQ(fw.zones.throttleLower, 7);
@@ -237,7 +241,7 @@ TEST_F(GameProfilesTest, LoadsTheGamesProfileWhileItRunsAndPutsTheOneBeforeBack)
   EXPECT_EQ(fw.configFlags & 0x01, 0x01) << "a sport profile makes CUSTOM active";
   EXPECT_EQ(profileNameText(fw.sportProfileName), "race");
 
-  game.end(true);
+  fake.end(true);
   ASSERT_TRUE(scanUntilActive(""));
   EXPECT_EQ(fw.zones.brakeUpper, before.zones.brakeUpper);
   EXPECT_EQ(fw.zones.throttleLower, before.zones.throttleLower);
@@ -257,8 +261,8 @@ TEST_F(GameProfilesTest, PendingEditsAreSavedFirstAndAGameLeftUncollectedCountsA
   writeFile(dir.file("tkb/autosave-2026-05-28.tks"), "the driver's own file");
 
   // A name longer than the kernel's 15-byte comm, shown the way Proton shows a game.
-  FakeGame game(copyOfSleep(dir, "ALongerGameName.exe"), "Z:\\games\\ALongerGameName.exe");
-  ASSERT_TRUE(scanUntilActive("ALongerGameName.exe"));
+  FakeGame fake(copyOfSleep(dir, longGame), "Z:\\games\\" + longGame);
+  ASSERT_TRUE(scanUntilActive(longGame));
   EXPECT_EQ(readFile(dir.file("tkb/autosave-2026-05-28.tks")), "the driver's own file");
   const std::string autosave = dir.file("tkb/autosave-2026-05-28-2.tks");
   ControllerState saved;
@@ -269,12 +273,12 @@ TEST_F(GameProfilesTest, PendingEditsAreSavedFirstAndAGameLeftUncollectedCountsA
   EXPECT_EQ(notices[0].path, autosave);
   EXPECT_EQ(link.firmware().state().zones.clutchLower, before.zones.clutchLower) << "the game's profile is on";
 
-  game.end(false);  // killed, not yet collected by its parent
+  fake.end(false);  // killed, not yet collected by its parent
   ASSERT_TRUE(scanUntilActive(""));
   EXPECT_EQ(link.firmware().state().zones.clutchLower, 12) << "the edited profile is back";
   EXPECT_EQ(notices.back().kind, GameNotice::Kind::Restored);
   EXPECT_FALSE(profiles.editsPending()) << "the autosave holds the edits";
-  game.end(true);
+  fake.end(true);
 }
 
 }  // namespace

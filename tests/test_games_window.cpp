@@ -70,6 +70,8 @@ TEST_F(WindowTest, GamesDialogAddsAPickedOrTypedNameWithItsFileAndRemovesIt) {
 }
 
 TEST_F(WindowTest, AGameLoadsItsProfileIntoTheWindowAndItsEndBringsTheOneBeforeBack) {
+  // A name of this test process's own: the watcher sees every program of the machine.
+  const std::string name = "FakeGame" + std::to_string(::getpid()) + ".exe";
   startEmulator();
   makeApp();
   startAndWait(ui::Application::Phase::Running);
@@ -77,13 +79,13 @@ TEST_F(WindowTest, AGameLoadsItsProfileIntoTheWindowAndItsEndBringsTheOneBeforeB
   ControllerState race = state();
   race.brakeUpper = 66;
   ASSERT_TRUE(writeProfileFile(dir_ + "/tkb/race.tks", ProfileKind::Sport, race));
-  ASSERT_TRUE(writeGameEntry(*app_->config(), {"FakeGame.exe", dir_ + "/tkb/race.tks"}));
+  ASSERT_TRUE(writeGameEntry(*app_->config(), {name, dir_ + "/tkb/race.tks"}));
   app_->games()->reloadTable();
   const int brakeBefore = state().brakeUpper;
   EXPECT_TRUE(app_->games()->timer()->isActive());
   EXPECT_EQ(app_->games()->timer()->interval(), kGameScanPeriodMs);
 
-  const std::string game = dir_ + "/FakeGame.exe";
+  const std::string game = dir_ + "/" + name;
   std::filesystem::copy_file("/bin/sleep", game);
   std::vector<char*> argv{const_cast<char*>(game.c_str()), const_cast<char*>("60"), nullptr};
   pid_t pid = 0;
@@ -99,13 +101,13 @@ TEST_F(WindowTest, AGameLoadsItsProfileIntoTheWindowAndItsEndBringsTheOneBeforeB
   click(app_->mainPage().pro);
   click(pages_->pro->calibrate);
   ASSERT_TRUE(waitFor([&] { return !pages_->pro->stepPending(); }));
-  EXPECT_FALSE(scanUntil("FakeGame.exe", 300));
+  EXPECT_FALSE(scanUntil(name, 300));
   click(pages_->pro->close);
-  ASSERT_TRUE(scanUntil("FakeGame.exe"));
+  ASSERT_TRUE(scanUntil(name));
   EXPECT_EQ(app_->mainPage().profileLabel->text(), "Profile: race");
   EXPECT_TRUE(waitFor([&] { return emulator_->state().zones.brakeUpper == 66; }, 5000));
   EXPECT_TRUE(app_->driverNotice()->isVisible());
-  EXPECT_TRUE(app_->driverNotice()->text().contains("FakeGame.exe"));
+  EXPECT_TRUE(app_->driverNotice()->text().contains(QString::fromStdString(name)));
 
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
@@ -116,7 +118,7 @@ TEST_F(WindowTest, AGameLoadsItsProfileIntoTheWindowAndItsEndBringsTheOneBeforeB
   const std::string trace = traceText();
   const size_t refused = trace.find("Not sent");
   EXPECT_EQ(refused, std::string::npos) << trace.substr(refused == std::string::npos ? 0 : refused, 200);
-  EXPECT_NE(trace.find("\nGame ended: FakeGame.exe"), std::string::npos);
+  EXPECT_NE(trace.find("\nGame ended: " + name), std::string::npos);
 }
 
 }  // namespace

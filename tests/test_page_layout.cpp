@@ -20,6 +20,8 @@
 #include "ui/pro_page.h"
 #include "ui/sport_page.h"
 #include "ui/switch_led.h"
+#include "ui/trace_panel.h"
+#include "ui/trace_texts.h"
 #include "window_fixture.h"
 
 namespace tkb::test {
@@ -310,6 +312,15 @@ class PageLayoutTest : public WindowTest, public ::testing::WithParamInterface<L
     EXPECT_TRUE(dialog->grab().save(QString::fromStdString(std::string(TKB_SCREENSHOT_DIR) + "/layout/" + name + ".png")));
     for (const std::string& f : layoutFaults(dialog, {})) ADD_FAILURE() << name << ": " << f;
   }
+  // A window of its own (the trace panel): the same checks over it.
+  void lookAt(QWidget* window, const std::string& page) {
+    QCoreApplication::processEvents();
+    const LayoutCase c = GetParam();
+    static const char* const kCodes[] = {"en", "es", "it", "fr", "de", "pt"};
+    const std::string name = std::string(c.clutch ? "3" : "2") + "pedals-" + kCodes[c.language] + "-" + page;
+    window->grab().save(QString::fromStdString(std::string(TKB_SCREENSHOT_DIR) + "/layout/" + name + ".png"));
+    for (const std::string& f : layoutFaults(window, {})) ADD_FAILURE() << name << ": " << f;
+  }
   void click(QPushButton* b) {
     ASSERT_TRUE(b->isVisible()) << b->text().toStdString();
     b->click();
@@ -352,6 +363,21 @@ TEST_P(PageLayoutTest, EveryControlIsReachableAndEveryTextFits) {
   look("pro-applied");
   click(pro.close);
   look("main");
+
+  // The trace panel, with the longest findings a check can give and its APPLY offered.
+  click(m.traceButton);
+  ui::TracePanel& trace = *app_->tracePanel();
+  PedalCheckResult worst;
+  worst.timing = {500, 100.0, 0.25, 12.0};
+  worst.pedals[0] = {{0.1f, 9.5f}, 60.0f, true, true, PedalFinding::Lower::MovedAtRest, PedalFinding::Upper::TooShort, {}, {}};
+  worst.pedals[1] = {{0.2f, 0.9f}, 100.0f, true, true, PedalFinding::Lower::Suggested, PedalFinding::Upper::BrakeLimit, 2, 98};
+  worst.pedals[2] = {{25.0f, 26.0f}, 99.0f, true, true, PedalFinding::Lower::TooHigh, PedalFinding::Upper::Suggested, {}, 97};
+  QStringList findings = ui::checkFindings(worst, c.language);
+  findings << ui::traceText(ui::TraceText::ApplyOffered, c.language) << ui::traceText(ui::TraceText::NotNow, c.language);
+  trace.checkText->setText(findings.join('\n'));
+  trace.applyButton->show();
+  lookAt(&trace, "trace");
+  trace.hide();
 
   click(m.openVrMonitor);
   look("vr-panel");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/pedal_check.h"
+#include "app/suggested_zones.h"
 #include "pedal_traces.h"
 
 namespace tkb {
@@ -93,6 +94,42 @@ TEST(PedalCheck, PhasesFollowTheClockEvenWithoutReports) {
   const PedalCheckResult r = waiting.result();
   EXPECT_EQ(r.zones(), (std::vector<std::pair<Field, int>>{{Field::BrakeLower, 1}, {Field::ThrottleLower, 1}}));
   EXPECT_TRUE(says(r.reasons(), "throttle was not pressed: its upper dead zone is left as it is"));
+}
+
+}  // namespace
+}  // namespace tkb
+
+namespace tkb {
+namespace {
+
+// What APPLY may send of the suggestions, as the pedals stand.
+TEST(PedalCheck, SuggestedZonesSentOnlyWhereThePedalKeepsItsBand) {
+  using Zones = std::vector<std::pair<Field, int>>;
+  ControllerState state;
+  state.clutchUpper = 100;
+  state.throttleUpper = 50;
+  state.brakeUpper = 0;  // the brake's upper zone is its limit: another unit, not compared
+  struct Case {
+    const char* what;
+    Zones zones;
+    Zones sent;
+    std::vector<Pedal> refused;
+  } cases[] = {
+      {"lower and upper together", {{Field::ThrottleLower, 3}, {Field::ThrottleUpper, 97}},
+       {{Field::ThrottleLower, 3}, {Field::ThrottleUpper, 97}}, {}},
+      {"lower above the upper held", {{Field::ThrottleLower, 60}}, {}, {Pedal::Throttle}},
+      {"lower at the upper suggested", {{Field::ClutchLower, 40}, {Field::ClutchUpper, 40}}, {}, {Pedal::Clutch}},
+      {"brake lower", {{Field::BrakeLower, 2}}, {{Field::BrakeLower, 2}}, {}},
+      {"brake limit never", {{Field::BrakeLower, 2}, {Field::BrakeUpper, 80}}, {}, {Pedal::Brake}},
+      {"out of range", {{Field::ClutchLower, 101}, {Field::ThrottleLower, 3}}, {{Field::ThrottleLower, 3}},
+       {Pedal::Clutch}},
+      {"not a dead zone", {{Field::BrakeMax, 50}, {Field::ThrottleLower, 3}}, {{Field::ThrottleLower, 3}}, {}},
+  };
+  for (const Case& c : cases) {
+    const ZonePlan plan = planSuggestedZones(state, c.zones);
+    EXPECT_EQ(plan.send, c.sent) << c.what;
+    EXPECT_EQ(plan.refused, c.refused) << c.what;
+  }
 }
 
 }  // namespace

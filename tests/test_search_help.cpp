@@ -27,6 +27,7 @@ int occurrences(const std::string& text, const std::string& part) {
 TEST_F(WindowTest, SearchWithoutPedalsShowsTheHelpAndGoesOn) {
   int demos = 0;
   adjustServices_ = [&](ui::Services& s) { s.restartInDemo = [&] { ++demos; }; };
+  probePassPauseMs_ = 500;  // the passes as often as the program makes them
   makeApp(false);
   QElapsedTimer started;
   started.start();

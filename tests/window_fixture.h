@@ -236,7 +236,7 @@ class WindowTest : public ::testing::Test {
     s.quit = [this] { ++rec_.quits; };
     if (adjustServices_) adjustServices_(s);
     ProbeOptions probe;
-    probe.passPauseMs = 20;
+    probe.passPauseMs = probePassPauseMs_;
     app_ = std::make_unique<ui::Application>(std::move(s), probe);
     if (emulator_ && emulator_->memory()) app_->model().useTransport(*emulator_->memory(), memoryProbe);
     pages_ = &app_->pages();
@@ -292,6 +292,7 @@ class WindowTest : public ::testing::Test {
 
   std::string dir_;
   std::function<void(ui::Services&)> adjustServices_;  // before the Application is made
+  int probePassPauseMs_ = 20;  // the program's own pause between passes is 500 ms
   std::unique_ptr<TraceCapture> trace_;
   std::unique_ptr<TestPedalSet> emulator_;
   Recorder rec_;

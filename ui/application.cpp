@@ -18,6 +18,7 @@
 #include "ui/search_help.h"
 #include "ui/main_page.h"
 #include "ui/pages.h"
+#include "ui/trace_panel.h"
 #include "ui/tray.h"
 #include "ui/vr_panel.h"
 #include "ui/widgets.h"
@@ -321,6 +322,14 @@ void Application::openGamesDialog() {
   gamesDialog_->setAttribute(Qt::WA_DeleteOnClose);
   connect(gamesDialog_, &GamesDialog::tableChanged, this, [this] { games_->reloadTable(); });
   gamesDialog_->show();
+}
+
+void Application::openTracePanel() {
+  if (!config_) return;
+  if (!tracePanel_) tracePanel_ = new TracePanel(window_.get(), *model_, *config_);
+  tracePanel_->show();
+  tracePanel_->raise();
+  tracePanel_->activateWindow();
 }
 
 void Application::showPendingFirmwareBox() {

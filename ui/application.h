@@ -24,6 +24,7 @@
 #include "ui/games_dialog.h"
 #include "ui/localisation.h"
 #include "ui/services.h"
+#include "ui/trace_panel.h"
 #include "ui/window_geometry.h"
 
 class QFrame;
@@ -126,6 +127,9 @@ class Application : public QObject {
   GameProfiles* games() const { return games_.get(); }
   void openGamesDialog();
   GamesDialog* gamesDialog() const { return gamesDialog_; }
+  // The trace panel, opened by the main page's TRACE button: made on first use, raised after.
+  void openTracePanel();
+  TracePanel* tracePanel() const { return tracePanel_; }
 
  signals:
   void phaseChanged(int phase);
@@ -174,6 +178,7 @@ class Application : public QObject {
   QLabel* busyMark_ = nullptr;
   QTimer* busyTimer_ = nullptr;
   QPointer<GamesDialog> gamesDialog_;
+  QPointer<TracePanel> tracePanel_;
   // Last: built on everything above, gone before it.
   std::unique_ptr<Pages> pages_;
   std::unique_ptr<GameProfiles> games_;

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include "app/suggested_zones.h"
 #include "link/trace.h"
 #include "ui/localisation.h"
 
@@ -197,7 +198,21 @@ void ControllerModel::feedTick() {
   if (lastPro_.datagram && monitorSender_.send(*lastPro_.datagram)) ++sentDatagrams_;
   lastCustom_ = readout_.custom(shown_, axes);
   if (lastCustom_.datagram && monitorSender_.send(*lastCustom_.datagram)) ++sentDatagrams_;
+  traceFeed_.sample(axes, shown_);
   emit pedalsSampled();
+}
+
+void ControllerModel::applyZones(std::vector<std::pair<Field, int>> zones) {
+  post([this, zones = std::move(zones)] {
+    const ZonePlan plan = planSuggestedZones(controller_.state, zones);
+    trace("\nPedal check: %zu dead zones to send\n", plan.send.size());
+    for (const auto& [field, value] : plan.send) {
+      const Setting& row = *findSetting(field);
+      if (!operations_.setZone(ZonePage::Pro, *row.pedal, row.role == Role::UpperZone, value)) continue;
+      traceBands();
+      publish([this, field] { emit zoneSent(field); });
+    }
+  });
 }
 
 void ControllerModel::tellMain(std::function<void()> onMain) { publish(std::move(onMain)); }

@@ -35,6 +35,7 @@
 #include "link/pedal_input.h"
 #include "link/probe.h"
 #include "link/settings.h"
+#include "ui/pedal_trace_feed.h"
 
 namespace tkb::ui {
 
@@ -108,6 +109,8 @@ class ControllerModel : public QObject {
   PedalReadout& readout() { return readout_; }
   const ProReadout& lastPro() const { return lastPro_; }
   const CustomReadout& lastCustom() const { return lastCustom_; }
+  // The trace panel's samples, recording and pedal check (taken by the feed).
+  PedalTraceFeed& traceFeed() { return traceFeed_; }
   // The monitor datagrams the feed sent so far (for the benchmark: the count).
   long sentDatagrams() const { return sentDatagrams_; }
   const std::string& basePath() const { return basePath_; }
@@ -173,6 +176,9 @@ class ControllerModel : public QObject {
   // the CUSTOM page's only while CUSTOM is active).
   void setZone(Page page, Pedal pedal, bool upper, int value);
   void setBrakeStop(int value);
+  // Several dead zones as one action (the pedal check's suggestions): what
+  // planSuggestedZones lets through is sent, each as its page's box sends it.
+  void applyZones(std::vector<std::pair<Field, int>> zones);
   // A dead zone's "-" / "+" (delta -1 / +1) on a page, by that page's rules.
   void stepZone(Page page, Pedal pedal, bool upper, int delta);
   // The CUSTOM page's brake stop "-" / "+".
@@ -374,6 +380,7 @@ class ControllerModel : public QObject {
   ProReadout lastPro_;
   CustomReadout lastCustom_;
   long sentDatagrams_ = 0;
+  PedalTraceFeed traceFeed_;
 
   // Link thread.
   bool driverAction_ = false;

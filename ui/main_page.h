@@ -24,6 +24,7 @@ namespace tkb::ui {
 
 class Application;
 class ControllerModel;
+class MonitorViewSwitch;
 class VrPanel;
 struct Services;
 
@@ -126,6 +127,8 @@ class MainPage : public QObject {
   QLabel* customSubtitle = nullptr;
   QPushButton* exit = nullptr;
   QPushButton* games = nullptr;  // the per-game profiles' dialog
+  QPushButton* traceButton = nullptr;  // the trace panel, under GAMES
+  MonitorViewSwitch* monitorView = nullptr;  // the monitor's bars or trace, beside OPEN MONITOR
   QListWidget* languageList = nullptr;
   QListWidget* manualList = nullptr;
   QPushButton* activatePro = nullptr;

@@ -6,6 +6,8 @@
 #include "ui/application.h"
 #include "ui/controller_model.h"
 #include "ui/main_page.h"
+#include "ui/monitor_view.h"
+#include "ui/trace_texts.h"
 #include "ui/vr_panel.h"
 #include "ui/window_geometry.h"
 
@@ -173,6 +175,20 @@ void MainPage::create_main_page() {
     trace("\nGames pressed\n");
     app_.openGamesDialog();
   });
+  // Under GAMES; the monitor's view beside OPEN MONITOR, in the gap left of it.
+  traceButton = makeButton("TRACE", 220, 40, Align::TopMid, 250, 528);
+  traceButton->setObjectName("TraceButton");
+  followLanguage(traceButton, model_, [b = traceButton](int language) {
+    setFittedText(b, traceText(TraceText::TraceButton, language));
+  });
+  connect(traceButton, &QPushButton::clicked, this, [this] {
+    trace("\nTrace pressed\n");
+    app_.openTracePanel();
+  });
+  monitorView = new MonitorViewSwitch(w, *app_.config());
+  placeAligned(monitorView, Align::TopMid, 100, 50);
+  followLanguage(monitorView, model_, [v = monitorView](int language) { v->setLanguage(language); });
+  monitorView->show();
 
   auto menu = [w](const QStringList& entries, int dy, const char* name) {
     auto* list = new QListWidget(w);

@@ -1,5 +1,6 @@
 #include "ui/tray.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
@@ -8,6 +9,8 @@
 #include "link/trace.h"
 #include "ui/application.h"
 #include "ui/main_page.h"
+#include "ui/monitor_view.h"
+#include "ui/trace_texts.h"
 
 namespace tkb::ui {
 
@@ -38,6 +41,15 @@ Tray::Tray(Application& app, const Services& services)
   menu_->addSeparator();
   monitorEntry_ = menu_->addAction("");
   monitorEntry_->setCheckable(true);
+  viewMenu_ = menu_->addMenu("");
+  viewMenu_->setObjectName("TrayMonitorView");
+  auto* views = new QActionGroup(viewMenu_);
+  viewBars_ = views->addAction("");
+  viewTrace_ = views->addAction("");
+  for (QAction* entry : {viewBars_, viewTrace_}) {
+    entry->setCheckable(true);
+    viewMenu_->addAction(entry);
+  }
   gamesEntry_ = menu_->addAction("");
   showEntry_ = menu_->addAction("");
   menu_->addSeparator();
@@ -56,6 +68,18 @@ Tray::Tray(Application& app, const Services& services)
     monitorEntry_->setChecked(app_.mainPage().monitorOpen());  // a start that failed
   });
   connect(&app_.mainPage(), &MainPage::monitorShown, monitorEntry_, &QAction::setChecked);
+  for (QAction* entry : {viewBars_, viewTrace_})
+    connect(entry, &QAction::triggered, this, [this, entry] {
+      const MonitorView view = entry == viewTrace_ ? MonitorView::Trace : MonitorView::Bars;
+      trace("\nTray: monitor view %s\n", view == MonitorView::Trace ? "trace" : "bars");
+      if (MonitorViewSwitch* views = app_.mainPage().monitorView) views->setView(view);
+      refresh();  // a refused write leaves the entry on what the file holds
+    });
+  followLanguage(this, app_.model(), [this](int language) {
+    viewMenu_->setTitle(entryText(traceText(TraceText::MonitorViewMenu, language)));
+    viewBars_->setText(entryText(traceText(TraceText::MonitorViewBars, language)));
+    viewTrace_->setText(entryText(traceText(TraceText::MonitorViewTrace, language)));
+  });
   // The games dialog is the window's: the window comes first.
   gamesEntry_->setText(entryText(QString::fromUtf8(labelText(LabelRole::GamesTitle, 0))));
   app_.labels().add(LabelRole::GamesTitle,
@@ -190,6 +214,9 @@ void Tray::refresh() {
   const Application::Phase phase = app_.phase();
   monitorEntry_->setEnabled(app_.mainPage().openMonitor != nullptr && phase != Application::Phase::Stopped);
   monitorEntry_->setChecked(app_.mainPage().monitorOpen());
+  const MonitorViewSwitch* views = app_.mainPage().monitorView;
+  viewMenu_->setEnabled(views != nullptr && phase != Application::Phase::Stopped);
+  if (views) (views->view() == MonitorView::Trace ? viewTrace_ : viewBars_)->setChecked(true);
   gamesEntry_->setEnabled(app_.games() != nullptr && phase == Application::Phase::Running);
   if (phase == Application::Phase::Stopped) showIcon();
 }

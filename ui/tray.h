@@ -2,8 +2,8 @@
 // shown while the setting is on and the desktop has a tray host. While it is shown,
 // closing the window only hides it and the program runs on. Its menu shows the profile in
 // force, the recent profiles (a click loads one as the page's LOAD does with that file),
-// the window-mode monitor on or off as OPEN/CLOSE MONITOR, the per-game profiles, the
-// window, and EXIT.
+// the window-mode monitor on or off as OPEN/CLOSE MONITOR and its view (bars or trace), the
+// per-game profiles, the window, and EXIT.
 #pragma once
 
 #include <QAction>
@@ -55,6 +55,10 @@ class Tray : public QObject {
   QAction* profileEntry() const { return profileEntry_; }
   QMenu* recentMenu() const { return recentMenu_; }
   QAction* monitorEntry() const { return monitorEntry_; }
+  // The monitor's view (bars or trace), as the switch beside OPEN MONITOR sets it.
+  QMenu* viewMenu() const { return viewMenu_; }
+  QAction* viewBarsEntry() const { return viewBars_; }
+  QAction* viewTraceEntry() const { return viewTrace_; }
   QAction* gamesEntry() const { return gamesEntry_; }
   QAction* showEntry() const { return showEntry_; }
   QAction* exitEntry() const { return exitEntry_; }
@@ -85,6 +89,9 @@ class Tray : public QObject {
   QAction* profileEntry_ = nullptr;
   QMenu* recentMenu_ = nullptr;
   QAction* monitorEntry_ = nullptr;
+  QMenu* viewMenu_ = nullptr;
+  QAction* viewBars_ = nullptr;
+  QAction* viewTrace_ = nullptr;
   QAction* gamesEntry_ = nullptr;
   QAction* showEntry_ = nullptr;
   QAction* exitEntry_ = nullptr;
