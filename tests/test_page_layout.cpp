@@ -303,23 +303,16 @@ class PageLayoutTest : public WindowTest, public ::testing::WithParamInterface<L
       ADD_FAILURE() << name << ": untranslated: " << describe(w).toStdString();
     }
   }
-  // A dialog or box over the window: its own screenshot and the same checks of its texts.
+  // A window of its own (the trace panel) or a dialog or box over the window: its own
+  // screenshot and the same checks of its texts.
   void lookAt(QWidget* dialog, const std::string& what) {
     QCoreApplication::processEvents();
     const LayoutCase c = GetParam();
     static const char* const kCodes[] = {"en", "es", "it", "fr", "de", "pt"};
     const std::string name = std::string(c.clutch ? "3" : "2") + "pedals-" + kCodes[c.language] + "-" + what;
+    std::filesystem::create_directories(std::string(TKB_SCREENSHOT_DIR) + "/layout");
     EXPECT_TRUE(dialog->grab().save(QString::fromStdString(std::string(TKB_SCREENSHOT_DIR) + "/layout/" + name + ".png")));
     for (const std::string& f : layoutFaults(dialog, {})) ADD_FAILURE() << name << ": " << f;
-  }
-  // A window of its own (the trace panel): the same checks over it.
-  void lookAt(QWidget* window, const std::string& page) {
-    QCoreApplication::processEvents();
-    const LayoutCase c = GetParam();
-    static const char* const kCodes[] = {"en", "es", "it", "fr", "de", "pt"};
-    const std::string name = std::string(c.clutch ? "3" : "2") + "pedals-" + kCodes[c.language] + "-" + page;
-    window->grab().save(QString::fromStdString(std::string(TKB_SCREENSHOT_DIR) + "/layout/" + name + ".png"));
-    for (const std::string& f : layoutFaults(window, {})) ADD_FAILURE() << name << ": " << f;
   }
   void click(QPushButton* b) {
     ASSERT_TRUE(b->isVisible()) << b->text().toStdString();
