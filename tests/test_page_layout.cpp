@@ -18,6 +18,7 @@
 #include <set>
 
 #include "ui/pro_page.h"
+#include "ui/search_help.h"
 #include "ui/sport_page.h"
 #include "ui/switch_led.h"
 #include "ui/trace_panel.h"
@@ -441,6 +442,59 @@ TEST(FittedText, TwoLinesBeforeASmallerSizeAndNeverUnderTenPixels) {
     EXPECT_EQ(QFontInfo(label->font()).pixelSize(), r.px) << r.room;
     EXPECT_EQ(ui::fittedRoom(label), r.room);
   }
+}
+
+// The start screen while no pedal set answers, its help showing every kind of port a pass
+// can pass over and ALLOW ACCESS offered: in every language each text fits, is readable and
+// is not the English one (German says DIAGNOSE too).
+TEST(SearchingScreenLayout, EveryTextFitsInEveryLanguage) {
+  qtApp();
+  TempDir bin;
+  std::ofstream(bin.file("pkexec")) << "#!/bin/sh\nexit 0\n";
+  std::filesystem::permissions(bin.file("pkexec"), std::filesystem::perms::owner_all);
+  const std::string savedPath = std::getenv("PATH");
+  ::setenv("PATH", (bin.path().string() + ":" + savedPath).c_str(), 1);
+  ProbePass pass;
+  pass.number = 12;
+  const PortOutcome outcomes[] = {PortOutcome::OtherMaker, PortOutcome::NoPermission, PortOutcome::InUse,
+                                  PortOutcome::NotOpened, PortOutcome::NotAnswering};
+  for (PortOutcome outcome : outcomes) {
+    PortSighting port;
+    port.name = "COM" + std::to_string(pass.ports.size());
+    port.path = "/dev/ttyACM" + std::to_string(pass.ports.size());
+    port.ids = outcome == PortOutcome::OtherMaker ? UsbIds{0x2341, 0x0043} : UsbIds{0x16D0, 0x0F53};
+    port.outcome = outcome;
+    port.error = outcome == PortOutcome::NoPermission ? EACCES : EIO;
+    pass.ports.push_back(port);
+  }
+  static const char* const kCodes[] = {"en", "es", "it", "fr", "de", "pt"};
+  std::set<QString> english;
+  for (int language = 0; language < ui::kLanguageCount; ++language) {
+    QWidget window;
+    window.setFixedSize(ui::kWindowWidth, ui::kWindowHeight);
+    window.setAutoFillBackground(true);
+    window.setPalette(QPalette(QColor(0x44, 0x44, 0x44)));  // the start screen's grey
+    window.setStyleSheet(ui::windowStyleSheet());
+    QLabel* status = ui::makeLabel(&window, "", 24);
+    status->setStyleSheet("color:#e0e0e0;");
+    ui::SearchHelp help(&window, status, 0);
+    window.show();
+    help.searchStarted(language);
+    help.passSeen(pass);
+    ASSERT_TRUE(waitFor([&] { return help.isVisible(); }, 2000));
+    ASSERT_TRUE(help.allowAccessButton()->isVisible());
+    const std::string name = std::string("searching-") + kCodes[language];
+    std::filesystem::create_directories(std::string(TKB_SCREENSHOT_DIR) + "/layout");
+    window.grab().save(QString::fromStdString(std::string(TKB_SCREENSHOT_DIR) + "/layout/" + name + ".png"));
+    for (const std::string& f : layoutFaults(&window, {})) ADD_FAILURE() << name << ": " << f;
+    for (const auto& [w, text] : visibleTexts(&window)) {
+      if (language == 0)
+        english.insert(text);
+      else if (english.count(text) != 0 && !languageNeutral(text) && !(language == 4 && text == "DIAGNOSE"))
+        ADD_FAILURE() << name << ": untranslated: " << describe(w).toStdString();
+    }
+  }
+  ::setenv("PATH", savedPath.c_str(), 1);
 }
 
 std::vector<LayoutCase> allCases() {
