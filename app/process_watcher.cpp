@@ -51,6 +51,55 @@ bool programMatches(const RunningProgram& program, std::string_view wanted) {
   return !program.comm.empty() && sameProgramName(program.comm, wanted.substr(0, std::min(wanted.size(), kCommBytes)));
 }
 
+namespace {
+// Programs that are never games, by exact name, and families of them by the start of their
+// names.
+constexpr std::string_view kNotGames[] = {
+    // shells and what runs commands for them
+    "sh", "bash", "dash", "zsh", "fish", "ksh", "csh", "tcsh", "busybox", "login", "sudo", "su", "doas", "env",
+    "nohup", "timeout", "xargs", "tmux", "screen", "script", "sleep", "cat", "tail", "less", "man", "watch",
+    // compilers, build tools, debuggers, interpreters
+    "cc", "c++", "gcc", "g++", "cc1", "cc1plus", "collect2", "lto1", "lto-wrapper", "clang", "clang++", "ld",
+    "ld.gold", "ld.lld", "ld.bfd", "as", "make", "gmake", "ninja", "cmake", "ctest", "ccache", "meson", "rustc",
+    "cargo", "go", "javac", "gdb", "lldb", "valgrind", "strace", "ltrace", "perf", "perl", "python", "ruby",
+    "node", "git", "ssh", "ssh-agent", "gpg-agent",
+    // system and desktop services
+    "init", "cron", "crond", "rsyslogd", "agetty", "sshd", "cupsd", "cups-browsed", "avahi-daemon", "colord",
+    "bluetoothd", "udisksd", "upowerd", "polkitd", "rtkit-daemon", "accounts-daemon", "wpa_supplicant",
+    "NetworkManager", "ModemManager", "thermald", "irqbalance", "packagekitd", "unattended-upgr", "snapd",
+    "containerd", "dockerd", "pipewire", "pipewire-pulse", "wireplumber", "pulseaudio", "Xorg", "Xwayland",
+    "Xvfb", "xvfb-run", "weston", "mutter", "kwin_x11", "kwin_wayland", "plasmashell", "ibus-daemon",
+    "dconf-service", "pkexec", "xdg-open", "top", "htop", "ps", "grep",
+    // terminals and editors
+    "xterm", "konsole", "alacritty", "kitty", "foot", "vim", "nvim", "nano", "emacs", "gedit", "code",
+    // a launcher's helpers, and the Wine services around every Windows game
+    "steam", "steamwebhelper", "reaper", "gameoverlayui", "fossilize_replay", "wineserver", "winedevice.exe",
+    "services.exe", "explorer.exe", "plugplay.exe", "svchost.exe", "rpcss.exe", "start.exe", "conhost.exe",
+    "winedbg", "tabtip.exe", "rundll32.exe",
+    // ours
+    "TKB-Tunedeck", "tkb-tunedeck", "TKB_Monitor", "tkb-cli", "tkb-pedal-emulator", "avrdude"};
+constexpr std::string_view kNotGameFamilies[] = {
+    "systemd", "dbus", "gnome-", "gsd-", "xdg-", "at-spi", "gvfs", "evolution-", "tracker-", "ibus-",
+    "kworker", "gnome-terminal", "pressure-vessel", "steam-runtime", "python", "x86_64-linux-gnu-",
+    "kded", "kdeconnect", "ksmserver", "xfce", "xfwm", "lxqt", "lxsession", "pulseaudio", "pipewire"};
+
+// "python3.11" -> "python": the stem before a trailing version.
+std::string_view stem(std::string_view name) {
+  while (!name.empty() && ((name.back() >= '0' && name.back() <= '9') || name.back() == '.' || name.back() == '-'))
+    name.remove_suffix(1);
+  return name;
+}
+}  // namespace
+
+bool plausiblyGame(std::string_view name) {
+  if (name.empty()) return false;
+  for (std::string_view notGame : kNotGames)
+    if (sameProgramName(name, notGame) || sameProgramName(stem(name), notGame)) return false;
+  for (std::string_view family : kNotGameFamilies)
+    if (startsWithIgnoringCase(name, family)) return false;
+  return true;
+}
+
 std::string programNameOfCommandLine(std::string_view cmdline) {
   const std::string_view argv0 = cmdline.substr(0, cmdline.find('\0'));
   const size_t separator = argv0.find_last_of("/\\");

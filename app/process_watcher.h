@@ -37,6 +37,12 @@ bool sameProgramName(std::string_view a, std::string_view b);
 // argv[0] does), its comm equals the first 15 bytes of `wanted`.
 bool programMatches(const RunningProgram& program, std::string_view wanted);
 
+// Whether a running program may be a game the driver wants a profile for: not a shell, a
+// compiler or build tool, a system or desktop service, a terminal, an editor, a launcher's
+// helper, the Wine services, nor one of our own programs. Names compare without regard to
+// ASCII case; a name that ends in a digit or version ("python3.11") counts as its stem.
+bool plausiblyGame(std::string_view name);
+
 // The name of argv[0] (the bytes of a command line up to its first zero).
 std::string programNameOfCommandLine(std::string_view cmdline);
 

@@ -12,6 +12,8 @@ program with the Qt resource system. Pictures:
   backdrop          820 x 560  dark race track (the area the PRO and CUSTOM pages open in)
   mode_pro, mode_sport         the mode words
   arrow_down, arrow_up         60 x 100
+  list_arrow                   10 x 6    (the drop-down lists' arrow)
+  check_mark                   12 x 10   (a ticked check box)
   icon              16 x 16    window icon
 """
 import os
@@ -121,6 +123,8 @@ def main():
     write("mode_sport", 122, 21, text(61, 19, 21, "SPORT", "#000000"))
     write("arrow_down", 60, 100, '<path d="M20 0 H40 V62 H58 L30 98 L2 62 H20 Z" fill="#1e9e3a"/>')
     write("arrow_up", 60, 100, '<path d="M20 100 H40 V38 H58 L30 2 L2 38 H20 Z" fill="#d62828"/>')
+    write("list_arrow", 10, 6, '<path d="M0 0 H10 L5 6 Z" fill="#c5712f"/>')
+    write("check_mark", 12, 10, '<path d="M1 5 L4.5 8.5 L11 1.5" fill="none" stroke="#ffffff" stroke-width="2.2"/>')
     write("icon", 16, 16, '<rect width="16" height="16" rx="3" fill="#16181c"/>'
           '<path d="M3 13 L8 3 L13 13 Z" fill="#e8731c"/>')
 

@@ -325,6 +325,8 @@ TEST(AppConfig, KilledWritesNeverTearTheFileAndLeaveNothingAfterTheNextStart) {
   std::mt19937 random(12345);
   int killedInsideAWrite = 0;
   for (int round = 0; round < 100; ++round) {
+    int started[2];
+    ASSERT_EQ(::pipe(started), 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -334,8 +336,15 @@ TEST(AppConfig, KilledWritesNeverTearTheFileAndLeaveNothingAfterTheNextStart) {
                                     {"MONITOR", "padding", padding},
                                     {"END", "last", std::to_string(i)}};
         config.writeAll(entries);
+        if (i == 1) (void)!::write(started[1], "w", 1);
       }
     }
+    // The kill lands while the child is writing, however slowly it started (a loaded or
+    // sanitized run may take longer than the whole pause to get there).
+    ::close(started[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(started[0], &byte, 1), 1);
+    ::close(started[0]);
     ::usleep(std::uniform_int_distribution<int>(0, 3000)(random));
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);

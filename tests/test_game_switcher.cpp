@@ -75,6 +75,19 @@ TEST(ProgramMatches, ByArgvNameOrByAnotherProgramsComm) {
   EXPECT_EQ(programNameOfCommandLine(std::string("Z:\\games\\Race\\Race.exe\0-x\0", 26)), "Race.exe");
 }
 
+// What the games dialog offers: programs that may be games, not shells, compilers, desktop
+// services, the Wine services or ours.
+TEST(PlausiblyGame, ShellsCompilersServicesAndOursAreNotOffered) {
+  for (const char* game : {"FakeGame.exe", "acc.exe", "AMS2AVX.exe", "rFactor2.exe", "dirt5", "java", "wine64-preload",
+                           "BeamNG.drive.x64", "iRacingSim64DX11.exe"})
+    EXPECT_TRUE(plausiblyGame(game)) << game;
+  for (const char* other : {"", "bash", "sh", "zsh", "cc1plus", "g++-12", "x86_64-linux-gnu-gcc-12", "ninja", "ld.gold",
+                            "python3.11", "systemd", "systemd-journald", "dbus-daemon", "gnome-shell", "Xwayland",
+                            "pipewire-pulse", "wineserver", "services.exe", "steamwebhelper", "TKB-Tunedeck",
+                            "TKB_Monitor", "BASH"})
+    EXPECT_FALSE(plausiblyGame(other)) << other;
+}
+
 // Records what the switcher asks of its host; load refuses the paths listed in refused.
 class RecordingHost : public GameSwitchHost {
  public:

@@ -24,6 +24,21 @@ TEST(Localisation, EveryRoleHasSixDistinctlyLocalisedTexts) {
   EXPECT_STREQ(wizardText(WizardText::Note, -1), "");
 }
 
+// Our own texts are translated: none reads as its English in another language unless the
+// word is the same there.
+TEST(Localisation, OwnTextsAreTranslated) {
+  const std::set<std::pair<LabelRole, int>> sameWord = {
+      {LabelRole::KeyAbs, 1},     {LabelRole::KeyAbs, 2},     {LabelRole::KeyAbs, 3},
+      {LabelRole::KeyAbs, 4},     {LabelRole::KeyAbs, 5},     {LabelRole::CustomPresetLinear, 4},
+      {LabelRole::CustomPresetLinear, 5}, {LabelRole::CustomPresetProgressive, 3}, {LabelRole::TrayMonitor, 1}, {LabelRole::TrayMonitor, 2},
+      {LabelRole::TrayMonitor, 4}, {LabelRole::TrayMonitor, 5}};
+  for (int r = static_cast<int>(kFirstOwnLabelRole); r < kLabelRoleCount; ++r)
+    for (int l = 1; l < kLanguageCount; ++l) {
+      const auto role = static_cast<LabelRole>(r);
+      if (sameWord.count({role, l}) == 0) EXPECT_STRNE(labelText(role, l), labelText(role, 0)) << r << "/" << l;
+    }
+}
+
 TEST(Localisation, SampledTextsAreWordForWord) {
   struct Row {
     LabelRole role;

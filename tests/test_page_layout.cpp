@@ -1,14 +1,24 @@
 // What the driver sees, over every page, both pedal sets and all six languages, with real
 // widgets in the offscreen platform: every visible control can be reached (the widget under
-// its centre is that control), and every visible text fits its widget and is not covered by
-// another widget. Each page is kept as a screenshot under the build tree.
+// its centre is that control), every visible text fits its widget and the room it was fitted
+// to, is not covered by another widget and is at least 10 px high, and every text of ours
+// changes with the language. Each page (and the dialogs and boxes over it) is kept as a
+// screenshot under the build tree.
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QListWidget>
+#include <QRegularExpression>
+#include <QStyleOptionComboBox>
+#include <QTableWidget>
+#include <QTest>
 #include <QTextDocument>
+#include <map>
+#include <set>
 
 #include "ui/pro_page.h"
+#include "ui/search_help.h"
 #include "ui/sport_page.h"
 #include "ui/switch_led.h"
 #include "ui/trace_panel.h"
@@ -20,8 +30,8 @@ namespace {
 
 // The room a button's border and padding take around its text, per side.
 constexpr int kButtonTextMarginPx = 3;
-// A drop-down list's arrow.
-constexpr int kComboArrowPx = 20;
+// Below this a text is not read easily.
+constexpr int kReadablePx = 10;
 
 QRect windowRect(const QWidget* w) { return QRect(w->mapTo(w->window(), QPoint(0, 0)), w->size()); }
 
@@ -113,12 +123,45 @@ bool isControl(const QWidget* w) {
          dynamic_cast<const ui::ToggleSwitch*>(w) != nullptr;
 }
 
-// The width a control's own text needs.
+// What a drop-down list shows: its entry, or its prompt without one.
+QString comboText(const QComboBox* c) { return c->currentIndex() < 0 ? c->placeholderText() : c->currentText(); }
+
+// The widest line of a text in a widget's font.
+int textWidth(const QWidget* w, const QString& text) {
+  const QFontMetrics fm(w->font());
+  int width = 0;
+  for (const QString& line : text.split('\n')) width = std::max(width, fm.horizontalAdvance(line));
+  return width;
+}
+
+// The text a widget shows, for the checks of size, fit and language.
+QString shownText(const QWidget* w) {
+  if (auto* l = qobject_cast<const QLabel*>(w)) {
+    if (l->textFormat() == Qt::RichText || Qt::mightBeRichText(l->text())) {
+      QTextDocument doc;
+      doc.setHtml(l->text());
+      return doc.toPlainText();
+    }
+    return l->text();
+  }
+  if (auto* b = qobject_cast<const QAbstractButton*>(w)) return b->text();
+  if (auto* c = qobject_cast<const QComboBox*>(w)) return comboText(c);
+  return {};
+}
+
+// The width a control's own text needs, against the room it has.
 int neededWidth(const QWidget* w) {
   const QFontMetrics fm(w->font());
   if (auto* b = qobject_cast<const QAbstractButton*>(w))
     return blank(b->text()) ? 0 : fm.horizontalAdvance(b->text()) + 2 * kButtonTextMarginPx;
-  if (auto* c = qobject_cast<const QComboBox*>(w)) return fm.horizontalAdvance(c->currentText()) + kComboArrowPx;
+  if (auto* c = qobject_cast<const QComboBox*>(w)) {
+    // The text has the edit field of the list's style: its frame and arrow are not room.
+    QStyleOptionComboBox option;
+    option.initFrom(c);
+    option.editable = c->isEditable();
+    const QRect field = c->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, c);
+    return fm.horizontalAdvance(comboText(c)) + c->width() - field.width();
+  }
   if (auto* s = qobject_cast<const QAbstractSpinBox*>(w)) return fm.horizontalAdvance(s->text()) + 2;
   if (auto* l = qobject_cast<const QListWidget*>(w)) {
     int width = 0;
@@ -144,7 +187,14 @@ std::vector<std::string> layoutFaults(QWidget* window, const std::vector<const Q
     return false;
   };
   for (QWidget* w : window->findChildren<QWidget*>()) {
-    if (!w->isVisible() || w->isWindow()) continue;
+    if (!w->isVisible() || (w->isWindow() && w != window)) continue;
+    if (const QString shown = shownText(w); !blank(shown)) {
+      if (QFontInfo(w->font()).pixelSize() < kReadablePx)
+        fault(QString("font of %1 px").arg(QFontInfo(w->font()).pixelSize()), w);
+      // A text fitted to a room (in the smallest readable size at worst) must fit it.
+      if (const auto room = ui::fittedRoom(w); room && textWidth(w, shown) > *room)
+        fault(QString("text %1 px wide in a room of %2").arg(textWidth(w, shown)).arg(*room), w);
+    }
     if (isControl(w)) {
       const QRect r = windowRect(w);
       const QWidget* hit = window->childAt(r.center());
@@ -180,6 +230,41 @@ std::vector<std::string> layoutFaults(QWidget* window, const std::vector<const Q
   return faults;
 }
 
+// Texts that read the same in every language: those without words, the key names, the
+// names of models, colours and languages, the status lines and the point read-outs, which
+// the pedal set's description keeps as they are.
+bool languageNeutral(const QString& text) {
+  static const QRegularExpression noWords(QStringLiteral("^[^\\p{L}]*$"));
+  static const QRegularExpression key(QStringLiteral("^(F\\d+|M\\+C\\+[a-z])$"));
+  static const QStringList same{"ABS", "PRO", "CUSTOM", "Alder", "Birch", "Cedar", "Grey", "Black", ".PDF", "YOUTUBE",
+                                "English", "Spanish", "Italian", "French", "German", "Portuguese", "DEMO"};
+  static const QStringList prefixes{"Firmware: ", "Profile: ", "Mode: ", "X -> ", "Y -> ", "https://"};
+  const QString t = text.trimmed();
+  if (noWords.match(t).hasMatch() || key.match(t).hasMatch() || same.contains(t)) return true;
+  for (const QString& prefix : prefixes)
+    if (t.startsWith(prefix)) return true;
+  return false;
+}
+
+// A text the language's table gives the same as English (the described label set has a
+// few; ours only where the word is the same, as "Linear").
+bool sameByTable(const QString& text, int language) {
+  for (int r = 0; r < ui::kLabelRoleCount; ++r) {
+    const auto role = static_cast<ui::LabelRole>(r);
+    if (std::strcmp(ui::labelText(role, language), ui::labelText(role, 0)) == 0 &&
+        text.trimmed() == QString::fromUtf8(ui::labelText(role, language)).trimmed())
+      return true;
+  }
+  return false;
+}
+
+std::map<const QWidget*, QString> visibleTexts(QWidget* window) {
+  std::map<const QWidget*, QString> texts;
+  for (QWidget* w : window->findChildren<QWidget*>())
+    if (w->isVisible() && !w->isWindow() && !blank(shownText(w))) texts[w] = shownText(w);
+  return texts;
+}
+
 struct LayoutCase {
   bool clutch;
   int language;
@@ -199,15 +284,36 @@ class PageLayoutTest : public WindowTest, public ::testing::WithParamInterface<L
     saveScreenshot("layout/" + name + ".png");
     const std::vector<const QWidget*> pages{app_->proPage(), app_->customPage()};
     for (const std::string& f : layoutFaults(app_->window(), pages)) ADD_FAILURE() << name << ": " << f;
+    if (c.language != 0) untranslated(name);
   }
-  // A window of its own (the trace panel): the same checks over it.
-  void lookAt(QWidget* window, const std::string& page) {
+  // Every text shown that does not change when the language becomes English, other than
+  // the neutral ones and the wizard's (which changes at its next step), was not translated.
+  void untranslated(const std::string& name) {
+    const int language = GetParam().language;
+    const auto before = visibleTexts(app_->window());
+    app_->selectLanguage(0);
+    settle();
+    const auto english = visibleTexts(app_->window());
+    app_->selectLanguage(language);
+    settle();
+    const std::set<const QWidget*> wizard{pages_->pro->wizardText, pages_->pro->wizardNote};
+    for (const auto& [w, text] : before) {
+      const auto there = english.find(w);
+      if (there == english.end() || there->second != text || wizard.count(w) != 0) continue;
+      if (languageNeutral(text) || sameByTable(text, language)) continue;
+      ADD_FAILURE() << name << ": untranslated: " << describe(w).toStdString();
+    }
+  }
+  // A window of its own (the trace panel) or a dialog or box over the window: its own
+  // screenshot and the same checks of its texts.
+  void lookAt(QWidget* dialog, const std::string& what) {
     QCoreApplication::processEvents();
     const LayoutCase c = GetParam();
     static const char* const kCodes[] = {"en", "es", "it", "fr", "de", "pt"};
-    const std::string name = std::string(c.clutch ? "3" : "2") + "pedals-" + kCodes[c.language] + "-" + page;
-    window->grab().save(QString::fromStdString(std::string(TKB_SCREENSHOT_DIR) + "/layout/" + name + ".png"));
-    for (const std::string& f : layoutFaults(window, {})) ADD_FAILURE() << name << ": " << f;
+    const std::string name = std::string(c.clutch ? "3" : "2") + "pedals-" + kCodes[c.language] + "-" + what;
+    std::filesystem::create_directories(std::string(TKB_SCREENSHOT_DIR) + "/layout");
+    EXPECT_TRUE(dialog->grab().save(QString::fromStdString(std::string(TKB_SCREENSHOT_DIR) + "/layout/" + name + ".png")));
+    for (const std::string& f : layoutFaults(dialog, {})) ADD_FAILURE() << name << ": " << f;
   }
   void click(QPushButton* b) {
     ASSERT_TRUE(b->isVisible()) << b->text().toStdString();
@@ -244,6 +350,8 @@ TEST_P(PageLayoutTest, EveryControlIsReachableAndEveryTextFits) {
   click(pro.next);
   look("wizard4");
   click(pro.saveCalibration);
+  look("pro-saved");
+  pro.wizardPanel->hide();
   look("pro");
   pro.confirmations[0]->show();  // the longest of the three confirmations in most languages
   look("pro-applied");
@@ -271,6 +379,122 @@ TEST_P(PageLayoutTest, EveryControlIsReachableAndEveryTextFits) {
 
   click(m.custom);
   look("custom");
+
+  // A curve that is no preset (its list shows the prompt), and a value typed outside its
+  // point's range, refused where it was typed, with the range.
+  ui::CurveChart* chart = pages_->sport->widgets().pedals[ui::kBrakePedal].chart;
+  pages_->sport->sport_chart_key_handler(chart, {ui::ChartKeyEdit::Entered, 5, 53});
+  settle();
+  ASSERT_EQ(pages_->sport->widgets().pedals[ui::kBrakePedal].presets->currentIndex(), -1);
+  chart->selectPoint(5);
+  chart->openEntry();
+  QTest::keyClicks(chart->entry(), "99");
+  QTest::keyClick(chart->entry(), Qt::Key_Return);
+  ASSERT_TRUE(chart->entryRefused());
+  look("custom-entry-refused");
+  QTest::keyClick(chart->entry(), Qt::Key_Escape);
+
+  // EXIT beside the page's own close button asks first.
+  rec_.answer = false;
+  click(m.exit);
+  ASSERT_EQ(rec_.questions.size(), 1u);
+  std::unique_ptr<QMessageBox> box(ui::questionBox(app_->window(), rec_.questions[0]));
+  box->show();
+  lookAt(box.get(), "exit-question");
+  box.reset();
+
+  click(pages_->sport->widgets().close);
+  click(m.games);
+  ASSERT_NE(app_->gamesDialog(), nullptr);
+  lookAt(app_->gamesDialog(), "games");
+  app_->gamesDialog()->QDialog::close();
+}
+
+// A text is fitted in its label's own size, else (where two lines are allowed) on two lines
+// in that size, else smaller but never under 10 px; the room stays on the label.
+TEST(FittedText, TwoLinesBeforeASmallerSizeAndNeverUnderTenPixels) {
+  qtApp();
+  QWidget parent;
+  QLabel* probe = ui::makeLabel(&parent, "", 12);
+  const QFontMetrics fm(probe->font());
+  QFont small = probe->font();
+  small.setPixelSize(10);
+  const QString text = "ZONA MUERTA INFERIOR", longest = "ZONA MUERTA";
+  const int twoLinesAtTen = QFontMetrics(small).horizontalAdvance(longest) + 1;
+  const struct {
+    QString text;
+    int room, lines;
+    QString shown;
+    int px;
+  } rows[] = {
+      {text, fm.horizontalAdvance(text), 2, text, 12},
+      {text, fm.horizontalAdvance(text) - 4, 2, "ZONA MUERTA\nINFERIOR", 12},
+      {text, fm.horizontalAdvance(text) - 4, 1, text, 11},
+      {text, twoLinesAtTen, 2, "ZONA MUERTA\nINFERIOR", 10},
+      // Too wide even so: the smallest size, and the room to tell it by.
+      {text, twoLinesAtTen / 2, 2, text, 10},
+      {"PRESSIONE+LIMITATORE", 40, 2, "PRESSIONE+LIMITATORE", 10},
+  };
+  for (const auto& r : rows) {
+    QLabel* label = ui::makeLabel(&parent, "", 12);
+    ui::setFittedText(label, r.text, r.room, r.lines);
+    EXPECT_EQ(label->text(), r.shown) << r.room;
+    EXPECT_EQ(QFontInfo(label->font()).pixelSize(), r.px) << r.room;
+    EXPECT_EQ(ui::fittedRoom(label), r.room);
+  }
+}
+
+// The start screen while no pedal set answers, its help showing every kind of port a pass
+// can pass over and ALLOW ACCESS offered: in every language each text fits, is readable and
+// is not the English one (German says DIAGNOSE too).
+TEST(SearchingScreenLayout, EveryTextFitsInEveryLanguage) {
+  qtApp();
+  TempDir bin;
+  std::ofstream(bin.file("pkexec")) << "#!/bin/sh\nexit 0\n";
+  std::filesystem::permissions(bin.file("pkexec"), std::filesystem::perms::owner_all);
+  const std::string savedPath = std::getenv("PATH");
+  ::setenv("PATH", (bin.path().string() + ":" + savedPath).c_str(), 1);
+  ProbePass pass;
+  pass.number = 12;
+  const PortOutcome outcomes[] = {PortOutcome::OtherMaker, PortOutcome::NoPermission, PortOutcome::InUse,
+                                  PortOutcome::NotOpened, PortOutcome::NotAnswering};
+  for (PortOutcome outcome : outcomes) {
+    PortSighting port;
+    port.name = "COM" + std::to_string(pass.ports.size());
+    port.path = "/dev/ttyACM" + std::to_string(pass.ports.size());
+    port.ids = outcome == PortOutcome::OtherMaker ? UsbIds{0x2341, 0x0043} : UsbIds{0x16D0, 0x0F53};
+    port.outcome = outcome;
+    port.error = outcome == PortOutcome::NoPermission ? EACCES : EIO;
+    pass.ports.push_back(port);
+  }
+  static const char* const kCodes[] = {"en", "es", "it", "fr", "de", "pt"};
+  std::set<QString> english;
+  for (int language = 0; language < ui::kLanguageCount; ++language) {
+    QWidget window;
+    window.setFixedSize(ui::kWindowWidth, ui::kWindowHeight);
+    window.setAutoFillBackground(true);
+    window.setPalette(QPalette(QColor(0x44, 0x44, 0x44)));  // the start screen's grey
+    window.setStyleSheet(ui::windowStyleSheet());
+    QLabel* status = ui::makeLabel(&window, "", 24);
+    status->setStyleSheet("color:#e0e0e0;");
+    ui::SearchHelp help(&window, status, 0);
+    window.show();
+    help.searchStarted(language);
+    help.passSeen(pass);
+    ASSERT_TRUE(waitFor([&] { return help.isVisible(); }, 2000));
+    ASSERT_TRUE(help.allowAccessButton()->isVisible());
+    const std::string name = std::string("searching-") + kCodes[language];
+    std::filesystem::create_directories(std::string(TKB_SCREENSHOT_DIR) + "/layout");
+    window.grab().save(QString::fromStdString(std::string(TKB_SCREENSHOT_DIR) + "/layout/" + name + ".png"));
+    for (const std::string& f : layoutFaults(&window, {})) ADD_FAILURE() << name << ": " << f;
+    for (const auto& [w, text] : visibleTexts(&window)) {
+      if (language == 0)
+        english.insert(text);
+      else if (english.count(text) != 0 && !languageNeutral(text) && !(language == 4 && text == "DIAGNOSE"))
+        ADD_FAILURE() << name << ": untranslated: " << describe(w).toStdString();
+    }
+  }
+  ::setenv("PATH", savedPath.c_str(), 1);
 }
 
 std::vector<LayoutCase> allCases() {

@@ -106,6 +106,13 @@ TEST_F(ProPageTest, ThreePedalCalibrationSendsEveryStepAndSaves) {
   EXPECT_FALSE(p.next->isVisible());
   EXPECT_TRUE(p.saveCalibration->isVisible());
   EXPECT_EQ(ui::buttonLook(app_->mainPage().activatePro), ui::ButtonLook::Highlighted);
+  // "CHECK THE CALIBRATION": the live bars show beside the wizard's buttons, under its panel.
+  for (int pedal = 0; pedal < 3; ++pedal) {
+    EXPECT_TRUE(p.barColumns[pedal]->isVisible() && p.valueBoxes[pedal]->isVisible()) << pedal;
+    EXPECT_FALSE(p.barColumns[pedal]->geometry().intersects(p.wizardPanel->geometry())) << pedal;
+    for (QWidget* button : {p.saveCalibration, p.cancel})
+      EXPECT_FALSE(p.valueBoxes[pedal]->geometry().intersects(button->geometry())) << pedal;
+  }
 
   m = mark();
   click(p.saveCalibration);
@@ -129,7 +136,11 @@ TEST_F(ProPageTest, ThreePedalCalibrationSendsEveryStepAndSaves) {
   EXPECT_TRUE(s.calibrated && s.proProfileActive && !s.sportProfileActive && s.zonesEnabled);
   EXPECT_EQ(p.Count(), 0);
   EXPECT_EQ(p.pCount(), 0);
-  EXPECT_FALSE(p.wizardPanel->isVisible());
+  // "SAVED CONFIGURATION." stays a while over the zones, then goes.
+  EXPECT_TRUE(p.wizardPanel->isVisible());
+  EXPECT_TRUE(p.wizardText->text().contains("SAVED CONFIGURATION."));
+  EXPECT_FALSE(p.wizardPanel->geometry().intersects(p.zones[kBrakePedal].column->geometry()));
+  ASSERT_TRUE(waitFor([&] { return !p.wizardPanel->isVisible(); }, ui::kSavedShownMs + 2000));
   EXPECT_TRUE(p.zones[kBrakePedal].upper->isVisible());
   EXPECT_TRUE(p.autoBrakeSwitch->isVisible());
   EXPECT_TRUE(p.autoBrakeLabel->isVisible());

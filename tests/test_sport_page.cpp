@@ -227,7 +227,11 @@ TEST_F(SportPageTest, ThreePedalLayoutPutsTheChartsOnTheirWindowScale) {
   saveScreenshot("custom_page_three_pedals.png");
   app_->selectLanguage(1);
   settle();
-  EXPECT_EQ(panel(kBrake).lowerLabel->text(), "ZONA MUERTA INFERIOR");
+  EXPECT_EQ(panel(kThrottle).lowerLabel->text(), "ZONA MUERTA INFERIOR");
+  // Beside the brake's peaks column a caption takes two lines rather than a smaller size.
+  EXPECT_EQ(panel(kBrake).lowerLabel->text(), "ZONA MUERTA\nINFERIOR");
+  EXPECT_EQ(w().brakeStopLabel->text(), "LIMITADOR\nDE FRENO");
+  EXPECT_EQ(QFontInfo(w().brakeStopLabel->font()).pixelSize(), QFontInfo(panel(kThrottle).lowerLabel->font()).pixelSize());
   saveScreenshot("custom_page_three_pedals_es.png");
 }
 
@@ -739,8 +743,9 @@ TEST_F(SportPageTest, KeysStepTheSelectedPointAndEachReleaseSendsOneCurveAndOneB
 }
 
 // Typing a point's value: Enter or a double-click opens the box with the values the order
-// allows, Enter sends the value (kept in the order) as one curve frame and B6, Escape
-// sends nothing.
+// allows, Enter sends the value (kept in the order) as one curve frame and B6, a value
+// outside them is refused in the box with the range shown and nothing sent, Escape sends
+// nothing.
 TEST_F(SportPageTest, EnteredValuesAreKeptInTheOrderAndEscapeSendsNothing) {
   start();
   openPage();
@@ -752,10 +757,27 @@ TEST_F(SportPageTest, EnteredValuesAreKeptInTheOrderAndEscapeSendsNothing) {
     QTest::keyClick(c, Qt::Key_Return);
     settle();
     ASSERT_TRUE(c->entryOpen());
-    EXPECT_EQ(c->entry()->minimum(), 41);
-    EXPECT_EQ(c->entry()->maximum(), 59);
+    ASSERT_TRUE(c->entryRange());
+    EXPECT_EQ(c->entryRange()->low, 41);
+    EXPECT_EQ(c->entryRange()->high, 59);
     clearFrames();
+    for (const char* refused : {"75", "7", "120"}) {
+      c->entry()->selectAll();
+      QTest::keyClicks(c->entry(), refused);
+      QTest::keyClick(c->entry(), Qt::Key_Return);
+      settle();
+      EXPECT_TRUE(c->entryOpen()) << refused;
+      EXPECT_TRUE(c->entryRefused()) << refused;
+      const auto* range = c->findChild<QLabel*>("PointEntryRange");
+      ASSERT_NE(range, nullptr);
+      EXPECT_TRUE(range->isVisible());
+      EXPECT_EQ(range->text(), "41-59");
+      EXPECT_EQ(c->curve()[5], 50);
+      EXPECT_TRUE(framesNow().empty()) << refused;
+    }
+    c->entry()->selectAll();
     QTest::keyClicks(c->entry(), "45");
+    EXPECT_FALSE(c->entryRefused()) << "typing again takes the refusal away";
     settle();
     QTest::keyClick(c->entry(), Qt::Key_Return);
     settle();
@@ -904,7 +926,7 @@ TEST_F(SportPageTest, PresetsAreSentAsOneEditAndUndoRestoresTheCurveBefore) {
     clearFrames();
     emit list->activated(r.entry);
     settle();
-    EXPECT_EQ(list->currentIndex(), -1);
+    EXPECT_EQ(list->currentIndex(), r.entry) << "the list names the preset in force";
     EXPECT_EQ(chart(r.pedal)->curve(), preset);
     EXPECT_EQ(tkb::curveOf(state(), kPedals[r.pedal]), preset);
     Frames got = framesNow(2);
@@ -915,6 +937,12 @@ TEST_F(SportPageTest, PresetsAreSentAsOneEditAndUndoRestoresTheCurveBefore) {
     EXPECT_EQ(chart(r.pedal)->curve(), before);
     got = framesNow(2);
     EXPECT_EQ(got, (Frames{curveFrame(r.pedal, before), kB6On})) << hexAll(got);
+    ASSERT_EQ(before, ui::defaultCurve());
+    EXPECT_EQ(list->currentIndex(), 0) << "the straight line is the Linear preset";
+    // A curve that is no preset: the list names none and shows its prompt.
+    sport().sport_chart_key_handler(chart(r.pedal), {ui::ChartKeyEdit::Entered, 5, 53});
+    settle();
+    EXPECT_EQ(list->currentIndex(), -1);
   }
 }
 

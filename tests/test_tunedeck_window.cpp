@@ -371,6 +371,39 @@ TEST_F(WindowTest, ProAndCustomButtonsOpenTheirContainers) {
   EXPECT_TRUE(p.modeLabels[1]->isVisible());
 }
 
+// EXIT beside an open page, whose close button may read the same word, asks first in the
+// driver's language, naming that button; "stay" leaves the program as it was. On the main
+// page alone EXIT ends the program at once (MonitorSlotTest).
+TEST_F(WindowTest, ExitWhileAPageIsOpenAsksFirst) {
+  startEmulator([](emu::FirmwareState& s) { s.languageCode = 3; });
+  makeApp();
+  startAndWait(Phase::Running);
+  ui::MainPage& p = app_->mainPage();
+  rec_.answer = false;
+  struct Row {
+    QAbstractButton* open;
+    ui::LabelRole close;
+  };
+  for (const Row& r : {Row{p.pro, ui::LabelRole::ProClose}, Row{p.custom, ui::LabelRole::CustomClose}}) {
+    click(r.open);
+    rec_.questions.clear();
+    p.exitButtonClicked();
+    settle();
+    ASSERT_EQ(rec_.questions.size(), 1u);
+    const ui::Question& q = rec_.questions[0];
+    EXPECT_TRUE(q.text.contains(QString::fromUtf8(ui::labelText(r.close, 3)))) << q.text.toStdString();
+    EXPECT_EQ(q.yes, QString::fromUtf8(ui::labelText(ui::LabelRole::ExitQuit, 3)));
+    EXPECT_EQ(q.no, QString::fromUtf8(ui::labelText(ui::LabelRole::ExitStay, 3)));
+    EXPECT_EQ(rec_.quits, 0);
+    EXPECT_EQ(static_cast<int>(app_->phase()), static_cast<int>(Phase::Running));
+  }
+  EXPECT_TRUE(app_->customPage()->isVisible());
+  rec_.answer = true;
+  click(p.exit);
+  EXPECT_EQ(rec_.quits, 1);
+  EXPECT_EQ(static_cast<int>(app_->phase()), static_cast<int>(Phase::Stopped));
+}
+
 // A page's button runs its own branch once, as one action: the PRO page's ABS button runs
 // Autocal (nothing recorded: nothing is sent).
 TEST_F(WindowTest, PageButtonsRunTheirOwnBranch) {
@@ -459,6 +492,7 @@ TEST_F(MonitorSlotTest, ExitStopsBothMonitorsAndEndsTheProgram) {
   const pid_t a = app_->MonitorProcess.pid(), b = app_->VrMonitorProcess.pid();
   ASSERT_TRUE(alive(a) && alive(b));
   click(p.exit);
+  EXPECT_TRUE(rec_.questions.empty()) << "no page is open: nothing to mistake EXIT for";
   EXPECT_FALSE(alive(a));
   EXPECT_FALSE(alive(b));
   EXPECT_EQ(rec_.quits, 1);

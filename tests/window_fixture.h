@@ -63,6 +63,8 @@ struct Recorder {
   int installs = 0, removes = 0, quits = 0;
   bool installWorks = true;
   std::vector<std::pair<QString, QString>> boxes;
+  std::vector<ui::Question> questions;  // asked, in order
+  bool answer = true;                   // what every question is answered
   std::vector<QUrl> urls;
   ui::KeyListener::Deliver deliver;  // hands key events over as the listener thread does
 };
@@ -226,6 +228,10 @@ class WindowTest : public ::testing::Test {
     }
     s.keys = std::make_unique<CountingKeyListener>(rec_);
     s.errorBox = [this](const QString& t, const QString& title) { rec_.boxes.emplace_back(t, title); };
+    s.question = [this](QWidget*, const ui::Question& q) {
+      rec_.questions.push_back(q);
+      return rec_.answer;
+    };
     s.openUrl = [this](const QUrl& u) { rec_.urls.push_back(u); };
     s.quit = [this] { ++rec_.quits; };
     if (adjustServices_) adjustServices_(s);

@@ -52,6 +52,8 @@ Application::Application(Services services, ProbeOptions probeOptions)
   QPalette palette = window_->palette();
   palette.setColor(QPalette::Window, QColor(0x44, 0x44, 0x44));  // grey until pages exist
   window_->setPalette(palette);
+  // One look for the window and every dialog opened over it.
+  window_->setStyleSheet(windowStyleSheet());
   searching_ = makeLabel(window_.get(), "Searching for the pedal set...", 24);
   searching_->setStyleSheet("color:#e0e0e0;");
   placeAligned(searching_, Align::Center, 0, 0);

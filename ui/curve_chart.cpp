@@ -1,6 +1,9 @@
 #include "ui/curve_chart.h"
 
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStyle>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -53,26 +56,63 @@ int chartPointStep(const Curve& points, int k, int delta) {
   return std::clamp(points[k] + delta, range->low, range->high);
 }
 
-// The entry box: Enter confirms, Escape cancels, and losing the focus (a click elsewhere)
-// cancels too, so that nothing is sent that the driver did not confirm.
+// The entry box: Enter confirms a value the order allows; a value outside that range is
+// refused where it was typed (the box turns red and shows the range, and stays open);
+// Escape cancels, and losing the focus (a click elsewhere) cancels too, so that nothing is
+// sent that the driver did not confirm. Any number of up to three digits can be typed.
 class PointEntry : public QSpinBox {
  public:
-  explicit PointEntry(QWidget* parent) : QSpinBox(parent) {
+  explicit PointEntry(QWidget* parent) : QSpinBox(parent), range_(new QLabel(parent)) {
     setButtonSymbols(QAbstractSpinBox::NoButtons);
     setAlignment(Qt::AlignCenter);
     setSuffix(" %");
+    setRange(0, kTypedMax);
     setFocusPolicy(Qt::StrongFocus);
     resize(kEntryW, kEntryH);
+    range_->setObjectName("PointEntryRange");
+    range_->setAlignment(Qt::AlignCenter);
+    range_->setStyleSheet("background:#d02020;color:#ffffff;font-weight:bold;font-size:11px;"
+                          "border-radius:3px;padding:1px 4px;");
+    range_->hide();
+    connect(lineEdit(), &QLineEdit::textEdited, this, [this] { setRefused(false); });
     hide();
   }
   std::function<void(bool confirmed)> onClose;
-  static constexpr int kEntryW = 56, kEntryH = 24;
+  static constexpr int kEntryW = 56, kEntryH = 24, kTypedMax = 999;
+
+  // Opens over the chart at a place, offering the values of a range.
+  void open(PointRange allowed, int value, QPoint at) {
+    allowed_ = allowed;
+    setValue(value);
+    setRefused(false);
+    move(at);
+    show();
+    setFocus(Qt::OtherFocusReason);
+    selectAll();
+  }
+  PointRange allowed() const { return allowed_; }
+  bool refused() const { return range_->isVisible(); }
+  void close() {
+    setRefused(false);
+    hide();
+  }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
+    if (event->key() == Qt::Key_Escape) {
       event->accept();
-      if (onClose) onClose(event->key() != Qt::Key_Escape);
+      if (onClose) onClose(false);
+      return;
+    }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+      event->accept();
+      interpretText();
+      if (value() < allowed_.low || value() > allowed_.high) {
+        setRefused(true);
+        selectAll();
+        return;
+      }
+      if (onClose) onClose(true);
       return;
     }
     QSpinBox::keyPressEvent(event);
@@ -81,6 +121,31 @@ class PointEntry : public QSpinBox {
     QSpinBox::focusOutEvent(event);
     if (isVisible() && onClose) onClose(false);
   }
+
+ private:
+  // The refusal: the box in red, the range beside it (under it, or over it at the bottom).
+  void setRefused(bool refused) {
+    if (property("refused").toBool() != refused) {
+      setProperty("refused", refused);
+      style()->unpolish(this);
+      style()->polish(this);
+    }
+    if (!refused) {
+      range_->hide();
+      return;
+    }
+    range_->setText(QString("%1-%2").arg(allowed_.low).arg(allowed_.high));
+    range_->adjustSize();
+    const QWidget* chart = parentWidget();
+    const int x = std::clamp(this->x() + (width() - range_->width()) / 2, 0, chart->width() - range_->width());
+    const int below = y() + height() + 2;
+    range_->move(x, below + range_->height() <= chart->height() ? below : y() - range_->height() - 2);
+    range_->show();
+    range_->raise();
+  }
+
+  QLabel* range_;
+  PointRange allowed_{0, 0};
 };
 
 CurveChart::CurveChart(QWidget* parent) : QWidget(parent) {
@@ -235,25 +300,27 @@ void CurveChart::openEntry() {
   if (!selected_ || !hasCurve_) return;
   const auto range = chartPointRange(curve(), *selected_);
   if (!range) return;
-  entry_->setRange(range->low, range->high);
-  entry_->setValue(points_[*selected_]);
   // Beside the point, inside the chart: above it, or below when there is no room.
   const QPointF at = pointPosition(*selected_);
   const int x = std::clamp(static_cast<int>(at.x()) - PointEntry::kEntryW / 2, 0, kChartSizePx - PointEntry::kEntryW);
   int y = static_cast<int>(at.y()) - PointEntry::kEntryH - 6;
   if (y < 0) y = static_cast<int>(at.y()) + 6;
-  entry_->move(x, std::min(y, kChartSizePx - PointEntry::kEntryH));
-  entry_->show();
-  entry_->setFocus(Qt::OtherFocusReason);
-  entry_->selectAll();
+  entry_->open(*range, points_[*selected_], QPoint(x, std::min(y, kChartSizePx - PointEntry::kEntryH)));
 }
+
+std::optional<PointRange> CurveChart::entryRange() const {
+  if (!entryOpen()) return std::nullopt;
+  return entry_->allowed();
+}
+
+bool CurveChart::entryRefused() const { return entryOpen() && entry_->refused(); }
 
 void CurveChart::closeEntry(bool confirmed) {
   if (!entryOpen()) return;
   entry_->interpretText();
   const int value = entry_->value();
   const bool hadFocus = entry_->hasFocus();
-  entry_->hide();
+  entry_->close();
   if (hadFocus) setFocus(Qt::OtherFocusReason);
   if (confirmed && selected_) emit keyEdit({ChartKeyEdit::Entered, *selected_, value});
 }

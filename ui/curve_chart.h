@@ -106,11 +106,16 @@ class CurveChart : public QWidget {
   void selectPoint(int k);
 
   // The small box in which the selected point's value is typed (Enter or a double-click
-  // opens it): it offers only the values the order allows, Enter reports the value,
-  // Escape or leaving it reports nothing. Not opened for a point without room to move.
+  // opens it): Enter reports a value the order allows and refuses any other where it was
+  // typed (the box shows the range and stays open), Escape or leaving it reports nothing.
+  // Not opened for a point without room to move.
   void openEntry();
   bool entryOpen() const;
   QSpinBox* entry() const;
+  // The values the open box accepts (none while it is closed), and whether it has just
+  // refused one typed outside them (it then shows that range).
+  std::optional<PointRange> entryRange() const;
+  bool entryRefused() const;
 
  signals:
   // Pressing (on press and on every move while held over the chart), PressLost (the held

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/game_switcher.h"
+#include "app/process_watcher.h"
 #include "link/trace.h"
 #include "ui/localisation.h"
 
@@ -33,11 +34,18 @@ GamesDialog::GamesDialog(QWidget* parent, const AppConfig& config, const std::ve
   table->verticalHeader()->hide();
 
   name = new QComboBox(this);
+  name->setObjectName("GameName");
   name->setEditable(true);
   name->setInsertPolicy(QComboBox::NoInsert);
-  // A name the table cannot hold (a line break in it, too long) is not offered.
-  for (const std::string& program : running)
-    if (gameNameAllowed(program)) name->addItem(QString::fromStdString(program));
+  // Only what may be a game is offered (a shell, a compiler, a desktop service is not), the
+  // Windows programs (games under Wine or Proton) first; a name the table cannot hold (a
+  // line break in it, too long) is not. Any other name can be typed.
+  for (bool windows : {true, false})
+    for (const std::string& program : running) {
+      const bool exe = program.size() > 4 && sameProgramName(std::string_view(program).substr(program.size() - 4), ".exe");
+      if (exe == windows && plausiblyGame(program) && gameNameAllowed(program))
+        name->addItem(QString::fromStdString(program));
+    }
   name->setCurrentText("");
 
   add = new QPushButton(text(LabelRole::GamesAdd, language), this);
@@ -55,7 +63,11 @@ GamesDialog::GamesDialog(QWidget* parent, const AppConfig& config, const std::ve
   buttons->addWidget(remove);
   buttons->addStretch(1);
   buttons->addWidget(close);
+  intro = new QLabel(text(LabelRole::GamesIntro, language), this);
+  intro->setObjectName("GamesIntro");
+  intro->setWordWrap(true);
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(intro);
   layout->addWidget(table, 1);
   layout->addWidget(new QLabel(text(LabelRole::GamesNamePrompt, language), this));
   layout->addLayout(nameRow);

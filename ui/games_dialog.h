@@ -1,5 +1,6 @@
 // The games dialog: the table of game executable names and their profile files
-// (config.ini [GAMES]). A name is picked from the running programs or typed, ADD asks for
+// (config.ini [GAMES]), under a line saying what it is for. A name is picked from the running
+// programs that may be games or typed, ADD asks for
 // the profile file, REMOVE takes the selected game out; every change is written to
 // config.ini at once and told to whoever switches the profiles. Opened from the main page's
 // GAMES button (and the tray menu).
@@ -32,6 +33,7 @@ class GamesDialog : public QDialog {
   // Tests answer the file dialog themselves.
   void setFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
 
+  QLabel* intro = nullptr;  // what the dialog does, in one line
   QTableWidget* table = nullptr;
   QComboBox* name = nullptr;  // editable: the running programs, or a typed name
   QPushButton* add = nullptr;

@@ -197,6 +197,30 @@ constexpr LabelTexts kLabelSets[kLabelRoleCount] = {
     // PRO page: SAVE could not write its file
     {"SETTINGS NOT SAVED!", "¡AJUSTES NO GUARDADOS!", "IMPOSTAZIONI NON SALVATE!", "RÉGLAGES NON ENREGISTRÉS !",
      "EINSTELLUNGEN NICHT GESPEICHERT!", "CONFIGURAÇÕES NÃO GUARDADAS!"},
+    // The brake stop's row, the auto-brake captions, the bars' captions, the brake stop's mark
+    {"BRAKE LIMITER", "LIMITADOR DE FRENO", "LIMITATORE FRENO", "LIMITEUR DE FREIN", "BREMSBEGRENZER", "LIMITADOR DO FREIO"},
+    {"Autobrake", "Autofreno", "Autofreno", "Autofrein", "Autobremse", "Autofreio"},
+    {"IN", "ENT", "ING", "ENT", "EIN", "ENT"},
+    {"OUT", "SAL", "USC", "SORT", "AUS", "SAÍ"},
+    {"STOP", "TOPE", "FERMO", "BUTÉE", "STOPP", "BATENTE"},
+    // The peaks columns' heading
+    {"PEAKS", "PICOS", "PICCHI", "PICS", "SPITZE", "PICOS"},
+    // EXIT while a page is open (%1 that page's close button), its answers
+    {"End TKB-Tunedeck?\nTo leave only this page, press %1.",
+     "¿Terminar TKB-Tunedeck?\nPara dejar solo esta página, pulse %1.",
+     "Terminare TKB-Tunedeck?\nPer lasciare solo questa pagina, premere %1.",
+     "Quitter TKB-Tunedeck ?\nPour quitter seulement cette page, appuyez sur %1.",
+     "TKB-Tunedeck beenden?\nUm nur diese Seite zu verlassen, drücken Sie %1.",
+     "Terminar o TKB-Tunedeck?\nPara sair apenas desta página, pressione %1."},
+    {"QUIT", "TERMINAR", "TERMINA", "QUITTER", "BEENDEN", "TERMINAR"},
+    {"STAY", "SEGUIR AQUÍ", "RESTA", "RESTER", "BLEIBEN", "FICAR"},
+    // The games dialog: what it does
+    {"When a game listed here starts, its profile is loaded; when it ends, the profile used before comes back.",
+     "Cuando se inicia un juego de esta lista se carga su perfil; cuando termina, vuelve el perfil de antes.",
+     "Quando si avvia un gioco di questo elenco viene caricato il suo profilo; quando termina, torna il profilo di prima.",
+     "Quand un jeu de cette liste démarre, son profil est chargé ; quand il se termine, le profil d'avant revient.",
+     "Startet ein Spiel dieser Liste, wird sein Profil geladen; endet es, kommt das vorherige Profil zurück.",
+     "Quando um jogo desta lista inicia, o seu perfil é carregado; quando termina, volta o perfil anterior."},
 };
 
 constexpr int kWizardTextCount = static_cast<int>(WizardText::Count);

@@ -47,6 +47,17 @@ enum class LabelRole {
   TraySetting, TrayProfile, TrayRecent, TrayMonitor, TrayShowWindow, TrayExit, TrayStillRunning,
   // The PRO page's SAVE whose file could not be written.
   ProNotSaved,
+  // The CUSTOM page's brake stop row; the auto-brake captions of both pages (and the PRO
+  // page's test button); the captions of the live input and output bars; the mark of an
+  // active brake stop.
+  BrakeLimiter, AutoBrakeCaption, BarIn, BarOut, BrakeStopOn,
+  // Both pages: the heading of the columns of the last presses' peaks.
+  PeaksHeading,
+  // EXIT while a page is open asks first: the question (%1 the open page's close button)
+  // and its two answers.
+  ExitQuestion, ExitQuit, ExitStay,
+  // The games dialog: what it does, in one line.
+  GamesIntro,
   Count
 };
 inline constexpr int kLabelRoleCount = static_cast<int>(LabelRole::Count);
@@ -57,6 +68,10 @@ using LabelTexts = std::array<const char*, kLanguageCount>;
 
 // The text of a role in a language (index 0..5).
 const char* labelText(LabelRole role, int language);
+
+// The roles before this one are the described label set, whose texts stay as they are (a
+// few read the same as in English); from this one on the texts are ours.
+inline constexpr LabelRole kFirstOwnLabelRole = LabelRole::KeyAbs;
 
 // Wizard steps: 0 start, 1 throttle, 2 brake, 3 clutch, 4 calibrated, 5 saved, and the
 // note shown below the saved text. Texts may hold recolour markup ("#FF0000 red#").

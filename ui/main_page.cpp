@@ -117,6 +117,22 @@ void MainPage::exitClicked() {
   trace("\nClose main pressed - Final\n");
 }
 
+void MainPage::exitButtonClicked() {
+  const ControllerModel::Page open = model_.openPage();
+  if (open != ControllerModel::Page::None && services_.question) {
+    const int language = app_.languageIndex().value_or(0);
+    auto text = [language](LabelRole role) { return QString::fromUtf8(labelText(role, language)); };
+    const QString close = text(open == ControllerModel::Page::Pro ? LabelRole::ProClose : LabelRole::CustomClose);
+    const Question question{kWindowTitle, text(LabelRole::ExitQuestion).arg(close), text(LabelRole::ExitQuit),
+                            text(LabelRole::ExitStay)};
+    if (!services_.question(window_, question)) {
+      trace("\nClose main pressed - not confirmed, the page stays open\n");
+      return;
+    }
+  }
+  exitClicked();
+}
+
 bool MainPage::monitorOpen() const { return closeMonitor != nullptr && !closeMonitor->isHidden(); }
 
 void MainPage::setMonitorOpen(bool open) {

@@ -81,8 +81,11 @@ class MainPage : public QObject {
   // OPEN MONITOR or CLOSE MONITOR, as a click on the one shown does (nothing when it is
   // already as asked).
   void setMonitorOpen(bool open);
-  // EXIT, as a click on the button does.
+  // The shut-down EXIT runs (the tray's Exit runs it at once).
   void exitClicked();
+  // A click on EXIT: while the PRO or CUSTOM page is open, whose close button may read the
+  // same word, the driver is asked first; "no" leaves everything as it was.
+  void exitButtonClicked();
   VrPanel* vrPanel() const { return vrPanel_; }
 
   // Built by buildBackgroundAndBox.

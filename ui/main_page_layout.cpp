@@ -16,7 +16,7 @@ namespace tkb::ui {
 namespace {
 constexpr int kLogoWidth = 390, kLogoHeight = 130;
 constexpr int kPhotoWidth = 410, kPhotoHeight = 260;
-constexpr int kListWidth = 150;
+constexpr int kListWidth = 150, kListTextPx = 15;
 constexpr int kTraySwitchX = 24, kTraySwitchY = 514;
 // What a label inside a button leaves free for the button's border.
 constexpr int kLabelAirPx = 12;
@@ -86,6 +86,7 @@ void MainPage::buildPicturesAndLists() {
   colourList->move(240, 50);
   colourList->setCurrentIndex(state.color > 1 ? 1 : 0);
   for (QComboBox* list : {modelList, colourList}) {
+    setTextPx(list, kListTextPx);
     list->setFocusPolicy(Qt::NoFocus);
     list->show();
     connect(list, &QComboBox::activated, this, [this, list](int index) {
@@ -262,7 +263,7 @@ void MainPage::create_main_page() {
   onClick(custom, &MainPage::customClicked);
   connect(activatePro, &QPushButton::clicked, this, [this] { activateClicked(false); });
   connect(activateCustom, &QPushButton::clicked, this, [this] { activateClicked(true); });
-  connect(exit, &QPushButton::clicked, this, &MainPage::exitClicked);
+  connect(exit, &QPushButton::clicked, this, &MainPage::exitButtonClicked);
 }
 
 void MainPage::buildBackgroundAndBox() {

@@ -40,7 +40,11 @@ void showWizardStep(std::optional<int> language, int step, QLabel* textLabel, QL
 }
 
 ProPage::ProPage(ControllerModel& model, LabelBoard& labels, ProfileDialogs& dialogs, QWidget* window)
-    : model_(model), labels_(labels), dialogs_(dialogs), window_(window), bars_(std::make_unique<ProBars>(model)) {}
+    : model_(model), labels_(labels), dialogs_(dialogs), window_(window), bars_(std::make_unique<ProBars>(model)) {
+  savedShown_.setSingleShot(true);
+  savedShown_.setInterval(kSavedShownMs);
+  connect(&savedShown_, &QTimer::timeout, this, &ProPage::endWizardBand);
+}
 
 ProPage::~ProPage() = default;
 
@@ -143,6 +147,7 @@ void ProPage::connectModel() {
   connect(&m, &ControllerModel::pedalsSampled, this, [this] { bars_->RefrescoBarrasPro(); });
   // The wizard's points.
   connect(&m, &ControllerModel::calibrationStarted, this, [this] {
+    savedShown_.stop();
     showAutoBrakeWidgets(false);
     hideConfirmations();
   });
@@ -298,6 +303,9 @@ void ProPage::pageOpened(bool calibrated) {
   autoBrakeSwitch->setOn(model_.state().autoBrake == 1);
   next->hide();
   hideConfirmations();
+  savedShown_.stop();
+  placeWizardPanel(false);
+  wizardNote->show();
   if (calibrated) {
     mostrar_controles_pro(true);
     MostrarPasoCalibracion(4);
@@ -314,6 +322,8 @@ void ProPage::pageOpened(bool calibrated) {
 
 void ProPage::stepShown(int step) {
   if (step < 4) {
+    placeWizardPanel(false);
+    wizardNote->show();
     MostrarPasoCalibracion(step);
     if (step == 1) wizardPanel->show();
     return;
@@ -322,18 +332,35 @@ void ProPage::stepShown(int step) {
   saveCalibration->show();
   saveCalibration->raise();
   MostrarPasoCalibracion(4);
+  // The text asks the driver to check the calibration: the bars below the panel show what
+  // the pedals do with the points just taken.
+  wizardNote->hide();
+  placeWizardPanel(true);
+  showCheckColumns();
 }
 
 void ProPage::wizardClosed(bool saved) {
   MostrarPasoCalibracion(5);
   saveCalibration->hide();
   cancel->hide();
-  if (saved) {
-    wizardText->move(wizardText->x(), (wizardPanel->height() - wizardText->height()) / 2 - 30);
-  } else {
+  if (!saved) {
     next->hide();
+    endWizardBand();
+    return;
   }
+  // "SAVED CONFIGURATION." and its note stay a while in the band over the page.
+  wizardNote->show();
+  placeWizardPanel(true);
+  wizardPanel->show();
+  wizardPanel->raise();
+  savedShown_.start();
+}
+
+void ProPage::endWizardBand() {
+  savedShown_.stop();
   wizardPanel->hide();
+  placeWizardPanel(false);
+  wizardNote->show();
 }
 
 void ProPage::pageClosed() {
@@ -347,7 +374,7 @@ void ProPage::pageClosed() {
   // An unfinished wizard is over: its buttons go with the page.
   next->hide();
   saveCalibration->hide();
-  wizardPanel->hide();
+  endWizardBand();
 }
 
 }  // namespace tkb::ui

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QObject>
 #include <QPushButton>
+#include <QTimer>
 #include <array>
 #include <functional>
 #include <memory>
@@ -27,6 +28,9 @@
 #include "ui/widgets.h"
 
 namespace tkb::ui {
+
+// After SAVE the wizard says so this long before its panel goes.
+inline constexpr int kSavedShownMs = 3000;
 
 // Where a pedal's columns stand: the bar column x for (zones enabled, three pedals).
 int proColumnX(int pedal, bool zonesEnabled, bool hasClutch);
@@ -101,6 +105,11 @@ class ProPage : public QObject {
   void buildBrakeExtras();
   void buildWizardArrows();
   void moveColumns(bool zonesEnabled);
+  // The wizard's panel full size, or as a band along the page's top (while the bars below
+  // it are checked, and while the saved text shows).
+  void placeWizardPanel(bool band);
+  // The bars, their values and names where they can be checked beside the wizard's buttons.
+  void showCheckColumns();
 
   // What the widgets ask of the session.
   void connectButtons();
@@ -125,6 +134,8 @@ class ProPage : public QObject {
   void placeControls();
   void stepShown(int step);
   void wizardClosed(bool saved);
+  // The band with the saved text goes; the bars go back to their places.
+  void endWizardBand();
   void updateScaleLabels();
 
   ControllerModel& model_;
@@ -134,6 +145,7 @@ class ProPage : public QObject {
   std::unique_ptr<ProBars> bars_;
   bool settingLists_ = false;
   bool loadAsked_ = false;  // this page's LOAD is under way: a refusal takes its confirmation
+  QTimer savedShown_;       // how long the saved text stays after SAVE
 };
 
 }  // namespace tkb::ui

@@ -1,4 +1,5 @@
 // The PRO page's widgets: where each stands and how it looks.
+#include <QRect>
 #include <algorithm>
 
 #include "link/trace.h"
@@ -14,12 +15,22 @@ constexpr int kZoneColumnX[3] = {110, 373, 638};
 constexpr int kTwoPedalShift[3] = {0, 200, 100};
 constexpr int kColumnY = 135, kValueY = 350, kZonesOffShift = 50;
 constexpr int kBarHeight = 202, kBarTop = 4;
-constexpr int kZoneColumnWidth = 130;
+// Wide enough for the longest dead-zone caption in the smallest readable size.
+constexpr int kZoneColumnWidth = 140, kZoneLabelX = 2, kZoneRowX = 19;
 constexpr int kNameRoomPx = 200;
+// The peaks column left of each bar: its heading, then one entry every 15 px, right-aligned
+// a little before the bar.
+constexpr int kHistoryWidth = 40, kHistoryEntryWidth = 37, kHistoryEntryPx = 11;
+constexpr int kHistoryTop = kColumnY - 9, kHistoryFirstEntry = 21, kHistoryStepPx = 15;
 // The key-letter lists: a caption, then the list.
-constexpr int kCaptionWidth = 72, kCaptionGap = 4, kListRowPx = 33, kListTop = 345;
+constexpr int kCaptionWidth = 84, kCaptionGap = 6, kListRowPx = 33, kListTop = 345, kListTextPx = 14;
+// While the driver checks the calibration the bars stand right of the wizard's buttons,
+// under the wizard's panel, which then shrinks to a band along the page's top.
+constexpr int kCheckShift = 80, kCheckNameCentre = 17;
+constexpr QRect kWizardPanelFull{30, 30, 760, 250}, kWizardPanelBand{30, 6, 760, 92};
+constexpr int kWizardTextPx = 22, kWizardNotePx = 16, kBandTextPx = 15, kBandNotePx = 12;
 // The AutoBrake switch stands left of the lowest list, its label left of it.
-constexpr int kSwitchLeftOfLists = 58, kSwitchLabelGap = 6;
+constexpr int kSwitchLeftOfLists = 58, kSwitchLabelGap = 6, kAutoBrakeLabelRoom = 120;
 // Where the wizard's arrows stand on the pedal faces of the calibration pictures (window
 // x of each face's centre by pedal, three- and two-pedal sets; the top of the arrows).
 constexpr int kArrowFaceX[2][3] = {{122, 225, 328}, {0, 162, 288}};
@@ -31,6 +42,7 @@ const char* const kMenosLetters[] = {"F1", "F3", "M+C+z", "M+C+x", "M+C+c", "M+C
 
 QComboBox* letterList(QWidget* parent, const char* const* options, int n) {
   auto* list = new QComboBox(parent);
+  setTextPx(list, kListTextPx);
   for (int i = 0; i < n; ++i) list->addItem(options[i]);
   list->setFocusPolicy(Qt::NoFocus);
   list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -98,15 +110,14 @@ void ProPage::Create_pro_page(QWidget* container) {
   wizardPanel->setObjectName("WizardPanel");
   wizardPanel->setGeometry(30, 30, 760, 250);
   wizardPanel->setStyleSheet("#WizardPanel{background:#f4f4f4;border-radius:8px;}");
-  wizardText = makeLabel(wizardPanel, "", 22);
+  wizardText = makeLabel(wizardPanel, "", kWizardTextPx);
   wizardText->setTextFormat(Qt::RichText);
   setRecolouredText(wizardText, "DON'T PRESS ANY PEDALS AND PRESS \nCALIBRATE.");
   wizardText->setAlignment(Qt::AlignCenter);
-  wizardText->setGeometry(20, 40, 720, 110);
-  wizardNote = makeLabel(wizardPanel, "", 16);
+  wizardNote = makeLabel(wizardPanel, "", kWizardNotePx);
   wizardNote->setTextFormat(Qt::RichText);
   wizardNote->setAlignment(Qt::AlignCenter);
-  wizardNote->setGeometry(20, 160, 720, 70);
+  placeWizardPanel(false);
   wizardPanel->hide();
 
   const char* confirmTexts[4] = {"SETTINGS APPLY!", "SETTINGS SAVED!", "SETTINGS LOADED!", "SETTINGS NOT SAVED!"};
@@ -185,11 +196,18 @@ void ProPage::buildColumn(int pedal) {
   valueBoxes[pedal] = value;
 
   auto* history = new QFrame(page);
-  history->resize(35, 185);
+  history->resize(kHistoryWidth, kHistoryFirstEntry + kProHistoryEntries * kHistoryStepPx);
+  QLabel* heading = whiteLabel(history, "PEAKS", kHistoryEntryPx);
+  heading->setStyleSheet("color:#ffb347;font-weight:bold;");
+  labels_.add(LabelRole::PeaksHeading, [heading](const std::string& t) {
+    setFittedText(heading, QString::fromStdString(t), kHistoryWidth);
+    heading->move(kHistoryWidth - heading->width(), 2);
+  });
+  heading->move(kHistoryWidth - heading->width(), 2);
   for (int i = 0; i < kProHistoryEntries; ++i) {
-    QLabel* entry = whiteLabel(history, kEmptyHistoryEntry, 10);
+    QLabel* entry = whiteLabel(history, kEmptyHistoryEntry, kHistoryEntryPx);
     entry->setTextFormat(pedal == kBrakePedal ? Qt::RichText : Qt::PlainText);
-    entry->setGeometry(0, i * 15, 35, 15);
+    entry->setGeometry(0, kHistoryFirstEntry + i * kHistoryStepPx, kHistoryEntryWidth, kHistoryStepPx);
     // The entries' leading blanks only pushed them right: they are drawn right-aligned.
     entry->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     bars_->pro.history[pedal][i] = entry;
@@ -204,8 +222,8 @@ void ProPage::buildZoneColumn(int pedal) {
   const bool brake = pedal == kBrakePedal;
   z.upperLabel = whiteLabel(z.column, brake ? "MAX BRAKE PRESS" : "TOP DEAD ZONE", 12);
   z.lowerLabel = whiteLabel(z.column, "LOWER DEAD ZONE", 12);
-  z.upperLabel->move(4, 0);
-  z.lowerLabel->move(4, 62);
+  z.upperLabel->move(kZoneLabelX, 0);
+  z.lowerLabel->move(kZoneLabelX, 62);
   auto fit = [](QLabel* l) {
     return [l](const std::string& t) { setFittedText(l, QString::fromStdString(t), kZoneColumnWidth - 2 * l->x()); };
   };
@@ -215,9 +233,9 @@ void ProPage::buildZoneColumn(int pedal) {
     minus = new QPushButton("-", z.column);
     plus = new QPushButton("+", z.column);
     box = new ValueBox(z.column, 0, 100);
-    minus->setGeometry(14, y, 26, 25);
-    box->setGeometry(46, y, 38, 25);
-    plus->setGeometry(90, y, 26, 25);
+    minus->setGeometry(kZoneRowX, y, 26, 25);
+    box->setGeometry(kZoneRowX + 32, y, 38, 25);
+    plus->setGeometry(kZoneRowX + 76, y, 26, 25);
     for (QPushButton* b : {minus, plus}) {
       b->setFocusPolicy(Qt::NoFocus);
       setButtonLook(b, ButtonLook::Normal);
@@ -236,7 +254,7 @@ void ProPage::buildBrakeExtras() {
   QFrame* brakeColumn = zones[kBrakePedal].column;
   abs = new QPushButton("ABS", brakeColumn);
   abs->setFocusPolicy(Qt::NoFocus);
-  abs->setGeometry(35, 210 - 30 - 25, 80, 30);
+  abs->setGeometry(kZoneRowX + 21, 210 - 30 - 25, 80, 30);
   setButtonLook(abs, ButtonLook::Normal);
 
   absList = letterList(page, kAbsLetters, 5);
@@ -266,6 +284,13 @@ void ProPage::buildBrakeExtras() {
   autoBrakeTest->setFocusPolicy(Qt::NoFocus);
   autoBrakeTest->resize(130, 30);
   setButtonLook(autoBrakeTest, ButtonLook::Normal);
+  labels_.add(LabelRole::AutoBrakeCaption, [this](const std::string& t) {
+    // Right of its text stands the switch: the label keeps its right edge.
+    const int right = autoBrakeLabel->x() + autoBrakeLabel->width();
+    setFittedText(autoBrakeLabel, QString::fromStdString(t), kAutoBrakeLabelRoom);
+    autoBrakeLabel->move(right - autoBrakeLabel->width(), autoBrakeLabel->y());
+    setFittedText(autoBrakeTest, QString::fromStdString(t));
+  });
   led = new Led(page);
   led->setBrightness(100);
   autoBrakeLabel->setVisible(state.hasClutch);
@@ -295,7 +320,7 @@ void ProPage::moveColumns(bool zonesEnabled) {
     const int x = proColumnX(p, zonesEnabled, clutch);
     barColumns[p]->move(x, kColumnY);
     valueBoxes[p]->move(x, kValueY);
-    historyColumns[p]->move(x - 38, kColumnY + 12);
+    historyColumns[p]->move(x - kHistoryWidth + 2, kHistoryTop);
     names[p]->move(x + 10, kColumnY - 30);
     zones[p].column->move(proZoneColumnX(p, clutch), kColumnY);
   }
@@ -316,6 +341,39 @@ void ProPage::moveColumns(bool zonesEnabled) {
   autoBrakeList->move(tx, 398);
   listCaptions[3]->move(tx - kCaptionGap - kCaptionWidth, 398 + (autoBrakeList->height() - listCaptions[3]->height()) / 2);
   led->move(tx + 140, 365);
+}
+
+void ProPage::placeWizardPanel(bool band) {
+  wizardPanel->setGeometry(band ? kWizardPanelBand : kWizardPanelFull);
+  auto size = [](QLabel* l, int px) {
+    QFont font = l->font();
+    font.setPixelSize(px);
+    l->setFont(font);
+  };
+  size(wizardText, band ? kBandTextPx : kWizardTextPx);
+  size(wizardNote, band ? kBandNotePx : kWizardNotePx);
+  if (band) {
+    // The saved text over its note, or the step's text alone.
+    const bool note = !wizardNote->isHidden() && !wizardNote->text().isEmpty();
+    wizardText->setGeometry(12, 2, 736, note ? 22 : 88);
+    wizardNote->setGeometry(12, 26, 736, 64);
+  } else {
+    wizardText->setGeometry(20, 40, 720, 110);
+    wizardNote->setGeometry(20, 160, 720, 70);
+  }
+}
+
+void ProPage::showCheckColumns() {
+  const bool clutch = model_.state().hasClutch;
+  for (int p = 0; p < 3; ++p) {
+    if (p == kClutchPedal && !clutch) continue;
+    const int x = proColumnX(p, false, clutch) + kCheckShift;
+    barColumns[p]->move(x, kColumnY);
+    valueBoxes[p]->move(x, kValueY);
+    // Centred over its bar: the name stays inside the page right of the wizard's buttons.
+    names[p]->move(x + kCheckNameCentre - names[p]->width() / 2, kColumnY - 30);
+    for (QWidget* w : std::initializer_list<QWidget*>{barColumns[p], valueBoxes[p], names[p]}) w->show();
+  }
 }
 
 void ProPage::moveMarker(int pedal, bool upper, int value) {

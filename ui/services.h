@@ -13,6 +13,7 @@
 #include "app/doctor.h"
 #include "app/key_event.h"
 #include "link/pedal_input.h"
+#include "ui/widgets.h"
 
 namespace tkb::ui {
 
@@ -33,6 +34,9 @@ struct Services {
   std::function<void(const QString&, const QString&)> errorBox;
   // A modal information box (text, title); none: the text goes to the trace only.
   std::function<void(const QString&, const QString&)> infoBox;
+  // A modal question box over the window (askQuestion); true: yes. Tests record and answer
+  // it instead. None: nothing is asked and the answer is yes.
+  std::function<bool(QWidget* window, const Question& question)> question;
   // Opens a document or web page with the desktop's default program.
   std::function<void(const QUrl&)> openUrl;
   // Ends the process after the shut-down sequence (status 0).

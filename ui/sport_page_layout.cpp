@@ -31,6 +31,7 @@ constexpr int kChartLeftWithoutClutch[kPedalCount] = {476, 617, 961};
 constexpr int kChartTopInPanel = 285;
 // The preset list: as wide as the chart, between the zone rows and the chart.
 constexpr int kPresetListY = 248, kPresetListH = 24;
+constexpr int kListTextPx = 14;
 
 // Rows of the dead-zone controls in a panel: "-", spin box, "+", label, underline.
 struct ZoneRow {
@@ -45,15 +46,22 @@ constexpr int kInBarX = 200, kOutBarX = 225;
 constexpr int kMarkerW = 26, kMarkerH = 2;
 constexpr int kMarkerScalePx = 178;
 
-constexpr int kHistoryCentreRight = 105, kHistoryCentreUp = 65, kHistoryW = 22, kHistoryH = 155;
+// The brake's peaks column keeps its centre (105 px right of and 65 px above the panel's
+// centre), wide enough for a heading and entries in a readable size.
+constexpr int kHistoryCentreRight = 105, kHistoryCentreUp = 65, kHistoryW = 46, kHistoryPx = 11;
 constexpr int kHistoryStepPx = 15;
 constexpr int kLabelMarginPx = 3;
 constexpr const char* kHistoryIdle = "     --";
+// The captions of the rows and the bars.
+constexpr int kRowCaptionPx = 11, kBarCaptionY = 270, kBarCaptionGap = 2;
+// The mark of an active brake stop: right of the brake panel's title.
+constexpr int kStopMarkRight = 8, kStopMarkY = 64, kStopMarkRoom = 64;
 
 constexpr int kPageButtonW = 130, kPageButtonH = 40, kPageButtonGap = 20;
 constexpr int kCloseFromRight = 60, kPageButtonsFromBottom = 10;
 
 const char* const kAutoBreakEntries[] = {"M+C+k", "M+C+l", "M+C+p"};
+constexpr int kAutoBrakeCaptionRoom = 110;
 
 const LabelRole kTitleRoles[kPedalCount] = {LabelRole::CustomClutchTitle, LabelRole::CustomBrakeTitle,
                                             LabelRole::CustomThrottleTitle};
@@ -64,6 +72,13 @@ int panelX(bool hasClutch, int pedal) {
 }
 int panelY() { return kPageHeight / 2 - kSportPanelHeight / 2 - kPanelRaisePx; }
 int brakeHistoryX() { return kSportPanelWidth / 2 + kHistoryCentreRight - kHistoryW / 2; }
+
+// A row's caption: on one line, or on two beside its row where one would need a smaller size
+// than the readable minimum; centred on the row either way.
+void setRowCaption(QLabel* caption, const std::string& text, int room, int rowY) {
+  setFittedText(caption, QString::fromStdString(text), room, 2);
+  caption->move(caption->x(), rowY + (kRowH - caption->height()) / 2);
+}
 
 QLabel* label(QWidget* parent, const QString& text, int x, int y, int pixelSize = 12) {
   QLabel* l = makeLabel(parent, text, pixelSize);
@@ -178,7 +193,7 @@ void SportPage::buildPanel(int pedal, QWidget* page, bool hasClutch) {
     box = new ValueBox(panel, 0, kZoneMax);
     box->setGeometry(kBoxX, row.y, kBoxW, kRowH);
     plus = stepButton(panel, "+", kPlusX, row.y);
-    caption = label(panel, text, kRowLabelX, row.y + 5, 11);
+    caption = label(panel, text, kRowLabelX, row.y + 5, kRowCaptionPx);
     line(panel, kBoxX + 2, row.y + 23, kBoxW - 4, 1, "#c5712f");
     const bool upper = &box == &p.upper;
     onClick(minus, [this, pedal, upper] { model_.stepZone(ControllerModel::Page::Custom, pedalAt(pedal), upper, -1); });
@@ -188,12 +203,12 @@ void SportPage::buildPanel(int pedal, QWidget* page, bool hasClutch) {
   zoneRow(kLowerRow, p.lowerMinus, p.lower, p.lowerPlus, p.lowerLabel, "LOWER DEAD ZONE");
   // The row labels end at the panel's edge, or in the brake panel at its history column.
   const int labelRoom = (pedal == kBrakePedal ? brakeHistoryX() : kSportPanelWidth) - kRowLabelX - kLabelMarginPx;
-  auto relabel = [labelRoom](QLabel* l) {
-    return [l, labelRoom](const std::string& t) { setFittedText(l, QString::fromStdString(t), labelRoom); };
+  auto relabel = [labelRoom](QLabel* l, ZoneRow row) {
+    return [l, labelRoom, row](const std::string& t) { setRowCaption(l, t, labelRoom, row.y); };
   };
   labels_.add(pedal == kBrakePedal ? LabelRole::CustomBrakeUpper : LabelRole::CustomUpperZone,
-                    relabel(p.upperLabel));
-  labels_.add(LabelRole::CustomLowerZone, relabel(p.lowerLabel));
+                    relabel(p.upperLabel, kUpperRow));
+  labels_.add(LabelRole::CustomLowerZone, relabel(p.lowerLabel, kLowerRow));
 
   p.chart = new CurveChart(panel);
   p.chart->move(chartLeftEdge(hasClutch, pedal) - kPageX - panel->x(), kChartTopInPanel);
@@ -223,8 +238,18 @@ void SportPage::buildPanel(int pedal, QWidget* page, bool hasClutch) {
   PedalBar::Style outputStyle;
   outputStyle.radius = 0;
   p.output->setIndicatorStyle(outputStyle);
-  label(panel, "IN", 199, 270, 11);
-  label(panel, "OUT", 220, 270, 11);
+  // Each bar's caption over it: IN ends where its bar's right edge is, OUT starts at its bar.
+  QLabel* in = label(panel, "IN", 199, kBarCaptionY, 11);
+  QLabel* out = label(panel, "OUT", 220, kBarCaptionY, 11);
+  const int inRight = kInBarX + kBarW + kBarCaptionGap, outLeft = kOutBarX - 1;
+  labels_.add(LabelRole::BarIn, [in, inRight](const std::string& t) {
+    setFittedText(in, QString::fromStdString(t), inRight - kInBarX + 3);
+    in->move(inRight - in->width(), kBarCaptionY);
+  });
+  labels_.add(LabelRole::BarOut, [out, outLeft](const std::string& t) {
+    setFittedText(out, QString::fromStdString(t), kSportPanelWidth - outLeft - 2);
+    out->move(outLeft, kBarCaptionY);
+  });
   label(panel, "%", 209, 478, 11);
   p.inputValue = label(panel, "0 ", 197, 465, 11);
   p.outputValue = label(panel, "0 ", 222, 465, 11);
@@ -244,10 +269,9 @@ void SportPage::buildPresetList(int pedal, SportPedalPanel& p) {
   p.presets->setObjectName(QString("SportPresetList%1").arg(pedal));
   p.presets->setGeometry(p.chart->x(), kPresetListY, kChartSizePx, kPresetListH);
   p.presets->setFocusPolicy(Qt::NoFocus);
+  setTextPx(p.presets, kListTextPx);
   const std::vector<CurvePreset> presets = presetsFor(pedalAt(pedal));
   for (size_t i = 0; i < presets.size(); ++i) p.presets->addItem(QString());
-  // No entry stays chosen: the list shows its prompt, the chart what was made of the preset.
-  p.presets->setCurrentIndex(-1);
   p.presets->setPlaceholderText("CURVE PRESET");
   QComboBox* list = p.presets;
   labels_.add(LabelRole::CustomPresetPrompt,
@@ -268,11 +292,19 @@ void SportPage::buildPresetList(int pedal, SportPedalPanel& p) {
   labels_.add(LabelRole::CustomPresetAggressive, relabel(CurvePreset::Aggressive));
   labels_.add(LabelRole::CustomPresetSCurve, relabel(CurvePreset::SCurve));
   labels_.add(LabelRole::CustomPresetWall, relabel(CurvePreset::BrakeWall));
-  connect(list, &QComboBox::activated, this, [this, pedal, list, presets](int index) {
-    list->setCurrentIndex(-1);
-    if (index < 0 || index >= static_cast<int>(presets.size())) return;
-    if (!ignoredWhileBusy()) applyPreset(pedal, presets[index]);
+  // The list names the preset the chart's curve is, or none (its prompt shows then).
+  auto showMatch = [list, presets, chart = p.chart] {
+    int match = -1;
+    for (size_t i = 0; i < presets.size() && chart->hasCurve(); ++i)
+      if (presetCurve(presets[i]) == chart->curve()) match = static_cast<int>(i);
+    list->setCurrentIndex(match);
+  };
+  connect(p.chart, &CurveChart::curveChanged, list, showMatch);
+  connect(list, &QComboBox::activated, this, [this, pedal, presets, showMatch](int index) {
+    if (index >= 0 && index < static_cast<int>(presets.size()) && !ignoredWhileBusy()) applyPreset(pedal, presets[index]);
+    showMatch();
   });
+  showMatch();
 }
 
 void SportPage::buildMarks(SportPedalPanel& p) {
@@ -307,26 +339,48 @@ void SportPage::buildBrakeParts(SportPedalPanel& brake) {
   widgets_.brakeStop = new ValueBox(panel, 0, kZoneMax);
   widgets_.brakeStop->setGeometry(kBoxX, row.y, kBoxW, kRowH);
   widgets_.brakeStopPlus = stepButton(panel, "+", kPlusX, row.y);
-  widgets_.brakeStopLabel = label(panel, "BRAKE LIMITER", kRowLabelX, row.y + 5, 11);
+  widgets_.brakeStopLabel = label(panel, "BRAKE LIMITER", kRowLabelX, row.y + 5, kRowCaptionPx);
+  labels_.add(LabelRole::BrakeLimiter, [l = widgets_.brakeStopLabel, row](const std::string& t) {
+    setRowCaption(l, t, brakeHistoryX() - kRowLabelX - kLabelMarginPx, row.y);
+  });
   line(panel, kBoxX + 2, row.y + 23, kBoxW - 4, 1, "#c5712f");
   onClick(widgets_.brakeStopMinus, [this] { model_.stepBrakeStop(-1); });
   onClick(widgets_.brakeStopPlus, [this] { model_.stepBrakeStop(+1); });
   widgets_.brakeStop->showValue(kBrakeStopInactive);
 
-  widgets_.brakeStopIndicator = label(panel, "STOP", 196, row.y + 4, 10);
+  widgets_.brakeStopIndicator = label(panel, "STOP", 196, kStopMarkY, 10);
   widgets_.brakeStopIndicator->setStyleSheet(
       "background:#d02020;color:#ffffff;font-weight:bold;border-radius:3px;padding:1px 3px;");
   widgets_.brakeStopIndicator->adjustSize();
+  auto placeStopMark = [l = widgets_.brakeStopIndicator] {
+    l->move(kSportPanelWidth - kStopMarkRight - l->width(), kStopMarkY);
+  };
+  placeStopMark();
+  labels_.add(LabelRole::BrakeStopOn, [l = widgets_.brakeStopIndicator, placeStopMark](const std::string& t) {
+    setFittedText(l, QString::fromStdString(t), kStopMarkRoom);
+    placeStopMark();
+  });
   widgets_.brakeStopIndicator->hide();
   widgets_.brakeStopMarker =
       line(panel, kBrakeStopMarkerX, upperMarkerY(kBrakeStopInactive), kMarkerW, kMarkerH, "#ffd23f");
 
-  // The history column: centred 105 px right of and 65 px above the panel's centre.
+  // The peaks column: centred 105 px right of and 65 px above the panel's centre, under its
+  // heading; the entries right-aligned.
   const int columnX = brakeHistoryX();
-  const int columnY = kSportPanelHeight / 2 - kHistoryCentreUp - kHistoryH / 2;
+  const int columnY = kSportPanelHeight / 2 - kHistoryCentreUp - kBrakeHistoryEntries * kHistoryStepPx / 2;
+  QLabel* heading = label(panel, "PEAKS", columnX, columnY - kHistoryStepPx, kHistoryPx);
+  heading->setStyleSheet("color:#ffb347;font-weight:bold;");
+  auto placeHeading = [heading, columnX] { heading->move(columnX + kHistoryW - heading->width(), heading->y()); };
+  placeHeading();
+  labels_.add(LabelRole::PeaksHeading, [heading, placeHeading](const std::string& t) {
+    setFittedText(heading, QString::fromStdString(t), kHistoryW);
+    placeHeading();
+  });
   for (int i = 0; i < kBrakeHistoryEntries; ++i) {
-    widgets_.brakeHistory[i] = label(panel, kHistoryIdle, columnX, columnY + i * kHistoryStepPx, 11);
-    widgets_.brakeHistory[i]->setFixedWidth(36);
+    QLabel* entry = label(panel, kHistoryIdle, columnX, columnY + i * kHistoryStepPx, kHistoryPx);
+    entry->setFixedSize(kHistoryW, kHistoryStepPx);
+    entry->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    widgets_.brakeHistory[i] = entry;
   }
 }
 
@@ -360,20 +414,22 @@ void SportPage::buildPageButtons(QWidget* page) {
 }
 
 void SportPage::buildLetterLists(QWidget* page) {
-  // A strip between the panels and the page buttons, left of where the main page's EXIT
-  // button stands while the page is open.
-  constexpr int kStripY = 476, kGroupW = 146, kCaptionW = 64, kListW = 78;
+  // A strip across the page between the panels and the page buttons: each list with its
+  // caption right-aligned before it, clear of the list and of the group before.
+  constexpr int kStripY = 476, kStripX = 8, kGroupW = 201, kCaptionW = 108, kCaptionGap = 6, kListW = 80;
   for (int i = 0; i < 4; ++i) {
-    const int x = 8 + i * kGroupW;
-    QLabel* caption = label(page, kLetterLists[i].caption, x, kStripY + 6, 11);
+    const int x = kStripX + i * kGroupW;
+    QLabel* caption = label(page, kLetterLists[i].caption, x, kStripY + 6, 12);
     caption->setFixedWidth(kCaptionW);
+    caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     labels_.add(kLetterLists[i].captionRole, [caption](const std::string& t) {
       setFittedText(caption, QString::fromStdString(t), kCaptionW);
       caption->setFixedWidth(kCaptionW);
     });
     auto* list = new QComboBox(page);
+    setTextPx(list, kListTextPx);
     for (const char* entry : kLetterLists[i].entries) list->addItem(entry);
-    list->setGeometry(x + kCaptionW, kStripY, kListW, 26);
+    list->setGeometry(x + kCaptionW + kCaptionGap, kStripY, kListW, 26);
     list->setFocusPolicy(Qt::NoFocus);
     list->setObjectName(QString("SportLetterList%1").arg(i));
     connect(list, &QComboBox::activated, this, [this, i, list](int) {
@@ -392,9 +448,13 @@ void SportPage::buildAutoBrakeGroup(QWidget* page, bool hasClutch) {
           [this](bool on) { model_.setAutoBrake(ControllerModel::Page::Custom, on); });
   const QPoint at = widgets_.autoBrakeSwitch->pos();
   widgets_.autoBrakeCaption = label(page, "Autobrake", at.x(), at.y() - 24, 13);
+  labels_.add(LabelRole::AutoBrakeCaption, [l = widgets_.autoBrakeCaption](const std::string& t) {
+    setFittedText(l, QString::fromStdString(t), kAutoBrakeCaptionRoom);
+  });
   widgets_.autoBrakeLed = new Led(page);
   widgets_.autoBrakeLed->move(at.x() + widgets_.autoBrakeSwitch->width() + 10, at.y() + 2);
   widgets_.autoBreakList = new QComboBox(page);
+  setTextPx(widgets_.autoBreakList, kListTextPx);
   for (const char* entry : kAutoBreakEntries) widgets_.autoBreakList->addItem(entry);
   widgets_.autoBreakList->setGeometry(at.x() - 20, at.y() + 34, 100, 26);
   widgets_.autoBreakList->setFocusPolicy(Qt::NoFocus);
@@ -412,6 +472,10 @@ void SportPage::buildAutoBrakeGroup(QWidget* page, bool hasClutch) {
   QWidget* clutchPanel = widgets_.pedals[kClutchPedal].panel;
   widgets_.clutchAutoBrakeCaption = makeLabel(clutchPanel, "Autobrake     ", 13);
   placeAligned(widgets_.clutchAutoBrakeCaption, Align::Center, 20, -10);
+  labels_.add(LabelRole::AutoBrakeCaption, [l = widgets_.clutchAutoBrakeCaption](const std::string& t) {
+    setFittedText(l, QString::fromStdString(t), kAutoBrakeCaptionRoom);
+    placeAligned(l, Align::Center, 20, -10);
+  });
   // With a clutch the clutch panel's caption names the switch; without, the page's own
   // group (caption, LED, AutoBreak key list) is shown.
   widgets_.clutchAutoBrakeCaption->setVisible(hasClutch);

@@ -152,12 +152,16 @@ int main(int argc, char** argv) {
                                                               tkb::accessFixCommand(tkb::DoctorSetup{}));
   }
   services.keys = tkb::ui::createSystemKeyListener();
+  // The boxes in the window's look, over the window.
   services.errorBox = [](const QString& text, const QString& title) {
-    QMessageBox::critical(nullptr, title, text);
+    tkb::ui::showMessageBox(QApplication::activeWindow(), true, title, text);
   };
   services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
   services.infoBox = [](const QString& text, const QString& title) {
-    QMessageBox::information(nullptr, title, text);
+    tkb::ui::showMessageBox(QApplication::activeWindow(), false, title, text);
+  };
+  services.question = [](QWidget* window, const tkb::ui::Question& question) {
+    return tkb::ui::askQuestion(window, question);
   };
   services.quit = [] { QCoreApplication::exit(0); };
   services.monitorProgram = layout.monitorProgram();

@@ -1,12 +1,14 @@
 #include "ui/widgets.h"
 
 #include <QLineEdit>
+#include <QMessageBox>
 
 #include <QFont>
 #include <QFontInfo>
 #include <QFontMetrics>
-#include <algorithm>
 #include <QVariant>
+#include <algorithm>
+#include <memory>
 
 namespace tkb::ui {
 
@@ -131,6 +133,12 @@ void ValueBox::showUnknown() {
 
 QString ValueBox::textFromValue(int value) const { return known_ ? QSpinBox::textFromValue(value) : QString(); }
 
+void setTextPx(QWidget* w, int pixelSize) {
+  QFont font = w->font();
+  font.setPixelSize(pixelSize);
+  w->setFont(font);
+}
+
 QLabel* makeLabel(QWidget* parent, const QString& text, int pixelSize) {
   auto* label = new QLabel(text, parent);
   QFont font = label->font();
@@ -143,6 +151,7 @@ QLabel* makeLabel(QWidget* parent, const QString& text, int pixelSize) {
 
 namespace {
 constexpr const char* kDesignSizeProperty = "tkbDesignPx";
+constexpr const char* kRoomProperty = "tkbFitRoom";
 constexpr int kButtonBorderPx = 4;  // per side: the border and a little air
 
 int widestLine(const QFontMetrics& fm, const QString& text) {
@@ -151,31 +160,139 @@ int widestLine(const QFontMetrics& fm, const QString& text) {
   return width;
 }
 
-// The widget's own text size (kept from the first call) and the largest size down to the
-// readable minimum in which the text is at most maxWidth wide.
-void fitFont(QWidget* w, const QString& text, int maxWidth) {
+// The widget's own text size, kept from the first call.
+int designSize(QWidget* w) {
   QVariant design = w->property(kDesignSizeProperty);
   if (!design.isValid()) {
     design = QFontInfo(w->font()).pixelSize();
     w->setProperty(kDesignSizeProperty, design);
   }
+  return design.toInt();
+}
+
+// The largest size from the widget's own down to the readable minimum in which the text is
+// at most maxWidth wide; none when it is wider even in the smallest.
+std::optional<int> fittingSize(QWidget* w, const QString& text, int maxWidth) {
   QFont font = w->font();
-  int size = design.toInt();
+  for (int size = designSize(w); size >= kMinReadablePx; --size) {
+    font.setPixelSize(size);
+    if (widestLine(QFontMetrics(font), text) <= maxWidth) return size;
+  }
+  return std::nullopt;
+}
+
+// The text broken at the blank that leaves the narrower of the two lines widest; none
+// without a blank.
+std::optional<QString> twoLines(const QWidget* w, const QString& text) {
+  const QFontMetrics fm(w->font());
+  std::optional<QString> best;
+  int bestWidth = 0;
+  for (qsizetype i = text.indexOf(' '); i > 0; i = text.indexOf(' ', i + 1)) {
+    const QString broken = text.left(i) + '\n' + text.mid(i + 1).trimmed();
+    const int width = widestLine(fm, broken);
+    if (!best || width < bestWidth) {
+      best = broken;
+      bestWidth = width;
+    }
+  }
+  return best;
+}
+
+void showInSize(QWidget* w, int size, int maxWidth) {
+  QFont font = w->font();
   font.setPixelSize(size);
-  while (size > kMinReadablePx && widestLine(QFontMetrics(font), text) > maxWidth) font.setPixelSize(--size);
   if (font != w->font()) w->setFont(font);
+  w->setProperty(kRoomProperty, maxWidth);
 }
 }  // namespace
 
-void setFittedText(QLabel* label, const QString& text, int maxWidth) {
-  fitFont(label, text, maxWidth);
-  label->setText(text);
+void setFittedText(QLabel* label, const QString& text, int maxWidth, int maxLines) {
+  // One line in the label's own size; else two in that size; else the larger of one line
+  // and two lines made smaller.
+  QString shown = text;
+  std::optional<int> size = fittingSize(label, text, maxWidth);
+  const std::optional<QString> broken =
+      maxLines >= 2 && !text.contains('\n') && size != designSize(label) ? twoLines(label, text) : std::nullopt;
+  if (broken) {
+    const std::optional<int> brokenSize = fittingSize(label, *broken, maxWidth);
+    if (brokenSize && (brokenSize == designSize(label) || !size || *brokenSize > *size)) {
+      shown = *broken;
+      size = brokenSize;
+    }
+  }
+  showInSize(label, size.value_or(kMinReadablePx), maxWidth);
+  label->setText(shown);
   label->adjustSize();
 }
 
 void setFittedText(QAbstractButton* button, const QString& text) {
-  fitFont(button, text, button->width() - 2 * kButtonBorderPx);
+  const int room = button->width() - 2 * kButtonBorderPx;
+  showInSize(button, fittingSize(button, text, room).value_or(kMinReadablePx), room);
   button->setText(text);
+}
+
+std::optional<int> fittedRoom(const QWidget* w) {
+  const QVariant room = w->property(kRoomProperty);
+  if (!room.isValid()) return std::nullopt;
+  return room.toInt();
+}
+
+QString windowStyleSheet() {
+  // The orange of the buttons' frames, the green of the mode in force, the pages' dark grey.
+  return QStringLiteral(
+      "QComboBox{background:#f4f4f4;color:#202020;border:2px solid rgb(255,165,0);border-radius:5px;"
+      "padding:0px 2px 0px 5px;}"
+      "QComboBox:disabled{color:#8a8a8a;border-color:#c8c8c8;}"
+      "QComboBox::drop-down{border:none;width:16px;}"
+      "QComboBox::down-arrow{image:url(:/pictures/list_arrow.svg);width:10px;height:6px;}"
+      "QComboBox QAbstractItemView{background:#ffffff;color:#202020;border:2px solid rgb(255,165,0);"
+      "selection-background-color:#ffe7b8;selection-color:#202020;outline:0px;}"
+      "QCheckBox{color:#202020;spacing:8px;}"
+      "QCheckBox::indicator{width:14px;height:14px;border:2px solid rgb(255,165,0);border-radius:4px;"
+      "background:#ffffff;}"
+      "QCheckBox::indicator:checked{background:rgb(17,153,42);border-color:rgb(17,153,42);"
+      "image:url(:/pictures/check_mark.svg);}"
+      "QSpinBox{background:#ffffff;color:#202020;border:1px solid #c5712f;border-radius:3px;"
+      "padding:0px;selection-background-color:#ffe7b8;selection-color:#202020;}"
+      "QSpinBox[refused=\"true\"]{border:2px solid #d02020;background:#ffe4e4;}"
+      "QSpinBox::up-button,QSpinBox::down-button{width:0px;border:none;}"
+      "QDialog,QMessageBox{background:#f4f4f4;}"
+      "QDialog QLabel,QMessageBox QLabel{color:#202020;}"
+      "QDialog QPushButton,QMessageBox QPushButton{background:#f4f4f4;color:#202020;"
+      "border:3px solid rgb(255,165,0);border-radius:6px;padding:5px 14px;min-width:70px;font-weight:bold;}"
+      "QDialog QPushButton:pressed,QMessageBox QPushButton:pressed{background:#d8d8d8;}"
+      "QDialog QPushButton:default,QMessageBox QPushButton:default{border-color:rgb(17,153,42);}"
+      "QDialog QPushButton:disabled,QMessageBox QPushButton:disabled{color:#8a8a8a;border-color:#c8c8c8;}"
+      "QDialog QLineEdit{background:#ffffff;color:#202020;border:1px solid #c5712f;border-radius:3px;"
+      "padding:2px 4px;}"
+      "QTableWidget{background:#ffffff;color:#202020;border:2px solid rgb(255,165,0);border-radius:5px;"
+      "gridline-color:#e4e4e4;selection-background-color:#ffe7b8;selection-color:#202020;}"
+      "QHeaderView::section{background:#2b2f36;color:#f0f0f0;border:none;padding:4px 6px;font-weight:bold;}"
+      "QScrollArea{background:#ffffff;border:2px solid rgb(255,165,0);border-radius:5px;}"
+      "QScrollArea > QWidget > QWidget{background:#ffffff;}"
+      "QToolTip{background:#2b2f36;color:#f0f0f0;border:1px solid #c5712f;padding:3px;}");
+}
+
+QMessageBox* questionBox(QWidget* parent, const Question& question) {
+  auto* box = new QMessageBox(QMessageBox::Question, question.title, question.text, QMessageBox::NoButton, parent);
+  box->setStyleSheet(windowStyleSheet());
+  box->addButton(question.yes, QMessageBox::YesRole);
+  QPushButton* no = box->addButton(question.no, QMessageBox::NoRole);
+  box->setDefaultButton(no);
+  box->setEscapeButton(no);
+  return box;
+}
+
+bool askQuestion(QWidget* parent, const Question& question) {
+  const std::unique_ptr<QMessageBox> box(questionBox(parent, question));
+  box->exec();
+  return box->clickedButton() != nullptr && box->buttonRole(box->clickedButton()) == QMessageBox::YesRole;
+}
+
+void showMessageBox(QWidget* parent, bool error, const QString& title, const QString& text) {
+  QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+  box.setStyleSheet(windowStyleSheet());
+  box.exec();
 }
 
 }  // namespace tkb::ui

@@ -7,10 +7,12 @@
 #include <QColor>
 #include <QAbstractButton>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QString>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace tkb::ui {
@@ -53,18 +55,43 @@ class ValueBox : public QSpinBox {
   bool known_ = true;
 };
 
+// The widget's text in a size of its own, whatever the desktop's default font is.
+void setTextPx(QWidget* w, int pixelSize);
+
 // A plain text label sized to its text. Like every picture, it lets clicks through to
 // what lies below it.
 QLabel* makeLabel(QWidget* parent, const QString& text, int pixelSize = 19);
 
 // The smallest text the pages shrink a translation to; below it a text is not read easily.
-inline constexpr int kMinReadablePx = 9;
+inline constexpr int kMinReadablePx = 10;
 // Shows a text in the widget's own text size or, when that would not fit maxWidth pixels,
 // in the largest smaller size that does (never below kMinReadablePx); a label is then
-// sized to its text. Each call starts again from the widget's own size.
-void setFittedText(QLabel* label, const QString& text, int maxWidth);
+// sized to its text. Each call starts again from the widget's own size. With maxLines 2 a
+// label whose text does not fit on one line even at the smallest size is broken at the
+// blank that gives the narrowest two lines (in the largest size they fit). The room is kept
+// on the widget (fittedRoom) so that what does not fit can be found.
+void setFittedText(QLabel* label, const QString& text, int maxWidth, int maxLines = 1);
 // A button's room is its width less its border.
 void setFittedText(QAbstractButton* button, const QString& text);
+// The room the last setFittedText gave the widget's text; none when it was never fitted.
+std::optional<int> fittedRoom(const QWidget* w);
+
+// The window's look, shared by every window and dialog of the program: the lists, check
+// boxes, value boxes, message boxes and dialogs in the window's own colours (white and light
+// grey faces, orange frames, the green of the mode in force). Fonts stay the widgets' own.
+QString windowStyleSheet();
+
+// A question asked before something that cannot be taken back: the driver answers yes or
+// no (no is the default, Escape says no).
+struct Question {
+  QString title, text, yes, no;
+};
+// The question's box in the window's look, not yet shown; its yes button has the YesRole.
+QMessageBox* questionBox(QWidget* parent, const Question& question);
+// The question in that box, modal; true: yes.
+bool askQuestion(QWidget* parent, const Question& question);
+// A modal message box in the window's look (an error or an information).
+void showMessageBox(QWidget* parent, bool error, const QString& title, const QString& text);
 
 }  // namespace tkb::ui
 
