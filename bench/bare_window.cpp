@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QPainter>
@@ -155,6 +156,12 @@ void endProgram(pid_t pid) {
 }
 
 double processCpuSeconds(pid_t pid) {
+  // The process's own CPU clock counts every thread, those that ended too (a sum over the
+  // threads still there would drop the time of a pool thread that ends during the span).
+  clockid_t clock;
+  timespec now{};
+  if (::clock_getcpuclockid(pid, &clock) == 0 && ::clock_gettime(clock, &now) == 0)
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
   const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
   DIR* folder = ::opendir(tasks.c_str());
   if (folder == nullptr) return 0;

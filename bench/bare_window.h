@@ -57,8 +57,8 @@ pid_t startProgram(const ProgramStart& start);
 // SIGTERM, then SIGKILL after 5 s; always reaped.
 void endProgram(pid_t pid);
 
-// CPU time of every thread of the process so far, in seconds (from the scheduler's own
-// accounting, which counts nanoseconds rather than clock ticks).
+// CPU time of every thread of the process so far, those that ended included, in seconds (from
+// the process's CPU clock, which counts nanoseconds rather than clock ticks).
 double processCpuSeconds(pid_t pid);
 // VmRSS, in KiB; -1 when the process is gone.
 long residentKiB(pid_t pid);
