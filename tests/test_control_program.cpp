@@ -183,7 +183,8 @@ TEST(ControlServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
   server.setRequestWaitMs(300);
   ASSERT_TRUE(server.listen()) << server.problem();
   std::vector<std::unique_ptr<RawClient>> clients;
-  for (int i = 0; i < 20; ++i) clients.push_back(std::make_unique<RawClient>(folder, std::vector<std::uint8_t>{}));
+  const std::vector<std::uint8_t> nothing;
+  for (int i = 0; i < 20; ++i) clients.push_back(std::make_unique<RawClient>(folder, nothing));
   const int lowestFree = ::dup(0);  // a new descriptor takes the lowest free number
   ::close(lowestFree);
   rlimit before{};
