@@ -65,6 +65,29 @@ void syncFolder(const std::string& folder) {
   ::close(fd);
 }
 
+// The hidden partial file beside target, locked, with the old file's mode (and, for root
+// editing a driver's file, the old owner, so the file is not left owned by root); its
+// descriptor and name, or -1 with nothing left behind. Tried again while a cleaner holds
+// a new file's lock (it takes it for a leftover and removes it).
+int openLockedPartial(const std::string& target, const struct stat* old, unsigned mode,
+                      std::string& partial) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int fd = createPartialFile(target, partial);
+    if (fd < 0) return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      continue;
+    }
+    bool ok = ::fchmod(fd, old != nullptr ? (old->st_mode & 07777) : mode) == 0;
+    if (ok && old != nullptr && ::geteuid() == 0) ok = ::fchown(fd, old->st_uid, old->st_gid) == 0;
+    if (ok) return fd;
+    ::close(fd);
+    ::unlink(partial.c_str());
+    return -1;
+  }
+  return -1;
+}
+
 }  // namespace
 
 std::string writeTarget(const std::string& path) {
@@ -96,16 +119,9 @@ ReplaceResult replaceFileContents(const std::string& target, const std::string& 
   // rename then finds it gone and the write starts over.
   for (int attempt = 0; attempt < 3; ++attempt) {
     std::string partial;
-    const int fd = createPartialFile(target, partial);
+    const int fd = openLockedPartial(target, exists ? &old : nullptr, mode, partial);
     if (fd < 0) return ReplaceResult::Failed;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // a cleaner holds it and removes it
-      ::close(fd);
-      continue;
-    }
-    bool ok = ::fchmod(fd, exists ? (old.st_mode & 07777) : mode) == 0;
-    // Root editing a driver's file must not leave it owned by root.
-    if (ok && exists && ::geteuid() == 0) ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
-    ok = ok && writeAll(fd, text) && ::fsync(fd) == 0;
+    const bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
     const bool renamed = ok && std::rename(partial.c_str(), target.c_str()) == 0;
     const int renameError = errno;
     ::close(fd);  // releases the lock, after the rename
@@ -126,25 +142,10 @@ ReplaceResult StreamedReplacement::begin(const std::string& path, unsigned mode)
   if (isReadOnlyFile(target_)) return ReplaceResult::ReadOnly;
   struct stat old {};
   const bool exists = ::stat(target_.c_str(), &old) == 0;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const int fd = createPartialFile(target_, partial_);
-    if (fd < 0) return ReplaceResult::Failed;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // a cleaner holds it and removes it
-      ::close(fd);
-      continue;
-    }
-    bool ok = ::fchmod(fd, exists ? (old.st_mode & 07777) : mode) == 0;
-    if (ok && exists && ::geteuid() == 0) ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
-    if (!ok) {
-      ::close(fd);
-      ::unlink(partial_.c_str());
-      return ReplaceResult::Failed;
-    }
-    fd_ = fd;
-    failed_ = false;
-    return ReplaceResult::Replaced;
-  }
-  return ReplaceResult::Failed;
+  fd_ = openLockedPartial(target_, exists ? &old : nullptr, mode, partial_);
+  if (fd_ < 0) return ReplaceResult::Failed;
+  failed_ = false;
+  return ReplaceResult::Replaced;
 }
 
 bool StreamedReplacement::write(const char* bytes, std::size_t count) {

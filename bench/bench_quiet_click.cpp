@@ -91,7 +91,10 @@ int main(int argc, char** argv) {
   tkb::setTraceEnabled(false);
   QApplication qapp(argc, argv);
 
-  std::vector<Figure> figures = {{"PRO"}, {"PRO page CLOSE"}, {"CUSTOM"}, {"CUSTOM page CLOSE"}};
+  std::vector<Figure> figures = {{"PRO", {}, {}, {}},
+                                 {"PRO page CLOSE", {}, {}, {}},
+                                 {"CUSTOM", {}, {}, {}},
+                                 {"CUSTOM page CLOSE", {}, {}, {}}};
   for (int round = 0; round < rounds; ++round) {
     tkb::emu::PedalEmulator emulator;
     if (!emulator.start(dir + "/ttyACM0")) return 1;

@@ -2,10 +2,12 @@
 // window's control server against clients that misbehave.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
 #include <QDialog>
+#include <QEventLoop>
 #include <QProcess>
 #include <cstring>
 #include <thread>
@@ -167,6 +169,54 @@ TEST(ControlServer, MisbehavingClientsAreDroppedWithoutBlockingTheWindow) {
   EXPECT_EQ(activations, 1);
   waitFor([] { return false; }, 700);  // past the request time of the silent ones
   for (size_t i = 0; i < clients.size(); ++i) EXPECT_TRUE(clients[i]->closedWithoutReply(100)) << i;
+}
+
+// Out of descriptors (or full), the server stops taking connections for a moment instead of
+// waking at once again and again on the one it cannot accept; later it serves them.
+TEST(ControlServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
+  qtApp();
+  TempDir dir;
+  const std::string folder = dir.file("channel");
+  control::InstanceLock lock(folder);
+  ASSERT_EQ(lock.acquire(), control::InstanceLock::Result::Acquired);
+  ui::ControlServer server(lock, folder);
+  server.setRequestWaitMs(300);
+  ASSERT_TRUE(server.listen()) << server.problem();
+  std::vector<std::unique_ptr<RawClient>> clients;
+  const std::vector<std::uint8_t> nothing;
+  for (int i = 0; i < 20; ++i) clients.push_back(std::make_unique<RawClient>(folder, nothing));
+  const int lowestFree = ::dup(0);  // a new descriptor takes the lowest free number
+  ::close(lowestFree);
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+  rlimit tight = before;
+  tight.rlim_cur = static_cast<rlim_t>(lowestFree) + 2;  // two connections taken, the rest refused
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  const auto cpuMs = [] {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+  };
+  const double start = cpuMs();
+  QEventLoop loop;  // the event loop as the program runs it, without a test's pauses
+  QTimer::singleShot(500, &loop, &QEventLoop::quit);
+  loop.exec();
+  const double spent = cpuMs() - start;
+  ::setrlimit(RLIMIT_NOFILE, &before);
+  EXPECT_LT(spent, 250) << "ms of CPU in 500 ms with connections it could not accept";
+  std::atomic<bool> answered{false};
+  std::thread caller([&] {
+    answered = control::call(control::ActivateRequest{}, 5000, folder).outcome ==
+               control::CallResult::Outcome::Replied;
+  });
+  EXPECT_TRUE(waitFor([&] { return answered.load(); }, 5000));
+  caller.join();
+  std::vector<bool> closed(clients.size(), false);
+  EXPECT_TRUE(waitFor([&] {
+    for (size_t i = 0; i < clients.size(); ++i) closed[i] = closed[i] || clients[i]->closedWithoutReply(0);
+    return std::count(closed.begin(), closed.end(), false) == 0;
+  }, 5000)) << "every silent connection taken later and dropped";
 }
 
 struct CliRun {

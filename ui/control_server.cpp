@@ -22,6 +22,10 @@ namespace {
 constexpr int kReplyWaitMs = 2000;
 // A request that came while a command runs is taken up again after this pause.
 constexpr int kBusyRetryMs = 20;
+// Connections served at once; the rest wait in the listener's queue. And the pause before
+// accepting again when full or out of descriptors.
+constexpr std::size_t kMostConnections = 256;
+constexpr int kAcceptPauseMs = 100;
 }  // namespace
 
 class ControlServer::Connection {
@@ -73,14 +77,25 @@ ControlServer::~ControlServer() = default;
 
 bool ControlServer::listen() {
   if (!listener_.listen(lock_)) return false;
-  auto* notifier = new QSocketNotifier(listener_.fd(), QSocketNotifier::Read, this);
-  connect(notifier, &QSocketNotifier::activated, this, [this] { acceptAll(); });
+  listening_ = new QSocketNotifier(listener_.fd(), QSocketNotifier::Read, this);
+  connect(listening_, &QSocketNotifier::activated, this, [this] { acceptAll(); });
   return true;
 }
 
 void ControlServer::acceptAll() {
-  for (int fd = listener_.accept(); fd >= 0; fd = listener_.accept())
-    connections_.push_back(std::make_unique<Connection>(*this, fd));
+  while (connections_.size() < kMostConnections) {
+    const int fd = listener_.accept();
+    if (fd >= 0) {
+      connections_.push_back(std::make_unique<Connection>(*this, fd));
+      continue;
+    }
+    if (errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM) return;
+    break;  // out of descriptors: the waiting connection stays readable
+  }
+  // Full, or out of descriptors: the listener would wake us at once again and again. The
+  // callers wait in the queue meanwhile (tkb-cli keeps trying while the program holds its lock).
+  listening_->setEnabled(false);
+  QTimer::singleShot(kAcceptPauseMs, this, [this] { listening_->setEnabled(true); });
 }
 
 void ControlServer::drop(Connection* connection) {

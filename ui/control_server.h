@@ -13,6 +13,8 @@
 
 #include "app/control_channel.h"
 
+class QSocketNotifier;
+
 namespace tkb::ui {
 
 class ControlServer : public QObject {
@@ -50,6 +52,7 @@ class ControlServer : public QObject {
 
   const control::InstanceLock& lock_;
   control::ControlListener listener_;
+  QSocketNotifier* listening_ = nullptr;
   ActivateHandler activate_;
   CommandHandler command_;
   int requestWaitMs_ = control::kRequestWaitMs;
