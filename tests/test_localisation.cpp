@@ -35,7 +35,9 @@ TEST(Localisation, OwnTextsAreTranslated) {
   for (int r = static_cast<int>(kFirstOwnLabelRole); r < kLabelRoleCount; ++r)
     for (int l = 1; l < kLanguageCount; ++l) {
       const auto role = static_cast<LabelRole>(r);
-      if (sameWord.count({role, l}) == 0) EXPECT_STRNE(labelText(role, l), labelText(role, 0)) << r << "/" << l;
+      if (sameWord.count({role, l}) == 0) {
+        EXPECT_STRNE(labelText(role, l), labelText(role, 0)) << r << "/" << l;
+      }
     }
 }
 

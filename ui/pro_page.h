@@ -50,8 +50,8 @@ struct ZoneColumn {
   QPushButton* upperPlus = nullptr;
   QPushButton* lowerMinus = nullptr;
   QPushButton* lowerPlus = nullptr;
-  QFrame* upperMarker = nullptr;
-  QFrame* lowerMarker = nullptr;
+  QWidget* upperMarker = nullptr;
+  QWidget* lowerMarker = nullptr;
 };
 
 class ProPage : public QObject {

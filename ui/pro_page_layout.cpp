@@ -181,9 +181,8 @@ void ProPage::buildColumn(int pedal) {
     if (scale[i] == "0") scaleLabels[pedal][0] = l;
   }
   for (int m = 0; m < 2; ++m) {
-    auto* marker = new QFrame(column);
+    auto* marker = new SolidLine(column, QColor(0xff, 0x30, 0x30));
     marker->setGeometry(0, kBarTop + kBarHeight - 1, 34, 2);
-    marker->setStyleSheet("background:#ff3030;");
     (m == 0 ? zones[pedal].upperMarker : zones[pedal].lowerMarker) = marker;
   }
   barColumns[pedal] = column;
@@ -377,7 +376,7 @@ void ProPage::showCheckColumns() {
 }
 
 void ProPage::moveMarker(int pedal, bool upper, int value) {
-  QFrame* marker = upper ? zones[pedal].upperMarker : zones[pedal].lowerMarker;
+  QWidget* marker = upper ? zones[pedal].upperMarker : zones[pedal].lowerMarker;
   marker->move(0, kBarTop + kBarHeight - 1 - 2 * std::clamp(value, 0, 100));
 }
 

@@ -97,9 +97,8 @@ QPushButton* stepButton(QWidget* parent, const char* text, int x, int y) {
 }
 
 QWidget* line(QWidget* parent, int x, int y, int w, int h, const char* colour) {
-  auto* f = new QFrame(parent);
+  auto* f = new SolidLine(parent, QColor(colour));
   f->setGeometry(x, y, w, h);
-  f->setStyleSheet(QString("background:%1;border:none;").arg(colour));
   f->setAttribute(Qt::WA_TransparentForMouseEvents);
   return f;
 }

@@ -298,6 +298,8 @@ void showMessageBox(QWidget* parent, bool error, const QString& title, const QSt
 }  // namespace tkb::ui
 
 #include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
@@ -308,6 +310,12 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
   QLabel::mouseReleaseEvent(event);
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
 }
+
+SolidLine::SolidLine(QWidget* parent, QColor colour) : QWidget(parent), colour_(colour) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void SolidLine::paintEvent(QPaintEvent* event) { QPainter(this).fillRect(event->rect(), colour_); }
 
 Picture::Picture(QWidget* parent, QString resource, int width, int height)
     : QLabel(parent), resource_(std::move(resource)) {

@@ -111,6 +111,19 @@ class ClickLabel : public QLabel {
   void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
+// A thin rectangle of one colour (the zone marks over the bars): one fill, opaque, so a bar
+// repainting under it costs it only that fill, not a style sheet's whole drawing.
+class SolidLine : public QWidget {
+ public:
+  SolidLine(QWidget* parent, QColor colour);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QColor colour_;
+};
+
 // A picture compiled into the program (":/pictures/....svg"), drawn at its fixed size
 // the first time it is shown, so hidden pictures cost nothing at start-up.
 class Picture : public QLabel {
