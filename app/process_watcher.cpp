@@ -134,7 +134,9 @@ bool ProcessWatcher::readEntry(Entry& entry, bool commOnly) {
   const int pid = entry.program.pid;
   std::string comm = readSmall(pid, "comm", kCommBytes + 1);
   if (!comm.empty() && comm.back() == '\n') comm.pop_back();
-  if (commOnly && comm == entry.program.comm) return true;
+  // A program caught in the middle of exec shows its new comm before its new command line
+  // (read as empty then): an empty name is read again while the process is young.
+  if (commOnly && comm == entry.program.comm && !entry.program.name.empty()) return true;
   entry.program.comm = std::move(comm);
   entry.program.name = programNameOfCommandLine(readSmall(pid, "cmdline", kCmdlineReadBytes));
   return true;

@@ -75,6 +75,25 @@ TEST(ProgramMatches, ByArgvNameOrByAnotherProgramsComm) {
   EXPECT_EQ(programNameOfCommandLine(std::string("Z:\\games\\Race\\Race.exe\0-x\0", 26)), "Race.exe");
 }
 
+// A process caught in exec: its new comm is there, its command line still empty. The next
+// scan reads the name, so a comm shared by two games' first 15 bytes does not stand for it.
+TEST(ProcessWatcherTest, ANameReadEmptyInTheMiddleOfExecIsReadAgain) {
+  TempDir proc;
+  std::filesystem::create_directory(proc.path() / "4242");
+  writeFile(proc.file("4242/comm"), "ALongerGameName\n");
+  writeFile(proc.file("4242/cmdline"), "");
+  writeFile(proc.file("4242/stat"), "4242 (ALongerGameName) S 1");
+  ProcessWatcher watcher(proc.path().string());
+  const std::vector<RunningProgram>& seen = watcher.scan();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(programMatches(seen[0], "ALongerGameName2.exe")) << "only the comm is known yet";
+  writeFile(proc.file("4242/cmdline"), std::string("Z:\\games\\ALongerGameName1.exe\0", 30));
+  watcher.scan();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].name, "ALongerGameName1.exe");
+  EXPECT_FALSE(programMatches(seen[0], "ALongerGameName2.exe"));
+}
+
 // What the games dialog offers: programs that may be games, not shells, compilers, desktop
 // services, the Wine services or ours.
 TEST(PlausiblyGame, ShellsCompilersServicesAndOursAreNotOffered) {
@@ -212,7 +231,8 @@ class GameProfilesTest : public ::testing::Test {
   // Names of this test process's own: the watcher sees every program of the machine, and
   // another run of these tests may have its fake game running at the same time.
   const std::string game = "FakeGame" + std::to_string(::getpid()) + ".exe";
-  const std::string longGame = "ALongerGameName" + std::to_string(::getpid()) + ".exe";
+  // The pid leads the long name so that its 15-byte comm is this run's own too.
+  const std::string longGame = std::to_string(::getpid()) + "ALongerGameName.exe";
   TempDir dir;
   MemoryController link;
   class NoDialog : public ProfileFileChooser {
