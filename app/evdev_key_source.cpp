@@ -141,7 +141,7 @@ struct EvdevKeySource::Impl {
       if (error != nullptr) {
         *error = errno == EACCES || errno == EPERM
                      ? "no permission to read the pedals' keys (" + *node +
-                           "). Install the udev rule once: " + kUdevRuleInstallCommand
+                           "). Give access once: " + udevAccessHint()
                      : *node + ": " + std::strerror(errno);
       }
       return false;

@@ -36,7 +36,7 @@ KeySourceChoice chooseKeySource(const DeviceRoots& roots) {
     }
     choice.evdevProblem = errno == EACCES || errno == EPERM
                               ? "no permission to read the pedals' keys (" + *node +
-                                    "). Install the udev rule once: " + kUdevRuleInstallCommand
+                                    "). Give access once: " + udevAccessHint()
                               : *node + ": " + std::strerror(errno);
   } else {
     choice.evdevProblem = "the pedal set's keyboard event node is not there";

@@ -185,6 +185,14 @@ bool PedalInput::findJoystick(ControllerState& state) {
   return found_;
 }
 
+std::string udevAccessHint() {
+  for (const char* folder : {"/etc/udev/rules.d", "/run/udev/rules.d", "/usr/lib/udev/rules.d", "/lib/udev/rules.d"}) {
+    if (::access((std::string(folder) + "/70-tkb-pedals.rules").c_str(), F_OK) == 0)
+      return "sudo udevadm control --reload && sudo udevadm trigger";
+  }
+  return "install the pedals' udev rule (70-tkb-pedals.rules); tkb-cli doctor prints the command";
+}
+
 HidrawPedalInput::HidrawPedalInput(DeviceRoots roots, std::string accessFix)
     : roots_(std::move(roots)), accessFix_(std::move(accessFix)) {}
 
@@ -205,7 +213,7 @@ bool HidrawPedalInput::openQuietly(bool traceCount) {
   if (fd < 0) {
     if (errno == EACCES || errno == EPERM) {
       permissionProblem_ =
-          "No permission to read the pedals (" + path + "). Install the udev rule once: " + accessFix_;
+          "No permission to read the pedals (" + path + "). Give access once: " + accessFix_;
       trace("\nSin permiso para abrir %s: %s\n", path.c_str(), permissionProblem_.c_str());
     }
     return false;

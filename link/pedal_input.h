@@ -26,9 +26,11 @@ inline constexpr int kPedalReportBytes = 9;
 // While the pedals are unplugged, look for them again this often.
 inline constexpr int kPedalReopenIntervalMs = 500;
 
-inline constexpr const char* kUdevRuleInstallCommand =
-    "sudo cp packaging/70-tkb-pedals.rules /etc/udev/rules.d/ && sudo udevadm control --reload "
-    "&& sudo udevadm trigger";
+// What gives the desktop user access to the pedals, for a message that cannot know where the
+// program is installed: with the pedals' udev rule in one of udev's rule folders, the command
+// that reloads it; without, where to find the command that installs the rule shipped with this
+// installation (the doctor knows it).
+std::string udevAccessHint();
 
 // The four axes of the newest report; all 0 until one arrived.
 struct PedalAxes {
@@ -111,7 +113,7 @@ class HidrawPedalInput : public PedalInput {
  public:
   // accessFix: the command named when the node may not be opened.
   explicit HidrawPedalInput(DeviceRoots roots = DeviceRoots::fromEnvironment(),
-                            std::string accessFix = kUdevRuleInstallCommand);
+                            std::string accessFix = udevAccessHint());
   ~HidrawPedalInput() override;
   HidrawPedalInput(const HidrawPedalInput&) = delete;
   HidrawPedalInput& operator=(const HidrawPedalInput&) = delete;

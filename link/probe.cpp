@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "link/pedal_input.h"
 #include "link/trace.h"
 #include "link/usb_port.h"
 
@@ -44,10 +45,9 @@ int openAndConfigure(SerialPort& port, const std::string& path) {
     openError = port.lastError();
     trace("--> Invalid Handle\n");
     if (port.lastError() == EACCES)
-      trace("\nSin permiso para abrir %s: add your user to the 'dialout' group or install "
-            "the udev rule (sudo cp packaging/70-tkb-pedals.rules /etc/udev/rules.d/ && "
-            "sudo udevadm control --reload && sudo udevadm trigger)\n",
-            path.c_str());
+      trace("\nSin permiso para abrir %s: add your user to the 'dialout' group, or give "
+            "access once: %s\n",
+            path.c_str(), udevAccessHint().c_str());
   } else {
     trace("\nok - %s - Write", path.c_str());
   }

@@ -366,7 +366,7 @@ TEST_F(HidrawReader, UnreadableNodeSaysHowToInstallTheRule) {
         tkb::ControllerState state;
         state.connected = true;
         const bool found = input.findJoystick(state);
-        const bool names = input.permissionProblem().find(tkb::kUdevRuleInstallCommand) !=
+        const bool names = input.permissionProblem().find(tkb::udevAccessHint()) !=
                            std::string::npos;
         std::_Exit(!found && !state.connected && names ? 0 : 1);
       },
