@@ -3,6 +3,7 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/Xlibint.h>  // the connection's resource base, which recorded data names clients by
 #include <X11/Xproto.h>
 #include <X11/extensions/record.h>
 #include <X11/keysym.h>
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -68,7 +70,17 @@ struct X11KeyListener::Impl {
   Display* data = nullptr;     // the recorded events arrive here
   XRecordContext context = 0;
   int xkbEventBase = -1;  // the XKB extension's events, when the server has it
-  std::array<KeycodeInfo, 256> keycodes{};
+  using Keymap = std::array<KeycodeInfo, 256>;
+  // The key identities at the moment of the recorded event being handled. The server's
+  // notice of a mapping change may come long after the key events that followed the change
+  // (a tool binds a spare key code, presses it and unbinds it before this thread wakes), so
+  // the mapping is never read "now" for them: each change takes effect at its place in the
+  // recorded stream. A client's ChangeKeyboardMapping request carries the new key symbols;
+  // any other change (XKB: another layout) is read after its notice, and that reading takes
+  // effect where our own GetKeyboardMapping request appears in the stream.
+  Keymap keycodes{};
+  std::deque<Keymap> readings;  // read, waiting for their request's place in the stream
+  XID controlBase = 0;          // the resource base of `control`, as the recorded data names it
   std::array<bool, 256> down{};  // keys held, from the recorded events themselves
   Deliver deliver;
   int wakePipe[2] = {-1, -1};
@@ -92,28 +104,52 @@ struct X11KeyListener::Impl {
     if (deliver) deliver(event);
   }
 
+  // A recorded ChangeKeyboardMapping request: its key symbols from the moment it was made.
+  void onMappingChange(const unsigned char* bytes, size_t size) {
+    if (size < sz_xChangeKeyboardMappingReq) return;
+    const auto* request = reinterpret_cast<const xChangeKeyboardMappingReq*>(bytes);
+    const size_t codes = request->keyCodes, perCode = request->keySymsPerKeyCode;
+    if (perCode == 0 || sz_xChangeKeyboardMappingReq + codes * perCode * 4 > size) return;
+    const auto* syms = reinterpret_cast<const CARD32*>(bytes + sz_xChangeKeyboardMappingReq);
+    for (size_t i = 0; i < codes && request->firstKeyCode + i < keycodes.size(); ++i)
+      keycodes[request->firstKeyCode + i] = identify(syms[i * perCode]);
+  }
+
   static void record(XPointer closure, XRecordInterceptData* intercepted) {
     auto* self = reinterpret_cast<Impl*>(closure);
     if (intercepted->category == XRecordStartOfData) self->recording = true;
-    if (intercepted->category == XRecordFromServer && intercepted->data != nullptr &&
-        intercepted->data_len * 4 >= sizeof(xEvent)) {
-      const auto* bytes = reinterpret_cast<const unsigned char*>(intercepted->data);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(intercepted->data);
+    const size_t size = size_t{intercepted->data_len} * 4;
+    if (intercepted->category == XRecordFromServer && bytes != nullptr && size >= sizeof(xEvent)) {
       const int type = bytes[0] & 0x7F;
       if (type == KeyPress || type == KeyRelease) self->onEvent(type, bytes[1]);
+    }
+    if (intercepted->category == XRecordFromClient && bytes != nullptr && size >= 4) {
+      if (bytes[0] == X_GetKeyboardMapping && intercepted->id_base == self->controlBase) {
+        if (!self->readings.empty()) {
+          self->keycodes = self->readings.front();
+          self->readings.pop_front();
+        }
+      } else if (bytes[0] == X_ChangeKeyboardMapping && !intercepted->client_swapped) {
+        // A client of the other byte order sends its symbols swapped: its change comes with
+        // the reading after the server's notice instead.
+        self->onMappingChange(bytes, size);
+      }
     }
     XRecordFreeData(intercepted);
   }
 
-  void loadKeyboardMapping() {
-    keycodes.fill({});
+  Keymap readKeyboardMapping() {
+    Keymap map{};
     int minCode = 0, maxCode = 0;
     XDisplayKeycodes(control, &minCode, &maxCode);
     int perCode = 0;
     KeySym* syms = XGetKeyboardMapping(control, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
-    if (syms == nullptr) return;
+    if (syms == nullptr) return map;
     for (int code = minCode; code <= maxCode && code < 256; ++code)
-      keycodes[code] = identify(perCode > 0 ? syms[(code - minCode) * perCode] : NoSymbol);
+      map[code] = identify(perCode > 0 ? syms[(code - minCode) * perCode] : NoSymbol);
     XFree(syms);
+    return map;
   }
 
   // Keys already held when recording starts (Ctrl and Shift matter).
@@ -133,7 +169,7 @@ struct X11KeyListener::Impl {
       if (event.type == MappingNotify && event.xmapping.request == MappingKeyboard) changed = true;
       if (xkbEventBase >= 0 && event.type == xkbEventBase) changed = true;
     }
-    if (changed) loadKeyboardMapping();
+    if (changed) readings.push_back(readKeyboardMapping());
   }
 
   void run() {
@@ -195,13 +231,18 @@ bool X11KeyListener::start(Deliver deliver, std::string* error) {
   } else {
     s.xkbEventBase = -1;
   }
-  s.loadKeyboardMapping();
+  s.keycodes = s.readKeyboardMapping();  // before recording: in force from its start
+  s.readings.clear();
+  s.controlBase = s.control->resource_base;
   s.loadHeldKeys();
 
   XRecordRange* range = XRecordAllocRange();
   if (range == nullptr) return fail("out of memory");
   range->device_events.first = KeyPress;
   range->device_events.last = KeyRelease;
+  static_assert(X_GetKeyboardMapping == X_ChangeKeyboardMapping + 1);
+  range->core_requests.first = X_ChangeKeyboardMapping;
+  range->core_requests.last = X_GetKeyboardMapping;
   XRecordClientSpec clients = XRecordAllClients;
   s.context = XRecordCreateContext(s.control, 0, &clients, 1, &range, 1);
   XFree(range);
