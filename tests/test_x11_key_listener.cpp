@@ -210,6 +210,39 @@ TEST(X11KeyListener, FollowsKeyboardMappingChanges) {
   EXPECT_EQ(first->key, functionKey(11));
 }
 
+// A layout switch is an XKB change, not a client's ChangeKeyboardMapping: the listener reads
+// the new mapping after the server's notice, and it holds from then on (on a German keyboard
+// the key left of U types Z).
+TEST(X11KeyListener, FollowsALayoutSwitch) {
+  ASSERT_NO_FATAL_FAILURE(requireDisplay());
+  Display* display = openDisplay();
+  ASSERT_NE(display, nullptr);
+  const KeyCode y = XKeysymToKeycode(display, XK_y);
+  ASSERT_NE(y, 0);
+  KeyEventQueue queue;
+  X11KeyListener listener;
+  ASSERT_TRUE(listener.start([&](const KeyEvent& e) { queue.push(e); }));
+  const int switched = std::system("setxkbmap -layout de");
+  std::this_thread::sleep_for(1s);  // a driver's next key comes long after the switch
+  XTestFakeKeyEvent(display, y, True, CurrentTime);
+  XTestFakeKeyEvent(display, y, False, CurrentTime);
+  XSync(display, False);
+  std::optional<KeyEvent> first;
+  while (const auto event = queue.waitPop(3s)) {
+    if (event->kind == KeyEventKind::Down) {
+      first = event;
+      break;
+    }
+  }
+  listener.stop();
+  const int restored = std::system("setxkbmap -layout us");
+  XCloseDisplay(display);
+  ASSERT_EQ(switched, 0);
+  EXPECT_EQ(restored, 0);
+  ASSERT_TRUE(first.has_value()) << "no key press recorded";
+  EXPECT_EQ(first->key, 'Z');
+}
+
 // Restores an environment variable at the end of the scope.
 class EnvironmentVariable {
  public:
