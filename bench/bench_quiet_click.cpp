@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/scratch_folder.h"
 #include "emulator/pedal_emulator.h"
 #include "emulator/simulated_driver.h"
-#include "link/trace.h"
 #include "ui/application.h"
 #include "ui/main_page.h"
 #include "ui/pages.h"
@@ -81,14 +81,8 @@ double worst(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_el
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
-  setenv("QT_QPA_PLATFORM", getenv("QT_QPA_PLATFORM") ? getenv("QT_QPA_PLATFORM") : "offscreen", 1);
-  char pattern[] = "/tmp/tkb-bench-quiet-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return 1;
-  const std::string dir = pattern;
-  std::filesystem::create_directories(dir + "/opt");
-  if (chdir(dir.c_str()) != 0) return 1;
-  setenv("TKB_SERIAL_PREFIX", (dir + "/ttyACM").c_str(), 1);
-  tkb::setTraceEnabled(false);
+  const std::string dir = tkb::bench::enterScratchFolder("quiet");
+  if (dir.empty()) return 1;
   QApplication qapp(argc, argv);
 
   std::vector<Figure> figures = {{"PRO", {}, {}, {}},

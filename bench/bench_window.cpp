@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/scratch_folder.h"
 #include "emulator/pedal_emulator.h"
-#include "link/trace.h"
 #include "ui/application.h"
 #include "emulator/simulated_driver.h"
 
@@ -69,14 +69,8 @@ bool runUntilRunning(tkb::ui::Application& app) {
 
 int main(int argc, char** argv) {
   const int sampleSeconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
-  setenv("QT_QPA_PLATFORM", getenv("QT_QPA_PLATFORM") ? getenv("QT_QPA_PLATFORM") : "offscreen", 1);
-  char pattern[] = "/tmp/tkb-bench-window-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return 1;
-  const std::string dir = pattern;
-  std::filesystem::create_directories(dir + "/opt");
-  if (chdir(dir.c_str()) != 0) return 1;
-  setenv("TKB_SERIAL_PREFIX", (dir + "/ttyACM").c_str(), 1);
-  tkb::setTraceEnabled(false);
+  const std::string dir = tkb::bench::enterScratchFolder("window");
+  if (dir.empty()) return 1;
 
   QApplication qapp(argc, argv);
   tkb::emu::PedalEmulator emulator;
