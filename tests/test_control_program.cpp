@@ -132,19 +132,31 @@ class RawClient {
   bool connected_ = false;
 };
 
-// Silent, half-sent, garbage and oversized requests never hold the window up: a proper
-// request that comes after them is answered at once, and each of them is dropped unanswered.
-TEST(ControlServer, MisbehavingClientsAreDroppedWithoutBlockingTheWindow) {
-  qtApp();
+// A control server listening on its own folder, with the program's lock held.
+class ControlServer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qtApp();
+    ASSERT_EQ(lock.acquire(), control::InstanceLock::Result::Acquired);
+    server = std::make_unique<ui::ControlServer>(lock, folder);
+  }
+  bool listen(int requestWaitMs) {
+    server->setRequestWaitMs(requestWaitMs);
+    return server->listen();
+  }
+
   TempDir dir;
   const std::string folder = dir.file("channel");
-  control::InstanceLock lock(folder);
-  ASSERT_EQ(lock.acquire(), control::InstanceLock::Result::Acquired);
-  ui::ControlServer server(lock, folder);
-  server.setRequestWaitMs(500);
+  control::InstanceLock lock{folder};
+  std::unique_ptr<ui::ControlServer> server;
+};
+
+// Silent, half-sent, garbage and oversized requests never hold the window up: a proper
+// request that comes after them is answered at once, and each of them is dropped unanswered.
+TEST_F(ControlServer, MisbehavingClientsAreDroppedWithoutBlockingTheWindow) {
   int activations = 0;
-  server.onActivate([&](const control::ActivateRequest&) { ++activations; });
-  ASSERT_TRUE(server.listen()) << server.problem();
+  server->onActivate([&](const control::ActivateRequest&) { ++activations; });
+  ASSERT_TRUE(listen(500)) << server->problem();
 
   const auto whole = control::frameMessage(control::encodeRequest(control::CommandRequest{{"dump"}, "/"}));
   const std::vector<std::uint8_t> half(whole.begin(), whole.begin() + 7);
@@ -173,15 +185,8 @@ TEST(ControlServer, MisbehavingClientsAreDroppedWithoutBlockingTheWindow) {
 
 // Out of descriptors (or full), the server stops taking connections for a moment instead of
 // waking at once again and again on the one it cannot accept; later it serves them.
-TEST(ControlServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
-  qtApp();
-  TempDir dir;
-  const std::string folder = dir.file("channel");
-  control::InstanceLock lock(folder);
-  ASSERT_EQ(lock.acquire(), control::InstanceLock::Result::Acquired);
-  ui::ControlServer server(lock, folder);
-  server.setRequestWaitMs(300);
-  ASSERT_TRUE(server.listen()) << server.problem();
+TEST_F(ControlServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
+  ASSERT_TRUE(listen(300)) << server->problem();
   std::vector<std::unique_ptr<RawClient>> clients;
   const std::vector<std::uint8_t> nothing;
   for (int i = 0; i < 20; ++i) clients.push_back(std::make_unique<RawClient>(folder, nothing));
