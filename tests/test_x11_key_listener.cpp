@@ -159,6 +159,13 @@ TEST(X11KeyListener, DeliversTheControllersKeysAndConsumesNone) {
   EXPECT_GE(k, 1);
 }
 
+// The first key press the listener delivers within 3 s.
+std::optional<KeyEvent> firstPress(KeyEventQueue& queue) {
+  while (const auto event = queue.waitPop(3s))
+    if (event->kind == KeyEventKind::Down) return event;
+  return std::nullopt;
+}
+
 // A key the keymap does not have, typed the way xdotool types one: a spare key code bound to
 // it for the moment of the press and unbound again, all before the listener's thread can look
 // at the mapping. The listener must know the key by the mapping of the moment it was pressed.
@@ -194,13 +201,7 @@ TEST(X11KeyListener, FollowsKeyboardMappingChanges) {
   XChangeKeyboardMapping(display, spare, perCode, nothing.data(), 1);
   XSync(display, False);
 
-  std::optional<KeyEvent> first;
-  while (const auto event = queue.waitPop(3s)) {
-    if (event->kind == KeyEventKind::Down) {
-      first = event;
-      break;
-    }
-  }
+  const std::optional<KeyEvent> first = firstPress(queue);
   listener.stop();
   XChangeKeyboardMapping(display, f11, perCode, const_cast<KeySym*>(saved.data()), 1);  // as it was
   XSync(display, False);
@@ -227,13 +228,7 @@ TEST(X11KeyListener, FollowsALayoutSwitch) {
   XTestFakeKeyEvent(display, y, True, CurrentTime);
   XTestFakeKeyEvent(display, y, False, CurrentTime);
   XSync(display, False);
-  std::optional<KeyEvent> first;
-  while (const auto event = queue.waitPop(3s)) {
-    if (event->kind == KeyEventKind::Down) {
-      first = event;
-      break;
-    }
-  }
+  const std::optional<KeyEvent> first = firstPress(queue);
   listener.stop();
   const int restored = std::system("setxkbmap -layout us");
   XCloseDisplay(display);
