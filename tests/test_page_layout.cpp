@@ -470,18 +470,10 @@ TEST(SearchingScreenLayout, EveryTextFitsInEveryLanguage) {
   static const char* const kCodes[] = {"en", "es", "it", "fr", "de", "pt"};
   std::set<QString> english;
   for (int language = 0; language < ui::kLanguageCount; ++language) {
-    QWidget window;
-    window.setFixedSize(ui::kWindowWidth, ui::kWindowHeight);
-    window.setAutoFillBackground(true);
-    window.setPalette(QPalette(QColor(0x44, 0x44, 0x44)));  // the start screen's grey
-    window.setStyleSheet(ui::windowStyleSheet());
-    QLabel* status = ui::makeLabel(&window, "", 24);
-    status->setStyleSheet("color:#e0e0e0;");
-    ui::SearchHelp help(&window, status, 0);
-    window.show();
-    help.searchStarted(language);
-    help.passSeen(pass);
-    ASSERT_TRUE(waitFor([&] { return help.isVisible(); }, 2000));
+    SearchHelpScreen screen(true);
+    ASSERT_TRUE(screen.showAfter(language, pass));
+    QWidget& window = screen.window;
+    ui::SearchHelp& help = screen.help;
     ASSERT_TRUE(help.allowAccessButton()->isVisible());
     const std::string name = std::string("searching-") + kCodes[language];
     std::filesystem::create_directories(std::string(TKB_SCREENSHOT_DIR) + "/layout");

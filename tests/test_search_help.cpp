@@ -90,17 +90,10 @@ TEST(SearchHelp, SaysWhyEachPortWasPassedOverInEveryLanguage) {
 
   for (int language = 0; language < ui::kLanguageCount; ++language) {
     SCOPED_TRACE(language);
-    QWidget window;
-    window.setFixedSize(ui::kWindowWidth, ui::kWindowHeight);
-    window.setAutoFillBackground(true);
-    window.setPalette(QPalette(QColor(0x44, 0x44, 0x44)));  // the start screen's grey
-    QLabel* status = ui::makeLabel(&window, "", 24);
-    status->setStyleSheet("color:#e0e0e0;");
-    ui::SearchHelp help(&window, status, 0);
-    window.show();
-    help.searchStarted(language);
-    help.passSeen(pass);
-    ASSERT_TRUE(waitFor([&] { return help.isVisible(); }, 2000));
+    SearchHelpScreen screen(false);
+    ASSERT_TRUE(screen.showAfter(language, pass));
+    ui::SearchHelp& help = screen.help;
+    QLabel* status = screen.status;
     const QString ports = help.portsText()->text();
     EXPECT_EQ(status->text().toStdString(), ui::helpText(ui::HelpText::Searching, language));
     EXPECT_TRUE(help.passesText()->text().contains("12"));
@@ -122,7 +115,7 @@ TEST(SearchHelp, SaysWhyEachPortWasPassedOverInEveryLanguage) {
     for (QPushButton* button : {help.diagnoseButton(), help.allowAccessButton(), help.demoButton()})
       EXPECT_GE(button->width(), button->fontMetrics().horizontalAdvance(button->text()));
     fs::create_directories(TKB_SCREENSHOT_DIR);
-    window.grab().save(QString(TKB_SCREENSHOT_DIR) + QString("/search_help_%1.png").arg(language));
+    screen.window.grab().save(QString(TKB_SCREENSHOT_DIR) + QString("/search_help_%1.png").arg(language));
   }
   // The same refusal on a port without the pedals' ids is not known to be theirs.
   pass.ports[1].ids.reset();

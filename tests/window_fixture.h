@@ -28,6 +28,7 @@
 #include "ui/game_profiles.h"
 #include "ui/main_page.h"
 #include "ui/pages.h"
+#include "ui/search_help.h"
 #include "ui/tray.h"
 #include "ui/vr_panel.h"
 
@@ -298,6 +299,29 @@ class WindowTest : public ::testing::Test {
   Recorder rec_;
   std::unique_ptr<ui::Application> app_;
   ui::Pages* pages_ = nullptr;  // app_'s
+};
+
+// The search help over the grey start window (1300 x 640), as a driver sees it while the
+// search goes on: styled as the program styles it, or bare.
+struct SearchHelpScreen {
+  explicit SearchHelpScreen(bool styled) {
+    window.setFixedSize(ui::kWindowWidth, ui::kWindowHeight);
+    window.setAutoFillBackground(true);
+    window.setPalette(QPalette(QColor(0x44, 0x44, 0x44)));  // the start screen's grey
+    if (styled) window.setStyleSheet(ui::windowStyleSheet());
+    status->setStyleSheet("color:#e0e0e0;");
+  }
+  // Shows the window with the search in `language` past `pass`; whether the help came up.
+  bool showAfter(int language, const ProbePass& pass) {
+    window.show();
+    help.searchStarted(language);
+    help.passSeen(pass);
+    return waitFor([&] { return help.isVisible(); }, 2000);
+  }
+
+  QWidget window;
+  QLabel* status = ui::makeLabel(&window, "", 24);
+  ui::SearchHelp help{&window, status, 0};
 };
 
 }  // namespace tkb::test
